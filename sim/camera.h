@@ -1,0 +1,139 @@
+// Stand-in SDK: state and behaviour shared by the X1 and X2 cameras.
+#pragma once
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+#include "containers.h"
+#include "scene.h"
+#include "world.h"
+
+namespace sim {
+
+// Capture settings common to both option records.
+struct CaptureParams {
+    bool calc_normal = false;
+    int exposure_2d = 11, exposure_3d = 11, brightness = 240;
+    float gain_2d = 0, gain_3d = 0, gamma_2d = 1, gamma_3d = 1;
+    int hdr_times = 0;
+    int hdr_exposure[3] = {11, 20, 50};
+    float hdr_gain[3] = {0, 0, 0};
+    int hdr_scan[3] = {1, 1, 1};
+    int hdr_brightness[3] = {240, 240, 240};
+    bool use_projector_2d = true, enable_2d = true, noise_removal = true;
+    unsigned smoothness = 0, capture_mode = TUVO::CaptureMode_Normal;
+    double confidence_threshold = 0, zmin = -9999, zmax = 9999, smooth_sigma = 1.75;
+    TUVO::ROI roi{0, 0, 0, 0};
+    int scan_times = 1, bilateral_kernel = 0;
+    unsigned frame_camera = TUVO::CameraID_Left;  // CameraID whose frame the points are given in
+    bool camera_frame = true;                      // X1: false gives the device (left camera) frame
+    bool correspond2d = false, completion = false;
+};
+CaptureParams params_of(const TUVO::X1::CaptureOptions& o);
+CaptureParams params_of(const TUVO::X2::CaptureOptions& o);
+
+// Text form of the option records: "key = value" lines, read back by parse_options.
+std::string format_options(const TUVO::X1::CaptureOptions& o);
+std::string format_options(const TUVO::X2::CaptureOptions& o);
+bool parse_options(const std::string& text, TUVO::X1::CaptureOptions* o, std::string* why);
+bool parse_options(const std::string& text, TUVO::X2::CaptureOptions* o, std::string* why);
+
+struct CustomTransform {
+    unsigned select = 0;  // 0 disabled, else a CoordinateSelect value
+    double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+};
+
+// Camera index within a device: 0 left, 1 right, 2 extra.
+int camera_index(unsigned cid);
+const char* camera_name(unsigned cid);
+
+struct CameraState {
+    std::mutex m;  // one operation at a time on a camera
+    std::shared_ptr<DeviceState> dev;
+    bool x2 = false;
+    unsigned cid = TUVO::CameraID_Left;  // X1: its camera; X2: left and right
+    bool open = false;
+    Scene scene;
+    CameraModel models[3];
+    Vec3 projector;
+    std::chrono::steady_clock::time_point opened_at = std::chrono::steady_clock::now();
+    float bandwidth = 1.0f;
+    float balance[3] = {1.0f, 1.0f, 1.0f};  // red, green, blue
+    CustomTransform transform;
+    // The latest results; handed to the script on the first get, after which the script owns them.
+    TUVO::Image images[3];
+    bool image_given[3] = {false, false, false};
+    TUVO::PointMap points;
+    bool points_given = false;
+    std::pair<std::uint32_t, std::uint32_t> depth{0, 0}, confidence{0, 0}, correspond{0, 0};
+    std::vector<std::uint16_t> phase;  // projector column code per pixel of the last 3-D capture
+    int phase_w = 0, phase_h = 0;
+
+    // Fixed line scan (X2).
+    std::thread scanner;
+    std::mutex scan_m;
+    std::condition_variable scan_cv;
+    bool scanning = false, scan_stop = false;
+    TUVO::PointMap scan_latest;
+    std::uint64_t scan_frames = 0;
+};
+
+Table<CameraState>& cameras();
+
+// Builds the camera models and scene of a device.
+void setup_camera(CameraState& c);
+std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open);
+
+// The capture pipeline: renders the scene through camera `index` and fills the results.
+bool capture_3d(CameraState& c, const CaptureParams& p, Call& call);
+bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call);
+// Renders the image of camera `index` into a new Image.
+TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t seed);
+// Renders the point map seen from the left camera for the fixed line scan (one laser line).
+TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, double fraction, std::uint64_t seed);
+
+// Hands out the latest image of camera `index`, transferring it to the script.
+TUVO::Image take_image(CameraState& c, int index);
+TUVO::PointMap take_points(CameraState& c);
+
+// Queries shared by both cameras.
+bool cover_ready(CameraState& c, Call& call);
+TUVO::ProtectiveCoverStatus cover_status(DeviceState& d);
+bool move_cover(CameraState& c, bool open, bool wait, Call& call);
+bool reset_cover(CameraState& c, Call& call);
+float temperature(const CameraState& c, int sensor);
+TUVO::ROIRange roi_range(const CameraState& c);
+bool check_roi(const CameraState& c, const TUVO::ROI& r);
+TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r);
+// Automatic settings computed from a quick look at the scene.
+void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* exposure_2d, int hdr[3]);
+double auto_noise_distance(CameraState& c);
+bool auto_white_balance(CameraState& c, int index, int iterations, const CaptureParams& p, const TUVO::ROI& roi,
+                        Call& call);
+bool save_encoded(CameraState& c, const char* filename, Call& call);
+std::string format_settings(CameraState& c);
+bool parse_settings(CameraState& c, const std::string& text, std::string* why);
+
+void close_camera(CameraState& c);
+void stop_scanner(CameraState& c);
+
+// The camera behind a handle, locked for the call; empty (and the last error set) when the call
+// was made to fail, the handle is stale, or an open camera is needed and this one is closed.
+struct Locked {
+    std::shared_ptr<CameraState> cam;
+    std::unique_lock<std::mutex> lock;
+    explicit operator bool() const { return cam != nullptr; }
+    CameraState* operator->() const { return cam.get(); }
+};
+Locked lock_camera(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open);
+template <class H>
+Locked locked(const H& h, Call& call, bool need_open) {
+    return lock_camera(h.slot, h.generation, call, need_open);
+}
+bool connected(CameraState& c, Call& call);
+// Calibration as the SDK reports it: 4x4 camera-to-device pose (row-major), K and 5 zero distortions.
+void pose_matrix(const CameraModel& m, float* out16);
+void intrinsics(const CameraModel& m, float* k9, float* d5);
+void release_results(CameraState& c);
+
+}  // namespace sim

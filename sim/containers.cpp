@@ -1,0 +1,842 @@
+// Stand-in SDK: Image, PointMap and the per-pixel maps, with their files (PNG, PLY).
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <sstream>
+
+#include "containers.h"
+#include "control.h"
+
+namespace sim {
+
+Table<ImageObj>& images() {
+    static Table<ImageObj> t;
+    return t;
+}
+Table<PointMapObj>& pointmaps() {
+    static Table<PointMapObj> t;
+    return t;
+}
+Table<MapObj>& maps() {
+    static Table<MapObj> t;
+    return t;
+}
+
+namespace {
+
+// Pixel memory given back with no_reuse == false, kept for the next image of the same size.
+struct Pool {
+    std::mutex m;
+    std::multimap<std::size_t, std::vector<std::uint8_t>> free;
+};
+Pool& pool() {
+    static Pool p;
+    return p;
+}
+
+std::vector<std::uint8_t> take_pixels(std::size_t n) {
+    Pool& p = pool();
+    std::lock_guard<std::mutex> lock(p.m);
+    auto it = p.free.find(n);
+    if (it == p.free.end()) return std::vector<std::uint8_t>(n, 0);
+    std::vector<std::uint8_t> v = std::move(it->second);
+    p.free.erase(it);
+    std::fill(v.begin(), v.end(), 0);
+    return v;
+}
+
+void give_pixels(std::vector<std::uint8_t> v) {
+    if (v.empty()) return;
+    Pool& p = pool();
+    std::lock_guard<std::mutex> lock(p.m);
+    if (p.free.size() >= 8) p.free.erase(p.free.begin());
+    p.free.emplace(v.size(), std::move(v));
+}
+
+bool valid_size(TUVO::Size s) { return s.width > 0 && s.height > 0 && s.width <= 65536 && s.height <= 65536; }
+
+std::string ext_of(const std::string& path) {
+    auto dot = path.rfind('.');
+    if (dot == std::string::npos) return "";
+    std::string e = path.substr(dot + 1);
+    for (auto& ch : e) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return e;
+}
+
+struct PngReader {
+    const std::string* bytes;
+    std::size_t pos;
+};
+
+void png_read_cb(png_structp png, png_bytep out, png_size_t n) {
+    auto* r = static_cast<PngReader*>(png_get_io_ptr(png));
+    if (r->pos + n > r->bytes->size()) png_error(png, "truncated PNG data");
+    std::memcpy(out, r->bytes->data() + r->pos, n);
+    r->pos += n;
+}
+
+void png_write_cb(png_structp png, png_bytep data, png_size_t n) {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), n);
+}
+
+void png_error_cb(png_structp png, png_const_charp msg) {
+    auto* why = static_cast<std::string*>(png_get_error_ptr(png));
+    if (why) *why = msg;
+    longjmp(png_jmpbuf(png), 1);
+}
+
+void png_warning_cb(png_structp, png_const_charp) {}
+
+}  // namespace
+
+bool encode_png(const std::uint8_t* data, int width, int height, int channels, int bit_depth,
+                std::string* out, std::string* why) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, why, png_error_cb, png_warning_cb);
+    if (!png) return *why = "out of memory", false;
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_bytep> rows(static_cast<std::size_t>(height));
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, out, png_write_cb, nullptr);
+    png_set_compression_level(png, 3);
+    png_set_IHDR(png, info, width, height, bit_depth,
+                 channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    if (bit_depth == 16) png_set_swap(png);  // our 16-bit samples are little-endian in memory
+    std::size_t stride = static_cast<std::size_t>(width) * channels * (bit_depth / 8);
+    for (int y = 0; y < height; ++y) rows[y] = const_cast<png_bytep>(data + stride * y);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+bool decode_png(const std::string& bytes, std::vector<std::uint8_t>* pixels, int* width,
+                int* height, int* channels, int* bit_depth, std::string* why) {
+    if (bytes.size() < 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8))
+        return *why = "not a PNG file", false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, why, png_error_cb, png_warning_cb);
+    if (!png) return *why = "out of memory", false;
+    png_infop info = png_create_info_struct(png);
+    PngReader reader{&bytes, 0};
+    std::vector<png_bytep> rows;
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &reader, png_read_cb);
+    png_set_user_limits(png, 65536, 65536);
+    png_read_info(png, info);
+    png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    int depth = png_get_bit_depth(png, info), type = png_get_color_type(png, info);
+    if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+    if (type & PNG_COLOR_MASK_ALPHA || png_get_valid(png, info, PNG_INFO_tRNS)) png_set_strip_alpha(png);
+    if (depth == 16) png_set_swap(png);
+    png_read_update_info(png, info);
+    int ch = png_get_channels(png, info);
+    int bd = png_get_bit_depth(png, info);
+    std::size_t stride = png_get_rowbytes(png, info);
+    pixels->assign(stride * h, 0);
+    rows.resize(h);
+    for (png_uint_32 y = 0; y < h; ++y) rows[y] = pixels->data() + stride * y;
+    png_read_image(png, rows.data());
+    png_destroy_read_struct(&png, &info, nullptr);
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+    *channels = ch;
+    *bit_depth = bd;
+    return true;
+}
+
+TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height) {
+    auto obj = std::make_shared<ImageObj>();
+    obj->type = type;
+    obj->width = width;
+    obj->height = height;
+    obj->storage = take_pixels(obj->bytes());
+    obj->data = obj->storage.data();
+    return make_handle<TUVO::Image>(images().add(obj));
+}
+
+TUVO::PointMap new_pointmap(int width, int height, bool normals) {
+    auto obj = std::make_shared<PointMapObj>();
+    obj->width = width;
+    obj->height = height;
+    obj->points.assign(obj->count() * 3, std::numeric_limits<double>::quiet_NaN());
+    if (normals) obj->normals.assign(obj->count() * 3, std::numeric_limits<double>::quiet_NaN());
+    return make_handle<TUVO::PointMap>(pointmaps().add(obj));
+}
+
+std::pair<std::uint32_t, std::uint32_t> new_map(int width, int height, int comps) {
+    auto obj = std::make_shared<MapObj>();
+    obj->width = width;
+    obj->height = height;
+    obj->comps = comps;
+    obj->data.assign(static_cast<std::size_t>(width) * height * comps,
+                     std::numeric_limits<double>::quiet_NaN());
+    return maps().add(obj);
+}
+
+}  // namespace sim
+
+using namespace sim;
+
+namespace TUVO {
+
+void release_all_objects_containers() {
+    images().clear();
+    pointmaps().clear();
+    maps().clear();
+}
+
+namespace ImageType {
+const char* ToString(Enum type) {
+    Call call("ImageType.ToString");
+    call.arg("type", static_cast<long long>(type));
+    if (auto o = override_bytes("ImageType.ToString")) {
+        thread_local std::string text;
+        if (o->is_null) return nullptr;
+        text = o->bytes;
+        return text.c_str();
+    }
+    switch (type) {
+        case None: return "None";
+        case Mono8: return "Mono8";
+        case RGB8: return "RGB8";
+        case BGR8: return "BGR8";
+    }
+    return "Unknown";
+}
+
+std::uint64_t GetPixelSize(Enum type) {
+    switch (type) {
+        case Mono8: return 1;
+        case RGB8:
+        case BGR8: return 3;
+        default: return 0;
+    }
+}
+}  // namespace ImageType
+
+namespace PointMapType {
+const char* ToString(Enum type) {
+    Call call("PointMapType.ToString");
+    call.arg("type", static_cast<long long>(type));
+    if (auto o = override_bytes("PointMapType.ToString")) {
+        thread_local std::string text;
+        if (o->is_null) return nullptr;
+        text = o->bytes;
+        return text.c_str();
+    }
+    switch (type) {
+        case None: return "None";
+        case PointsOnly: return "PointsOnly";
+        case PointsNormals: return "PointsNormals";
+    }
+    return "Unknown";
+}
+}  // namespace PointMapType
+
+// ---- Image ----
+
+Image::Image() : slot(0), generation(0) {}
+
+Image Image::Create(ImageType::Enum type, Size size, unsigned char* data, bool own_data) {
+    Call call("Image.Create");
+    call.arg("type", static_cast<long long>(type)).arg("width", static_cast<long long>(size.width));
+    call.arg("height", static_cast<long long>(size.height)).arg_bool("own_data", own_data);
+    call.arg_bool("data", data != nullptr);
+    if (call.failed()) return Image();
+    if (ImageType::GetPixelSize(type) == 0) {
+        call.fail(Error_InvalidArgument, "image type must be Mono8, RGB8 or BGR8");
+        return Image();
+    }
+    if (!valid_size(size)) {
+        call.fail(Error_InvalidArgument, "size " + std::to_string(size.width) + "x" +
+                                             std::to_string(size.height) + " is not usable");
+        return Image();
+    }
+    if (data && !own_data) {
+        auto obj = std::make_shared<ImageObj>();
+        obj->type = type;
+        obj->width = size.width;
+        obj->height = size.height;
+        obj->data = data;
+        return make_handle<Image>(images().add(obj));
+    }
+    Image img = new_image(type, size.width, size.height);
+    if (data) {
+        auto obj = lookup(images(), img);
+        std::memcpy(obj->data, data, obj->bytes());
+    }
+    return img;
+}
+
+Image Image::CreateFromFile(const char* filename) {
+    Call call("Image.CreateFromFile");
+    call.arg("filename", filename);
+    if (call.failed()) return Image();
+    if (!filename) {
+        call.fail(Error_InvalidArgument, "null file name");
+        return Image();
+    }
+    std::string bytes, why;
+    if (!read_file(filename, &bytes, &why)) {
+        call.fail(Error_FileIO, why);
+        return Image();
+    }
+    std::vector<std::uint8_t> px;
+    int w, h, ch, bd;
+    if (!decode_png(bytes, &px, &w, &h, &ch, &bd, &why)) {
+        call.fail(Error_FileIO, std::string(filename) + ": " + why);
+        return Image();
+    }
+    if (bd != 8 || (ch != 1 && ch != 3)) {
+        call.fail(Error_NotSupported, std::string(filename) + ": only 8-bit grey or RGB images load");
+        return Image();
+    }
+    Image img = new_image(ch == 1 ? ImageType::Mono8 : ImageType::RGB8, w, h);
+    std::memcpy(lookup(images(), img)->data, px.data(), px.size());
+    return img;
+}
+
+void Image::Destroy(Image image, bool no_reuse) {
+    Call call("Image.Destroy");
+    call.arg("slot", static_cast<long long>(image.slot)).arg_bool("no_reuse", no_reuse);
+    auto obj = images().remove(image.slot, image.generation);
+    if (obj && !no_reuse && obj.use_count() == 1) give_pixels(std::move(obj->storage));
+}
+
+Image Image::Clone() const {
+    Call call("Image.Clone");
+    if (call.failed()) return Image();
+    auto obj = lookup(images(), *this);
+    if (!obj) {
+        call.fail(Error_InvalidHandle, "invalid or destroyed image");
+        return Image();
+    }
+    Image copy = new_image(obj->type, obj->width, obj->height);
+    std::memcpy(lookup(images(), copy)->data, obj->data, obj->bytes());
+    return copy;
+}
+
+bool Image::IsValid() const {
+    Call call("Image.IsValid");
+    return lookup(images(), *this) != nullptr;
+}
+
+Size Image::GetSize() const {
+    Call call("Image.GetSize");
+    if (auto o = override_bytes("Image.GetSize")) {
+        Size s{0, 0};
+        std::memcpy(&s, o->bytes.data(), std::min(o->bytes.size(), sizeof s));
+        return s;
+    }
+    auto obj = lookup(images(), *this);
+    return obj ? Size{obj->width, obj->height} : Size{0, 0};
+}
+
+ImageType::Enum Image::GetType() const {
+    Call call("Image.GetType");
+    if (auto o = override_int("Image.GetType")) return static_cast<ImageType::Enum>(*o);
+    auto obj = lookup(images(), *this);
+    return obj ? obj->type : ImageType::None;
+}
+
+unsigned char* Image::GetDataPtr() const {
+    Call call("Image.GetDataPtr");
+    if (auto o = override_bytes("Image.GetDataPtr"); o && o->is_null) return nullptr;
+    auto obj = lookup(images(), *this);
+    return obj ? obj->data : nullptr;
+}
+
+bool Image::SaveImage(const char* filename) const {
+    Call call("Image.SaveImage");
+    call.arg("filename", filename);
+    if (call.failed()) return false;
+    if (!filename) {
+        call.fail(Error_InvalidArgument, "null file name");
+        return false;
+    }
+    auto obj = lookup(images(), *this);
+    if (!obj) {
+        call.fail(Error_InvalidHandle, "invalid or destroyed image");
+        return false;
+    }
+    std::string png, why;
+    const std::uint8_t* src = obj->data;
+    std::vector<std::uint8_t> rgb;
+    int ch = obj->type == ImageType::Mono8 ? 1 : 3;
+    if (obj->type == ImageType::BGR8) {
+        rgb.assign(src, src + obj->bytes());
+        for (std::size_t i = 0; i + 2 < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
+        src = rgb.data();
+    }
+    if (!encode_png(src, obj->width, obj->height, ch, 8, &png, &why) ||
+        !write_file_atomic(filename, png, &why)) {
+        call.fail(Error_FileIO, why);
+        return false;
+    }
+    return true;
+}
+
+// ---- PointMap ----
+
+PointMap::PointMap() : slot(0), generation(0) {}
+
+PointMap PointMap::Create(PointMapType::Enum type, Size size, double* data, bool own_data) {
+    Call call("PointMap.Create");
+    call.arg("type", static_cast<long long>(type)).arg("width", static_cast<long long>(size.width));
+    call.arg("height", static_cast<long long>(size.height)).arg_bool("own_data", own_data);
+    if (call.failed()) return PointMap();
+    if (type != PointMapType::PointsOnly && type != PointMapType::PointsNormals) {
+        call.fail(Error_InvalidArgument, "point map type must be PointsOnly or PointsNormals");
+        return PointMap();
+    }
+    if (!valid_size(size)) {
+        call.fail(Error_InvalidArgument, "size " + std::to_string(size.width) + "x" +
+                                             std::to_string(size.height) + " is not usable");
+        return PointMap();
+    }
+    PointMap pm = new_pointmap(size.width, size.height, type == PointMapType::PointsNormals);
+    auto obj = lookup(pointmaps(), pm);
+    if (data && !own_data) {
+        obj->points.clear();
+        obj->points.shrink_to_fit();
+        obj->foreign = data;
+    } else if (data) {
+        std::memcpy(obj->points.data(), data, obj->points.size() * sizeof(double));
+    }
+    return pm;
+}
+
+namespace {
+
+bool parse_ply(const std::string& bytes, PointMapUnit::Enum unit, std::vector<double>* pts,
+               int* width, int* height, std::string* why) {
+    std::size_t end = bytes.find("end_header\n");
+    if (bytes.compare(0, 4, "ply\n") != 0 || end == std::string::npos)
+        return *why = "not a PLY file", false;
+    std::stringstream hdr(bytes.substr(0, end));
+    std::string line, format;
+    long long vertices = -1;
+    int gw = 0, gh = 0;
+    double scale_to_mm = 1.0;
+    std::vector<std::pair<std::string, std::string>> props;  // (type, name) of the vertex element
+    bool in_vertex = false;
+    while (std::getline(hdr, line)) {
+        std::stringstream ls(line);
+        std::string word;
+        ls >> word;
+        if (word == "format") {
+            ls >> format;
+        } else if (word == "element") {
+            std::string name;
+            long long n;
+            ls >> name >> n;
+            in_vertex = name == "vertex";
+            if (in_vertex) vertices = n;
+        } else if (word == "property" && in_vertex) {
+            std::string type, name;
+            ls >> type >> name;
+            props.emplace_back(type, name);
+        } else if (word == "comment") {
+            std::string key;
+            ls >> key;
+            if (key == "grid") ls >> gw >> gh;
+            if (key == "unit") {
+                std::string u;
+                ls >> u;
+                scale_to_mm = u == "m" ? 1000.0 : 1.0;
+            }
+        }
+    }
+    if (vertices < 0 || props.size() < 3 || props[0].second != "x" || props[1].second != "y" ||
+        props[2].second != "z")
+        return *why = "PLY file has no x, y, z vertices", false;
+    if (vertices > (1LL << 28)) return *why = "PLY file is too large", false;
+    if (gw <= 0 || gh <= 0 || static_cast<long long>(gw) * gh != vertices) {
+        gw = static_cast<int>(vertices);
+        gh = 1;
+    }
+    static const std::map<std::string, int> sizes = {
+        {"char", 1}, {"uchar", 1}, {"int8", 1}, {"uint8", 1}, {"short", 2}, {"ushort", 2},
+        {"int16", 2}, {"uint16", 2}, {"int", 4}, {"uint", 4}, {"int32", 4}, {"uint32", 4},
+        {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
+    std::size_t stride = 0;
+    for (auto& p : props) {
+        auto it = sizes.find(p.first);
+        if (it == sizes.end()) return *why = "PLY property type " + p.first + " is not supported", false;
+        stride += it->second;
+    }
+    pts->assign(static_cast<std::size_t>(vertices) * 3, 0.0);
+    // The file's unit is recorded in a comment; points come back in the unit asked for.
+    double scale = scale_to_mm * (unit == PointMapUnit::Meter ? 0.001 : 1.0);
+    const char* body = bytes.data() + end + 11;
+    std::size_t body_len = bytes.size() - end - 11;
+    if (format == "binary_little_endian") {
+        if (body_len < stride * static_cast<std::size_t>(vertices)) return *why = "PLY file is truncated", false;
+        for (long long i = 0; i < vertices; ++i) {
+            const char* p = body + stride * i;
+            for (int k = 0; k < 3; ++k) {
+                const std::string& t = props[k].first;
+                double v;
+                if (t == "double" || t == "float64") {
+                    std::memcpy(&v, p, 8);
+                    p += 8;
+                } else if (t == "float" || t == "float32") {
+                    float f;
+                    std::memcpy(&f, p, 4);
+                    v = f;
+                    p += 4;
+                } else {
+                    return *why = "PLY coordinates must be float or double", false;
+                }
+                (*pts)[i * 3 + k] = v * scale;
+            }
+        }
+    } else if (format == "ascii") {
+        std::string text(body, body_len);
+        const char* p = text.c_str();
+        for (long long i = 0; i < vertices; ++i) {
+            for (std::size_t k = 0; k < props.size(); ++k) {
+                while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
+                if (!*p) return *why = "PLY file is truncated", false;
+                char* e;
+                double v;
+                if (std::strncmp(p, "nan", 3) == 0 || std::strncmp(p, "NaN", 3) == 0) {
+                    v = std::numeric_limits<double>::quiet_NaN();
+                    e = const_cast<char*>(p) + 3;
+                } else {
+                    v = std::strtod(p, &e);
+                    if (e == p) return *why = "PLY file has a malformed number", false;
+                }
+                if (k < 3) (*pts)[i * 3 + k] = v * scale;
+                p = e;
+            }
+        }
+    } else {
+        return *why = "PLY format " + format + " is not supported", false;
+    }
+    *width = gw;
+    *height = gh;
+    return true;
+}
+
+}  // namespace
+
+PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit::Enum unit) {
+    Call call("PointMap.CreateFromFile");
+    call.arg("filename", filename).arg("width", static_cast<long long>(size.width));
+    call.arg("height", static_cast<long long>(size.height)).arg("unit", static_cast<long long>(unit));
+    if (call.failed()) return PointMap();
+    if (!filename) {
+        call.fail(Error_InvalidArgument, "null file name");
+        return PointMap();
+    }
+    if (unit != PointMapUnit::Meter && unit != PointMapUnit::Millimeter) {
+        call.fail(Error_InvalidArgument, "unknown unit");
+        return PointMap();
+    }
+    std::string bytes, why;
+    if (!read_file(filename, &bytes, &why)) {
+        call.fail(Error_FileIO, why);
+        return PointMap();
+    }
+    std::vector<double> pts;
+    int w, h;
+    if (!parse_ply(bytes, unit, &pts, &w, &h, &why)) {
+        call.fail(Error_FileIO, std::string(filename) + ": " + why);
+        return PointMap();
+    }
+    if (size.width != 0 || size.height != 0) {
+        if (size.width <= 0 || size.height <= 0 ||
+            static_cast<long long>(size.width) * size.height != static_cast<long long>(w) * h) {
+            call.fail(Error_InvalidArgument, std::string(filename) + ": holds " +
+                                                 std::to_string(static_cast<long long>(w) * h) +
+                                                 " points, not " + std::to_string(size.width) + "x" +
+                                                 std::to_string(size.height));
+            return PointMap();
+        }
+        w = size.width;
+        h = size.height;
+    }
+    PointMap pm = new_pointmap(w, h, false);
+    lookup(pointmaps(), pm)->points = std::move(pts);
+    return pm;
+}
+
+void PointMap::Destroy(PointMap pointmap, bool no_reuse) {
+    Call call("PointMap.Destroy");
+    call.arg("slot", static_cast<long long>(pointmap.slot)).arg_bool("no_reuse", no_reuse);
+    pointmaps().remove(pointmap.slot, pointmap.generation);
+}
+
+PointMap PointMap::Clone() const {
+    Call call("PointMap.Clone");
+    if (call.failed()) return PointMap();
+    auto obj = lookup(pointmaps(), *this);
+    if (!obj) {
+        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
+        return PointMap();
+    }
+    PointMap copy = new_pointmap(obj->width, obj->height, !obj->normals.empty());
+    auto c = lookup(pointmaps(), copy);
+    std::memcpy(c->points.data(), obj->pts(), obj->count() * 3 * sizeof(double));
+    c->normals = obj->normals;
+    return copy;
+}
+
+bool PointMap::IsValid() const {
+    Call call("PointMap.IsValid");
+    return lookup(pointmaps(), *this) != nullptr;
+}
+
+Size PointMap::GetSize() const {
+    Call call("PointMap.GetSize");
+    if (auto o = override_bytes("PointMap.GetSize")) {
+        Size s{0, 0};
+        std::memcpy(&s, o->bytes.data(), std::min(o->bytes.size(), sizeof s));
+        return s;
+    }
+    auto obj = lookup(pointmaps(), *this);
+    return obj ? Size{obj->width, obj->height} : Size{0, 0};
+}
+
+double* PointMap::GetPointDataPtr() {
+    Call call("PointMap.GetPointDataPtr");
+    if (auto o = override_bytes("PointMap.GetPointDataPtr"); o && o->is_null) return nullptr;
+    auto obj = lookup(pointmaps(), *this);
+    return obj ? obj->pts() : nullptr;
+}
+
+double* PointMap::GetNormalDataPtr() {
+    Call call("PointMap.GetNormalDataPtr");
+    if (auto o = override_bytes("PointMap.GetNormalDataPtr"); o && o->is_null) return nullptr;
+    auto obj = lookup(pointmaps(), *this);
+    return obj ? obj->nrm() : nullptr;
+}
+
+bool PointMap::Save(const char* filename, PointMapUnit::Enum unit, bool isBinary, const Image& image) {
+    Call call("PointMap.Save");
+    call.arg("filename", filename).arg("unit", static_cast<long long>(unit)).arg_bool("isBinary", isBinary);
+    call.arg("image_slot", static_cast<long long>(image.slot));
+    if (call.failed()) return false;
+    if (!filename) {
+        call.fail(Error_InvalidArgument, "null file name");
+        return false;
+    }
+    if (unit != PointMapUnit::Meter && unit != PointMapUnit::Millimeter) {
+        call.fail(Error_InvalidArgument, "unknown unit");
+        return false;
+    }
+    auto obj = lookup(pointmaps(), *this);
+    if (!obj) {
+        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
+        return false;
+    }
+    std::shared_ptr<ImageObj> img;
+    if (image.slot != 0) {
+        img = lookup(images(), image);
+        if (!img) {
+            call.fail(Error_InvalidHandle, "invalid or destroyed image");
+            return false;
+        }
+        if (img->width != obj->width || img->height != obj->height) {
+            call.fail(Error_InvalidArgument, "the image's size differs from the point map's");
+            return false;
+        }
+    }
+    const double scale = unit == PointMapUnit::Meter ? 0.001 : 1.0;
+    const std::size_t n = obj->count();
+    std::string out;
+    out += "ply\nformat ";
+    out += isBinary ? "binary_little_endian 1.0\n" : "ascii 1.0\n";
+    out += "comment written by the TUVO virtual SDK\n";
+    out += "comment grid " + std::to_string(obj->width) + " " + std::to_string(obj->height) + "\n";
+    out += std::string("comment unit ") + (unit == PointMapUnit::Meter ? "m" : "mm") + "\n";
+    out += "element vertex " + std::to_string(n) + "\n";
+    out += "property double x\nproperty double y\nproperty double z\n";
+    if (img) out += "property uchar red\nproperty uchar green\nproperty uchar blue\n";
+    out += "end_header\n";
+    const double* p = obj->pts();
+    auto colour = [&](std::size_t i, std::uint8_t rgb[3]) {
+        const std::uint8_t* px = img->data + i * ImageType::GetPixelSize(img->type);
+        if (img->type == ImageType::Mono8) rgb[0] = rgb[1] = rgb[2] = px[0];
+        else if (img->type == ImageType::RGB8) rgb[0] = px[0], rgb[1] = px[1], rgb[2] = px[2];
+        else rgb[0] = px[2], rgb[1] = px[1], rgb[2] = px[0];
+    };
+    if (isBinary) {
+        const std::size_t rec = 24 + (img ? 3 : 0);
+        std::size_t base = out.size();
+        out.resize(base + rec * n);
+        char* dst = &out[base];
+        for (std::size_t i = 0; i < n; ++i, dst += rec) {
+            double xyz[3] = {p[3 * i] * scale, p[3 * i + 1] * scale, p[3 * i + 2] * scale};
+            std::memcpy(dst, xyz, 24);
+            if (img) {
+                std::uint8_t rgb[3];
+                colour(i, rgb);
+                std::memcpy(dst + 24, rgb, 3);
+            }
+        }
+    } else {
+        char buf[128];
+        for (std::size_t i = 0; i < n; ++i) {
+            int len = std::snprintf(buf, sizeof buf, "%.9g %.9g %.9g", p[3 * i] * scale,
+                                    p[3 * i + 1] * scale, p[3 * i + 2] * scale);
+            out.append(buf, len);
+            if (img) {
+                std::uint8_t rgb[3];
+                colour(i, rgb);
+                len = std::snprintf(buf, sizeof buf, " %u %u %u", rgb[0], rgb[1], rgb[2]);
+                out.append(buf, len);
+            }
+            out += '\n';
+        }
+    }
+    std::string why;
+    if (!write_file_atomic(filename, out, &why)) {
+        call.fail(Error_FileIO, why);
+        return false;
+    }
+    return true;
+}
+
+// ---- per-pixel maps ----
+
+namespace {
+
+template <class H>
+std::shared_ptr<MapObj> map_of(const H& h) {
+    return maps().get(h.slot, h.generation);
+}
+
+template <class H>
+Size map_size(const H& h, const char* op) {
+    if (auto o = override_bytes(std::string(op) + ".GetSize")) {
+        Size s{0, 0};
+        std::memcpy(&s, o->bytes.data(), std::min(o->bytes.size(), sizeof s));
+        return s;
+    }
+    auto m = map_of(h);
+    return m ? Size{m->width, m->height} : Size{0, 0};
+}
+
+template <class H>
+double* map_data(const H& h, const char* op) {
+    if (auto o = override_bytes(std::string(op) + ".GetDataPtr"); o && o->is_null) return nullptr;
+    auto m = map_of(h);
+    return m ? m->data.data() : nullptr;
+}
+
+}  // namespace
+
+DepthMap::DepthMap() : slot(0), generation(0) {}
+bool DepthMap::IsValid() const {
+    Call call("DepthMap.IsValid");
+    return map_of(*this) != nullptr;
+}
+Size DepthMap::GetSize() const {
+    Call call("DepthMap.GetSize");
+    return map_size(*this, "DepthMap");
+}
+double* DepthMap::GetDataPtr() {
+    Call call("DepthMap.GetDataPtr");
+    return map_data(*this, "DepthMap");
+}
+
+bool DepthMap::SaveDepthMap(const char* filename, bool flag) {
+    Call call("DepthMap.SaveDepthMap");
+    call.arg("filename", filename).arg_bool("flag", flag);
+    if (call.failed()) return false;
+    if (!filename) {
+        call.fail(Error_InvalidArgument, "null file name");
+        return false;
+    }
+    auto m = map_of(*this);
+    if (!m) {
+        call.fail(Error_InvalidHandle, "invalid depth map");
+        return false;
+    }
+    const std::size_t n = static_cast<std::size_t>(m->width) * m->height;
+    std::string png, why;
+    bool ok;
+    if (!flag) {
+        std::vector<std::uint16_t> px(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            double z = m->data[i];
+            px[i] = (std::isfinite(z) && z > 0) ? static_cast<std::uint16_t>(std::min(65535.0, std::round(z))) : 0;
+        }
+        ok = encode_png(reinterpret_cast<const std::uint8_t*>(px.data()), m->width, m->height, 1, 16, &png, &why);
+    } else {
+        double lo = 1e300, hi = -1e300;
+        for (std::size_t i = 0; i < n; ++i)
+            if (std::isfinite(m->data[i])) lo = std::min(lo, m->data[i]), hi = std::max(hi, m->data[i]);
+        std::vector<std::uint8_t> rgb(n * 3, 0);
+        for (std::size_t i = 0; i < n; ++i) {
+            double z = m->data[i];
+            if (!std::isfinite(z)) continue;
+            double t = hi > lo ? (z - lo) / (hi - lo) : 0.0;  // 0 near (red) to 1 far (blue)
+            double r = std::clamp(1.5 - std::abs(4 * t - 0.5), 0.0, 1.0);
+            double g = std::clamp(1.5 - std::abs(4 * t - 2.0), 0.0, 1.0);
+            double b = std::clamp(1.5 - std::abs(4 * t - 3.5), 0.0, 1.0);
+            rgb[3 * i] = static_cast<std::uint8_t>(255 * r);
+            rgb[3 * i + 1] = static_cast<std::uint8_t>(255 * g);
+            rgb[3 * i + 2] = static_cast<std::uint8_t>(255 * b);
+        }
+        ok = encode_png(rgb.data(), m->width, m->height, 3, 8, &png, &why);
+    }
+    if (!ok || !write_file_atomic(filename, png, &why)) {
+        call.fail(Error_FileIO, why);
+        return false;
+    }
+    return true;
+}
+
+ConfidenceMap::ConfidenceMap() : slot(0), generation(0) {}
+bool ConfidenceMap::IsValid() const {
+    Call call("ConfidenceMap.IsValid");
+    return map_of(*this) != nullptr;
+}
+Size ConfidenceMap::GetSize() const {
+    Call call("ConfidenceMap.GetSize");
+    return map_size(*this, "ConfidenceMap");
+}
+double* ConfidenceMap::GetDataPtr() {
+    Call call("ConfidenceMap.GetDataPtr");
+    return map_data(*this, "ConfidenceMap");
+}
+
+CorrespondMap::CorrespondMap() : slot(0), generation(0) {}
+bool CorrespondMap::IsValid() const {
+    Call call("CorrespondMap.IsValid");
+    return map_of(*this) != nullptr;
+}
+Size CorrespondMap::GetSize() const {
+    Call call("CorrespondMap.GetSize");
+    return map_size(*this, "CorrespondMap");
+}
+double* CorrespondMap::GetDataPtr() {
+    Call call("CorrespondMap.GetDataPtr");
+    return map_data(*this, "CorrespondMap");
+}
+
+}  // namespace TUVO
+
+extern "C" long long tuvo_sim_live(const char* kind) {
+    std::string k = kind ? kind : "";
+    if (k == "image") return static_cast<long long>(images().live());
+    if (k == "pointmap") return static_cast<long long>(pointmaps().live());
+    if (k == "map") return static_cast<long long>(maps().live());
+    return -1;
+}

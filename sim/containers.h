@@ -1,0 +1,47 @@
+// Stand-in SDK: the objects behind image, point-map and per-pixel map handles.
+#pragma once
+#include "core.h"
+
+namespace sim {
+
+struct ImageObj {
+    TUVO::ImageType::Enum type = TUVO::ImageType::None;
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> storage;  // empty when looking at foreign memory
+    std::uint8_t* data = nullptr;
+    std::size_t bytes() const {
+        return static_cast<std::size_t>(width) * height * TUVO::ImageType::GetPixelSize(type);
+    }
+};
+
+struct PointMapObj {
+    int width = 0, height = 0;
+    std::vector<double> points;   // owned points, 3 per pixel
+    double* foreign = nullptr;    // caller's memory when created on it
+    std::vector<double> normals;  // empty when the map has no normals
+    double* pts() { return foreign ? foreign : points.data(); }
+    double* nrm() { return normals.empty() ? nullptr : normals.data(); }
+    std::size_t count() const { return static_cast<std::size_t>(width) * height; }
+};
+
+// Depth, confidence and correspondence maps: `comps` doubles per pixel.
+struct MapObj {
+    int width = 0, height = 0, comps = 1;
+    std::vector<double> data;
+};
+
+Table<ImageObj>& images();
+Table<PointMapObj>& pointmaps();
+Table<MapObj>& maps();
+
+TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height);
+TUVO::PointMap new_pointmap(int width, int height, bool normals);
+std::pair<std::uint32_t, std::uint32_t> new_map(int width, int height, int comps);
+
+// PNG through libpng: 8-bit grey or RGB, or 16-bit grey.
+bool encode_png(const std::uint8_t* data, int width, int height, int channels, int bit_depth,
+                std::string* out, std::string* why);
+bool decode_png(const std::string& bytes, std::vector<std::uint8_t>* pixels, int* width,
+                int* height, int* channels, int* bit_depth, std::string* why);
+
+}  // namespace sim

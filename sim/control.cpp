@@ -1,0 +1,355 @@
+// Stand-in SDK: last-error state and the tuvo_sim_ control interface that tests steer it with.
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+#include "core.h"
+#include "control.h"
+
+namespace sim {
+namespace {
+
+struct ErrorState {
+    std::mutex m;
+    int code = 0;
+    std::string message;
+};
+ErrorState& errors() {
+    static ErrorState e;
+    return e;
+}
+
+struct OpControl {
+    long long calls = 0;
+    int inside = 0;
+    int delay_ms = 0;
+    bool blocked = false;
+    bool fail = false;
+    int fail_remaining = 0;  // 0: every call fails
+    int fail_code = 0;
+    std::string fail_message;
+    std::string last_args;
+    bool has_last_args = false;
+};
+
+struct Control {
+    std::mutex m;
+    std::condition_variable cv;
+    std::map<std::string, OpControl> ops;
+    std::map<std::string, Blob> values;
+};
+Control& control() {
+    static Control c;
+    return c;
+}
+
+}  // namespace
+
+void set_error(int code, const std::string& op, const std::string& reason) {
+    ErrorState& e = errors();
+    std::lock_guard<std::mutex> lock(e.m);
+    e.code = code;
+    e.message = op + ": " + reason;
+}
+
+void clear_error() {
+    ErrorState& e = errors();
+    std::lock_guard<std::mutex> lock(e.m);
+    e.code = 0;
+    e.message.clear();
+}
+
+int last_error_code() {
+    ErrorState& e = errors();
+    std::lock_guard<std::mutex> lock(e.m);
+    return e.code;
+}
+
+std::string last_error_message() {
+    ErrorState& e = errors();
+    std::lock_guard<std::mutex> lock(e.m);
+    return e.message;
+}
+
+std::string json_escape(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char ch : s) {
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += static_cast<char>(ch);
+        } else if (ch < 0x20 || ch >= 0x80) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", ch);
+            out += buf;  // bytes >= 0x80 are recorded one by one, as Latin-1 code points
+        } else {
+            out += static_cast<char>(ch);
+        }
+    }
+    return out + "\"";
+}
+
+Call::Call(const char* op) : op_(op) {
+    Control& c = control();
+    std::unique_lock<std::mutex> lock(c.m);
+    OpControl& oc = c.ops[op_];
+    ++oc.calls;
+    ++oc.inside;
+    c.cv.notify_all();
+    if (oc.delay_ms > 0) {
+        int ms = oc.delay_ms;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        lock.lock();
+    }
+    // A blocked operation waits for the test to release it, at most 10 s so a broken test
+    // cannot hang the process.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    c.cv.wait_until(lock, until, [&] { return !c.ops[op_].blocked; });
+}
+
+Call::~Call() {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    OpControl& oc = c.ops[op_];
+    --oc.inside;
+    std::string text = "{";
+    for (std::size_t i = 0; i < args_.size(); ++i) {
+        if (i) text += ", ";
+        text += json_escape(args_[i].first) + ": " + args_[i].second;
+    }
+    oc.last_args = text + "}";
+    oc.has_last_args = true;
+    c.cv.notify_all();
+}
+
+Call& Call::arg(const char* name, long long v) {
+    args_.emplace_back(name, std::to_string(v));
+    return *this;
+}
+
+Call& Call::arg(const char* name, double v) {
+    std::ostringstream os;
+    os.precision(17);
+    if (v != v)
+        os << "NaN";
+    else if (v > 1e308)
+        os << "Infinity";
+    else if (v < -1e308)
+        os << "-Infinity";
+    else
+        os << v;
+    args_.emplace_back(name, os.str());
+    return *this;
+}
+
+Call& Call::arg_bool(const char* name, bool v) {
+    args_.emplace_back(name, v ? "true" : "false");
+    return *this;
+}
+
+Call& Call::arg(const char* name, const char* text) {
+    args_.emplace_back(name, text ? json_escape(text) : std::string("null"));
+    return *this;
+}
+
+bool Call::failed() {
+    int code;
+    std::string message;
+    {
+        Control& c = control();
+        std::lock_guard<std::mutex> lock(c.m);
+        OpControl& oc = c.ops[op_];
+        if (!oc.fail) return false;
+        if (oc.fail_remaining > 0 && --oc.fail_remaining == 0) oc.fail = false;
+        code = oc.fail_code;
+        message = oc.fail_message;
+    }
+    ErrorState& e = errors();
+    std::lock_guard<std::mutex> lock(e.m);
+    e.code = code;
+    e.message = message;
+    return true;
+}
+
+void Call::fail(int code, const std::string& reason) { set_error(code, op_, reason); }
+
+std::optional<Blob> override_bytes(const std::string& key) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    auto it = c.values.find(key);
+    if (it == c.values.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<long long> override_int(const std::string& key) {
+    auto b = override_bytes(key);
+    if (!b || b->is_null) return std::nullopt;
+    try {
+        return std::stoll(b->bytes);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::optional<double> override_double(const std::string& key) {
+    auto b = override_bytes(key);
+    if (!b || b->is_null) return std::nullopt;
+    try {
+        return std::stod(b->bytes);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+double param(const std::string& key, double fallback) {
+    auto v = override_double(key);
+    return v ? *v : fallback;
+}
+
+bool write_file_atomic(const std::string& path, const std::string& bytes, std::string* why) {
+    if (path.empty()) {
+        *why = "empty file name";
+        return false;
+    }
+    std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
+                      std::to_string(reinterpret_cast<std::uintptr_t>(&bytes));
+    FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) {
+        *why = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = (std::fflush(f) == 0) && ok;
+    ok = (::fsync(::fileno(f)) == 0) && ok;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        *why = "cannot write " + path + ": " + std::strerror(errno);
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool read_file(const std::string& path, std::string* bytes, std::string* why) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *why = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream os;
+    os << in.rdbuf();
+    *bytes = os.str();
+    return true;
+}
+
+void reset_control() {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    for (auto& kv : c.ops) {
+        kv.second.blocked = false;
+        kv.second.fail = false;
+        kv.second.delay_ms = 0;
+    }
+    c.values.clear();
+    c.cv.notify_all();
+}
+
+}  // namespace sim
+
+using namespace sim;
+
+extern "C" {
+
+void tuvo_sim_fail(const char* op, int code, const char* message, int times) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    OpControl& oc = c.ops[op];
+    oc.fail = true;
+    oc.fail_code = code;
+    oc.fail_message = message ? message : "";
+    oc.fail_remaining = times > 0 ? times : 0;
+}
+
+void tuvo_sim_clear(const char* op) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    OpControl& oc = c.ops[op];
+    oc.fail = false;
+    oc.delay_ms = 0;
+    oc.blocked = false;
+    c.cv.notify_all();
+}
+
+void tuvo_sim_set_bytes(const char* key, const char* data, long long len) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    Blob b;
+    if (len < 0 || !data)
+        b.is_null = true;
+    else
+        b.bytes.assign(data, static_cast<std::size_t>(len));
+    c.values[key] = b;
+}
+
+void tuvo_sim_unset(const char* key) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    c.values.erase(key);
+}
+
+const char* tuvo_sim_last_args(const char* op) {
+    thread_local std::string out;
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    auto it = c.ops.find(op);
+    out = (it != c.ops.end() && it->second.has_last_args) ? it->second.last_args : "";
+    return out.c_str();
+}
+
+long long tuvo_sim_call_count(const char* op) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    auto it = c.ops.find(op);
+    return it == c.ops.end() ? 0 : it->second.calls;
+}
+
+void tuvo_sim_delay(const char* op, int ms) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    c.ops[op].delay_ms = ms;
+}
+
+void tuvo_sim_block(const char* op) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    c.ops[op].blocked = true;
+}
+
+void tuvo_sim_unblock(const char* op) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    c.ops[op].blocked = false;
+    c.cv.notify_all();
+}
+
+int tuvo_sim_inside(const char* op) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    auto it = c.ops.find(op);
+    return it == c.ops.end() ? 0 : it->second.inside;
+}
+
+int tuvo_sim_wait_entered(const char* op, int timeout_ms) {
+    Control& c = control();
+    std::unique_lock<std::mutex> lock(c.m);
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    c.cv.wait_until(lock, until, [&] { return c.ops[op].inside > 0; });
+    return c.ops[op].inside;
+}
+
+}  // extern "C"

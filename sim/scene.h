@@ -1,0 +1,98 @@
+// Stand-in SDK: the virtual scene and the pinhole cameras that look at it.
+#pragma once
+#include <Eigen/Dense>
+#include <cstdint>
+#include <vector>
+
+namespace sim {
+
+using Vec3 = Eigen::Vector3d;
+using Mat3 = Eigen::Matrix3d;
+
+// A pinhole camera without lens distortion. Pose: x_device = R * x_camera + t (mm).
+struct CameraModel {
+    int width = 0, height = 0;
+    double fx = 0, fy = 0, cx = 0, cy = 0;
+    Mat3 R = Mat3::Identity();
+    Vec3 t = Vec3::Zero();
+    bool colour = false;
+
+    Vec3 ray(double u, double v) const { return Vec3((u - cx) / fx, (v - cy) / fy, 1.0).normalized(); }
+    // Projects a point given in this camera's frame; false behind the camera.
+    bool project(const Vec3& p, double* u, double* v) const {
+        if (p.z() <= 1e-9) return false;
+        *u = fx * p.x() / p.z() + cx;
+        *v = fy * p.y() / p.z() + cy;
+        return true;
+    }
+    Vec3 to_device(const Vec3& p) const { return R * p + t; }
+    Vec3 from_device(const Vec3& p) const { return R.transpose() * (p - t); }
+};
+
+// The marker layout of the calibration board: rows x cols coded markers.
+struct MarkerSpec {
+    int N = 12;
+    double r0_mm = 6.0, r1_ratio = 2.0, r2_ratio = 3.0;
+    double spacing_mm = 62.0;
+    int rows = 3, cols = 4;
+};
+
+// The bit pattern (bit i: sector i, counted anticlockwise from the board's +x axis) of the k-th
+// marker and the code a detector reports for it (the smallest rotation of the pattern).
+std::uint32_t marker_pattern(int k, int N);
+int marker_code(std::uint32_t pattern, int N);
+std::uint32_t smallest_rotation(std::uint32_t pattern, int N);
+
+struct Scene {
+    double near_mm = 400, far_mm = 1200;
+    // Ground plane n . x = d (device frame), its texture albedo varies gently.
+    Vec3 plane_n;
+    double plane_d = 0;
+    Vec3 sphere_c;
+    double sphere_r = 0;
+    Vec3 box_c, box_half;
+    Mat3 box_R;  // box frame to device
+    Vec3 cyl_c;  // base centre; axis along cyl_axis
+    Vec3 cyl_axis;
+    double cyl_r = 0, cyl_h = 0;
+    // Marker board: origin at its centre, x/y axes in its plane, z its normal (towards camera).
+    Mat3 board_R;
+    Vec3 board_t;
+    double board_w = 0, board_h = 0;
+    MarkerSpec markers;
+    std::vector<std::uint32_t> patterns;  // per marker, before it is turned on the board
+    bool with_board = true;
+
+    static Scene make(double near_mm, double far_mm);
+    // Centre of marker k in the board frame (mm).
+    Vec3 marker_centre_board(int k) const;
+    Vec3 marker_centre_device(int k) const { return board_R * marker_centre_board(k) + board_t; }
+    int marker_count() const { return markers.rows * markers.cols; }
+};
+
+// Per-pixel result of casting one ray: hit point (device frame), normal, surface reflectance.
+struct Hit {
+    double t = -1;  // distance along the ray, < 0: no hit
+    Vec3 p, n;
+    Vec3 albedo;    // RGB reflectance 0..1
+    int object = -1;  // 0 plane, 1 sphere, 2 box, 3 cylinder, 4 board
+};
+
+// Casts a ray from `o` along unit `d` (device frame).
+Hit cast(const Scene& s, const Vec3& o, const Vec3& d);
+// Whether anything lies on the segment from `a` towards `b` (shadow test), ignoring a margin.
+bool occluded(const Scene& s, const Vec3& a, const Vec3& b);
+// The board's reflectance at a board-frame point (0 black marker ink, ~0.92 white).
+double board_albedo(const Scene& s, double x, double y);
+
+// A rendered view: hits per pixel, rows first.
+struct View {
+    int width = 0, height = 0;
+    std::vector<Hit> hits;
+    // Board reflectance averaged over 4x4 sub-pixel rays (anti-aliasing) where the board is hit.
+    std::vector<float> board_cover;  // fraction of sub-rays on the board, 0 elsewhere
+    std::vector<float> board_ink;    // mean board reflectance over those sub-rays
+};
+View render_view(const Scene& s, const CameraModel& cam);
+
+}  // namespace sim

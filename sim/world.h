@@ -1,0 +1,60 @@
+// Stand-in SDK: the virtual devices of the rig and the SDK-wide state they live in.
+#pragma once
+#include <array>
+#include <atomic>
+#include <map>
+
+#include "core.h"
+
+namespace sim {
+
+struct NetConfig {
+    TUVO::NetworkType type = TUVO::NetworkType_DHCP;
+    std::string ip, netmask, gateway;
+};
+
+// One virtual device as the rig describes it, plus the state it keeps while the process runs.
+struct DeviceState {
+    std::string name, sn, factory_date, port;
+    TUVO::PortType port_type = TUVO::PortType_USB;
+    unsigned cameras = TUVO::CameraID_Left;  // CameraID flags
+    int boardmodel = 3;
+    bool x1 = true, x2 = false, cover = false, extra = false, color = false;
+    unsigned projector_colors = TUVO::ProjectorColor_Blue;
+    unsigned capture_modes = TUVO::CaptureMode_Fast | TUVO::CaptureMode_Normal;
+    int near_mm = 400, far_mm = 1200;
+    int width = 1280, height = 1024;
+    double baseline_mm = 120.0;
+    double focal_px = 0;  // 0: derived from the field of view
+    bool firmware_match = true;
+
+    std::mutex m;  // guards the fields below
+    std::array<NetConfig, 4> net;
+    unsigned open_cameras = 0;  // CameraID flags of the cameras held open by some handle
+    // The protective cover: where it is heading and since when (it takes cover_ms to travel).
+    TUVO::ProtectiveCoverStatus cover_from = TUVO::ProtectiveCoverStatus_Open;
+    TUVO::ProtectiveCoverStatus cover_to = TUVO::ProtectiveCoverStatus_Open;
+    double cover_since = 0;
+    // Capture options saved per camera (CameraID value) as text, and the device's motion.
+    std::map<unsigned, std::string> stored_options;
+    std::uint64_t captures = 0;
+};
+
+struct World {
+    std::mutex m;
+    bool inited = false;
+    std::vector<std::shared_ptr<DeviceState>> rig;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> handles;  // per rig entry, {0,0} if none
+    Table<DeviceState> devices;
+};
+World& world();
+
+// The device behind a handle, or null (last error set through `call`).
+std::shared_ptr<DeviceState> device_of(const TUVO::Device& d, Call& call);
+bool sdk_inited();
+
+// Parses a rig description; returns false with `why` set on a malformed text.
+bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>>* out,
+               std::string* why);
+
+}  // namespace sim

@@ -1,0 +1,538 @@
+// Stand-in SDK: the single-camera device X1.
+#include <cstdio>
+
+#include "camera.h"
+#include "control.h"
+
+using namespace sim;
+
+namespace TUVO {
+
+namespace {
+
+int index_of(const CameraState& c) { return camera_index(c.cid); }
+
+}  // namespace
+
+X1::X1() : slot(0), generation(0) {}
+
+X1 X1::Create(const Device& device, CameraID camid) {
+    Call call("X1.Create");
+    call.arg("device_slot", static_cast<long long>(device.slot)).arg("camid", static_cast<long long>(camid));
+    if (call.failed()) return X1();
+    if (!sdk_inited()) {
+        call.fail(Error_NotInitialized, "SystemInit has not been called");
+        return X1();
+    }
+    auto dev = device_of(device, call);
+    if (!dev) return X1();
+    if (!dev->x1) {
+        call.fail(Error_NotSupported, "the device cannot be used as X1");
+        return X1();
+    }
+    if (camera_index(camid) < 0 || !(dev->cameras & camid)) {
+        call.fail(Error_NotFound, "the device has no camera " + std::to_string(camid));
+        return X1();
+    }
+    auto c = std::make_shared<CameraState>();
+    c->dev = dev;
+    c->x2 = false;
+    c->cid = camid;
+    setup_camera(*c);
+    return make_handle<X1>(cameras().add(c));
+}
+
+void X1::Destroy(X1& camera) {
+    Call call("X1.Destroy");
+    call.arg("slot", static_cast<long long>(camera.slot));
+    auto c = cameras().remove(camera.slot, camera.generation);
+    camera.slot = camera.generation = 0;
+    if (!c) return;
+    std::lock_guard<std::mutex> lock(c->m);
+    close_camera(*c);
+    release_results(*c);
+    for (auto* m : {&c->depth, &c->confidence, &c->correspond}) maps().remove(m->first, m->second);
+}
+
+bool X1::Open() {
+    Call call("X1.Open");
+    auto c = locked(*this, call, false);
+    if (!c || !connected(*c.cam, call)) return false;
+    if (c->open) return true;
+    std::lock_guard<std::mutex> lock(c->dev->m);
+    if (c->dev->open_cameras & c->cid) {
+        call.fail(Error_Busy, std::string("the ") + camera_name(c->cid) + " camera is already open by another handle");
+        return false;
+    }
+    c->dev->open_cameras |= c->cid;
+    c->open = true;
+    c->opened_at = std::chrono::steady_clock::now();
+    return true;
+}
+
+bool X1::IsOpen() {
+    Call call("X1.IsOpen");
+    auto c = locked(*this, call, false);
+    return c && c->open;
+}
+
+void X1::Close() {
+    Call call("X1.Close");
+    auto c = locked(*this, call, false);
+    if (c) close_camera(*c.cam);
+}
+
+bool X1::IsValid() const {
+    Call call("X1.IsValid");
+    return cameras().get(slot, generation) != nullptr;
+}
+
+bool X1::IsPhysicallyConnected() {
+    Call call("X1.IsPhysicallyConnected");
+    auto c = locked(*this, call, false);
+    return c && param("device." + c->dev->sn + ".connected", 1.0) != 0.0;
+}
+
+namespace {
+bool stored_or_default(CameraState& c, X1::CaptureOptions* o) {
+    std::lock_guard<std::mutex> lock(c.dev->m);
+    auto it = c.dev->stored_options.find(c.cid);
+    std::string why;
+    return it == c.dev->stored_options.end() || parse_options(it->second, o, &why);
+}
+
+bool capture_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
+    auto c = locked(h, call, true);
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    X1::CaptureOptions o;
+    if (opts) o = *opts;
+    else stored_or_default(*c.cam, &o);
+    CaptureParams p = params_of(o);
+    p.frame_camera = c->cid;
+    return capture_3d(*c.cam, p, call);
+}
+
+bool capture_2d_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
+    auto c = locked(h, call, true);
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    X1::CaptureOptions o;
+    if (opts) o = *opts;
+    else stored_or_default(*c.cam, &o);
+    return capture_2d(*c.cam, index_of(*c.cam), params_of(o), call);
+}
+}  // namespace
+
+bool X1::Capture(const CaptureOptions& opts) {
+    Call call("X1.Capture");
+    call.arg("exposure_time_3d", static_cast<long long>(opts.exposure_time_3d));
+    return capture_x1(*this, &opts, call);
+}
+
+bool X1::Capture() {
+    Call call("X1.Capture()");
+    return capture_x1(*this, nullptr, call);
+}
+
+bool X1::Capture2D(const CaptureOptions& opts) {
+    Call call("X1.Capture2D");
+    call.arg("exposure_time_2d", static_cast<long long>(opts.exposure_time_2d));
+    return capture_2d_x1(*this, &opts, call);
+}
+
+bool X1::Capture2D() {
+    Call call("X1.Capture2D()");
+    return capture_2d_x1(*this, nullptr, call);
+}
+
+bool X1::SetBandwidth(float ratio) {
+    Call call("X1.SetBandwidth");
+    call.arg("ratio", static_cast<double>(ratio));
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!(ratio > 0.0f && ratio <= 1.0f)) {
+        call.fail(Error_InvalidArgument, "bandwidth must be in (0, 1]");
+        return false;
+    }
+    c->bandwidth = ratio;
+    return true;
+}
+
+bool X1::SetCustomTransformation(const CustomTransformOptions& opts) {
+    Call call("X1.SetCustomTransformation");
+    call.arg("coordinate_select", static_cast<long long>(opts.coordinate_select));
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (opts.coordinate_select > CustomTransformOptions::CoordinateSelect_CaliBoard) {
+        call.fail(Error_InvalidArgument, "unknown coordinate selection " + std::to_string(opts.coordinate_select));
+        return false;
+    }
+    c->transform.select = opts.coordinate_select;
+    std::copy(opts.transform, opts.transform + 16, c->transform.m);
+    return true;
+}
+
+bool X1::GetCustomTransformation(CustomTransformOptions& opts) {
+    Call call("X1.GetCustomTransformation");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    opts.coordinate_select = static_cast<CustomTransformOptions::CoordinateSelect>(c->transform.select);
+    std::copy(c->transform.m, c->transform.m + 16, opts.transform);
+    return true;
+}
+
+bool X1::GetCameraResolution(Size& size) {
+    Call call("X1.GetCameraResolution");
+    auto c = locked(*this, call, false);
+    if (!c) return false;
+    const CameraModel& m = c->models[index_of(*c.cam)];
+    size = Size{m.width, m.height};
+    return true;
+}
+
+bool X1::GetProjectorTemperature(float& celsius) {
+    Call call("X1.GetProjectorTemperature");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    celsius = temperature(*c.cam, 6);
+    return true;
+}
+
+Image X1::GetImage() {
+    Call call("X1.GetImage");
+    auto c = locked(*this, call, false);
+    if (!c) return Image();
+    return take_image(*c.cam, index_of(*c.cam));
+}
+
+bool X1::GetExposureTimeRange(int* min_ms, int* max_ms) {
+    Call call("X1.GetExposureTimeRange");
+    auto c = locked(*this, call, true);
+    if (!c || !min_ms || !max_ms) return false;
+    *min_ms = 3;
+    *max_ms = 100;
+    return true;
+}
+
+bool X1::GetGainRange(float* lo, float* hi) {
+    Call call("X1.GetGainRange");
+    auto c = locked(*this, call, true);
+    if (!c || !lo || !hi) return false;
+    *lo = 0.0f;
+    *hi = 20.0f;
+    return true;
+}
+
+bool X1::GetGammaRange(float* lo, float* hi) {
+    Call call("X1.GetGammaRange");
+    auto c = locked(*this, call, true);
+    if (!c || !lo || !hi) return false;
+    *lo = 0.5f;
+    *hi = 3.0f;
+    return true;
+}
+
+bool X1::GetCameraTemperature(CameraTempSelector selector, float& celsius) {
+    Call call("X1.GetCameraTemperature");
+    call.arg("selector", static_cast<long long>(selector));
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (selector > CameraTempSelector_SensorBoard) {
+        call.fail(Error_InvalidArgument, "unknown temperature selector " + std::to_string(selector));
+        return false;
+    }
+    celsius = temperature(*c.cam, static_cast<int>(selector)) + 0.4f * index_of(*c.cam);
+    return true;
+}
+
+DepthMap X1::GetDepthMap() {
+    Call call("X1.GetDepthMap");
+    auto c = locked(*this, call, false);
+    if (!c) return DepthMap();
+    return make_handle<DepthMap>(c->depth);
+}
+
+PointMap X1::GetPointMap() {
+    Call call("X1.GetPointMap");
+    auto c = locked(*this, call, false);
+    if (!c) return PointMap();
+    return take_points(*c.cam);
+}
+
+ConfidenceMap X1::GetConfidenceMap() {
+    Call call("X1.GetConfidenceMap");
+    auto c = locked(*this, call, false);
+    if (!c) return ConfidenceMap();
+    return make_handle<ConfidenceMap>(c->confidence);
+}
+
+bool X1::SaveEncodedImagesData(const char* filename) {
+    Call call("X1.SaveEncodedImagesData");
+    call.arg("filename", filename);
+    auto c = locked(*this, call, true);
+    return c && save_encoded(*c.cam, filename, call);
+}
+
+namespace {
+int balance_channel(BalanceSelector s) {
+    switch (s) {
+        case BalanceSelector_Red: return 0;
+        case BalanceSelector_Green: return 1;
+        case BalanceSelector_Blue: return 2;
+        default: return -1;
+    }
+}
+
+bool colour_camera(CameraState& c, BalanceSelector s, Call& call) {
+    if (!c.models[camera_index(c.cid)].colour) {
+        call.fail(Error_NotSupported, std::string("the ") + camera_name(c.cid) + " camera is monochrome");
+        return false;
+    }
+    if (balance_channel(s) < 0) {
+        call.fail(Error_InvalidArgument, "the balance selector must be red, green or blue");
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool X1::SetBalanceRatio(BalanceSelector selector, float ratio) {
+    Call call("X1.SetBalanceRatio");
+    call.arg("selector", static_cast<long long>(selector)).arg("ratio", static_cast<double>(ratio));
+    auto c = locked(*this, call, true);
+    if (!c || !colour_camera(*c.cam, selector, call)) return false;
+    if (!(ratio >= 0.5f && ratio <= 4.0f)) {
+        call.fail(Error_InvalidArgument, "the balance ratio must be 0.5..4");
+        return false;
+    }
+    c->balance[balance_channel(selector)] = ratio;
+    return true;
+}
+
+bool X1::GetBalanceRatio(BalanceSelector selector, float* ratio) {
+    Call call("X1.GetBalanceRatio");
+    call.arg("selector", static_cast<long long>(selector));
+    auto c = locked(*this, call, true);
+    if (!c || !ratio || !colour_camera(*c.cam, selector, call)) return false;
+    *ratio = c->balance[balance_channel(selector)];
+    return true;
+}
+
+bool X1::GetBalanceRange(BalanceSelector selector, float* lo, float* hi) {
+    Call call("X1.GetBalanceRange");
+    call.arg("selector", static_cast<long long>(selector));
+    auto c = locked(*this, call, true);
+    if (!c || !lo || !hi || !colour_camera(*c.cam, selector, call)) return false;
+    *lo = 0.5f;
+    *hi = 4.0f;
+    return true;
+}
+
+bool X1::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI& roi) {
+    Call call("X1.AutoWhiteBalance");
+    call.arg("iterations", static_cast<long long>(iterations));
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!check_roi(*c.cam, roi)) {
+        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
+        return false;
+    }
+    return auto_white_balance(*c.cam, index_of(*c.cam), iterations, params_of(opts), roi, call);
+}
+
+bool X1::GetExtrinsicMatrix(float* matrix16) {
+    Call call("X1.GetExtrinsicMatrix");
+    auto c = locked(*this, call, false);
+    if (!c || !matrix16) return false;
+    pose_matrix(c->models[index_of(*c.cam)], matrix16);
+    return true;
+}
+
+bool X1::GetIntrinsicParameters(float* k, float* d) {
+    Call call("X1.GetIntrinsicParameters");
+    auto c = locked(*this, call, false);
+    if (!c || !k || !d) return false;
+    intrinsics(c->models[index_of(*c.cam)], k, d);
+    return true;
+}
+
+bool X1::SaveCaptureOptionParameters(const CaptureOptions& opts) {
+    Call call("X1.SaveCaptureOptionParameters");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    std::lock_guard<std::mutex> lock(c->dev->m);
+    c->dev->stored_options[c->cid] = format_options(opts);
+    return true;
+}
+
+bool X1::LoadCaptureOptionParameters(CaptureOptions& opts) {
+    Call call("X1.LoadCaptureOptionParameters");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    std::lock_guard<std::mutex> lock(c->dev->m);
+    auto it = c->dev->stored_options.find(c->cid);
+    if (it == c->dev->stored_options.end()) {
+        call.fail(Error_NotFound, "no capture options have been saved for this camera");
+        return false;
+    }
+    std::string why;
+    if (!parse_options(it->second, &opts, &why)) {
+        call.fail(Error_Failed, "stored capture options are damaged: " + why);
+        return false;
+    }
+    return true;
+}
+
+bool X1::GetAutoCaptureSetting(CaptureOptions& opts, const ROI& roi) {
+    Call call("X1.GetAutoCaptureSetting");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!check_roi(*c.cam, roi)) {
+        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
+        return false;
+    }
+    int hdr[3];
+    auto_exposure(*c.cam, roi, &opts.exposure_time_3d, &opts.exposure_time_2d, hdr);
+    opts.hdr_exposure_times = 0;
+    return true;
+}
+
+bool X1::GetAutoHdrCaptureSetting(CaptureOptions& opts, const ROI& roi) {
+    Call call("X1.GetAutoHdrCaptureSetting");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!check_roi(*c.cam, roi)) {
+        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
+        return false;
+    }
+    int e3, e2, hdr[3];
+    auto_exposure(*c.cam, roi, &e3, &e2, hdr);
+    opts.hdr_exposure_times = 3;
+    for (int k = 0; k < 3; ++k) opts.hdr_exposure_time_content[k] = hdr[k];
+    opts.exposure_time_2d = e2;
+    return true;
+}
+
+bool X1::GetAutoNoiseRemovalSetting(CaptureOptions& opts) {
+    Call call("X1.GetAutoNoiseRemovalSetting");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    opts.use_auto_noise_removal = true;
+    opts.noise_removal_distance = auto_noise_distance(*c.cam);
+    opts.noise_removal_point_number = 40;
+    return true;
+}
+
+bool X1::LoadSettingFromFile(const char* filename) {
+    Call call("X1.LoadSettingFromFile");
+    call.arg("filename", filename);
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    std::string text, why;
+    if (!filename) {
+        call.fail(Error_InvalidArgument, "null file name");
+        return false;
+    }
+    if (!read_file(filename, &text, &why)) {
+        call.fail(Error_FileIO, why);
+        return false;
+    }
+    if (!parse_settings(*c.cam, text, &why)) {
+        call.fail(Error_FileIO, std::string(filename) + ": " + why);
+        return false;
+    }
+    return true;
+}
+
+bool X1::SaveSettingToFile(const char* filename) {
+    Call call("X1.SaveSettingToFile");
+    call.arg("filename", filename);
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    std::string why;
+    if (!filename) {
+        call.fail(Error_InvalidArgument, "null file name");
+        return false;
+    }
+    if (!write_file_atomic(filename, format_settings(*c.cam), &why)) {
+        call.fail(Error_FileIO, why);
+        return false;
+    }
+    return true;
+}
+
+bool X1::CheckRoi(ROI roi) {
+    Call call("X1.CheckRoi");
+    call.arg("x", static_cast<long long>(roi.x)).arg("y", static_cast<long long>(roi.y));
+    call.arg("width", static_cast<long long>(roi.width)).arg("height", static_cast<long long>(roi.height));
+    auto c = locked(*this, call, false);
+    return c && check_roi(*c.cam, roi);
+}
+
+ROI X1::AutoAdjustRoi(ROI roi) {
+    Call call("X1.AutoAdjustRoi");
+    auto c = locked(*this, call, false);
+    if (!c) return ROI{0, 0, 0, 0};
+    return adjust_roi(*c.cam, roi);
+}
+
+bool X1::GetRoiRange(ROIRange& range) {
+    Call call("X1.GetRoiRange");
+    auto c = locked(*this, call, false);
+    if (!c) return false;
+    range = roi_range(*c.cam);
+    return true;
+}
+
+bool X1::OpenProtectiveCover() {
+    Call call("X1.OpenProtectiveCover");
+    auto c = locked(*this, call, true);
+    return c && move_cover(*c.cam, true, true, call);
+}
+
+bool X1::CloseProtectiveCover() {
+    Call call("X1.CloseProtectiveCover");
+    auto c = locked(*this, call, true);
+    return c && move_cover(*c.cam, false, true, call);
+}
+
+bool X1::ResetProtectiveCover() {
+    Call call("X1.ResetProtectiveCover");
+    auto c = locked(*this, call, true);
+    return c && reset_cover(*c.cam, call);
+}
+
+bool X1::OpenProtectiveCoverAsync() {
+    Call call("X1.OpenProtectiveCoverAsync");
+    auto c = locked(*this, call, true);
+    return c && move_cover(*c.cam, true, false, call);
+}
+
+bool X1::CloseProtectiveCoverAsync() {
+    Call call("X1.CloseProtectiveCoverAsync");
+    auto c = locked(*this, call, true);
+    return c && move_cover(*c.cam, false, false, call);
+}
+
+bool X1::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) {
+    Call call("X1.GetProtectiveCoverStatus");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!c->dev->cover) {
+        call.fail(Error_NotSupported, "the device has no protective cover");
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(c->dev->m);
+    status = cover_status(*c->dev);
+    return true;
+}
+
+void release_all_objects() {
+    for (auto& c : cameras().all()) {
+        std::lock_guard<std::mutex> lock(c->m);
+        close_camera(*c);
+        release_results(*c);
+    }
+    cameras().clear();
+}
+
+}  // namespace TUVO

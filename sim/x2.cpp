@@ -1,0 +1,640 @@
+// Stand-in SDK: the two-camera device X2, with its fixed line scan.
+#include <cmath>
+
+#include "camera.h"
+#include "control.h"
+
+using namespace sim;
+
+namespace TUVO {
+
+namespace {
+
+constexpr unsigned kStereo = CameraID_Left | CameraID_Right;
+
+// The X2 cameras a CameraID names (the extra one only where the device has it).
+int x2_index(const CameraState& c, CameraID cid, Call& call) {
+    const int i = camera_index(cid);
+    if (i < 0 || !(c.dev->cameras & cid)) {
+        call.fail(Error_InvalidArgument, "the device has no camera " + std::to_string(cid));
+        return -1;
+    }
+    return i;
+}
+
+bool stored_or_default(CameraState& c, X2::CaptureOptions* o) {
+    std::lock_guard<std::mutex> lock(c.dev->m);
+    auto it = c.dev->stored_options.find(kStereo);
+    std::string why;
+    return it == c.dev->stored_options.end() || parse_options(it->second, o, &why);
+}
+
+bool capture_x2(X2& h, const X2::CaptureOptions* opts, Call& call) {
+    auto c = locked(h, call, true);
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    {
+        std::lock_guard<std::mutex> lock(c->scan_m);
+        if (c->scanning) {
+            call.fail(Error_Busy, "a fixed line scan is running");
+            return false;
+        }
+    }
+    X2::CaptureOptions o;
+    if (opts) o = *opts;
+    else stored_or_default(*c.cam, &o);
+    CaptureParams p = params_of(o);
+    if (camera_index(p.frame_camera) < 0 || !(c->dev->cameras & p.frame_camera)) {
+        call.fail(Error_InvalidArgument, "transform_to_camera names a camera the device lacks");
+        return false;
+    }
+    return capture_3d(*c.cam, p, call);
+}
+
+}  // namespace
+
+X2::X2() : slot(0), generation(0) {}
+
+X2 X2::Create(const Device& device) {
+    Call call("X2.Create");
+    call.arg("device_slot", static_cast<long long>(device.slot));
+    if (call.failed()) return X2();
+    if (!sdk_inited()) {
+        call.fail(Error_NotInitialized, "SystemInit has not been called");
+        return X2();
+    }
+    auto dev = device_of(device, call);
+    if (!dev) return X2();
+    if (!dev->x2) {
+        call.fail(Error_NotSupported, "the device cannot be used as X2");
+        return X2();
+    }
+    auto c = std::make_shared<CameraState>();
+    c->dev = dev;
+    c->x2 = true;
+    c->cid = dev->cameras;  // left, right and the extra camera where there is one
+    setup_camera(*c);
+    return make_handle<X2>(cameras().add(c));
+}
+
+void X2::Destroy(X2& camera) {
+    Call call("X2.Destroy");
+    call.arg("slot", static_cast<long long>(camera.slot));
+    auto c = cameras().remove(camera.slot, camera.generation);
+    camera.slot = camera.generation = 0;
+    if (!c) return;
+    std::lock_guard<std::mutex> lock(c->m);
+    close_camera(*c);
+    release_results(*c);
+    for (auto* m : {&c->depth, &c->confidence, &c->correspond}) maps().remove(m->first, m->second);
+}
+
+bool X2::Open() {
+    Call call("X2.Open");
+    auto c = locked(*this, call, false);
+    if (!c || !connected(*c.cam, call)) return false;
+    if (c->open) return true;
+    std::lock_guard<std::mutex> lock(c->dev->m);
+    if (c->dev->open_cameras & c->cid) {
+        call.fail(Error_Busy, "the device's cameras are already open by another handle");
+        return false;
+    }
+    c->dev->open_cameras |= c->cid;
+    c->open = true;
+    c->opened_at = std::chrono::steady_clock::now();
+    return true;
+}
+
+bool X2::IsOpen() {
+    Call call("X2.IsOpen");
+    auto c = locked(*this, call, false);
+    return c && c->open;
+}
+
+void X2::Close() {
+    Call call("X2.Close");
+    auto c = locked(*this, call, false);
+    if (!c) return;
+    close_camera(*c.cam);
+}
+
+bool X2::IsValid() const {
+    Call call("X2.IsValid");
+    return cameras().get(slot, generation) != nullptr;
+}
+
+bool X2::IsPhysicallyConnected() {
+    Call call("X2.IsPhysicallyConnected");
+    auto c = locked(*this, call, false);
+    return c && param("device." + c->dev->sn + ".connected", 1.0) != 0.0;
+}
+
+bool X2::Capture(const CaptureOptions& opts) {
+    Call call("X2.Capture");
+    call.arg("exposure_time_3d", static_cast<long long>(opts.exposure_time_3d));
+    return capture_x2(*this, &opts, call);
+}
+
+bool X2::Capture() {
+    Call call("X2.Capture()");
+    return capture_x2(*this, nullptr, call);
+}
+
+// ---- fixed line scan ----
+//
+// A laser line sweeps the scene once per line_scanner_scan_time_ms; the producer publishes a
+// complete point map at the end of every sweep, refining it line by line in between.
+
+namespace {
+
+void scan_loop(std::shared_ptr<CameraState> c, CaptureParams p, int period_ms, double zmin, double zmax) {
+    std::uint64_t frame = 0;
+    for (;;) {
+        const auto start = std::chrono::steady_clock::now();
+        PointMap pm = render_line_scan(*c, p, 1.0, 0x51ull + frame);
+        if (zmin > 0 || zmax > 0) {
+            auto obj = lookup(pointmaps(), pm);
+            double* q = obj->pts();
+            for (std::size_t i = 0; i < obj->count(); ++i) {
+                const double z = q[3 * i + 2];
+                if ((zmin > 0 && z < zmin) || (zmax > 0 && z > zmax)) q[3 * i] = q[3 * i + 1] = q[3 * i + 2] = NAN;
+            }
+        }
+        std::unique_lock<std::mutex> lock(c->scan_m);
+        if (c->scan_stop) {
+            PointMap::Destroy(pm, true);
+            return;
+        }
+        PointMap::Destroy(c->scan_latest, true);
+        c->scan_latest = pm;
+        ++c->scan_frames;
+        ++frame;
+        c->scan_cv.notify_all();
+        c->scan_cv.wait_until(lock, start + std::chrono::milliseconds(period_ms), [&] { return c->scan_stop; });
+        if (c->scan_stop) return;
+    }
+}
+
+bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
+    auto c = locked(h, call, true);
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    if (!(c->dev->capture_modes & CaptureMode_FixedLineScan)) {
+        call.fail(Error_NotSupported, "the device has no fixed line scan");
+        return false;
+    }
+    X2::CaptureOptions o;
+    if (opts) o = *opts;
+    else stored_or_default(*c.cam, &o);
+    if (o.line_scanner_scan_time_ms < 10 || o.line_scanner_scan_time_ms > 60000 || o.line_scanner_exposure_time_us < 10 ||
+        o.line_scanner_exposure_time_us > 100000) {
+        call.fail(Error_InvalidArgument, "line_scanner_scan_time_ms must be 10..60000 and "
+                                         "line_scanner_exposure_time_us 10..100000");
+        return false;
+    }
+    if (o.line_scanner_max_distance > 0 && o.line_scanner_min_distance >= o.line_scanner_max_distance) {
+        call.fail(Error_InvalidArgument, "line_scanner_min_distance must be below line_scanner_max_distance");
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(c->scan_m);
+    if (c->scanning) {
+        call.fail(Error_Busy, "a fixed line scan is already running");
+        return false;
+    }
+    if (c->scanner.joinable()) c->scanner.join();
+    c->scanning = true;
+    c->scan_stop = false;
+    c->scan_frames = 0;
+    c->scanner = std::thread(scan_loop, c.cam, params_of(o), o.line_scanner_scan_time_ms,
+                             static_cast<double>(o.line_scanner_min_distance),
+                             static_cast<double>(o.line_scanner_max_distance));
+    return true;
+}
+
+}  // namespace
+
+bool X2::StartFixedLineScan(const CaptureOptions& opts) {
+    Call call("X2.StartFixedLineScan");
+    call.arg("line_scanner_scan_time_ms", static_cast<long long>(opts.line_scanner_scan_time_ms));
+    return start_scan(*this, &opts, call);
+}
+
+bool X2::StartFixedLineScan() {
+    Call call("X2.StartFixedLineScan()");
+    return start_scan(*this, nullptr, call);
+}
+
+PointMap X2::GetFixedLineScanPointMap() {
+    Call call("X2.GetFixedLineScanPointMap");
+    PointMap out;
+    if (!GetFixedLineScanPointMap(out)) return PointMap();
+    return out;
+}
+
+bool X2::GetFixedLineScanPointMap(PointMap& pointmap) {
+    Call call("X2.GetFixedLineScanPointMap(pm)");
+    if (call.failed()) return false;
+    auto c = camera_of(slot, generation, call, true);
+    if (!c) return false;
+    std::unique_lock<std::mutex> lock(c->scan_m);
+    if (!c->scanning) {
+        call.fail(Error_Failed, "no fixed line scan is running");
+        return false;
+    }
+    // Wait for the first complete sweep.
+    if (!c->scan_cv.wait_for(lock, std::chrono::seconds(65), [&] { return c->scan_frames > 0 || c->scan_stop; }) ||
+        c->scan_stop) {
+        call.fail(Error_Timeout, "no point map arrived");
+        return false;
+    }
+    auto src = lookup(pointmaps(), c->scan_latest);
+    if (!src) {
+        call.fail(Error_Failed, "no point map arrived");
+        return false;
+    }
+    // Fill the caller's point map in place when it fits, else hand it a new one.
+    auto dst = lookup(pointmaps(), pointmap);
+    if (!dst || dst->width != src->width || dst->height != src->height) {
+        pointmap = new_pointmap(src->width, src->height, false);
+        dst = lookup(pointmaps(), pointmap);
+    }
+    std::copy(src->pts(), src->pts() + src->count() * 3, dst->pts());
+    return true;
+}
+
+bool X2::StopFixedLineScan() {
+    Call call("X2.StopFixedLineScan");
+    if (call.failed()) return false;
+    auto c = camera_of(slot, generation, call, true);
+    if (!c) return false;
+    {
+        std::lock_guard<std::mutex> lock(c->scan_m);
+        if (!c->scanning) {
+            call.fail(Error_Failed, "no fixed line scan is running");
+            return false;
+        }
+    }
+    stop_scanner(*c);
+    return true;
+}
+
+bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) {
+    Call call("X2.Capture2D");
+    call.arg("cid", static_cast<long long>(cid)).arg("exposure_time_2d", static_cast<long long>(opts.exposure_time_2d));
+    auto c = locked(*this, call, true);
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    const int i = x2_index(*c.cam, cid, call);
+    return i >= 0 && capture_2d(*c.cam, i, params_of(opts), call);
+}
+
+bool X2::Capture2D(CameraID cid) {
+    Call call("X2.Capture2D(cid)");
+    call.arg("cid", static_cast<long long>(cid));
+    auto c = locked(*this, call, true);
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    const int i = x2_index(*c.cam, cid, call);
+    CaptureOptions o;
+    stored_or_default(*c.cam, &o);
+    return i >= 0 && capture_2d(*c.cam, i, params_of(o), call);
+}
+
+bool X2::SetBandwidth(float ratio) {
+    Call call("X2.SetBandwidth");
+    call.arg("ratio", static_cast<double>(ratio));
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!(ratio > 0.0f && ratio <= 1.0f)) {
+        call.fail(Error_InvalidArgument, "bandwidth must be in (0, 1]");
+        return false;
+    }
+    c->bandwidth = ratio;
+    return true;
+}
+
+bool X2::SetCustomTransformation(const CustomTransformOptions& opts) {
+    Call call("X2.SetCustomTransformation");
+    call.arg("coordinate_select", static_cast<long long>(opts.coordinate_select));
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (opts.coordinate_select > CustomTransformOptions::CoordinateSelect_CameraExtra ||
+        (opts.coordinate_select == CustomTransformOptions::CoordinateSelect_CameraExtra && !c->dev->extra)) {
+        call.fail(Error_InvalidArgument, "unknown coordinate selection " + std::to_string(opts.coordinate_select));
+        return false;
+    }
+    c->transform.select = opts.coordinate_select;
+    std::copy(opts.transform, opts.transform + 16, c->transform.m);
+    return true;
+}
+
+bool X2::GetCustomTransformation(CustomTransformOptions& opts) {
+    Call call("X2.GetCustomTransformation");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    opts.coordinate_select = static_cast<CustomTransformOptions::CoordinateSelect>(c->transform.select);
+    std::copy(c->transform.m, c->transform.m + 16, opts.transform);
+    return true;
+}
+
+bool X2::GetCameraResolution(Size& size) {
+    Call call("X2.GetCameraResolution");
+    auto c = locked(*this, call, false);
+    if (!c) return false;
+    size = Size{c->models[0].width, c->models[0].height};
+    return true;
+}
+
+bool X2::GetProjectorTemperature(float& celsius) {
+    Call call("X2.GetProjectorTemperature");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    celsius = temperature(*c.cam, 6);
+    return true;
+}
+
+Image X2::GetImage(CameraID cid) {
+    Call call("X2.GetImage");
+    call.arg("cid", static_cast<long long>(cid));
+    auto c = locked(*this, call, false);
+    if (!c) return Image();
+    const int i = x2_index(*c.cam, cid, call);
+    return i < 0 ? Image() : take_image(*c.cam, i);
+}
+
+PointMap X2::GetPointMap() {
+    Call call("X2.GetPointMap");
+    auto c = locked(*this, call, false);
+    return c ? take_points(*c.cam) : PointMap();
+}
+
+ConfidenceMap X2::GetConfidenceMap() {
+    Call call("X2.GetConfidenceMap");
+    auto c = locked(*this, call, false);
+    return c ? make_handle<ConfidenceMap>(c->confidence) : ConfidenceMap();
+}
+
+CorrespondMap X2::GetCorrespondMap() {
+    Call call("X2.GetCorrespondMap");
+    auto c = locked(*this, call, false);
+    return c ? make_handle<CorrespondMap>(c->correspond) : CorrespondMap();
+}
+
+bool X2::SaveEncodedImagesData(const char* filename) {
+    Call call("X2.SaveEncodedImagesData");
+    call.arg("filename", filename);
+    auto c = locked(*this, call, true);
+    return c && save_encoded(*c.cam, filename, call);
+}
+
+DepthMap X2::GetDepthMap() {
+    Call call("X2.GetDepthMap");
+    auto c = locked(*this, call, false);
+    return c ? make_handle<DepthMap>(c->depth) : DepthMap();
+}
+
+bool X2::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI& roi) {
+    Call call("X2.AutoWhiteBalance");
+    call.arg("iterations", static_cast<long long>(iterations));
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!check_roi(*c.cam, roi)) {
+        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
+        return false;
+    }
+    // The colour camera of the rig is the one balanced.
+    int index = -1;
+    for (int i = 0; i < 3; ++i)
+        if ((c->dev->cameras & (1u << i)) && c->models[i].colour) index = i;
+    if (index < 0) {
+        call.fail(Error_NotSupported, "the device has no colour camera");
+        return false;
+    }
+    return auto_white_balance(*c.cam, index, iterations, params_of(opts), roi, call);
+}
+
+bool X2::GetExtrinsicMatrix(CameraID cid, float* matrix16) {
+    Call call("X2.GetExtrinsicMatrix");
+    call.arg("cid", static_cast<long long>(cid));
+    auto c = locked(*this, call, false);
+    if (!c || !matrix16) return false;
+    const int i = x2_index(*c.cam, cid, call);
+    if (i < 0) return false;
+    pose_matrix(c->models[i], matrix16);
+    return true;
+}
+
+bool X2::GetIntrinsicParameters(CameraID cid, float* k, float* d) {
+    Call call("X2.GetIntrinsicParameters");
+    call.arg("cid", static_cast<long long>(cid));
+    auto c = locked(*this, call, false);
+    if (!c || !k || !d) return false;
+    const int i = x2_index(*c.cam, cid, call);
+    if (i < 0) return false;
+    intrinsics(c->models[i], k, d);
+    return true;
+}
+
+bool X2::GetExposureTimeRange(int* lo, int* hi) {
+    Call call("X2.GetExposureTimeRange");
+    auto c = locked(*this, call, true);
+    if (!c || !lo || !hi) return false;
+    *lo = 3;
+    *hi = 100;
+    return true;
+}
+
+bool X2::GetGainRange(float* lo, float* hi) {
+    Call call("X2.GetGainRange");
+    auto c = locked(*this, call, true);
+    if (!c || !lo || !hi) return false;
+    *lo = 0.0f;
+    *hi = 20.0f;
+    return true;
+}
+
+bool X2::GetGammaRange(float* lo, float* hi) {
+    Call call("X2.GetGammaRange");
+    auto c = locked(*this, call, true);
+    if (!c || !lo || !hi) return false;
+    *lo = 0.5f;
+    *hi = 3.0f;
+    return true;
+}
+
+bool X2::GetCameraTemperature(CameraID cid, CameraTempSelector selector, float& celsius) {
+    Call call("X2.GetCameraTemperature");
+    call.arg("cid", static_cast<long long>(cid)).arg("selector", static_cast<long long>(selector));
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    const int i = x2_index(*c.cam, cid, call);
+    if (i < 0) return false;
+    if (selector > CameraTempSelector_SensorBoard) {
+        call.fail(Error_InvalidArgument, "unknown temperature selector " + std::to_string(selector));
+        return false;
+    }
+    celsius = temperature(*c.cam, static_cast<int>(selector)) + 0.4f * i;
+    return true;
+}
+
+bool X2::SaveCaptureOptionParameters(const CaptureOptions& opts) {
+    Call call("X2.SaveCaptureOptionParameters");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    std::lock_guard<std::mutex> lock(c->dev->m);
+    c->dev->stored_options[kStereo] = format_options(opts);
+    return true;
+}
+
+bool X2::LoadCaptureOptionParameters(CaptureOptions& opts) {
+    Call call("X2.LoadCaptureOptionParameters");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    std::lock_guard<std::mutex> lock(c->dev->m);
+    auto it = c->dev->stored_options.find(kStereo);
+    if (it == c->dev->stored_options.end()) {
+        call.fail(Error_NotFound, "no capture options have been saved for this device");
+        return false;
+    }
+    std::string why;
+    if (!parse_options(it->second, &opts, &why)) {
+        call.fail(Error_Failed, "stored capture options are damaged: " + why);
+        return false;
+    }
+    return true;
+}
+
+bool X2::GetAutoCaptureSetting(CaptureOptions& opts, const ROI& roi) {
+    Call call("X2.GetAutoCaptureSetting");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!check_roi(*c.cam, roi)) {
+        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
+        return false;
+    }
+    int hdr[3];
+    auto_exposure(*c.cam, roi, &opts.exposure_time_3d, &opts.exposure_time_2d, hdr);
+    opts.hdr_exposure_times = 0;
+    return true;
+}
+
+bool X2::GetAutoHdrCaptureSetting(CaptureOptions& opts, const ROI& roi) {
+    Call call("X2.GetAutoHdrCaptureSetting");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!check_roi(*c.cam, roi)) {
+        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
+        return false;
+    }
+    int e3, e2, hdr[3];
+    auto_exposure(*c.cam, roi, &e3, &e2, hdr);
+    opts.hdr_exposure_times = 3;
+    for (int k = 0; k < 3; ++k) opts.hdr_exposure_time_content[k] = hdr[k];
+    opts.exposure_time_2d = e2;
+    return true;
+}
+
+bool X2::GetAutoNoiseRemovalSetting(CaptureOptions& opts) {
+    Call call("X2.GetAutoNoiseRemovalSetting");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    opts.use_auto_noise_removal = true;
+    opts.noise_removal_distance = auto_noise_distance(*c.cam);
+    opts.noise_removal_point_number = 40;
+    return true;
+}
+
+bool X2::LoadSettingFromFile(const char* filename) {
+    Call call("X2.LoadSettingFromFile");
+    call.arg("filename", filename);
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    std::string text, why;
+    if (!filename) {
+        call.fail(Error_InvalidArgument, "null file name");
+        return false;
+    }
+    if (!read_file(filename, &text, &why) || !parse_settings(*c.cam, text, &why)) {
+        call.fail(Error_FileIO, std::string(filename) + ": " + why);
+        return false;
+    }
+    return true;
+}
+
+bool X2::SaveSettingToFile(const char* filename) {
+    Call call("X2.SaveSettingToFile");
+    call.arg("filename", filename);
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    std::string why;
+    if (!filename) {
+        call.fail(Error_InvalidArgument, "null file name");
+        return false;
+    }
+    if (!write_file_atomic(filename, format_settings(*c.cam), &why)) {
+        call.fail(Error_FileIO, why);
+        return false;
+    }
+    return true;
+}
+
+bool X2::CheckRoi(ROI roi) {
+    Call call("X2.CheckRoi");
+    auto c = locked(*this, call, false);
+    return c && check_roi(*c.cam, roi);
+}
+
+ROI X2::AutoAdjustRoi(ROI roi) {
+    Call call("X2.AutoAdjustRoi");
+    auto c = locked(*this, call, false);
+    return c ? adjust_roi(*c.cam, roi) : ROI{0, 0, 0, 0};
+}
+
+bool X2::GetRoiRange(ROIRange& range) {
+    Call call("X2.GetRoiRange");
+    auto c = locked(*this, call, false);
+    if (!c) return false;
+    range = roi_range(*c.cam);
+    return true;
+}
+
+bool X2::OpenProtectiveCover() {
+    Call call("X2.OpenProtectiveCover");
+    auto c = locked(*this, call, true);
+    return c && move_cover(*c.cam, true, true, call);
+}
+
+bool X2::CloseProtectiveCover() {
+    Call call("X2.CloseProtectiveCover");
+    auto c = locked(*this, call, true);
+    return c && move_cover(*c.cam, false, true, call);
+}
+
+bool X2::ResetProtectiveCover() {
+    Call call("X2.ResetProtectiveCover");
+    auto c = locked(*this, call, true);
+    return c && reset_cover(*c.cam, call);
+}
+
+bool X2::OpenProtectiveCoverAsync() {
+    Call call("X2.OpenProtectiveCoverAsync");
+    auto c = locked(*this, call, true);
+    return c && move_cover(*c.cam, true, false, call);
+}
+
+bool X2::CloseProtectiveCoverAsync() {
+    Call call("X2.CloseProtectiveCoverAsync");
+    auto c = locked(*this, call, true);
+    return c && move_cover(*c.cam, false, false, call);
+}
+
+bool X2::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) {
+    Call call("X2.GetProtectiveCoverStatus");
+    auto c = locked(*this, call, true);
+    if (!c) return false;
+    if (!c->dev->cover) {
+        call.fail(Error_NotSupported, "the device has no protective cover");
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(c->dev->m);
+    status = cover_status(*c->dev);
+    return true;
+}
+
+}  // namespace TUVO

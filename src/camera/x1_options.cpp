@@ -1,0 +1,57 @@
+// X1_CaptureOptions and X1_CustomTransformOptions.
+#include "camera/camera_common.h"
+
+namespace pytuvo {
+
+void bind_X1_CaptureOptions(py::module_& m) {
+    using O = TUVO::X1::CaptureOptions;
+    py::class_<O> c(m, "X1_CaptureOptions");
+    c.def(py::init([]() { return default_options<O>(); }), release_gil())
+        .def_readwrite("calc_normal", &O::calc_normal)
+        .def_readwrite("calc_normal_radius", &O::calc_normal_radius)
+        .def_readwrite("light_contrast_threshold", &O::light_contrast_threshold)
+        .def_readwrite("transform_to_camera", &O::transform_to_camera)
+        .def_readwrite("filter_range", &O::filter_range)
+        .def_readwrite("use_auto_noise_removal", &O::use_auto_noise_removal)
+        .def_readwrite("noise_removal_distance", &O::noise_removal_distance)
+        .def_readwrite("noise_removal_point_number", &O::noise_removal_point_number)
+        .def_readwrite("phase_filter_range", &O::phase_filter_range)
+        .def_readwrite("projector_brightness", &O::projector_brightness)
+        .def_readwrite("exposure_time_2d", &O::exposure_time_2d)
+        .def_readwrite("exposure_time_3d", &O::exposure_time_3d)
+        .def_readwrite("gain_2d", &O::gain_2d)
+        .def_readwrite("gain_3d", &O::gain_3d)
+        .def_readwrite("gamma_2d", &O::gamma_2d)
+        .def_readwrite("gamma_3d", &O::gamma_3d)
+        .def_readwrite("hdr_exposure_times", &O::hdr_exposure_times)
+        .def_readwrite("use_projector_capturing_2d_image", &O::use_projector_capturing_2d_image)
+        .def_readwrite("smoothness", &O::smoothness)
+        .def_readwrite("downsample_distance", &O::downsample_distance)
+        .def_readwrite("scan_times", &O::scan_times)
+        .def_readwrite("truncate_z_min", &O::truncate_z_min)
+        .def_readwrite("truncate_z_max", &O::truncate_z_max)
+        .def_readwrite("use_auto_bilateral_filter", &O::use_auto_bilateral_filter)
+        .def_readwrite("bilateral_filter_kernal_size", &O::bilateral_filter_kernal_size)
+        .def_readwrite("bilateral_filter_depth_sigma", &O::bilateral_filter_depth_sigma)
+        .def_readwrite("bilateral_filter_space_sigma", &O::bilateral_filter_space_sigma)
+        .def_readwrite("reflection_filter_threshold", &O::reflection_filter_threshold)
+        .def_readwrite("smooth_sigma", &O::smooth_sigma)
+        .def_readwrite("enable_2d_in_capture", &O::enable_2d_in_capture);
+    def_hdr_get(c, "GetHDRExposureTimeContent", &O::hdr_exposure_time_content, -1);
+    def_hdr_set(c, "SetHDRExposureTimeContent", &O::hdr_exposure_time_content, 3, 100);
+    def_hdr_get(c, "GetHDRGainContent", &O::hdr_gain_content, -1.0f);
+    def_hdr_set(c, "SetHDRGainContent", &O::hdr_gain_content, 0.0f, 20.0f);
+    def_hdr_get(c, "GetHDRScanTimesContent", &O::hdr_scan_times_content, -1);
+    def_hdr_set(c, "SetHDRScanTimesContent", &O::hdr_scan_times_content, 2, 4);
+    def_hdr_get(c, "GetHDRProjectorBrightnessContent", &O::hdr_projector_brightness_content, -1);
+    def_hdr_set(c, "SetHDRProjectorBrightnessContent", &O::hdr_projector_brightness_content, 1, 240);
+    c.def_readwrite("capture_mode", &O::capture_mode)
+        .def_readwrite("confidence_threshold", &O::confidence_threshold)
+        .def_readwrite("roi", &O::roi);
+}
+
+void bind_X1_CustomTransformOptions(py::module_& m) {
+    bind_custom_transform<TUVO::X1::CustomTransformOptions>(m, "X1_CustomTransformOptions");
+}
+
+}  // namespace pytuvo

@@ -1,0 +1,60 @@
+// PointMap, NormalData and the point-map functions, with views over SDK point and normal memory.
+#include "data/normal_data.h"
+#include "module/bindings.h"
+
+namespace pytuvo {
+
+using TUVO::PointMap;
+namespace PointMapType = TUVO::PointMapType;
+namespace PointMapUnit = TUVO::PointMapUnit;
+
+void bind_pointmap_functions(py::module_& m) {
+    m.def("PointMapTypeToString", &PointMapType::ToString, release_gil());
+    m.def("PointMapCreate", [](PointMapType::Enum type, const TUVO::Size& size) {
+        return PointMap::Create(type, size, nullptr, true);
+    }, release_gil());
+    m.def("PointMapDestroy", [](const PointMap& pm) { PointMap::Destroy(pm, true); }, release_gil());
+}
+
+void bind_PointMap(py::module_& m) {
+    py::class_<PointMap>(m, "PointMap", py::buffer_protocol())
+        .def(py::init<>(), release_gil())
+        .def_static("CreateFromFile", [](const char* filename, const TUVO::Size& size, PointMapUnit::Enum unit) {
+            return PointMap::CreateFromFile(filename, size, unit);
+        }, release_gil())
+        .def_static("Destroy", [](const PointMap& pm) { PointMap::Destroy(pm, true); }, release_gil())
+        .def("IsValid", &PointMap::IsValid, release_gil())
+        .def("GetSize", &PointMap::GetSize, release_gil())
+        .def("Clone", &PointMap::Clone, release_gil())
+        .def("GetNormalDataPtr", [](PointMap& pm) {
+            NormalData nd;
+            nd.valid = pm.GetNormalDataPtr() != nullptr;
+            nd.size = pm.GetSize();
+            nd.data = pm.GetNormalDataPtr();
+            return nd;
+        }, release_gil())
+        .def("Save", [](PointMap& pm, const char* filename, PointMapUnit::Enum unit, bool isBinary) {
+            return pm.Save(filename, unit, isBinary, TUVO::Image());
+        }, py::arg("filename"), py::arg("unit") = PointMapUnit::Millimeter, py::arg("isBinary") = true, release_gil())
+        .def("SaveWithImage", [](PointMap& pm, const char* filename, const TUVO::Image& image,
+                                 PointMapUnit::Enum unit, bool isBinary) {
+            return pm.Save(filename, unit, isBinary, image);
+        }, py::arg("filename"), py::arg("image"), py::arg("unit") = PointMapUnit::Millimeter,
+           py::arg("isBinary") = true, release_gil())
+        .def_buffer([](PointMap& pm) -> py::buffer_info {
+            const TUVO::Size size = pm.GetSize();
+            return dense_view(pm.GetPointDataPtr(), {size.height, size.width, 3});
+        });
+}
+
+void bind_NormalData(py::module_& m) {
+    py::class_<NormalData>(m, "NormalData", py::buffer_protocol())
+        .def(py::init<>(), release_gil())
+        .def("IsValid", [](const NormalData& nd) { return nd.valid; }, release_gil())
+        .def("GetSize", [](const NormalData& nd) { return nd.size; }, release_gil())
+        .def_buffer([](NormalData& nd) -> py::buffer_info {
+            return dense_view(nd.data, {nd.size.height, nd.size.width, 3});
+        });
+}
+
+}  // namespace pytuvo

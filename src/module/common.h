@@ -1,0 +1,75 @@
+// Shared binding helpers: lock release, text and byte conversions, buffer descriptions, out-tuples.
+#pragma once
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "sdk/TUVO.h"
+
+namespace py = pybind11;
+
+namespace pytuvo {
+
+// Every SDK call runs with the interpreter lock released.
+using release_gil = py::call_guard<py::gil_scoped_release>;
+
+// A fixed-size SDK text: the bytes up to the first NUL, at most N; decoded as strict UTF-8 when
+// converted to Python.
+template <std::size_t N>
+std::string bounded_text(const char (&buf)[N]) {
+    return std::string(buf, strnlen(buf, N));
+}
+
+// Bytes handed to Python undecoded (shown as "bytes" in signatures).
+struct Bytes {
+    std::string data;
+};
+
+// A dense, row-major buffer description over SDK memory; the empty description when the SDK
+// reports no memory for a non-empty shape, so no view ever spans a null pointer.
+template <class T>
+py::buffer_info dense_view(T* ptr, std::vector<py::ssize_t> shape) {
+    py::ssize_t count = 1;
+    for (py::ssize_t d : shape) count *= d;
+    if (ptr == nullptr && count != 0) return py::buffer_info();
+    std::vector<py::ssize_t> strides(shape.size());
+    py::ssize_t stride = static_cast<py::ssize_t>(sizeof(T));
+    for (std::size_t i = shape.size(); i-- > 0;) {
+        strides[i] = stride;
+        stride *= shape[i];
+    }
+    const auto ndim = static_cast<py::ssize_t>(shape.size());
+    return py::buffer_info(ptr, static_cast<py::ssize_t>(sizeof(T)), py::format_descriptor<T>::format(), ndim,
+                           std::move(shape), std::move(strides), /*readonly=*/false);
+}
+
+// Float arrays filled by the SDK come back as Python lists of a fixed length.
+template <std::size_t N>
+std::vector<float> float_list(const float (&values)[N]) {
+    return std::vector<float>(values, values + N);
+}
+
+// A 4x4 transform from any array-like: refused unless it holds at least 16 values; read in
+// logical row-major order whatever its strides.
+using TransformArray = py::array_t<double, py::array::forcecast>;
+void copy_transform(const TransformArray& array, double (&out)[16]);
+
+}  // namespace pytuvo
+
+namespace pybind11 {
+namespace detail {
+template <>
+struct type_caster<pytuvo::Bytes> {
+    PYBIND11_TYPE_CASTER(pytuvo::Bytes, const_name("bytes"));
+    bool load(handle, bool) { return false; }
+    static handle cast(const pytuvo::Bytes& b, return_value_policy, handle) {
+        return py::bytes(b.data).release();
+    }
+};
+}  // namespace detail
+}  // namespace pybind11
