@@ -26,6 +26,7 @@ $(VENV)/bin/python:
 	$(PY) -m pip install -q -r requirements-dev.txt
 
 $(STAMP): .deps-ok $(VENV)/bin/python requirements-dev.txt $(SOURCES)
+	$(PY) -m pip install -q -r requirements-dev.txt
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
 	@touch $@
 

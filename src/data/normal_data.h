@@ -2,12 +2,9 @@
 #pragma once
 #include "sdk/TUVO.h"
 
-namespace pytuvo {
-
+// Global, as the SDK's own records are named: signatures show it as "NormalData".
 struct NormalData {
     bool valid = false;
     double* data = nullptr;  // owned by the SDK point map
     TUVO::Size size{0, 0};
 };
-
-}  // namespace pytuvo

@@ -1,0 +1,171 @@
+"""Steer the virtual TUVO SDK (the stand-in libTUVO.so.1) from tests and scripts.
+
+Every SDK operation has a name such as "SystemInit", "Device.GetDeviceInfo" or "X1.Capture".
+With this module a test can make an operation fail, replace what it answers, read back the
+arguments it received, slow it down or hold it until released, and describe the rig of virtual
+devices. None of this is part of PyTUVO itself.
+"""
+import contextlib
+import ctypes
+import json
+import os
+import struct
+
+import PyTUVO
+
+_lib = ctypes.CDLL(os.path.join(os.path.dirname(os.path.abspath(PyTUVO.__file__)), "libTUVO.so.1"))
+
+
+def _fn(name, restype, *argtypes):
+    f = getattr(_lib, name)
+    f.restype = restype
+    f.argtypes = list(argtypes)
+    return f
+
+
+_c = ctypes.c_char_p
+_fail = _fn("tuvo_sim_fail", None, _c, ctypes.c_int, _c, ctypes.c_int)
+_clear = _fn("tuvo_sim_clear", None, _c)
+_set_bytes = _fn("tuvo_sim_set_bytes", None, _c, ctypes.c_char_p, ctypes.c_longlong)
+_unset = _fn("tuvo_sim_unset", None, _c)
+_last_args = _fn("tuvo_sim_last_args", ctypes.c_char_p, _c)
+_call_count = _fn("tuvo_sim_call_count", ctypes.c_longlong, _c)
+_delay = _fn("tuvo_sim_delay", None, _c, ctypes.c_int)
+_block = _fn("tuvo_sim_block", None, _c)
+_unblock = _fn("tuvo_sim_unblock", None, _c)
+_inside = _fn("tuvo_sim_inside", ctypes.c_int, _c)
+_wait_entered = _fn("tuvo_sim_wait_entered", ctypes.c_int, _c, ctypes.c_int)
+_reset = _fn("tuvo_sim_reset", None)
+_set_rig = _fn("tuvo_sim_set_rig", ctypes.c_int, _c)
+_live = _fn("tuvo_sim_live", ctypes.c_longlong, _c)
+
+# Error codes of the SDK (GetLastError).
+ERROR_NOT_INITIALIZED = -1
+ERROR_INVALID_HANDLE = -2
+ERROR_INVALID_ARGUMENT = -3
+ERROR_NOT_OPEN = -4
+ERROR_FILE_IO = -5
+ERROR_NOT_SUPPORTED = -6
+ERROR_BUSY = -7
+ERROR_FAILED = -11
+
+
+def _b(text):
+    return text.encode() if isinstance(text, str) else text
+
+
+def reset():
+    """Back to defaults: no overrides, SDK shut down, objects released, default rig."""
+    _set_rig(None)
+    _reset()
+
+
+def fail(op, code=ERROR_FAILED, message="injected failure", times=0):
+    """Make `op` fail with `code` and `message` (the next `times` calls, or all when 0)."""
+    _fail(_b(op), code, _b(message), times)
+
+
+def clear(op):
+    """Undo fail, delay and block for `op`."""
+    _clear(_b(op))
+
+
+def set(key, value):
+    """Put an answer or scene parameter under `key`.
+
+    None stands for a null pointer; bytes are passed as they are; str as UTF-8; bool, int and
+    float as their decimal text.
+    """
+    if value is None:
+        _set_bytes(_b(key), None, -1)
+        return
+    if isinstance(value, bool):
+        data = b"1" if value else b"0"
+    elif isinstance(value, (int, float)):
+        data = repr(value).encode()
+    else:
+        data = _b(value)
+    _set_bytes(_b(key), data, len(data))
+
+
+def unset(key):
+    _unset(_b(key))
+
+
+def last_args(op):
+    """The arguments of the last finished call of `op` as a dict, or None if it was never called."""
+    text = _last_args(_b(op))
+    return json.loads(text.decode("latin-1")) if text else None
+
+
+def calls(op):
+    """How many times `op` has been entered."""
+    return _call_count(_b(op))
+
+
+def delay(op, ms):
+    _delay(_b(op), int(ms))
+
+
+def inside(op):
+    """How many calls of `op` are inside the SDK right now."""
+    return _inside(_b(op))
+
+
+def wait_entered(op, timeout=5.0):
+    """Wait until a call of `op` is inside the SDK; returns how many are."""
+    return _wait_entered(_b(op), int(timeout * 1000))
+
+
+def block(op):
+    _block(_b(op))
+
+
+def unblock(op):
+    _unblock(_b(op))
+
+
+@contextlib.contextmanager
+def blocked(op):
+    """Hold every call of `op` inside the SDK until the block ends (at most 10 s)."""
+    block(op)
+    try:
+        yield
+    finally:
+        unblock(op)
+
+
+def set_rig(text):
+    """Describe the virtual devices (read at the next SystemInit); None restores the default rig."""
+    if _set_rig(None if text is None else _b(text)) != 0:
+        raise ValueError(PyTUVO.GetLastErrorMessage())
+
+
+def live(kind):
+    """Live SDK objects of a kind: "image", "pointmap" or "map"."""
+    return _live(_b(kind))
+
+
+def device_info(name=b"", sn=b"", factroydate=b"", port=b"", type=0, cameraid=0, boardmodel=0,
+                support_x2=False, support_color=0, workingdist_near_mm=0, workingdist_far_mm=0,
+                support_capture_mode=0, support_x1=False, support_protective_cover=False,
+                support_extra=False):
+    """The 292 bytes of an SDK DeviceInfo record, for the "Device.GetDeviceInfo.info" answer."""
+    def text(v):
+        v = _b(v)
+        if len(v) > 32:
+            raise ValueError("texts hold at most 32 bytes")
+        return v.ljust(32, b"\0")
+    head = b"".join(text(v) for v in (name, sn, factroydate, port))
+    mid = struct.pack("<IIi?3xIii", type, cameraid, boardmodel, support_x2, support_color,
+                      workingdist_near_mm, workingdist_far_mm)
+    tail = struct.pack("<I???x", support_capture_mode, support_x1, support_protective_cover,
+                       support_extra)
+    record = head + mid + bytes(128) + tail
+    assert len(record) == 292
+    return record
+
+
+def size(width, height):
+    """The 8 bytes of an SDK Size, for the "*.GetSize" answers."""
+    return struct.pack("<ii", width, height)

@@ -1,0 +1,154 @@
+"""The module frame: entry point, registration order, docstrings, signatures, version check."""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import PyTUVO as T
+
+NAMES = [
+    "GetVersion", "GetLastError", "GetLastErrorMessage", "Size", "ROI", "ROIRange",
+    "CameraID", "PortType", "CameraTempSelector", "ProjectorColor", "BalanceSelector", "NetworkType",
+    "NetworkDevice", "X1CustomTransformCoordinate", "X2CustomTransformCoordinate", "DeviceInfo", "Device",
+    "SystemListDeviceTypeEnum", "PointMapUnitEnum", "SystemListDeviceTypeToString", "SystemListDevices",
+    "ImageTypeEnum", "ProtectiveCoverStatus", "ImageTypeToString", "ImageTypeGetPixelSize", "ImageCreate",
+    "ImageDestroy", "Image", "DepthMap", "ConfidenceMap", "CorrespondMap", "PointMapTypeEnum",
+    "PointMapTypeToString", "PointMapCreate", "PointMapDestroy", "PointMap", "NormalData", "SystemInit",
+    "SystemIsInited", "SystemShutdown", "SystemFindDevice", "X1_CaptureOptions", "X1_CustomTransformOptions",
+    "SmoothnessLevel", "CaptureMode", "X1", "X2_CaptureOptions", "X2_CustomTransformOptions", "X2",
+    "Compensator_FixedMarkers", "GetExternalCameraExtrinsicMatrix", "GetExternalCameraPointMap",
+    "CodedCircleMarkerType", "CodedCircleMarker", "DetectCodedCircleMarker",
+    "GetTwoCameraTransformByCodedCircleMarker", "TransformPointCloud", "TestAccuracy",
+]
+ENUMS = {
+    "CameraID", "PortType", "CameraTempSelector", "ProjectorColor", "BalanceSelector", "NetworkType",
+    "NetworkDevice", "X1CustomTransformCoordinate", "X2CustomTransformCoordinate", "SystemListDeviceTypeEnum",
+    "PointMapUnitEnum", "ImageTypeEnum", "ProtectiveCoverStatus", "PointMapTypeEnum", "SmoothnessLevel",
+    "CaptureMode",
+}
+
+
+def expected_namespace():
+    """Module attributes in insertion order: each name, then an exported enumeration's members."""
+    order = {}
+    for name in NAMES:
+        order[name] = True
+        if name in ENUMS and name != "ProtectiveCoverStatus":
+            for member in getattr(T, name).__members__:
+                order.setdefault(member, True)
+    return list(order)
+
+
+def test_registration_order():
+    names = [n for n in vars(T) if not n.startswith("__")]
+    assert names == expected_namespace()
+    assert len(NAMES) == 58
+
+
+def test_protective_cover_members_stay_on_their_type():
+    assert not hasattr(T, "ProtectiveCoverStatus_Open")
+    assert T.ProtectiveCoverStatus.ProtectiveCoverStatus_Open.value == 3
+
+
+@pytest.mark.parametrize("name, doc", [
+    ("ImageDestroy", "Destroy the image"),
+    ("SystemInit", "Initialize system."),
+    ("SystemIsInited", "System Is Inited?"),
+    ("SystemShutdown", "Shut down the system."),
+    ("SystemFindDevice", "Find the device with serial number."),
+])
+def test_docstrings(name, doc):
+    assert getattr(T, name).__doc__.rstrip().endswith(doc)
+
+
+@pytest.mark.parametrize("name", ["GetVersion", "SystemListDevices", "ImageCreate", "PointMapCreate"])
+def test_other_functions_carry_only_their_signature(name):
+    doc = getattr(T, name).__doc__.strip()
+    assert doc.startswith(name + "(") and "\n" not in doc
+
+
+@pytest.mark.parametrize("func, text", [
+    (T.ImageCreate, "ImageCreate(arg0: PyTUVO.ImageTypeEnum, arg1: PyTUVO.Size) -> TUVO::Image"),
+    (T.ImageDestroy, "ImageDestroy(img: TUVO::Image, no_reuse: bool = True) -> None"),
+    (T.PointMapCreate, "PointMapCreate(arg0: PyTUVO.PointMapTypeEnum, arg1: PyTUVO.Size) -> TUVO::PointMap"),
+    (T.PointMapDestroy, "PointMapDestroy(arg0: TUVO::PointMap) -> None"),
+    (T.PointMap.GetNormalDataPtr, "GetNormalDataPtr(self: PyTUVO.PointMap) -> NormalData"),
+    (T.SystemListDevices,
+     "SystemListDevices(arg0: PyTUVO.SystemListDeviceTypeEnum) -> Tuple[int, List[PyTUVO.Device]]"),
+    (T.Device.GetNetworkConfig,
+     "GetNetworkConfig(self: PyTUVO.Device, arg0: PyTUVO.NetworkDevice) -> "
+     "Tuple[PyTUVO.NetworkType, bytes, bytes, bytes, int]"),
+    (T.SystemFindDevice, "SystemFindDevice(serialNumber: str) -> PyTUVO.Device"),
+])
+def test_signature_texts(func, text):
+    assert func.__doc__.splitlines()[0] == text
+
+
+@pytest.mark.parametrize("prop, text", [
+    (T.DeviceInfo.support_capture_mode, "(self: PyTUVO.DeviceInfo) -> TUVO::CaptureMode"),
+    (T.X1_CaptureOptions.smoothness, "(self: PyTUVO.X1_CaptureOptions) -> TUVO::SmoothnessLevel"),
+    (T.X1_CaptureOptions.capture_mode, "(self: PyTUVO.X1_CaptureOptions) -> TUVO::CaptureMode"),
+    (T.X2_CaptureOptions.capture_mode, "(self: PyTUVO.X2_CaptureOptions) -> PyTUVO.CaptureMode"),
+])
+def test_field_signatures_name_types_registered_later_by_sdk_name(prop, text):
+    assert prop.fget.__doc__.splitlines()[0] == text
+
+
+def test_classes_without_constructor():
+    for cls in (T.Device, T.DeviceInfo):
+        with pytest.raises(TypeError, match=r"PyTUVO\.%s: No constructor defined!" % cls.__name__):
+            cls()
+
+
+def test_no_registered_base_classes():
+    for name in NAMES:
+        obj = getattr(T, name)
+        if isinstance(obj, type) and name not in ENUMS:
+            assert obj.__bases__[0].__name__ == "pybind11_object"
+
+
+def extension_path():
+    return T.__file__
+
+
+def test_only_entry_point_exported_and_runpath():
+    nm = subprocess.run(["nm", "-D", "--defined-only", extension_path()], capture_output=True, text=True, check=True)
+    symbols = [line.split()[-1] for line in nm.stdout.splitlines() if line.strip()]
+    assert symbols == ["PyInit_PyTUVO"]
+    dyn = subprocess.run(["readelf", "-d", extension_path()], capture_output=True, text=True, check=True).stdout
+    assert "[libTUVO.so.1]" in dyn and "[$ORIGIN]" in dyn
+    sdk = os.path.join(os.path.dirname(extension_path()), "libTUVO.so.1")
+    assert "SONAME" in subprocess.run(["readelf", "-d", sdk], capture_output=True, text=True).stdout
+    assert "[libTUVO.so.1]" in subprocess.run(["readelf", "-d", sdk], capture_output=True, text=True).stdout
+
+
+def other_python():
+    for candidate in ["python3.10", "python3.11", "python3.12"]:
+        path = shutil.which(candidate)
+        if path and subprocess.run([path, "-c", "pass"], capture_output=True).returncode == 0:
+            return path
+    for path in sorted(glob.glob(os.path.expanduser("~/.pyenv/versions/3.1*/bin/python3.1*"))):
+        if os.access(path, os.X_OK) and not path.endswith("-config"):
+            return path
+    return None
+
+
+def test_other_interpreter_refused(tmp_path):
+    python = other_python()
+    if python is None:
+        pytest.skip("no other CPython found")
+    shutil.copy(extension_path(), tmp_path / "PyTUVO.so")
+    shutil.copy(os.path.join(os.path.dirname(extension_path()), "libTUVO.so.1"), tmp_path / "libTUVO.so.1")
+    run = subprocess.run([python, "-c", "import PyTUVO"], cwd=tmp_path, capture_output=True, text=True)
+    assert run.returncode != 0
+    assert ("ImportError: Python version mismatch: module was compiled for Python 3.9, but the interpreter "
+            "version is incompatible: ") in run.stderr
+
+
+def test_import_calls_nothing_in_the_sdk():
+    code = ("import PyTUVO, tuvo_sim; print(tuvo_sim.calls('SystemInit'), tuvo_sim.calls('GetVersion'))")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert run.stdout.split() == ["0", "0"]
