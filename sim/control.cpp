@@ -251,9 +251,13 @@ void reset_control() {
     Control& c = control();
     std::lock_guard<std::mutex> lock(c.m);
     for (auto& kv : c.ops) {
-        kv.second.blocked = false;
-        kv.second.fail = false;
-        kv.second.delay_ms = 0;
+        OpControl& oc = kv.second;
+        oc.blocked = false;
+        oc.fail = false;
+        oc.delay_ms = 0;
+        oc.calls = 0;
+        oc.has_last_args = false;
+        oc.last_args.clear();
     }
     c.values.clear();
     c.cv.notify_all();

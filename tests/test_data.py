@@ -1,0 +1,347 @@
+"""Images, point maps, normals and per-pixel maps: views over SDK memory, files, lifetimes."""
+import os
+import resource
+import signal
+import subprocess
+import sys
+
+import numpy as np
+import plyfile
+import png
+import pytest
+
+import PyTUVO as T
+import tuvo_sim
+
+
+def is_empty_description(obj):
+    view = memoryview(obj)
+    return view.ndim == 0 and view.nbytes == 0 and view.format == "" and view.itemsize == 0
+
+
+# ---- Image ----
+
+@pytest.mark.parametrize("kind, shape, strides", [
+    (T.Mono8, (480, 640), (640, 1)),
+    (T.BGR8, (480, 640, 3), (1920, 3, 1)),
+    (T.RGB8, (480, 640, 3), (1920, 3, 1)),
+])
+def test_image_views(kind, shape, strides):
+    img = T.ImageCreate(kind, T.Size(640, 480))
+    a = np.asarray(img)
+    assert a.shape == shape and a.strides == strides and a.dtype == np.uint8
+    assert a.flags.writeable and not a.any()
+    assert T.ImageTypeGetPixelSize(kind) == (1 if kind == T.Mono8 else 3)
+    T.ImageDestroy(img)
+
+
+def test_image_views_share_sdk_memory(tmp_path):
+    img = T.ImageCreate(T.Mono8, T.Size(64, 32))
+    a, b = np.asarray(img), np.asarray(img)
+    assert np.shares_memory(a, b)
+    assert a.__array_interface__["data"][0] == b.__array_interface__["data"][0]
+    a[10:20, 5:9] = 200
+    assert b[15, 6] == 200
+    path = str(tmp_path / "grey.png")
+    assert img.SaveImage(path)
+    loaded = T.Image.CreateFromFile(path)
+    assert loaded.GetType() == T.Mono8 and np.array_equal(np.asarray(loaded), a)
+    for i in (img, loaded):
+        T.Image.Destroy(i)
+
+
+def test_colour_png_round_trip_and_bgr_order(tmp_path):
+    bgr = T.ImageCreate(T.BGR8, T.Size(8, 4))
+    np.asarray(bgr)[...] = [10, 20, 30]  # blue, green, red
+    path = str(tmp_path / "colour.png")
+    assert bgr.SaveImage(path)
+    width, height, rows, info = png.Reader(filename=path).read()
+    assert (width, height, info["planes"]) == (8, 4, 3)
+    assert list(next(iter(rows)))[:3] == [30, 20, 10]  # stored as RGB
+    rgb = T.Image.CreateFromFile(path)
+    assert rgb.GetType() == T.RGB8 and tuple(np.asarray(rgb)[0, 0]) == (30, 20, 10)
+
+
+@pytest.mark.parametrize("content", [None, b"", b"\x89PNG\r\n\x1a\n" + b"\0" * 20, b"GIF89a not a png"])
+def test_bad_image_files(tmp_path, content):
+    path = tmp_path / "bad.png"
+    if content is not None:
+        path.write_bytes(content)
+    img = T.Image.CreateFromFile(str(path))
+    assert isinstance(img, T.Image) and not img.IsValid()
+    assert T.GetLastErrorMessage().startswith("Image.CreateFromFile: ")
+
+
+def test_truncated_png(tmp_path):
+    good = T.ImageCreate(T.Mono8, T.Size(50, 40))
+    np.asarray(good)[...] = np.arange(50, dtype=np.uint8)
+    path = str(tmp_path / "t.png")
+    good.SaveImage(path)
+    data = open(path, "rb").read()
+    open(path, "wb").write(data[: len(data) // 2])
+    assert not T.Image.CreateFromFile(path).IsValid()
+
+
+def test_default_image_and_destroyed_image():
+    assert not T.Image().IsValid() and is_empty_description(T.Image())
+    img = T.ImageCreate(T.Mono8, T.Size(4, 4))
+    copy = T.Image.Clone(img)
+    T.Image.Destroy(img)
+    assert not img.IsValid() and copy.IsValid()
+    assert is_empty_description(img)  # a stale handle shows nothing, never freed memory
+    assert not img.SaveImage("/tmp/never.png")
+    T.Image.Destroy(img)  # harmless
+    with pytest.raises(TypeError):
+        img.Destroy()
+
+
+def test_clone_copies_pixels():
+    img = T.ImageCreate(T.RGB8, T.Size(3, 2))
+    np.asarray(img)[...] = 7
+    clone = img.Clone()
+    np.asarray(img)[...] = 9
+    assert np.asarray(clone).max() == 7 and not np.shares_memory(np.asarray(img), np.asarray(clone))
+
+
+def test_image_create_refusals():
+    assert not T.ImageCreate(getattr(T.ImageTypeEnum, "None"), T.Size(4, 4)).IsValid()
+    assert not T.ImageCreate(T.Mono8, T.Size(0, 4)).IsValid()
+    assert "size 0x4" in T.GetLastErrorMessage()
+    with pytest.raises(TypeError):
+        T.ImageCreate(T.Mono8, None)
+    assert tuvo_sim.calls("Image.Create") == 2
+
+
+def test_null_pixels_with_a_size_give_the_empty_description():
+    img = T.ImageCreate(T.Mono8, T.Size(4, 4))
+    tuvo_sim.set("Image.GetDataPtr", None)
+    assert is_empty_description(img)
+
+
+@pytest.mark.parametrize("size, kind", [((0, 0), T.Mono8), ((5, 0), T.RGB8), ((5, 5), getattr(T.ImageTypeEnum, "None"))])
+def test_empty_image_never_asks_for_its_pointer(size, kind):
+    tuvo_sim.set("Image.GetSize", tuvo_sim.size(*size))
+    tuvo_sim.set("Image.GetType", int(kind))
+    assert is_empty_description(T.Image())
+    assert tuvo_sim.calls("Image.GetDataPtr") == 0
+
+
+def test_destroy_flags():
+    img = T.ImageCreate(T.Mono8, T.Size(2, 2))
+    T.ImageDestroy(img)
+    assert tuvo_sim.last_args("Image.Destroy")["no_reuse"] is True
+    T.ImageDestroy(img, False)
+    assert tuvo_sim.last_args("Image.Destroy")["no_reuse"] is False
+    T.ImageDestroy(img=img, no_reuse=None)
+    assert tuvo_sim.last_args("Image.Destroy")["no_reuse"] is False
+    T.Image.Destroy(img)
+    assert tuvo_sim.last_args("Image.Destroy")["no_reuse"] is True
+    with pytest.raises(TypeError):
+        T.ImageDestroy(img, "yes")
+
+
+def test_reused_memory_is_zeroed():
+    img = T.ImageCreate(T.Mono8, T.Size(16, 16))
+    np.asarray(img)[...] = 255
+    T.ImageDestroy(img, False)
+    again = T.ImageCreate(T.Mono8, T.Size(16, 16))
+    assert not np.asarray(again).any()
+
+
+def test_type_names():
+    assert [T.ImageTypeToString(t) for t in (T.Mono8, T.RGB8, T.BGR8)] == ["Mono8", "RGB8", "BGR8"]
+    tuvo_sim.set("ImageType.ToString", None)
+    assert T.ImageTypeToString(T.Mono8) is None
+    assert T.PointMapTypeToString(T.PointsNormals) == "PointsNormals"
+
+
+# ---- PointMap and NormalData ----
+
+def grid_map(width=4, height=2, normals=False):
+    pm = T.PointMapCreate(T.PointsNormals if normals else T.PointsOnly, T.Size(width, height))
+    a = np.asarray(pm)
+    a[...] = np.arange(a.size, dtype=float).reshape(a.shape)
+    return pm, a
+
+
+def test_point_map_view():
+    pm, a = grid_map()
+    assert a.shape == (2, 4, 3) and a.strides == (96, 24, 8) and a.nbytes == 192 and a.dtype == np.float64
+    assert np.shares_memory(a, np.asarray(pm))
+    assert pm.GetSize().width == 4 and pm.GetSize().height == 2
+
+
+def test_normals():
+    without, _ = grid_map()
+    nd = without.GetNormalDataPtr()
+    assert not nd.IsValid() and is_empty_description(nd) and nd.GetSize().width == 4
+    with_normals, _ = grid_map(normals=True)
+    nd = with_normals.GetNormalDataPtr()
+    n = np.asarray(nd)
+    assert nd.IsValid() and n.shape == (2, 4, 3) and n.strides == (96, 24, 8)
+    n[...] = 1.0
+    assert np.asarray(with_normals.GetNormalDataPtr()).min() == 1.0
+    assert not T.NormalData().IsValid() and np.asarray(T.NormalData()).shape == (0, 0, 3)
+
+
+def test_normal_data_is_a_snapshot():
+    pm, _ = grid_map(normals=True)
+    nd = pm.GetNormalDataPtr()
+    tuvo_sim.set("PointMap.GetSize", tuvo_sim.size(9, 9))
+    assert nd.GetSize().width == 4 and pm.GetSize().width == 9
+
+
+def test_null_points_give_the_empty_description():
+    pm, _ = grid_map()
+    tuvo_sim.set("PointMap.GetPointDataPtr", None)
+    assert is_empty_description(pm)
+    tuvo_sim.set("PointMap.GetNormalDataPtr", None)
+    assert not grid_map(normals=True)[0].GetNormalDataPtr().IsValid()
+
+
+def test_default_point_map():
+    assert not T.PointMap().IsValid() and np.asarray(T.PointMap()).shape == (0, 0, 3)
+
+
+@pytest.mark.parametrize("unit, binary, scale", [
+    (T.Millimeter, True, 1.0), (T.Meter, True, 0.001), (T.Millimeter, False, 1.0), (T.Meter, False, 0.001)])
+def test_ply_round_trip(tmp_path, unit, binary, scale):
+    pm, a = grid_map(5, 3)
+    a[1, 2] = np.nan
+    path = str(tmp_path / "p.ply")
+    assert pm.Save(path, unit, binary)
+    ply = plyfile.PlyData.read(path)
+    assert ply.text is (not binary)
+    xyz = np.stack([ply["vertex"][k] for k in "xyz"], axis=-1)
+    np.testing.assert_allclose(xyz, a.reshape(-1, 3) * scale, rtol=1e-7)
+    back = T.PointMap.CreateFromFile(path, T.Size(5, 3), T.Millimeter)
+    np.testing.assert_allclose(np.asarray(back), a, rtol=1e-7)
+    in_metres = T.PointMap.CreateFromFile(path, T.Size(0, 0), T.Meter)
+    assert in_metres.GetSize().width == 5
+    np.testing.assert_allclose(np.asarray(in_metres), a * 0.001, rtol=1e-7)
+
+
+def test_save_defaults_and_keywords(tmp_path):
+    pm, _ = grid_map()
+    pm.Save(str(tmp_path / "a.ply"))
+    args = tuvo_sim.last_args("PointMap.Save")
+    assert (args["unit"], args["isBinary"], args["image_slot"]) == (1, True, 0)
+    pm.Save(filename=str(tmp_path / "b.ply"), unit=T.Meter, isBinary=False)
+    args = tuvo_sim.last_args("PointMap.Save")
+    assert (args["unit"], args["isBinary"]) == (0, False)
+
+
+def test_save_with_image_colours_vertices(tmp_path):
+    pm, _ = grid_map()
+    img = T.ImageCreate(T.BGR8, T.Size(4, 2))
+    np.asarray(img)[...] = [1, 2, 3]
+    path = str(tmp_path / "c.ply")
+    assert pm.SaveWithImage(filename=path, image=img, unit=T.Millimeter, isBinary=True)
+    v = plyfile.PlyData.read(path)["vertex"]
+    assert (v["red"][0], v["green"][0], v["blue"][0]) == (3, 2, 1)
+    small = T.ImageCreate(T.Mono8, T.Size(2, 2))
+    assert not pm.SaveWithImage(path, small)
+    assert "size differs" in T.GetLastErrorMessage()
+
+
+def test_write_through_view_reaches_the_file(tmp_path):
+    pm, a = grid_map()
+    a[0, 0] = (-1.5, 2.5, 700.25)
+    path = str(tmp_path / "w.ply")
+    pm.Save(path, T.Millimeter, False)
+    assert "-1.5 2.5 700.25" in open(path).read()
+
+
+@pytest.mark.parametrize("content", [
+    b"", b"ply\nformat binary_little_endian 1.0\nelement vertex 10\nproperty double x\nproperty double y\n"
+    b"property double z\nend_header\n" + b"\0" * 40, b"solid stl file", b"ply\nformat ascii 1.0\nelement vertex 2\n"
+    b"property float x\nproperty float y\nproperty float z\nend_header\n1 2 3\n4 5\n"])
+def test_bad_point_map_files(tmp_path, content):
+    path = tmp_path / "bad.ply"
+    path.write_bytes(content)
+    assert not T.PointMap.CreateFromFile(str(path), T.Size(0, 0), T.Millimeter).IsValid()
+    assert T.GetLastErrorMessage().startswith("PointMap.CreateFromFile: ")
+
+
+def test_size_must_match_file(tmp_path):
+    pm, _ = grid_map()
+    path = str(tmp_path / "s.ply")
+    pm.Save(path)
+    assert not T.PointMap.CreateFromFile(path, T.Size(3, 3), T.Millimeter).IsValid()
+    assert "holds 8 points" in T.GetLastErrorMessage()
+
+
+def test_failed_save_leaves_the_old_file_whole(tmp_path):
+    pm, a = grid_map(200, 100)
+    path = str(tmp_path / "keep.ply")
+    assert pm.Save(path)
+    before = open(path, "rb").read()
+    code = (
+        "import resource, signal, PyTUVO as T, numpy as np\n"
+        "signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n"
+        "pm = T.PointMapCreate(T.PointsOnly, T.Size(200, 100))\n"
+        "resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))\n"
+        "print(pm.Save(%r, T.Millimeter, False), T.GetLastErrorMessage())\n" % path)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
+    assert out.startswith("False PointMap.Save: cannot write")
+    assert open(path, "rb").read() == before
+    assert [f for f in os.listdir(tmp_path)] == ["keep.ply"]  # no temporary file left behind
+
+
+def test_point_map_lifetime():
+    pm, _ = grid_map()
+    clone = pm.Clone()
+    T.PointMapDestroy(pm)
+    assert not pm.IsValid() and clone.IsValid()
+    assert is_empty_description(pm) is False  # a stale map reports 0 x 0: a view with no elements
+    assert np.asarray(pm).size == 0
+    T.PointMap.Destroy(pm)
+    with pytest.raises(TypeError):
+        T.PointMapDestroy(pm, True)
+    with pytest.raises(TypeError):
+        T.PointMapCreate(T.PointsOnly, None)
+
+
+# ---- depth, confidence and correspondence maps ----
+
+@pytest.mark.parametrize("cls, dims", [(T.DepthMap, (0, 0)), (T.ConfidenceMap, (0, 0)), (T.CorrespondMap, (0, 0, 2))])
+def test_default_maps(cls, dims):
+    m = cls()
+    assert not m.IsValid() and np.asarray(m).shape == dims
+
+
+@pytest.mark.parametrize("cls, key, shape, strides", [
+    (T.DepthMap, "DepthMap", (480, 640), (5120, 8)),
+    (T.ConfidenceMap, "ConfidenceMap", (480, 640), (5120, 8)),
+    (T.CorrespondMap, "CorrespondMap", (480, 640, 2), (10240, 16, 8)),
+])
+def test_map_views_follow_the_sdk_report(cls, key, shape, strides):
+    tuvo_sim.set(key + ".GetSize", tuvo_sim.size(640, 480))
+    assert is_empty_description(cls())  # a size without memory shows nothing
+    tuvo_sim.unset(key + ".GetSize")
+
+
+def test_captured_maps(captured):
+    depth, conf = captured.GetDepthMap(), captured.GetConfidenceMap()
+    d, c = np.asarray(depth), np.asarray(conf)
+    assert d.shape == (1024, 1280) and d.strides == (10240, 8) and c.shape == d.shape
+    assert depth.IsValid() and conf.IsValid()
+    assert np.nanmin(d) > 400 and np.nanmax(d) < 1200
+    assert (c[np.isfinite(d)] > 0).all() and (c[~np.isfinite(d)] == 0).all()
+
+
+def test_depth_map_files(captured, tmp_path):
+    depth = captured.GetDepthMap()
+    raw, pretty = str(tmp_path / "d16.png"), str(tmp_path / "dcol.png")
+    assert depth.SaveDepthMap(raw, False) and depth.SaveDepthMap(pretty, True)
+    width, height, rows, info = png.Reader(filename=raw).read()
+    assert (width, height, info["bitdepth"], info["planes"]) == (1280, 1024, 16, 1)
+    mm = np.vstack([np.asarray(r, dtype=np.uint16) for r in rows])
+    d = np.asarray(depth)
+    valid = np.isfinite(d)
+    assert np.abs(mm[valid] - d[valid]).max() <= 0.5 and (mm[~valid] == 0).all()
+    assert png.Reader(filename=pretty).read()[3]["planes"] == 3
+    with pytest.raises(TypeError):
+        depth.SaveDepthMap(raw)
+    with pytest.raises(TypeError):
+        depth.SaveDepthMap(raw, flag=True)
