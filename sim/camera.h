@@ -131,6 +131,8 @@ Locked locked(const H& h, Call& call, bool need_open) {
     return lock_camera(h.slot, h.generation, call, need_open);
 }
 bool connected(CameraState& c, Call& call);
+// Records a 4x4 transform's 16 values as the arguments t0 .. t15.
+void record_transform(Call& call, const double* m16);
 // Calibration as the SDK reports it: 4x4 camera-to-device pose (row-major), K and 5 zero distortions.
 void pose_matrix(const CameraModel& m, float* out16);
 void intrinsics(const CameraModel& m, float* k9, float* d5);

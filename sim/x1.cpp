@@ -160,6 +160,7 @@ bool X1::SetBandwidth(float ratio) {
 bool X1::SetCustomTransformation(const CustomTransformOptions& opts) {
     Call call("X1.SetCustomTransformation");
     call.arg("coordinate_select", static_cast<long long>(opts.coordinate_select));
+    record_transform(call, opts.transform);
     auto c = locked(*this, call, true);
     if (!c) return false;
     if (opts.coordinate_select > CustomTransformOptions::CoordinateSelect_CaliBoard) {

@@ -312,6 +312,7 @@ bool X2::SetBandwidth(float ratio) {
 bool X2::SetCustomTransformation(const CustomTransformOptions& opts) {
     Call call("X2.SetCustomTransformation");
     call.arg("coordinate_select", static_cast<long long>(opts.coordinate_select));
+    record_transform(call, opts.transform);
     auto c = locked(*this, call, true);
     if (!c) return false;
     if (opts.coordinate_select > CustomTransformOptions::CoordinateSelect_CameraExtra ||
