@@ -691,9 +691,11 @@ void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* 
     };
     *exposure_3d = exposure_for(pct(0.95), 1.2);
     *exposure_2d = exposure_for(pct(0.95), 1.0);
-    hdr[0] = exposure_for(pct(0.98), 1.5);
+    // Short for the bright parts, middle, long for the dark parts.
+    hdr[0] = exposure_for(pct(0.98), 1.0);
     hdr[1] = exposure_for(pct(0.5), 1.0);
-    hdr[2] = exposure_for(pct(0.05), 0.5);
+    hdr[2] = exposure_for(pct(0.05), 1.0);
+    std::sort(hdr, hdr + 3);
 }
 
 double auto_noise_distance(CameraState& c) {

@@ -45,6 +45,7 @@ const char* kDefaultRig =
     "x2 = no\n"
     "cover = no\n"
     "color = blue\n"
+    "color_camera = yes\n"
     "capture_modes = fast, normal, robust\n"
     "near_mm = 600\n"
     "far_mm = 2000\n"
@@ -159,10 +160,11 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
                 if (!found) return bad("unknown capture mode " + s);
             }
             d.capture_modes = c;
-        } else if (key == "x1" || key == "x2" || key == "cover" || key == "firmware_match") {
+        } else if (key == "x1" || key == "x2" || key == "cover" || key == "firmware_match" || key == "color_camera") {
             bool b;
             if (!parse_bool(val, &b)) return bad(key + " must be yes or no");
-            (key == "x1" ? d.x1 : key == "x2" ? d.x2 : key == "cover" ? d.cover : d.firmware_match) = b;
+            (key == "x1" ? d.x1 : key == "x2" ? d.x2 : key == "cover" ? d.cover : key == "color_camera" ? d.color
+                                                                                                          : d.firmware_match) = b;
         } else if (key == "near_mm" || key == "far_mm") {
             if (!parse_int(val, 10, 100000, key == "near_mm" ? &d.near_mm : &d.far_mm))
                 return bad(key + " must be an integer from 10 to 100000");

@@ -19,7 +19,8 @@ struct DeviceState {
     TUVO::PortType port_type = TUVO::PortType_USB;
     unsigned cameras = TUVO::CameraID_Left;  // CameraID flags
     int boardmodel = 3;
-    bool x1 = true, x2 = false, cover = false, extra = false, color = false;
+    bool x1 = true, x2 = false, cover = false, extra = false;
+    bool color = false;  // the left and right cameras see colour (the extra camera always does)
     unsigned projector_colors = TUVO::ProjectorColor_Blue;
     unsigned capture_modes = TUVO::CaptureMode_Fast | TUVO::CaptureMode_Normal;
     int near_mm = 400, far_mm = 1200;
