@@ -297,7 +297,8 @@ bool SystemIsInited() {
     return sdk_inited();
 }
 
-void release_all_objects();  // cameras and containers, defined with them
+void release_all_objects();             // cameras, defined with them
+void release_all_objects_containers();  // images, point maps and maps
 
 void SystemShutdown() {
     Call call("SystemShutdown");
@@ -617,6 +618,7 @@ extern "C" {
 void tuvo_sim_reset(void) {
     reset_control();
     TUVO::SystemShutdown();
+    TUVO::release_all_objects_containers();
     clear_error();
 }
 
