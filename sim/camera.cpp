@@ -125,6 +125,7 @@ void setup_camera(CameraState& c) {
     c.models[2].R = rot_y(-toe / 2) * rot_x(0.05);
     c.models[2].t = Vec3(d.baseline_mm / 2.0, -45.0, 4.0);
     c.projector = Vec3(d.baseline_mm / 2.0, 12.0, 0.0);
+    for (int i = 0; i < 3; ++i) c.calib[i] = c.models[i];
     // A moved device sees the scene from a shifted pose (tests move it through scene.move_*).
     const Vec3 shift(param("scene.move_x", 0), param("scene.move_y", 0), param("scene.move_z", 0));
     const Mat3 turn = rot_y(param("scene.turn_y", 0)) * rot_x(param("scene.turn_x", 0));
@@ -550,6 +551,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
         call.fail(TUVO::Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
         return false;
     }
+    setup_camera(c);  // the scene and the device's pose as they are now
     const std::uint64_t seed = next_seed(c);
     const int index = c.x2 ? 0 : camera_index(c.cid);
     const View v = render_view(c.scene, c.models[index]);
@@ -604,6 +606,7 @@ bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call) {
         call.fail(TUVO::Error_InvalidArgument, "exposure_time_2d must be 3..100");
         return false;
     }
+    setup_camera(c);
     const std::uint64_t seed = next_seed(c);
     const View v = render_view(c.scene, c.models[index]);
     set_image(c, index, render_image(c, index, p, v, seed));
@@ -833,3 +836,23 @@ bool parse_settings(CameraState& c, const std::string& text, std::string* why) {
 }
 
 }  // namespace sim
+
+// The true centres of the board's markers, for tests: device frame at rest (mm) and the code.
+extern "C" __attribute__((visibility("default"))) int tuvo_sim_marker_truth(const char* sn, int k, double* xyz,
+                                                                            int* code) {
+    using namespace sim;
+    std::shared_ptr<DeviceState> dev;
+    {
+        World& w = world();
+        std::lock_guard<std::mutex> lock(w.m);
+        for (auto& d : w.rig)
+            if (sn && d->sn == sn) dev = d;
+    }
+    if (!dev || !xyz || !code) return -1;
+    const Scene s = Scene::make(dev->near_mm, dev->far_mm);
+    if (k < 0 || k >= s.marker_count()) return -1;
+    const Vec3 p = s.marker_centre_device(k);
+    for (int i = 0; i < 3; ++i) xyz[i] = p[i];
+    *code = marker_code(s.patterns[k], s.markers.N);
+    return s.marker_count();
+}

@@ -54,7 +54,8 @@ struct CameraState {
     unsigned cid = TUVO::CameraID_Left;  // X1: its camera; X2: left and right
     bool open = false;
     Scene scene;
-    CameraModel models[3];
+    CameraModel calib[3];   // the cameras in the device's frame (the left camera's), at rest
+    CameraModel models[3];  // the same cameras where the device is now, in the scene's frame
     Vec3 projector;
     std::chrono::steady_clock::time_point opened_at = std::chrono::steady_clock::now();
     float bandwidth = 1.0f;

@@ -1,13 +1,166 @@
 // Stand-in SDK: point-cloud transform, fixed-marker compensator, external camera and accuracy tools.
-#include "containers.h"
+#include <cmath>
+#include <limits>
+#include <map>
+
 #include "control.h"
+#include "markers.h"
+#include "scene.h"
 
 using namespace sim;
+
+namespace sim {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The fixed-marker compensator's state.
+struct Compensation {
+    std::mutex m;
+    TUVO::CodedCircleMarkerType type;
+    std::map<int, Eigen::Vector3d> reference;  // code -> centre in the reference capture
+    Eigen::Matrix4d correction = Eigen::Matrix4d::Identity();
+    bool initialised = false, updated = false;
+};
+
+bool centres(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO::CodedCircleMarkerType& type, Call& call,
+             std::map<int, Eigen::Vector3d>* out) {
+    auto points = lookup(pointmaps(), pm);
+    if (!points) {
+        call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed point map");
+        return false;
+    }
+    std::vector<Detected> found;
+    if (!detect_in(img, type, call, &found)) return false;
+    auto image = lookup(images(), img);
+    if (image->width != points->width || image->height != points->height) {
+        call.fail(TUVO::Error_InvalidArgument, "the image's size differs from the point map's");
+        return false;
+    }
+    std::map<int, int> seen;
+    for (const Detected& d : found) ++seen[d.code];
+    for (const Detected& d : found) {
+        Eigen::Vector3d p;
+        if (seen[d.code] == 1 && point_at(*points, d.x, d.y, d.radius * type.r2_to_r0_ratio, &p)) (*out)[d.code] = p;
+    }
+    return true;
+}
+
+// Projects a point in the external camera's frame: K and distortion k1 k2 p1 p2 k3.
+bool project(const float* K, const float* D, const Eigen::Vector3d& p, double* u, double* v) {
+    if (p.z() <= 1e-9) return false;
+    const double x = p.x() / p.z(), y = p.y() / p.z();
+    const double r2 = x * x + y * y;
+    const double radial = 1 + D[0] * r2 + D[1] * r2 * r2 + D[4] * r2 * r2 * r2;
+    const double xd = x * radial + 2 * D[2] * x * y + D[3] * (r2 + 2 * x * x);
+    const double yd = y * radial + D[2] * (r2 + 2 * y * y) + 2 * D[3] * x * y;
+    *u = K[0] * xd + K[1] * yd + K[2];
+    *v = K[4] * yd + K[5];
+    return std::isfinite(*u) && std::isfinite(*v);
+}
+
+Eigen::Matrix4d matrix_of(const float* m) {
+    Eigen::Matrix4d T;
+    for (int i = 0; i < 16; ++i) T(i / 4, i % 4) = m[i];
+    return T;
+}
+
+// Pose of a camera from 3-D/2-D pairs: linear start (DLT on undistorted rays), then Gauss-Newton
+// on the reprojection error with the full lens model.
+bool solve_pose(const std::vector<Eigen::Vector3d>& X, const std::vector<Eigen::Vector2d>& uv, const float* K,
+                const float* D, Eigen::Matrix4d* pose, double* rms) {
+    const std::size_t n = X.size();
+    if (n < 6) return false;
+    // Undistort the observations approximately (a few fixed-point steps) for the linear start.
+    std::vector<Eigen::Vector2d> ray(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        double y = (uv[i].y() - K[5]) / K[4];
+        double x = (uv[i].x() - K[2] - K[1] * y) / K[0];
+        const double x0 = x, y0 = y;
+        for (int it = 0; it < 10; ++it) {
+            const double r2 = x * x + y * y;
+            const double radial = 1 + D[0] * r2 + D[1] * r2 * r2 + D[4] * r2 * r2 * r2;
+            const double dx = 2 * D[2] * x * y + D[3] * (r2 + 2 * x * x);
+            const double dy = D[2] * (r2 + 2 * y * y) + 2 * D[3] * x * y;
+            x = (x0 - dx) / radial;
+            y = (y0 - dy) / radial;
+        }
+        ray[i] = Eigen::Vector2d(x, y);
+    }
+    Eigen::MatrixXd A(2 * n, 12);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Eigen::Vector4d P(X[i].x(), X[i].y(), X[i].z(), 1.0);
+        A.row(2 * i) << P.transpose(), Eigen::RowVector4d::Zero(), -ray[i].x() * P.transpose();
+        A.row(2 * i + 1) << Eigen::RowVector4d::Zero(), P.transpose(), -ray[i].y() * P.transpose();
+    }
+    Eigen::JacobiSVD<Eigen::MatrixXd> svd(A, Eigen::ComputeFullV);
+    Eigen::VectorXd h = svd.matrixV().col(11);
+    Eigen::Matrix<double, 3, 4> Pm;
+    Pm << h.segment<4>(0).transpose(), h.segment<4>(4).transpose(), h.segment<4>(8).transpose();
+    Eigen::Matrix3d M = Pm.leftCols<3>();
+    double scale = std::cbrt(M.determinant());
+    if (!std::isfinite(scale) || std::abs(scale) < 1e-12) return false;
+    Pm /= scale;
+    Eigen::JacobiSVD<Eigen::Matrix3d> rs(Pm.leftCols<3>(), Eigen::ComputeFullU | Eigen::ComputeFullV);
+    Eigen::Matrix3d R = rs.matrixU() * rs.matrixV().transpose();
+    Eigen::Vector3d t = Pm.col(3) / (rs.singularValues().mean());
+    // Gauss-Newton on (rotation vector, translation).
+    for (int it = 0; it < 30; ++it) {
+        Eigen::MatrixXd J(2 * n, 6);
+        Eigen::VectorXd r(2 * n);
+        auto residuals = [&](const Eigen::Matrix3d& RR, const Eigen::Vector3d& tt, Eigen::VectorXd* out) {
+            for (std::size_t i = 0; i < n; ++i) {
+                double u, v;
+                if (!project(K, D, RR * X[i] + tt, &u, &v)) return false;
+                (*out)(2 * i) = u - uv[i].x();
+                (*out)(2 * i + 1) = v - uv[i].y();
+            }
+            return true;
+        };
+        if (!residuals(R, t, &r)) return false;
+        const double eps = 1e-6;
+        for (int k = 0; k < 6; ++k) {
+            Eigen::Matrix3d R2 = R;
+            Eigen::Vector3d t2 = t;
+            if (k < 3) {
+                Eigen::Vector3d w = Eigen::Vector3d::Zero();
+                w[k] = eps;
+                R2 = Eigen::AngleAxisd(eps, w.normalized()).toRotationMatrix() * R;
+            } else {
+                t2[k - 3] += eps * 1000;
+            }
+            Eigen::VectorXd r2(2 * n);
+            if (!residuals(R2, t2, &r2)) return false;
+            J.col(k) = (r2 - r) / (k < 3 ? eps : eps * 1000);
+        }
+        const Eigen::VectorXd step = (J.transpose() * J).ldlt().solve(-J.transpose() * r);
+        const Eigen::Vector3d w = step.head<3>();
+        if (w.norm() > 1e-15) R = Eigen::AngleAxisd(w.norm(), w.normalized()).toRotationMatrix() * R;
+        t += step.tail<3>();
+        if (step.norm() < 1e-10) break;
+    }
+    Eigen::VectorXd r(2 * n);
+    double sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        double u, v;
+        if (!project(K, D, R * X[i] + t, &u, &v)) return false;
+        sum += (u - uv[i].x()) * (u - uv[i].x()) + (v - uv[i].y()) * (v - uv[i].y());
+    }
+    *rms = std::sqrt(sum / n);
+    *pose = Eigen::Matrix4d::Identity();
+    pose->topLeftCorner<3, 3>() = R;
+    pose->topRightCorner<3, 1>() = t;
+    return true;
+}
+
+}  // namespace
+}  // namespace sim
 
 namespace TUVO {
 
 void TransformPointCloud(const double* R, const double* T, PointMap& pm) {
     Call call("TransformPointCloud");
+    call.arg("slot", static_cast<long long>(pm.slot));
     if (call.failed()) return;
     if (!R || !T) {
         call.fail(Error_InvalidArgument, "null rotation or translation");
@@ -36,43 +189,239 @@ void TransformPointCloud(const double* R, const double* T, PointMap& pm) {
     }
 }
 
-Compensator_FixedMarkers::Compensator_FixedMarkers() : impl_(nullptr) {}
-Compensator_FixedMarkers::~Compensator_FixedMarkers() {}
-int Compensator_FixedMarkers::Initialize(const PointMap&, const Image&, int) {
+Compensator_FixedMarkers::Compensator_FixedMarkers() : impl_(new Compensation) {}
+
+Compensator_FixedMarkers::~Compensator_FixedMarkers() { delete static_cast<Compensation*>(impl_); }
+
+int Compensator_FixedMarkers::Initialize(const PointMap& pointmap, const Image& image, int min_code) {
     Call call("Compensator_FixedMarkers.Initialize");
-    call.fail(Error_NotSupported, "not available yet");
-    return Error_NotSupported;
+    call.arg("min_code", static_cast<long long>(min_code));
+    if (call.failed()) return GetLastError();
+    auto* c = static_cast<Compensation*>(impl_);
+    std::map<int, Eigen::Vector3d> found;
+    if (!centres(pointmap, image, c->type, call, &found)) return GetLastError();
+    std::lock_guard<std::mutex> lock(c->m);
+    c->reference.clear();
+    for (const auto& kv : found)
+        if (kv.first >= min_code) c->reference.insert(kv);
+    c->initialised = true;
+    c->updated = false;
+    c->correction.setIdentity();
+    return static_cast<int>(c->reference.size());
 }
-bool Compensator_FixedMarkers::Update(const PointMap&, const Image&, double&) {
+
+bool Compensator_FixedMarkers::Update(const PointMap& pointmap, const Image& image, double& rms_mm) {
     Call call("Compensator_FixedMarkers.Update");
-    call.fail(Error_NotSupported, "not available yet");
-    return false;
+    if (call.failed()) return false;
+    auto* c = static_cast<Compensation*>(impl_);
+    {
+        std::lock_guard<std::mutex> lock(c->m);
+        if (!c->initialised) {
+            call.fail(Error_Failed, "Initialize has not been called");
+            return false;
+        }
+    }
+    std::map<int, Eigen::Vector3d> found;
+    if (!centres(pointmap, image, c->type, call, &found)) return false;
+    std::lock_guard<std::mutex> lock(c->m);
+    std::vector<Eigen::Vector3d> now, then;
+    double drift = 0;
+    for (const auto& kv : c->reference) {
+        auto it = found.find(kv.first);
+        if (it == found.end()) continue;
+        now.push_back(it->second);
+        then.push_back(kv.second);
+        drift += (it->second - kv.second).squaredNorm();
+    }
+    if (now.size() < 3) {
+        call.fail(Error_Failed, "only " + std::to_string(now.size()) + " reference markers were found; 3 are needed");
+        return false;
+    }
+    rms_mm = std::sqrt(drift / now.size());
+    c->correction = rigid_fit(now, then, nullptr, nullptr);
+    c->updated = true;
+    return true;
 }
-bool Compensator_FixedMarkers::Apply(PointMap&) {
+
+bool Compensator_FixedMarkers::Apply(PointMap& pointmap) {
     Call call("Compensator_FixedMarkers.Apply");
-    call.fail(Error_NotSupported, "not available yet");
-    return false;
+    if (call.failed()) return false;
+    auto* c = static_cast<Compensation*>(impl_);
+    Eigen::Matrix4d T;
+    {
+        std::lock_guard<std::mutex> lock(c->m);
+        if (!c->updated) {
+            call.fail(Error_Failed, "Update has not measured the markers yet");
+            return false;
+        }
+        T = c->correction;
+    }
+    if (!lookup(pointmaps(), pointmap)) {
+        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
+        return false;
+    }
+    double R[9], t[3];
+    for (int r = 0; r < 3; ++r) {
+        for (int k = 0; k < 3; ++k) R[3 * r + k] = T(r, k);
+        t[r] = T(r, 3);
+    }
+    TransformPointCloud(R, t, pointmap);
+    return true;
 }
 
-int GetExternalCameraExtrinsicMatrix(const Image&, const PointMap&, const unsigned char*, const Image&,
-                                     const PointMap&, const unsigned char*, const Image&, const PointMap&,
-                                     const unsigned char*, int, int, const float*, const float*, float*, double*) {
+int GetExternalCameraExtrinsicMatrix(const Image& image1, const PointMap& pointmap1, const unsigned char* external1,
+                                     const Image& image2, const PointMap& pointmap2, const unsigned char* external2,
+                                     const Image& image3, const PointMap& pointmap3, const unsigned char* external3,
+                                     int width, int height, const float* K, const float* D, float* extrinsic16,
+                                     double* rms_px) {
     Call call("GetExternalCameraExtrinsicMatrix");
-    call.fail(Error_NotSupported, "not available yet");
-    return 0;
+    call.arg("width", static_cast<long long>(width)).arg("height", static_cast<long long>(height));
+    if (call.failed()) return 0;
+    if (!external1 || !external2 || !external3 || !K || !D || !extrinsic16 || !rms_px) {
+        call.fail(Error_InvalidArgument, "null image data, calibration or output");
+        return 0;
+    }
+    if (width < 16 || height < 16 || width > 65536 || height > 65536) {
+        call.fail(Error_InvalidArgument, "the external image size is not usable");
+        return 0;
+    }
+    const CodedCircleMarkerType type;
+    const Image* imgs[3] = {&image1, &image2, &image3};
+    const PointMap* pms[3] = {&pointmap1, &pointmap2, &pointmap3};
+    const unsigned char* ext[3] = {external1, external2, external3};
+    std::vector<Eigen::Vector3d> X;
+    std::vector<Eigen::Vector2d> uv;
+    for (int v = 0; v < 3; ++v) {
+        std::map<int, Eigen::Vector3d> device;
+        if (!centres(*pms[v], *imgs[v], type, call, &device)) return 0;
+        std::map<int, int> seen;
+        const std::vector<Detected> seen_ext = detect_markers(ext[v], width, height, type);
+        for (const Detected& d : seen_ext) ++seen[d.code];
+        for (const Detected& d : seen_ext) {
+            auto it = device.find(d.code);
+            if (it == device.end() || seen[d.code] != 1) continue;
+            X.push_back(it->second);
+            uv.emplace_back(d.x, d.y);
+        }
+    }
+    Eigen::Matrix4d pose;
+    double rms;
+    if (X.size() < 6 || !solve_pose(X, uv, K, D, &pose, &rms)) {
+        call.fail(Error_Failed, "the views share " + std::to_string(X.size()) +
+                                    " markers with the external camera; 6 are needed for a pose");
+        return 0;
+    }
+    for (int i = 0; i < 16; ++i) extrinsic16[i] = static_cast<float>(pose(i / 4, i % 4));
+    *rms_px = rms;
+    return 1;
 }
 
-PointMap GetExternalCameraPointMap(const PointMap&, int, int, const float*, const float*, const float*) {
+PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width, int height, const float* K, const float* D,
+                                   const float* extrinsic16) {
     Call call("GetExternalCameraPointMap");
-    call.fail(Error_NotSupported, "not available yet");
-    return PointMap();
+    call.arg("width", static_cast<long long>(width)).arg("height", static_cast<long long>(height));
+    if (call.failed()) return PointMap();
+    if (!K || !D || !extrinsic16) {
+        call.fail(Error_InvalidArgument, "null calibration");
+        return PointMap();
+    }
+    if (width <= 0 || height <= 0 || width > 65536 || height > 65536) {
+        call.fail(Error_InvalidArgument, "the external camera's size is not usable");
+        return PointMap();
+    }
+    auto src = lookup(pointmaps(), pointmap);
+    if (!src) {
+        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
+        return PointMap();
+    }
+    const Eigen::Matrix4d E = matrix_of(extrinsic16);
+    PointMap out = new_pointmap(width, height, false);
+    auto dst = lookup(pointmaps(), out);
+    std::vector<double> zbuf(static_cast<std::size_t>(width) * height, std::numeric_limits<double>::infinity());
+    const double* p = src->pts();
+    double* q = dst->pts();
+    for (std::size_t i = 0; i < src->count(); ++i) {
+        const Eigen::Vector3d x(p[3 * i], p[3 * i + 1], p[3 * i + 2]);
+        if (!x.allFinite()) continue;
+        const Eigen::Vector3d c = E.topLeftCorner<3, 3>() * x + E.topRightCorner<3, 1>();
+        double u, v;
+        if (!project(K, D, c, &u, &v)) continue;
+        const long long ui = std::llround(u), vi = std::llround(v);
+        if (ui < 0 || vi < 0 || ui >= width || vi >= height) continue;
+        const std::size_t j = static_cast<std::size_t>(vi) * width + ui;
+        if (c.z() >= zbuf[j]) continue;  // keep the nearest point per pixel
+        zbuf[j] = c.z();
+        q[3 * j] = c.x();
+        q[3 * j + 1] = c.y();
+        q[3 * j + 2] = c.z();
+    }
+    return out;
 }
 
-int TestAccuracy(const Image&, const PointMap&, const float*, const float*, int, int, float, float*, float*, float*,
-                 float*) {
+int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expected_xy, const float* weights, int rows,
+                 int cols, float spacing_mm, float* image_xy, float* board_xyz, float* rms_mm, float* max_mm) {
     Call call("TestAccuracy");
-    call.fail(Error_NotSupported, "not available yet");
-    return Error_NotSupported;
+    call.arg("rows", static_cast<long long>(rows)).arg("cols", static_cast<long long>(cols));
+    call.arg("spacing_mm", static_cast<double>(spacing_mm)).arg_bool("expected", expected_xy != nullptr);
+    call.arg_bool("weights", weights != nullptr);
+    if (call.failed()) return GetLastError();
+    if (rows <= 0 || cols <= 0 || static_cast<long long>(rows) * cols > 100000) {
+        call.fail(Error_InvalidArgument, "rows and cols must be positive");
+        return Error_InvalidArgument;
+    }
+    if (!image_xy || !board_xyz || !rms_mm || !max_mm) {
+        call.fail(Error_InvalidArgument, "null output");
+        return Error_InvalidArgument;
+    }
+    if (!expected_xy && !(spacing_mm > 0)) {
+        call.fail(Error_InvalidArgument, "the marker spacing must be positive");
+        return Error_InvalidArgument;
+    }
+    const CodedCircleMarkerType type;
+    auto points = lookup(pointmaps(), pointmap);
+    if (!points) {
+        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
+        return Error_InvalidHandle;
+    }
+    std::vector<Detected> found;
+    if (!detect_in(image, type, call, &found)) return GetLastError();
+    const int n = rows * cols;
+    std::map<int, int> slot;  // code -> board position
+    for (int k = 0; k < n; ++k) slot[codebook_code(k, type.N)] = k;
+    std::vector<Eigen::Vector3d> ideal, measured;
+    std::vector<double> w;
+    for (const Detected& d : found) {
+        auto it = slot.find(d.code);
+        if (it == slot.end()) continue;
+        const int k = it->second;
+        Eigen::Vector3d p;
+        if (!point_at(*points, d.x, d.y, d.radius * type.r2_to_r0_ratio, &p)) continue;
+        image_xy[2 * k] = static_cast<float>(d.x);
+        image_xy[2 * k + 1] = static_cast<float>(d.y);
+        for (int i = 0; i < 3; ++i) board_xyz[3 * k + i] = static_cast<float>(p[i]);
+        const int r = k / cols, c = k % cols;
+        const double bx = expected_xy ? expected_xy[2 * k] : (c - (cols - 1) / 2.0) * spacing_mm;
+        const double by = expected_xy ? expected_xy[2 * k + 1] : ((rows - 1) / 2.0 - r) * spacing_mm;
+        ideal.emplace_back(bx, by, 0.0);
+        measured.push_back(p);
+        w.push_back(weights ? std::max(0.0f, weights[k]) : 1.0);
+    }
+    double total = 0;
+    for (double x : w) total += x;
+    if (ideal.size() < 3 || total <= 0) {
+        call.fail(Error_Failed, "only " + std::to_string(ideal.size()) + " board markers were measured; 3 are needed");
+        return Error_Failed;
+    }
+    double rms;
+    const Eigen::Matrix4d T = rigid_fit(ideal, measured, &w, &rms);
+    double worst = 0;
+    for (std::size_t i = 0; i < ideal.size(); ++i) {
+        const Eigen::Vector3d fitted = T.topLeftCorner<3, 3>() * ideal[i] + T.topRightCorner<3, 1>();
+        if (w[i] > 0) worst = std::max(worst, (fitted - measured[i]).norm());
+    }
+    *rms_mm = static_cast<float>(rms);
+    *max_mm = static_cast<float>(worst);
+    return static_cast<int>(ideal.size());
 }
 
 }  // namespace TUVO

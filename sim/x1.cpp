@@ -344,7 +344,7 @@ bool X1::GetExtrinsicMatrix(float* matrix16) {
     Call call("X1.GetExtrinsicMatrix");
     auto c = locked(*this, call, false);
     if (!c || !matrix16) return false;
-    pose_matrix(c->models[index_of(*c.cam)], matrix16);
+    pose_matrix(c->calib[index_of(*c.cam)], matrix16);
     return true;
 }
 
@@ -352,7 +352,7 @@ bool X1::GetIntrinsicParameters(float* k, float* d) {
     Call call("X1.GetIntrinsicParameters");
     auto c = locked(*this, call, false);
     if (!c || !k || !d) return false;
-    intrinsics(c->models[index_of(*c.cam)], k, d);
+    intrinsics(c->calib[index_of(*c.cam)], k, d);
     return true;
 }
 

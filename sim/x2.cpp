@@ -417,7 +417,7 @@ bool X2::GetExtrinsicMatrix(CameraID cid, float* matrix16) {
     if (!c || !matrix16) return false;
     const int i = x2_index(*c.cam, cid, call);
     if (i < 0) return false;
-    pose_matrix(c->models[i], matrix16);
+    pose_matrix(c->calib[i], matrix16);
     return true;
 }
 
@@ -428,7 +428,7 @@ bool X2::GetIntrinsicParameters(CameraID cid, float* k, float* d) {
     if (!c || !k || !d) return false;
     const int i = x2_index(*c.cam, cid, call);
     if (i < 0) return false;
-    intrinsics(c->models[i], k, d);
+    intrinsics(c->calib[i], k, d);
     return true;
 }
 

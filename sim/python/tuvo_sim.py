@@ -169,3 +169,22 @@ def device_info(name=b"", sn=b"", factroydate=b"", port=b"", type=0, cameraid=0,
 def size(width, height):
     """The 8 bytes of an SDK Size, for the "*.GetSize" answers."""
     return struct.pack("<ii", width, height)
+
+
+_marker_truth = _fn("tuvo_sim_marker_truth", ctypes.c_int, _c, ctypes.c_int,
+                    ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_int))
+
+
+def marker_truth(serial):
+    """The board's markers as the scene holds them: a list of (code, (x, y, z)) in the device's
+    frame at rest, in millimetres (after SystemInit)."""
+    out = []
+    k = 0
+    while True:
+        xyz = (ctypes.c_double * 3)()
+        code = ctypes.c_int()
+        n = _marker_truth(_b(serial), k, xyz, ctypes.byref(code))
+        if n < 0:
+            return out
+        out.append((code.value, tuple(xyz)))
+        k += 1

@@ -163,7 +163,7 @@ void bind_GetTwoCameraTransformByCodedCircleMarker(py::module_& m) {
                   result = TUVO::GetTwoCameraTransformByCodedCircleMarker(pm1, img1, pm2, img2, type, rotation,
                                                                           translation);
               }
-              py::array_t<double> r({3, 3}), t(3);
+              py::array_t<double> r(std::vector<py::ssize_t>{3, 3}), t(std::vector<py::ssize_t>{3});
               std::memcpy(r.mutable_data(), rotation, sizeof rotation);
               std::memcpy(t.mutable_data(), translation, sizeof translation);
               return std::make_tuple(result, r, t);

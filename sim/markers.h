@@ -1,0 +1,33 @@
+// Stand-in SDK: coded circle marker detection and the marker geometry shared by the tools.
+#pragma once
+#include <Eigen/Dense>
+#include <vector>
+
+#include "containers.h"
+
+namespace sim {
+
+struct Detected {
+    double x, y;  // sub-pixel centre
+    int code;
+    double radius;  // mean radius of the centre dot, pixels
+};
+
+// Finds coded markers in a grey image (rows packed, `width` bytes each).
+std::vector<Detected> detect_markers(const std::uint8_t* grey, int width, int height,
+                                     const TUVO::CodedCircleMarkerType& type);
+// Grey copy of an SDK image (Mono8, RGB8 or BGR8); false for an unusable image.
+bool grey_of(const ImageObj& img, std::vector<std::uint8_t>* grey);
+// Detects in an SDK image handle; false (last error set) for an invalid image or type.
+bool detect_in(const TUVO::Image& image, const TUVO::CodedCircleMarkerType& type, Call& call,
+               std::vector<Detected>* out);
+// The 3-D point of the point map at a sub-pixel position: a least-squares plane through the valid
+// points within `radius` pixels, evaluated there. False when too few points are valid.
+bool point_at(const PointMapObj& pm, double x, double y, double radius, Eigen::Vector3d* out);
+// Rigid motion taking `from` onto `to` (least squares, optional weights); RMS residual in `rms`.
+Eigen::Matrix4d rigid_fit(const std::vector<Eigen::Vector3d>& from, const std::vector<Eigen::Vector3d>& to,
+                          const std::vector<double>* weights, double* rms);
+// The code of the k-th marker of the stand-in's code book (its boards use codes in this order).
+int codebook_code(int k, int N);
+
+}  // namespace sim
