@@ -304,14 +304,13 @@ bool in_roi(const TUVO::ROI& r, int x, int y) {
 }
 
 // Points are given in a chosen camera's frame, then the custom transformation applies.
-Eigen::Matrix4d output_transform(const CameraState& c, const CaptureParams& p) {
+Eigen::Matrix4d output_transform(const CameraState& c, const CaptureParams& p, const CustomTransform& t) {
     Eigen::Matrix4d out = Eigen::Matrix4d::Identity();
     int idx = camera_index(p.frame_camera);
     if (idx < 0) idx = 0;
     if (!p.camera_frame) idx = 0;  // the device frame is the left camera's
     out.topLeftCorner<3, 3>() = c.models[idx].R.transpose();
     out.topRightCorner<3, 1>() = -c.models[idx].R.transpose() * c.models[idx].t;
-    const CustomTransform& t = c.transform;
     if (t.select != 0) {
         Eigen::Matrix4d user;
         for (int i = 0; i < 16; ++i) user(i / 4, i % 4) = t.m[i];
@@ -577,7 +576,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
             corr[2 * i + 1] = vv;
         }
     }
-    apply_output(output_transform(c, p), p, f);
+    apply_output(output_transform(c, p, c.transform), p, f);
     TUVO::PointMap pm = new_pointmap(W, H, p.calc_normal);
     {
         auto obj = lookup(pointmaps(), pm);
@@ -613,7 +612,8 @@ bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call) {
     return true;
 }
 
-TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, double fraction, std::uint64_t seed) {
+TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, double fraction,
+                                std::uint64_t seed) {
     // One sweep of the laser line over the part of the image it has reached (`fraction`),
     // measured from the left camera and matched in the right one.
     const View left = render_view(c.scene, c.models[0]);
@@ -630,7 +630,7 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, double f
             const std::size_t i = static_cast<std::size_t>(y) * W + x;
             f.pts[3 * i] = f.pts[3 * i + 1] = f.pts[3 * i + 2] = kNaN;
         }
-    apply_output(output_transform(c, q), q, f);
+    apply_output(output_transform(c, q, t), q, f);
     TUVO::PointMap pm = new_pointmap(W, H, false);
     lookup(pointmaps(), pm)->points = std::move(f.pts);
     return pm;

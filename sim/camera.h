@@ -74,7 +74,7 @@ struct CameraState {
     std::thread scanner;
     std::mutex scan_m;
     std::condition_variable scan_cv;
-    bool scanning = false, scan_stop = false;
+    bool scanning = false, scan_stop = false;  // guarded by scan_m
     TUVO::PointMap scan_latest;
     std::uint64_t scan_frames = 0;
 };
@@ -91,7 +91,8 @@ bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call);
 // Renders the image of camera `index` into a new Image.
 TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t seed);
 // Renders the point map seen from the left camera for the fixed line scan (one laser line).
-TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, double fraction, std::uint64_t seed);
+TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, double fraction,
+                                std::uint64_t seed);
 
 // Hands out the latest image of camera `index`, transferring it to the script.
 TUVO::Image take_image(CameraState& c, int index);

@@ -29,16 +29,19 @@ bool stored_or_default(CameraState& c, X2::CaptureOptions* o) {
     return it == c.dev->stored_options.end() || parse_options(it->second, o, &why);
 }
 
+// Captures need the cameras to themselves: not while the fixed line scan runs.
+bool not_scanning(CameraState& c, Call& call) {
+    std::lock_guard<std::mutex> lock(c.scan_m);
+    if (c.scanning) {
+        call.fail(Error_Busy, "a fixed line scan is running");
+        return false;
+    }
+    return true;
+}
+
 bool capture_x2(X2& h, const X2::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
-    {
-        std::lock_guard<std::mutex> lock(c->scan_m);
-        if (c->scanning) {
-            call.fail(Error_Busy, "a fixed line scan is running");
-            return false;
-        }
-    }
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
     X2::CaptureOptions o;
     if (opts) o = *opts;
     else stored_or_default(*c.cam, &o);
@@ -146,11 +149,12 @@ bool X2::Capture() {
 
 namespace {
 
-void scan_loop(std::shared_ptr<CameraState> c, CaptureParams p, int period_ms, double zmin, double zmax) {
+void scan_loop(std::shared_ptr<CameraState> c, CaptureParams p, CustomTransform t, int period_ms, double zmin,
+               double zmax) {
     std::uint64_t frame = 0;
     for (;;) {
         const auto start = std::chrono::steady_clock::now();
-        PointMap pm = render_line_scan(*c, p, 1.0, 0x51ull + frame);
+        PointMap pm = render_line_scan(*c, p, t, 1.0, 0x51ull + frame);
         if (zmin > 0 || zmax > 0) {
             auto obj = lookup(pointmaps(), pm);
             double* q = obj->pts();
@@ -203,7 +207,7 @@ bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
     c->scanning = true;
     c->scan_stop = false;
     c->scan_frames = 0;
-    c->scanner = std::thread(scan_loop, c.cam, params_of(o), o.line_scanner_scan_time_ms,
+    c->scanner = std::thread(scan_loop, c.cam, params_of(o), c->transform, o.line_scanner_scan_time_ms,
                              static_cast<double>(o.line_scanner_min_distance),
                              static_cast<double>(o.line_scanner_max_distance));
     return true;
@@ -280,7 +284,7 @@ bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) {
     Call call("X2.Capture2D");
     call.arg("cid", static_cast<long long>(cid)).arg("exposure_time_2d", static_cast<long long>(opts.exposure_time_2d));
     auto c = locked(*this, call, true);
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
     const int i = x2_index(*c.cam, cid, call);
     return i >= 0 && capture_2d(*c.cam, i, params_of(opts), call);
 }
@@ -289,7 +293,7 @@ bool X2::Capture2D(CameraID cid) {
     Call call("X2.Capture2D(cid)");
     call.arg("cid", static_cast<long long>(cid));
     auto c = locked(*this, call, true);
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
     const int i = x2_index(*c.cam, cid, call);
     CaptureOptions o;
     stored_or_default(*c.cam, &o);

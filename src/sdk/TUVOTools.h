@@ -92,13 +92,16 @@ TUVO_API PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width,
                                             const float* intrinsic9, const float* distortion5,
                                             const float* extrinsic16);
 
-// Accuracy test on a board of rows x cols coded markers with codes 1.. in row-major order, spaced
-// `spacing_mm` apart. Optional inputs (null to skip): `expected_xy` 2 * rows * cols board
-// coordinates (mm) overriding the regular grid; `weights` rows * cols per-marker weights.
-// Outputs: `image_xy` 2 * rows * cols detected image centres (px, 0 where not found),
-// `board_xyz` 3 * rows * cols measured 3-D centres (mm, 0 where not found), `rms_mm` the RMS
-// distance between measured and ideal board after a best rigid fit, `max_mm` the largest.
-// Returns the number of markers used, or a negative error code.
+// Accuracy test on a board of rows x cols coded markers spaced `spacing_mm` apart. Board position
+// k (row-major, row 0 at the top, column 0 at the left) carries the k-th code of the SDK's code
+// book: the aperiodic N-bit ring patterns with N/4 to 3N/4 dark sectors, in increasing order of
+// their smallest rotation (the virtual devices' boards follow it). Optional inputs (null to skip):
+// `expected_xy` 2 * rows * cols board coordinates (mm) replacing the regular grid; `weights`
+// rows * cols per-marker weights. Outputs: `image_xy` 2 * rows * cols detected image centres (px),
+// `board_xyz` 3 * rows * cols measured 3-D centres (mm), both left untouched where a marker was not
+// measured; `rms_mm` the (weighted) RMS distance between the measured centres and the ideal board
+// after a best rigid fit, `max_mm` the largest. Returns the number of markers used, or a negative
+// error code.
 TUVO_API int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expected_xy,
                           const float* weights, int rows, int cols, float spacing_mm,
                           float* image_xy, float* board_xyz, float* rms_mm, float* max_mm);
