@@ -534,8 +534,45 @@ std::uint64_t next_seed(CameraState& c) {
 
 }  // namespace
 
+bool valid_2d(const CaptureParams& p, Call& call) {
+    if (p.exposure_2d < 3 || p.exposure_2d > 100) {
+        call.fail(TUVO::Error_InvalidArgument, "exposure_time_2d must be 3..100");
+        return false;
+    }
+    if (!(p.gain_2d >= 0 && p.gain_2d <= 20) || !(p.gamma_2d >= 0.5f && p.gamma_2d <= 3.0f) || p.brightness < 1 ||
+        p.brightness > 255) {
+        call.fail(TUVO::Error_InvalidArgument, "gain_2d must be 0..20, gamma_2d 0.5..3 and projector_brightness 1..255");
+        return false;
+    }
+    return true;
+}
+
+bool valid_3d(const CaptureParams& p, Call& call) {
+    if (!(p.gain_3d >= 0 && p.gain_3d <= 20) || !(p.gamma_3d >= 0.5f && p.gamma_3d <= 3.0f)) {
+        call.fail(TUVO::Error_InvalidArgument, "gain_3d must be 0..20 and gamma_3d 0.5..3");
+        return false;
+    }
+    if (p.hdr_times < 0 || p.hdr_times > 3) {
+        call.fail(TUVO::Error_InvalidArgument, "hdr_exposure_times must be 0..3");
+        return false;
+    }
+    for (int k = 0; k < p.hdr_times; ++k) {
+        if (p.hdr_exposure[k] < 3 || p.hdr_exposure[k] > 100 || !(p.hdr_gain[k] >= 0 && p.hdr_gain[k] <= 20) ||
+            p.hdr_brightness[k] < 1 || p.hdr_brightness[k] > 255 || p.hdr_scan[k] < 1 || p.hdr_scan[k] > 8) {
+            call.fail(TUVO::Error_InvalidArgument, "HDR step " + std::to_string(k) + " is out of range");
+            return false;
+        }
+    }
+    if (std::isnan(p.confidence_threshold) || std::isnan(p.zmin) || std::isnan(p.zmax)) {
+        call.fail(TUVO::Error_InvalidArgument, "confidence_threshold and the truncation limits must be numbers");
+        return false;
+    }
+    return true;
+}
+
 bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     const DeviceState& d = *c.dev;
+    if (!valid_3d(p, call) || (p.enable_2d && !valid_2d(p, call))) return false;
     if ((p.capture_mode & d.capture_modes) != p.capture_mode || p.capture_mode == 0) {
         call.fail(TUVO::Error_NotSupported, "capture mode " + std::to_string(p.capture_mode) + " is not supported by this device");
         return false;
@@ -601,10 +638,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
 }
 
 bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call) {
-    if (p.exposure_2d < 3 || p.exposure_2d > 100) {
-        call.fail(TUVO::Error_InvalidArgument, "exposure_time_2d must be 3..100");
-        return false;
-    }
+    if (!valid_2d(p, call)) return false;
     setup_camera(c);
     const std::uint64_t seed = next_seed(c);
     const View v = render_view(c.scene, c.models[index]);
@@ -717,6 +751,7 @@ bool auto_white_balance(CameraState& c, int index, int iterations, const Capture
         call.fail(TUVO::Error_InvalidArgument, "iterations must be 1..10");
         return false;
     }
+    if (!valid_2d(p, call)) return false;
     const View v = render_view(c.scene, c.models[index]);
     for (int it = 0; it < iterations; ++it) {
         TUVO::Image img = render_image(c, index, p, v, 7 + it);

@@ -85,6 +85,10 @@ Table<CameraState>& cameras();
 void setup_camera(CameraState& c);
 std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open);
 
+// Range checks of the settings a 2-D or 3-D capture uses (last error set when they fail).
+bool valid_2d(const CaptureParams& p, Call& call);
+bool valid_3d(const CaptureParams& p, Call& call);
+
 // The capture pipeline: renders the scene through camera `index` and fills the results.
 bool capture_3d(CameraState& c, const CaptureParams& p, Call& call);
 bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call);

@@ -57,7 +57,9 @@ void give_pixels(std::vector<std::uint8_t> v) {
     p.free.emplace(v.size(), std::move(v));
 }
 
-bool valid_size(TUVO::Size s) { return s.width > 0 && s.height > 0 && s.width <= 65536 && s.height <= 65536; }
+bool valid_size(TUVO::Size s) {
+    return s.width > 0 && s.height > 0 && static_cast<long long>(s.width) * s.height <= kMaxPixels;
+}
 
 std::string ext_of(const std::string& path) {
     auto dot = path.rfind('.');
@@ -135,6 +137,7 @@ bool decode_png(const std::string& bytes, std::vector<std::uint8_t>* pixels, int
     png_set_user_limits(png, 65536, 65536);
     png_read_info(png, info);
     png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    if (static_cast<unsigned long long>(w) * h > static_cast<unsigned long long>(kMaxPixels)) png_error(png, "image is too large");
     int depth = png_get_bit_depth(png, info), type = png_get_color_type(png, info);
     if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
     if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
@@ -463,7 +466,7 @@ bool parse_ply(const std::string& bytes, PointMapUnit::Enum unit, std::vector<do
     if (vertices < 0 || props.size() < 3 || props[0].second != "x" || props[1].second != "y" ||
         props[2].second != "z")
         return *why = "PLY file has no x, y, z vertices", false;
-    if (vertices > (1LL << 28)) return *why = "PLY file is too large", false;
+    if (vertices > kMaxPixels) return *why = "PLY file holds too many points", false;
     if (gw <= 0 || gh <= 0 || static_cast<long long>(gw) * gh != vertices) {
         gw = static_cast<int>(vertices);
         gh = 1;
@@ -478,13 +481,16 @@ bool parse_ply(const std::string& bytes, PointMapUnit::Enum unit, std::vector<do
         if (it == sizes.end()) return *why = "PLY property type " + p.first + " is not supported", false;
         stride += it->second;
     }
-    pts->assign(static_cast<std::size_t>(vertices) * 3, 0.0);
     // The file's unit is recorded in a comment; points come back in the unit asked for.
     double scale = scale_to_mm * (unit == PointMapUnit::Meter ? 0.001 : 1.0);
     const char* body = bytes.data() + end + 11;
     std::size_t body_len = bytes.size() - end - 11;
+    // Room only for what the file can hold: binary needs whole records, ASCII two bytes a value.
+    const std::size_t least = format == "ascii" ? 2 * props.size() * static_cast<std::size_t>(vertices)
+                                                : stride * static_cast<std::size_t>(vertices);
+    if (body_len < least) return *why = "PLY file is truncated", false;
+    pts->assign(static_cast<std::size_t>(vertices) * 3, 0.0);
     if (format == "binary_little_endian") {
-        if (body_len < stride * static_cast<std::size_t>(vertices)) return *why = "PLY file is truncated", false;
         for (long long i = 0; i < vertices; ++i) {
             const char* p = body + stride * i;
             for (int k = 0; k < 3; ++k) {

@@ -4,6 +4,9 @@
 
 namespace sim {
 
+// The largest image or map the SDK makes: 16 M pixels (4096 x 4096).
+constexpr long long kMaxPixels = 1LL << 24;
+
 struct ImageObj {
     TUVO::ImageType::Enum type = TUVO::ImageType::None;
     int width = 0, height = 0;

@@ -345,9 +345,8 @@ PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width, int heig
         if (!x.allFinite()) continue;
         const Eigen::Vector3d c = E.topLeftCorner<3, 3>() * x + E.topRightCorner<3, 1>();
         double u, v;
-        if (!project(K, D, c, &u, &v)) continue;
+        if (!project(K, D, c, &u, &v) || u < -0.5 || v < -0.5 || u >= width - 0.5 || v >= height - 0.5) continue;
         const long long ui = std::llround(u), vi = std::llround(v);
-        if (ui < 0 || vi < 0 || ui >= width || vi >= height) continue;
         const std::size_t j = static_cast<std::size_t>(vi) * width + ui;
         if (c.z() >= zbuf[j]) continue;  // keep the nearest point per pixel
         zbuf[j] = c.z();

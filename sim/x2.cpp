@@ -194,6 +194,7 @@ bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
                                          "line_scanner_exposure_time_us 10..100000");
         return false;
     }
+    if (!valid_3d(params_of(o), call)) return false;
     if (o.line_scanner_max_distance > 0 && o.line_scanner_min_distance >= o.line_scanner_max_distance) {
         call.fail(Error_InvalidArgument, "line_scanner_min_distance must be below line_scanner_max_distance");
         return false;

@@ -5,6 +5,7 @@
 namespace TUVO {
 
 // Handles are two 32-bit words (slot, generation); a destroyed or stale handle is invalid.
+// Images and maps hold at most 16,777,216 pixels.
 class TUVO_API Image {
 public:
     Image();
