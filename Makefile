@@ -6,7 +6,7 @@ STAMP := $(VENV)/.installed
 SOURCES := $(shell find src sim -type f) CMakeLists.txt pyproject.toml
 DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev
 
-.PHONY: all demo test bench deps clean
+.PHONY: all demo test bench fuzz clean
 
 all: $(STAMP)
 
@@ -41,3 +41,6 @@ bench: $(STAMP)
 
 clean:
 	rm -rf build $(VENV) .deps-ok out
+
+fuzz: $(STAMP)
+	FUZZ_EXAMPLES=$${FUZZ_EXAMPLES:-200} $(PY) -m pytest -q tests/test_fuzz.py

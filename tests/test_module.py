@@ -152,3 +152,15 @@ def test_import_calls_nothing_in_the_sdk():
     code = ("import PyTUVO, tuvo_sim; print(tuvo_sim.calls('SystemInit'), tuvo_sim.calls('GetVersion'))")
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert run.stdout.split() == ["0", "0"]
+
+
+@pytest.mark.parametrize("method, op", [
+    (T.Device.IsValid, "Device.IsValid"), (T.Image.SaveImage, "Image.SaveImage"), (T.PointMap.Clone, "PointMap.Clone"),
+    (T.X1.Open, "X1.Open"), (T.X2.GetDepthMap, "X2.GetDepthMap"), (T.ConfidenceMap.GetSize, "ConfidenceMap.GetSize"),
+])
+def test_none_as_self_is_refused_before_the_sdk(method, op):
+    args = [None] + (["x.png"] if op == "Image.SaveImage" else [])
+    with pytest.raises(TypeError):
+        method(*args)
+    import tuvo_sim
+    assert tuvo_sim.calls(op) == 0

@@ -13,23 +13,23 @@ void bind_X1(py::module_& m) {
         .def_static("Create", [](const TUVO::Device& device, TUVO::CameraID camid) { return X1::Create(device, camid); },
                     py::arg("device"), py::arg("camid") = TUVO::CameraID_0, release_gil())
         .def_static("Destroy", cam::destroy<X1>(), release_gil())
-        .def("Open", &X1::Open, release_gil())
-        .def("IsOpen", &X1::IsOpen, release_gil())
-        .def("Close", &X1::Close, release_gil())
-        .def("IsValid", &X1::IsValid, release_gil())
-        .def("IsPhysicallyConnected", &X1::IsPhysicallyConnected, release_gil())
+        .def("Open", self_ref(&X1::Open), release_gil())
+        .def("IsOpen", self_ref(&X1::IsOpen), release_gil())
+        .def("Close", self_ref(&X1::Close), release_gil())
+        .def("IsValid", self_ref(&X1::IsValid), release_gil())
+        .def("IsPhysicallyConnected", self_ref(&X1::IsPhysicallyConnected), release_gil())
         .def("Capture", cam::capture_with<X1>(), release_gil())
         .def("Capture", cam::capture_without<X1>(), release_gil())
         .def("Capture2D", [](X1& c, const O& opts) { return c.Capture2D(opts); }, py::arg("opts") = default_opts,
              release_gil())
         .def("Capture2D", [](X1& c) { return c.Capture2D(); }, release_gil())
-        .def("SetBandwidth", &X1::SetBandwidth, release_gil())
-        .def("SetCustomTransformation", &X1::SetCustomTransformation, release_gil())
+        .def("SetBandwidth", self_ref(&X1::SetBandwidth), release_gil())
+        .def("SetCustomTransformation", self_ref(&X1::SetCustomTransformation), release_gil())
         .def("GetCustomTransformation", cam::get_custom_transformation<X1, X1::CustomTransformOptions>(), release_gil())
         .def("GetCameraResolution", cam::out_ref<X1, TUVO::Size>(&X1::GetCameraResolution, TUVO::Size{0, 0}),
              release_gil())
         .def("GetProjectorTemperature", cam::out_ref<X1, float>(&X1::GetProjectorTemperature, 0.0f), release_gil())
-        .def("GetImage", &X1::GetImage, release_gil())
+        .def("GetImage", self_ref(&X1::GetImage), release_gil())
         .def("GetExposureTimeRange", cam::out_pair<X1, int>(&X1::GetExposureTimeRange), release_gil())
         .def("GetGainRange", cam::out_pair<X1, float>(&X1::GetGainRange), release_gil())
         .def("GetGammaRange", cam::out_pair<X1, float>(&X1::GetGammaRange), release_gil())
@@ -38,11 +38,11 @@ void bind_X1(py::module_& m) {
             bool ok = c.GetCameraTemperature(selector, celsius);
             return std::make_tuple(ok, celsius);
         }, release_gil())
-        .def("GetDepthMap", &X1::GetDepthMap, release_gil())
-        .def("GetPointMap", &X1::GetPointMap, release_gil())
-        .def("GetConfidenceMap", &X1::GetConfidenceMap, release_gil())
-        .def("SaveEncodedImagesData", &X1::SaveEncodedImagesData, release_gil())
-        .def("SetBalanceRatio", &X1::SetBalanceRatio, release_gil())
+        .def("GetDepthMap", self_ref(&X1::GetDepthMap), release_gil())
+        .def("GetPointMap", self_ref(&X1::GetPointMap), release_gil())
+        .def("GetConfidenceMap", self_ref(&X1::GetConfidenceMap), release_gil())
+        .def("SaveEncodedImagesData", self_ref(&X1::SaveEncodedImagesData), release_gil())
+        .def("SetBalanceRatio", self_ref(&X1::SetBalanceRatio), release_gil())
         .def("GetBalanceRatio", [](X1& c, TUVO::BalanceSelector selector) {
             float ratio = 0.0f;
             bool ok = c.GetBalanceRatio(selector, &ratio);
@@ -53,7 +53,7 @@ void bind_X1(py::module_& m) {
             bool ok = c.GetBalanceRange(selector, &lo, &hi);
             return std::make_tuple(ok, lo, hi);
         }, release_gil())
-        .def("AutoWhiteBalance", &X1::AutoWhiteBalance, release_gil())
+        .def("AutoWhiteBalance", self_ref(&X1::AutoWhiteBalance), release_gil())
         .def("GetExtrinsicMatrix", [](X1& c) {
             float matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
             bool ok = c.GetExtrinsicMatrix(matrix);
@@ -64,7 +64,7 @@ void bind_X1(py::module_& m) {
             bool ok = c.GetIntrinsicParameters(intrinsic, distortion);
             return std::make_tuple(ok, float_list(intrinsic), float_list(distortion));
         }, release_gil())
-        .def("SaveCaptureOptionParameters", &X1::SaveCaptureOptionParameters, release_gil())
+        .def("SaveCaptureOptionParameters", self_ref(&X1::SaveCaptureOptionParameters), release_gil())
         .def("LoadCaptureOptionParameters", cam::out_options<X1, O>(&X1::LoadCaptureOptionParameters), release_gil())
         .def("GetAutoCaptureSetting", cam::auto_setting<X1, O>(&X1::GetAutoCaptureSetting),
              py::arg("opts") = default_opts, py::arg("roi") = zero_roi, release_gil())
@@ -72,16 +72,16 @@ void bind_X1(py::module_& m) {
              py::arg("opts") = default_opts, py::arg("roi") = zero_roi, release_gil())
         .def("GetAutoNoiseRemovalSetting", cam::auto_noise_removal<X1, O>(&X1::GetAutoNoiseRemovalSetting),
              release_gil())
-        .def("LoadSettingFromFile", &X1::LoadSettingFromFile, release_gil())
-        .def("SaveSettingToFile", &X1::SaveSettingToFile, release_gil())
-        .def("CheckRoi", &X1::CheckRoi, release_gil())
-        .def("AutoAdjustRoi", &X1::AutoAdjustRoi, release_gil())
+        .def("LoadSettingFromFile", self_ref(&X1::LoadSettingFromFile), release_gil())
+        .def("SaveSettingToFile", self_ref(&X1::SaveSettingToFile), release_gil())
+        .def("CheckRoi", self_ref(&X1::CheckRoi), release_gil())
+        .def("AutoAdjustRoi", self_ref(&X1::AutoAdjustRoi), release_gil())
         .def("GetRoiRange", cam::get_roi_range<X1>(), release_gil())
-        .def("OpenProtectiveCover", &X1::OpenProtectiveCover, release_gil())
-        .def("CloseProtectiveCover", &X1::CloseProtectiveCover, release_gil())
-        .def("ResetProtectiveCover", &X1::ResetProtectiveCover, release_gil())
-        .def("OpenProtectiveCoverAsync", &X1::OpenProtectiveCoverAsync, release_gil())
-        .def("CloseProtectiveCoverAsync", &X1::CloseProtectiveCoverAsync, release_gil())
+        .def("OpenProtectiveCover", self_ref(&X1::OpenProtectiveCover), release_gil())
+        .def("CloseProtectiveCover", self_ref(&X1::CloseProtectiveCover), release_gil())
+        .def("ResetProtectiveCover", self_ref(&X1::ResetProtectiveCover), release_gil())
+        .def("OpenProtectiveCoverAsync", self_ref(&X1::OpenProtectiveCoverAsync), release_gil())
+        .def("CloseProtectiveCoverAsync", self_ref(&X1::CloseProtectiveCoverAsync), release_gil())
         .def("GetProtectiveCoverStatus", cam::get_cover_status<X1>(), release_gil());
 }
 

@@ -13,11 +13,11 @@ void bind_X2(py::module_& m) {
         .def_static("Create", [](const TUVO::Device& device) { return X2::Create(device); }, py::arg("device"),
                     release_gil())
         .def_static("Destroy", cam::destroy<X2>(), release_gil())
-        .def("Open", &X2::Open, release_gil())
-        .def("IsOpen", &X2::IsOpen, release_gil())
-        .def("Close", &X2::Close, release_gil())
-        .def("IsValid", &X2::IsValid, release_gil())
-        .def("IsPhysicallyConnected", &X2::IsPhysicallyConnected, release_gil())
+        .def("Open", self_ref(&X2::Open), release_gil())
+        .def("IsOpen", self_ref(&X2::IsOpen), release_gil())
+        .def("Close", self_ref(&X2::Close), release_gil())
+        .def("IsValid", self_ref(&X2::IsValid), release_gil())
+        .def("IsPhysicallyConnected", self_ref(&X2::IsPhysicallyConnected), release_gil())
         .def("Capture", cam::capture_with<X2>(), release_gil())
         .def("Capture", cam::capture_without<X2>(), release_gil())
         .def("StartFixedLineScan", [](X2& c, const O& opts) { return c.StartFixedLineScan(opts); }, release_gil())
@@ -25,23 +25,23 @@ void bind_X2(py::module_& m) {
         .def("GetFixedLineScanPointMap", [](X2& c) { return c.GetFixedLineScanPointMap(); }, release_gil())
         .def("GetFixedLineScanPointMap", [](X2& c, TUVO::PointMap& pm) { return c.GetFixedLineScanPointMap(pm); },
              release_gil())
-        .def("StopFixedLineScan", &X2::StopFixedLineScan, release_gil())
+        .def("StopFixedLineScan", self_ref(&X2::StopFixedLineScan), release_gil())
         .def("Capture2D", [](X2& c, TUVO::CameraID cid, const O& opts) { return c.Capture2D(cid, opts); },
              py::arg("cid"), py::arg("opts") = default_opts, release_gil())
         .def("Capture2D", [](X2& c, TUVO::CameraID cid) { return c.Capture2D(cid); }, py::arg("cid"), release_gil())
-        .def("SetBandwidth", &X2::SetBandwidth, release_gil())
-        .def("SetCustomTransformation", &X2::SetCustomTransformation, release_gil())
+        .def("SetBandwidth", self_ref(&X2::SetBandwidth), release_gil())
+        .def("SetCustomTransformation", self_ref(&X2::SetCustomTransformation), release_gil())
         .def("GetCustomTransformation", cam::get_custom_transformation<X2, X2::CustomTransformOptions>(), release_gil())
         .def("GetCameraResolution", cam::out_ref<X2, TUVO::Size>(&X2::GetCameraResolution, TUVO::Size{0, 0}),
              release_gil())
         .def("GetProjectorTemperature", cam::out_ref<X2, float>(&X2::GetProjectorTemperature, 0.0f), release_gil())
-        .def("GetImage", &X2::GetImage, release_gil())
-        .def("GetPointMap", &X2::GetPointMap, release_gil())
-        .def("GetConfidenceMap", &X2::GetConfidenceMap, release_gil())
-        .def("GetCorrespondMap", &X2::GetCorrespondMap, release_gil())
-        .def("SaveEncodedImagesData", &X2::SaveEncodedImagesData, release_gil())
-        .def("GetDepthMap", &X2::GetDepthMap, release_gil())
-        .def("AutoWhiteBalance", &X2::AutoWhiteBalance, release_gil())
+        .def("GetImage", self_ref(&X2::GetImage), release_gil())
+        .def("GetPointMap", self_ref(&X2::GetPointMap), release_gil())
+        .def("GetConfidenceMap", self_ref(&X2::GetConfidenceMap), release_gil())
+        .def("GetCorrespondMap", self_ref(&X2::GetCorrespondMap), release_gil())
+        .def("SaveEncodedImagesData", self_ref(&X2::SaveEncodedImagesData), release_gil())
+        .def("GetDepthMap", self_ref(&X2::GetDepthMap), release_gil())
+        .def("AutoWhiteBalance", self_ref(&X2::AutoWhiteBalance), release_gil())
         .def("GetExtrinsicMatrix", [](X2& c, TUVO::CameraID cid) {
             float matrix[16] = {};
             bool ok = c.GetExtrinsicMatrix(cid, matrix);
@@ -60,7 +60,7 @@ void bind_X2(py::module_& m) {
             bool ok = c.GetCameraTemperature(cid, selector, celsius);
             return std::make_tuple(ok, celsius);
         }, release_gil())
-        .def("SaveCaptureOptionParameters", &X2::SaveCaptureOptionParameters, release_gil())
+        .def("SaveCaptureOptionParameters", self_ref(&X2::SaveCaptureOptionParameters), release_gil())
         .def("LoadCaptureOptionParameters", cam::out_options<X2, O>(&X2::LoadCaptureOptionParameters), release_gil())
         .def("GetAutoCaptureSetting", cam::auto_setting<X2, O>(&X2::GetAutoCaptureSetting),
              py::arg("opts") = default_opts, py::arg("roi") = zero_roi, release_gil())
@@ -68,16 +68,16 @@ void bind_X2(py::module_& m) {
              py::arg("opts") = default_opts, py::arg("roi") = zero_roi, release_gil())
         .def("GetAutoNoiseRemovalSetting", cam::auto_noise_removal<X2, O>(&X2::GetAutoNoiseRemovalSetting),
              release_gil())
-        .def("LoadSettingFromFile", &X2::LoadSettingFromFile, release_gil())
-        .def("SaveSettingToFile", &X2::SaveSettingToFile, release_gil())
-        .def("CheckRoi", &X2::CheckRoi, release_gil())
-        .def("AutoAdjustRoi", &X2::AutoAdjustRoi, release_gil())
+        .def("LoadSettingFromFile", self_ref(&X2::LoadSettingFromFile), release_gil())
+        .def("SaveSettingToFile", self_ref(&X2::SaveSettingToFile), release_gil())
+        .def("CheckRoi", self_ref(&X2::CheckRoi), release_gil())
+        .def("AutoAdjustRoi", self_ref(&X2::AutoAdjustRoi), release_gil())
         .def("GetRoiRange", cam::get_roi_range<X2>(), release_gil())
-        .def("OpenProtectiveCover", &X2::OpenProtectiveCover, release_gil())
-        .def("CloseProtectiveCover", &X2::CloseProtectiveCover, release_gil())
-        .def("ResetProtectiveCover", &X2::ResetProtectiveCover, release_gil())
-        .def("OpenProtectiveCoverAsync", &X2::OpenProtectiveCoverAsync, release_gil())
-        .def("CloseProtectiveCoverAsync", &X2::CloseProtectiveCoverAsync, release_gil())
+        .def("OpenProtectiveCover", self_ref(&X2::OpenProtectiveCover), release_gil())
+        .def("CloseProtectiveCover", self_ref(&X2::CloseProtectiveCover), release_gil())
+        .def("ResetProtectiveCover", self_ref(&X2::ResetProtectiveCover), release_gil())
+        .def("OpenProtectiveCoverAsync", self_ref(&X2::OpenProtectiveCoverAsync), release_gil())
+        .def("CloseProtectiveCoverAsync", self_ref(&X2::CloseProtectiveCoverAsync), release_gil())
         .def("GetProtectiveCoverStatus", cam::get_cover_status<X2>(), release_gil());
 }
 

@@ -22,11 +22,11 @@ void bind_Image(py::module_& m) {
         .def_static("CreateFromFile", [](const char* filename) { return Image::CreateFromFile(filename); },
                     release_gil())
         .def_static("Destroy", [](const Image& img) { Image::Destroy(img, true); }, release_gil())
-        .def("IsValid", &Image::IsValid, release_gil())
-        .def("GetSize", &Image::GetSize, release_gil())
-        .def("SaveImage", &Image::SaveImage, release_gil())
-        .def("GetType", &Image::GetType, release_gil())
-        .def("Clone", &Image::Clone, release_gil())
+        .def("IsValid", self_ref(&Image::IsValid), release_gil())
+        .def("GetSize", self_ref(&Image::GetSize), release_gil())
+        .def("SaveImage", self_ref(&Image::SaveImage), release_gil())
+        .def("GetType", self_ref(&Image::GetType), release_gil())
+        .def("Clone", self_ref(&Image::Clone), release_gil())
         .def_buffer([](Image& img) -> py::buffer_info {
             const TUVO::Size size = img.GetSize();
             const ImageType::Enum type = img.GetType();

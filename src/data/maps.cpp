@@ -19,8 +19,8 @@ template <class Map>
 void bind_locked_map(py::module_& m, const char* name, py::ssize_t components) {
     py::class_<Map>(m, name, py::buffer_protocol())
         .def(py::init<>())
-        .def("IsValid", &Map::IsValid)
-        .def("GetSize", &Map::GetSize)
+        .def("IsValid", self_ref(&Map::IsValid))
+        .def("GetSize", self_ref(&Map::GetSize))
         .def_buffer([components](Map& map) { return map_view(map, components); });
 }
 
@@ -29,9 +29,9 @@ void bind_locked_map(py::module_& m, const char* name, py::ssize_t components) {
 void bind_DepthMap(py::module_& m) {
     py::class_<TUVO::DepthMap>(m, "DepthMap", py::buffer_protocol())
         .def(py::init<>(), release_gil())
-        .def("IsValid", &TUVO::DepthMap::IsValid, release_gil())
-        .def("GetSize", &TUVO::DepthMap::GetSize, release_gil())
-        .def("SaveDepthMap", &TUVO::DepthMap::SaveDepthMap, release_gil())
+        .def("IsValid", self_ref(&TUVO::DepthMap::IsValid), release_gil())
+        .def("GetSize", self_ref(&TUVO::DepthMap::GetSize), release_gil())
+        .def("SaveDepthMap", self_ref(&TUVO::DepthMap::SaveDepthMap), release_gil())
         .def_buffer([](TUVO::DepthMap& map) { return map_view(map, 1); });
 }
 

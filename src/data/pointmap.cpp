@@ -23,9 +23,9 @@ void bind_PointMap(py::module_& m) {
             return PointMap::CreateFromFile(filename, size, unit);
         }, release_gil())
         .def_static("Destroy", [](const PointMap& pm) { PointMap::Destroy(pm, true); }, release_gil())
-        .def("IsValid", &PointMap::IsValid, release_gil())
-        .def("GetSize", &PointMap::GetSize, release_gil())
-        .def("Clone", &PointMap::Clone, release_gil())
+        .def("IsValid", self_ref(&PointMap::IsValid), release_gil())
+        .def("GetSize", self_ref(&PointMap::GetSize), release_gil())
+        .def("Clone", self_ref(&PointMap::Clone), release_gil())
         .def("GetNormalDataPtr", [](PointMap& pm) {
             NormalData nd;
             nd.valid = pm.GetNormalDataPtr() != nullptr;

@@ -30,15 +30,15 @@ void bind_DeviceInfo(py::module_& m) {
 void bind_Device(py::module_& m) {
     py::class_<Device>(m, "Device")
         .def_static("Destroy", [](const Device& d) { Device::Destroy(d); }, release_gil())
-        .def("IsValid", &Device::IsValid, release_gil())
-        .def("Print", &Device::Print, release_gil())
+        .def("IsValid", self_ref(&Device::IsValid), release_gil())
+        .def("Print", self_ref(&Device::Print), release_gil())
         .def("GetDeviceInfo", [](Device& d) {
             DeviceInfo info;
             std::memset(&info, 0, sizeof info);
             bool ok = d.GetDeviceInfo(&info);
             return std::make_tuple(ok, info);
         }, release_gil())
-        .def("IsFirmwareMatch", &Device::IsFirmwareMatch, release_gil())
+        .def("IsFirmwareMatch", self_ref(&Device::IsFirmwareMatch), release_gil())
         .def("SetNetworkConfig", [](Device& d, TUVO::NetworkDevice dev, TUVO::NetworkType type, const char* ip,
                                     const char* netmask, const char* gateway) {
             return d.SetNetworkConfig(dev, type, ip, netmask, gateway) == 0;

@@ -48,6 +48,17 @@ py::buffer_info dense_view(T* ptr, std::vector<py::ssize_t> shape) {
                            std::move(shape), std::move(strides), /*readonly=*/false);
 }
 
+// Binds a member function with `self` taken by reference: a pointer would let None through as
+// a null object into the SDK; a reference refuses it with the standard TypeError.
+template <class R, class C, class... A>
+auto self_ref(R (C::*f)(A...)) {
+    return [f](C& self, A... args) -> R { return (self.*f)(std::forward<A>(args)...); };
+}
+template <class R, class C, class... A>
+auto self_ref(R (C::*f)(A...) const) {
+    return [f](const C& self, A... args) -> R { return (self.*f)(std::forward<A>(args)...); };
+}
+
 // Float arrays filled by the SDK come back as Python lists of a fixed length.
 template <std::size_t N>
 std::vector<float> float_list(const float (&values)[N]) {

@@ -75,7 +75,7 @@ void bind_Compensator_FixedMarkers(py::module_& m) {
     using C = TUVO::Compensator_FixedMarkers;
     py::class_<C>(m, "Compensator_FixedMarkers")
         .def(py::init<>(), release_gil())
-        .def("Initialize", &C::Initialize, release_gil())
+        .def("Initialize", self_ref(&C::Initialize), release_gil())
         .def("Update", [](C& c, const TUVO::PointMap& pm, const TUVO::Image& img) {
             double rms = 0.0;
             bool ok = c.Update(pm, img, rms);

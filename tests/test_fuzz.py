@@ -1,0 +1,101 @@
+"""API fuzzing: every function and method with generated arguments, in every arity. Only the binding's
+documented exceptions may come out, and the process must survive. Longer runs: FUZZ_EXAMPLES=N."""
+import inspect
+import os
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import PyTUVO as T
+import tuvo_sim
+
+EXAMPLES = int(os.environ.get("FUZZ_EXAMPLES", "12"))
+ALLOWED = (TypeError, ValueError, MemoryError, UnicodeDecodeError)
+TINY_RIG = ("[device]\nsn = F-1\ncameras = left, right, extra\nx2 = yes\ncover = yes\nwidth = 64\nheight = 48\n"
+            "capture_modes = fast, normal, fixedlinescan\n")
+
+
+def callables():
+    """(name, callable) for every module function, constructor, static and instance method."""
+    out = []
+    for name, obj in vars(T).items():
+        if name.startswith("__"):
+            continue
+        if isinstance(obj, type) and not issubclass(obj, int) and "__members__" not in vars(obj):
+            out.append((name, obj))
+            for attr, member in vars(obj).items():
+                if attr.startswith("__"):
+                    continue
+                if callable(member) or isinstance(member, staticmethod):
+                    out.append((name + "." + attr, getattr(obj, attr)))
+        elif callable(obj) and not isinstance(obj, type):
+            out.append((name, obj))
+    return out
+
+
+CALLABLES = callables()
+
+
+@pytest.fixture(scope="module")
+def world(tmp_path_factory):
+    """A small rig of live objects the generated arguments draw from."""
+    os.chdir(tmp_path_factory.mktemp("fuzz"))  # files named by generated texts land here
+    tuvo_sim.set_rig(TINY_RIG)
+    tuvo_sim.set("cover.travel_ms", 1)
+    T.SystemInit()
+    device = T.SystemFindDevice("F-1")
+    x1 = T.X1.Create(device)
+    x1.Open()
+    x1.Capture()
+    objects = [device, x1, T.X2.Create(device), x1.GetImage(), x1.GetPointMap(), x1.GetDepthMap(),
+               x1.GetConfidenceMap(), T.CorrespondMap(), T.ImageCreate(T.RGB8, T.Size(8, 4)),
+               T.PointMapCreate(T.PointsNormals, T.Size(4, 4)), T.NormalData(), T.Size(4, 3), T.ROI(0, 0, 64, 48),
+               T.ROIRange(), T.X1_CaptureOptions(), T.X2_CaptureOptions(), T.X1_CustomTransformOptions(),
+               T.X2_CustomTransformOptions(), T.CodedCircleMarkerType(), T.CodedCircleMarker(),
+               T.Compensator_FixedMarkers()]
+    objects += [v for v in vars(T).values() if type(v).__name__ in {
+        "CameraID", "PortType", "CameraTempSelector", "BalanceSelector", "NetworkType", "NetworkDevice",
+        "ImageTypeEnum", "PointMapTypeEnum", "PointMapUnitEnum", "SystemListDeviceTypeEnum", "CaptureMode",
+        "SmoothnessLevel", "ProjectorColor", "X2CustomTransformCoordinate"}]
+    objects += [T.CameraID(77), T.ImageTypeEnum(9), T.NetworkDevice(2 ** 32 - 1)]
+    yield objects
+    tuvo_sim.reset()
+
+
+texts = st.text(alphabet=st.characters(blacklist_characters="/", blacklist_categories=()), max_size=12)
+integers = st.sampled_from([0, 1, 2, 3, -1, 7, 64, 1000, 2 ** 31 - 1, -2 ** 31, 2 ** 32, 2 ** 63, -2 ** 70])
+floats = st.sampled_from([0.0, 1.0, -1.5, 20.0, 1e300, float("nan"), float("inf"), -float("inf")])
+arrays = st.sampled_from([
+    np.zeros((4, 4)), np.arange(16.0), np.arange(9.0).reshape(3, 3), np.zeros((0,)), np.zeros((48, 64), np.uint8),
+    np.zeros((48, 64, 3), np.uint8), np.full((5, 7, 2), 3, np.int16), np.ones((6, 6))[::2, ::3],
+    np.array(["a", "b"]), np.zeros((2, 2), complex), np.float32(3.5), np.zeros((1, 1, 1, 1), np.uint8)])
+
+
+def values(objects):
+    return st.one_of(
+        st.none(), st.booleans(), integers, floats, texts, st.binary(max_size=8),
+        st.lists(floats, max_size=20), st.lists(integers, max_size=4), arrays,
+        st.sampled_from(objects), st.builds(object))
+
+
+@pytest.mark.parametrize("name, func", CALLABLES, ids=[n for n, _ in CALLABLES])
+def test_generated_calls_raise_only_documented_errors(world, name, func):
+    @settings(max_examples=EXAMPLES, deadline=None, derandomize=True,
+              suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+    @given(st.lists(values(world), max_size=7))
+    def run(args):
+        try:
+            func(*args)
+        except ALLOWED:
+            pass
+
+    run()
+
+
+def test_every_public_name_is_fuzzed():
+    names = {n for n, _ in CALLABLES}
+    assert {"X1.Capture", "X2.StartFixedLineScan", "DetectCodedCircleMarker", "TestAccuracy", "Image", "PointMap",
+            "Device.SetNetworkConfig", "X1_CaptureOptions.SetHDRGainContent"} <= names
+    assert len(CALLABLES) > 150
