@@ -26,6 +26,10 @@ void copy_transform(const TransformArray& array, double (&out)[16]) {
 
 PYBIND11_MODULE(PyTUVO, m) {
     using namespace pytuvo;
+    // Load numpy's C API now, while importing is single-threaded: initialised lazily, the first
+    // array argument met by two threads at once could deadlock (one waits for the static's
+    // initialisation while holding the interpreter lock the other needs to finish it).
+    (void)py::dtype::of<std::uint8_t>();
     bind_error_functions(m);
     bind_Size(m);
     bind_ROI(m);
