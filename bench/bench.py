@@ -34,6 +34,26 @@ def per_call(fn, min_time=0.2):
     return best
 
 
+def bench_calls(rows):
+    try:
+        import bench_bare
+    except ImportError:
+        rows.append(("bare pybind11 yardstick missing (run through make bench)", float("nan"), ""))
+        return
+    ours = per_call(T.SystemIsInited)
+    bare = per_call(bench_bare.SystemIsInited)
+    ours_size = per_call(lambda: T.Size(1, 2))
+    bare_size = per_call(lambda: bench_bare.Size(1, 2))
+    rows += [
+        ("SystemIsInited() PyTUVO", ours * 1e9, "ns"),
+        ("SystemIsInited() bare pybind11", bare * 1e9, "ns"),
+        ("  ratio PyTUVO / bare (target <= 1.2)", ours / bare, "x"),
+        ("Size(1, 2) PyTUVO", ours_size * 1e9, "ns"),
+        ("Size(1, 2) bare pybind11", bare_size * 1e9, "ns"),
+        ("  ratio PyTUVO / bare (target <= 1.2)", ours_size / bare_size, "x"),
+    ]
+
+
 def bench_views(rows):
     small = T.PointMapCreate(T.PointsOnly, T.Size(640, 480))
     large = T.PointMapCreate(T.PointsOnly, T.Size(2592, 2048))
@@ -96,10 +116,72 @@ def bench_capture(rows, count=6):
     tuvo_sim.reset()
 
 
+def in_threads(n, work):
+    """Runs `work` in n threads at once; returns the wall time."""
+    threads = [threading.Thread(target=work) for _ in range(n)]
+    start = time.perf_counter()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return time.perf_counter() - start
+
+
+def bench_stand_in(rows):
+    """The stand-in SDK's own costs: capture against writing its output once, detection at 5 MP."""
+    tuvo_sim.set_rig("[device]\nsn = BIG\ncameras = left, right\nx2 = yes\nwidth = 2592\nheight = 2048\n"
+                     "[device]\nsn = STD\ncameras = left, right\nx2 = yes\n")
+    T.SystemInit()
+    std = T.X1.Create(T.SystemFindDevice("STD"))
+    std.Open()
+    std.Capture()
+    capture = min(timed(std.Capture) for _ in range(3))
+    out_bytes = 1280 * 1024 * (24 + 8 + 8 + 1)  # points, depth, confidence, image
+    buffer = np.empty(out_bytes, np.uint8)
+    floor = per_call(lambda: buffer.fill(1))
+    rows += [
+        ("stand-in capture 1280x1024", capture * 1e3, "ms"),
+        ("  floor: writing its %d MB of output once" % (out_bytes // 2 ** 20), floor * 1e3, "ms"),
+        ("  ratio capture / floor", capture / floor, "x"),
+    ]
+    big = T.X1.Create(T.SystemFindDevice("BIG"))
+    big.Open()
+    big.Capture2D()
+    image = big.GetImage()
+    kind = T.CodedCircleMarkerType()
+    found = T.DetectCodedCircleMarker(image, kind)
+    detect = min(timed(lambda: T.DetectCodedCircleMarker(image, kind)) for _ in range(3))
+    one = in_threads(1, lambda: [T.DetectCodedCircleMarker(image, kind) for _ in range(4)])
+    two = in_threads(2, lambda: [T.DetectCodedCircleMarker(image, kind) for _ in range(4)])
+    rows += [
+        ("marker detection 2592x2048 (%d markers)" % len(found), detect * 1e3, "ms"),
+        ("  detection throughput two threads / one", 2 * one / two, "x"),
+    ]
+    left, right = T.X1.Create(T.SystemFindDevice("STD"), T.CameraID_Right), std
+    left.Open()
+
+    def registration():
+        left.Capture()
+        right.Capture()
+        T.GetTwoCameraTransformByCodedCircleMarker(right.GetPointMap(), right.GetImage(), left.GetPointMap(),
+                                                   left.GetImage(), kind)
+    rows.append(("two-camera transform end to end (two captures + fit)", timed(registration) * 1e3, "ms"))
+    T.SystemShutdown()
+    tuvo_sim.reset()
+
+
+def timed(fn):
+    start = time.perf_counter()
+    fn()
+    return time.perf_counter() - start
+
+
 def main():
     rows = []
+    bench_calls(rows)
     bench_views(rows)
     bench_capture(rows)
+    bench_stand_in(rows)
     width = max(len(r[0]) for r in rows)
     for name, value, unit in rows:
         print("%-*s %12.3f %s" % (width, name, value, unit))

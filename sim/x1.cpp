@@ -1,7 +1,7 @@
 // Stand-in SDK: the single-camera device X1.
 #include <cstdio>
 
-#include "camera.h"
+#include "camera_ops.h"
 #include "control.h"
 
 using namespace sim;
@@ -57,17 +57,8 @@ void X1::Destroy(X1& camera) {
 bool X1::Open() {
     Call call("X1.Open");
     auto c = locked(*this, call, false);
-    if (!c || !connected(*c.cam, call)) return false;
-    if (c->open) return true;
-    std::lock_guard<std::mutex> lock(c->dev->m);
-    if (c->dev->open_cameras & c->cid) {
-        call.fail(Error_Busy, std::string("the ") + camera_name(c->cid) + " camera is already open by another handle");
-        return false;
-    }
-    c->dev->open_cameras |= c->cid;
-    c->open = true;
-    c->opened_at = std::chrono::steady_clock::now();
-    return true;
+    const std::string what = std::string("the ") + camera_name(c ? c->cid : 0) + " camera is";
+    return ops::open(std::move(c), call, what);
 }
 
 bool X1::IsOpen() {
@@ -94,19 +85,11 @@ bool X1::IsPhysicallyConnected() {
 }
 
 namespace {
-bool stored_or_default(CameraState& c, X1::CaptureOptions* o) {
-    std::lock_guard<std::mutex> lock(c.dev->m);
-    auto it = c.dev->stored_options.find(c.cid);
-    std::string why;
-    return it == c.dev->stored_options.end() || parse_options(it->second, o, &why);
-}
 
 bool capture_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
-    X1::CaptureOptions o;
-    if (opts) o = *opts;
-    else stored_or_default(*c.cam, &o);
+    const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
     CaptureParams p = params_of(o);
     p.frame_camera = c->cid;
     return capture_3d(*c.cam, p, call);
@@ -115,9 +98,7 @@ bool capture_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
 bool capture_2d_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
-    X1::CaptureOptions o;
-    if (opts) o = *opts;
-    else stored_or_default(*c.cam, &o);
+    const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
     return capture_2d(*c.cam, index_of(*c.cam), params_of(o), call);
 }
 }  // namespace
@@ -147,14 +128,7 @@ bool X1::Capture2D() {
 bool X1::SetBandwidth(float ratio) {
     Call call("X1.SetBandwidth");
     call.arg("ratio", static_cast<double>(ratio));
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (!(ratio > 0.0f && ratio <= 1.0f)) {
-        call.fail(Error_InvalidArgument, "bandwidth must be in (0, 1]");
-        return false;
-    }
-    c->bandwidth = ratio;
-    return true;
+    return ops::set_bandwidth(locked(*this, call, true), call, ratio);
 }
 
 bool X1::SetCustomTransformation(const CustomTransformOptions& opts) {
@@ -162,22 +136,15 @@ bool X1::SetCustomTransformation(const CustomTransformOptions& opts) {
     call.arg("coordinate_select", static_cast<long long>(opts.coordinate_select));
     record_transform(call, opts.transform);
     auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (opts.coordinate_select > CustomTransformOptions::CoordinateSelect_CaliBoard) {
-        call.fail(Error_InvalidArgument, "unknown coordinate selection " + std::to_string(opts.coordinate_select));
-        return false;
-    }
-    c->transform.select = opts.coordinate_select;
-    std::copy(opts.transform, opts.transform + 16, c->transform.m);
-    return true;
+    const unsigned most = CustomTransformOptions::CoordinateSelect_CaliBoard;
+    return ops::set_transform(std::move(c), call, opts.coordinate_select, most, opts.transform);
 }
 
 bool X1::GetCustomTransformation(CustomTransformOptions& opts) {
     Call call("X1.GetCustomTransformation");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    opts.coordinate_select = static_cast<CustomTransformOptions::CoordinateSelect>(c->transform.select);
-    std::copy(c->transform.m, c->transform.m + 16, opts.transform);
+    unsigned select = 0;
+    if (!ops::get_transform(locked(*this, call, true), &select, opts.transform)) return false;
+    opts.coordinate_select = static_cast<CustomTransformOptions::CoordinateSelect>(select);
     return true;
 }
 
@@ -205,31 +172,19 @@ Image X1::GetImage() {
     return take_image(*c.cam, index_of(*c.cam));
 }
 
-bool X1::GetExposureTimeRange(int* min_ms, int* max_ms) {
+bool X1::GetExposureTimeRange(int* lo, int* hi) {
     Call call("X1.GetExposureTimeRange");
-    auto c = locked(*this, call, true);
-    if (!c || !min_ms || !max_ms) return false;
-    *min_ms = 3;
-    *max_ms = 100;
-    return true;
+    return ops::exposure_range(locked(*this, call, true), lo, hi);
 }
 
 bool X1::GetGainRange(float* lo, float* hi) {
     Call call("X1.GetGainRange");
-    auto c = locked(*this, call, true);
-    if (!c || !lo || !hi) return false;
-    *lo = 0.0f;
-    *hi = 20.0f;
-    return true;
+    return ops::gain_range(locked(*this, call, true), lo, hi);
 }
 
 bool X1::GetGammaRange(float* lo, float* hi) {
     Call call("X1.GetGammaRange");
-    auto c = locked(*this, call, true);
-    if (!c || !lo || !hi) return false;
-    *lo = 0.5f;
-    *hi = 3.0f;
-    return true;
+    return ops::gamma_range(locked(*this, call, true), lo, hi);
 }
 
 bool X1::GetCameraTemperature(CameraTempSelector selector, float& celsius) {
@@ -359,172 +314,89 @@ bool X1::GetIntrinsicParameters(float* k, float* d) {
 bool X1::SaveCaptureOptionParameters(const CaptureOptions& opts) {
     Call call("X1.SaveCaptureOptionParameters");
     auto c = locked(*this, call, true);
-    if (!c) return false;
-    std::lock_guard<std::mutex> lock(c->dev->m);
-    c->dev->stored_options[c->cid] = format_options(opts);
-    return true;
+    const unsigned key = c ? c->cid : 0;
+    return ops::save_options(std::move(c), key, opts);
 }
 
 bool X1::LoadCaptureOptionParameters(CaptureOptions& opts) {
     Call call("X1.LoadCaptureOptionParameters");
     auto c = locked(*this, call, true);
-    if (!c) return false;
-    std::lock_guard<std::mutex> lock(c->dev->m);
-    auto it = c->dev->stored_options.find(c->cid);
-    if (it == c->dev->stored_options.end()) {
-        call.fail(Error_NotFound, "no capture options have been saved for this camera");
-        return false;
-    }
-    std::string why;
-    if (!parse_options(it->second, &opts, &why)) {
-        call.fail(Error_Failed, "stored capture options are damaged: " + why);
-        return false;
-    }
-    return true;
+    const unsigned key = c ? c->cid : 0;
+    return ops::load_options(std::move(c), call, key, &opts, "camera");
 }
 
 bool X1::GetAutoCaptureSetting(CaptureOptions& opts, const ROI& roi) {
     Call call("X1.GetAutoCaptureSetting");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (!check_roi(*c.cam, roi)) {
-        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
-        return false;
-    }
-    int hdr[3];
-    auto_exposure(*c.cam, roi, &opts.exposure_time_3d, &opts.exposure_time_2d, hdr);
-    opts.hdr_exposure_times = 0;
-    return true;
+    return ops::auto_capture(locked(*this, call, true), call, &opts, roi, false);
 }
 
 bool X1::GetAutoHdrCaptureSetting(CaptureOptions& opts, const ROI& roi) {
     Call call("X1.GetAutoHdrCaptureSetting");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (!check_roi(*c.cam, roi)) {
-        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
-        return false;
-    }
-    int e3, e2, hdr[3];
-    auto_exposure(*c.cam, roi, &e3, &e2, hdr);
-    opts.hdr_exposure_times = 3;
-    for (int k = 0; k < 3; ++k) opts.hdr_exposure_time_content[k] = hdr[k];
-    opts.exposure_time_2d = e2;
-    return true;
+    return ops::auto_capture(locked(*this, call, true), call, &opts, roi, true);
 }
 
 bool X1::GetAutoNoiseRemovalSetting(CaptureOptions& opts) {
     Call call("X1.GetAutoNoiseRemovalSetting");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    opts.use_auto_noise_removal = true;
-    opts.noise_removal_distance = auto_noise_distance(*c.cam);
-    opts.noise_removal_point_number = 40;
-    return true;
+    return ops::auto_noise_removal(locked(*this, call, true), &opts);
 }
 
 bool X1::LoadSettingFromFile(const char* filename) {
     Call call("X1.LoadSettingFromFile");
     call.arg("filename", filename);
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    std::string text, why;
-    if (!filename) {
-        call.fail(Error_InvalidArgument, "null file name");
-        return false;
-    }
-    if (!read_file(filename, &text, &why)) {
-        call.fail(Error_FileIO, why);
-        return false;
-    }
-    if (!parse_settings(*c.cam, text, &why)) {
-        call.fail(Error_FileIO, std::string(filename) + ": " + why);
-        return false;
-    }
-    return true;
+    return ops::load_settings(locked(*this, call, true), call, filename);
 }
 
 bool X1::SaveSettingToFile(const char* filename) {
     Call call("X1.SaveSettingToFile");
     call.arg("filename", filename);
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    std::string why;
-    if (!filename) {
-        call.fail(Error_InvalidArgument, "null file name");
-        return false;
-    }
-    if (!write_file_atomic(filename, format_settings(*c.cam), &why)) {
-        call.fail(Error_FileIO, why);
-        return false;
-    }
-    return true;
+    return ops::save_settings(locked(*this, call, true), call, filename);
 }
 
 bool X1::CheckRoi(ROI roi) {
     Call call("X1.CheckRoi");
     call.arg("x", static_cast<long long>(roi.x)).arg("y", static_cast<long long>(roi.y));
     call.arg("width", static_cast<long long>(roi.width)).arg("height", static_cast<long long>(roi.height));
-    auto c = locked(*this, call, false);
-    return c && check_roi(*c.cam, roi);
+    return ops::check_roi(locked(*this, call, false), roi);
 }
 
 ROI X1::AutoAdjustRoi(ROI roi) {
     Call call("X1.AutoAdjustRoi");
-    auto c = locked(*this, call, false);
-    if (!c) return ROI{0, 0, 0, 0};
-    return adjust_roi(*c.cam, roi);
+    return ops::adjust_roi(locked(*this, call, false), roi);
 }
 
 bool X1::GetRoiRange(ROIRange& range) {
     Call call("X1.GetRoiRange");
-    auto c = locked(*this, call, false);
-    if (!c) return false;
-    range = roi_range(*c.cam);
-    return true;
+    return ops::roi_range(locked(*this, call, false), &range);
 }
 
 bool X1::OpenProtectiveCover() {
     Call call("X1.OpenProtectiveCover");
-    auto c = locked(*this, call, true);
-    return c && move_cover(*c.cam, true, true, call);
+    return ops::move_cover(locked(*this, call, true), call, true, true);
 }
 
 bool X1::CloseProtectiveCover() {
     Call call("X1.CloseProtectiveCover");
-    auto c = locked(*this, call, true);
-    return c && move_cover(*c.cam, false, true, call);
+    return ops::move_cover(locked(*this, call, true), call, false, true);
 }
 
 bool X1::ResetProtectiveCover() {
     Call call("X1.ResetProtectiveCover");
-    auto c = locked(*this, call, true);
-    return c && reset_cover(*c.cam, call);
+    return ops::reset_cover(locked(*this, call, true), call);
 }
 
 bool X1::OpenProtectiveCoverAsync() {
     Call call("X1.OpenProtectiveCoverAsync");
-    auto c = locked(*this, call, true);
-    return c && move_cover(*c.cam, true, false, call);
+    return ops::move_cover(locked(*this, call, true), call, true, false);
 }
 
 bool X1::CloseProtectiveCoverAsync() {
     Call call("X1.CloseProtectiveCoverAsync");
-    auto c = locked(*this, call, true);
-    return c && move_cover(*c.cam, false, false, call);
+    return ops::move_cover(locked(*this, call, true), call, false, false);
 }
 
 bool X1::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) {
     Call call("X1.GetProtectiveCoverStatus");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (!c->dev->cover) {
-        call.fail(Error_NotSupported, "the device has no protective cover");
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(c->dev->m);
-    status = cover_status(*c->dev);
-    return true;
+    return ops::cover_status(locked(*this, call, true), call, &status);
 }
 
 void release_all_objects() {

@@ -1,7 +1,7 @@
 // Stand-in SDK: the two-camera device X2, with its fixed line scan.
 #include <cmath>
 
-#include "camera.h"
+#include "camera_ops.h"
 #include "control.h"
 
 using namespace sim;
@@ -22,12 +22,6 @@ int x2_index(const CameraState& c, CameraID cid, Call& call) {
     return i;
 }
 
-bool stored_or_default(CameraState& c, X2::CaptureOptions* o) {
-    std::lock_guard<std::mutex> lock(c.dev->m);
-    auto it = c.dev->stored_options.find(kStereo);
-    std::string why;
-    return it == c.dev->stored_options.end() || parse_options(it->second, o, &why);
-}
 
 // Captures need the cameras to themselves: not while the fixed line scan runs.
 bool not_scanning(CameraState& c, Call& call) {
@@ -42,9 +36,7 @@ bool not_scanning(CameraState& c, Call& call) {
 bool capture_x2(X2& h, const X2::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
-    X2::CaptureOptions o;
-    if (opts) o = *opts;
-    else stored_or_default(*c.cam, &o);
+    const X2::CaptureOptions o = opts ? *opts : ops::stored_or_default<X2::CaptureOptions>(*c.cam, kStereo);
     CaptureParams p = params_of(o);
     if (camera_index(p.frame_camera) < 0 || !(c->dev->cameras & p.frame_camera)) {
         call.fail(Error_InvalidArgument, "transform_to_camera names a camera the device lacks");
@@ -94,17 +86,8 @@ void X2::Destroy(X2& camera) {
 bool X2::Open() {
     Call call("X2.Open");
     auto c = locked(*this, call, false);
-    if (!c || !connected(*c.cam, call)) return false;
-    if (c->open) return true;
-    std::lock_guard<std::mutex> lock(c->dev->m);
-    if (c->dev->open_cameras & c->cid) {
-        call.fail(Error_Busy, "the device's cameras are already open by another handle");
-        return false;
-    }
-    c->dev->open_cameras |= c->cid;
-    c->open = true;
-    c->opened_at = std::chrono::steady_clock::now();
-    return true;
+    const std::string what = std::string("the device's cameras are");
+    return ops::open(std::move(c), call, what);
 }
 
 bool X2::IsOpen() {
@@ -185,9 +168,7 @@ bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
         call.fail(Error_NotSupported, "the device has no fixed line scan");
         return false;
     }
-    X2::CaptureOptions o;
-    if (opts) o = *opts;
-    else stored_or_default(*c.cam, &o);
+    const X2::CaptureOptions o = opts ? *opts : ops::stored_or_default<X2::CaptureOptions>(*c.cam, kStereo);
     if (o.line_scanner_scan_time_ms < 10 || o.line_scanner_scan_time_ms > 60000 || o.line_scanner_exposure_time_us < 10 ||
         o.line_scanner_exposure_time_us > 100000) {
         call.fail(Error_InvalidArgument, "line_scanner_scan_time_ms must be 10..60000 and "
@@ -296,22 +277,14 @@ bool X2::Capture2D(CameraID cid) {
     auto c = locked(*this, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
     const int i = x2_index(*c.cam, cid, call);
-    CaptureOptions o;
-    stored_or_default(*c.cam, &o);
+    const CaptureOptions o = ops::stored_or_default<CaptureOptions>(*c.cam, kStereo);
     return i >= 0 && capture_2d(*c.cam, i, params_of(o), call);
 }
 
 bool X2::SetBandwidth(float ratio) {
     Call call("X2.SetBandwidth");
     call.arg("ratio", static_cast<double>(ratio));
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (!(ratio > 0.0f && ratio <= 1.0f)) {
-        call.fail(Error_InvalidArgument, "bandwidth must be in (0, 1]");
-        return false;
-    }
-    c->bandwidth = ratio;
-    return true;
+    return ops::set_bandwidth(locked(*this, call, true), call, ratio);
 }
 
 bool X2::SetCustomTransformation(const CustomTransformOptions& opts) {
@@ -319,23 +292,15 @@ bool X2::SetCustomTransformation(const CustomTransformOptions& opts) {
     call.arg("coordinate_select", static_cast<long long>(opts.coordinate_select));
     record_transform(call, opts.transform);
     auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (opts.coordinate_select > CustomTransformOptions::CoordinateSelect_CameraExtra ||
-        (opts.coordinate_select == CustomTransformOptions::CoordinateSelect_CameraExtra && !c->dev->extra)) {
-        call.fail(Error_InvalidArgument, "unknown coordinate selection " + std::to_string(opts.coordinate_select));
-        return false;
-    }
-    c->transform.select = opts.coordinate_select;
-    std::copy(opts.transform, opts.transform + 16, c->transform.m);
-    return true;
+    const unsigned most = (c && c->dev->extra) ? CustomTransformOptions::CoordinateSelect_CameraExtra : CustomTransformOptions::CoordinateSelect_CaliBoard;
+    return ops::set_transform(std::move(c), call, opts.coordinate_select, most, opts.transform);
 }
 
 bool X2::GetCustomTransformation(CustomTransformOptions& opts) {
     Call call("X2.GetCustomTransformation");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    opts.coordinate_select = static_cast<CustomTransformOptions::CoordinateSelect>(c->transform.select);
-    std::copy(c->transform.m, c->transform.m + 16, opts.transform);
+    unsigned select = 0;
+    if (!ops::get_transform(locked(*this, call, true), &select, opts.transform)) return false;
+    opts.coordinate_select = static_cast<CustomTransformOptions::CoordinateSelect>(select);
     return true;
 }
 
@@ -439,29 +404,17 @@ bool X2::GetIntrinsicParameters(CameraID cid, float* k, float* d) {
 
 bool X2::GetExposureTimeRange(int* lo, int* hi) {
     Call call("X2.GetExposureTimeRange");
-    auto c = locked(*this, call, true);
-    if (!c || !lo || !hi) return false;
-    *lo = 3;
-    *hi = 100;
-    return true;
+    return ops::exposure_range(locked(*this, call, true), lo, hi);
 }
 
 bool X2::GetGainRange(float* lo, float* hi) {
     Call call("X2.GetGainRange");
-    auto c = locked(*this, call, true);
-    if (!c || !lo || !hi) return false;
-    *lo = 0.0f;
-    *hi = 20.0f;
-    return true;
+    return ops::gain_range(locked(*this, call, true), lo, hi);
 }
 
 bool X2::GetGammaRange(float* lo, float* hi) {
     Call call("X2.GetGammaRange");
-    auto c = locked(*this, call, true);
-    if (!c || !lo || !hi) return false;
-    *lo = 0.5f;
-    *hi = 3.0f;
-    return true;
+    return ops::gamma_range(locked(*this, call, true), lo, hi);
 }
 
 bool X2::GetCameraTemperature(CameraID cid, CameraTempSelector selector, float& celsius) {
@@ -481,166 +434,86 @@ bool X2::GetCameraTemperature(CameraID cid, CameraTempSelector selector, float& 
 
 bool X2::SaveCaptureOptionParameters(const CaptureOptions& opts) {
     Call call("X2.SaveCaptureOptionParameters");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    std::lock_guard<std::mutex> lock(c->dev->m);
-    c->dev->stored_options[kStereo] = format_options(opts);
-    return true;
+    return ops::save_options(locked(*this, call, true), kStereo, opts);
 }
 
 bool X2::LoadCaptureOptionParameters(CaptureOptions& opts) {
     Call call("X2.LoadCaptureOptionParameters");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    std::lock_guard<std::mutex> lock(c->dev->m);
-    auto it = c->dev->stored_options.find(kStereo);
-    if (it == c->dev->stored_options.end()) {
-        call.fail(Error_NotFound, "no capture options have been saved for this device");
-        return false;
-    }
-    std::string why;
-    if (!parse_options(it->second, &opts, &why)) {
-        call.fail(Error_Failed, "stored capture options are damaged: " + why);
-        return false;
-    }
-    return true;
+    return ops::load_options(locked(*this, call, true), call, kStereo, &opts, "device");
 }
 
 bool X2::GetAutoCaptureSetting(CaptureOptions& opts, const ROI& roi) {
     Call call("X2.GetAutoCaptureSetting");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (!check_roi(*c.cam, roi)) {
-        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
-        return false;
-    }
-    int hdr[3];
-    auto_exposure(*c.cam, roi, &opts.exposure_time_3d, &opts.exposure_time_2d, hdr);
-    opts.hdr_exposure_times = 0;
-    return true;
+    return ops::auto_capture(locked(*this, call, true), call, &opts, roi, false);
 }
 
 bool X2::GetAutoHdrCaptureSetting(CaptureOptions& opts, const ROI& roi) {
     Call call("X2.GetAutoHdrCaptureSetting");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (!check_roi(*c.cam, roi)) {
-        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
-        return false;
-    }
-    int e3, e2, hdr[3];
-    auto_exposure(*c.cam, roi, &e3, &e2, hdr);
-    opts.hdr_exposure_times = 3;
-    for (int k = 0; k < 3; ++k) opts.hdr_exposure_time_content[k] = hdr[k];
-    opts.exposure_time_2d = e2;
-    return true;
+    return ops::auto_capture(locked(*this, call, true), call, &opts, roi, true);
 }
 
 bool X2::GetAutoNoiseRemovalSetting(CaptureOptions& opts) {
     Call call("X2.GetAutoNoiseRemovalSetting");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    opts.use_auto_noise_removal = true;
-    opts.noise_removal_distance = auto_noise_distance(*c.cam);
-    opts.noise_removal_point_number = 40;
-    return true;
+    return ops::auto_noise_removal(locked(*this, call, true), &opts);
 }
 
 bool X2::LoadSettingFromFile(const char* filename) {
     Call call("X2.LoadSettingFromFile");
     call.arg("filename", filename);
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    std::string text, why;
-    if (!filename) {
-        call.fail(Error_InvalidArgument, "null file name");
-        return false;
-    }
-    if (!read_file(filename, &text, &why) || !parse_settings(*c.cam, text, &why)) {
-        call.fail(Error_FileIO, std::string(filename) + ": " + why);
-        return false;
-    }
-    return true;
+    return ops::load_settings(locked(*this, call, true), call, filename);
 }
 
 bool X2::SaveSettingToFile(const char* filename) {
     Call call("X2.SaveSettingToFile");
     call.arg("filename", filename);
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    std::string why;
-    if (!filename) {
-        call.fail(Error_InvalidArgument, "null file name");
-        return false;
-    }
-    if (!write_file_atomic(filename, format_settings(*c.cam), &why)) {
-        call.fail(Error_FileIO, why);
-        return false;
-    }
-    return true;
+    return ops::save_settings(locked(*this, call, true), call, filename);
 }
 
 bool X2::CheckRoi(ROI roi) {
     Call call("X2.CheckRoi");
-    auto c = locked(*this, call, false);
-    return c && check_roi(*c.cam, roi);
+    call.arg("x", static_cast<long long>(roi.x)).arg("y", static_cast<long long>(roi.y));
+    call.arg("width", static_cast<long long>(roi.width)).arg("height", static_cast<long long>(roi.height));
+    return ops::check_roi(locked(*this, call, false), roi);
 }
 
 ROI X2::AutoAdjustRoi(ROI roi) {
     Call call("X2.AutoAdjustRoi");
-    auto c = locked(*this, call, false);
-    return c ? adjust_roi(*c.cam, roi) : ROI{0, 0, 0, 0};
+    return ops::adjust_roi(locked(*this, call, false), roi);
 }
 
 bool X2::GetRoiRange(ROIRange& range) {
     Call call("X2.GetRoiRange");
-    auto c = locked(*this, call, false);
-    if (!c) return false;
-    range = roi_range(*c.cam);
-    return true;
+    return ops::roi_range(locked(*this, call, false), &range);
 }
 
 bool X2::OpenProtectiveCover() {
     Call call("X2.OpenProtectiveCover");
-    auto c = locked(*this, call, true);
-    return c && move_cover(*c.cam, true, true, call);
+    return ops::move_cover(locked(*this, call, true), call, true, true);
 }
 
 bool X2::CloseProtectiveCover() {
     Call call("X2.CloseProtectiveCover");
-    auto c = locked(*this, call, true);
-    return c && move_cover(*c.cam, false, true, call);
+    return ops::move_cover(locked(*this, call, true), call, false, true);
 }
 
 bool X2::ResetProtectiveCover() {
     Call call("X2.ResetProtectiveCover");
-    auto c = locked(*this, call, true);
-    return c && reset_cover(*c.cam, call);
+    return ops::reset_cover(locked(*this, call, true), call);
 }
 
 bool X2::OpenProtectiveCoverAsync() {
     Call call("X2.OpenProtectiveCoverAsync");
-    auto c = locked(*this, call, true);
-    return c && move_cover(*c.cam, true, false, call);
+    return ops::move_cover(locked(*this, call, true), call, true, false);
 }
 
 bool X2::CloseProtectiveCoverAsync() {
     Call call("X2.CloseProtectiveCoverAsync");
-    auto c = locked(*this, call, true);
-    return c && move_cover(*c.cam, false, false, call);
+    return ops::move_cover(locked(*this, call, true), call, false, false);
 }
 
 bool X2::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) {
     Call call("X2.GetProtectiveCoverStatus");
-    auto c = locked(*this, call, true);
-    if (!c) return false;
-    if (!c->dev->cover) {
-        call.fail(Error_NotSupported, "the device has no protective cover");
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(c->dev->m);
-    status = cover_status(*c->dev);
-    return true;
+    return ops::cover_status(locked(*this, call, true), call, &status);
 }
 
 }  // namespace TUVO
