@@ -205,12 +205,7 @@ namespace ImageType {
 const char* ToString(Enum type) {
     Call call("ImageType.ToString");
     call.arg("type", static_cast<long long>(type));
-    if (auto o = override_bytes("ImageType.ToString")) {
-        thread_local std::string text;
-        if (o->is_null) return nullptr;
-        text = o->bytes;
-        return text.c_str();
-    }
+    if (auto o = override_text("ImageType.ToString")) return *o;
     switch (type) {
         case None: return "None";
         case Mono8: return "Mono8";
@@ -234,12 +229,7 @@ namespace PointMapType {
 const char* ToString(Enum type) {
     Call call("PointMapType.ToString");
     call.arg("type", static_cast<long long>(type));
-    if (auto o = override_bytes("PointMapType.ToString")) {
-        thread_local std::string text;
-        if (o->is_null) return nullptr;
-        text = o->bytes;
-        return text.c_str();
-    }
+    if (auto o = override_text("PointMapType.ToString")) return *o;
     switch (type) {
         case None: return "None";
         case PointsOnly: return "PointsOnly";
@@ -339,11 +329,7 @@ bool Image::IsValid() const {
 
 Size Image::GetSize() const {
     Call call("Image.GetSize");
-    if (auto o = override_bytes("Image.GetSize")) {
-        Size s{0, 0};
-        std::memcpy(&s, o->bytes.data(), std::min(o->bytes.size(), sizeof s));
-        return s;
-    }
+    if (auto o = override_size("Image.GetSize")) return *o;
     auto obj = lookup(images(), *this);
     return obj ? Size{obj->width, obj->height} : Size{0, 0};
 }
@@ -609,11 +595,7 @@ bool PointMap::IsValid() const {
 
 Size PointMap::GetSize() const {
     Call call("PointMap.GetSize");
-    if (auto o = override_bytes("PointMap.GetSize")) {
-        Size s{0, 0};
-        std::memcpy(&s, o->bytes.data(), std::min(o->bytes.size(), sizeof s));
-        return s;
-    }
+    if (auto o = override_size("PointMap.GetSize")) return *o;
     auto obj = lookup(pointmaps(), *this);
     return obj ? Size{obj->width, obj->height} : Size{0, 0};
 }
@@ -729,11 +711,7 @@ std::shared_ptr<MapObj> map_of(const H& h) {
 
 template <class H>
 Size map_size(const H& h, const char* op) {
-    if (auto o = override_bytes(std::string(op) + ".GetSize")) {
-        Size s{0, 0};
-        std::memcpy(&s, o->bytes.data(), std::min(o->bytes.size(), sizeof s));
-        return s;
-    }
+    if (auto o = override_size(std::string(op) + ".GetSize")) return *o;
     auto m = map_of(h);
     return m ? Size{m->width, m->height} : Size{0, 0};
 }

@@ -206,6 +206,23 @@ std::optional<double> override_double(const std::string& key) {
     }
 }
 
+std::optional<TUVO::Size> override_size(const std::string& key) {
+    auto o = override_bytes(key);
+    if (!o) return std::nullopt;
+    TUVO::Size size{0, 0};
+    std::memcpy(&size, o->bytes.data(), std::min(o->bytes.size(), sizeof size));
+    return size;
+}
+
+std::optional<const char*> override_text(const std::string& key) {
+    auto o = override_bytes(key);
+    if (!o) return std::nullopt;
+    thread_local std::string text;
+    if (o->is_null) return static_cast<const char*>(nullptr);
+    text = o->bytes;
+    return text.c_str();
+}
+
 double param(const std::string& key, double fallback) {
     auto v = override_double(key);
     return v ? *v : fallback;

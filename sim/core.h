@@ -48,6 +48,11 @@ struct Blob {
 std::optional<Blob> override_bytes(const std::string& key);
 std::optional<long long> override_int(const std::string& key);
 std::optional<double> override_double(const std::string& key);
+// A Size the test put in place of an answer (8 bytes: width, height).
+std::optional<TUVO::Size> override_size(const std::string& key);
+// A text the test put in place of an answer: set, then null or the text (valid until the
+// calling thread's next override_text).
+std::optional<const char*> override_text(const std::string& key);
 // A scene parameter: the override if set, else `fallback`.
 double param(const std::string& key, double fallback);
 

@@ -247,12 +247,7 @@ namespace TUVO {
 
 const char* GetVersion() {
     Call call("GetVersion");
-    if (auto o = override_bytes("GetVersion")) {
-        thread_local std::string text;
-        if (o->is_null) return nullptr;
-        text = o->bytes;
-        return text.c_str();
-    }
+    if (auto o = override_text("GetVersion")) return *o;
     return kVersion;
 }
 
@@ -316,12 +311,7 @@ namespace SystemListDeviceType {
 const char* ToString(Enum type) {
     Call call("SystemListDeviceType.ToString");
     call.arg("type", static_cast<long long>(type));
-    if (auto o = override_bytes("SystemListDeviceType.ToString")) {
-        thread_local std::string text;
-        if (o->is_null) return nullptr;
-        text = o->bytes;
-        return text.c_str();
-    }
+    if (auto o = override_text("SystemListDeviceType.ToString")) return *o;
     switch (type) {
         case USB: return "USB";
         case GigE: return "GigE";

@@ -352,6 +352,31 @@ Eigen::Matrix4d rigid_fit(const std::vector<Eigen::Vector3d>& from, const std::v
 
 int codebook_code(int k, int N) { return marker_code(marker_pattern(k, N), N); }
 
+// Marker centres in 3-D (code -> point) from an image and its point map.
+bool marker_centres(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO::CodedCircleMarkerType& type, Call& call,
+                    std::map<int, Eigen::Vector3d>* out) {
+    auto points = lookup(pointmaps(), pm);
+    if (!points) {
+        call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed point map");
+        return false;
+    }
+    std::vector<Detected> found;
+    if (!detect_in(img, type, call, &found)) return false;
+    auto image = lookup(images(), img);
+    if (image->width != points->width || image->height != points->height) {
+        call.fail(TUVO::Error_InvalidArgument, "the image's size differs from the point map's");
+        return false;
+    }
+    std::map<int, int> seen;
+    for (const Detected& d : found) ++seen[d.code];
+    for (const Detected& d : found) {
+        Eigen::Vector3d p;
+        if (seen[d.code] == 1 && point_at(*points, d.x, d.y, d.radius * type.r2_to_r0_ratio, &p)) (*out)[d.code] = p;
+    }
+    return true;
+}
+
+
 }  // namespace sim
 
 namespace TUVO {
@@ -391,33 +416,6 @@ bool DetectCodedCircleMarker(const Image& image, const CodedCircleMarkerType& ty
     return true;
 }
 
-namespace {
-
-// Marker centres in 3-D (code -> point) from an image and its point map.
-bool marker_points(const PointMap& pm, const Image& img, const CodedCircleMarkerType& type, Call& call,
-                   std::map<int, Eigen::Vector3d>* out) {
-    auto points = lookup(pointmaps(), pm);
-    if (!points) {
-        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
-        return false;
-    }
-    std::vector<Detected> found;
-    if (!detect_in(img, type, call, &found)) return false;
-    auto image = lookup(images(), img);
-    if (image->width != points->width || image->height != points->height) {
-        call.fail(Error_InvalidArgument, "the image's size differs from the point map's");
-        return false;
-    }
-    std::map<int, int> seen;
-    for (const Detected& d : found) ++seen[d.code];
-    for (const Detected& d : found) {
-        Eigen::Vector3d p;
-        if (seen[d.code] == 1 && point_at(*points, d.x, d.y, d.radius * type.r2_to_r0_ratio, &p)) (*out)[d.code] = p;
-    }
-    return true;
-}
-
-}  // namespace
 
 int GetTwoCameraTransformByCodedCircleMarker(const PointMap& pointmap1, const Image& image1, const PointMap& pointmap2,
                                              const Image& image2, const CodedCircleMarkerType& type, double* rotation9,
@@ -429,7 +427,7 @@ int GetTwoCameraTransformByCodedCircleMarker(const PointMap& pointmap1, const Im
         return Error_InvalidArgument;
     }
     std::map<int, Eigen::Vector3d> a, b;
-    if (!marker_points(pointmap1, image1, type, call, &a) || !marker_points(pointmap2, image2, type, call, &b))
+    if (!marker_centres(pointmap1, image1, type, call, &a) || !marker_centres(pointmap2, image2, type, call, &b))
         return GetLastError();
     std::vector<Eigen::Vector3d> from, to;
     for (const auto& kv : a) {

@@ -1,6 +1,7 @@
 // Stand-in SDK: coded circle marker detection and the marker geometry shared by the tools.
 #pragma once
 #include <Eigen/Dense>
+#include <map>
 #include <vector>
 
 #include "containers.h"
@@ -27,6 +28,10 @@ bool point_at(const PointMapObj& pm, double x, double y, double radius, Eigen::V
 // Rigid motion taking `from` onto `to` (least squares, optional weights); RMS residual in `rms`.
 Eigen::Matrix4d rigid_fit(const std::vector<Eigen::Vector3d>& from, const std::vector<Eigen::Vector3d>& to,
                           const std::vector<double>* weights, double* rms);
+// 3-D marker centres (code -> point) of an image and its point map: detected in the image, taken
+// from the point map around each centre. Markers whose code appears twice are left out.
+bool marker_centres(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO::CodedCircleMarkerType& type,
+                    Call& call, std::map<int, Eigen::Vector3d>* out);
 // The code of the k-th marker of the stand-in's code book (its boards use codes in this order).
 int codebook_code(int k, int N);
 

@@ -23,29 +23,6 @@ struct Compensation {
     bool initialised = false, updated = false;
 };
 
-bool centres(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO::CodedCircleMarkerType& type, Call& call,
-             std::map<int, Eigen::Vector3d>* out) {
-    auto points = lookup(pointmaps(), pm);
-    if (!points) {
-        call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed point map");
-        return false;
-    }
-    std::vector<Detected> found;
-    if (!detect_in(img, type, call, &found)) return false;
-    auto image = lookup(images(), img);
-    if (image->width != points->width || image->height != points->height) {
-        call.fail(TUVO::Error_InvalidArgument, "the image's size differs from the point map's");
-        return false;
-    }
-    std::map<int, int> seen;
-    for (const Detected& d : found) ++seen[d.code];
-    for (const Detected& d : found) {
-        Eigen::Vector3d p;
-        if (seen[d.code] == 1 && point_at(*points, d.x, d.y, d.radius * type.r2_to_r0_ratio, &p)) (*out)[d.code] = p;
-    }
-    return true;
-}
-
 // Projects a point in the external camera's frame: K and distortion k1 k2 p1 p2 k3.
 bool project(const float* K, const float* D, const Eigen::Vector3d& p, double* u, double* v) {
     if (p.z() <= 1e-9) return false;
@@ -199,7 +176,7 @@ int Compensator_FixedMarkers::Initialize(const PointMap& pointmap, const Image& 
     if (call.failed()) return GetLastError();
     auto* c = static_cast<Compensation*>(impl_);
     std::map<int, Eigen::Vector3d> found;
-    if (!centres(pointmap, image, c->type, call, &found)) return GetLastError();
+    if (!marker_centres(pointmap, image, c->type, call, &found)) return GetLastError();
     std::lock_guard<std::mutex> lock(c->m);
     c->reference.clear();
     for (const auto& kv : found)
@@ -222,7 +199,7 @@ bool Compensator_FixedMarkers::Update(const PointMap& pointmap, const Image& ima
         }
     }
     std::map<int, Eigen::Vector3d> found;
-    if (!centres(pointmap, image, c->type, call, &found)) return false;
+    if (!marker_centres(pointmap, image, c->type, call, &found)) return false;
     std::lock_guard<std::mutex> lock(c->m);
     std::vector<Eigen::Vector3d> now, then;
     double drift = 0;
@@ -293,7 +270,7 @@ int GetExternalCameraExtrinsicMatrix(const Image& image1, const PointMap& pointm
     std::vector<Eigen::Vector2d> uv;
     for (int v = 0; v < 3; ++v) {
         std::map<int, Eigen::Vector3d> device;
-        if (!centres(*pms[v], *imgs[v], type, call, &device)) return 0;
+        if (!marker_centres(*pms[v], *imgs[v], type, call, &device)) return 0;
         std::map<int, int> seen;
         const std::vector<Detected> seen_ext = detect_markers(ext[v], width, height, type);
         for (const Detected& d : seen_ext) ++seen[d.code];
