@@ -650,8 +650,8 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
                                 std::uint64_t seed) {
     // One sweep of the laser line over the part of the image it has reached (`fraction`),
     // measured from the left camera and matched in the right one.
-    const View left = render_view(c.scene, c.models[0]);
-    const View right = render_view(c.scene, c.models[1]);
+    const View left = render_view(c.scene, c.models[0], &c.scan_cancel);
+    const View right = render_view(c.scene, c.models[1], &c.scan_cancel);
     CaptureParams q = p;
     q.brightness = 240;
     q.exposure_3d = 11;
@@ -685,6 +685,7 @@ void stop_scanner(CameraState& c) {
         std::lock_guard<std::mutex> lock(c.scan_m);
         if (!c.scanning) return;
         c.scan_stop = true;
+        c.scan_cancel = true;  // the sweep under way ends at its next row
     }
     c.scan_cv.notify_all();
     if (c.scanner.joinable()) c.scanner.join();

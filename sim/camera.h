@@ -75,6 +75,7 @@ struct CameraState {
     std::mutex scan_m;
     std::condition_variable scan_cv;
     bool scanning = false, scan_stop = false;  // guarded by scan_m
+    std::atomic<bool> scan_cancel{false};      // read by the producer while it renders
     TUVO::PointMap scan_latest;
     std::uint64_t scan_frames = 0;
 };
@@ -95,6 +96,7 @@ bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call);
 // Renders the image of camera `index` into a new Image.
 TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t seed);
 // Renders the point map seen from the left camera for the fixed line scan (one laser line).
+// A sweep stops early when `c.scan_cancel` is set (the result is then incomplete).
 TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, double fraction,
                                 std::uint64_t seed);
 

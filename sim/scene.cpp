@@ -305,7 +305,7 @@ bool occluded(const Scene& s, const Vec3& a, const Vec3& b) {
     return s.with_board && within(hit_board(s, o, d, &bx, &by));
 }
 
-View render_view(const Scene& s, const CameraModel& cam) {
+View render_view(const Scene& s, const CameraModel& cam, const std::atomic<bool>* cancel) {
     View v;
     v.width = cam.width;
     v.height = cam.height;
@@ -316,6 +316,7 @@ View render_view(const Scene& s, const CameraModel& cam) {
     const MarkerSpec& m = s.markers;
     const double reach = m.r2_ratio * m.r0_mm * 1.15;
     for (int y = 0; y < cam.height; ++y) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) break;
         for (int x = 0; x < cam.width; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * cam.width + x;
             const Vec3 d = cam.R * cam.ray(x, y);

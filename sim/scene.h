@@ -1,6 +1,7 @@
 // Stand-in SDK: the virtual scene and the pinhole cameras that look at it.
 #pragma once
 #include <Eigen/Dense>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -93,6 +94,7 @@ struct View {
     std::vector<float> board_cover;  // fraction of sub-rays on the board, 0 elsewhere
     std::vector<float> board_ink;    // mean board reflectance over those sub-rays
 };
-View render_view(const Scene& s, const CameraModel& cam);
+// Stops early (the rest left empty) once `cancel` reads true.
+View render_view(const Scene& s, const CameraModel& cam, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace sim

@@ -188,6 +188,7 @@ bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
     if (c->scanner.joinable()) c->scanner.join();
     c->scanning = true;
     c->scan_stop = false;
+    c->scan_cancel = false;
     c->scan_frames = 0;
     c->scanner = std::thread(scan_loop, c.cam, params_of(o), c->transform, o.line_scanner_scan_time_ms,
                              static_cast<double>(o.line_scanner_min_distance),

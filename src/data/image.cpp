@@ -1,9 +1,15 @@
 // Image, its module-level functions and its buffer view over SDK pixel memory.
+#include <type_traits>
+
 #include "module/bindings.h"
 
 namespace pytuvo {
 
 using TUVO::Image;
+
+// The view describes one byte per channel, rows packed: the SDK's pixel pointer must be bytes.
+static_assert(std::is_same<decltype(std::declval<const Image&>().GetDataPtr()), unsigned char*>::value,
+              "Image pixels are unsigned bytes");
 namespace ImageType = TUVO::ImageType;
 
 void bind_image_functions(py::module_& m) {

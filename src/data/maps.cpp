@@ -1,7 +1,14 @@
 // DepthMap, ConfidenceMap and CorrespondMap with their views; the last two keep the lock.
+#include <type_traits>
+
 #include "module/bindings.h"
 
 namespace pytuvo {
+
+static_assert(std::is_same<decltype(std::declval<TUVO::DepthMap&>().GetDataPtr()), double*>::value &&
+                  std::is_same<decltype(std::declval<TUVO::ConfidenceMap&>().GetDataPtr()), double*>::value &&
+                  std::is_same<decltype(std::declval<TUVO::CorrespondMap&>().GetDataPtr()), double*>::value,
+              "map data are 64-bit floating-point numbers");
 
 namespace {
 

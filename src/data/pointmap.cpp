@@ -1,10 +1,18 @@
 // PointMap, NormalData and the point-map functions, with views over SDK point and normal memory.
+#include <type_traits>
+
 #include "data/normal_data.h"
 #include "module/bindings.h"
 
 namespace pytuvo {
 
 using TUVO::PointMap;
+
+// Views of format "d": three 8-byte numbers a pixel, for the points and the normals alike.
+static_assert(std::is_same<decltype(std::declval<PointMap&>().GetPointDataPtr()), double*>::value &&
+                  std::is_same<decltype(std::declval<PointMap&>().GetNormalDataPtr()), double*>::value &&
+                  sizeof(double) == 8,
+              "point and normal data are 64-bit floating-point numbers");
 namespace PointMapType = TUVO::PointMapType;
 namespace PointMapUnit = TUVO::PointMapUnit;
 
