@@ -7,7 +7,7 @@ namespace py = pybind11;
 
 PYBIND11_MODULE(bench_bare, m) {
     m.def("SystemIsInited", &TUVO::SystemIsInited, py::call_guard<py::gil_scoped_release>());
-    py::class_<TUVO::Size>(m, "Size")
+    py::class_<TUVO::Size>(m, "Size", py::module_local())  // PyTUVO registers the same C++ type
         .def(py::init([](int w, int h) { return TUVO::Size{w, h}; }), py::call_guard<py::gil_scoped_release>())
         .def_readwrite("width", &TUVO::Size::width);
 }

@@ -590,9 +590,10 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     setup_camera(c);  // the scene and the device's pose as they are now
     const std::uint64_t seed = next_seed(c);
     const int index = c.x2 ? 0 : camera_index(c.cid);
-    const View v = render_view(c.scene, c.models[index]);
-    View other;
-    if (c.x2) other = render_view(c.scene, c.models[1]);
+    View& v = thread_view(0);
+    render_view(c.scene, c.models[index], v);
+    View& other = thread_view(1);
+    if (c.x2) render_view(c.scene, c.models[1], other);
     Frame f = measure(c, index, p, v, seed, c.x2 ? &other : nullptr, 1);
     const CameraModel& cam = c.models[index];
     const int W = cam.width, H = cam.height;
@@ -641,7 +642,8 @@ bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call) {
     if (!valid_2d(p, call)) return false;
     setup_camera(c);
     const std::uint64_t seed = next_seed(c);
-    const View v = render_view(c.scene, c.models[index]);
+    View& v = thread_view(0);
+    render_view(c.scene, c.models[index], v);
     set_image(c, index, render_image(c, index, p, v, seed));
     return true;
 }
@@ -650,8 +652,10 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
                                 std::uint64_t seed) {
     // One sweep of the laser line over the part of the image it has reached (`fraction`),
     // measured from the left camera and matched in the right one.
-    const View left = render_view(c.scene, c.models[0], &c.scan_cancel);
-    const View right = render_view(c.scene, c.models[1], &c.scan_cancel);
+    View& left = thread_view(0);
+    View& right = thread_view(1);
+    render_view(c.scene, c.models[0], left, &c.scan_cancel);
+    render_view(c.scene, c.models[1], right, &c.scan_cancel);
     CaptureParams q = p;
     q.brightness = 240;
     q.exposure_3d = 11;
@@ -753,7 +757,8 @@ bool auto_white_balance(CameraState& c, int index, int iterations, const Capture
         return false;
     }
     if (!valid_2d(p, call)) return false;
-    const View v = render_view(c.scene, c.models[index]);
+    View& v = thread_view(0);
+    render_view(c.scene, c.models[index], v);
     for (int it = 0; it < iterations; ++it) {
         TUVO::Image img = render_image(c, index, p, v, 7 + it);
         auto obj = lookup(images(), img);

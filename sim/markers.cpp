@@ -25,9 +25,23 @@ struct Component {
     int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
 };
 
+// Working memory of one thread's detections, kept between calls: fresh buffers of this size cost
+// more in page faults than the detection itself, and the faults serialise threads.
+struct Scratch {
+    std::vector<std::uint8_t> grey;
+    std::vector<std::uint64_t> integral;
+    std::vector<std::uint8_t> mask;
+    std::vector<int> label;
+};
+Scratch& scratch() {
+    thread_local Scratch s;
+    return s;
+}
+
 // Dark pixels: darker than 70% of the mean of their neighbourhood.
-std::vector<std::uint8_t> dark_mask(const std::uint8_t* g, int w, int h, int half) {
-    std::vector<std::uint64_t> integral(static_cast<std::size_t>(w + 1) * (h + 1), 0);
+const std::vector<std::uint8_t>& dark_mask(const std::uint8_t* g, int w, int h, int half) {
+    std::vector<std::uint64_t>& integral = scratch().integral;
+    integral.assign(static_cast<std::size_t>(w + 1) * (h + 1), 0);
     for (int y = 0; y < h; ++y) {
         std::uint64_t row = 0;
         for (int x = 0; x < w; ++x) {
@@ -35,7 +49,8 @@ std::vector<std::uint8_t> dark_mask(const std::uint8_t* g, int w, int h, int hal
             integral[static_cast<std::size_t>(y + 1) * (w + 1) + x + 1] = integral[static_cast<std::size_t>(y) * (w + 1) + x + 1] + row;
         }
     }
-    std::vector<std::uint8_t> mask(static_cast<std::size_t>(w) * h, 0);
+    std::vector<std::uint8_t>& mask = scratch().mask;
+    mask.assign(static_cast<std::size_t>(w) * h, 0);
     for (int y = 0; y < h; ++y) {
         const int ya = std::max(0, y - half), yb = std::min(h, y + half + 1);
         for (int x = 0; x < w; ++x) {
@@ -53,7 +68,8 @@ std::vector<std::uint8_t> dark_mask(const std::uint8_t* g, int w, int h, int hal
 
 // 8-connected components of the mask (two passes with union-find).
 std::vector<Component> components(const std::vector<std::uint8_t>& mask, int w, int h) {
-    std::vector<int> label(mask.size(), 0);
+    std::vector<int>& label = scratch().label;
+    label.assign(mask.size(), 0);
     std::vector<int> parent(1, 0);
     auto find = [&](int a) {
         while (parent[a] != a) a = parent[a] = parent[parent[a]];
@@ -145,7 +161,7 @@ std::vector<Detected> detect_markers(const std::uint8_t* g, int w, int h, const 
     const int N = type.N;
     const double r1 = type.r1_to_r0_ratio, r2 = type.r2_to_r0_ratio;
     if (N < 4 || N > 30 || !(r1 > 1.2) || !(r2 > r1 + 0.2) || !(r2 < 10) || w < 16 || h < 16) return found;
-    const std::vector<std::uint8_t> mask = dark_mask(g, w, h, std::max(15, std::min(w, h) / 20));
+    const std::vector<std::uint8_t>& mask = dark_mask(g, w, h, std::max(15, std::min(w, h) / 20));
     for (const Component& c : components(mask, w, h)) {
         if (c.area < 12 || c.area > static_cast<long long>(w) * h / 50) continue;
         // The centre dot: a filled ellipse. Its second moments give the ellipse.
@@ -289,7 +305,7 @@ bool detect_in(const TUVO::Image& image, const TUVO::CodedCircleMarkerType& type
         call.fail(TUVO::Error_InvalidArgument, "marker type needs 4 <= N <= 30 and 1.2 < r1/r0 < r2/r0 - 0.2 < 10");
         return false;
     }
-    std::vector<std::uint8_t> grey;
+    std::vector<std::uint8_t>& grey = scratch().grey;
     if (!grey_of(*img, &grey)) {
         call.fail(TUVO::Error_InvalidArgument, "the image has no usable pixels");
         return false;

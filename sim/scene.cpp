@@ -305,12 +305,16 @@ bool occluded(const Scene& s, const Vec3& a, const Vec3& b) {
     return s.with_board && within(hit_board(s, o, d, &bx, &by));
 }
 
-View render_view(const Scene& s, const CameraModel& cam, const std::atomic<bool>* cancel) {
-    View v;
+View& thread_view(int k) {
+    thread_local View views[2];
+    return views[k & 1];
+}
+
+void render_view(const Scene& s, const CameraModel& cam, View& v, const std::atomic<bool>* cancel) {
     v.width = cam.width;
     v.height = cam.height;
     const std::size_t n = static_cast<std::size_t>(cam.width) * cam.height;
-    v.hits.resize(n);
+    v.hits.assign(n, Hit());
     v.board_cover.assign(n, 0.0f);
     v.board_ink.assign(n, 0.0f);
     const MarkerSpec& m = s.markers;
@@ -356,7 +360,6 @@ View render_view(const Scene& s, const CameraModel& cam, const std::atomic<bool>
             v.hits[i].albedo = h.albedo;
         }
     }
-    return v;
 }
 
 }  // namespace sim

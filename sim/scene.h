@@ -94,7 +94,11 @@ struct View {
     std::vector<float> board_cover;  // fraction of sub-rays on the board, 0 elsewhere
     std::vector<float> board_ink;    // mean board reflectance over those sub-rays
 };
-// Stops early (the rest left empty) once `cancel` reads true.
-View render_view(const Scene& s, const CameraModel& cam, const std::atomic<bool>* cancel = nullptr);
+// Renders into `v` (its memory reused from call to call); stops early, the rest left empty, once
+// `cancel` reads true.
+void render_view(const Scene& s, const CameraModel& cam, View& v, const std::atomic<bool>* cancel = nullptr);
+// A view buffer of the calling thread (k = 0 or 1), kept for reuse: fresh ones cost page faults
+// that serialise threads.
+View& thread_view(int k);
 
 }  // namespace sim
