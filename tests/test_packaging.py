@@ -70,3 +70,12 @@ def test_api_reference_matches_the_module(tmp_path):
     fresh = tmp_path / "api.md"
     subprocess.run([sys.executable, str(ROOT / "scripts" / "gen_docs.py"), str(fresh)], check=True)
     assert fresh.read_text() == (ROOT / "docs" / "api.md").read_text(), "run `make docs` and commit"
+
+
+def test_mypy_reads_the_installed_stubs(tmp_path):
+    wrong = tmp_path / "wrong.py"
+    wrong.write_text("import PyTUVO as T\nT.SystemInit(5)\nx: int = T.GetVersion()\n")
+    run = subprocess.run([sys.executable, "-m", "mypy", "--no-error-summary", "--cache-dir",
+                          str(tmp_path / "cache"), str(wrong)], capture_output=True, text=True)
+    assert 'Too many arguments for "SystemInit"' in run.stdout
+    assert 'expression has type "str", variable has type "int"' in run.stdout
