@@ -345,3 +345,13 @@ def test_depth_map_files(captured, tmp_path):
         depth.SaveDepthMap(raw)
     with pytest.raises(TypeError):
         depth.SaveDepthMap(raw, flag=True)
+
+
+@pytest.mark.parametrize("key, make", [
+    ("Image.GetSize", lambda: T.ImageCreate(T.Mono8, T.Size(4, 4))),
+    ("PointMap.GetSize", lambda: T.PointMapCreate(T.PointsOnly, T.Size(4, 4))),
+])
+def test_negative_sizes_give_the_empty_description(key, make):
+    obj = make()
+    tuvo_sim.set(key, tuvo_sim.size(-4, 4))
+    assert is_empty_description(obj)

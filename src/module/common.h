@@ -31,11 +31,15 @@ struct Bytes {
 };
 
 // A dense, row-major buffer description over SDK memory; the empty description when the SDK
-// reports no memory for a non-empty shape, so no view ever spans a null pointer.
+// reports no memory for a non-empty shape (so no view ever spans a null pointer) or a negative
+// dimension.
 template <class T>
 py::buffer_info dense_view(T* ptr, std::vector<py::ssize_t> shape) {
     py::ssize_t count = 1;
-    for (py::ssize_t d : shape) count *= d;
+    for (py::ssize_t d : shape) {
+        if (d < 0) return py::buffer_info();
+        count *= d;
+    }
     if (ptr == nullptr && count != 0) return py::buffer_info();
     std::vector<py::ssize_t> strides(shape.size());
     py::ssize_t stride = static_cast<py::ssize_t>(sizeof(T));

@@ -84,6 +84,7 @@ public:
     DepthMap GetDepthMap();
     PointMap GetPointMap();
     ConfidenceMap GetConfidenceMap();
+    // Writes the projector column decoded at every pixel of the last 3-D capture (16-bit grey PNG).
     bool SaveEncodedImagesData(const char* filename);
     bool SetBalanceRatio(BalanceSelector selector, float ratio);
     bool GetBalanceRatio(BalanceSelector selector, float* ratio);
