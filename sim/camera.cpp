@@ -304,37 +304,30 @@ bool in_roi(const TUVO::ROI& r, int x, int y) {
 }
 
 // Points are given in a chosen camera's frame, then the custom transformation applies.
+// The map from scene coordinates into a frame given by its pose (R, t) in the scene.
+Eigen::Matrix4d into_frame(const Mat3& R, const Vec3& t) {
+    Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
+    m.topLeftCorner<3, 3>() = R.transpose();
+    m.topRightCorner<3, 1>() = -R.transpose() * t;
+    return m;
+}
+
+// Scene coordinates to output coordinates: the frame of the camera the options name (the left
+// camera's, which is the device's, when they ask for the device frame); with a custom
+// transformation, its matrix applied to the chosen camera's or the calibration board's frame.
 Eigen::Matrix4d output_transform(const CameraState& c, const CaptureParams& p, const CustomTransform& t) {
-    Eigen::Matrix4d out = Eigen::Matrix4d::Identity();
-    int idx = camera_index(p.frame_camera);
-    if (idx < 0) idx = 0;
-    if (!p.camera_frame) idx = 0;  // the device frame is the left camera's
-    out.topLeftCorner<3, 3>() = c.models[idx].R.transpose();
-    out.topRightCorner<3, 1>() = -c.models[idx].R.transpose() * c.models[idx].t;
-    if (t.select != 0) {
-        Eigen::Matrix4d user;
-        for (int i = 0; i < 16; ++i) user(i / 4, i % 4) = t.m[i];
-        Eigen::Matrix4d base = Eigen::Matrix4d::Identity();
-        const bool board = (!c.x2 && t.select == 2) || (c.x2 && t.select == 3);
-        if (board) {
-            base.topLeftCorner<3, 3>() = c.scene.board_R.transpose();
-            base.topRightCorner<3, 1>() = -c.scene.board_R.transpose() * c.scene.board_t;
-        } else {
-            unsigned cam = TUVO::CameraID_Left;
-            if (c.x2) cam = t.select == 2 ? TUVO::CameraID_Right : t.select == 4 ? TUVO::CameraID_Extra : TUVO::CameraID_Left;
-            else cam = c.cid;
-            const CameraModel& m = c.models[std::max(0, camera_index(cam))];
-            base.topLeftCorner<3, 3>() = m.R.transpose();
-            base.topRightCorner<3, 1>() = -m.R.transpose() * m.t;
-        }
-        out = user * base;
-    } else {
-        Eigen::Matrix4d dev = Eigen::Matrix4d::Identity();
-        dev.topLeftCorner<3, 3>() = c.models[idx].R.transpose();
-        dev.topRightCorner<3, 1>() = -c.models[idx].R.transpose() * c.models[idx].t;
-        out = dev;
+    if (t.select == 0) {
+        const int idx = p.camera_frame ? std::max(0, camera_index(p.frame_camera)) : 0;
+        return into_frame(c.models[idx].R, c.models[idx].t);
     }
-    return out;
+    Eigen::Matrix4d user;
+    for (int i = 0; i < 16; ++i) user(i / 4, i % 4) = t.m[i];
+    const bool board = (!c.x2 && t.select == 2) || (c.x2 && t.select == 3);
+    if (board) return user * into_frame(c.scene.board_R, c.scene.board_t);
+    unsigned cam = c.cid;  // X1: its own camera
+    if (c.x2) cam = t.select == 2 ? TUVO::CameraID_Right : t.select == 4 ? TUVO::CameraID_Extra : TUVO::CameraID_Left;
+    const CameraModel& m = c.models[std::max(0, camera_index(cam))];
+    return user * into_frame(m.R, m.t);
 }
 
 // The 3-D measurement seen from camera `index`, in the device frame; invalid points are NaN.
