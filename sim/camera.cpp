@@ -193,6 +193,12 @@ void intrinsics(const CameraModel& m, float* k, float* d) {
     std::fill(d, d + 5, 0.0f);
 }
 
+bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi) {
+    if (check_roi(c, roi)) return true;
+    call.fail(TUVO::Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
+    return false;
+}
+
 bool cover_ready(CameraState& c, Call& call) {
     if (!c.dev->cover) return true;
     std::lock_guard<std::mutex> lock(c.dev->m);
@@ -541,6 +547,12 @@ bool valid_2d(const CaptureParams& p, Call& call) {
 }
 
 bool valid_3d(const CaptureParams& p, Call& call) {
+    if (p.exposure_3d < 3 || p.exposure_3d > 100 || p.brightness < 1 || p.brightness > 255 || p.scan_times < 1 ||
+        p.scan_times > 8) {
+        call.fail(TUVO::Error_InvalidArgument, "exposure_time_3d must be 3..100, projector_brightness 1..255 and "
+                                               "scan_times 1..8");
+        return false;
+    }
     if (!(p.gain_3d >= 0 && p.gain_3d <= 20) || !(p.gamma_3d >= 0.5f && p.gamma_3d <= 3.0f)) {
         call.fail(TUVO::Error_InvalidArgument, "gain_3d must be 0..20 and gamma_3d 0.5..3");
         return false;
@@ -570,16 +582,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
         call.fail(TUVO::Error_NotSupported, "capture mode " + std::to_string(p.capture_mode) + " is not supported by this device");
         return false;
     }
-    if (p.exposure_3d < 3 || p.exposure_3d > 100 || p.brightness < 1 || p.brightness > 255 || p.scan_times < 1 ||
-        p.scan_times > 8) {
-        call.fail(TUVO::Error_InvalidArgument, "exposure_time_3d must be 3..100, projector_brightness 1..255 and "
-                                               "scan_times 1..8");
-        return false;
-    }
-    if (!check_roi(c, p.roi)) {
-        call.fail(TUVO::Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
-        return false;
-    }
+    if (!fits_roi(c, call, p.roi)) return false;
     setup_camera(c);  // the scene and the device's pose as they are now
     const std::uint64_t seed = next_seed(c);
     const int index = c.x2 ? 0 : camera_index(c.cid);
@@ -608,12 +611,12 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
         }
     }
     apply_output(output_transform(c, p, c.transform), p, f);
-    TUVO::PointMap pm = new_pointmap(W, H, p.calc_normal);
-    {
-        auto obj = lookup(pointmaps(), pm);
-        obj->points = std::move(f.pts);
-        if (p.calc_normal) obj->normals = std::move(f.normals);
-    }
+    auto obj = std::make_shared<PointMapObj>();
+    obj->width = W;
+    obj->height = H;
+    obj->points = std::move(f.pts);
+    if (p.calc_normal) obj->normals = std::move(f.normals);
+    const TUVO::PointMap pm = make_handle<TUVO::PointMap>(pointmaps().add(obj));
     if (!c.points_given) TUVO::PointMap::Destroy(c.points, true);
     c.points = pm;
     c.points_given = false;
@@ -624,9 +627,8 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     c.phase_w = W;
     c.phase_h = H;
     if (p.enable_2d) {
-        CaptureParams q = p;
-        set_image(c, index, render_image(c, index, q, v, seed));
-        if (c.x2) set_image(c, 1, render_image(c, 1, q, other, seed + 1));
+        set_image(c, index, render_image(c, index, p, v, seed));
+        if (c.x2) set_image(c, 1, render_image(c, 1, p, other, seed + 1));
     }
     return true;
 }

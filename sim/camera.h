@@ -112,6 +112,8 @@ bool reset_cover(CameraState& c, Call& call);
 float temperature(const CameraState& c, int sensor);
 TUVO::ROIRange roi_range(const CameraState& c);
 bool check_roi(const CameraState& c, const TUVO::ROI& r);
+// check_roi, with the last error set when the ROI does not fit.
+bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi);
 TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r);
 // Automatic settings computed from a quick look at the scene.
 void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* exposure_2d, int hdr[3]);

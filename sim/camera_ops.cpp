@@ -119,11 +119,6 @@ bool cover_status(Locked c, Call& call, TUVO::ProtectiveCoverStatus* status) {
     return true;
 }
 
-bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi) {
-    if (sim::check_roi(c, roi)) return true;
-    call.fail(TUVO::Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
-    return false;
-}
 
 }  // namespace ops
 }  // namespace sim

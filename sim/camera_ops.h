@@ -20,7 +20,6 @@ bool roi_range(Locked c, TUVO::ROIRange* range);
 bool move_cover(Locked c, Call& call, bool open, bool wait);
 bool reset_cover(Locked c, Call& call);
 bool cover_status(Locked c, Call& call, TUVO::ProtectiveCoverStatus* status);
-bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi);
 
 // Capture options kept per camera (under `key`) as their text form.
 template <class Opts>

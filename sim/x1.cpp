@@ -288,10 +288,7 @@ bool X1::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI&
     call.arg("iterations", static_cast<long long>(iterations));
     auto c = locked(*this, call, true);
     if (!c) return false;
-    if (!check_roi(*c.cam, roi)) {
-        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
-        return false;
-    }
+    if (!fits_roi(*c.cam, call, roi)) return false;
     return auto_white_balance(*c.cam, index_of(*c.cam), iterations, params_of(opts), roi, call);
 }
 

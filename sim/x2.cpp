@@ -366,10 +366,7 @@ bool X2::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI&
     call.arg("iterations", static_cast<long long>(iterations));
     auto c = locked(*this, call, true);
     if (!c) return false;
-    if (!check_roi(*c.cam, roi)) {
-        call.fail(Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
-        return false;
-    }
+    if (!fits_roi(*c.cam, call, roi)) return false;
     // The colour camera of the rig is the one balanced.
     int index = -1;
     for (int i = 0; i < 3; ++i)
