@@ -3,7 +3,7 @@ SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
 STAMP := $(VENV)/.installed
-SOURCES := $(shell find src sim -type f) CMakeLists.txt pyproject.toml
+SOURCES := $(shell find src sim stubs -type f) CMakeLists.txt pyproject.toml
 DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev
 
 .PHONY: all demo test bench fuzz test-asan stubs docs clean

@@ -355,3 +355,14 @@ def test_negative_sizes_give_the_empty_description(key, make):
     obj = make()
     tuvo_sim.set(key, tuvo_sim.size(-4, 4))
     assert is_empty_description(obj)
+
+
+def test_file_names_are_positional_and_utf8(tmp_path):
+    img = T.ImageCreate(T.Mono8, T.Size(4, 4))
+    with pytest.raises(TypeError):
+        img.SaveImage(filename=str(tmp_path / "a.png"))
+    with pytest.raises(TypeError):
+        T.Image.CreateFromFile(filename=str(tmp_path / "a.png"))
+    name = tmp_path / "caf\u00e9 \u56fe.png"
+    assert img.SaveImage(str(name)) and name.exists()
+    assert T.Image.CreateFromFile(str(name)).IsValid()
