@@ -22,7 +22,6 @@ int x2_index(const CameraState& c, CameraID cid, Call& call) {
     return i;
 }
 
-
 // Captures need the cameras to themselves: not while the fixed line scan runs.
 bool not_scanning(CameraState& c, Call& call) {
     std::lock_guard<std::mutex> lock(c.scan_m);
