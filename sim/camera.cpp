@@ -643,10 +643,9 @@ bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call) {
     return true;
 }
 
-TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, double fraction,
-                                std::uint64_t seed) {
-    // One sweep of the laser line over the part of the image it has reached (`fraction`),
-    // measured from the left camera and matched in the right one.
+TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, std::uint64_t seed) {
+    // One sweep of the laser line over the scene, measured from the left camera and matched in the
+    // right one.
     View& left = thread_view(0);
     View& right = thread_view(1);
     render_view(c.scene, c.models[0], left, &c.scan_cancel);
@@ -657,12 +656,6 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
     q.hdr_times = 0;
     Frame f = measure(c, 0, q, left, seed, &right, 1);
     const int W = c.models[0].width, H = c.models[0].height;
-    const int reached = static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * W));
-    for (int y = 0; y < H; ++y)
-        for (int x = reached; x < W; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * W + x;
-            f.pts[3 * i] = f.pts[3 * i + 1] = f.pts[3 * i + 2] = kNaN;
-        }
     apply_output(output_transform(c, q, t), q, f);
     TUVO::PointMap pm = new_pointmap(W, H, false);
     lookup(pointmaps(), pm)->points = std::move(f.pts);

@@ -22,7 +22,7 @@ struct CaptureParams {
     int hdr_brightness[3] = {240, 240, 240};
     bool use_projector_2d = true, enable_2d = true, noise_removal = true;
     unsigned smoothness = 0, capture_mode = TUVO::CaptureMode_Normal;
-    double confidence_threshold = 0, zmin = -9999, zmax = 9999, smooth_sigma = 1.75;
+    double confidence_threshold = 0, zmin = -9999, zmax = 9999;
     TUVO::ROI roi{0, 0, 0, 0};
     int scan_times = 1, bilateral_kernel = 0;
     unsigned frame_camera = TUVO::CameraID_Left;  // CameraID whose frame the points are given in
@@ -97,8 +97,7 @@ bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call);
 TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t seed);
 // Renders the point map seen from the left camera for the fixed line scan (one laser line).
 // A sweep stops early when `c.scan_cancel` is set (the result is then incomplete).
-TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, double fraction,
-                                std::uint64_t seed);
+TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, std::uint64_t seed);
 
 // Hands out the latest image of camera `index`, transferring it to the script.
 TUVO::Image take_image(CameraState& c, int index);

@@ -251,7 +251,6 @@ void common_params(const O& o, CaptureParams* p) {
     p->roi = o.roi;
     p->scan_times = o.scan_times;
     p->bilateral_kernel = o.bilateral_filter_kernal_size;
-    p->smooth_sigma = o.smooth_sigma;
 }
 
 }  // namespace

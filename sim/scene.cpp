@@ -315,8 +315,6 @@ void render_view(const Scene& s, const CameraModel& cam, View& v, const std::ato
     v.height = cam.height;
     const std::size_t n = static_cast<std::size_t>(cam.width) * cam.height;
     v.hits.assign(n, Hit());
-    v.board_cover.assign(n, 0.0f);
-    v.board_ink.assign(n, 0.0f);
     const MarkerSpec& m = s.markers;
     const double reach = m.r2_ratio * m.r0_mm * 1.15;
     for (int y = 0; y < cam.height; ++y) {
@@ -324,8 +322,7 @@ void render_view(const Scene& s, const CameraModel& cam, View& v, const std::ato
         for (int x = 0; x < cam.width; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * cam.width + x;
             const Vec3 d = cam.R * cam.ray(x, y);
-            Hit h = cast(s, cam.t, d);
-            v.hits[i] = h;
+            const Hit& h = v.hits[i] = cast(s, cam.t, d);
             if (h.object != 4) continue;
             // Near a marker, average the board over 4x4 sub-pixel rays so edges are anti-aliased.
             const Vec3 q = s.board_R.transpose() * (h.p - s.board_t);
@@ -337,11 +334,7 @@ void render_view(const Scene& s, const CameraModel& cam, View& v, const std::ato
                 const Vec3 mc = s.marker_centre_board(r * m.cols + c);
                 near_marker = (Vec3(q.x(), q.y(), 0) - mc).norm() < reach;
             }
-            if (!near_marker) {
-                v.board_cover[i] = 1.0f;
-                v.board_ink[i] = static_cast<float>(h.albedo.x());
-                continue;
-            }
+            if (!near_marker) continue;
             int on = 0;
             double sum = 0;
             for (int sy = 0; sy < 4; ++sy) {
@@ -354,10 +347,7 @@ void render_view(const Scene& s, const CameraModel& cam, View& v, const std::ato
                     }
                 }
             }
-            v.board_cover[i] = on / 16.0f;
-            v.board_ink[i] = on ? static_cast<float>(sum / on) : 0.0f;
-            h.albedo = Vec3::Constant(on ? sum / on : h.albedo.x());
-            v.hits[i].albedo = h.albedo;
+            if (on) v.hits[i].albedo = Vec3::Constant(sum / on);
         }
     }
 }

@@ -89,10 +89,7 @@ double board_albedo(const Scene& s, double x, double y);
 // A rendered view: hits per pixel, rows first.
 struct View {
     int width = 0, height = 0;
-    std::vector<Hit> hits;
-    // Board reflectance averaged over 4x4 sub-pixel rays (anti-aliasing) where the board is hit.
-    std::vector<float> board_cover;  // fraction of sub-rays on the board, 0 elsewhere
-    std::vector<float> board_ink;    // mean board reflectance over those sub-rays
+    std::vector<Hit> hits;  // on the board near a marker, albedo averages 4x4 sub-pixel rays
 };
 // Renders into `v` (its memory reused from call to call); stops early, the rest left empty, once
 // `cancel` reads true.

@@ -136,7 +136,7 @@ void scan_loop(std::shared_ptr<CameraState> c, CaptureParams p, CustomTransform 
     std::uint64_t frame = 0;
     for (;;) {
         const auto start = std::chrono::steady_clock::now();
-        PointMap pm = render_line_scan(*c, p, t, 1.0, 0x51ull + frame);
+        PointMap pm = render_line_scan(*c, p, t, 0x51ull + frame);
         if (zmin > 0 || zmax > 0) {
             auto obj = lookup(pointmaps(), pm);
             double* q = obj->pts();
