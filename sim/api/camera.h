@@ -4,9 +4,9 @@
 #include <condition_variable>
 #include <thread>
 
-#include "containers.h"
-#include "scene.h"
-#include "world.h"
+#include "api/containers.h"
+#include "world/scene.h"
+#include "world/world.h"
 
 namespace sim {
 
@@ -86,19 +86,6 @@ Table<CameraState>& cameras();
 void setup_camera(CameraState& c);
 std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open);
 
-// Range checks of the settings a 2-D or 3-D capture uses (last error set when they fail).
-bool valid_2d(const CaptureParams& p, Call& call);
-bool valid_3d(const CaptureParams& p, Call& call);
-
-// The capture pipeline: renders the scene through camera `index` and fills the results.
-bool capture_3d(CameraState& c, const CaptureParams& p, Call& call);
-bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call);
-// Renders the image of camera `index` into a new Image.
-TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t seed);
-// Renders the point map seen from the left camera for the fixed line scan (one laser line).
-// A sweep stops early when `c.scan_cancel` is set (the result is then incomplete).
-TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, std::uint64_t seed);
-
 // Hands out the latest image of camera `index`, transferring it to the script.
 TUVO::Image take_image(CameraState& c, int index);
 TUVO::PointMap take_points(CameraState& c);
@@ -113,6 +100,8 @@ TUVO::ROIRange roi_range(const CameraState& c);
 bool check_roi(const CameraState& c, const TUVO::ROI& r);
 // check_roi, with the last error set when the ROI does not fit.
 bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi);
+// Whether pixel (x, y) lies inside `r` (an empty ROI holds every pixel).
+bool in_roi(const TUVO::ROI& r, int x, int y);
 TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r);
 // Automatic settings computed from a quick look at the scene.
 void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* exposure_2d, int hdr[3]);

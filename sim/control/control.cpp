@@ -8,8 +8,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "core.h"
-#include "control.h"
+#include "control/core.h"
+#include "control/control.h"
 
 namespace sim {
 namespace {

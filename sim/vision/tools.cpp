@@ -3,9 +3,9 @@
 #include <limits>
 #include <map>
 
-#include "control.h"
-#include "markers.h"
-#include "scene.h"
+#include "control/control.h"
+#include "vision/markers.h"
+#include "world/scene.h"
 
 using namespace sim;
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "control.h"
-#include "world.h"
+#include "control/control.h"
+#include "world/world.h"
 
 namespace sim {
 

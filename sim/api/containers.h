@@ -1,6 +1,6 @@
 // Stand-in SDK: the objects behind image, point-map and per-pixel map handles.
 #pragma once
-#include "core.h"
+#include "control/core.h"
 
 namespace sim {
 

@@ -4,7 +4,7 @@
 #include <map>
 #include <vector>
 
-#include "containers.h"
+#include "api/containers.h"
 
 namespace sim {
 

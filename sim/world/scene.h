@@ -1,34 +1,13 @@
-// Stand-in SDK: the virtual scene and the pinhole cameras that look at it.
+// Stand-in SDK: the virtual scene and the rays cast into it.
 #pragma once
 #include <Eigen/Dense>
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
+#include "render/camera_model.h"
+
 namespace sim {
 
-using Vec3 = Eigen::Vector3d;
-using Mat3 = Eigen::Matrix3d;
-
-// A pinhole camera without lens distortion. Pose: x_device = R * x_camera + t (mm).
-struct CameraModel {
-    int width = 0, height = 0;
-    double fx = 0, fy = 0, cx = 0, cy = 0;
-    Mat3 R = Mat3::Identity();
-    Vec3 t = Vec3::Zero();
-    bool colour = false;
-
-    Vec3 ray(double u, double v) const { return Vec3((u - cx) / fx, (v - cy) / fy, 1.0).normalized(); }
-    // Projects a point given in this camera's frame; false behind the camera.
-    bool project(const Vec3& p, double* u, double* v) const {
-        if (p.z() <= 1e-9) return false;
-        *u = fx * p.x() / p.z() + cx;
-        *v = fy * p.y() / p.z() + cy;
-        return true;
-    }
-    Vec3 to_device(const Vec3& p) const { return R * p + t; }
-    Vec3 from_device(const Vec3& p) const { return R.transpose() * (p - t); }
-};
 
 // The marker layout of the calibration board: rows x cols coded markers.
 struct MarkerSpec {
@@ -83,19 +62,9 @@ struct Hit {
 Hit cast(const Scene& s, const Vec3& o, const Vec3& d);
 // Whether anything lies on the segment from `a` towards `b` (shadow test), ignoring a margin.
 bool occluded(const Scene& s, const Vec3& a, const Vec3& b);
+// Where a ray meets the board (distance, < 0 when it misses), and the board-frame point it meets.
+double hit_board(const Scene& s, const Vec3& o, const Vec3& d, double* bx, double* by);
 // The board's reflectance at a board-frame point (0 black marker ink, ~0.92 white).
 double board_albedo(const Scene& s, double x, double y);
-
-// A rendered view: hits per pixel, rows first.
-struct View {
-    int width = 0, height = 0;
-    std::vector<Hit> hits;  // on the board near a marker, albedo averages 4x4 sub-pixel rays
-};
-// Renders into `v` (its memory reused from call to call); stops early, the rest left empty, once
-// `cancel` reads true.
-void render_view(const Scene& s, const CameraModel& cam, View& v, const std::atomic<bool>* cancel = nullptr);
-// A view buffer of the calling thread (k = 0 or 1), kept for reuse: fresh ones cost page faults
-// that serialise threads.
-View& thread_view(int k);
 
 }  // namespace sim

@@ -1,5 +1,5 @@
 // Stand-in SDK: the operations X1 and X2 share.
-#include "camera_ops.h"
+#include "api/camera_ops.h"
 
 namespace sim {
 namespace ops {

@@ -1,5 +1,5 @@
 // Stand-in SDK: coded circle marker detection and the two-camera transform.
-#include "markers.h"
+#include "vision/markers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,8 +8,8 @@
 
 #include <Eigen/Geometry>
 
-#include "control.h"
-#include "scene.h"
+#include "control/control.h"
+#include "world/scene.h"
 
 using namespace sim;
 

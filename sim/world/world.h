@@ -4,7 +4,7 @@
 #include <atomic>
 #include <map>
 
-#include "core.h"
+#include "control/core.h"
 
 namespace sim {
 

@@ -8,8 +8,8 @@
 #include <map>
 #include <sstream>
 
-#include "containers.h"
-#include "control.h"
+#include "api/containers.h"
+#include "control/control.h"
 
 namespace sim {
 

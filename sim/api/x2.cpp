@@ -1,8 +1,8 @@
 // Stand-in SDK: the two-camera device X2, with its fixed line scan.
 #include <cmath>
 
-#include "camera_ops.h"
-#include "control.h"
+#include "api/camera_ops.h"
+#include "control/control.h"
 
 using namespace sim;
 

@@ -1,8 +1,8 @@
 // Stand-in SDK: the single-camera device X1.
 #include <cstdio>
 
-#include "camera_ops.h"
-#include "control.h"
+#include "api/camera_ops.h"
+#include "control/control.h"
 
 using namespace sim;
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <sstream>
 
-#include "camera.h"
+#include "api/camera.h"
 
 namespace TUVO {
 
