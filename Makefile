@@ -4,14 +4,15 @@ VENV := .venv
 PY := $(VENV)/bin/python
 STAMP := $(VENV)/.installed
 SOURCES := $(shell find src sim stubs -type f) CMakeLists.txt pyproject.toml
-DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev
+DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev libtbb-dev libembree-dev libassimp-dev libtomlplusplus-dev \
+  nlohmann-json3-dev patchelf
 
 .PHONY: all demo test bench fuzz test-asan stubs docs clean
 
 all: $(STAMP)
 
 # Debian packages the stand-in SDK builds with (installed only when missing).
-.deps-ok:
+.deps-ok: Makefile
 	@missing=""; for p in $(DEB_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \

@@ -97,6 +97,14 @@ Scene Scene::make(double near_mm, double far_mm) {
     s.board_R = rot_y(0.14) * rot_x(-0.17) * facing;
     s.board_t = Vec3(15 * k, -140 * k, z0 - 60 * k);
     for (int i = 0; i < s.marker_count(); ++i) s.patterns.push_back(marker_pattern(i, s.markers.N));
+    s.names = {"table", "sphere", "box", "cylinder", "board"};
+    const Vec3 albedo[5] = {Vec3(0.78, 0.72, 0.62), Vec3(0.82, 0.32, 0.26), Vec3(0.30, 0.70, 0.36),
+                            Vec3(0.30, 0.42, 0.80), Vec3(0.92, 0.92, 0.92)};
+    for (const Vec3& a : albedo) {
+        Material m;
+        m.albedo = a;
+        s.materials.push_back(m);
+    }
     return s;
 }
 
@@ -259,22 +267,22 @@ Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
         if (t > 0) {
             const Vec3 p = o + d * t;
             const double g = 0.62 + 0.08 * wave(p.x() / 37.0) * wave(p.y() / 53.0);
-            take(h, t, o, d, -s.plane_n, Vec3(0.78, 0.72, 0.62) * g / 0.62, 0);
+            take(h, t, o, d, -s.plane_n, s.materials[0].albedo * g / 0.62, 0);
         }
     }
     {
         const double t = hit_sphere(s.sphere_c, s.sphere_r, o, d);
-        if (t > 0) take(h, t, o, d, (o + d * t - s.sphere_c) / s.sphere_r, Vec3(0.82, 0.32, 0.26), 1);
+        if (t > 0) take(h, t, o, d, (o + d * t - s.sphere_c) / s.sphere_r, s.materials[1].albedo, 1);
     }
     {
         Vec3 n;
         const double t = hit_box(s, o, d, &n);
-        if (t > 0) take(h, t, o, d, n, Vec3(0.30, 0.70, 0.36), 2);
+        if (t > 0) take(h, t, o, d, n, s.materials[2].albedo, 2);
     }
     {
         Vec3 n;
         const double t = hit_cylinder(s, o, d, &n);
-        if (t > 0) take(h, t, o, d, n, Vec3(0.30, 0.42, 0.80), 3);
+        if (t > 0) take(h, t, o, d, n, s.materials[3].albedo, 3);
     }
     if (s.with_board) {
         double bx, by;

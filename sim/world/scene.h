@@ -2,12 +2,12 @@
 #pragma once
 #include <Eigen/Dense>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "render/camera_model.h"
 
 namespace sim {
-
 
 // The marker layout of the calibration board: rows x cols coded markers.
 struct MarkerSpec {
@@ -23,7 +23,19 @@ std::uint32_t marker_pattern(int k, int N);
 int marker_code(std::uint32_t pattern, int N);
 std::uint32_t smallest_rotation(std::uint32_t pattern, int N);
 
+// What a surface does with the projector's light.
+struct Material {
+    Vec3 albedo = Vec3::Constant(0.8);  // diffuse reflectance per colour channel, 0..1
+    double specular = 0;                // strength of the specular lobe (0 matte .. 1 polished)
+    double shininess = 40;              // tightness of the lobe (Phong exponent)
+    double mirror = 0;                  // share reflected like a mirror onto other surfaces, 0..1
+};
+
 struct Scene {
+    // Per object, indexed by Hit::object: a unique name and the object's material (its albedo is
+    // the base that textures such as the board's print modulate).
+    std::vector<std::string> names;
+    std::vector<Material> materials;
     double near_mm = 400, far_mm = 1200;
     // Ground plane n . x = d (device frame), its texture albedo varies gently.
     Vec3 plane_n;
@@ -54,8 +66,8 @@ struct Scene {
 struct Hit {
     double t = -1;  // distance along the ray, < 0: no hit
     Vec3 p, n;
-    Vec3 albedo;    // RGB reflectance 0..1
-    int object = -1;  // 0 plane, 1 sphere, 2 box, 3 cylinder, 4 board
+    Vec3 albedo;    // diffuse RGB reflectance 0..1 at this point (the material's, textures applied)
+    int object = -1;  // index into Scene::names and Scene::materials
 };
 
 // Casts a ray from `o` along unit `d` (device frame).
