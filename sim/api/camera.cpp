@@ -9,6 +9,7 @@
 
 #include "control/control.h"
 #include "render/capture.h"
+#include "replay/playback.h"
 
 namespace sim {
 
@@ -89,6 +90,7 @@ void setup_camera(CameraState& c) {
         m.t = turn * m.t + shift;
     }
     c.projector = turn * c.projector + shift;
+    if (c.dev->playback) replay::setup_camera(c);
 }
 
 std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open) {

@@ -1,9 +1,12 @@
 // Stand-in SDK: system life cycle, errors, the rig of virtual devices, discovery and Device.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "control/control.h"
+#include "replay/playback.h"
 #include "world/world.h"
 
 namespace sim {
@@ -92,8 +95,9 @@ const char* kVersion = "TUVO virtual SDK 1.4.0";
 }  // namespace
 
 bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>>* out,
-               std::string* why) {
+               std::string* why, const std::string& base) {
     std::vector<std::shared_ptr<DeviceState>> devs;
+    std::vector<replay::RigEntry> playback;  // per device
     std::stringstream in(text);
     std::string line;
     int lineno = 0;
@@ -115,6 +119,7 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
             d->factory_date = "2026-01-01";
             d->port = "usb:1-" + std::to_string(n);
             devs.push_back(d);
+            playback.emplace_back();
             continue;
         }
         auto eq = line.find('=');
@@ -122,7 +127,11 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
         if (devs.empty()) return bad("a [device] section must come first");
         std::string key = trim(line.substr(0, eq)), val = trim(line.substr(eq + 1));
         DeviceState& d = *devs.back();
-        if (key == "name" || key == "sn" || key == "factory_date" || key == "port") {
+        playback.back().keys.insert(key);
+        if (key == "playback" || key == "loop") {
+            std::string msg;
+            if (!replay::rig_key(playback.back(), key, val, base, &msg)) return bad(msg);
+        } else if (key == "name" || key == "sn" || key == "factory_date" || key == "port") {
             if (val.size() > 31) return bad(key + " is longer than 31 bytes");
             (key == "name" ? d.name : key == "sn" ? d.sn : key == "port" ? d.port : d.factory_date) = val;
         } else if (key == "port_type") {
@@ -181,6 +190,12 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
             return bad("unknown key " + key);
         }
     }
+    for (std::size_t i = 0; i < devs.size(); ++i) {
+        if (!replay::attach(*devs[i], playback[i], why)) {
+            *why = "device " + std::to_string(i + 1) + ": " + *why;
+            return false;
+        }
+    }
     for (auto& d : devs) {
         if (d->near_mm >= d->far_mm) {
             *why = "device " + d->sn + ": near_mm must be below far_mm";
@@ -200,17 +215,27 @@ namespace {
 
 std::string g_rig_text;  // set by tuvo_sim_set_rig; empty means the environment or the default
 bool g_rig_text_set = false;
+std::string g_rig_base;  // the current folder when tuvo_sim_set_rig was called
+
+std::string current_folder() {
+    char buf[4096];
+    return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
 
 // Reads the rig: the text set by the control interface, else the file named by TUVO_SIM_RIG,
-// else the default rig.
+// else the default rig. Relative playback folders are taken from the rig file's folder (from the
+// current folder for a text set by the control interface).
 bool load_rig(std::vector<std::shared_ptr<DeviceState>>* out, std::string* why) {
-    std::string text = kDefaultRig;
+    std::string text = kDefaultRig, base;
     if (g_rig_text_set) {
         text = g_rig_text;
+        base = g_rig_base;
     } else if (const char* path = std::getenv("TUVO_SIM_RIG")) {
         if (*path && !read_file(path, &text, why)) return false;
+        const std::string file = path[0] == '/' ? std::string(path) : current_folder() + "/" + path;
+        base = file.substr(0, file.rfind('/'));
     }
-    if (!parse_rig(text, out, why)) return false;
+    if (!parse_rig(text, out, why, base)) return false;
     for (auto& d : *out)
         for (auto& n : d->net) n.type = TUVO::NetworkType_DHCP;
     return true;
@@ -615,10 +640,12 @@ void tuvo_sim_reset(void) {
 int tuvo_sim_set_rig(const char* text) {
     std::vector<std::shared_ptr<DeviceState>> rig;
     std::string why;
-    if (text && !parse_rig(text, &rig, &why)) {
+    const std::string base = current_folder();
+    if (text && !parse_rig(text, &rig, &why, base)) {
         set_error(TUVO::Error_InvalidArgument, "tuvo_sim_set_rig", why);
         return -1;
     }
+    g_rig_base = base;
     g_rig_text_set = text != nullptr;
     g_rig_text = text ? text : "";
     return 0;

@@ -3,6 +3,7 @@
 
 #include "api/camera_ops.h"
 #include "control/control.h"
+#include "replay/playback.h"
 
 using namespace sim;
 
@@ -89,6 +90,7 @@ namespace {
 bool capture_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    if (c->dev->playback) return replay::capture(*c.cam, opts, call);
     const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
     CaptureParams p = params_of(o);
     p.frame_camera = c->cid;
@@ -98,6 +100,7 @@ bool capture_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
 bool capture_2d_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
     return capture_2d(*c.cam, index_of(*c.cam), params_of(o), call);
 }
@@ -296,6 +299,7 @@ bool X1::GetExtrinsicMatrix(float* matrix16) {
     Call call("X1.GetExtrinsicMatrix");
     auto c = locked(*this, call, false);
     if (!c || !matrix16) return false;
+    if (c->dev->playback) return replay::extrinsic(*c.cam, index_of(*c.cam), matrix16, call);
     pose_matrix(c->calib[index_of(*c.cam)], matrix16);
     return true;
 }
@@ -304,6 +308,7 @@ bool X1::GetIntrinsicParameters(float* k, float* d) {
     Call call("X1.GetIntrinsicParameters");
     auto c = locked(*this, call, false);
     if (!c || !k || !d) return false;
+    if (c->dev->playback) return replay::intrinsics(*c.cam, index_of(*c.cam), k, d, call);
     intrinsics(c->calib[index_of(*c.cam)], k, d);
     return true;
 }

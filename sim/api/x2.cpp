@@ -3,6 +3,7 @@
 
 #include "api/camera_ops.h"
 #include "control/control.h"
+#include "replay/playback.h"
 
 using namespace sim;
 
@@ -35,6 +36,7 @@ bool not_scanning(CameraState& c, Call& call) {
 bool capture_x2(X2& h, const X2::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
+    if (c->dev->playback) return replay::capture(*c.cam, opts, call);
     const X2::CaptureOptions o = opts ? *opts : ops::stored_or_default<X2::CaptureOptions>(*c.cam, kStereo);
     CaptureParams p = params_of(o);
     if (camera_index(p.frame_camera) < 0 || !(c->dev->cameras & p.frame_camera)) {
@@ -167,6 +169,7 @@ bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
         call.fail(Error_NotSupported, "the device has no fixed line scan");
         return false;
     }
+    if (c->dev->playback) return replay::not_recorded(call, "the fixed line scan");
     const X2::CaptureOptions o = opts ? *opts : ops::stored_or_default<X2::CaptureOptions>(*c.cam, kStereo);
     if (o.line_scanner_scan_time_ms < 10 || o.line_scanner_scan_time_ms > 60000 || o.line_scanner_exposure_time_us < 10 ||
         o.line_scanner_exposure_time_us > 100000) {
@@ -267,6 +270,7 @@ bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) {
     call.arg("cid", static_cast<long long>(cid)).arg("exposure_time_2d", static_cast<long long>(opts.exposure_time_2d));
     auto c = locked(*this, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
+    if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const int i = x2_index(*c.cam, cid, call);
     return i >= 0 && capture_2d(*c.cam, i, params_of(opts), call);
 }
@@ -276,6 +280,7 @@ bool X2::Capture2D(CameraID cid) {
     call.arg("cid", static_cast<long long>(cid));
     auto c = locked(*this, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
+    if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const int i = x2_index(*c.cam, cid, call);
     const CaptureOptions o = ops::stored_or_default<CaptureOptions>(*c.cam, kStereo);
     return i >= 0 && capture_2d(*c.cam, i, params_of(o), call);
@@ -384,6 +389,7 @@ bool X2::GetExtrinsicMatrix(CameraID cid, float* matrix16) {
     if (!c || !matrix16) return false;
     const int i = x2_index(*c.cam, cid, call);
     if (i < 0) return false;
+    if (c->dev->playback) return replay::extrinsic(*c.cam, i, matrix16, call);
     pose_matrix(c->calib[i], matrix16);
     return true;
 }
@@ -395,6 +401,7 @@ bool X2::GetIntrinsicParameters(CameraID cid, float* k, float* d) {
     if (!c || !k || !d) return false;
     const int i = x2_index(*c.cam, cid, call);
     if (i < 0) return false;
+    if (c->dev->playback) return replay::intrinsics(*c.cam, i, k, d, call);
     intrinsics(c->calib[i], k, d);
     return true;
 }

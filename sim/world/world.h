@@ -8,6 +8,10 @@
 
 namespace sim {
 
+namespace replay {
+struct Playback;
+}
+
 struct NetConfig {
     TUVO::NetworkType type = TUVO::NetworkType_DHCP;
     std::string ip, netmask, gateway;
@@ -28,6 +32,7 @@ struct DeviceState {
     double baseline_mm = 120.0;
     double focal_px = 0;  // 0: derived from the field of view
     bool firmware_match = true;
+    std::shared_ptr<replay::Playback> playback;  // set when the rig points the device at a recording
 
     std::mutex m;  // guards the fields below
     std::array<NetConfig, 4> net;
@@ -54,8 +59,9 @@ World& world();
 std::shared_ptr<DeviceState> device_of(const TUVO::Device& d, Call& call);
 bool sdk_inited();
 
-// Parses a rig description; returns false with `why` set on a malformed text.
+// Parses a rig description; returns false with `why` set on a malformed text. Relative playback
+// folders are taken from `base`.
 bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>>* out,
-               std::string* why);
+               std::string* why, const std::string& base = "");
 
 }  // namespace sim

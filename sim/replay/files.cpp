@@ -1,0 +1,108 @@
+// Stand-in SDK, playback: reading a recording's files safely (regular files only, bounded sizes).
+#include "replay/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace sim {
+namespace replay {
+
+namespace {
+
+std::vector<std::string> components(const std::string& rel) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = rel.find('/', start);
+        out.push_back(rel.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos) return out;
+        start = slash + 1;
+    }
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+std::string reason(int err) {
+    if (err == ELOOP) return "is a symbolic link";
+    if (err == ENOENT) return "is missing";
+    if (err == ENOTDIR) return "is not a folder";
+    return std::strerror(err);
+}
+
+}  // namespace
+
+bool safe_relative(const std::string& rel, int max_components) {
+    if (rel.empty() || rel.size() > 255) return false;
+    const auto parts = components(rel);
+    if (static_cast<int>(parts.size()) > max_components) return false;
+    for (const std::string& p : parts) {
+        if (p.empty() || p == "." || p == "..") return false;
+        for (unsigned char ch : p)
+            if (!(std::isalnum(ch) || ch == '.' || ch == '_' || ch == '-')) return false;
+    }
+    return true;
+}
+
+bool read_file_in(const std::string& root, const std::string& rel, std::size_t max_bytes, std::string* bytes,
+                  std::string* why) {
+    const std::string name = root + "/" + rel;
+    auto fail = [&](const std::string& what) {
+        *why = name + ": " + what;
+        return false;
+    };
+    if (root.find('\0') != std::string::npos || !safe_relative(rel, 2)) return fail("not a file name a recording uses");
+    Fd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0) {
+        const int err = errno;
+        *why = root + ": " + reason(err);
+        return false;
+    }
+    const auto parts = components(rel);
+    int at = dir.fd;
+    Fd sub(-1);
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        sub.fd = ::openat(at, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub.fd < 0) {
+            const int err = errno;
+            *why = root + "/" + parts[i] + ": " + reason(err);
+            return false;
+        }
+        at = sub.fd;
+    }
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+    Fd file(::openat(at, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.fd < 0) return fail(reason(errno));
+    struct stat st;
+    if (::fstat(file.fd, &st) != 0) return fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return fail("is not a regular file");
+    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > max_bytes)
+        return fail("is larger than " + std::to_string(max_bytes) + " bytes");
+    bytes->assign(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < bytes->size()) {
+        const ssize_t n = ::read(file.fd, &(*bytes)[got], bytes->size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail(std::strerror(errno));
+        if (n == 0) return fail("became shorter while it was read");
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace replay
+}  // namespace sim

@@ -1,0 +1,98 @@
+// Stand-in SDK, playback: one recorded frame read from its files and checked against the manifest.
+#include "replay/frame_data.h"
+
+#include <algorithm>
+
+#include "api/containers.h"
+#include "replay/files.h"
+#include "replay/npy.h"
+#include "replay/ply.h"
+
+namespace sim {
+namespace replay {
+
+namespace {
+
+constexpr std::size_t kNpyHeaderRoom = 4096 + 16;
+constexpr std::size_t kPlyHeaderRoom = 4096 + 16;
+
+std::uint32_t be32(const std::string& b, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3]));
+}
+
+// The picture of camera `index`: an 8-bit PNG of the camera's recorded size, grey for Mono8 and
+// RGB for RGB8 and BGR8. Its header is checked before anything is decoded.
+bool load_picture(const Recording& rec, const std::string& rel, int index, TUVO::ImageType::Enum type,
+                  FrameData::Picture* out, std::string* why) {
+    const Calibration& cal = rec.cameras[index];
+    const int channels = type == TUVO::ImageType::Mono8 ? 1 : 3;
+    const std::size_t raw = static_cast<std::size_t>(cal.width) * cal.height * channels;
+    std::string bytes;
+    if (!read_file_in(rec.root, rel, 2 * raw + (1u << 20), &bytes, why)) return false;
+    const std::string name = rec.root + "/" + rel;
+    if (bytes.size() < 33 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || bytes.compare(12, 4, "IHDR") != 0)
+        return *why = name + ": not a PNG file", false;
+    const std::uint32_t w = be32(bytes, 16), h = be32(bytes, 20);
+    const int depth = static_cast<unsigned char>(bytes[24]), colour = static_cast<unsigned char>(bytes[25]);
+    if (w != static_cast<std::uint32_t>(cal.width) || h != static_cast<std::uint32_t>(cal.height))
+        return *why = name + ": the image is " + std::to_string(w) + " x " + std::to_string(h) + ", not the camera's " +
+                      std::to_string(cal.width) + " x " + std::to_string(cal.height), false;
+    if (depth != 8 || colour != (channels == 1 ? 0 : 2))
+        return *why = name + ": a " + (channels == 1 ? "Mono8" : type == TUVO::ImageType::RGB8 ? "RGB8" : "BGR8") +
+                      " image must be an 8-bit " +
+                      (channels == 1 ? "grey" : "RGB") + " PNG", false;
+    int dw, dh, dch, dbd;
+    if (!decode_png(bytes, &out->pixels, &dw, &dh, &dch, &dbd, why)) return *why = name + ": " + *why, false;
+    if (dw != cal.width || dh != cal.height || dch != channels || dbd != 8 || out->pixels.size() != raw)
+        return *why = name + ": the PNG does not decode to the image its header announces", false;
+    if (type == TUVO::ImageType::BGR8)
+        for (std::size_t i = 0; i + 2 < out->pixels.size(); i += 3) std::swap(out->pixels[i], out->pixels[i + 2]);
+    out->type = type;
+    out->width = dw;
+    out->height = dh;
+    return true;
+}
+
+bool load_npy(const Recording& rec, const std::string& rel, const std::vector<long long>& shape, std::vector<double>* out,
+              std::string* why) {
+    long long count = 1;
+    for (long long d : shape) count *= d;
+    std::string bytes;
+    if (!read_file_in(rec.root, rel, static_cast<std::size_t>(count) * 8 + kNpyHeaderRoom, &bytes, why)) return false;
+    if (!parse_npy_f64(bytes, shape, out, why)) return *why = rec.root + "/" + rel + ": " + *why, false;
+    return true;
+}
+
+}  // namespace
+
+bool load_frame(const Recording& rec, const Stream& s, const Frame& f, bool images, bool normals, FrameData* out,
+                std::string* why) {
+    const long long n = static_cast<long long>(s.width) * s.height;
+    const std::string dir = f.dir + "/";
+    if (images) {
+        for (int i = 0; i < 3; ++i) {
+            const ImageFile& img = f.images[i];
+            if (!img.file.empty() && !load_picture(rec, dir + img.file, i, img.type, &out->images[i], why)) return false;
+        }
+    }
+    std::string bytes;
+    const std::size_t ply_bytes = static_cast<std::size_t>(n) * (f.normals ? 48 : 24) + kPlyHeaderRoom;
+    if (!read_file_in(rec.root, dir + f.points, ply_bytes, &bytes, why)) return false;
+    if (!parse_ply_points(bytes, n, &out->points, &out->normals, why))
+        return *why = rec.root + "/" + dir + f.points + ": " + *why, false;
+    if (out->normals.empty() != !f.normals)
+        return *why = rec.root + "/" + dir + f.points + (f.normals ? ": has no normals" : ": has normals the manifest does not announce"),
+               false;
+    if (!normals) out->normals.clear();
+    const std::vector<long long> plane = {s.height, s.width}, pairs = {s.height, s.width, 2};
+    if (!f.depth.empty() && !load_npy(rec, dir + f.depth, plane, &out->depth, why)) return false;
+    if (!f.confidence.empty() && !load_npy(rec, dir + f.confidence, plane, &out->confidence, why)) return false;
+    if (!f.correspond.empty() && !load_npy(rec, dir + f.correspond, pairs, &out->correspond, why)) return false;
+    return true;
+}
+
+}  // namespace replay
+}  // namespace sim
