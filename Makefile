@@ -3,7 +3,7 @@ SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
 STAMP := $(VENV)/.installed
-SOURCES := $(shell find src sim stubs -type f) CMakeLists.txt pyproject.toml
+SOURCES := $(shell find src sim stubs python -type f) CMakeLists.txt pyproject.toml
 DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev libtbb-dev libembree-dev libassimp-dev libtomlplusplus-dev \
   nlohmann-json3-dev patchelf
 

@@ -65,7 +65,7 @@ bool read_file_in(const std::string& root, const std::string& rel, std::size_t m
         *why = name + ": " + what;
         return false;
     };
-    if (root.find('\0') != std::string::npos || !safe_relative(rel, 2)) return fail("not a file name a recording uses");
+    if (root.find('\0') != std::string::npos || !safe_relative(rel, 3)) return fail("not a file name a recording uses");
     Fd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.fd < 0) {
         const int err = errno;

@@ -354,7 +354,7 @@ bool load_manifest(const std::string& root, Recording* out, std::string* why) {
     }
     const json* streams = ck.member(j, "manifest", "streams");
     if (!streams) return done();
-    if (!streams->is_object() || streams->empty()) return bad("streams", "must be an object with at least one stream");
+    if (!streams->is_object()) return bad("streams", "must be an object");
     for (auto it = streams->begin(); it != streams->end(); ++it) {
         if (it.key() != "x2" && it.key() != "x1-left" && it.key() != "x1-right" && it.key() != "x1-extra")
             return bad("streams." + it.key(), "is not a stream name (x1-left, x1-right, x1-extra or x2)");

@@ -57,9 +57,13 @@ bool attach(DeviceState& d, const RigEntry& e, std::string* why) {
     d.near_mm = r.near_mm;
     d.far_mm = r.far_mm;
     const Calibration& left = pb->rec.cameras[0];
-    const Stream& first = pb->rec.streams.front();
-    d.width = left.known ? left.width : first.width;
-    d.height = left.known ? left.height : first.height;
+    if (left.known) {
+        d.width = left.width;
+        d.height = left.height;
+    } else if (!pb->rec.streams.empty()) {
+        d.width = pb->rec.streams.front().width;
+        d.height = pb->rec.streams.front().height;
+    }
     d.color = left.known && left.colour;
     d.playback = std::move(pb);
     return true;

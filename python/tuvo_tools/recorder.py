@@ -1,0 +1,161 @@
+"""Records captures of X1 and X2 cameras through the public PyTUVO interface only, so it works
+with any implementation of the SDK, the real one included."""
+import numpy as np
+
+import PyTUVO as T
+
+from . import __version__
+from . import options as options_mod
+from .recording import RecordingError, RecordingWriter
+from .sdk import CAMERAS, calibration, check, describe
+
+_TYPE_NAMES = {int(T.Mono8): "Mono8", int(T.RGB8): "RGB8", int(T.BGR8): "BGR8"}
+
+
+class Stream:
+    """One camera handle being recorded: an X1 on one camera, or an X2."""
+
+    def __init__(self, name, camera, options, cameras):
+        self.name = name
+        self.camera = camera
+        self.options = options
+        self.cameras = cameras  # (camera name, CameraID) whose images a capture yields
+
+    @property
+    def x2(self):
+        return self.name == "x2"
+
+
+class Recorder:
+    """Captures into a new recording folder.
+
+        rec = Recorder("scan-session", device)
+        left = rec.add_x1(x1, "left", options)
+        for _ in range(10):
+            rec.capture(left)
+    """
+
+    def __init__(self, path, device):
+        self.device = device
+        self.info = describe(device)
+        self.writer = RecordingWriter(path, self.info, T.GetVersion(), "tuvo_tools %s" % __version__)
+        self._colour_known = set()
+
+    @property
+    def path(self):
+        return self.writer.path
+
+    def add_x1(self, camera, camera_name="left", options=None, transform=None):
+        """Records the X1 `camera` (open, created on `camera_name`) with `options` (default: the
+        options it has stored, else the defaults). `transform` is the 4x4 matrix of the camera's
+        custom transformation when one is set; the SDK does not report it."""
+        opts = options if options is not None else _stored_or_default(camera, "x1")
+        return self._add("x1-" + camera_name, camera, opts, transform, [(camera_name, CAMERAS[camera_name])],
+                         lambda: self._x1_calibration(camera, camera_name))
+
+    def add_x2(self, camera, options=None, transform=None):
+        """Records the X2 `camera` (open) like add_x1."""
+        opts = options if options is not None else _stored_or_default(camera, "x2")
+        names = [n for n, cid in CAMERAS.items() if self.info["cameraid"] & int(cid)]
+        return self._add("x2", camera, opts, transform, [(n, CAMERAS[n]) for n in names],
+                         lambda: self._x2_calibration(camera, names))
+
+    def capture(self, stream):
+        """One capture with the stream's options, written as the stream's next frame; returns its index."""
+        cam = stream.camera
+        check(cam.Capture(stream.options), "Capture")
+        images = {}
+        if stream.options.enable_2d_in_capture:
+            for name, cid in stream.cameras:
+                image = cam.GetImage(cid) if stream.x2 else cam.GetImage()
+                if not image.IsValid():
+                    continue
+                try:
+                    kind = _TYPE_NAMES.get(int(image.GetType()))
+                    if kind is None:
+                        raise RecordingError("the %s camera gave an image of unknown type" % name)
+                    images[name] = (np.array(image), kind)
+                finally:
+                    T.Image.Destroy(image)
+        point_map = cam.GetPointMap()
+        check(point_map.IsValid(), "GetPointMap")
+        try:
+            points = np.array(point_map)
+            normal_data = point_map.GetNormalDataPtr()
+            normals = np.array(normal_data) if normal_data.IsValid() else None
+        finally:
+            T.PointMap.Destroy(point_map)
+        if stream.options.calc_normal and normals is None:
+            raise RecordingError("the SDK gave no normals although calc_normal is set")
+        maps = {"depth": _map(cam.GetDepthMap()), "confidence": _map(cam.GetConfidenceMap())}
+        if stream.x2:
+            maps["correspond"] = _map(cam.GetCorrespondMap())
+        for name, (pixels, kind) in images.items():
+            self._learn_colour(name, pixels, kind)
+        return self.writer.add_frame(stream.name, images, points, normals, **maps)
+
+    # ---- set-up ----
+
+    def _add(self, name, camera, opts, transform, cameras, record_calibration):
+        if options_mod.kind_of(opts) != ("x2" if name == "x2" else "x1"):
+            raise RecordingError("%s captures need %s options" % (name.upper()[:2], name.upper()[:2]))
+        ok, size = camera.GetCameraResolution()
+        check(ok, "GetCameraResolution")
+        custom = _custom_transform(camera, transform)
+        record_calibration()
+        balance = None
+        if name != "x2" and camera.GetBalanceRange(T.BalanceSelector_Red)[0]:
+            balance = []
+            for selector in (T.BalanceSelector_Red, T.BalanceSelector_Green, T.BalanceSelector_Blue):
+                ok, ratio = camera.GetBalanceRatio(selector)
+                check(ok, "GetBalanceRatio")
+                balance.append(ratio)
+        self.writer.add_stream(name, size.width, size.height, options_mod.to_dict(opts), custom, balance)
+        return Stream(name, camera, opts, cameras)
+
+    def _x1_calibration(self, camera, name):
+        ok, size = camera.GetCameraResolution()
+        check(ok, "GetCameraResolution")
+        colour = camera.GetBalanceRange(T.BalanceSelector_Red)[0]
+        self.writer.set_camera(name, size.width, size.height, calibration(camera), colour)
+        if colour:
+            self._colour_known.add(name)
+
+    def _x2_calibration(self, camera, names):
+        ok, size = camera.GetCameraResolution()
+        check(ok, "GetCameraResolution")
+        for name in names:
+            self.writer.set_camera(name, size.width, size.height, calibration(camera, CAMERAS[name]), False)
+
+    def _learn_colour(self, name, pixels, kind):
+        """Cameras whose colour the SDK does not say are known from their first image."""
+        entry = self.writer.manifest["cameras"][name]
+        height, width = pixels.shape[:2]
+        colour = kind != "Mono8"
+        if entry["colour"] != colour or entry["width"] != width or entry["height"] != height:
+            entry.update(colour=colour, width=width, height=height)
+            self.writer.set_camera(name, width, height, entry, colour)
+
+
+def _stored_or_default(camera, kind):
+    ok, opts = camera.LoadCaptureOptionParameters()
+    return opts if ok else options_mod.new_options(kind)
+
+
+def _custom_transform(camera, transform):
+    ok, custom = camera.GetCustomTransformation()
+    check(ok, "GetCustomTransformation")
+    select = int(custom.coordinate_select)
+    if select == 0:
+        return {"coordinate_select": 0, "matrix": None}
+    if transform is None:
+        raise RecordingError("the camera has a custom transformation (coordinate_select = %d); pass its 4x4 matrix "
+                             "so that playback can reproduce it" % select)
+    matrix = np.asarray(transform, dtype=np.float64).reshape(-1)
+    if matrix.size != 16 or not np.all(np.isfinite(matrix)):
+        raise RecordingError("the custom transformation must be 16 finite numbers")
+    return {"coordinate_select": select, "matrix": [float(v) for v in matrix]}
+
+
+def _map(m):
+    return np.array(m) if m.IsValid() else None

@@ -1,0 +1,242 @@
+"""The recording format: a folder with manifest.json and one folder of standard files per frame.
+
+See docs/recording.md. Frames are written to a temporary folder and renamed into place, then the
+manifest is replaced atomically, so an interrupted recording keeps every finished frame readable
+and its manifest valid.
+"""
+import datetime
+import errno
+import json
+import os
+import shutil
+import stat
+
+import numpy as np
+import png
+
+FORMAT = "tuvo-recording"
+VERSION = 1
+MANIFEST = "manifest.json"
+STREAMS = ("x1-left", "x1-right", "x1-extra", "x2")
+CAMERA_NAMES = ("left", "right", "extra")
+_MAX_MANIFEST_BYTES = 64 << 20
+_MAX_PIXELS = 1 << 24
+
+
+class RecordingError(RuntimeError):
+    """A recording that cannot be written or read; the message names the file and the reason."""
+
+
+def _fsync_dir(path):
+    fd = os.open(path, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
+def _write_synced(path, write):
+    with open(path, "wb") as f:
+        write(f)
+        f.flush()
+        os.fsync(f.fileno())
+
+
+def write_png(path, pixels, image_type):
+    """An 8-bit PNG: grey for Mono8, RGB for RGB8, and for BGR8 the channels put in RGB order."""
+    if image_type == "BGR8":
+        pixels = pixels[..., ::-1]
+    height, width = pixels.shape[:2]
+    grey = pixels.ndim == 2
+    rows = np.ascontiguousarray(pixels, dtype=np.uint8).reshape(height, -1)
+    writer = png.Writer(width, height, greyscale=grey, bitdepth=8, compression=3)
+    _write_synced(path, lambda f: writer.write(f, rows))
+
+
+def write_ply(path, points, normals=None):
+    """Binary little-endian PLY, one double vertex per pixel in row order, millimetres, NaN where
+    invalid; with normals, double nx, ny, nz after x, y, z."""
+    height, width = points.shape[:2]
+    fields = ["x", "y", "z"] + (["nx", "ny", "nz"] if normals is not None else [])
+    header = ["ply", "format binary_little_endian 1.0",
+              "comment TUVO recording: millimetres, one vertex per pixel in row order, NaN where invalid",
+              "comment grid %d %d" % (width, height), "element vertex %d" % (width * height)]
+    header += ["property double %s" % f for f in fields] + ["end_header"]
+    body = points.reshape(-1, 3).astype("<f8", copy=False)
+    if normals is not None:
+        body = np.concatenate([body, normals.reshape(-1, 3).astype("<f8", copy=False)], axis=1)
+
+    def write(f):
+        f.write(("\n".join(header) + "\n").encode("ascii"))
+        f.write(np.ascontiguousarray(body).tobytes())
+    _write_synced(path, write)
+
+
+def write_npy(path, array):
+    """float64, C order: the SDK's maps exactly as they are in memory."""
+    data = np.ascontiguousarray(array, dtype="<f8")
+    _write_synced(path, lambda f: np.save(f, data, allow_pickle=False))
+
+
+def _now():
+    return datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="milliseconds").replace("+00:00", "Z")
+
+
+class RecordingWriter:
+    """Writes a new recording folder: a device, the calibration of its cameras, and streams of frames."""
+
+    def __init__(self, path, device, sdk_version, recorder):
+        self.path = os.path.abspath(path)
+        if os.path.lexists(self.path) and (not os.path.isdir(self.path) or os.listdir(self.path)):
+            raise RecordingError("%s: already exists and is not an empty folder" % path)
+        os.makedirs(self.path, exist_ok=True)
+        self.manifest = {"format": FORMAT, "version": VERSION, "created": _now(), "recorder": recorder,
+                         "sdk_version": sdk_version, "device": device, "cameras": {}, "streams": {}}
+        self._save_manifest()
+
+    def set_camera(self, name, width, height, calibration, colour):
+        """Records a camera's resolution and calibration (see sdk.calibration)."""
+        entry = {"width": int(width), "height": int(height), "colour": bool(colour)}
+        entry.update({k: [float(v) for v in calibration[k]] for k in ("intrinsics", "distortion", "extrinsic")})
+        self.manifest["cameras"][name] = entry
+        self._save_manifest()
+
+    def add_stream(self, name, width, height, options, custom_transform, balance=None):
+        if name not in STREAMS:
+            raise RecordingError("unknown stream %r" % name)
+        if name in self.manifest["streams"]:
+            raise RecordingError("stream %s is already recorded" % name)
+        stream = {"kind": "x2" if name == "x2" else "x1"}
+        if name != "x2":
+            stream["camera"] = name[3:]
+        stream.update({"width": int(width), "height": int(height), "options": options,
+                       "custom_transform": custom_transform, "balance": balance, "frames": []})
+        self.manifest["streams"][name] = stream
+        self._save_manifest()
+
+    def frames(self, name):
+        return len(self.manifest["streams"][name]["frames"])
+
+    def add_frame(self, name, images, points, normals=None, depth=None, confidence=None, correspond=None):
+        """Writes one frame of stream `name`: images {camera: (pixels, "Mono8" | "RGB8" | "BGR8")},
+        the point map (rows, cols, 3), optional normals of the same shape, depth and confidence
+        (rows, cols) and correspondences (rows, cols, 2). Returns the frame's index."""
+        stream = self.manifest["streams"][name]
+        index = len(stream["frames"])
+        rel = "%s/%06d" % (name, index)
+        final = os.path.join(self.path, rel)
+        tmp = os.path.join(self.path, name, ".partial-%06d" % index)
+        os.makedirs(os.path.join(self.path, name), exist_ok=True)
+        if os.path.lexists(tmp):
+            shutil.rmtree(tmp)
+        entry = {"dir": rel, "time": _now(), "images": {}}
+        try:
+            os.makedirs(tmp)
+            for camera, (pixels, image_type) in images.items():
+                write_png(os.path.join(tmp, camera + ".png"), pixels, image_type)
+                entry["images"][camera] = {"file": camera + ".png", "type": image_type}
+            write_ply(os.path.join(tmp, "points.ply"), points, normals)
+            entry["points"] = {"file": "points.ply", "normals": normals is not None}
+            for key, array in (("depth", depth), ("confidence", confidence), ("correspond", correspond)):
+                if array is not None:
+                    write_npy(os.path.join(tmp, key + ".npy"), array)
+                    entry[key] = key + ".npy"
+            _fsync_dir(tmp)
+            os.rename(tmp, final)
+            _fsync_dir(os.path.dirname(final))
+        except BaseException:
+            shutil.rmtree(tmp, ignore_errors=True)
+            raise
+        stream["frames"].append(entry)
+        try:
+            self._save_manifest()
+        except BaseException:
+            stream["frames"].pop()
+            raise
+        return index
+
+    def _save_manifest(self):
+        target = os.path.join(self.path, MANIFEST)
+        tmp = target + ".partial"
+        try:
+            text = json.dumps(self.manifest, indent=1, allow_nan=False)
+        except ValueError as e:
+            raise RecordingError("%s: a value is not a finite number (%s)" % (target, e))
+        try:
+            _write_synced(tmp, lambda f: f.write(text.encode("utf-8")))
+            os.replace(tmp, target)
+            _fsync_dir(self.path)
+        except BaseException:
+            if os.path.lexists(tmp):
+                os.remove(tmp)
+            raise
+
+
+def read_manifest(path):
+    """The manifest of the recording in folder `path`, with its format and version checked."""
+    name = os.path.join(path, MANIFEST)
+    try:
+        fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+    except OSError as e:
+        raise RecordingError("%s: %s" % (name, "is a symbolic link" if e.errno == errno.ELOOP else e.strerror))
+    with os.fdopen(fd, "rb") as f:
+        st = os.fstat(f.fileno())
+        if not stat.S_ISREG(st.st_mode):
+            raise RecordingError("%s: is not a regular file" % name)
+        if st.st_size > _MAX_MANIFEST_BYTES:
+            raise RecordingError("%s: is larger than %d bytes" % (name, _MAX_MANIFEST_BYTES))
+        data = f.read(_MAX_MANIFEST_BYTES + 1)
+    try:
+        manifest = json.loads(data.decode("utf-8"))
+    except ValueError as e:
+        raise RecordingError("%s: not JSON (%s)" % (name, e))
+    if not isinstance(manifest, dict) or manifest.get("format") != FORMAT:
+        raise RecordingError('%s: not a TUVO recording ("format" is not "%s")' % (name, FORMAT))
+    version = manifest.get("version")
+    if not isinstance(version, int) or version < 1:
+        raise RecordingError("%s: version must be a positive integer" % name)
+    if version > VERSION:
+        raise RecordingError("%s: recording format version %d is newer than this reader (%d)" % (name, version, VERSION))
+    for key in ("device", "cameras", "streams"):
+        if not isinstance(manifest.get(key), dict):
+            raise RecordingError("%s: lacks the object %r" % (name, key))
+    return manifest
+
+
+def read_frame(path, manifest, stream, index):
+    """One frame as numpy arrays: {"images": {camera: array}, "points", "normals", "depth",
+    "confidence", "correspond"} (None for what the frame lacks). For tools and checks; playback
+    devices read the files themselves."""
+    s = manifest["streams"][stream]
+    frame = s["frames"][index]
+    height, width = s["height"], s["width"]
+    if width * height > _MAX_PIXELS:
+        raise RecordingError("%s: stream %s is larger than 16,777,216 pixels" % (path, stream))
+    folder = os.path.join(path, frame["dir"])
+    out = {"images": {}}
+    for camera, image in frame.get("images", {}).items():
+        reader = png.Reader(filename=os.path.join(folder, image["file"]))
+        w, h, rows, info = reader.read()
+        pixels = np.vstack([np.asarray(r, dtype=np.uint8) for r in rows]).reshape(h, w, -1)
+        if image["type"] == "Mono8":
+            pixels = pixels[..., 0]
+        elif image["type"] == "BGR8":
+            pixels = pixels[..., ::-1]
+        out["images"][camera] = np.ascontiguousarray(pixels)
+    ply = os.path.join(folder, frame["points"]["file"])
+    with open(ply, "rb") as f:
+        data = f.read()
+    end = data.find(b"\nend_header\n")
+    if end < 0:
+        raise RecordingError("%s: no PLY header" % ply)
+    columns = 6 if frame["points"]["normals"] else 3
+    body = np.frombuffer(data[end + 12:], dtype="<f8")
+    if body.size != width * height * columns:
+        raise RecordingError("%s: holds %d numbers, not %d" % (ply, body.size, width * height * columns))
+    body = body.reshape(height, width, columns)
+    out["points"] = np.ascontiguousarray(body[..., :3])
+    out["normals"] = np.ascontiguousarray(body[..., 3:]) if columns == 6 else None
+    for key in ("depth", "confidence", "correspond"):
+        name = frame.get(key)
+        out[key] = np.load(os.path.join(folder, name), allow_pickle=False) if name else None
+    return out

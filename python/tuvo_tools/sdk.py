@@ -1,0 +1,125 @@
+"""The SDK as tools use it: failures as exceptions, a session that releases what it opened, and
+plain-data views of devices and cameras."""
+import PyTUVO as T
+
+CAMERAS = {"left": T.CameraID_Left, "right": T.CameraID_Right, "extra": T.CameraID_Extra}
+PORT_TYPES = {int(T.PortType_USB): "usb", int(T.PortType_GIGE): "gige"}
+CAPTURE_MODES = {
+    "fast": T.CaptureMode_Fast, "normal": T.CaptureMode_Normal, "ultra": T.CaptureMode_Ultra,
+    "robust": T.CaptureMode_Robust, "antiinterreflection": T.CaptureMode_AntiInterReflection,
+    "swinglinescan": T.CaptureMode_SwingLineScan, "fixedlinescan": T.CaptureMode_FixedLineScan,
+    "linearrayshift": T.CaptureMode_LineArrayShift,
+}
+COLOURS = {"red": T.ProjectorColor_Red, "green": T.ProjectorColor_Green, "blue": T.ProjectorColor_Blue,
+           "white": T.ProjectorColor_White}
+
+
+class SdkError(RuntimeError):
+    """A failed SDK call; the message is the SDK's last error message."""
+
+
+def check(ok, what):
+    """Raises SdkError with the SDK's explanation when `ok` is false."""
+    if not ok:
+        message = T.GetLastErrorMessage() or "%s failed (error %d)" % (what, T.GetLastError())
+        raise SdkError(message)
+    return ok
+
+
+def camera_names(flags):
+    return [name for name, cid in CAMERAS.items() if int(flags) & int(cid)]
+
+
+def flag_names(flags, table):
+    return [name for name, value in table.items() if int(flags) & int(value)]
+
+
+class Session:
+    """SystemInit on entry; on exit (also on Ctrl-C) every camera and result it tracked is closed
+    and destroyed, then SystemShutdown."""
+
+    def __init__(self):
+        self._cleanups = []
+
+    def __enter__(self):
+        check(T.SystemInit(), "SystemInit")
+        return self
+
+    def __exit__(self, *exc):
+        while self._cleanups:
+            fn = self._cleanups.pop()
+            try:
+                fn()
+            except Exception:  # noqa: BLE001 - releasing the rest matters more
+                pass
+        T.SystemShutdown()
+        return False
+
+    def on_exit(self, fn):
+        self._cleanups.append(fn)
+
+    def devices(self):
+        status, devices = T.SystemListDevices(T.All)
+        if status != 0:
+            check(False, "SystemListDevices")
+        return devices
+
+    def find(self, serial):
+        device = T.SystemFindDevice(serial)
+        check(device.IsValid(), "SystemFindDevice")
+        return device
+
+    def x1(self, device, camera="left"):
+        cam = T.X1.Create(device, CAMERAS[camera])
+        check(cam.IsValid(), "X1.Create")
+        self.on_exit(lambda: T.X1.Destroy(cam))
+        check(cam.Open(), "X1.Open")
+        self.on_exit(cam.Close)
+        return cam
+
+    def x2(self, device):
+        cam = T.X2.Create(device)
+        check(cam.IsValid(), "X2.Create")
+        self.on_exit(lambda: T.X2.Destroy(cam))
+        check(cam.Open(), "X2.Open")
+        self.on_exit(cam.Close)
+        return cam
+
+
+def describe(device):
+    """The device's DeviceInfo as a dict keyed by the SDK's field names."""
+    ok, info = device.GetDeviceInfo()
+    check(ok, "Device.GetDeviceInfo")
+    return {
+        "name": info.name, "sn": info.sn, "factroydate": info.factroydate, "port": info.port,
+        "type": int(info.type), "cameraid": int(info.cameraid), "boardmodel": int(info.boardmodel),
+        "support_x1": bool(info.support_x1), "support_x2": bool(info.support_x2),
+        "support_protective_cover": bool(info.support_protective_cover),
+        "support_extra": bool(info.support_extra), "support_color": int(info.support_color),
+        "support_capture_mode": int(info.support_capture_mode),
+        "workingdist_near_mm": int(info.workingdist_near_mm), "workingdist_far_mm": int(info.workingdist_far_mm),
+    }
+
+
+def readable(description):
+    """A DeviceInfo dict with its flags spelled out, for people and scripts."""
+    d = description
+    return {
+        "serial": d["sn"], "name": d["name"], "port": d["port"],
+        "port_type": PORT_TYPES.get(d["type"], "unknown"), "made": d["factroydate"],
+        "cameras": camera_names(d["cameraid"]), "x1": d["support_x1"], "x2": d["support_x2"],
+        "protective_cover": d["support_protective_cover"],
+        "projector_colours": flag_names(d["support_color"], COLOURS),
+        "capture_modes": flag_names(d["support_capture_mode"], CAPTURE_MODES),
+        "working_distance_mm": [d["workingdist_near_mm"], d["workingdist_far_mm"]],
+    }
+
+
+def calibration(cam, cid=None):
+    """Intrinsics (9), distortion (5) and extrinsic matrix (16) of an X1, or of camera `cid` of an X2."""
+    args = () if cid is None else (cid,)
+    ok, k, d = cam.GetIntrinsicParameters(*args)
+    check(ok, "GetIntrinsicParameters")
+    ok, e = cam.GetExtrinsicMatrix(*args)
+    check(ok, "GetExtrinsicMatrix")
+    return {"intrinsics": list(k), "distortion": list(d), "extrinsic": list(e)}
