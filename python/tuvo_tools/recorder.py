@@ -61,9 +61,17 @@ class Recorder:
                          lambda: self._x2_calibration(camera, names))
 
     def capture(self, stream):
-        """One capture with the stream's options, written as the stream's next frame; returns its index."""
+        """One capture with the stream's options, recorded as the stream's next frame; returns what
+        was recorded (see record_current)."""
+        check(stream.camera.Capture(stream.options), "Capture")
+        return self.record_current(stream)
+
+    def record_current(self, stream):
+        """Records the results of the capture just made on the stream's camera (with the stream's
+        options) as its next frame. Takes and destroys the camera's image and point map. Returns
+        the frame's index and the arrays written: {"index", "images": {camera: pixels}, "points",
+        "normals", "depth", "confidence", "correspond"}."""
         cam = stream.camera
-        check(cam.Capture(stream.options), "Capture")
         images = {}
         if stream.options.enable_2d_in_capture:
             for name, cid in stream.cameras:
@@ -87,12 +95,13 @@ class Recorder:
             T.PointMap.Destroy(point_map)
         if stream.options.calc_normal and normals is None:
             raise RecordingError("the SDK gave no normals although calc_normal is set")
-        maps = {"depth": _map(cam.GetDepthMap()), "confidence": _map(cam.GetConfidenceMap())}
-        if stream.x2:
-            maps["correspond"] = _map(cam.GetCorrespondMap())
+        maps = {"depth": _map(cam.GetDepthMap()), "confidence": _map(cam.GetConfidenceMap()),
+                "correspond": _map(cam.GetCorrespondMap()) if stream.x2 else None}
         for name, (pixels, kind) in images.items():
             self._learn_colour(name, pixels, kind)
-        return self.writer.add_frame(stream.name, images, points, normals, **maps)
+        index = self.writer.add_frame(stream.name, images, points, normals, **maps)
+        return dict(index=index, images={n: p for n, (p, _) in images.items()}, points=points, normals=normals,
+                    **maps)
 
     # ---- set-up ----
 

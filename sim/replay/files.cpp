@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace sim {
@@ -37,8 +38,11 @@ struct Fd {
     Fd& operator=(const Fd&) = delete;
 };
 
-std::string reason(int err) {
-    if (err == ELOOP) return "is a symbolic link";
+// Why opening `name` in folder `at` failed; a symbolic link is named as such whatever the error.
+std::string reason(int at, const std::string& name, int err) {
+    struct stat st;
+    if (err == ELOOP || (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
+        return "is a symbolic link";
     if (err == ENOENT) return "is missing";
     if (err == ENOTDIR) return "is not a folder";
     return std::strerror(err);
@@ -69,24 +73,29 @@ bool read_file_in(const std::string& root, const std::string& rel, std::size_t m
     Fd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.fd < 0) {
         const int err = errno;
-        *why = root + ": " + reason(err);
+        *why = root + ": " + reason(AT_FDCWD, root, err);
         return false;
     }
     const auto parts = components(rel);
+    std::vector<std::unique_ptr<Fd>> folders;
     int at = dir.fd;
-    Fd sub(-1);
+    std::string path = root;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        sub.fd = ::openat(at, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (sub.fd < 0) {
+        path += "/" + parts[i];
+        folders.push_back(std::make_unique<Fd>(::openat(at, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
+        if (folders.back()->fd < 0) {
             const int err = errno;
-            *why = root + "/" + parts[i] + ": " + reason(err);
+            *why = path + ": " + reason(at, parts[i], err);
             return false;
         }
-        at = sub.fd;
+        at = folders.back()->fd;
     }
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
     Fd file(::openat(at, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (file.fd < 0) return fail(reason(errno));
+    if (file.fd < 0) {
+        const int err = errno;
+        return fail(reason(at, parts.back(), err));
+    }
     struct stat st;
     if (::fstat(file.fd, &st) != 0) return fail(std::strerror(errno));
     if (!S_ISREG(st.st_mode)) return fail("is not a regular file");

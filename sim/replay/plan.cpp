@@ -47,10 +47,11 @@ bool same_settings(const Opts& asked, const Opts& recorded, const std::set<std::
     return true;
 }
 
-// The frame points are given in: a camera's, or the calibration board's, with a user matrix on top.
+// The frame points are given in: the device's (the frame extrinsic matrices lead into), a camera's,
+// or the calibration board's, with a user matrix on top.
 struct OutFrame {
     bool board = false;
-    int camera = 0;
+    int camera = 0;  // -1: the device's frame
     bool user = false;
     double U[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 };
@@ -63,7 +64,7 @@ bool same(const OutFrame& a, const OutFrame& b) {
 // X1: select 1 is its own camera's frame, 2 the board's; 0 the camera's or the device's frame.
 OutFrame x1_frame(unsigned cid, bool camera_frame, unsigned select, const double* m) {
     OutFrame f;
-    f.camera = select == 0 && !camera_frame ? 0 : camera_index(cid);
+    f.camera = select == 0 && !camera_frame ? -1 : camera_index(cid);
     f.board = select == 2;
     f.user = select != 0;
     if (f.user) std::memcpy(f.U, m, sizeof f.U);
@@ -82,6 +83,10 @@ OutFrame x2_frame(unsigned frame_camera, unsigned select, const double* m) {
 
 // The map from the device's frame to an output frame, from the recorded calibration.
 bool to_output(const Recording& rec, const OutFrame& f, Eigen::Matrix4d* M, Call& call) {
+    if (f.camera < 0) {
+        M->setIdentity();
+        return true;
+    }
     const Calibration& cal = rec.cameras[f.camera];
     if (!cal.known) {
         call.fail(TUVO::Error_NotSupported, std::string("the recording holds no calibration of the ") + kNames[f.camera] +
@@ -126,9 +131,12 @@ struct Ask {
     double rec_zmin, rec_zmax;
 };
 
+bool valid(const CaptureParams& p, Call& call) {
+    return valid_3d(p, call) && (!p.enable_2d || valid_2d(p, call));
+}
+
 bool plan_common(const CameraState& c, const Ask& a, Plan* plan, Call& call) {
     const CaptureParams& p = a.p;
-    if (!valid_3d(p, call) || (p.enable_2d && !valid_2d(p, call))) return false;
     if (!check_roi(c, p.roi)) {
         call.fail(TUVO::Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
         return false;
@@ -188,9 +196,9 @@ bool plan_common(const CameraState& c, const Ask& a, Plan* plan, Call& call) {
 
 bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X1::CaptureOptions& o, Plan* plan, Call& call) {
     const TUVO::X1::CaptureOptions& r = s.x1_options;
-    if (!same_settings(o, r, kAppliedX1, call)) return false;
     Ask a;
     a.p = params_of(o);
+    if (!valid(a.p, call) || !same_settings(o, r, kAppliedX1, call)) return false;
     a.p.frame_camera = c.cid;
     a.rec_images = r.enable_2d_in_capture;
     a.rec_normals = r.calc_normal;
@@ -209,9 +217,9 @@ bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X1::Capture
 
 bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X2::CaptureOptions& o, Plan* plan, Call& call) {
     const TUVO::X2::CaptureOptions& r = s.x2_options;
-    if (!same_settings(o, r, kAppliedX2, call)) return false;
     Ask a;
     a.p = params_of(o);
+    if (!valid(a.p, call) || !same_settings(o, r, kAppliedX2, call)) return false;
     a.rec_images = r.enable_2d_in_capture;
     a.rec_normals = r.calc_normal;
     a.rec_roi = r.roi;

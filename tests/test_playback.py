@@ -1,0 +1,613 @@
+"""Playback devices: a recording declared in the rig replays bit for bit through X1 and X2, with the
+options a recording can honour applied, the others refused, and broken recordings refused clearly."""
+import json
+import os
+import re
+import shutil
+import threading
+
+import numpy as np
+import pytest
+
+import PyTUVO as T
+import tuvo_sim
+from tuvo_tools.recorder import Recorder
+
+SERIAL = "R-1"
+RIG = ("[device]\nname = Bench rig\nsn = R-1\ncameras = left, right, extra\nx2 = yes\ncover = yes\n"
+       "capture_modes = fast, normal, fixedlinescan\nwidth = %d\nheight = %d\n")
+
+
+def live_rig(width=320, height=256, extra=""):
+    tuvo_sim.reset()
+    tuvo_sim.set_rig(RIG % (width, height) + extra)
+    assert T.SystemInit()
+    return T.SystemFindDevice(SERIAL)
+
+
+def open_cam(device, kind, camera="left"):
+    cam = T.X2.Create(device) if kind == "x2" else T.X1.Create(device, getattr(T, "CameraID_" + camera.title()))
+    assert cam.Open(), T.GetLastErrorMessage()
+    return cam
+
+
+def record(path, kind="x1", camera="left", options=None, frames=2, **rig):
+    """Records `frames` captures on the live virtual device; returns what the SDK gave for each."""
+    device = live_rig(**rig)
+    cam = open_cam(device, kind, camera)
+    rec = Recorder(str(path), device)
+    stream = rec.add_x2(cam, options) if kind == "x2" else rec.add_x1(cam, camera, options)
+    captured = [rec.capture(stream) for _ in range(frames)]
+    T.SystemShutdown()
+    return captured
+
+
+def play(path, loop=None, extra=""):
+    text = "[device]\nplayback = %s\n" % path + ("" if loop is None else "loop = %s\n" % loop) + extra
+    tuvo_sim.reset()
+    tuvo_sim.set_rig(text)
+    assert T.SystemInit(), T.GetLastErrorMessage()
+    status, devices = T.SystemListDevices(T.All)
+    assert status == 0 and len(devices) == 1
+    return devices[0]
+
+
+def results(cam, kind, camera="left"):
+    pm = cam.GetPointMap()
+    normals = pm.GetNormalDataPtr()
+    out = {"points": np.array(pm), "normals": np.array(normals) if normals.IsValid() else None,
+           "depth": np.array(cam.GetDepthMap()), "confidence": np.array(cam.GetConfidenceMap()),
+           "correspond": np.array(cam.GetCorrespondMap()) if kind == "x2" else None}
+    if kind == "x2":
+        out["images"] = {n: np.array(cam.GetImage(getattr(T, "CameraID_" + n.title()))) for n in ("left", "right")}
+    else:
+        out["images"] = {camera: np.array(cam.GetImage())}
+    return out
+
+
+def same_bytes(a, b):
+    if a is None or b is None:
+        return a is None and b is None
+    return a.dtype == b.dtype and a.shape == b.shape and a.tobytes() == b.tobytes()
+
+
+def assert_identical(got, want):
+    for key in ("points", "normals", "depth", "confidence", "correspond"):
+        assert same_bytes(got[key], want[key]), key
+        if want[key] is not None:
+            assert np.array_equal(got[key], want[key], equal_nan=True)
+    assert set(want["images"]) <= set(got["images"])
+    for name, pixels in want["images"].items():
+        assert same_bytes(got["images"][name], pixels), name
+
+
+@pytest.mark.parametrize("kind, camera, fields", [
+    ("x1", "left", {}),
+    ("x1", "right", {"calc_normal": True, "exposure_time_3d": 17}),
+    ("x2", "left", {"correspond2d": True}),
+    ("x2", "left", {"transform_to_camera": T.CameraID_Right, "calc_normal": True}),
+])
+def test_round_trip_is_bit_identical(tmp_path, kind, camera, fields):
+    options = T.X2_CaptureOptions() if kind == "x2" else T.X1_CaptureOptions()
+    for name, value in fields.items():
+        setattr(options, name, value)
+    captured = record(tmp_path / "rec", kind, camera, options, frames=2)
+    assert np.isfinite(captured[0]["points"]).any() and np.isnan(captured[0]["points"]).any()
+    cam = open_cam(play(tmp_path / "rec"), kind, camera)
+    for frame in captured:
+        assert cam.Capture(), T.GetLastErrorMessage()  # without options: the recording's own
+        assert_identical(results(cam, kind, camera), frame)
+    assert not cam.Capture()
+    assert T.GetLastErrorMessage().endswith("end of recording: all 2 frames of %s have been played" % (
+        "the X2" if kind == "x2" else "the X1 on the %s camera" % camera))
+    assert T.GetLastError() == tuvo_sim.ERROR_FAILED
+
+
+def test_the_same_options_given_explicitly_replay_too(tmp_path):
+    options = T.X1_CaptureOptions()
+    options.exposure_time_3d = 23
+    options.SetHDRGainContent(1, 2.5)
+    captured = record(tmp_path / "rec", options=options, frames=1)
+    cam = open_cam(play(tmp_path / "rec"), "x1")
+    assert cam.Capture(options), T.GetLastErrorMessage()
+    assert_identical(results(cam, "x1"), captured[0])
+
+
+def test_views_taken_before_a_capture_follow_the_playback(tmp_path):
+    captured = record(tmp_path / "rec", frames=2)
+    cam = open_cam(play(tmp_path / "rec"), "x1")
+    assert cam.Capture()
+    depth = np.asarray(cam.GetDepthMap())
+    assert cam.Capture()
+    assert same_bytes(np.array(depth), captured[1]["depth"])
+
+
+def test_loop_starts_again(tmp_path):
+    captured = record(tmp_path / "rec", frames=2)
+    cam = open_cam(play(tmp_path / "rec", loop="yes"), "x1")
+    for i in range(5):
+        assert cam.Capture(), T.GetLastErrorMessage()
+        assert same_bytes(np.array(cam.GetPointMap()), captured[i % 2]["points"])
+
+
+def test_device_and_calibration_are_the_recorded_ones(tmp_path):
+    device = live_rig(extra="port_type = gige\nport = 10.0.0.7\nboardmodel = 9\nnear_mm = 500\nfar_mm = 1500\n")
+    ok, live_info = device.GetDeviceInfo()
+    cam = open_cam(device, "x2")
+    live_calib = {cid: (cam.GetExtrinsicMatrix(cid), cam.GetIntrinsicParameters(cid))
+                  for cid in (T.CameraID_Left, T.CameraID_Right, T.CameraID_Extra)}
+    Recorder(str(tmp_path / "rec"), device).add_x2(cam)
+    T.SystemShutdown()
+    played = play(tmp_path / "rec")
+    assert T.SystemListDevices(T.USB) == (0, []) and len(T.SystemListDevices(T.GigE)[1]) == 1
+    ok, info = played.GetDeviceInfo()
+    fields = [n for n in dir(info) if not n.startswith("_")]
+    assert ok and len(fields) == 15
+    assert {n: str(getattr(info, n)) for n in fields} == {n: str(getattr(live_info, n)) for n in fields}
+    cam = open_cam(played, "x2")
+    assert cam.GetCameraResolution()[1].width == 320 and cam.GetCameraResolution()[1].height == 256
+    for cid, (extrinsic, intrinsic) in live_calib.items():
+        assert cam.GetExtrinsicMatrix(cid) == extrinsic and cam.GetIntrinsicParameters(cid) == intrinsic
+    # A recording holds the calibration of the cameras it saw: an X1 on the right camera knows only its own.
+    record(tmp_path / "right", "x1", "right", frames=1)
+    right = open_cam(play(tmp_path / "right"), "x1", "right")
+    assert right.GetExtrinsicMatrix()[0]
+    left = open_cam(T.SystemFindDevice(SERIAL), "x1", "left")
+    assert left.GetExtrinsicMatrix()[0] is False
+    assert T.GetLastErrorMessage() == "X1.GetExtrinsicMatrix: the recording holds no calibration of the left camera"
+    assert not left.Capture()
+    assert T.GetLastErrorMessage() == "X1.Capture(): the recording holds no captures of the X1 on the left camera"
+
+
+def test_rig_names_can_override_the_recorded_ones(tmp_path):
+    record(tmp_path / "rec", frames=1)
+    device = play(tmp_path / "rec", extra="sn = COPY-2\nname = Replay\n")
+    ok, info = device.GetDeviceInfo()
+    assert (info.sn, info.name) == ("COPY-2", "Replay")
+    assert T.SystemFindDevice("COPY-2").IsValid()
+
+
+def test_relative_playback_folders(tmp_path, monkeypatch):
+    record(tmp_path / "recs" / "one", frames=1)
+    # A rig file: relative to the rig file's folder.
+    (tmp_path / "recs" / "bench.rig").write_text("[device]\nplayback = one\n")
+    tuvo_sim.reset()
+    monkeypatch.setenv("TUVO_SIM_RIG", str(tmp_path / "recs" / "bench.rig"))
+    monkeypatch.chdir(tmp_path)
+    assert T.SystemInit(), T.GetLastErrorMessage()
+    assert T.SystemFindDevice(SERIAL).IsValid()
+    # A rig text: relative to the current folder when it was set.
+    tuvo_sim.reset()
+    monkeypatch.chdir(tmp_path / "recs")
+    tuvo_sim.set_rig("[device]\nplayback = one\n")
+    monkeypatch.chdir(tmp_path)
+    assert T.SystemInit(), T.GetLastErrorMessage()
+    assert open_cam(T.SystemFindDevice(SERIAL), "x1").Capture()
+
+
+# ---- options: applied where a recording can honour them, refused otherwise ----
+
+def test_roi_and_truncation_are_applied_to_the_recorded_frame(tmp_path):
+    captured = record(tmp_path / "rec", frames=3)
+    cam = open_cam(play(tmp_path / "rec"), "x1")
+    options = T.X1_CaptureOptions()
+    options.roi = T.ROI(64, 32, 128, 96)
+    assert cam.Capture(options), T.GetLastErrorMessage()
+    got, want = results(cam, "x1"), captured[0]
+    inside = np.zeros((256, 320), bool)
+    inside[32:128, 64:192] = True
+    assert same_bytes(got["points"][inside], want["points"][inside])
+    assert np.isnan(got["points"][~inside]).all() and np.isnan(got["depth"][~inside]).all()
+    assert (got["confidence"][~inside] == 0).all()
+    assert same_bytes(got["images"]["left"], want["images"]["left"])  # images are whole, as in a live capture
+    options = T.X1_CaptureOptions()
+    cut = float(np.nanmedian(captured[1]["points"][..., 2]))
+    options.truncate_z_max = cut
+    assert cam.Capture(options)
+    got, want = results(cam, "x1"), captured[1]
+    z = want["points"][..., 2]
+    kept = z <= cut
+    assert same_bytes(got["points"][kept], want["points"][kept])
+    assert np.isnan(got["points"][~kept]).all() and np.isnan(got["depth"][~kept]).all() and kept.sum() > 1000
+    # Normals asked of a recording made with them, dropped when not asked.
+    assert cam.Capture() and not cam.GetPointMap().GetNormalDataPtr().IsValid()
+
+
+def test_output_frame_and_custom_transformation_use_the_recorded_calibration(tmp_path):
+    options = T.X1_CaptureOptions()
+    options.calc_normal = True
+    captured = record(tmp_path / "rec", "x1", "right", options, frames=3)
+    # The same capture made live in the device frame, for reference.
+    device = live_rig()
+    live = open_cam(device, "x1", "right")
+    device_frame = T.X1_CaptureOptions()
+    device_frame.calc_normal, device_frame.transform_to_camera = True, False
+    assert live.Capture(device_frame)
+    live_points = np.array(live.GetPointMap())
+    cam = open_cam(play(tmp_path / "rec"), "x1", "right")
+    assert cam.Capture(device_frame), T.GetLastErrorMessage()
+    got = np.array(cam.GetPointMap())
+    valid = np.isfinite(captured[0]["points"][..., 2])
+    assert np.array_equal(np.isfinite(got[..., 2]), valid)
+    pose = np.array(cam.GetExtrinsicMatrix()[1]).reshape(4, 4)
+    expected = captured[0]["points"][valid] @ pose[:3, :3].T + pose[:3, 3]
+    np.testing.assert_allclose(got[valid], expected, atol=1e-9)
+    np.testing.assert_allclose(got[valid], live_points[valid], atol=0.05)  # float calibration, same noise
+    normals = np.array(cam.GetPointMap().GetNormalDataPtr())
+    np.testing.assert_allclose(normals[valid], captured[0]["normals"][valid] @ pose[:3, :3].T, atol=1e-12)
+    # A custom transformation on the camera's frame: a shift of 10 mm along x.
+    custom = T.X1_CustomTransformOptions()
+    custom.coordinate_select = T.CoordinateSelect_Camera
+    shift = np.eye(4)
+    shift[0, 3] = 10.0
+    custom.SetTransform(shift)
+    assert cam.SetCustomTransformation(custom)
+    assert cam.Capture(), T.GetLastErrorMessage()
+    got = np.array(cam.GetPointMap())
+    np.testing.assert_allclose(got[valid], captured[1]["points"][valid] + [10.0, 0, 0], atol=1e-9)
+    custom.coordinate_select = T.X1CustomTransformCoordinate.CoordinateSelect_CaliBoard
+    assert cam.SetCustomTransformation(custom)
+    assert not cam.Capture()
+    assert "knows no calibration board pose" in T.GetLastErrorMessage()
+
+
+def test_recorded_custom_transformation_is_undone_for_another_frame(tmp_path):
+    device = live_rig()
+    cam = open_cam(device, "x1")
+    custom = T.X1_CustomTransformOptions()
+    custom.coordinate_select = T.CoordinateSelect_Camera
+    turn = np.array([[0.0, -1, 0, 5], [1, 0, 0, 0], [0, 0, 1, -3], [0, 0, 0, 1]])
+    custom.SetTransform(turn)
+    assert cam.SetCustomTransformation(custom)
+    rec = Recorder(str(tmp_path / "bad"), device)
+    with pytest.raises(Exception, match="custom transformation .coordinate_select = 1.; pass its 4x4 matrix"):
+        rec.add_x1(cam, "left")
+    rec = Recorder(str(tmp_path / "rec"), device)
+    captured = rec.capture(rec.add_x1(cam, "left", transform=turn))
+    T.SystemShutdown()
+    cam = open_cam(play(tmp_path / "rec"), "x1")
+    assert cam.Capture(), T.GetLastErrorMessage()  # without the transformation: the camera's own frame
+    got, want = np.array(cam.GetPointMap()), captured["points"]
+    valid = np.isfinite(want[..., 2])
+    undone = (want[valid] - turn[:3, 3]) @ turn[:3, :3]
+    np.testing.assert_allclose(got[valid], undone, atol=1e-9)
+
+
+REFUSALS = [
+    ({"exposure_time_3d": 30}, "the recording was made with exposure_time_3d = 11 and cannot replay exposure_time_3d = 30"),
+    ({"capture_mode": T.CaptureMode_Fast}, "the recording was made with capture_mode = 2 and cannot replay capture_mode = 1"),
+    ({"gain_2d": 1.5}, "the recording was made with gain_2d = 0 and cannot replay gain_2d = 1.5"),
+    ({"use_auto_noise_removal": False}, "use_auto_noise_removal = true and cannot replay use_auto_noise_removal = false"),
+    ({"calc_normal": True}, "the recording holds no normals: it was made with calc_normal = false"),
+    ({"truncate_z_max": 20000.0}, "the truncation window -9999 to 20000 mm reaches outside the recording's, -9999 to 9999 mm"),
+    ({"roi": T.ROI(8, 0, 64, 64)}, "the ROI does not fit the camera's ROI range"),
+    ({"exposure_time_3d": 1000}, "exposure_time_3d must be 3..100"),
+]
+
+
+@pytest.mark.parametrize("fields, message", REFUSALS)
+def test_options_a_recording_cannot_honour_are_refused(tmp_path, fields, message):
+    record(tmp_path / "rec", frames=1)
+    cam = open_cam(play(tmp_path / "rec"), "x1")
+    options = T.X1_CaptureOptions()
+    for name, value in fields.items():
+        setattr(options, name, value)
+    assert not cam.Capture(options)
+    assert message in T.GetLastErrorMessage()
+    assert cam.Capture(T.X1_CaptureOptions()), "a refusal does not use up a frame"
+
+
+def test_refusals_of_recordings_made_with_less(tmp_path):
+    options = T.X2_CaptureOptions()
+    options.roi = T.ROI(32, 32, 128, 128)
+    options.enable_2d_in_capture = False
+    record(tmp_path / "rec", "x2", options=options, frames=1)
+    cam = open_cam(play(tmp_path / "rec"), "x2")
+    whole = T.X2_CaptureOptions()
+    whole.enable_2d_in_capture = False
+    assert not cam.Capture(whole)
+    assert T.GetLastErrorMessage() == ("X2.Capture: the ROI the whole image reaches outside the recording's ROI "
+                                       "(32, 32, 128, 128)")
+    images = T.X2_CaptureOptions()
+    images.roi = options.roi
+    assert not cam.Capture(images)
+    assert "the recording holds no images: it was made with enable_2d_in_capture = false" in T.GetLastErrorMessage()
+    narrower = T.X2_CaptureOptions()
+    narrower.roi, narrower.enable_2d_in_capture = T.ROI(64, 64, 64, 64), False
+    assert cam.Capture(narrower), T.GetLastErrorMessage()
+    assert np.isfinite(np.array(cam.GetPointMap())[64:128, 64:128, 2]).any()
+
+
+def test_what_a_recording_cannot_serve(tmp_path):
+    record(tmp_path / "rec", "x2", frames=1)
+    device = play(tmp_path / "rec")
+    cam = open_cam(device, "x2")
+    assert not cam.Capture2D(T.CameraID_Left)
+    assert T.GetLastErrorMessage() == ("X2.Capture2D: a playback device replays recorded 3-D captures only; "
+                                       "a 2-D capture is not recorded")
+    assert not cam.StartFixedLineScan()
+    assert "the fixed line scan is not recorded" in T.GetLastErrorMessage()
+    bad = T.X2_CaptureOptions()
+    bad.transform_to_camera = T.CameraID_3
+    assert not cam.Capture(bad) and "transform_to_camera names a camera the device lacks" in T.GetLastErrorMessage()
+    T.X2.Destroy(cam)
+    x1 = open_cam(device, "x1")
+    assert not x1.Capture2D() and "a 2-D capture is not recorded" in T.GetLastErrorMessage()
+    assert not x1.Capture() and "holds no captures of the X1 on the left camera" in T.GetLastErrorMessage()
+
+
+def test_balance_ratios_are_recorded_and_kept(tmp_path):
+    device = live_rig(extra="color_camera = yes\n")
+    cam = open_cam(device, "x1")
+    assert cam.SetBalanceRatio(T.BalanceSelector_Red, 1.25)
+    rec = Recorder(str(tmp_path / "rec"), device)
+    captured = rec.capture(rec.add_x1(cam, "left"))
+    assert captured["images"]["left"].shape == (256, 320, 3)
+    T.SystemShutdown()
+    cam = open_cam(play(tmp_path / "rec"), "x1")
+    assert cam.GetBalanceRatio(T.BalanceSelector_Red) == (True, 1.25)
+    assert cam.SetBalanceRatio(T.BalanceSelector_Red, 2.0)
+    assert not cam.Capture() and "the balance ratios differ from the recording's (1.25, 1, 1)" in T.GetLastErrorMessage()
+    assert cam.SetBalanceRatio(T.BalanceSelector_Red, 1.25) and cam.Capture()
+    assert same_bytes(np.array(cam.GetImage()), captured["images"]["left"])
+
+
+def test_tools_give_the_same_answers_on_played_back_frames(tmp_path):
+    device = live_rig(640, 512)
+    left, right = open_cam(device, "x1", "left"), open_cam(device, "x1", "right")
+    rec = Recorder(str(tmp_path / "rec"), device)
+    streams = rec.add_x1(left, "left"), rec.add_x1(right, "right")
+    kind = T.CodedCircleMarkerType()
+
+    def answers(left, right):
+        img_l, pm_l, img_r, pm_r = left.GetImage(), left.GetPointMap(), right.GetImage(), right.GetPointMap()
+        markers = [(m.code, m.x, m.y) for m in T.DetectCodedCircleMarker(img_l, kind)]
+        n, R, t = T.GetTwoCameraTransformByCodedCircleMarker(pm_l, img_l, pm_r, img_r, kind)
+        accuracy = T.TestAccuracy(img_l, pm_l, 3, 4, 62.0)
+        return markers, n, R.tolist(), t.tolist(), accuracy
+
+    live = []
+    for _ in range(2):
+        assert left.Capture() and right.Capture()
+        live.append(answers(left, right))
+        for cam, stream in zip((left, right), streams):
+            rec.record_current(stream)
+    T.SystemShutdown()
+    assert len(live[0][0]) == 12 and live[0][1] == 12 and live[0][4][0] == 12
+    device = play(tmp_path / "rec")
+    left, right = open_cam(device, "x1", "left"), open_cam(device, "x1", "right")
+    for want in live:
+        assert left.Capture() and right.Capture(), T.GetLastErrorMessage()
+        assert answers(left, right) == want
+
+
+# ---- broken, foreign and hostile recordings ----
+
+@pytest.fixture(scope="module")
+def pristine(tmp_path_factory):
+    """A small X2 recording with normals, made once and copied by each test."""
+    path = tmp_path_factory.mktemp("pristine") / "rec"
+    tuvo_sim.reset()
+    options = T.X2_CaptureOptions()
+    options.calc_normal = True
+    record(path, "x2", options=options, frames=1)
+    tuvo_sim.reset()
+    return path
+
+
+def damage_manifest(change):
+    def apply(root):
+        manifest = json.loads((root / "manifest.json").read_text())
+        change(manifest)
+        (root / "manifest.json").write_text(json.dumps(manifest))
+    return apply
+
+
+def replace_file(name, data):
+    def apply(root):
+        target = root / "x2" / "000000" / name
+        target.unlink()
+        target.write_bytes(data)
+    return apply
+
+
+def truncate_file(name, keep):
+    def apply(root):
+        target = root / "x2" / "000000" / name
+        target.write_bytes(target.read_bytes()[:keep])
+    return apply
+
+
+def symlink(name, to):
+    def apply(root):
+        target = root / name
+        target.unlink()
+        os.symlink(to, target)
+    return apply
+
+
+def fifo(name):
+    def apply(root):
+        target = root / name
+        target.unlink()
+        os.mkfifo(target)
+    return apply
+
+
+def npy_header(header, body=b""):
+    raw = header.encode()
+    return b"\x93NUMPY\x01\x00" + len(raw).to_bytes(2, "little") + raw + body
+
+
+def frame0(manifest):
+    return manifest["streams"]["x2"]["frames"][0]
+
+
+# Faults found when the rig is read (SystemInit fails, naming the manifest).
+MANIFEST_FAULTS = [
+    ("missing", lambda r: (r / "manifest.json").unlink(), "manifest.json: is missing"),
+    ("not JSON", lambda r: (r / "manifest.json").write_text("{not json"), "manifest.json: not JSON"),
+    ("NaN", lambda r: (r / "manifest.json").write_text((r / "manifest.json").read_text().replace(
+        '"boardmodel": 3', '"boardmodel": NaN')), "manifest.json: not JSON"),
+    ("foreign", lambda r: (r / "manifest.json").write_text('{"name": "my-app", "version": 1}'),
+     'not a TUVO recording ("format" is not "tuvo-recording")'),
+    ("newer", damage_manifest(lambda m: m.update(version=2)), "recording format version 2 is newer than this SDK reads (1)"),
+    ("deep", lambda r: (r / "manifest.json").write_text("[" * 100000 + "]" * 100000),
+     "nests deeper than a recording's manifest"),
+    ("dev/zero", symlink("manifest.json", "/dev/zero"), "manifest.json: is a symbolic link"),
+    ("fifo", fifo("manifest.json"), "manifest.json: is not a regular file"),
+    ("huge", lambda r: os.truncate(r / "manifest.json", (64 << 20) + 1), "manifest.json: is larger than 67108864 bytes"),
+    ("escaping dir", damage_manifest(lambda m: frame0(m).update(dir="../../etc")),
+     "streams.x2.frames[0].dir: is not a folder inside the recording"),
+    ("absolute dir", damage_manifest(lambda m: frame0(m).update(dir="/etc")), "is not a folder inside the recording"),
+    ("NUL in a name", damage_manifest(lambda m: frame0(m)["points"].update(file="points\u0000.ply")),
+     "streams.x2.frames[0].points.file: is not a file name inside the frame's folder"),
+    ("NUL in the serial", damage_manifest(lambda m: m["device"].update(sn="R\u00001")), "device.sn: holds a NUL character"),
+    ("long serial", damage_manifest(lambda m: m["device"].update(sn="S" * 40)), "device.sn: is longer than 31 bytes"),
+    ("huge stream", damage_manifest(lambda m: m["streams"]["x2"].update(width=65535, height=65535)),
+     "streams.x2: has more than 16,777,216 pixels"),
+    ("negative size", damage_manifest(lambda m: m["cameras"]["left"].update(width=-1)),
+     "cameras.left.width: must be 1 to 65535"),
+    ("string size", damage_manifest(lambda m: m["streams"]["x2"].update(height="256")),
+     "streams.x2.height: must be an integer"),
+    ("bad calibration", damage_manifest(lambda m: m["cameras"]["right"].update(intrinsics=[1, 2])),
+     "cameras.right.intrinsics: must be a list of 9 numbers"),
+    ("unknown option", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(warp_drive=1)),
+     "unknown option warp_drive"),
+    ("unknown stream", damage_manifest(lambda m: m["streams"].update(x3=m["streams"]["x2"])),
+     "streams.x3: is not a stream name"),
+    ("image type", damage_manifest(lambda m: frame0(m)["images"]["left"].update(type="Mono16")),
+     "streams.x2.frames[0].images.left.type: must be Mono8, RGB8 or BGR8"),
+    ("too many frames", damage_manifest(lambda m: m["streams"]["x2"].update(frames=[0] * 1000001)),
+     "streams.x2.frames: holds more than 1,000,000 frames"),
+]
+
+
+@pytest.mark.parametrize("fault, damage, message", MANIFEST_FAULTS, ids=[f[0] for f in MANIFEST_FAULTS])
+def test_broken_manifests_are_refused_when_the_rig_is_read(tmp_path, pristine, fault, damage, message):
+    root = tmp_path / "rec"
+    shutil.copytree(pristine, root)
+    damage(root)
+    with pytest.raises(ValueError, match=re.escape("device 1: " + str(root))):
+        tuvo_sim.set_rig("[device]\nplayback = %s\n" % root)
+    assert message in T.GetLastErrorMessage()
+    tuvo_sim.reset()
+    (tmp_path / "bench.rig").write_text("[device]\nplayback = rec\n")
+    os.environ["TUVO_SIM_RIG"] = str(tmp_path / "bench.rig")
+    try:
+        assert not T.SystemInit()
+    finally:
+        del os.environ["TUVO_SIM_RIG"]
+    assert T.GetLastErrorMessage().startswith("SystemInit: rig description: device 1: " + str(root))
+    assert message in T.GetLastErrorMessage()
+
+
+PLY_BODY = 320 * 256 * 48
+
+
+# Faults found when the frame is played (the capture fails, naming the file).
+FRAME_FAULTS = [
+    ("missing PLY", lambda r: (r / "x2" / "000000" / "points.ply").unlink(), "points.ply: is missing"),
+    ("truncated PLY", truncate_file("points.ply", 5000), "points.ply: the PLY file holds"),
+    ("PLY of floats", replace_file("points.ply", b"ply\nformat binary_little_endian 1.0\nelement vertex 81920\n"
+                                   b"property float x\nproperty float y\nproperty float z\nend_header\n" + bytes(983040)),
+     "PLY property x is float, not double"),
+    ("PLY miscounted", replace_file("points.ply", b"ply\nformat binary_little_endian 1.0\nelement vertex 99999999999\n"
+                                    b"property double x\nproperty double y\nproperty double z\nend_header\n"),
+     "the PLY file holds 99999999999 vertices, not 81920"),
+    ("ASCII PLY", replace_file("points.ply", b"ply\nformat ascii 1.0\nelement vertex 1\nproperty double x\nend_header\n1\n"),
+     "the PLY format must be binary_little_endian 1.0"),
+    ("endless PLY header", replace_file("points.ply", b"ply\n" + b"comment x\n" * 1000), "not closed within 4096 bytes"),
+    ("PLY without normals", replace_file("points.ply", b"ply\nformat binary_little_endian 1.0\nelement vertex 81920\n"
+                                         b"property double x\nproperty double y\nproperty double z\nend_header\n"
+                                         + bytes(81920 * 24)), "points.ply: has no normals"),
+    ("PLY on /dev/zero", symlink("x2/000000/points.ply", "/dev/zero"), "points.ply: is a symbolic link"),
+    ("frame folder symlink", lambda r: (shutil.move(r / "x2" / "000000", r / "elsewhere"),
+                                        os.symlink(r / "elsewhere", r / "x2" / "000000")), "000000: is a symbolic link"),
+    ("FIFO depth", fifo("x2/000000/depth.npy"), "depth.npy: is not a regular file"),
+    ("npy of float32", replace_file("depth.npy", npy_header(
+        "{'descr': '<f4', 'fortran_order': False, 'shape': (256, 320), }", bytes(327680))),
+     "the .npy data are <f4, not little-endian float64 (<f8)"),
+    ("npy of objects", replace_file("depth.npy", npy_header(
+        "{'descr': '|O', 'fortran_order': False, 'shape': (256, 320), }")), "not little-endian float64"),
+    ("npy shape", replace_file("confidence.npy", npy_header(
+        "{'descr': '<f8', 'fortran_order': False, 'shape': (320, 256), }", bytes(655360))),
+     "the .npy shape is (320, 256), not (256, 320)"),
+    ("npy Fortran", replace_file("depth.npy", npy_header(
+        "{'descr': '<f8', 'fortran_order': True, 'shape': (256, 320), }", bytes(655360))), "not in C order"),
+    ("npy huge header", replace_file("depth.npy", b"\x93NUMPY\x02\x00\xff\xff\xff\x7f{"),
+     "the .npy header is longer than 4096 bytes"),
+    ("npy short", truncate_file("correspond.npy", 1000), "correspond.npy: the .npy file holds"),
+    ("npy header junk", replace_file("depth.npy", npy_header("{'descr': '<f8', 'shape': (256, 320) 'x'}")),
+     "malformed .npy header"),
+    ("not a PNG", replace_file("left.png", b"GIF89a" + bytes(100)), "left.png: not a PNG file"),
+    ("PNG size", replace_file("right.png", bytes.fromhex("89504e470d0a1a0a0000000d49484452") +
+                              (5000).to_bytes(4, "big") + (5000).to_bytes(4, "big") + bytes.fromhex("0800000000") + bytes(4)),
+     "right.png: the image is 5000 x 5000, not the camera's 320 x 256"),
+    ("PNG truncated", truncate_file("left.png", 200), "left.png: "),
+]
+
+
+@pytest.mark.parametrize("fault, damage, message", FRAME_FAULTS, ids=[f[0] for f in FRAME_FAULTS])
+def test_broken_frames_fail_the_capture_naming_the_file(tmp_path, pristine, fault, damage, message):
+    root = tmp_path / "rec"
+    shutil.copytree(pristine, root)
+    damage(root)
+    cam = open_cam(play(root), "x2")
+    options = T.X2_CaptureOptions()
+    options.calc_normal = True
+    assert not cam.Capture(options)
+    assert T.GetLastError() == tuvo_sim.ERROR_FILE_IO
+    assert T.GetLastErrorMessage().startswith("X2.Capture: " + str(root))
+    assert message in T.GetLastErrorMessage()
+
+
+def test_rig_keys_of_playback_devices(tmp_path, pristine):
+    for text, message in [
+        ("[device]\nloop = yes\n", "device 1: loop needs playback"),
+        ("[device]\nplayback = %s\nloop = maybe\n" % pristine, "line 3: loop must be yes or no"),
+        ("[device]\nplayback =\n", "line 2: playback needs the folder of a recording"),
+        ("[device]\nplayback = %s\nwidth = 640\n" % pristine,
+         "width cannot be set for a playback device: its recording describes it"),
+        ("[device]\nplayback = %s\n" % (tmp_path / "nowhere"), str(tmp_path / "nowhere") + ": is missing"),
+    ]:
+        with pytest.raises(ValueError):
+            tuvo_sim.set_rig(text)
+        assert message in T.GetLastErrorMessage(), text
+    rig = tmp_path / "nul.rig"
+    rig.write_bytes(b"[device]\nplayback = rec\x00/../x\n")
+    os.environ["TUVO_SIM_RIG"] = str(rig)
+    try:
+        assert not T.SystemInit()
+    finally:
+        del os.environ["TUVO_SIM_RIG"]
+    assert "the playback folder's name holds a NUL character" in T.GetLastErrorMessage()
+
+
+def test_cameras_on_one_playback_device_capture_in_parallel(tmp_path):
+    device = live_rig()
+    left, right = open_cam(device, "x1", "left"), open_cam(device, "x1", "right")
+    rec = Recorder(str(tmp_path / "rec"), device)
+    streams = [rec.add_x1(left, "left"), rec.add_x1(right, "right")]
+    captured = {s.name: [rec.capture(s)["points"] for _ in range(3)] for s in streams}
+    T.SystemShutdown()
+    device = play(tmp_path / "rec", loop="yes")
+    cams = {"x1-left": open_cam(device, "x1", "left"), "x1-right": open_cam(device, "x1", "right")}
+    faults = []
+
+    def run(name):
+        for i in range(9):
+            if not cams[name].Capture():
+                faults.append(T.GetLastErrorMessage())
+                return
+            pm = cams[name].GetPointMap()
+            if not same_bytes(np.array(pm), captured[name][i % 3]):
+                faults.append("%s frame %d differs" % (name, i))
+            T.PointMap.Destroy(pm)
+
+    threads = [threading.Thread(target=run, args=(n,)) for n in cams]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert faults == []
