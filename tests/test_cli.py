@@ -1,0 +1,179 @@
+"""The `tuvo` command through a subprocess: subcommands, output for people and scripts, exit status,
+one-line errors and Ctrl-C."""
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import numpy as np
+import plyfile
+import pytest
+
+import PyTUVO as T
+import tuvo_sim
+from tuvo_tools import cli
+from tuvo_tools.recording import read_manifest
+
+RIG = ("[device]\nname = Bench S3\nsn = S-1\ncameras = left, right, extra\nx2 = yes\ncover = yes\n"
+       "capture_modes = fast, normal, fixedlinescan\nwidth = 320\nheight = 256\n"
+       "[device]\nname = Bench M1\nsn = M-1\nport_type = gige\nport = 10.1.2.3\nwidth = 320\nheight = 256\n")
+TUVO = os.path.join(os.path.dirname(sys.executable), "tuvo")
+
+
+@pytest.fixture
+def env(tmp_path):
+    (tmp_path / "bench.rig").write_text(RIG)
+    e = dict(os.environ, TUVO_SIM_RIG=str(tmp_path / "bench.rig"))
+    return e
+
+
+def run(args, env, cwd, timeout=120):
+    return subprocess.run([sys.executable, "-m", "tuvo_tools", *args], env=env, cwd=cwd, capture_output=True,
+                          text=True, timeout=timeout)
+
+
+def test_console_script_and_help(env, tmp_path):
+    r = subprocess.run([TUVO, "--help"], env=env, capture_output=True, text=True)
+    assert r.returncode == 0
+    for command in ("list", "info", "capture", "record", "play", "scan"):
+        assert command in r.stdout
+    r = subprocess.run([TUVO, "record", "--help"], env=env, capture_output=True, text=True)
+    assert r.returncode == 0 and "--frames N" in r.stdout and "--settings FILE" in r.stdout
+    assert run([], env, tmp_path).returncode == 2
+    r = run(["record", "S-1"], env, tmp_path)
+    assert r.returncode == 2 and "required" in r.stderr
+    r = run(["--version"], env, tmp_path)
+    assert r.returncode == 0 and "TUVO virtual SDK" in r.stdout
+
+
+def test_list(env, tmp_path):
+    r = run(["list"], env, tmp_path)
+    assert r.returncode == 0 and r.stderr == ""
+    lines = r.stdout.splitlines()
+    assert len(lines) == 2 and lines[0].startswith("S-1") and "X1 X2" in lines[0] and "gige" in lines[1]
+    data = json.loads(run(["list", "--json"], env, tmp_path).stdout)
+    assert [d["serial"] for d in data["devices"]] == ["S-1", "M-1"]
+    assert data["devices"][0]["cameras"] == ["left", "right", "extra"] and data["devices"][1]["x2"] is False
+    assert run(["list", "-q"], env, tmp_path).stdout == ""
+
+
+def test_info(env, tmp_path):
+    data = json.loads(run(["info", "S-1", "--json"], env, tmp_path).stdout)
+    assert data["opened_as"] == "X2" and data["resolution"] == [320, 256]
+    assert set(data["calibration"]) == {"left", "right", "extra"}
+    assert data["calibration"]["right"]["extrinsic"][3] == pytest.approx(120)
+    assert data["ranges"]["exposure_ms"] == [3, 100] and data["protective_cover"] == "open"
+    assert set(data["temperatures_c"]["left"]) >= {"sensor", "camera"} and data["temperatures_c"]["projector"] > 20
+    data = json.loads(run(["info", "S-1", "--camera", "right", "--json"], env, tmp_path).stdout)
+    assert data["opened_as"] == "X1 (right camera)" and list(data["calibration"]) == ["right"]
+    r = run(["info", "M-1"], env, tmp_path)
+    assert r.returncode == 0 and "protective cover: none" in r.stdout and "X1 (left camera)" in r.stdout
+
+
+@pytest.mark.parametrize("args, status, message", [
+    (["info", "NOPE"], 1, "tuvo: error: SystemFindDevice: no device with serial number NOPE\n"),
+    (["capture", "M-1", "-o", "x.ply", "--x2"], 1, "tuvo: error: X2.Create: the device cannot be used as X2\n"),
+    (["capture", "S-1", "-o", "x.ply", "--exposure-3d", "500"], 1,
+     "tuvo: error: X1.Capture: exposure_time_3d must be 3..100, projector_brightness 1..255 and scan_times 1..8\n"),
+    (["capture", "S-1", "-o", "x.ply", "--set", "warp=1"], 2, "tuvo capture: error: unknown option 'warp' for X1 captures\n"),
+    (["capture", "S-1", "-o", "x.ply", "--settings", "missing.txt"], 2, "missing.txt: not a regular file\n"),
+    (["capture", "S-1", "-o", "no/such/folder/x.ply"], 1, "tuvo: error: PointMap.Save: cannot write no/such/folder/x.ply"),
+    (["scan", "M-1"], 1, "tuvo: error: X2.Create: the device cannot be used as X2\n"),
+    (["play", "nowhere"], 1, "tuvo: error: nowhere/manifest.json: No such file or directory\n"),
+    (["record", "S-1", "out", "--frames", "0"], 2, "--frames must be at least 1"),
+])
+def test_errors_are_one_line_and_a_status(env, tmp_path, args, status, message):
+    r = run(args, env, tmp_path)
+    assert r.returncode == status
+    assert message in r.stderr and r.stderr.count("\n") == 1 and "Traceback" not in r.stderr
+
+
+def test_capture_writes_the_scan_and_pictures(env, tmp_path):
+    (tmp_path / "roi.txt").write_text("roi = 0, 0, 160, 128\n")
+    r = run(["capture", "S-1", "-o", "scan.ply", "--image", "img.png", "--depth", "depth.png", "--json"], env, tmp_path)
+    assert r.returncode == 0, r.stderr
+    whole = json.loads(r.stdout)
+    assert whole["saved"] == ["scan.ply", "img.png", "depth.png"] and whole["valid_fraction"] > 0.5
+    ply = plyfile.PlyData.read(str(tmp_path / "scan.ply"))
+    assert ply["vertex"].count == 320 * 256 and "red" in ply["vertex"].data.dtype.names
+    assert T.Image.CreateFromFile(str(tmp_path / "img.png")).GetSize().width == 320
+    r = run(["capture", "S-1", "-o", "part.ply", "--settings", "roi.txt", "--x2", "--json"], env, tmp_path)
+    part = json.loads(r.stdout)
+    assert 0 < part["valid_points"] < whole["valid_points"] / 3  # the ROI of the settings file was used
+    r = run(["capture", "S-1", "-o", "scan.ply", "--camera", "right", "--mode", "fast", "--set", "scan_times=2"], env,
+            tmp_path)
+    assert r.returncode == 0 and r.stdout.startswith("%d valid points" % json.loads(run(
+        ["capture", "S-1", "-o", "b.ply", "--camera", "right", "--mode", "fast", "--set", "scan_times=2", "--json"],
+        env, tmp_path).stdout)["valid_points"])
+
+
+def test_record_then_play(env, tmp_path):
+    r = run(["record", "S-1", "rec", "--frames", "3", "--x2"], env, tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert "recorded 3 frames of x2 into %s" % (tmp_path / "rec") in r.stdout
+    assert "record: 3/3" in r.stderr  # progress
+    assert run(["record", "S-1", "rec", "--frames", "1", "-q"], env, tmp_path).returncode == 1  # not written over
+    r = run(["play", "rec", "--json", "--save", "seen"], env, tmp_path)
+    assert r.returncode == 0, r.stderr
+    frames = json.loads(r.stdout)["frames"]
+    assert [f["frame"] for f in frames] == [0, 1, 2] and all(f["valid_points"] > 1000 for f in frames)
+    assert sorted(os.listdir(tmp_path / "seen"))[:3] == ["x2-000000-depth.png", "x2-000000.ply", "x2-000000.png"]
+    saved = np.asarray(T.PointMap.CreateFromFile(str(tmp_path / "seen" / "x2-000001.ply"), T.Size(320, 256),
+                                                 T.Millimeter))
+    recorded = plyfile.PlyData.read(str(tmp_path / "rec" / "x2" / "000001" / "points.ply"))["vertex"]
+    assert np.array_equal(saved[..., 2].ravel(), recorded["z"], equal_nan=True)
+    r = run(["play", "rec", "--frames", "4", "-q"], env, tmp_path)
+    assert r.returncode == 1 and "end of recording: all 3 frames of the X2 have been played" in r.stderr
+    r = run(["play", "rec", "--frames", "5", "--loop"], env, tmp_path)
+    assert r.returncode == 0 and r.stdout.count("x2 ") == 5
+    r = run(["play", "rec", "--stream", "x1-left"], env, tmp_path)
+    assert r.returncode == 2 and "the recording holds no stream x1-left (it holds x2)" in r.stderr
+
+
+def test_scan(env, tmp_path):
+    r = run(["scan", "S-1", "--sweeps", "2", "--scan-time", "50", "-o", "line.ply", "--json"], env, tmp_path)
+    assert r.returncode == 0, r.stderr
+    data = json.loads(r.stdout)
+    assert len(data["sweeps"]) == 2 and data["sweeps"][1]["valid_points"] > 1000 and data["saved"] == "line.ply"
+    assert (tmp_path / "line.ply").stat().st_size > 320 * 256 * 24
+
+
+def test_ctrl_c_during_record_stops_cleanly(env, tmp_path):
+    p = subprocess.Popen([sys.executable, "-m", "tuvo_tools", "record", "S-1", "rec", "--frames", "1000"], env=env,
+                         cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    manifest = tmp_path / "rec" / "manifest.json"
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        if manifest.exists() and '"dir": "x1-left/000001"' in manifest.read_text():
+            break
+        time.sleep(0.05)
+    p.send_signal(signal.SIGINT)
+    out, err = p.communicate(timeout=60)
+    assert p.returncode == 130, err
+    assert "Traceback" not in err and "tuvo: interrupted after" in err and "of 1000 frames" in err
+    recorded = read_manifest(str(tmp_path / "rec"))["streams"]["x1-left"]["frames"]
+    assert 2 <= len(recorded) < 1000 and "interrupted after %d of 1000 frames" % len(recorded) in err
+    assert sorted(os.listdir(tmp_path / "rec" / "x1-left")) == ["%06d" % i for i in range(len(recorded))]
+    r = run(["play", "rec", "--json"], env, tmp_path)
+    assert r.returncode == 0 and len(json.loads(r.stdout)["frames"]) == len(recorded)
+
+
+def test_ctrl_c_releases_what_the_command_opened(tmp_path, monkeypatch, capsys):
+    tuvo_sim.set_rig(RIG)
+    from tuvo_tools import recorder
+    real = recorder.Recorder.capture
+    calls = []
+
+    def capture(self, stream):
+        calls.append(1)
+        if len(calls) == 2:
+            assert tuvo_sim.live("map") > 0
+            raise KeyboardInterrupt
+        return real(self, stream)
+    monkeypatch.setattr(recorder.Recorder, "capture", capture)
+    assert cli.main(["record", "S-1", str(tmp_path / "rec"), "--frames", "5", "--x2"]) == 130
+    assert "interrupted after 1 of 5 frames" in capsys.readouterr().err
+    assert not T.SystemIsInited()
+    assert (tuvo_sim.live("image"), tuvo_sim.live("pointmap"), tuvo_sim.live("map")) == (0, 0, 0)
