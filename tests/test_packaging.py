@@ -10,7 +10,7 @@ import zipfile
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-EXAMPLES = ["demo", "depth_picture", "stereo_x2", "line_scan", "markers", "compensator"]
+EXAMPLES = ["demo", "depth_picture", "stereo_x2", "line_scan", "markers", "compensator", "record_replay"]
 
 
 def test_stubs_match_the_module(tmp_path):
@@ -35,6 +35,8 @@ def test_example_runs(name, tmp_path):
                 "markers": ["markers.png"]}
     for picture in pictures.get(name, []):
         assert (tmp_path / picture).stat().st_size > 10000
+    if name == "record_replay":
+        assert run.stdout.count("same as live") == 2 and (tmp_path / "recording" / "manifest.json").is_file()
 
 
 def test_examples_type_check():
@@ -55,6 +57,11 @@ def test_wheel_loads_from_any_directory(tmp_path):
     with zipfile.ZipFile(wheel[0]) as z:
         names = z.namelist()
         z.extractall(somewhere)
+        entry_points = [z.read(n).decode() for n in names if n.endswith(".dist-info/entry_points.txt")]
+        metadata = [z.read(n).decode() for n in names if n.endswith(".dist-info/METADATA")]
+    assert "tuvo_tools/cli.py" in names and "tuvo_tools/recorder.py" in names
+    assert len(entry_points) == 1 and "tuvo = tuvo_tools.cli:main" in entry_points[0]
+    assert "Requires-Dist: pypng" in metadata[0]
     assert "libTUVO.so.1" in names and any(n.startswith("PyTUVO.cpython-39") for n in names)
     assert "PyTUVO.pyi" in names and "tuvo_sim.py" in names
     code = "import PyTUVO as T, sys; assert T.__file__.startswith(sys.argv[1]); T.SystemInit(); print(T.GetVersion())"
