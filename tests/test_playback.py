@@ -4,6 +4,8 @@ import json
 import os
 import re
 import shutil
+import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -611,3 +613,14 @@ def test_cameras_on_one_playback_device_capture_in_parallel(tmp_path):
     for t in threads:
         t.join()
     assert faults == []
+
+
+@pytest.mark.parametrize("special", ["/dev/zero", "fifo", "folder"])
+def test_rig_files_that_are_no_files_are_refused_at_once(tmp_path, special):
+    if special == "fifo":
+        os.mkfifo(tmp_path / "fifo")
+    path = {"/dev/zero": "/dev/zero", "fifo": str(tmp_path / "fifo"), "folder": str(tmp_path)}[special]
+    code = "import PyTUVO as T; print(T.SystemInit()); print(T.GetLastErrorMessage())"
+    run = subprocess.run([sys.executable, "-c", code], env=dict(os.environ, TUVO_SIM_RIG=path), capture_output=True,
+                         text=True, timeout=30)
+    assert run.stdout.splitlines() == ["False", "SystemInit: rig description: %s: is not a regular file" % path]
