@@ -366,3 +366,44 @@ def test_file_names_are_positional_and_utf8(tmp_path):
     name = tmp_path / "caf\u00e9 \u56fe.png"
     assert img.SaveImage(str(name)) and name.exists()
     assert T.Image.CreateFromFile(str(name)).IsValid()
+
+
+# ---- special files ----
+
+_READ_SPECIAL = r"""
+import sys, PyTUVO as T
+T.SystemInit()
+kind, path = sys.argv[1], sys.argv[2]
+if kind == "image":
+    ok = T.Image.CreateFromFile(path).IsValid()
+elif kind == "points":
+    ok = T.PointMap.CreateFromFile(path, T.Size(0, 0), T.Millimeter).IsValid()
+else:
+    cam = T.X1.Create(T.SystemFindDevice("VS3-000101"), T.CameraID_Left)
+    cam.Open()
+    ok = cam.LoadSettingFromFile(path)
+print(ok, T.GetLastErrorMessage())
+"""
+
+
+@pytest.fixture(params=["dev-zero", "fifo", "folder"])
+def special_file(request, tmp_path):
+    if request.param == "dev-zero":
+        return "/dev/zero", "is not a regular file"
+    if request.param == "fifo":
+        path = tmp_path / "pipe"
+        os.mkfifo(path)
+        return str(path), "is not a regular file"
+    return str(tmp_path), "is not a regular file"
+
+
+@pytest.mark.parametrize("kind", ["image", "points", "settings"])
+def test_special_files_are_refused_at_once(kind, special_file):
+    # Read in a child so that a reader waiting on a FIFO, or filling memory from /dev/zero, fails
+    # the test instead of hanging the suite.
+    path, reason = special_file
+    done = subprocess.run([sys.executable, "-c", _READ_SPECIAL, kind, path], capture_output=True, text=True,
+                          timeout=20)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.startswith("False "), done.stdout
+    assert f"{path}: {reason}" in done.stdout

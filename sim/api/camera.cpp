@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "control/control.h"
+#include "control/files.h"
 #include "render/capture.h"
 #include "replay/playback.h"
 

@@ -1,6 +1,8 @@
 // Stand-in SDK: the operations X1 and X2 share.
 #include "api/camera_ops.h"
 
+#include "control/files.h"
+
 namespace sim {
 namespace ops {
 
@@ -67,7 +69,7 @@ bool load_settings(Locked c, Call& call, const char* filename) {
         return false;
     }
     std::string text, why;
-    if (!read_file(filename, &text, &why)) {
+    if (!read_regular_file(filename, kMaxSettingsBytes, &text, &why)) {
         call.fail(TUVO::Error_FileIO, why);
         return false;
     }

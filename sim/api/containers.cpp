@@ -10,6 +10,7 @@
 
 #include "api/containers.h"
 #include "control/control.h"
+#include "control/files.h"
 
 namespace sim {
 
@@ -283,7 +284,7 @@ Image Image::CreateFromFile(const char* filename) {
         return Image();
     }
     std::string bytes, why;
-    if (!read_file(filename, &bytes, &why)) {
+    if (!read_regular_file(filename, kMaxImageFileBytes, &bytes, &why)) {
         call.fail(Error_FileIO, why);
         return Image();
     }
@@ -540,7 +541,7 @@ PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit:
         return PointMap();
     }
     std::string bytes, why;
-    if (!read_file(filename, &bytes, &why)) {
+    if (!read_regular_file(filename, kMaxPointFileBytes, &bytes, &why)) {
         call.fail(Error_FileIO, why);
         return PointMap();
     }

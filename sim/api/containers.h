@@ -6,6 +6,11 @@ namespace sim {
 
 // The largest image or map the SDK makes: 16 M pixels (4096 x 4096).
 constexpr long long kMaxPixels = 1LL << 24;
+// The largest files the SDK reads: a PNG of that many RGBA pixels stored uncompressed, a point map
+// (PLY) of that many points, a settings file.
+constexpr std::size_t kMaxImageFileBytes = 4 * kMaxPixels + (1 << 20);
+constexpr std::size_t kMaxPointFileBytes = std::size_t(1) << 30;
+constexpr std::size_t kMaxSettingsBytes = 1 << 20;
 
 struct ImageObj {
     TUVO::ImageType::Enum type = TUVO::ImageType::None;

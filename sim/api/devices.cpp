@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "control/control.h"
-#include "replay/files.h"
+#include "control/files.h"
 #include "replay/playback.h"
 #include "world/world.h"
 
@@ -232,7 +232,7 @@ bool load_rig(std::vector<std::shared_ptr<DeviceState>>* out, std::string* why) 
         text = g_rig_text;
         base = g_rig_base;
     } else if (const char* path = std::getenv("TUVO_SIM_RIG")) {
-        if (*path && !replay::read_regular_file(path, 1u << 20, &text, why)) return false;
+        if (*path && !read_regular_file(path, 1u << 20, &text, why)) return false;
         const std::string file = path[0] == '/' ? std::string(path) : current_folder() + "/" + path;
         base = file.substr(0, file.rfind('/'));
     }

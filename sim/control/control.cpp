@@ -228,42 +228,6 @@ double param(const std::string& key, double fallback) {
     return v ? *v : fallback;
 }
 
-bool write_file_atomic(const std::string& path, const std::string& bytes, std::string* why) {
-    if (path.empty()) {
-        *why = "empty file name";
-        return false;
-    }
-    std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
-                      std::to_string(reinterpret_cast<std::uintptr_t>(&bytes));
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) {
-        *why = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (::fsync(::fileno(f)) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        *why = "cannot write " + path + ": " + std::strerror(errno);
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
-}
-
-bool read_file(const std::string& path, std::string* bytes, std::string* why) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *why = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::ostringstream os;
-    os << in.rdbuf();
-    *bytes = os.str();
-    return true;
-}
-
 void reset_control() {
     Control& c = control();
     std::lock_guard<std::mutex> lock(c.m);

@@ -137,10 +137,6 @@ H make_handle(std::pair<std::uint32_t, std::uint32_t> sg) {
     return h;
 }
 
-// Writes `bytes` to `path` through a temporary file in the same folder and a rename, so a failed
-// save leaves an existing file whole.
-bool write_file_atomic(const std::string& path, const std::string& bytes, std::string* why);
-bool read_file(const std::string& path, std::string* bytes, std::string* why);
 std::string json_escape(const std::string& s);
 
 }  // namespace sim

@@ -1,6 +1,8 @@
 // Stand-in SDK, playback: reading a recording's files safely (regular files only, bounded sizes).
 #include "replay/files.h"
 
+#include "control/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,17 +29,6 @@ std::vector<std::string> components(const std::string& rel) {
     }
 }
 
-// Closes a descriptor when it goes out of scope.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
 // Why opening `name` in folder `at` failed; a symbolic link is named as such whatever the error.
 std::string reason(int at, const std::string& name, int err) {
     struct stat st;
@@ -48,38 +39,7 @@ std::string reason(int at, const std::string& name, int err) {
     return std::strerror(err);
 }
 
-// Reads the regular file open on `fd` (at most `max_bytes`) into `bytes`; `fail` reports why not.
-template <class Fail>
-bool read_open_file(int fd, std::size_t max_bytes, std::string* bytes, Fail fail) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return fail(std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) return fail("is not a regular file");
-    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > max_bytes)
-        return fail("is larger than " + std::to_string(max_bytes) + " bytes");
-    bytes->assign(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t got = 0;
-    while (got < bytes->size()) {
-        const ssize_t n = ::read(fd, &(*bytes)[got], bytes->size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return fail(std::strerror(errno));
-        if (n == 0) return fail("became shorter while it was read");
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
-
-bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why) {
-    auto fail = [&](const std::string& what) {
-        *why = path + ": " + what;
-        return false;
-    };
-    if (path.find('\0') != std::string::npos) return fail("the name holds a NUL character");
-    Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.fd < 0) return fail(std::strerror(errno));
-    return read_open_file(file.fd, max_bytes, bytes, fail);
-}
 
 bool safe_relative(const std::string& rel, int max_components) {
     if (rel.empty() || rel.size() > 255) return false;
@@ -127,7 +87,7 @@ bool read_file_in(const std::string& root, const std::string& rel, std::size_t m
         const int err = errno;
         return fail(reason(at, parts.back(), err));
     }
-    return read_open_file(file.fd, max_bytes, bytes, fail);
+    return read_open_file(file.fd, name, max_bytes, bytes, why);
 }
 
 }  // namespace replay

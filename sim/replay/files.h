@@ -10,10 +10,6 @@ namespace replay {
 // digits, '.', '_' and '-', none of them "." or "..".
 bool safe_relative(const std::string& rel, int max_components);
 
-// Reads a regular file (symbolic links followed) of at most `max_bytes`; FIFOs, devices and folders
-// are refused without waiting on them. `why` names the file and the reason.
-bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why);
-
 // Reads the file `rel` of the recording folder `root` into `bytes`. No component may be a
 // symbolic link; the file must be a regular file of at most `max_bytes`. On failure `why` names
 // the file and the reason.

@@ -1,0 +1,80 @@
+// Stand-in SDK: files read and written safely (regular files only, bounded sizes, atomic saves).
+#include "control/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace sim {
+
+Fd::~Fd() {
+    if (fd >= 0) ::close(fd);
+}
+
+bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std::string* bytes, std::string* why) {
+    auto fail = [&](const std::string& what) {
+        *why = name + ": " + what;
+        return false;
+    };
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return fail("is not a regular file");
+    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > max_bytes)
+        return fail("is larger than " + std::to_string(max_bytes) + " bytes");
+    bytes->assign(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < bytes->size()) {
+        const ssize_t n = ::read(fd, &(*bytes)[got], bytes->size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail(std::strerror(errno));
+        if (n == 0) return fail("became shorter while it was read");
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why) {
+    if (path.find('\0') != std::string::npos) {
+        *why = path + ": the name holds a NUL character";
+        return false;
+    }
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused as no regular file.
+    Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.fd < 0) {
+        *why = path + ": " + std::strerror(errno);
+        return false;
+    }
+    return read_open_file(file.fd, path, max_bytes, bytes, why);
+}
+
+bool write_file_atomic(const std::string& path, const std::string& bytes, std::string* why) {
+    if (path.empty()) {
+        *why = "empty file name";
+        return false;
+    }
+    std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
+                      std::to_string(reinterpret_cast<std::uintptr_t>(&bytes));
+    FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) {
+        *why = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = (std::fflush(f) == 0) && ok;
+    ok = (::fsync(::fileno(f)) == 0) && ok;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        *why = "cannot write " + path + ": " + std::strerror(errno);
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+
+}  // namespace sim
