@@ -132,6 +132,22 @@ def test_loop_starts_again(tmp_path):
         assert same_bytes(np.array(cam.GetPointMap()), captured[i % 2]["points"])
 
 
+
+def test_a_new_handle_goes_on_with_the_next_frame(tmp_path):
+    captured = record(tmp_path / "rec", frames=3)
+    device = play(tmp_path / "rec")
+    cam = open_cam(device, "x1")
+    assert cam.Capture()
+    cam.Close()
+    assert cam.Open() and cam.Capture()
+    T.X1.Destroy(cam)
+    cam = open_cam(device, "x1")
+    assert cam.Capture()
+    assert same_bytes(np.array(cam.GetPointMap()), captured[2]["points"])
+    play(tmp_path / "rec")  # a new SystemInit starts again
+    cam = open_cam(T.SystemFindDevice(SERIAL), "x1")
+    assert cam.Capture() and same_bytes(np.array(cam.GetPointMap()), captured[0]["points"])
+
 def test_device_and_calibration_are_the_recorded_ones(tmp_path):
     device = live_rig(extra="port_type = gige\nport = 10.0.0.7\nboardmodel = 9\nnear_mm = 500\nfar_mm = 1500\n")
     ok, live_info = device.GetDeviceInfo()
@@ -624,3 +640,42 @@ def test_rig_files_that_are_no_files_are_refused_at_once(tmp_path, special):
     run = subprocess.run([sys.executable, "-c", code], env=dict(os.environ, TUVO_SIM_RIG=path), capture_output=True,
                          text=True, timeout=30)
     assert run.stdout.splitlines() == ["False", "SystemInit: rig description: %s: is not a regular file" % path]
+
+
+# ---- the rig examples of the documentation work as written ----
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def documented_rigs(name):
+    """The indented rig blocks ([device] sections) of a documentation file, as written there."""
+    with open(os.path.join(ROOT, name), encoding="utf-8") as f:
+        lines = f.read().splitlines()
+    blocks = []
+    for i, line in enumerate(lines):
+        if line.strip() == "[device]" and "playback" in lines[i + 1]:
+            block = []
+            for text in lines[i:]:
+                if not text.startswith("    ") or not text.strip():
+                    break
+                block.append(text[4:])
+            blocks.append("\n".join(block) + "\n")
+    return blocks
+
+
+@pytest.mark.parametrize("name", ["README.md", os.path.join("docs", "recording.md")])
+def test_documented_rig_examples_play(tmp_path, monkeypatch, name):
+    rigs = documented_rigs(name)
+    assert rigs
+    for i, text in enumerate(rigs):
+        folder = tmp_path / str(i)
+        folder.mkdir()
+        record(folder / "scan-session", frames=1)
+        (folder / "replay.rig").write_text(text)
+        tuvo_sim.reset()
+        monkeypatch.setenv("TUVO_SIM_RIG", str(folder / "replay.rig"))
+        assert T.SystemInit(), "%s: %s" % (name, T.GetLastErrorMessage())
+        cam = open_cam(T.SystemFindDevice(SERIAL), "x1")
+        looping = re.search(r"^loop = (\w+)", text, re.M)
+        assert cam.Capture() and cam.Capture() == bool(looping and looping.group(1) == "yes")
+        T.SystemShutdown()
