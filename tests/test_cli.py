@@ -83,11 +83,27 @@ def test_info(env, tmp_path):
     (["scan", "M-1"], 1, "tuvo: error: X2.Create: the device cannot be used as X2\n"),
     (["play", "nowhere"], 1, "tuvo: error: nowhere/manifest.json: No such file or directory\n"),
     (["record", "S-1", "out", "--frames", "0"], 2, "--frames must be at least 1"),
+    (["play", "nowhere", "--frames", "-2"], 2, "--frames must be at least 1"),
+    # numbers the option records cannot hold, and pauses time.sleep cannot take
+    (["capture", "S-1", "-o", "x.ply", "--exposure-3d", "99999999999"], 2,
+     "tuvo capture: error: exposure_time_3d cannot be 99999999999: out of range\n"),
+    (["capture", "S-1", "-o", "x.ply", "--exposure-2d", "-99999999999"], 2, "exposure_time_2d cannot be -99999999999"),
+    (["capture", "S-1", "-o", "x.ply", "--set", "exposure_time_3d=4294967296"], 2, "exposure_time_3d cannot be"),
+    (["capture", "S-1", "-o", "x.ply", "--set", "calc_normal_radius=-1"], 2, "calc_normal_radius cannot be -1"),
+    (["capture", "S-1", "-o", "x.ply", "--set", "hdr_exposure_time_content=1,2,99999999999"], 2,
+     "hdr_exposure_time_content cannot be"),
+    (["capture", "S-1", "-o", "x.ply", "--roi", "0,0,99999999999,1"], 2, "roi cannot be"),
+    (["scan", "S-1", "--scan-time", "100000000000"], 2, "line_scanner_scan_time_ms cannot be 100000000000"),
+    (["record", "S-1", "out", "--frames", "2", "--interval", "-1"], 2, "argument --interval: "),
+    (["record", "S-1", "out", "--frames", "2", "--interval", "nan"], 2, "argument --interval: "),
+    (["record", "S-1", "out", "--frames", "2", "--interval", "inf"], 2, "argument --interval: "),
 ])
 def test_errors_are_one_line_and_a_status(env, tmp_path, args, status, message):
     r = run(args, env, tmp_path)
     assert r.returncode == status
-    assert message in r.stderr and r.stderr.count("\n") == 1 and "Traceback" not in r.stderr
+    usage = r.stderr.startswith("usage: ")  # argparse's own: the usage, then one line
+    assert message in r.stderr.splitlines()[-1] + "\n" and "Traceback" not in r.stderr
+    assert usage or r.stderr.count("\n") == 1
 
 
 def test_capture_writes_the_scan_and_pictures(env, tmp_path):
@@ -177,3 +193,59 @@ def test_ctrl_c_releases_what_the_command_opened(tmp_path, monkeypatch, capsys):
     assert "interrupted after 1 of 5 frames" in capsys.readouterr().err
     assert not T.SystemIsInited()
     assert (tuvo_sim.live("image"), tuvo_sim.live("pointmap"), tuvo_sim.live("map")) == (0, 0, 0)
+
+
+@pytest.mark.parametrize("command, name, content, status, message", [
+    ("capture", "latin1.txt", b"exposure_time_3d = 19 # \xe9t\xe9\n", 2, "latin1.txt: not UTF-8 text"),
+    ("capture", "deep.json", b'{"a":' * 100000, 2, "deep.json: not JSON (nested too deeply)"),
+    ("play", "manifest.json", b'{"format": "tuvo-recording", "device": ' + b"[" * 100000, 1,
+     "manifest.json: not JSON (nested too deeply)"),
+], ids=["latin-1 settings", "deep settings", "deep manifest"])
+def test_hostile_settings_and_manifests_are_one_line_errors(env, tmp_path, command, name, content, status, message):
+    (tmp_path / name).write_bytes(content)
+    args = ["capture", "S-1", "-o", "x.ply", "--settings", name] if command == "capture" else ["play", "."]
+    r = run(args, env, tmp_path)
+    assert r.returncode == status
+    assert message in r.stderr and r.stderr.count("\n") == 1 and "Traceback" not in r.stderr
+
+
+@pytest.mark.parametrize("name", [b"non-utf8-\xff", b"trailing space ", b"new\nline", b"[device]", b"hash#mark"])
+def test_play_takes_any_folder_name(env, tmp_path, name):
+    assert run(["record", "S-1", "rec", "--frames", "1", "-q"], env, tmp_path).returncode == 0
+    os.rename(tmp_path / "rec", os.path.join(os.fsencode(tmp_path), name))
+    (tmp_path / "tmp").mkdir()
+    r = subprocess.run([sys.executable, "-m", "tuvo_tools", "play", name, "--json"], env=dict(env, TMPDIR=str(tmp_path / "tmp")),
+                       cwd=tmp_path, capture_output=True)
+    assert r.returncode == 0, r.stderr
+    assert len(json.loads(r.stdout)["frames"]) == 1
+    assert os.listdir(tmp_path / "tmp") == []  # the rig written for the playback is gone
+
+
+def test_a_closed_pipe_ends_the_command_quietly(env, tmp_path):
+    assert run(["record", "S-1", "rec", "--frames", "2", "-q"], env, tmp_path).returncode == 0
+    # A reader that stops after one line (`tuvo play rec | head -1`).
+    p = subprocess.Popen([sys.executable, "-m", "tuvo_tools", "play", "rec", "--loop", "--frames", "100000"],
+                         env=dict(env, PYTHONUNBUFFERED="1"), cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    assert p.stdout.readline().startswith(b"x1-left    0: ")
+    p.stdout.close()
+    err = p.stderr.read().decode()
+    assert p.wait(timeout=60) == 141
+    assert "rror" not in err and "Broken pipe" not in err and "Traceback" not in err
+    # A reader gone before anything is written; the output is buffered and written at the end.
+    env = {k: v for k, v in env.items() if k != "PYTHONUNBUFFERED"}
+    for args in (["list", "--json"], ["play", "rec", "--json"], ["info", "S-1"]):
+        p = subprocess.Popen([sys.executable, "-m", "tuvo_tools", *args], env=env, cwd=tmp_path, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        p.stdout.close()
+        err = p.stderr.read().decode()
+        assert p.wait(timeout=60) == 141, err
+        assert err == "", args
+
+
+def test_play_in_process_leaves_the_environment_alone(env, tmp_path, monkeypatch, capsys):
+    assert run(["record", "S-1", "rec", "--frames", "1", "-q"], env, tmp_path).returncode == 0
+    monkeypatch.setenv("TUVO_SIM_RIG", env["TUVO_SIM_RIG"])
+    assert cli.main(["play", str(tmp_path / "rec"), "-q"]) == 0
+    assert os.environ["TUVO_SIM_RIG"] == env["TUVO_SIM_RIG"]
+    assert T.SystemInit() and T.SystemFindDevice("M-1").IsValid()  # the bench rig again
+    T.SystemShutdown()

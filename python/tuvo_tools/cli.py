@@ -1,11 +1,14 @@
 """The `tuvo` command: devices, captures, recordings and their playback from the shell.
 
 Exit status: 0 done, 1 the SDK or a file refused (one line on stderr says why), 2 a usage error,
-130 interrupted (Ctrl-C), after closing and destroying everything the command opened.
+130 interrupted (Ctrl-C), 141 the reader of the output went away (`tuvo play rec | head`), each
+after closing and destroying everything the command opened.
 """
 import argparse
 import json
+import math
 import os
+import shutil
 import sys
 import tempfile
 import time
@@ -75,9 +78,9 @@ def _capture_options(args, kind):
         if args.settings:
             opts_mod.read_settings(args.settings, kind, opts)
         if args.exposure_3d is not None:
-            opts.exposure_time_3d = args.exposure_3d
+            opts_mod.set_option(opts, "exposure_time_3d", args.exposure_3d)
         if args.exposure_2d is not None:
-            opts.exposure_time_2d = args.exposure_2d
+            opts_mod.set_option(opts, "exposure_time_2d", args.exposure_2d)
         if args.mode:
             opts.capture_mode = CAPTURE_MODES[args.mode]
         if args.normals:
@@ -238,15 +241,24 @@ def cmd_record(args):
     return 0
 
 
-def _write_rig(path, loop):
-    fd, rig = tempfile.mkstemp(prefix="tuvo-play-", suffix=".rig")
-    with os.fdopen(fd, "w") as f:
-        f.write("# written by tuvo play\n[device]\nplayback = %s\nloop = %s\n" % (os.path.abspath(path),
-                                                                              "yes" if loop else "no"))
+def _write_rig(folder, path, loop):
+    """A rig in `folder` that declares the recording at `path` as a playback device; returns its name.
+    A rig line holds any name but one with a line break or white space at its end: such a
+    recording is reached through a symbolic link beside the rig."""
+    target = os.fsencode(os.path.abspath(path))
+    if b"\n" in target or b"\r" in target or target != target.rstrip(b" \t"):
+        os.symlink(target, os.path.join(folder, "recording"))
+        target = b"recording"
+    rig = os.path.join(folder, "play.rig")
+    with open(rig, "wb") as f:
+        f.write(b"# written by tuvo play\n[device]\nplayback = " + target + b"\nloop = " +
+                (b"yes" if loop else b"no") + b"\n")
     return rig
 
 
 def cmd_play(args):
+    if args.frames is not None and args.frames < 1:
+        raise UsageError("--frames must be at least 1")
     manifest = read_manifest(args.recording)
     streams = list(manifest["streams"])
     if args.stream:
@@ -256,10 +268,12 @@ def cmd_play(args):
     if args.save:
         os.makedirs(args.save, exist_ok=True)
     marker_type = T.CodedCircleMarkerType()
-    rig = _write_rig(args.recording, args.loop)
-    os.environ["TUVO_SIM_RIG"] = rig  # playback devices are read from the rig at SystemInit
+    folder = tempfile.mkdtemp(prefix="tuvo-play-")
+    previous = os.environ.get("TUVO_SIM_RIG")
     report = []
     try:
+        # Playback devices are read from the rig at SystemInit.
+        os.environ["TUVO_SIM_RIG"] = _write_rig(folder, args.recording, args.loop)
         with Session() as s:
             serial = manifest["device"]["sn"]
             device = T.SystemFindDevice(serial)
@@ -286,7 +300,11 @@ def cmd_play(args):
     except KeyboardInterrupt:
         raise Interrupted("interrupted after %d frames" % len(report))
     finally:
-        os.remove(rig)
+        if previous is None:
+            os.environ.pop("TUVO_SIM_RIG", None)
+        else:
+            os.environ["TUVO_SIM_RIG"] = previous
+        shutil.rmtree(folder, ignore_errors=True)
     if args.json:
         print(json.dumps({"recording": os.path.abspath(args.recording), "frames": report}, indent=1, allow_nan=False))
     return 0
@@ -318,7 +336,10 @@ def cmd_scan(args):
     if args.sweeps < 1:
         raise UsageError("--sweeps must be at least 1")
     opts = _capture_options(args, "x2")
-    opts.line_scanner_scan_time_ms = args.scan_time
+    try:
+        opts_mod.set_option(opts, "line_scanner_scan_time_ms", args.scan_time)
+    except opts_mod.OptionsError as e:
+        raise UsageError(str(e))
     sweeps = []
     try:
         with Session() as s:
@@ -355,6 +376,17 @@ def cmd_scan(args):
 
 
 # ---- the parser ----
+
+def _seconds(text):
+    """A pause: a finite number of seconds, 0 or more."""
+    try:
+        value = float(text)
+    except ValueError:
+        value = float("nan")
+    if not math.isfinite(value) or value < 0:
+        raise argparse.ArgumentTypeError("takes a number of seconds, 0 or more, not %r" % text)
+    return value
+
 
 def _parser():
     common = argparse.ArgumentParser(add_help=False)
@@ -406,7 +438,7 @@ def _parser():
     p.add_argument("serial")
     p.add_argument("out_dir", metavar="OUT_DIR")
     p.add_argument("--frames", type=int, required=True, metavar="N")
-    p.add_argument("--interval", type=float, default=0.0, metavar="SECONDS", help="pause between captures")
+    p.add_argument("--interval", type=_seconds, default=0.0, metavar="SECONDS", help="pause between captures")
     p.set_defaults(run=cmd_record)
 
     p = sub.add_parser("play", parents=[common], help="replay a recording through a playback device")
@@ -435,7 +467,11 @@ def main(argv=None):
     if getattr(args, "camera", None) is None and hasattr(args, "x2") and not args.x2 and args.run is not cmd_info:
         args.camera = "left"
     try:
-        return args.run(args)
+        status = args.run(args)
+        sys.stdout.flush()  # a reader gone shows here, not at the interpreter's exit
+        return status
+    except BrokenPipeError:
+        return _reader_gone()
     except UsageError as e:
         parser.exit(2, "tuvo %s: error: %s\n" % (args.command, e))
     except Interrupted as e:
@@ -447,4 +483,15 @@ def main(argv=None):
     except (SdkError, RecordingError, opts_mod.OptionsError, OSError) as e:
         print("tuvo: error: %s" % e, file=sys.stderr)
         return 1
-    return 0
+
+
+def _reader_gone():
+    """The reader of the output went away (`tuvo play rec | head -1`): stop quietly, as a shell
+    command killed by SIGPIPE would, with the rest of the output sent nowhere."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError, AttributeError):  # no file behind sys.stdout
+        pass
+    return 141

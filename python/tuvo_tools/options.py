@@ -103,18 +103,29 @@ def _parse_text(text):
 
 def set_option(opts, name, value):
     """Sets one option; `value` may be text ("14", "true", "0,0,640,480", an enumeration member's
-    name) or data. Raises OptionsError for an unknown name or a value of the wrong kind."""
+    name) or data. Raises OptionsError for an unknown name, a value of the wrong kind, or a number
+    the option record cannot hold."""
     if name not in names(opts):
         raise OptionsError("unknown option %r for %s captures" % (name, kind_of(opts).upper()))
     if isinstance(value, str):
         value = _parse_text(value)
+    try:
+        _assign(opts, name, value)
+    except (TypeError, OverflowError) as e:  # the record's C types refuse the number
+        shown = ",".join(str(v) for v in value) if isinstance(value, list) else str(value)
+        raise OptionsError("%s cannot be %s: out of range" % (name, shown)) from e
+
+
+def _assign(opts, name, value):
     if name in _HDR:
         setter, convert = getattr(opts, _HDR[name][1]), _HDR[name][2]
         if not isinstance(value, list) or len(value) != 3:
             raise OptionsError("%s takes three values" % name)
-        for i, v in enumerate(value):
-            if isinstance(v, bool) or not isinstance(v, (int, float)) or (convert is int and v != int(v)):
+        for v in value:
+            if isinstance(v, bool) or not isinstance(v, (int, float)) or (
+                    convert is int and isinstance(v, float) and not v.is_integer()):
                 raise OptionsError("%s takes three %s" % (name, "integers" if convert is int else "numbers"))
+        for i, v in enumerate(value):
             setter(i, convert(v))
         return
     current = getattr(opts, name)
@@ -148,14 +159,20 @@ def read_settings(path, kind, opts=None):
         raise OptionsError("%s: not a regular file" % path)
     if os.path.getsize(path) > _MAX_SETTINGS_BYTES:
         raise OptionsError("%s: larger than 1 MiB" % path)
-    with open(path, "r", encoding="utf-8") as f:
-        text = f.read(_MAX_SETTINGS_BYTES + 1)
+    with open(path, "rb") as f:
+        raw = f.read(_MAX_SETTINGS_BYTES + 1)
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError as e:
+        raise OptionsError("%s: not UTF-8 text (byte %d)" % (path, e.start))
     opts = opts if opts is not None else new_options(kind)
     if text.lstrip().startswith("{"):
         try:
             data = json.loads(text)
         except ValueError as e:
             raise OptionsError("%s: not JSON (%s)" % (path, e))
+        except RecursionError:
+            raise OptionsError("%s: not JSON (nested too deeply)" % path)
         if not isinstance(data, dict):
             raise OptionsError("%s: must hold a JSON object" % path)
         try:

@@ -190,6 +190,8 @@ def read_manifest(path):
         manifest = json.loads(data.decode("utf-8"))
     except ValueError as e:
         raise RecordingError("%s: not JSON (%s)" % (name, e))
+    except RecursionError:
+        raise RecordingError("%s: not JSON (nested too deeply)" % name)
     if not isinstance(manifest, dict) or manifest.get("format") != FORMAT:
         raise RecordingError('%s: not a TUVO recording ("format" is not "%s")' % (name, FORMAT))
     version = manifest.get("version")
