@@ -1,7 +1,13 @@
 """The recorder and the recording format: standard files a third party can open, frames written
 atomically, and capture options as plain data and settings files."""
+import errno
 import json
 import os
+import resource
+import signal
+import subprocess
+import sys
+import time
 
 import numpy as np
 import plyfile
@@ -86,6 +92,100 @@ def test_an_interrupted_recording_keeps_its_finished_frames(tmp_path, device, mo
     assert cam.Capture() and np.array(cam.GetPointMap()).tobytes() == first["points"].tobytes()
     assert not cam.Capture() and "end of recording" in T.GetLastErrorMessage()
 
+
+
+def stream_state(root, stream):
+    """The frames the manifest lists and the folders on disk, which must agree."""
+    listed = [f["dir"] for f in recording.read_manifest(str(root))["streams"][stream]["frames"]]
+    on_disk = ["%s/%s" % (stream, n) for n in sorted(os.listdir(root / stream))]
+    return listed, on_disk
+
+
+def test_a_failed_manifest_write_keeps_the_recording_going(tmp_path, device, monkeypatch):
+    rec = Recorder(str(tmp_path / "rec"), device)
+    stream = rec.add_x2(open_x2(device))
+    rec.capture(stream)
+    real = recording._write_synced
+
+    def full_disk(path, write):
+        if path.endswith("manifest.json.partial"):
+            raise OSError(errno.ENOSPC, "No space left on device")
+        real(path, write)
+    monkeypatch.setattr(recording, "_write_synced", full_disk)
+    with pytest.raises(recording.RecordingError, match="rec: cannot write manifest.json: No space left on device"):
+        rec.capture(stream)
+    assert stream_state(tmp_path / "rec", "x2") == (["x2/000000"], ["x2/000000"])  # no frame outside the manifest
+    monkeypatch.setattr(recording, "_write_synced", real)  # space again: the recording goes on
+    assert rec.capture(stream)["index"] == 1
+    assert stream_state(tmp_path / "rec", "x2") == (["x2/000000", "x2/000001"], ["x2/000000", "x2/000001"])
+
+
+@pytest.mark.parametrize("where", ["after the frame's folder is renamed", "after the manifest is replaced"])
+def test_ctrl_c_during_a_frames_commit_leaves_it_whole(tmp_path, device, monkeypatch, where):
+    rec = Recorder(str(tmp_path / "rec"), device)
+    stream = rec.add_x2(open_x2(device))
+    rec.capture(stream)
+    real = recording._fsync_dir
+    target = str(tmp_path / "rec" / "x2") if where.startswith("after the frame") else str(tmp_path / "rec")
+
+    def ctrl_c(path):
+        if path == target and len(rec.writer.manifest["streams"]["x2"]["frames"]) == 2:
+            os.kill(os.getpid(), signal.SIGINT)
+            time.sleep(0.05)  # the handler runs here
+        real(path)
+    monkeypatch.setattr(recording, "_fsync_dir", ctrl_c)
+    with pytest.raises(KeyboardInterrupt):
+        rec.capture(stream)
+    listed, on_disk = stream_state(tmp_path / "rec", "x2")
+    assert listed == on_disk == ["x2/000000", "x2/000001"]  # the frame was committed whole, then interrupted
+    assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
+    monkeypatch.setattr(recording, "_fsync_dir", real)
+    assert rec.capture(stream)["index"] == 2
+
+
+def test_a_full_disk_is_named_and_leaves_a_valid_recording(tmp_path):
+    """RLIMIT_FSIZE stands in for a full disk: the point map cannot be written."""
+    (tmp_path / "bench.rig").write_text(RIG)
+    env = dict(os.environ, TUVO_SIM_RIG=str(tmp_path / "bench.rig"))
+    limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))  # noqa: E731
+    r = subprocess.run([sys.executable, "-m", "tuvo_tools", "record", "R-1", "rec", "--frames", "2", "-q"], env=env,
+                       cwd=tmp_path, capture_output=True, text=True, preexec_fn=limit, timeout=120)
+    assert r.returncode == 1 and "Traceback" not in r.stderr
+    assert r.stderr == "tuvo: error: %s: cannot write x1-left/000000/points.ply: File too large\n" % (tmp_path / "rec")
+    assert stream_state(tmp_path / "rec", "x1-left") == ([], [])
+
+
+def test_frames_that_could_not_be_played_are_refused(tmp_path, device):
+    rec = Recorder(str(tmp_path / "rec"), device)
+    stream = rec.add_x2(open_x2(device))
+    assert stream.camera.Capture()
+    good = rec.record_current(stream)
+    writer = rec.writer
+    for change, message in [
+        (dict(points=good["points"][:128]), r"the points of a frame of x2 are \(128, 320, 3\), not \(256, 320, 3\)"),
+        (dict(depth=good["depth"].T), r"the depth of a frame of x2 are \(320, 256\)"),
+        (dict(correspond=good["depth"]), r"the correspond of a frame of x2 are \(256, 320\), not \(256, 320, 2\)"),
+        (dict(images={"left": (good["images"]["left"][:, :100], "RGB8")}), "the left image of a frame of x2 is RGB8"),
+        (dict(images={"left": (good["images"]["left"], "Mono8")}), "the left image of a frame of x2 is Mono8"),
+    ]:
+        frame = dict(images={}, points=good["points"], depth=good["depth"])
+        frame.update(change)
+        with pytest.raises(recording.RecordingError, match=message):
+            writer.add_frame("x2", **frame)
+    assert stream_state(tmp_path / "rec", "x2") == (["x2/000000"], ["x2/000000"])
+
+
+def test_a_stream_the_manifest_cannot_hold_is_not_half_added(tmp_path, device):
+    cam = T.X1.Create(device, T.CameraID_Left)
+    assert cam.Open()
+    rec = Recorder(str(tmp_path / "rec"), device)
+    bad = T.X1_CaptureOptions()
+    bad.gain_2d = float("nan")
+    with pytest.raises(recording.RecordingError, match="a value is not a finite number"):
+        rec.add_x1(cam, "left", bad)
+    assert recording.read_manifest(str(tmp_path / "rec"))["streams"] == {}
+    stream = rec.add_x1(cam, "left", T.X1_CaptureOptions())  # the same stream, with options it can hold
+    assert rec.capture(stream)["index"] == 0
 
 def test_recordings_are_not_written_over(tmp_path, device):
     Recorder(str(tmp_path / "rec"), device)

@@ -4,12 +4,15 @@ See docs/recording.md. Frames are written to a temporary folder and renamed into
 manifest is replaced atomically, so an interrupted recording keeps every finished frame readable
 and its manifest valid.
 """
+import contextlib
 import datetime
 import errno
 import json
 import os
 import shutil
+import signal
 import stat
+import threading
 
 import numpy as np
 import png
@@ -33,6 +36,24 @@ def _fsync_dir(path):
         os.fsync(fd)
     finally:
         os.close(fd)
+
+
+@contextlib.contextmanager
+def _ctrl_c_deferred():
+    """Ctrl-C in the main thread waits until the block is done, then interrupts as usual: a
+    frame's commit (its folder renamed into place, then the manifest replaced) is never cut in two."""
+    if threading.current_thread() is not threading.main_thread() or \
+            signal.getsignal(signal.SIGINT) is not signal.default_int_handler:
+        yield
+        return
+    caught = []
+    signal.signal(signal.SIGINT, lambda signum, frame: caught.append(signum))
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+        if caught:
+            raise KeyboardInterrupt
 
 
 def _write_synced(path, write):
@@ -98,8 +119,7 @@ class RecordingWriter:
         """Records a camera's resolution and calibration (see sdk.calibration)."""
         entry = {"width": int(width), "height": int(height), "colour": bool(colour)}
         entry.update({k: [float(v) for v in calibration[k]] for k in ("intrinsics", "distortion", "extrinsic")})
-        self.manifest["cameras"][name] = entry
-        self._save_manifest()
+        self._set("cameras", name, entry)
 
     def add_stream(self, name, width, height, options, custom_transform, balance=None):
         if name not in STREAMS:
@@ -111,8 +131,23 @@ class RecordingWriter:
             stream["camera"] = name[3:]
         stream.update({"width": int(width), "height": int(height), "options": options,
                        "custom_transform": custom_transform, "balance": balance, "frames": []})
-        self.manifest["streams"][name] = stream
-        self._save_manifest()
+        self._set("streams", name, stream)
+
+    def _set(self, section, name, value):
+        """Sets manifest[section][name] and saves the manifest; when that fails (a value that is no
+        finite number, a full disk) the manifest stays as it was, in memory as on disk."""
+        table = self.manifest[section]
+        had, old = name in table, table.get(name)
+        table[name] = value
+        try:
+            self._replace_manifest()
+        except BaseException:
+            if had:
+                table[name] = old
+            else:
+                del table[name]
+            raise
+        _fsync_dir(self.path)
 
     def frames(self, name):
         return len(self.manifest["streams"][name]["frames"])
@@ -122,6 +157,7 @@ class RecordingWriter:
         the point map (rows, cols, 3), optional normals of the same shape, depth and confidence
         (rows, cols) and correspondences (rows, cols, 2). Returns the frame's index."""
         stream = self.manifest["streams"][name]
+        self._check_frame(name, stream, images, points, normals, depth, confidence, correspond)
         index = len(stream["frames"])
         rel = "%s/%06d" % (name, index)
         final = os.path.join(self.path, rel)
@@ -130,32 +166,75 @@ class RecordingWriter:
         if os.path.lexists(tmp):
             shutil.rmtree(tmp)
         entry = {"dir": rel, "time": _now(), "images": {}}
+        current = None  # the file being written
         try:
             os.makedirs(tmp)
             for camera, (pixels, image_type) in images.items():
-                write_png(os.path.join(tmp, camera + ".png"), pixels, image_type)
-                entry["images"][camera] = {"file": camera + ".png", "type": image_type}
-            write_ply(os.path.join(tmp, "points.ply"), points, normals)
-            entry["points"] = {"file": "points.ply", "normals": normals is not None}
+                current = camera + ".png"
+                write_png(os.path.join(tmp, current), pixels, image_type)
+                entry["images"][camera] = {"file": current, "type": image_type}
+            current = "points.ply"
+            write_ply(os.path.join(tmp, current), points, normals)
+            entry["points"] = {"file": current, "normals": normals is not None}
             for key, array in (("depth", depth), ("confidence", confidence), ("correspond", correspond)):
                 if array is not None:
-                    write_npy(os.path.join(tmp, key + ".npy"), array)
-                    entry[key] = key + ".npy"
+                    current = key + ".npy"
+                    write_npy(os.path.join(tmp, current), array)
+                    entry[key] = current
+            current = None
             _fsync_dir(tmp)
-            os.rename(tmp, final)
-            _fsync_dir(os.path.dirname(final))
-        except BaseException:
+        except BaseException as e:
             shutil.rmtree(tmp, ignore_errors=True)
+            if isinstance(e, OSError):
+                raise RecordingError("%s: cannot write %s: %s" % (self.path, rel + "/" + (current or ""),
+                                                                  e.strerror or e)) from e
             raise
-        stream["frames"].append(entry)
-        try:
-            self._save_manifest()
-        except BaseException:
-            stream["frames"].pop()
-            raise
+        # The commit: the frame's folder into place, then the manifest that lists it. Either both
+        # happen or (a failure on the way) neither, so the recording can go on.
+        with _ctrl_c_deferred():
+            stream["frames"].append(entry)
+            step, listed = rel, False
+            try:
+                os.rename(tmp, final)
+                step = MANIFEST
+                _fsync_dir(os.path.dirname(final))
+                self._replace_manifest()
+                listed = True
+                _fsync_dir(self.path)
+            except BaseException as e:
+                if not listed:
+                    stream["frames"].pop()
+                    shutil.rmtree(tmp if step == rel else final, ignore_errors=True)
+                    if isinstance(e, OSError):
+                        raise RecordingError("%s: cannot write %s: %s" % (self.path, step, e.strerror or e)) from e
+                raise
         return index
 
+    def _check_frame(self, name, stream, images, points, normals, depth, confidence, correspond):
+        """Refuses arrays that would make the frame unplayable: every map of the stream's size, every
+        image of its camera's size and kind."""
+        rows, cols = stream["height"], stream["width"]
+        for key, array, shape in (("points", points, (rows, cols, 3)), ("normals", normals, (rows, cols, 3)),
+                                  ("depth", depth, (rows, cols)), ("confidence", confidence, (rows, cols)),
+                                  ("correspond", correspond, (rows, cols, 2))):
+            if array is not None and tuple(np.shape(array)) != shape:
+                raise RecordingError("%s: the %s of a frame of %s are %s, not %s as the stream's %d x %d" % (
+                    self.path, key, name, tuple(np.shape(array)), shape, cols, rows))
+        for camera, (pixels, image_type) in images.items():
+            entry = self.manifest["cameras"].get(camera)
+            if entry is None:
+                raise RecordingError("%s: the %s camera's calibration is not recorded" % (self.path, camera))
+            shape = (entry["height"], entry["width"]) + (() if image_type == "Mono8" else (3,))
+            if image_type not in ("Mono8", "RGB8", "BGR8") or tuple(np.shape(pixels)) != shape:
+                raise RecordingError("%s: the %s image of a frame of %s is %s %s, not %s as the camera's" % (
+                    self.path, camera, name, image_type, tuple(np.shape(pixels)), shape))
+
     def _save_manifest(self):
+        self._replace_manifest()
+        _fsync_dir(self.path)
+
+    def _replace_manifest(self):
+        """Writes the manifest beside, synced, then renames it over the old one."""
         target = os.path.join(self.path, MANIFEST)
         tmp = target + ".partial"
         try:
@@ -165,7 +244,6 @@ class RecordingWriter:
         try:
             _write_synced(tmp, lambda f: f.write(text.encode("utf-8")))
             os.replace(tmp, target)
-            _fsync_dir(self.path)
         except BaseException:
             if os.path.lexists(tmp):
                 os.remove(tmp)
