@@ -498,6 +498,13 @@ MANIFEST_FAULTS = [
      "streams.x2.frames[0].images.left.type: must be Mono8, RGB8 or BGR8"),
     ("too many frames", damage_manifest(lambda m: m["streams"]["x2"].update(frames=[0] * 1000001)),
      "streams.x2.frames: holds more than 1,000,000 frames"),
+    # Parsed, 2 bytes a value would take some 20 times their size in memory.
+    ("too many values", damage_manifest(lambda m: m.update(padding=[0] * 2000001)),
+     "manifest.json: holds more than 2,000,000 values"),
+    ("float out of range", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(gain_2d=1e300)),
+     "gain_2d is out of the range of a 32-bit float"),
+    ("floats out of range", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(
+        hdr_gain_content=[0, -1e39, 0])), "hdr_gain_content is out of the range of a 32-bit float"),
 ]
 
 

@@ -1,6 +1,8 @@
 // Stand-in SDK: option-record defaults, their text form and their meaning for a capture.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <sstream>
 
 #include "api/camera.h"
@@ -192,6 +194,11 @@ bool parse_fields(const std::string& text, O* out, std::string* why) {
         const std::size_t want = field->kind == Kind::Ints3 || field->kind == Kind::Floats3 ? 3 : field->kind == Kind::Roi ? 4 : 1;
         if (v.size() != want) return fail(key + " needs " + std::to_string(want) + " values");
         auto integral = [](double x, double lo, double hi) { return std::floor(x) == x && x >= lo && x <= hi; };
+        // A finite double beyond the float range has no float value (converting it is undefined).
+        auto beyond_float = [](double x) { return std::isfinite(x) && std::fabs(x) > std::numeric_limits<float>::max(); };
+        if ((field->kind == Kind::Float || field->kind == Kind::Floats3) &&
+            std::any_of(v.begin(), v.end(), beyond_float))
+            return fail(key + " is out of the range of a 32-bit float");
         switch (field->kind) {
             case Kind::Int:
                 if (!integral(v[0], -2147483648.0, 2147483647.0)) return fail(key + " must be a 32-bit integer");

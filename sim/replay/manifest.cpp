@@ -1,6 +1,7 @@
 // Stand-in SDK, playback: a recording's manifest (manifest.json), read and checked.
 #include "replay/manifest.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -16,12 +17,22 @@ namespace {
 using json = nlohmann::json;
 
 constexpr int kMaxDepth = 16;  // the manifest nests five levels; more is not a recording
+// Parsed, each value takes some 16 to 100 bytes: a bound on the values bounds the memory (a
+// recording of 100,000 frames has some 1,600,000).
+constexpr long long kMaxValues = 2000000;
 
 const char* const kCameraNames[3] = {"left", "right", "extra"};
 
-// Whether the text nests arrays and objects deeper than `limit` (checked before parsing, so a
-// hostile file cannot make the parser or the value's destructor recurse without bound).
-bool too_deep(const std::string& text, int limit) {
+// How deep the text nests arrays and objects and about how many values it holds (each container
+// and each comma outside texts), found before parsing, so that a hostile file can neither make
+// the parser or the value's destructor recurse without bound nor take memory without bound.
+struct Extent {
+    int depth = 0;
+    long long values = 0;
+};
+
+Extent extent_of(const std::string& text) {
+    Extent e;
     int depth = 0;
     bool in_string = false, escaped = false;
     for (char ch : text) {
@@ -32,12 +43,15 @@ bool too_deep(const std::string& text, int limit) {
         } else if (ch == '"') {
             in_string = true;
         } else if (ch == '[' || ch == '{') {
-            if (++depth > limit) return true;
+            e.depth = std::max(e.depth, ++depth);
+            ++e.values;
         } else if (ch == ']' || ch == '}') {
             --depth;
+        } else if (ch == ',') {
+            ++e.values;
         }
     }
-    return false;
+    return e;
 }
 
 // Reads typed values out of the parsed manifest; the first fault is kept with the path to it.
@@ -313,7 +327,9 @@ bool load_manifest(const std::string& root, Recording* out, std::string* why) {
     std::string text;
     if (!read_file_in(root, "manifest.json", kMaxManifestBytes, &text, why)) return false;
     const std::string name = root + "/manifest.json";
-    if (too_deep(text, kMaxDepth)) return *why = name + ": nests deeper than a recording's manifest", false;
+    const Extent extent = extent_of(text);
+    if (extent.depth > kMaxDepth) return *why = name + ": nests deeper than a recording's manifest", false;
+    if (extent.values > kMaxValues) return *why = name + ": holds more than 2,000,000 values", false;
     json j;
     try {
         j = json::parse(text);
