@@ -249,3 +249,19 @@ def test_play_in_process_leaves_the_environment_alone(env, tmp_path, monkeypatch
     assert os.environ["TUVO_SIM_RIG"] == env["TUVO_SIM_RIG"]
     assert T.SystemInit() and T.SystemFindDevice("M-1").IsValid()  # the bench rig again
     T.SystemShutdown()
+
+
+def test_ctrl_c_while_a_frame_is_committed_counts_it(tmp_path, monkeypatch, capsys):
+    tuvo_sim.set_rig(RIG)
+    from tuvo_tools import recording
+    real = recording._fsync_dir
+
+    def ctrl_c(path):  # Ctrl-C just after the second frame's folder is renamed into place
+        if path == str(tmp_path / "rec" / "x1-left") and os.path.isdir(tmp_path / "rec" / "x1-left" / "000001"):
+            os.kill(os.getpid(), signal.SIGINT)
+            time.sleep(0.05)
+        real(path)
+    monkeypatch.setattr(recording, "_fsync_dir", ctrl_c)
+    assert cli.main(["record", "S-1", str(tmp_path / "rec"), "--frames", "5", "-q"]) == 130
+    assert "interrupted after 2 of 5 frames" in capsys.readouterr().err
+    assert len(read_manifest(str(tmp_path / "rec"))["streams"]["x1-left"]["frames"]) == 2

@@ -216,7 +216,10 @@ def cmd_record(args):
     if args.frames < 1:
         raise UsageError("--frames must be at least 1")
     opts = _capture_options(args, "x2" if args.x2 else "x1")
-    recorded, progress, rec = 0, None, None
+    progress, rec, stream = None, None, None
+
+    def recorded():  # what the manifest lists (a frame interrupted while committed is whole)
+        return rec.writer.frames(stream.name) if stream else 0
     try:
         with Session() as s:
             device = s.find(args.serial)
@@ -228,16 +231,15 @@ def cmd_record(args):
                 if i and args.interval:
                     time.sleep(args.interval)
                 rec.capture(stream)
-                recorded += 1
                 progress.step()
     except KeyboardInterrupt:
         raise Interrupted("interrupted after %d of %d frames%s" % (
-            recorded, args.frames, "; %s holds them" % rec.path if rec else ""))
+            recorded(), args.frames, "; %s holds them" % rec.path if rec else ""))
     finally:
         if progress:
             progress.close()
-    _emit(args, {"recording": rec.path, "stream": stream.name, "frames": recorded},
-          ["recorded %d frames of %s into %s" % (recorded, stream.name, rec.path)])
+    _emit(args, {"recording": rec.path, "stream": stream.name, "frames": recorded()},
+          ["recorded %d frames of %s into %s" % (recorded(), stream.name, rec.path)])
     return 0
 
 
