@@ -265,3 +265,16 @@ def test_ctrl_c_while_a_frame_is_committed_counts_it(tmp_path, monkeypatch, caps
     assert cli.main(["record", "S-1", str(tmp_path / "rec"), "--frames", "5", "-q"]) == 130
     assert "interrupted after 2 of 5 frames" in capsys.readouterr().err
     assert len(read_manifest(str(tmp_path / "rec"))["streams"]["x1-left"]["frames"]) == 2
+
+
+def test_info_on_a_playback_device_of_one_camera(env, tmp_path):
+    assert run(["record", "S-1", "rec", "--frames", "1", "--camera", "right", "-q"], env, tmp_path).returncode == 0
+    (tmp_path / "play.rig").write_text("[device]\nplayback = rec\n")
+    play = dict(env, TUVO_SIM_RIG=str(tmp_path / "play.rig"))
+    r = run(["info", "S-1", "--json"], play, tmp_path)
+    assert r.returncode == 0, r.stderr
+    data = json.loads(r.stdout)
+    assert data["opened_as"] == "X2" and data["calibration"]["left"] is None
+    assert data["calibration"]["right"]["extrinsic"][3] == pytest.approx(120)
+    r = run(["info", "S-1"], play, tmp_path)
+    assert r.returncode == 0 and "left  camera: calibration not known" in r.stdout

@@ -22,7 +22,8 @@ from . import options as opts_mod
 from .progress import Progress
 from .recorder import Recorder
 from .recording import RecordingError, read_manifest
-from .sdk import CAMERAS, CAPTURE_MODES, Session, SdkError, calibration, camera_names, check, describe, readable
+from .sdk import (CAMERAS, CAPTURE_MODES, ERROR_NOT_FOUND, Session, SdkError, calibration, camera_names, check, describe,
+                  readable)
 
 _TEMPERATURES = {
     "camera": T.CameraTempSelector_Camera, "core_board": T.CameraTempSelector_CoreBoard,
@@ -135,6 +136,17 @@ def _temperatures(cam, x2, cameras):
     return out
 
 
+def _known_calibration(cam, cid):
+    """A camera's calibration; None for one the device does not know (a playback device knows the
+    cameras its recording saw)."""
+    try:
+        return calibration(cam) if cid is None else calibration(cam, cid)
+    except SdkError:
+        if T.GetLastError() != ERROR_NOT_FOUND:
+            raise
+        return None
+
+
 def cmd_info(args):
     with Session() as s:
         device = s.find(args.serial)
@@ -155,7 +167,7 @@ def cmd_info(args):
         check(ok, "GetRoiRange")
         ranges["roi"] = {k: getattr(roi, k) for k in ("x_step", "y_step", "width_step", "height_step", "width_min",
                                                        "height_min", "width_max", "height_max")}
-        calib = {n: calibration(cam, CAMERAS[n]) if x2 else calibration(cam) for n in cameras}
+        calib = {n: _known_calibration(cam, CAMERAS[n] if x2 else None) for n in cameras}
         temperatures = _temperatures(cam, x2, cameras)
         cover = None
         if d["support_protective_cover"]:
@@ -174,6 +186,9 @@ def cmd_info(args):
                                                                     ranges["gamma"]),
              "projector %.1f C" % temperatures["projector"]]
     for n in cameras:
+        if calib[n] is None:
+            lines.append("%-5s camera: calibration not known; sensor %.1f C" % (n, temperatures[n]["sensor"]))
+            continue
         k, e = calib[n]["intrinsics"], calib[n]["extrinsic"]
         lines.append("%-5s camera: fx %.2f fy %.2f cx %.2f cy %.2f; at (%.2f, %.2f, %.2f) mm; sensor %.1f C" % (
             n, k[0], k[4], k[2], k[5], e[3], e[7], e[11], temperatures[n]["sensor"]))

@@ -14,6 +14,11 @@ COLOURS = {"red": T.ProjectorColor_Red, "green": T.ProjectorColor_Green, "blue":
            "white": T.ProjectorColor_White}
 
 
+# The SDK's Error_NotFound (GetLastError): what the device does not know, such as the calibration
+# of a camera a recording did not see.
+ERROR_NOT_FOUND = -9
+
+
 class SdkError(RuntimeError):
     """A failed SDK call; the message is the SDK's last error message."""
 
@@ -116,7 +121,9 @@ def readable(description):
 
 
 def calibration(cam, cid=None):
-    """Intrinsics (9), distortion (5) and extrinsic matrix (16) of an X1, or of camera `cid` of an X2."""
+    """Intrinsics (9), distortion (5) and extrinsic matrix (16) of an X1, or of camera `cid` of an X2.
+    SdkError when the SDK has none (GetLastError() == ERROR_NOT_FOUND where the device does not
+    know it)."""
     args = () if cid is None else (cid,)
     ok, k, d = cam.GetIntrinsicParameters(*args)
     check(ok, "GetIntrinsicParameters")
