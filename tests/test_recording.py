@@ -4,10 +4,13 @@ import errno
 import json
 import os
 import resource
+import shutil
 import signal
 import subprocess
 import sys
+import threading
 import time
+import zlib
 
 import numpy as np
 import plyfile
@@ -293,3 +296,97 @@ def test_settings_files(tmp_path):
     os.mkfifo(tmp_path / "fifo")
     with pytest.raises(opts.OptionsError, match="not a regular file"):
         opts.read_settings(str(tmp_path / "fifo"), "x1")
+
+
+# ---- the package's frame reader on hostile recordings ----
+
+@pytest.fixture(scope="module")
+def pristine(tmp_path_factory):
+    """A small X2 recording with normals, made once and copied by each test."""
+    path = tmp_path_factory.mktemp("pristine") / "rec"
+    tuvo_sim.reset()
+    tuvo_sim.set_rig(RIG)
+    assert T.SystemInit()
+    device = T.SystemFindDevice("R-1")
+    options = T.X2_CaptureOptions()
+    options.calc_normal = True
+    rec = Recorder(str(path), device)
+    rec.capture(rec.add_x2(open_x2(device), options))
+    tuvo_sim.reset()
+    return path
+
+
+def in_frame(name, change):
+    def apply(root):
+        change(root / "x2" / "000000" / name)
+    return apply
+
+
+def in_manifest(change):
+    def apply(root):
+        manifest = json.loads((root / "manifest.json").read_text())
+        change(manifest, manifest["streams"]["x2"]["frames"][0])
+        (root / "manifest.json").write_text(json.dumps(manifest))
+    return apply
+
+
+def npy(header, body):
+    raw = header.encode()
+    return b"\x93NUMPY\x01\x00" + len(raw).to_bytes(2, "little") + raw + body
+
+
+def png_header(width, height):
+    """An 8-bit RGB PNG that announces `width` x `height` and holds a few bytes of pixels."""
+    def chunk(kind, data):
+        return len(data).to_bytes(4, "big") + kind + data + zlib.crc32(kind + data).to_bytes(4, "big")
+    ihdr = width.to_bytes(4, "big") + height.to_bytes(4, "big") + bytes([8, 2, 0, 0, 0])
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(bytes(100))) + chunk(b"IEND", b"")
+
+
+READER_FAULTS = [
+    ("FIFO", in_frame("depth.npy", lambda p: (p.unlink(), os.mkfifo(p))), "depth.npy: is not a regular file"),
+    ("link to a device", in_frame("confidence.npy", lambda p: (p.unlink(), os.symlink("/dev/zero", p))),
+     "confidence.npy: is a symbolic link"),
+    ("folder out of the recording", in_manifest(lambda m, f: f.update(dir="../../x2/000000")),
+     "frame 0: names a file outside its folder"),
+    ("size as text", in_manifest(lambda m, f: m["streams"]["x2"].update(width="320")),
+     "the stream's width must be an integer from 1 to 65535"),
+    ("npy of another shape", in_frame("depth.npy", lambda p: p.write_bytes(npy(
+        "{'descr': '<f8', 'fortran_order': False, 'shape': (320, 256), }", bytes(655360)))),
+     "depth.npy: the .npy shape is (320, 256), not (256, 320)"),
+    ("npy in Fortran order", in_frame("depth.npy", lambda p: p.write_bytes(npy(
+        "{'descr': '<f8', 'fortran_order': True, 'shape': (256, 320), }", bytes(655360)))), "in C order"),
+    ("npy of objects", in_frame("depth.npy", lambda p: p.write_bytes(npy(
+        "{'descr': '|O', 'fortran_order': False, 'shape': (256, 320), }", b""))), "little-endian float64"),
+    ("PLY of floats", in_frame("points.ply", lambda p: p.write_bytes(
+        b"ply\nformat binary_little_endian 1.0\nelement vertex 81920\nproperty float x\nproperty float y\n"
+        b"property float z\nproperty float nx\nproperty float ny\nproperty float nz\nend_header\n" + bytes(81920 * 48))),
+     "unexpected PLY header line 'property float x'"),
+    ("PLY miscounted", in_frame("points.ply", lambda p: p.write_bytes(
+        b"ply\nformat binary_little_endian 1.0\nelement vertex 99999999999\nproperty double x\nproperty double y\n"
+        b"property double z\nproperty double nx\nproperty double ny\nproperty double nz\nend_header\n")),
+     "the PLY file holds 99999999999 vertices, not 81920"),
+    ("PNG larger than the camera", in_frame("left.png", lambda p: p.write_bytes(png_header(5000, 5000))),
+     "left.png: the image is 5000 x 5000, not the camera's 320 x 256"),
+]
+
+
+@pytest.mark.parametrize("fault, damage, message", READER_FAULTS, ids=[f[0] for f in READER_FAULTS])
+def test_the_frame_reader_refuses_hostile_recordings(tmp_path, pristine, fault, damage, message):
+    root = tmp_path / "rec"
+    shutil.copytree(pristine, root, symlinks=True)
+    damage(root)
+    outcome = []
+
+    def read():
+        try:
+            recording.read_frame(str(root), recording.read_manifest(str(root)), "x2", 0)
+            outcome.append(None)
+        except Exception as e:  # noqa: BLE001 - the kind is checked below
+            outcome.append(e)
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+    reader.join(timeout=20)
+    assert outcome, "the reader hangs"
+    assert isinstance(outcome[0], recording.RecordingError), repr(outcome[0])
+    assert message in str(outcome[0])

@@ -17,6 +17,9 @@ import threading
 import numpy as np
 import png
 
+from . import reading
+from .reading import RecordingError
+
 FORMAT = "tuvo-recording"
 VERSION = 1
 MANIFEST = "manifest.json"
@@ -26,8 +29,6 @@ _MAX_MANIFEST_BYTES = 64 << 20
 _MAX_PIXELS = 1 << 24
 
 
-class RecordingError(RuntimeError):
-    """A recording that cannot be written or read; the message names the file and the reason."""
 
 
 def _fsync_dir(path):
@@ -286,37 +287,48 @@ def read_manifest(path):
 def read_frame(path, manifest, stream, index):
     """One frame as numpy arrays: {"images": {camera: array}, "points", "normals", "depth",
     "confidence", "correspond"} (None for what the frame lacks). For tools and checks; playback
-    devices read the files themselves."""
-    s = manifest["streams"][stream]
-    frame = s["frames"][index]
-    height, width = s["height"], s["width"]
+    devices read the files themselves. Hostile recordings are refused as the playback devices
+    refuse them: names outside the recording, links, special files and sizes the manifest does
+    not announce raise RecordingError naming the file."""
+    where = "%s: stream %s, frame %s" % (os.path.join(path, MANIFEST), stream, index)
+    try:
+        s = manifest["streams"][stream]
+        frame = s["frames"][index]
+        height = reading.dimension(s["height"], where + ": the stream's height")
+        width = reading.dimension(s["width"], where + ": the stream's width")
+        folder, images, points = frame["dir"], frame.get("images") or {}, frame["points"]
+        ply, normals = points["file"], points["normals"]
+        names = [image["file"] for image in images.values()] + [ply] + [
+            frame[k] for k in ("depth", "confidence", "correspond") if frame.get(k)]
+        sizes = {camera: (reading.dimension(manifest["cameras"][camera]["width"], where + ": the camera's width"),
+                          reading.dimension(manifest["cameras"][camera]["height"], where + ": the camera's height"))
+                 for camera in images}
+    except (KeyError, IndexError, TypeError, AttributeError) as e:
+        raise RecordingError("%s: is not described in the manifest (%r)" % (where, e))
     if width * height > _MAX_PIXELS:
-        raise RecordingError("%s: stream %s is larger than 16,777,216 pixels" % (path, stream))
-    folder = os.path.join(path, frame["dir"])
+        raise RecordingError("%s: the stream is larger than 16,777,216 pixels" % where)
+    if not reading.inside(folder, 2) or not all(reading.inside(n, 1) for n in names) or not isinstance(normals, bool):
+        raise RecordingError("%s: names a file outside its folder" % where)
+    count = width * height
     out = {"images": {}}
-    for camera, image in frame.get("images", {}).items():
-        reader = png.Reader(filename=os.path.join(folder, image["file"]))
-        w, h, rows, info = reader.read()
-        pixels = np.vstack([np.asarray(r, dtype=np.uint8) for r in rows]).reshape(h, w, -1)
-        if image["type"] == "Mono8":
-            pixels = pixels[..., 0]
-        elif image["type"] == "BGR8":
-            pixels = pixels[..., ::-1]
-        out["images"][camera] = np.ascontiguousarray(pixels)
-    ply = os.path.join(folder, frame["points"]["file"])
-    with open(ply, "rb") as f:
-        data = f.read()
-    end = data.find(b"\nend_header\n")
-    if end < 0:
-        raise RecordingError("%s: no PLY header" % ply)
-    columns = 6 if frame["points"]["normals"] else 3
-    body = np.frombuffer(data[end + 12:], dtype="<f8")
-    if body.size != width * height * columns:
-        raise RecordingError("%s: holds %d numbers, not %d" % (ply, body.size, width * height * columns))
-    body = body.reshape(height, width, columns)
-    out["points"] = np.ascontiguousarray(body[..., :3])
-    out["normals"] = np.ascontiguousarray(body[..., 3:]) if columns == 6 else None
-    for key in ("depth", "confidence", "correspond"):
-        name = frame.get(key)
-        out[key] = np.load(os.path.join(folder, name), allow_pickle=False) if name else None
+    for camera, image in images.items():
+        w, h = sizes[camera]
+        kind = image.get("type") if isinstance(image, dict) else None
+        if kind not in ("Mono8", "RGB8", "BGR8") or w * h > _MAX_PIXELS:
+            raise RecordingError("%s: the %s image is not an 8-bit image the camera could give" % (where, camera))
+        rel = folder + "/" + image["file"]
+        raw = w * h * (1 if kind == "Mono8" else 3)
+        out["images"][camera] = reading.parse_png(os.path.join(path, rel), reading.read_in(path, rel, 2 * raw + (1 << 20)),
+                                                  w, h, kind)
+    rel = folder + "/" + ply
+    xyz, nxyz = reading.parse_ply(os.path.join(path, rel), reading.read_in(
+        path, rel, count * (48 if normals else 24) + 4096 + 16), count, normals)
+    out["points"] = xyz.reshape(height, width, 3)
+    out["normals"] = nxyz.reshape(height, width, 3) if normals else None
+    for key, shape in (("depth", (height, width)), ("confidence", (height, width)), ("correspond", (height, width, 2))):
+        out[key] = None
+        if frame.get(key):
+            rel = folder + "/" + frame[key]
+            out[key] = reading.parse_npy(os.path.join(path, rel), reading.read_in(
+                path, rel, int(np.prod(shape)) * 8 + 4096 + 16), shape)
     return out
