@@ -86,6 +86,7 @@ def assert_identical(got, want):
 @pytest.mark.parametrize("kind, camera, fields", [
     ("x1", "left", {}),
     ("x1", "right", {"calc_normal": True, "exposure_time_3d": 17}),
+    ("x1", "extra", {"roi": T.ROI(0, 0, 160, 128)}),  # a colour camera (RGB8 images)
     ("x2", "left", {"correspond2d": True}),
     ("x2", "left", {"transform_to_camera": T.CameraID_Right, "calc_normal": True}),
 ])
