@@ -528,6 +528,27 @@ def test_broken_manifests_are_refused_when_the_rig_is_read(tmp_path, pristine, f
     assert message in T.GetLastErrorMessage()
 
 
+
+@pytest.mark.parametrize("fault, damage, message", [
+    ("a million frames of nothing", damage_manifest(lambda m: m["streams"]["x2"].update(frames=[0] * 1000000)),
+     "streams.x2.frames[0]: must be an object"),
+    ("64 MiB of numbers", lambda r: (r / "manifest.json").write_text(
+        (r / "manifest.json").read_text()[:-1] + ', "padding": [' + "0," * ((64 << 20) // 2 - 40000) + "0]}"),
+     "manifest.json: holds more than 2,000,000 values"),
+])
+def test_manifests_cost_no_memory_before_they_are_checked(tmp_path, pristine, fault, damage, message):
+    """The SDK runs with 200 MB of data (some 60 MB in use at the start): what a manifest claims is
+    checked before memory is taken for it."""
+    root = tmp_path / "rec"
+    shutil.copytree(pristine, root)
+    damage(root)
+    code = ("import resource, PyTUVO, tuvo_sim\n"
+            "resource.setrlimit(resource.RLIMIT_DATA, (200 << 20, 200 << 20))\n"
+            "try:\n    tuvo_sim.set_rig('[device]\\nplayback = %s\\n')\nexcept ValueError as e:\n    print(e)\n" % root)
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr[-500:]
+    assert message in run.stdout
+
 PLY_BODY = 320 * 256 * 48
 
 

@@ -315,9 +315,12 @@ bool read_stream(Checker& ck, const std::string& name, const json& j, Recording&
     if (!frames) return false;
     if (!frames->is_array()) return ck.fail(p + ".frames", "must be a list");
     if (frames->size() > kMaxFrames) return ck.fail(p + ".frames", "holds more than 1,000,000 frames");
-    out->frames.resize(frames->size());
-    for (std::size_t i = 0; i < frames->size(); ++i)
-        if (!read_frame(ck, (*frames)[i], p + ".frames[" + std::to_string(i) + "]", *out, rec, &out->frames[i])) return false;
+    // One by one: room is taken for frames that are read, not for the number the list claims.
+    for (std::size_t i = 0; i < frames->size(); ++i) {
+        Frame f;
+        if (!read_frame(ck, (*frames)[i], p + ".frames[" + std::to_string(i) + "]", *out, rec, &f)) return false;
+        out->frames.push_back(std::move(f));
+    }
     return true;
 }
 
