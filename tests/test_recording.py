@@ -229,7 +229,9 @@ def test_bgr_images_replay_in_their_own_order(tmp_path, device):
     ('{"format": "something else"}', "not a TUVO recording"),
     ('{"format": "tuvo-recording", "version": 7, "device": {}, "cameras": {}, "streams": {}}', "version 7 is newer"),
     ('{"format": "tuvo-recording", "version": 1}', "lacks the object 'device'"),
-])
+    ('{"format": "tuvo-recording", "version": 1, "padding": [%s0]}' % ("0," * 2000000), "more than 2,000,000 values"),
+    ('{"format": "tuvo-recording", "version": 1, "device": %s' % ("[" * 100000), r"not JSON \(nested too deeply\)"),
+], ids=["empty", "foreign", "newer", "no device", "too many values", "too deep"])
 def test_the_reader_checks_the_manifest(tmp_path, text, message):
     (tmp_path / "manifest.json").write_text(text)
     with pytest.raises(recording.RecordingError, match=message):

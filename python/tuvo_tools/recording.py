@@ -26,6 +26,7 @@ MANIFEST = "manifest.json"
 STREAMS = ("x1-left", "x1-right", "x1-extra", "x2")
 CAMERA_NAMES = ("left", "right", "extra")
 _MAX_MANIFEST_BYTES = 64 << 20
+_MAX_MANIFEST_VALUES = 2000000
 _MAX_PIXELS = 1 << 24
 
 
@@ -265,6 +266,10 @@ def read_manifest(path):
         if st.st_size > _MAX_MANIFEST_BYTES:
             raise RecordingError("%s: is larger than %d bytes" % (name, _MAX_MANIFEST_BYTES))
         data = f.read(_MAX_MANIFEST_BYTES + 1)
+    # Parsed, each value takes tens of bytes: they are counted first (commas and openings, as the
+    # playback devices count them).
+    if data.count(b",") + data.count(b"[") + data.count(b"{") > _MAX_MANIFEST_VALUES:
+        raise RecordingError("%s: holds more than 2,000,000 values" % name)
     try:
         manifest = json.loads(data.decode("utf-8"))
     except ValueError as e:
