@@ -197,6 +197,12 @@ def test_recordings_are_not_written_over(tmp_path, device):
     (tmp_path / "file").write_text("x")
     with pytest.raises(recording.RecordingError):
         Recorder(str(tmp_path / "file"), device)
+    os.symlink(tmp_path / "nowhere", tmp_path / "dangling")
+    with pytest.raises(recording.RecordingError, match="already exists"):
+        Recorder(str(tmp_path / "dangling"), device)
+    with pytest.raises(recording.RecordingError, match="cannot hold a NUL character"):
+        Recorder(str(tmp_path / "a\0b"), device)
+    assert sorted(os.listdir(tmp_path)) == ["dangling", "file", "rec"]
 
 
 def test_bgr_images_replay_in_their_own_order(tmp_path, device):

@@ -109,6 +109,8 @@ class RecordingWriter:
     """Writes a new recording folder: a device, the calibration of its cameras, and streams of frames."""
 
     def __init__(self, path, device, sdk_version, recorder):
+        if "\0" in os.fsdecode(path):
+            raise RecordingError("%r: a folder's name cannot hold a NUL character" % path)
         self.path = os.path.abspath(path)
         if os.path.lexists(self.path) and (not os.path.isdir(self.path) or os.listdir(self.path)):
             raise RecordingError("%s: already exists and is not an empty folder" % path)
