@@ -278,3 +278,9 @@ def test_info_on_a_playback_device_of_one_camera(env, tmp_path):
     assert data["calibration"]["right"]["extrinsic"][3] == pytest.approx(120)
     r = run(["info", "S-1"], play, tmp_path)
     assert r.returncode == 0 and "left  camera: calibration not known" in r.stdout
+
+
+def test_a_device_text_that_is_not_utf8_is_a_one_line_error(tmp_path):
+    (tmp_path / "latin.rig").write_bytes(b"[device]\nsn = L-1\nname = caf\xe9\n")
+    r = run(["list"], dict(os.environ, TUVO_SIM_RIG=str(tmp_path / "latin.rig")), tmp_path)
+    assert r.returncode == 1 and r.stderr == "tuvo: error: the device's name is not UTF-8 text (byte 3)\n"

@@ -96,7 +96,8 @@ def describe(device):
     ok, info = device.GetDeviceInfo()
     check(ok, "Device.GetDeviceInfo")
     return {
-        "name": info.name, "sn": info.sn, "factroydate": info.factroydate, "port": info.port,
+        "name": _text(info, "name"), "sn": _text(info, "sn"), "factroydate": _text(info, "factroydate"),
+        "port": _text(info, "port"),
         "type": int(info.type), "cameraid": int(info.cameraid), "boardmodel": int(info.boardmodel),
         "support_x1": bool(info.support_x1), "support_x2": bool(info.support_x2),
         "support_protective_cover": bool(info.support_protective_cover),
@@ -104,6 +105,14 @@ def describe(device):
         "support_capture_mode": int(info.support_capture_mode),
         "workingdist_near_mm": int(info.workingdist_near_mm), "workingdist_far_mm": int(info.workingdist_far_mm),
     }
+
+
+def _text(info, field):
+    """A text field of DeviceInfo; one that is not UTF-8 (the binding cannot give it) is an SdkError."""
+    try:
+        return getattr(info, field)
+    except UnicodeDecodeError as e:
+        raise SdkError("the device's %s is not UTF-8 text (byte %d)" % (field, e.start))
 
 
 def readable(description):
