@@ -284,3 +284,17 @@ def test_a_device_text_that_is_not_utf8_is_a_one_line_error(tmp_path):
     (tmp_path / "latin.rig").write_bytes(b"[device]\nsn = L-1\nname = caf\xe9\n")
     r = run(["list"], dict(os.environ, TUVO_SIM_RIG=str(tmp_path / "latin.rig")), tmp_path)
     assert r.returncode == 1 and r.stderr == "tuvo: error: the device's name is not UTF-8 text (byte 3)\n"
+
+
+def test_ctrl_c_while_releasing_still_releases_the_rest():
+    from tuvo_tools.sdk import Session
+    tuvo_sim.set_rig(RIG)
+
+    def ctrl_c():
+        raise KeyboardInterrupt
+    with pytest.raises(KeyboardInterrupt):
+        with Session() as s:
+            cam = s.x2(T.SystemFindDevice("S-1"))
+            assert cam.Capture()
+            s.on_exit(ctrl_c)
+    assert not T.SystemIsInited() and not cam.IsValid()

@@ -51,13 +51,18 @@ class Session:
         return self
 
     def __exit__(self, *exc):
+        interrupted = None
         while self._cleanups:
             fn = self._cleanups.pop()
             try:
                 fn()
+            except KeyboardInterrupt as e:  # Ctrl-C again: the rest is released first
+                interrupted = e
             except Exception:  # noqa: BLE001 - releasing the rest matters more
                 pass
         T.SystemShutdown()
+        if interrupted is not None and exc[0] is None:
+            raise interrupted
         return False
 
     def on_exit(self, fn):
