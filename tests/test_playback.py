@@ -371,6 +371,21 @@ def test_balance_ratios_are_recorded_and_kept(tmp_path):
     assert same_bytes(np.array(cam.GetImage()), captured["images"]["left"])
 
 
+
+def test_an_x2_white_balance_a_recording_cannot_show_is_refused(tmp_path):
+    """The X2 does not report its balance: a recording shows the balance it was made with, and a
+    playback X2 refuses captures once its balance is changed (a live one would colour its images)."""
+    device = live_rig(extra="color_camera = yes\n")
+    rec = Recorder(str(tmp_path / "rec"), device)
+    captured = rec.capture(rec.add_x2(open_cam(device, "x2")))
+    assert captured["images"]["left"].ndim == 3
+    T.SystemShutdown()
+    cam = open_cam(play(tmp_path / "rec", loop="yes"), "x2")
+    assert cam.Capture(), T.GetLastErrorMessage()
+    assert cam.AutoWhiteBalance(2, T.X2_CaptureOptions(), T.ROI())  # it looks at the built-in scene
+    assert not cam.Capture()
+    assert "the white balance was changed: the recording cannot show another" in T.GetLastErrorMessage()
+
 def test_tools_give_the_same_answers_on_played_back_frames(tmp_path):
     device = live_rig(640, 512)
     left, right = open_cam(device, "x1", "left"), open_cam(device, "x1", "right")

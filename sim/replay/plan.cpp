@@ -1,6 +1,7 @@
 // Stand-in SDK, playback: what a capture's options ask of a recorded frame, or why they cannot be honoured.
 #include "replay/plan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -227,6 +228,16 @@ bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X2::Capture
     a.had = x2_frame(r.transform_to_camera, s.transform.select, s.transform.matrix);
     a.rec_zmin = a.p.zmin;  // X2 captures keep the SDK's fixed window
     a.rec_zmax = a.p.zmax;
+    // The X2 does not report its balance, so a recording holds none: its colour images show the
+    // balance they were made with, which a playback X2 keeps (1, 1, 1) until something changes it.
+    const Recording& rec = c.dev->playback->rec;
+    const bool colour = std::any_of(rec.cameras.begin(), rec.cameras.end(), [](const Calibration& k) { return k.colour; });
+    if (colour && (c.balance[0] != 1.0f || c.balance[1] != 1.0f || c.balance[2] != 1.0f)) {
+        call.fail(TUVO::Error_NotSupported, "the white balance was changed: the recording cannot show another (" +
+                                                number(c.balance[0]) + ", " + number(c.balance[1]) + ", " +
+                                                number(c.balance[2]) + ")");
+        return false;
+    }
     return plan_common(c, a, plan, call);
 }
 
