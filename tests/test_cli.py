@@ -81,6 +81,8 @@ def test_info(env, tmp_path):
     (["capture", "S-1", "-o", "x.ply", "--settings", "missing.txt"], 2, "missing.txt: not a regular file\n"),
     (["capture", "S-1", "-o", "no/such/folder/x.ply"], 1, "tuvo: error: PointMap.Save: cannot write no/such/folder/x.ply"),
     (["scan", "M-1"], 1, "tuvo: error: X2.Create: the device cannot be used as X2\n"),
+    (["capture", "S-1", "-o", "x.ply", "--image", "i.png", "--set", "enable_2d_in_capture=false"], 1,
+     "tuvo: error: the capture gave no image (enable_2d_in_capture = false)\n"),
     (["play", "nowhere"], 1, "tuvo: error: nowhere/manifest.json: No such file or directory\n"),
     (["record", "S-1", "out", "--frames", "0"], 2, "--frames must be at least 1"),
     (["play", "nowhere", "--frames", "-2"], 2, "--frames must be at least 1"),

@@ -215,8 +215,10 @@ def cmd_capture(args):
         else:
             check(point_map.Save(args.output, unit, not args.ascii), "PointMap.Save")
         saved = [args.output]
+        if args.image and not image.IsValid():
+            raise SdkError(T.GetLastErrorMessage() or "the capture gave no image%s" % (
+                "" if opts.enable_2d_in_capture else " (enable_2d_in_capture = false)"))
         if args.image:
-            check(image.IsValid(), "GetImage")
             check(image.SaveImage(args.image), "Image.SaveImage")
             saved.append(args.image)
         if args.depth:
