@@ -125,6 +125,23 @@ def test_views_taken_before_a_capture_follow_the_playback(tmp_path):
     assert same_bytes(np.array(depth), captured[1]["depth"])
 
 
+
+def test_a_frame_without_a_map_shows_none_of_an_earlier_frame(tmp_path):
+    captured = record(tmp_path / "rec", "x2", frames=2)
+    manifest = json.loads((tmp_path / "rec" / "manifest.json").read_text())
+    for key in ("depth", "confidence", "correspond"):
+        manifest["streams"]["x2"]["frames"][1][key] = None
+    (tmp_path / "rec" / "manifest.json").write_text(json.dumps(manifest))
+    cam = open_cam(play(tmp_path / "rec"), "x2")
+    assert cam.Capture()
+    depth = np.asarray(cam.GetDepthMap())  # a view, which stays valid
+    assert same_bytes(np.array(depth), captured[0]["depth"])
+    assert cam.Capture(), T.GetLastErrorMessage()
+    got = results(cam, "x2")
+    assert same_bytes(got["points"], captured[1]["points"])
+    assert np.isnan(got["depth"]).all() and np.isnan(depth).all()
+    assert (got["confidence"] == 0).all() and np.isnan(got["correspond"]).all()
+
 def test_loop_starts_again(tmp_path):
     captured = record(tmp_path / "rec", frames=2)
     cam = open_cam(play(tmp_path / "rec", loop="yes"), "x1")

@@ -1,4 +1,5 @@
 // Stand-in SDK, playback: a capture on a playback device yields the next recorded frame.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -118,6 +119,12 @@ void store_map(std::pair<std::uint32_t, std::uint32_t>& slot, int w, int h, int 
     std::copy(data.begin(), data.end(), m->data.begin());
 }
 
+// A frame without a map of this kind: the camera's map (if any) shows nothing measured rather
+// than an earlier frame's values; it stays, as views of it may be held.
+void clear_map(const std::pair<std::uint32_t, std::uint32_t>& slot, double nothing) {
+    if (auto m = maps().get(slot.first, slot.second)) std::fill(m->data.begin(), m->data.end(), nothing);
+}
+
 void set_image(CameraState& c, int index, const FrameData::Picture& pic) {
     TUVO::Image img = new_image(pic.type, pic.width, pic.height);
     std::memcpy(lookup(images(), img)->data, pic.pixels.data(), pic.pixels.size());
@@ -138,8 +145,11 @@ void publish(CameraState& c, const Stream& s, const Plan& plan, FrameData& f) {
     c.points = pm;
     c.points_given = false;
     if (!f.depth.empty()) store_map(c.depth, s.width, s.height, 1, f.depth);
+    else clear_map(c.depth, kNaN);
     if (!f.confidence.empty()) store_map(c.confidence, s.width, s.height, 1, f.confidence);
+    else clear_map(c.confidence, 0);
     if (!f.correspond.empty()) store_map(c.correspond, s.width, s.height, 2, f.correspond);
+    else clear_map(c.correspond, kNaN);
     c.phase.clear();  // a recording holds no decoded pattern
     c.phase_w = c.phase_h = 0;
     if (plan.images)
