@@ -178,18 +178,6 @@ void apply_output(const Eigen::Matrix4d& T, const CaptureParams& p, Frame& f) {
     }
 }
 
-void store_map(std::pair<std::uint32_t, std::uint32_t>& slot, int w, int h, int comps, const std::vector<double>& data) {
-    // The SDK keeps one map of each kind per camera and refreshes it in place while its size holds,
-    // so views taken earlier keep pointing at live memory.
-    auto m = maps().get(slot.first, slot.second);
-    if (!m || m->width != w || m->height != h || m->comps != comps) {
-        if (m) maps().remove(slot.first, slot.second);
-        slot = new_map(w, h, comps);
-        m = maps().get(slot.first, slot.second);
-    }
-    std::copy(data.begin(), data.end(), m->data.begin());
-}
-
 }  // namespace
 
 TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t seed) {

@@ -107,18 +107,6 @@ void apply(const Plan& plan, int width, int height, FrameData& f) {
     }
 }
 
-// The SDK keeps one map of each kind per camera and refreshes it in place while its size holds,
-// so views taken earlier keep pointing at live memory.
-void store_map(std::pair<std::uint32_t, std::uint32_t>& slot, int w, int h, int comps, const std::vector<double>& data) {
-    auto m = maps().get(slot.first, slot.second);
-    if (!m || m->width != w || m->height != h || m->comps != comps) {
-        if (m) maps().remove(slot.first, slot.second);
-        slot = new_map(w, h, comps);
-        m = maps().get(slot.first, slot.second);
-    }
-    std::copy(data.begin(), data.end(), m->data.begin());
-}
-
 // A frame without a map of this kind: the camera's map (if any) shows nothing measured rather
 // than an earlier frame's values; it stays, as views of it may be held.
 void clear_map(const std::pair<std::uint32_t, std::uint32_t>& slot, double nothing) {
