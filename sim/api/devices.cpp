@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "control/control.h"
+#include "world/scene_file.h"
 #include "world/world.h"
 
 namespace sim {
@@ -175,6 +176,8 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
             int b;
             if (!parse_int(val, 10, 2000, &b)) return bad("baseline_mm must be 10 to 2000");
             d.baseline_mm = b;
+        } else if (key == "scene") {
+            d.scene_path = val;
         } else if (key == "boardmodel") {
             if (!parse_int(val, 0, 1000000, &d.boardmodel)) return bad("boardmodel must be an integer");
         } else {
@@ -202,13 +205,14 @@ std::string g_rig_text;  // set by tuvo_sim_set_rig; empty means the environment
 bool g_rig_text_set = false;
 
 // Reads the rig: the text set by the control interface, else the file named by TUVO_SIM_RIG,
-// else the default rig.
-bool load_rig(std::vector<std::shared_ptr<DeviceState>>* out, std::string* why) {
+// else the default rig. `path` is the file it came from ("" for the others).
+bool load_rig(std::vector<std::shared_ptr<DeviceState>>* out, std::string* path, std::string* why) {
     std::string text = kDefaultRig;
     if (g_rig_text_set) {
         text = g_rig_text;
-    } else if (const char* path = std::getenv("TUVO_SIM_RIG")) {
-        if (*path && !read_file(path, &text, why)) return false;
+    } else if (const char* env = std::getenv("TUVO_SIM_RIG")) {
+        if (*env && !read_file(env, &text, why)) return false;
+        *path = env;
     }
     if (!parse_rig(text, out, why)) return false;
     for (auto& d : *out)
@@ -274,9 +278,13 @@ bool SystemInit() {
     std::lock_guard<std::mutex> lock(w.m);
     if (w.inited) return true;
     std::vector<std::shared_ptr<DeviceState>> rig;
-    std::string why;
-    if (!load_rig(&rig, &why)) {
+    std::string why, rig_path;
+    if (!load_rig(&rig, &rig_path, &why)) {
         call.fail(Error_InvalidArgument, "rig description: " + why);
+        return false;
+    }
+    if (!load_scenes(rig, rig_path, &why)) {
+        call.fail(Error_InvalidArgument, why);
         return false;
     }
     w.devices.clear();

@@ -8,6 +8,8 @@
 
 namespace sim {
 
+struct SceneSource;  // world/scene_file.h
+
 struct NetConfig {
     TUVO::NetworkType type = TUVO::NetworkType_DHCP;
     std::string ip, netmask, gateway;
@@ -28,6 +30,8 @@ struct DeviceState {
     double baseline_mm = 120.0;
     double focal_px = 0;  // 0: derived from the field of view
     bool firmware_match = true;
+    std::string scene_path;                     // the rig's `scene` key ("" when it names none)
+    std::shared_ptr<const SceneSource> scene;  // loaded at SystemInit, then never changed
 
     std::mutex m;  // guards the fields below
     std::array<NetConfig, 4> net;
