@@ -37,6 +37,7 @@ public:
     std::size_t size() const { return size_; }
     // Makes room for n pixels (reusing the memory held), their contents undefined until set.
     void resize(std::size_t n);
+    static constexpr std::size_t kBytesPerHit = 36;
 
 private:
     struct Packed {
@@ -46,7 +47,7 @@ private:
         std::uint16_t albedo[3];
         std::int32_t object;  // -1: no hit
     };
-    static_assert(sizeof(Packed) == 36, "a packed hit is 36 bytes");
+    static_assert(sizeof(Packed) == kBytesPerHit, "a packed hit is 36 bytes");
     std::unique_ptr<Packed[]> data_;
     std::size_t size_ = 0, capacity_ = 0;
 };

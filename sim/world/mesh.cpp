@@ -122,6 +122,12 @@ bool check_ply(const std::string& b, const MeshLimits& lim, std::string* why) {
             elements.back().min_bytes += binary ? size : 2;  // ASCII: a digit and a separator at least
         }
     }
+    bool faces = false;
+    for (const Element& e : elements) faces = faces || (e.name == "face" && e.count > 0);
+    if (!faces) {
+        *why = "the PLY file has no faces (points alone make no surface)";
+        return false;
+    }
     std::uint64_t need = 0;
     for (const Element& e : elements) {
         if (e.name == "face" && too_many(e.count, lim, "the PLY header declares", why)) return false;

@@ -1,6 +1,7 @@
 // Stand-in SDK: reading scene files (TOML) into loaded scenes, with a clear message for every fault.
 #include "world/scene_file.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
@@ -121,6 +122,104 @@ private:
     std::string* why_;
     std::string object_;
 };
+
+// Checks how deep the TOML text nests (keys of many dotted parts, arrays and inline tables within
+// each other) without parsing it: toml++ recurses once per level and would run out of stack on a
+// hostile file. False with `line` set at the first place that goes too deep.
+bool nesting_ok(const std::string& s, std::size_t* line, std::string* what) {
+    constexpr int kMaxKeyParts = 16, kMaxBrackets = 32;
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    *line = 1;
+    auto skip_string = [&] {
+        const char q = s[i];
+        const bool multi = s.compare(i, 3, std::string(3, q)) == 0;
+        i += multi ? 3 : 1;
+        while (i < n) {
+            if (q == '"' && s[i] == '\\') {
+                i += 2;
+                continue;
+            }
+            if (s[i] == '\n') {
+                ++*line;
+                if (!multi) return;  // unterminated: toml++ says so
+            }
+            if (s[i] == q && (!multi || s.compare(i, 3, std::string(3, q)) == 0)) {
+                i += multi ? 3 : 1;
+                return;
+            }
+            ++i;
+        }
+    };
+    auto bare = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; };
+    std::vector<char> stack;  // '[' an array, '{' an inline table
+    bool expect_key = true;   // at a line's start outside brackets, or after '{' or ',' in an inline table
+    while (i < n) {
+        const char c = s[i];
+        if (c == '\n') {
+            ++*line;
+            ++i;
+            if (stack.empty()) expect_key = true;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\r') {
+            ++i;
+            continue;
+        }
+        if (c == '#') {
+            while (i < n && s[i] != '\n') ++i;
+            continue;
+        }
+        if (expect_key) {
+            expect_key = false;
+            const bool header = stack.empty() && c == '[';
+            if (header) i += s.compare(i, 2, "[[") == 0 ? 2 : 1;
+            int parts = 0;
+            for (;;) {
+                while (i < n && (s[i] == ' ' || s[i] == '\t')) ++i;
+                if (i < n && (s[i] == '"' || s[i] == '\'')) skip_string();
+                else if (i < n && bare(s[i])) while (i < n && bare(s[i])) ++i;
+                else break;
+                ++parts;
+                while (i < n && (s[i] == ' ' || s[i] == '\t')) ++i;
+                if (i < n && s[i] == '.') {
+                    ++i;
+                    continue;
+                }
+                break;
+            }
+            if (parts > kMaxKeyParts) {
+                *what = "a key has more than " + std::to_string(kMaxKeyParts) + " dotted parts";
+                return false;
+            }
+            if (header)
+                while (i < n && s[i] == ']') ++i;
+            else if (parts && i < n && s[i] == '=')
+                ++i;
+            continue;
+        }
+        if (c == '"' || c == '\'') {
+            skip_string();
+        } else if (c == '[' || c == '{') {
+            stack.push_back(c);
+            if (stack.size() > kMaxBrackets) {
+                *what = "arrays and inline tables nest deeper than " + std::to_string(kMaxBrackets) + " levels";
+                return false;
+            }
+            expect_key = c == '{';
+            ++i;
+        } else if (c == ']' || c == '}') {
+            if (!stack.empty()) stack.pop_back();
+            ++i;
+        } else if (c == ',') {
+            expect_key = !stack.empty() && stack.back() == '{';
+            ++i;
+        } else {
+            ++i;
+        }
+    }
+    return true;
+}
 
 Mat3 axis_rotation(char axis, double deg) {
     const Vec3 a = axis == 'x' ? Vec3::UnitX() : axis == 'y' ? Vec3::UnitY() : Vec3::UnitZ();
@@ -259,7 +358,10 @@ void parse_shape(const Reader& r, const toml::table& t, const std::string& type,
         if (it == cache.meshes.end()) {
             std::string why;
             auto mesh = load_mesh(file, cache.limits, &why);
-            if (!mesh) r.fail(n, "mesh " + file + ": " + why);
+            if (!mesh) {
+                if (why.compare(0, file.size() + 2, file + ": ") == 0) why.erase(0, file.size() + 2);
+                r.fail(n, "mesh " + file + ": " + why);
+            }
             scene.triangles += mesh->triangles();
             const std::uint64_t most = 2 * cache.limits.max_triangles;
             if (scene.triangles > most)
@@ -386,6 +488,12 @@ std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const st
     Reader r(path, why);
     try {
         toml::table doc;
+        std::size_t line;
+        std::string what;
+        if (!nesting_ok(text, &line, &what)) {
+            *why = (path.empty() ? std::string("default scene") : path) + ": line " + std::to_string(line) + ": " + what;
+            return nullptr;
+        }
         try {
             doc = toml::parse(text, path);
         } catch (const toml::parse_error& e) {
