@@ -1,6 +1,7 @@
 // Stand-in SDK: the memory a capture needs against the memory there is, checked before allocating.
 #include "render/budget.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -15,15 +16,22 @@ namespace sim {
 
 std::uint64_t result_bytes(const CameraState& c, const CaptureParams& p, CaptureKind kind) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(c.dev->width) * c.dev->height;
-    const std::uint64_t image = c.dev->color || c.dev->extra ? 3 : 1;  // the largest image a camera takes
+    // Bytes per pixel of the images: the camera's own (X1), the left and right cameras' (X2).
+    std::uint64_t images = 0, largest = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (!(c.cid & (1u << i))) continue;
+        const std::uint64_t b = c.models[i].colour ? 3 : 1;
+        largest = std::max(largest, b);
+        if (!c.x2 || i < 2) images += b;
+    }
     switch (kind) {
-        case CaptureKind::Image: return pixels * image;
+        case CaptureKind::Image: return pixels * largest;
         case CaptureKind::LineScan: return pixels * 24;
         case CaptureKind::Points: break;
     }
     std::uint64_t per_pixel = 24 + 8 + 8;
     if (p.calc_normal) per_pixel += 24;
-    if (p.enable_2d) per_pixel += image * (c.x2 ? 2 : 1);
+    if (p.enable_2d) per_pixel += images;
     if (c.x2) per_pixel += 16;
     return pixels * per_pixel;
 }
