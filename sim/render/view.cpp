@@ -74,6 +74,20 @@ void render_view(const Scene& s, const CameraModel& cam, View& v, const std::ato
                         const Vec3 mc = s.marker_centre_board(r * m.cols + c);
                         near_marker = (Vec3(q.x(), q.y(), 0) - mc).norm() < reach;
                     }
+                    // Where no edge of the print passes under the pixel, all sub-pixel rays see what the
+                    // centre sees: the corner rays bound how far the pixel reaches on the board.
+                    if (near_marker) {
+                        double reach2 = 0;
+                        for (int corner = 0; corner < 4 && reach2 >= 0; ++corner) {
+                            const Vec3 sd = cam.R * cam.ray(x - 0.375 + 0.75 * (corner & 1), y - 0.375 + 0.75 * (corner >> 1));
+                            double bx, by;
+                            if (hit_board(s, cam.t, sd, &bx, &by) > 0)
+                                reach2 = std::max(reach2, (bx - q.x()) * (bx - q.x()) + (by - q.y()) * (by - q.y()));
+                            else
+                                reach2 = -1;
+                        }
+                        near_marker = reach2 < 0 || print_edge_near(s, q.x(), q.y(), std::sqrt(reach2) * 1.001 + 1e-9);
+                    }
                     if (near_marker) {
                         int on = 0;
                         double sum = 0;

@@ -93,6 +93,32 @@ double board_albedo(const Scene& s, double x, double y) {
     return ((pattern >> ((sector + turn) % m.N)) & 1u) ? ink : white;
 }
 
+bool print_edge_near(const Scene& s, double x, double y, double rho) {
+    const MarkerSpec& m = s.markers;
+    if (s.board_w / 2 - std::abs(x) <= rho || s.board_h / 2 - std::abs(y) <= rho) return true;
+    const double col = x / m.spacing_mm + (m.cols - 1) / 2.0;
+    const double row = (m.rows - 1) / 2.0 - y / m.spacing_mm;
+    const double fc = col + 0.5 - std::floor(col + 0.5), fr = row + 0.5 - std::floor(row + 0.5);
+    const double to_cell_edge = std::min(std::min(fc, 1 - fc), std::min(fr, 1 - fr)) * m.spacing_mm;
+    if (to_cell_edge <= rho) return true;
+    const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
+    if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return false;  // plain white between the markers
+    const Vec3 centre = s.marker_centre_board(r * m.cols + c);
+    const double dx = x - centre.x(), dy = y - centre.y();
+    const double rr = std::sqrt(dx * dx + dy * dy);
+    const double r1 = m.r1_ratio * m.r0_mm, r2 = m.r2_ratio * m.r0_mm;
+    for (double edge : {m.r0_mm, r1, r2})
+        if (std::abs(rr - edge) <= rho) return true;
+    if (rr <= r1 || rr >= r2) return false;
+    // In the ring: the nearest border between two sectors.
+    double a = std::atan2(dy, dx);
+    if (a < 0) a += 2 * kPi;
+    const double w = 2 * kPi / m.N;
+    const double f = a - w * std::floor(a / w);
+    const double delta = std::min(f, w - f);
+    return rr * std::sin(std::min(delta, kPi / 2)) <= rho;
+}
+
 double hit_board(const Scene& s, const Vec3& o, const Vec3& d, double* bx, double* by) {
     if (s.board < 0 || !s.with_board) return -1;
     const Vec3 n = s.board_R.col(2);

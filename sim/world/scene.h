@@ -108,6 +108,10 @@ double hit_board(const Scene& s, const Vec3& o, const Vec3& d, double* bx, doubl
 // The board's print at a board-frame point: 0.92 on white, 0.05 on marker ink. A board's albedo
 // is its material's albedo times this over 0.92.
 double board_albedo(const Scene& s, double x, double y);
+// Whether the print changes anywhere within `rho` of a board-frame point (an edge of a marker's
+// dot, ring or sectors, a cell's border or the board's), so that a pixel covering only that disc
+// sees one value of board_albedo.
+bool print_edge_near(const Scene& s, double x, double y, double rho);
 // The albedo of object `object` at device-frame point `p` (its material with its texture).
 Vec3 surface_albedo(const Scene& s, int object, const Vec3& p);
 
