@@ -18,16 +18,6 @@ inline void keep(double cand, const Vec3& cn, double tmin, double* best, Vec3* b
     }
 }
 
-void flat(const Object& obj, const Vec3& lo, const Vec3& ld, double tmin, double* best, Vec3* bn) {
-    if (ld.z() == 0) return;
-    const double t = -lo.z() / ld.z();
-    if (!(t > tmin && t <= *best)) return;
-    const double x = lo.x() + ld.x() * t, y = lo.y() + ld.y() * t;
-    if (std::abs(x) > obj.half.x() || std::abs(y) > obj.half.y()) return;
-    *best = t;
-    *bn = Vec3::UnitZ();
-}
-
 void sphere(double r, const Vec3& lo, const Vec3& ld, double tmin, double* best, Vec3* bn) {
     const double b = lo.dot(ld), c = lo.squaredNorm() - r * r;
     const double disc = b * b - c;
@@ -103,23 +93,47 @@ void cylinder(double r, double h, const Vec3& lo, const Vec3& ld, double tmin, d
 
 bool intersect_primitive(const Object& obj, const Vec3& o, const Vec3& d, double tmin, double tmax, double* t,
                          Vec3* n) {
-    // In the object's frame: R is a rotation, so distances along the ray are the same.
-    const Vec3 lo = obj.R.transpose() * (o - obj.t);
-    const Vec3 ld = obj.R.transpose() * d;
-    double best = tmax;
-    Vec3 ln(0, 0, 0);
     switch (obj.shape) {
         case Shape::Plane:
-        case Shape::Board: flat(obj, lo, ld, tmin, &best, &ln); break;
-        case Shape::Sphere: sphere(obj.radius, lo, ld, tmin, &best, &ln); break;
-        case Shape::Box: box(obj.half, lo, ld, tmin, &best, &ln); break;
-        case Shape::Cylinder: cylinder(obj.radius, obj.height, lo, ld, tmin, &best, &ln); break;
-        case Shape::Mesh: return false;
+        case Shape::Board: {
+            // Only the distance along the normal matters until the ray meets the plane.
+            const Vec3 nz = obj.R.col(2);
+            const double den = nz.dot(d);
+            if (den == 0) return false;
+            const double tt = nz.dot(obj.t - o) / den;
+            if (!(tt > tmin && tt <= tmax)) return false;
+            const Vec3 q = o + d * tt - obj.t;
+            if (std::abs(obj.R.col(0).dot(q)) > obj.half.x() || std::abs(obj.R.col(1).dot(q)) > obj.half.y()) return false;
+            *t = tt;
+            *n = nz;
+            return true;
+        }
+        case Shape::Sphere: {  // turns change nothing
+            double best = tmax;
+            Vec3 ln(0, 0, 0);
+            sphere(obj.radius, o - obj.t, d, tmin, &best, &ln);
+            if (ln.squaredNorm() == 0) return false;
+            *t = best;
+            *n = ln;
+            return true;
+        }
+        case Shape::Box:
+        case Shape::Cylinder: {
+            // In the object's frame: R is a rotation, so distances along the ray are the same.
+            const Vec3 lo = obj.R.transpose() * (o - obj.t);
+            const Vec3 ld = obj.R.transpose() * d;
+            double best = tmax;
+            Vec3 ln(0, 0, 0);
+            if (obj.shape == Shape::Box) box(obj.half, lo, ld, tmin, &best, &ln);
+            else cylinder(obj.radius, obj.height, lo, ld, tmin, &best, &ln);
+            if (ln.squaredNorm() == 0) return false;
+            *t = best;
+            *n = obj.R * ln;
+            return true;
+        }
+        case Shape::Mesh: break;
     }
-    if (ln.squaredNorm() == 0) return false;
-    *t = best;
-    *n = obj.R * ln;
-    return true;
+    return false;
 }
 
 void primitive_bounds(const Object& obj, Vec3* lo, Vec3* hi) {
