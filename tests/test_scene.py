@@ -372,6 +372,9 @@ def special_files(folder):
     (folder / "nan.ply").write_text("ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
                                     "property float z\nelement face 1\nproperty list uchar int vertex_indices\n"
                                     "end_header\n0 0 0\nnan 1 0\n0 1 0\n3 0 1 2\n")
+    (folder / "bad_index.ply").write_text("ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                                          "property float z\nelement face 1\nproperty list uchar int vertex_indices\n"
+                                          "end_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n")
     (folder / "huge.stl").write_bytes(b"\0" * 80 + (10 ** 9).to_bytes(4, "little") + b"\0" * 500)
     (folder / "huge.ply").write_text("ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty float x\n"
                                      "property float y\nproperty float z\nelement face 99999999999\n"
@@ -425,6 +428,8 @@ REFUSALS = [
     (obj('type = "mesh"\nfile = "small\\u0000.stl"\n'), {}, ["line 4", "file contains a NUL character"]),
     (obj(MESH % "part.fbx"), {}, ["unsupported mesh format 'fbx'"]),
     (obj(MESH % "nan.ply"), {}, ["vertex 1 is not a finite number"]),
+    (obj(MESH % "bad_index.ply"), {}, ["face 0 refers to vertex 7 of 3"]),
+    (obj('type = "plane"\ntexture = { type = "waves", period_mm = [1e-300, 5] }\n'), {}, ["period_mm must hold"]),
     (obj(MESH % "huge.stl"), {}, ["header declares 1000000000 triangles", "file has 584 bytes"]),
     (obj(MESH % "huge.ply"), {}, ["declares 99999999999 triangles, more than the limit of 4000000"]),
     (obj(MESH % "points.ply"), {}, ["has no faces"]),

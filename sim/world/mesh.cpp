@@ -435,7 +435,14 @@ std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits&
             for (unsigned f = 0; f < am->mNumFaces; ++f) {
                 const aiFace& face = am->mFaces[f];
                 if (face.mNumIndices != 3) continue;
-                for (int k = 0; k < 3; ++k) mesh->indices.push_back(base + face.mIndices[k]);
+                for (int k = 0; k < 3; ++k) {
+                    if (face.mIndices[k] >= am->mNumVertices) {
+                        *why = "face " + std::to_string(f) + " refers to vertex " + std::to_string(face.mIndices[k]) +
+                               " of " + std::to_string(am->mNumVertices);
+                        return nullptr;
+                    }
+                    mesh->indices.push_back(base + face.mIndices[k]);
+                }
             }
             base += am->mNumVertices;
         }

@@ -1,6 +1,7 @@
 // Stand-in SDK: reading scene files (TOML) into loaded scenes, with a clear message for every fault.
 #include "world/scene_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -456,7 +457,8 @@ void parse_object(Reader& r, const toml::node& node, std::map<std::string, int>&
         if (const toml::node* c = tt.get("contrast")) o.texture.contrast = r.number(*c, "contrast", 0, 1);
         if (const toml::node* p = tt.get("period_mm")) {
             const auto v = r.numbers(*p, "period_mm", 2);
-            if (!(v[0] > 0 && v[1] > 0)) r.fail(*p, "period_mm must hold lengths above 0");
+            if (!(v[0] >= 0.01 && v[1] >= 0.01 && v[0] <= kMaxLength && v[1] <= kMaxLength))
+                r.fail(*p, "period_mm must hold lengths from 0.01 to " + Reader::fmt(kMaxLength));
             o.texture.period_x = v[0];
             o.texture.period_y = v[1];
         } else {
@@ -529,10 +531,12 @@ std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const st
         if (objects->as_array()->size() > kMaxObjects)
             r.fail(*objects, "more than " + std::to_string(kMaxObjects) + " objects");
         MeshCache cache;
-        cache.limits.max_bytes = static_cast<std::uint64_t>(
-            std::max(1.0, param("scene.max_mesh_bytes", static_cast<double>(cache.limits.max_bytes))));
-        cache.limits.max_triangles = static_cast<std::uint64_t>(
-            std::max(1.0, param("scene.max_mesh_triangles", static_cast<double>(cache.limits.max_triangles))));
+        auto limit = [](const char* key, std::uint64_t fallback) {  // a test's limit, within reason
+            const double v = param(key, static_cast<double>(fallback));
+            return static_cast<std::uint64_t>(std::isfinite(v) ? std::clamp(v, 1.0, 1e15) : 1.0);
+        };
+        cache.limits.max_bytes = limit("scene.max_mesh_bytes", cache.limits.max_bytes);
+        cache.limits.max_triangles = limit("scene.max_mesh_triangles", cache.limits.max_triangles);
         std::map<std::string, int> lines;
         for (const toml::node& o : *objects->as_array())
             parse_object(r, o, lines, materials, path, cache, *scene);

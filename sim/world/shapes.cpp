@@ -159,32 +159,34 @@ bool refine_triangle(const Object& obj, unsigned prim, float u, float v, const V
                      Vec3* n) {
     const Mesh& m = *obj.mesh;
     const std::uint32_t* idx = &m.indices[3 * static_cast<std::size_t>(prim)];
-    Vec3 w[3];
-    for (int k = 0; k < 3; ++k) {
+    auto vertex = [&](int k) {
         const float* p = &m.vertices[3 * static_cast<std::size_t>(idx[k])];
-        w[k] = obj.R * Vec3(p[0] * obj.scale.x(), p[1] * obj.scale.y(), p[2] * obj.scale.z()) + obj.t;
-    }
-    Vec3 face = (w[1] - w[0]).cross(w[2] - w[0]);
-    const double len = face.norm();
-    if (len == 0) return false;
-    face /= len;
-    const double den = face.dot(d);
+        return Vec3(p[0], p[1], p[2]);
+    };
+    // In the mesh's own units the ray is lo + t ld, with the same t (the map is affine).
+    const Vec3 inv_scale = obj.scale.cwiseInverse();
+    const Vec3 lo = (obj.R.transpose() * (o - obj.t)).cwiseProduct(inv_scale);
+    const Vec3 ld = (obj.R.transpose() * d).cwiseProduct(inv_scale);
+    const Vec3 v0 = vertex(0);
+    const Vec3 face = (vertex(1) - v0).cross(vertex(2) - v0);
+    const double den = face.dot(ld);
     if (den == 0) return false;
-    *t = face.dot(w[0] - o) / den;
-    if (m.normals.empty()) {
-        *n = face;
-        return true;
-    }
+    *t = face.dot(v0 - lo) / den;
     // Normals move with the inverse transpose of the scale.
-    Vec3 acc = Vec3::Zero();
-    const double bary[3] = {1.0 - u - v, u, v};
-    for (int k = 0; k < 3; ++k) {
-        const float* q = &m.normals[3 * static_cast<std::size_t>(idx[k])];
-        acc += bary[k] * Vec3(q[0] / obj.scale.x(), q[1] / obj.scale.y(), q[2] / obj.scale.z());
+    Vec3 local = face;
+    if (!m.normals.empty()) {
+        const double bary[3] = {1.0 - u - v, u, v};
+        Vec3 acc = Vec3::Zero();
+        for (int k = 0; k < 3; ++k) {
+            const float* q = &m.normals[3 * static_cast<std::size_t>(idx[k])];
+            acc += bary[k] * Vec3(q[0], q[1], q[2]);
+        }
+        if (acc.squaredNorm() > 0) local = acc;
     }
-    const Vec3 smooth = obj.R * acc;
-    const double sl = smooth.norm();
-    *n = sl > 0 ? Vec3(smooth / sl) : face;
+    const Vec3 world = obj.R * local.cwiseProduct(inv_scale);
+    const double len = world.norm();
+    if (len == 0) return false;
+    *n = world / len;
     return true;
 }
 
