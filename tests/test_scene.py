@@ -530,38 +530,38 @@ def test_rlimit_as_is_respected():
 
 # ---- threads ----
 
-def test_two_devices_with_different_scenes_capture_at_once(tmp_path):
+def test_devices_with_own_and_shared_scenes_capture_at_once(tmp_path):
     v, f = meshes.box(BOX_SIZE)
     meshes.write(tmp_path, "obj", v, f)
     box_scene(tmp_path, "part.obj")
-    rig = ("[device]\nsn = A\nwidth = 320\nheight = 256\nscene = %s\n"
-           "[device]\nsn = B\nwidth = 320\nheight = 256\nscene = %s\n" % (tmp_path / "scene.toml",
-                                                                          scene_file(tmp_path, MOVING, "moving.toml")))
+    # A and C share one loaded scene (and its mesh), B has one of its own that moves.
+    rig = "".join("[device]\nsn = %s\nwidth = 320\nheight = 256\nscene = %s\n" % (sn, path) for sn, path in [
+        ("A", tmp_path / "scene.toml"), ("B", scene_file(tmp_path, MOVING, "moving.toml")), ("C", tmp_path / "scene.toml")])
 
     def run(threads):
         tuvo_sim.reset()
         tuvo_sim.set_rig(rig)
         assert T.SystemInit(), T.GetLastErrorMessage()
-        cams = {sn: T.X1.Create(T.SystemFindDevice(sn)) for sn in "AB"}
-        out = {sn: [] for sn in "AB"}
+        cams = {sn: T.X1.Create(T.SystemFindDevice(sn)) for sn in "ABC"}
+        out = {sn: [] for sn in "ABC"}
 
         def work(sn):
             cams[sn].Open()
             for _ in range(4):
                 out[sn].append(points(cams[sn]))
         if threads:
-            workers = [threading.Thread(target=work, args=(sn,)) for sn in "AB"]
+            workers = [threading.Thread(target=work, args=(sn,)) for sn in "ABC"]
             for w in workers:
                 w.start()
             for w in workers:
                 w.join(60)
         else:
-            for sn in "AB":
+            for sn in "ABC":
                 work(sn)
         return out
 
     alone, together = run(False), run(True)
-    for sn in "AB":
+    for sn in "ABC":
         assert len(together[sn]) == 4
         for a, b in zip(alone[sn], together[sn]):
             np.testing.assert_array_equal(a, b)

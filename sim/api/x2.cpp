@@ -2,8 +2,8 @@
 #include <cmath>
 
 #include "api/camera_ops.h"
-#include "render/budget.h"
 #include "control/control.h"
+#include "render/budget.h"
 
 using namespace sim;
 

@@ -1,5 +1,4 @@
-// Stand-in SDK: meshes read with Assimp, after the checks that keep a hostile file from costing more
-// than its limits (sizes on disk, triangle counts in headers, nesting of JSON, node graphs).
+// Stand-in SDK: meshes read with Assimp, after checks that keep a hostile file within the limits.
 #include "world/mesh.h"
 
 #include <algorithm>
