@@ -1,6 +1,9 @@
 """Benchmarks: figures printed side by side in one run (never pass/fail). Also written to out/bench.json."""
 import json
 import os
+import subprocess
+import sys
+import tempfile
 import threading
 import time
 
@@ -170,6 +173,127 @@ def bench_stand_in(rows):
     tuvo_sim.reset()
 
 
+def sheet_mesh(path, n=709):
+    """A wavy sheet of 2 (n - 1)^2 triangles (about a million for n = 709), 1.2 m wide, as binary PLY."""
+    x = np.linspace(-600, 600, n)
+    gx, gy = np.meshgrid(x, x * 0.8)
+    gz = 30 * np.sin(gx / 40) * np.cos(gy / 55)
+    v = np.stack([gx, gy, gz], -1).reshape(-1, 3).astype("<f4")
+    idx = np.arange(n * n).reshape(n, n)
+    a, b, c, d = idx[:-1, :-1], idx[:-1, 1:], idx[1:, :-1], idx[1:, 1:]
+    f = np.concatenate([np.stack([a, b, d], -1).reshape(-1, 3), np.stack([a, d, c], -1).reshape(-1, 3)])
+    faces = np.zeros(len(f), dtype=[("n", "u1"), ("i", "<i4", 3)])
+    faces["n"], faces["i"] = 3, f
+    head = ("ply\nformat binary_little_endian 1.0\nelement vertex %d\nproperty float x\nproperty float y\n"
+            "property float z\nelement face %d\nproperty list uchar int vertex_indices\nend_header\n" % (len(v), len(f)))
+    with open(path, "wb") as out:
+        out.write(head.encode() + v.tobytes() + faces.tobytes())
+    return len(f)
+
+
+SHEET_SCENE = """
+[[object]]
+name = "sheet"
+type = "mesh"
+file = "sheet.ply"
+position = [0, 0, 900]
+[[object]]
+name = "ball"
+type = "sphere"
+radius = 60
+position = [-120, 40, 780]
+"""
+
+
+def cpu_timed(fn):
+    """Wall time and the CPU time of the whole process (all its threads) of one call."""
+    start, cpu = time.perf_counter(), time.process_time()
+    fn()
+    return time.perf_counter() - start, time.process_time() - cpu
+
+
+def bench_ray_casting(rows):
+    """Captures of the default scene and of a million-triangle scene against Embree alone casting the
+    same rays (the floor), on one and on two threads. Times are wall times; on one thread the CPU
+    times are given too, which a busy machine disturbs less."""
+    rows.append(("machine load (1-minute average, %d cores)" % os.cpu_count(), os.getloadavg()[0], ""))
+    with tempfile.TemporaryDirectory() as tmp:
+        triangles = sheet_mesh(os.path.join(tmp, "sheet.ply"))
+        with open(os.path.join(tmp, "sheet.toml"), "w") as out:
+            out.write(SHEET_SCENE)
+        tuvo_sim.set_rig("[device]\nsn = DEFAULT\n[device]\nsn = MESH\nscene = %s\n" % os.path.join(tmp, "sheet.toml"))
+        load = timed(T.SystemInit)
+        rows.append(("load the %d-triangle scene (SystemInit)" % triangles, load * 1e3, "ms"))
+        for sn, label in [("DEFAULT", "default scene"), ("MESH", "%.1fM-triangle scene" % (triangles / 1e6))]:
+            cam = T.X1.Create(T.SystemFindDevice(sn))
+            assert cam.Open(), T.GetLastErrorMessage()
+            cam.Capture()
+            wall = {}
+            for threads in (1, 2):
+                tuvo_sim.set("render.threads", threads)
+                captures = [cpu_timed(cam.Capture) for _ in range(3)]
+                floors = [tuvo_sim.ray_floor(sn) for _ in range(3)]
+                capture = min(c[0] for c in captures)
+                floor = min(f["primary_s"] + f["shadow_s"] for f in floors)
+                rays = floors[0]["primary_rays"] + floors[0]["shadow_rays"]
+                wall[threads] = (capture, floor)
+                name = "X1 capture 1280x1024, %s, %d thread%s" % (label, threads, "" if threads == 1 else "s")
+                rows += [
+                    (name, capture * 1e3, "ms"),
+                    ("  floor: Embree alone, the same %.1fM primary + shadow rays" % (rays / 1e6), floor * 1e3, "ms"),
+                    ("  ratio capture / floor (target <= 2)", capture / floor, "x"),
+                ]
+                if threads == 1:
+                    cpu = min(c[1] for c in captures)
+                    cpu_floor = min(f["primary_cpu_s"] + f["shadow_cpu_s"] for f in floors)
+                    rows += [
+                        ("  CPU time: capture", cpu * 1e3, "ms"),
+                        ("  CPU time: floor", cpu_floor * 1e3, "ms"),
+                        ("  ratio of CPU times capture / floor", cpu / cpu_floor, "x"),
+                    ]
+            rows += [
+                ("  %s: capture speed-up 2 threads / 1 (target >= 1.7)" % label, wall[1][0] / wall[2][0], "x"),
+                ("  %s: floor speed-up 2 threads / 1" % label, wall[1][1] / wall[2][1], "x"),
+            ]
+            T.X1.Destroy(cam)
+            tuvo_sim.unset("render.threads")
+        T.SystemShutdown()
+    tuvo_sim.reset()
+
+
+PEAK = """
+import sys, PyTUVO as T, tuvo_sim
+
+
+def high_water():  # bytes; VmHWM starts afresh at exec, unlike ru_maxrss
+    for line in open("/proc/self/status"):
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1]) * 1024
+
+
+tuvo_sim.set_rig("[device]\\nsn = PEAK\\nwidth = 1280\\nheight = 1024\\n")
+T.SystemInit()
+cam = T.X1.Create(T.SystemFindDevice("PEAK"))
+cam.Open()
+before = high_water()
+cam.Capture()
+print(before, high_water())
+"""
+
+
+def bench_memory(rows):
+    """The memory one capture takes at its peak (the rise of a fresh process's peak resident size) against the
+    bytes of what it returns: points (24), depth (8), confidence (8) and the grey image (1) per pixel."""
+    run = subprocess.run([sys.executable, "-c", PEAK], capture_output=True, text=True, check=True)
+    before, after = (int(x) for x in run.stdout.split())
+    results = 1280 * 1024 * (24 + 8 + 8 + 1)
+    rows += [
+        ("X1 capture 1280x1024: peak memory of one capture", (after - before) / 2 ** 20, "MiB"),
+        ("  bytes of the results it returns", results / 2 ** 20, "MiB"),
+        ("  ratio peak / results (target <= 3)", (after - before) / results, "x"),
+    ]
+
+
 def timed(fn):
     start = time.perf_counter()
     fn()
@@ -182,6 +306,8 @@ def main():
     bench_views(rows)
     bench_capture(rows)
     bench_stand_in(rows)
+    bench_ray_casting(rows)
+    bench_memory(rows)
     width = max(len(r[0]) for r in rows)
     for name, value, unit in rows:
         print("%-*s %12.3f %s" % (width, name, value, unit))

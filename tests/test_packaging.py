@@ -10,7 +10,7 @@ import zipfile
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-EXAMPLES = ["demo", "depth_picture", "stereo_x2", "line_scan", "markers", "compensator", "record_replay"]
+EXAMPLES = ["demo", "depth_picture", "stereo_x2", "line_scan", "markers", "compensator", "record_replay", "own_scene"]
 
 
 def test_stubs_match_the_module(tmp_path):
@@ -32,7 +32,7 @@ def test_example_runs(name, tmp_path):
     assert run.returncode == 0, run.stderr
     assert "Warning" not in run.stderr
     pictures = {"depth_picture": ["depth_picture.png"], "stereo_x2": ["stereo_left.png", "stereo_disparity.png"],
-                "markers": ["markers.png"]}
+                "markers": ["markers.png"], "own_scene": ["own_scene.png"]}
     for picture in pictures.get(name, []):
         assert (tmp_path / picture).stat().st_size > 10000
     if name == "record_replay":

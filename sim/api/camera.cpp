@@ -11,6 +11,8 @@
 #include "control/files.h"
 #include "render/capture.h"
 #include "replay/playback.h"
+#include "world/motion.h"
+#include "world/scene_file.h"
 
 namespace sim {
 
@@ -61,8 +63,7 @@ const char* camera_name(unsigned cid) {
 
 void setup_camera(CameraState& c) {
     const DeviceState& d = *c.dev;
-    c.scene = Scene::make(d.near_mm, d.far_mm);
-    c.scene.with_board = param("scene.board", 1.0) != 0.0;
+    place_scene(c.scene, *c.dev);  // the device's scene as it stands for this capture
     const double z0 = d.near_mm + 0.6 * (d.far_mm - d.near_mm);
     for (int i = 0; i < 3; ++i) {
         CameraModel& m = c.models[i];
@@ -485,7 +486,8 @@ extern "C" __attribute__((visibility("default"))) int tuvo_sim_marker_truth(cons
             if (sn && d->sn == sn) dev = d;
     }
     if (!dev || !xyz || !code) return -1;
-    const Scene s = Scene::make(dev->near_mm, dev->far_mm);
+    Scene s;  // the device's scene at rest
+    place_scene(s, dev->scene ? dev->scene : default_scene(), dev->near_mm, dev->far_mm, 0, true);
     if (k < 0 || k >= s.marker_count()) return -1;
     const Vec3 p = s.marker_centre_device(k);
     for (int i = 0; i < 3; ++i) xyz[i] = p[i];

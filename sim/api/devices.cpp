@@ -8,6 +8,7 @@
 #include "control/control.h"
 #include "control/files.h"
 #include "replay/playback.h"
+#include "world/scene_file.h"
 #include "world/world.h"
 
 namespace sim {
@@ -185,6 +186,8 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
             int b;
             if (!parse_int(val, 10, 2000, &b)) return bad("baseline_mm must be 10 to 2000");
             d.baseline_mm = b;
+        } else if (key == "scene") {
+            d.scene_path = val;
         } else if (key == "boardmodel") {
             if (!parse_int(val, 0, 1000000, &d.boardmodel)) return bad("boardmodel must be an integer");
         } else {
@@ -224,19 +227,19 @@ std::string current_folder() {
 }
 
 // Reads the rig: the text set by the control interface, else the file named by TUVO_SIM_RIG,
-// else the default rig. Relative playback folders are taken from the rig file's folder (from the
-// current folder for a text set by the control interface).
-bool load_rig(std::vector<std::shared_ptr<DeviceState>>* out, std::string* why) {
-    std::string text = kDefaultRig, base;
+// else the default rig. Relative playback folders and scene files are taken from the rig file's
+// folder, `base` (the current folder for a text set by the control interface).
+bool load_rig(std::vector<std::shared_ptr<DeviceState>>* out, std::string* base, std::string* why) {
+    std::string text = kDefaultRig;
     if (g_rig_text_set) {
         text = g_rig_text;
-        base = g_rig_base;
+        *base = g_rig_base;
     } else if (const char* path = std::getenv("TUVO_SIM_RIG")) {
         if (*path && !read_regular_file(path, 1u << 20, &text, why)) return false;
         const std::string file = path[0] == '/' ? std::string(path) : current_folder() + "/" + path;
-        base = file.substr(0, file.rfind('/'));
+        *base = file.substr(0, file.rfind('/'));
     }
-    if (!parse_rig(text, out, why, base)) return false;
+    if (!parse_rig(text, out, why, *base)) return false;
     for (auto& d : *out)
         for (auto& n : d->net) n.type = TUVO::NetworkType_DHCP;
     return true;
@@ -300,9 +303,13 @@ bool SystemInit() {
     std::lock_guard<std::mutex> lock(w.m);
     if (w.inited) return true;
     std::vector<std::shared_ptr<DeviceState>> rig;
-    std::string why;
-    if (!load_rig(&rig, &why)) {
+    std::string why, rig_base;
+    if (!load_rig(&rig, &rig_base, &why)) {
         call.fail(Error_InvalidArgument, "rig description: " + why);
+        return false;
+    }
+    if (!load_scenes(rig, rig_base, &why)) {
+        call.fail(Error_InvalidArgument, why);
         return false;
     }
     w.devices.clear();

@@ -4,6 +4,7 @@
 #include "api/camera_ops.h"
 #include "control/control.h"
 #include "replay/playback.h"
+#include "render/budget.h"
 
 using namespace sim;
 
@@ -94,7 +95,7 @@ bool capture_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
     CaptureParams p = params_of(o);
     p.frame_camera = c->cid;
-    return capture_3d(*c.cam, p, call);
+    return fits_memory(*c.cam, p, CaptureKind::Points, call) && capture_3d(*c.cam, p, call);
 }
 
 bool capture_2d_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
@@ -102,7 +103,8 @@ bool capture_2d_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
     if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
-    return capture_2d(*c.cam, index_of(*c.cam), params_of(o), call);
+    return fits_memory(*c.cam, params_of(o), CaptureKind::Image, call) &&
+           capture_2d(*c.cam, index_of(*c.cam), params_of(o), call);
 }
 }  // namespace
 
@@ -291,7 +293,7 @@ bool X1::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI&
     call.arg("iterations", static_cast<long long>(iterations));
     auto c = locked(*this, call, true);
     if (!c) return false;
-    if (!fits_roi(*c.cam, call, roi)) return false;
+    if (!fits_roi(*c.cam, call, roi) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call)) return false;
     return auto_white_balance(*c.cam, index_of(*c.cam), iterations, params_of(opts), roi, call);
 }
 

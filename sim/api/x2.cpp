@@ -4,6 +4,7 @@
 #include "api/camera_ops.h"
 #include "control/control.h"
 #include "replay/playback.h"
+#include "render/budget.h"
 
 using namespace sim;
 
@@ -43,7 +44,7 @@ bool capture_x2(X2& h, const X2::CaptureOptions* opts, Call& call) {
         call.fail(Error_InvalidArgument, "transform_to_camera names a camera the device lacks");
         return false;
     }
-    return capture_3d(*c.cam, p, call);
+    return fits_memory(*c.cam, p, CaptureKind::Points, call) && capture_3d(*c.cam, p, call);
 }
 
 }  // namespace
@@ -177,7 +178,7 @@ bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
                                          "line_scanner_exposure_time_us 10..100000");
         return false;
     }
-    if (!valid_3d(params_of(o), call)) return false;
+    if (!valid_3d(params_of(o), call) || !fits_memory(*c.cam, params_of(o), CaptureKind::LineScan, call)) return false;
     if (o.line_scanner_max_distance > 0 && o.line_scanner_min_distance >= o.line_scanner_max_distance) {
         call.fail(Error_InvalidArgument, "line_scanner_min_distance must be below line_scanner_max_distance");
         return false;
@@ -272,7 +273,8 @@ bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) {
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
     if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const int i = x2_index(*c.cam, cid, call);
-    return i >= 0 && capture_2d(*c.cam, i, params_of(opts), call);
+    return i >= 0 && fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call) &&
+           capture_2d(*c.cam, i, params_of(opts), call);
 }
 
 bool X2::Capture2D(CameraID cid) {
@@ -283,7 +285,8 @@ bool X2::Capture2D(CameraID cid) {
     if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const int i = x2_index(*c.cam, cid, call);
     const CaptureOptions o = ops::stored_or_default<CaptureOptions>(*c.cam, kStereo);
-    return i >= 0 && capture_2d(*c.cam, i, params_of(o), call);
+    return i >= 0 && fits_memory(*c.cam, params_of(o), CaptureKind::Image, call) &&
+           capture_2d(*c.cam, i, params_of(o), call);
 }
 
 bool X2::SetBandwidth(float ratio) {
@@ -370,7 +373,7 @@ bool X2::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI&
     call.arg("iterations", static_cast<long long>(iterations));
     auto c = locked(*this, call, true);
     if (!c) return false;
-    if (!fits_roi(*c.cam, call, roi)) return false;
+    if (!fits_roi(*c.cam, call, roi) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call)) return false;
     // The colour camera of the rig is the one balanced.
     int index = -1;
     for (int i = 0; i < 3; ++i)

@@ -38,18 +38,48 @@ bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std:
     return true;
 }
 
-bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why) {
+namespace {
+
+// Opens `path` for reading; O_NONBLOCK so that opening a FIFO does not wait for a writer (it is
+// then refused as no regular file).
+int open_for_reading(const std::string& path, std::string* why) {
     if (path.find('\0') != std::string::npos) {
         *why = path + ": the name holds a NUL character";
-        return false;
+        return -1;
     }
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused as no regular file.
-    Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.fd < 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) *why = path + ": " + std::strerror(errno);
+    return fd;
+}
+
+}  // namespace
+
+bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why) {
+    Fd file(open_for_reading(path, why));
+    return file.fd >= 0 && read_open_file(file.fd, path, max_bytes, bytes, why);
+}
+
+bool regular_file_size(const std::string& path, std::uint64_t* size, std::string* why) {
+    Fd file(open_for_reading(path, why));
+    if (file.fd < 0) return false;
+    struct stat st;
+    if (::fstat(file.fd, &st) != 0) {
         *why = path + ": " + std::strerror(errno);
         return false;
     }
-    return read_open_file(file.fd, path, max_bytes, bytes, why);
+    if (!S_ISREG(st.st_mode)) {
+        *why = path + ": is not a regular file";
+        return false;
+    }
+    *size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+std::string resolve_path(const std::string& base, const std::string& path) {
+    if (path.empty() || path[0] == '/' || base.empty()) return path;
+    const auto slash = base.rfind('/');
+    if (slash == std::string::npos) return path;
+    return base.substr(0, slash + 1) + path;
 }
 
 bool write_file_atomic(const std::string& path, const std::string& bytes, std::string* why) {

@@ -1,6 +1,7 @@
 // Stand-in SDK: files read and written safely (regular files only, bounded sizes, atomic saves).
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace sim {
@@ -21,6 +22,12 @@ bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std:
 // Reads a regular file (symbolic links followed) of at most `max_bytes`; FIFOs, devices and folders
 // are refused without waiting on them. `why` names the file and the reason.
 bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why);
+
+// The size of the regular file at `path` (same refusals as read_regular_file, nothing read).
+bool regular_file_size(const std::string& path, std::uint64_t* size, std::string* why);
+
+// `path` as seen from the folder of `base` (a file), unless `path` is absolute or `base` empty.
+std::string resolve_path(const std::string& base, const std::string& path);
 
 // Writes `bytes` to `path` through a temporary file in the same folder and a rename, so a failed
 // save leaves an existing file whole.

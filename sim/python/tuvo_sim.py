@@ -188,3 +188,21 @@ def marker_truth(serial):
             return out
         out.append((code.value, tuple(xyz)))
         k += 1
+
+
+_ray_floor = _fn("tuvo_sim_ray_floor", ctypes.c_int, _c, ctypes.c_int, ctypes.POINTER(ctypes.c_double),
+                 ctypes.POINTER(ctypes.c_longlong))
+
+
+def ray_floor(serial, camera=0):
+    """Embree alone casting the rays of one capture of a device's camera (0 left, 1 right, 2 extra)
+    as it stands now: a primary ray per pixel, then a shadow ray from each hit towards the
+    projector, rows in parallel as a capture casts them (render.threads applies). Returns
+    {"primary_s", "shadow_s", "primary_cpu_s", "shadow_cpu_s", "primary_rays", "shadow_rays"}: the
+    time of each pass, the CPU time the process spent in it, and the rays cast (after SystemInit)."""
+    seconds = (ctypes.c_double * 4)()
+    rays = (ctypes.c_longlong * 2)()
+    if _ray_floor(_b(serial), camera, seconds, rays) != 0:
+        raise ValueError("no camera %d on device %r" % (camera, serial))
+    return {"primary_s": seconds[0], "shadow_s": seconds[1], "primary_cpu_s": seconds[2], "shadow_cpu_s": seconds[3],
+            "primary_rays": rays[0], "shadow_rays": rays[1]}

@@ -1,11 +1,44 @@
-// Stand-in SDK: rendering a camera's view of the scene, one ray per pixel.
+// Stand-in SDK: rendering a camera's view of the scene, one ray per pixel, rows in parallel.
 #include "render/view.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "render/parallel.h"
 
 namespace sim {
+
+void HitBuffer::resize(std::size_t n) {
+    if (n > capacity_) {
+        data_.reset();  // the old block goes before the new one comes
+        data_.reset(new Packed[n]);
+        capacity_ = n;
+    }
+    size_ = n;
+}
+
+void HitBuffer::set(std::size_t i, const Hit& h) {
+    Packed& q = data_[i];
+    if (h.t < 0 || h.object < 0) {
+        q.object = -1;
+        return;
+    }
+    q.t = static_cast<float>(h.t);
+    for (int k = 0; k < 3; ++k) {
+        q.p[k] = static_cast<float>(h.p[k]);
+        q.albedo[k] = static_cast<std::uint16_t>(std::clamp(h.albedo[k], 0.0, 1.0) * 65535.0 + 0.5);
+    }
+    const double l1 = std::abs(h.n.x()) + std::abs(h.n.y()) + std::abs(h.n.z());
+    double x = h.n.x() / l1, y = h.n.y() / l1;
+    if (h.n.z() < 0) {
+        const double fx = (1.0 - std::abs(y)) * (x >= 0 ? 1 : -1), fy = (1.0 - std::abs(x)) * (y >= 0 ? 1 : -1);
+        x = fx;
+        y = fy;
+    }
+    q.n[0] = static_cast<float>(x);
+    q.n[1] = static_cast<float>(y);
+    q.object = h.object;
+}
 
 View& thread_view(int k) {
     thread_local View views[2];
@@ -15,42 +48,63 @@ View& thread_view(int k) {
 void render_view(const Scene& s, const CameraModel& cam, View& v, const std::atomic<bool>* cancel) {
     v.width = cam.width;
     v.height = cam.height;
-    const std::size_t n = static_cast<std::size_t>(cam.width) * cam.height;
-    v.hits.assign(n, Hit());
+    const std::size_t W = static_cast<std::size_t>(cam.width);
+    v.hits.resize(W * cam.height);
     const MarkerSpec& m = s.markers;
     const double reach = m.r2_ratio * m.r0_mm * 1.15;
+    const Vec3 paper = s.board >= 0 ? Vec3(s.materials[s.board].albedo / 0.92) : Vec3::Ones();
     parallel_rows(cam.height, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
-            if (cancel && cancel->load(std::memory_order_relaxed)) break;
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                for (std::size_t i = y * W; i < static_cast<std::size_t>(y1) * W; ++i) v.hits.clear(i);
+                break;
+            }
             for (int x = 0; x < cam.width; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y) * cam.width + x;
+                const std::size_t i = static_cast<std::size_t>(y) * W + x;
                 const Vec3 d = cam.R * cam.ray(x, y);
-                const Hit& h = v.hits[i] = cast(s, cam.t, d);
-                if (h.object != 4) continue;
-                // Near a marker, average the board over 4x4 sub-pixel rays so edges are anti-aliased.
-                const Vec3 q = s.board_R.transpose() * (h.p - s.board_t);
-                const double col = q.x() / m.spacing_mm + (m.cols - 1) / 2.0;
-                const double row = (m.rows - 1) / 2.0 - q.y() / m.spacing_mm;
-                const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
-                bool near_marker = false;
-                if (c >= 0 && c < m.cols && r >= 0 && r < m.rows) {
-                    const Vec3 mc = s.marker_centre_board(r * m.cols + c);
-                    near_marker = (Vec3(q.x(), q.y(), 0) - mc).norm() < reach;
-                }
-                if (!near_marker) continue;
-                int on = 0;
-                double sum = 0;
-                for (int sy = 0; sy < 4; ++sy) {
-                    for (int sx = 0; sx < 4; ++sx) {
-                        const Vec3 sd = cam.R * cam.ray(x - 0.375 + 0.25 * sx, y - 0.375 + 0.25 * sy);
-                        double bx, by;
-                        if (hit_board(s, cam.t, sd, &bx, &by) > 0) {
-                            ++on;
-                            sum += board_albedo(s, bx, by);
+                Hit h = cast(s, cam.t, d);
+                if (h.object >= 0 && h.object == s.board) {
+                    // Near a marker, average the board over 4x4 sub-pixel rays so edges are anti-aliased.
+                    const Vec3 q = s.board_R.transpose() * (h.p - s.board_t);
+                    const double col = q.x() / m.spacing_mm + (m.cols - 1) / 2.0;
+                    const double row = (m.rows - 1) / 2.0 - q.y() / m.spacing_mm;
+                    const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
+                    bool near_marker = false;
+                    if (c >= 0 && c < m.cols && r >= 0 && r < m.rows) {
+                        const Vec3 mc = s.marker_centre_board(r * m.cols + c);
+                        near_marker = (Vec3(q.x(), q.y(), 0) - mc).norm() < reach;
+                    }
+                    // Where no edge of the print passes under the pixel, all sub-pixel rays see what the
+                    // centre sees: the corner rays bound how far the pixel reaches on the board.
+                    if (near_marker) {
+                        double reach2 = 0;
+                        for (int corner = 0; corner < 4 && reach2 >= 0; ++corner) {
+                            const Vec3 sd = cam.R * cam.ray(x - 0.375 + 0.75 * (corner & 1), y - 0.375 + 0.75 * (corner >> 1));
+                            double bx, by;
+                            if (hit_board(s, cam.t, sd, &bx, &by) > 0)
+                                reach2 = std::max(reach2, (bx - q.x()) * (bx - q.x()) + (by - q.y()) * (by - q.y()));
+                            else
+                                reach2 = -1;
                         }
+                        near_marker = reach2 < 0 || print_edge_near(s, q.x(), q.y(), std::sqrt(reach2) * 1.001 + 1e-9);
+                    }
+                    if (near_marker) {
+                        int on = 0;
+                        double sum = 0;
+                        for (int sy = 0; sy < 4; ++sy) {
+                            for (int sx = 0; sx < 4; ++sx) {
+                                const Vec3 sd = cam.R * cam.ray(x - 0.375 + 0.25 * sx, y - 0.375 + 0.25 * sy);
+                                double bx, by;
+                                if (hit_board(s, cam.t, sd, &bx, &by) > 0) {
+                                    ++on;
+                                    sum += board_albedo(s, bx, by);
+                                }
+                            }
+                        }
+                        if (on) h.albedo = paper * (sum / on);
                     }
                 }
-                if (on) v.hits[i].albedo = Vec3::Constant(sum / on);
+                v.hits.set(i, h);
             }
         }
     });

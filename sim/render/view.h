@@ -1,16 +1,61 @@
 // Stand-in SDK: a camera's rendered view of the scene.
 #pragma once
 #include <atomic>
-#include <vector>
+#include <cmath>
+#include <cstdint>
+#include <memory>
 
 #include "world/scene.h"
 
 namespace sim {
 
+// Hits per pixel, stored in 36 bytes each (floats, an octahedral normal, 16-bit albedo); [i]
+// unpacks pixel i into a Hit.
+class HitBuffer {
+public:
+    Hit operator[](std::size_t i) const {
+        const Packed& q = data_[i];
+        Hit h;
+        if (q.object < 0) return h;
+        h.t = q.t;
+        h.p = Vec3(q.p[0], q.p[1], q.p[2]);
+        // Octahedral normal: the unit vector folded onto |x| + |y| + |z| = 1, lower half turned out.
+        double x = q.n[0], y = q.n[1];
+        const double z = 1.0 - std::abs(x) - std::abs(y);
+        if (z < 0) {
+            const double fx = (1.0 - std::abs(y)) * (x >= 0 ? 1 : -1), fy = (1.0 - std::abs(x)) * (y >= 0 ? 1 : -1);
+            x = fx;
+            y = fy;
+        }
+        h.n = Vec3(x, y, z).normalized();
+        h.albedo = Vec3(q.albedo[0], q.albedo[1], q.albedo[2]) * (1.0 / 65535.0);
+        h.object = q.object;
+        return h;
+    }
+    void set(std::size_t i, const Hit& h);
+    void clear(std::size_t i) { data_[i].object = -1; }
+    std::size_t size() const { return size_; }
+    // Makes room for n pixels (reusing the memory held), their contents undefined until set.
+    void resize(std::size_t n);
+    static constexpr std::size_t kBytesPerHit = 36;
+
+private:
+    struct Packed {
+        float t;
+        float p[3];
+        float n[2];
+        std::uint16_t albedo[3];
+        std::int32_t object;  // -1: no hit
+    };
+    static_assert(sizeof(Packed) == kBytesPerHit, "a packed hit is 36 bytes");
+    std::unique_ptr<Packed[]> data_;
+    std::size_t size_ = 0, capacity_ = 0;
+};
+
 // A rendered view: hits per pixel, rows first.
 struct View {
     int width = 0, height = 0;
-    std::vector<Hit> hits;  // on the board near a marker, albedo averages 4x4 sub-pixel rays
+    HitBuffer hits;  // on the board near a marker, albedo averages 4x4 sub-pixel rays
 };
 // Renders into `v` (its memory reused from call to call); stops early, the rest left empty, once
 // `cancel` reads true.

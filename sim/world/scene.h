@@ -1,7 +1,8 @@
-// Stand-in SDK: the virtual scene and the rays cast into it.
+// Stand-in SDK: the virtual scene (objects, materials, the marker board) and the rays cast into it.
 #pragma once
 #include <Eigen/Dense>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,41 +32,69 @@ struct Material {
     double mirror = 0;                  // share reflected like a mirror onto other surfaces, 0..1
 };
 
+enum class Shape { Plane, Box, Sphere, Cylinder, Board, Mesh };
+
+struct Mesh;   // world/mesh.h
+class Accel;   // world/embree_scene.h
+struct SceneSource;  // world/scene_file.h
+
+// A pattern printed on an object, in its own frame: "waves" scales the albedo by
+// 1 + contrast * w(x / period_x) * w(y / period_y), w a smooth wave of period 2 pi in [-1, 1].
+struct Texture {
+    double contrast = 0;
+    double period_x = 1, period_y = 1;
+};
+
+// One object where it stands at a capture: its shape in its own frame and its pose.
+struct Object {
+    Shape shape = Shape::Box;
+    Mat3 R = Mat3::Identity();  // object frame to device frame
+    Vec3 t = Vec3::Zero();      // the object's origin in the device frame (mm)
+    // Box: half edges; plane and board: half width and height (x, y); sphere: radius; cylinder:
+    // radius and height (its base at the origin, its axis +z).
+    Vec3 half = Vec3::Zero();
+    double radius = 0, height = 0;
+    Vec3 scale = Vec3::Ones();  // mesh: file units to mm, per axis
+    std::shared_ptr<const Mesh> mesh;
+    Texture texture;
+    bool hidden = false;  // left out of ray casting (the board with scene.board = 0)
+};
+
 struct Scene {
     // Per object, indexed by Hit::object: a unique name and the object's material (its albedo is
     // the base that textures such as the board's print modulate).
     std::vector<std::string> names;
     std::vector<Material> materials;
+    std::vector<Object> objects;
     double near_mm = 400, far_mm = 1200;
-    // Ground plane n . x = d (device frame), its texture albedo varies gently.
-    Vec3 plane_n;
-    double plane_d = 0;
-    Vec3 sphere_c;
-    double sphere_r = 0;
-    Vec3 box_c, box_half;
-    Mat3 box_R;  // box frame to device
-    Vec3 cyl_c;  // base centre; axis along cyl_axis
-    Vec3 cyl_axis;
-    double cyl_r = 0, cyl_h = 0;
-    // Marker board: origin at its centre, x/y axes in its plane, z its normal (towards camera).
-    Mat3 board_R;
-    Vec3 board_t;
+    // The marker board (at most one per scene; board < 0 when there is none). Origin at its
+    // centre, x/y axes in its plane, z its normal (towards the print's viewer).
+    int board = -1;
+    Mat3 board_R = Mat3::Identity();
+    Vec3 board_t = Vec3::Zero();
     double board_w = 0, board_h = 0;
     MarkerSpec markers;
     std::vector<std::uint32_t> patterns;  // per marker, before it is turned on the board
     bool with_board = true;
+    // The ray-casting structure of the objects as placed (shared, immutable once built).
+    std::shared_ptr<const Accel> accel;
+    // What the placement was made from: kept while these stay the same.
+    std::shared_ptr<const SceneSource> source;
+    double range_scale = 0;
+    std::uint64_t step = 0;
 
+    // The built-in default scene for a working range, as placed for the first capture.
     static Scene make(double near_mm, double far_mm);
     // Centre of marker k in the board frame (mm).
     Vec3 marker_centre_board(int k) const;
     Vec3 marker_centre_device(int k) const { return board_R * marker_centre_board(k) + board_t; }
-    int marker_count() const { return markers.rows * markers.cols; }
+    int marker_count() const { return board < 0 ? 0 : markers.rows * markers.cols; }
 };
 
 // Per-pixel result of casting one ray: hit point (device frame), normal, surface reflectance.
 struct Hit {
     double t = -1;  // distance along the ray, < 0: no hit
-    Vec3 p, n;
+    Vec3 p, n;      // n faces the ray's origin
     Vec3 albedo;    // diffuse RGB reflectance 0..1 at this point (the material's, textures applied)
     int object = -1;  // index into Scene::names and Scene::materials
 };
@@ -76,7 +105,14 @@ Hit cast(const Scene& s, const Vec3& o, const Vec3& d);
 bool occluded(const Scene& s, const Vec3& a, const Vec3& b);
 // Where a ray meets the board (distance, < 0 when it misses), and the board-frame point it meets.
 double hit_board(const Scene& s, const Vec3& o, const Vec3& d, double* bx, double* by);
-// The board's reflectance at a board-frame point (0 black marker ink, ~0.92 white).
+// The board's print at a board-frame point: 0.92 on white, 0.05 on marker ink. A board's albedo
+// is its material's albedo times this over 0.92.
 double board_albedo(const Scene& s, double x, double y);
+// Whether the print changes anywhere within `rho` of a board-frame point (an edge of a marker's
+// dot, ring or sectors, a cell's border or the board's), so that a pixel covering only that disc
+// sees one value of board_albedo.
+bool print_edge_near(const Scene& s, double x, double y, double rho);
+// The albedo of object `object` at device-frame point `p` (its material with its texture).
+Vec3 surface_albedo(const Scene& s, int object, const Vec3& p);
 
 }  // namespace sim

@@ -11,6 +11,7 @@ namespace sim {
 namespace replay {
 struct Playback;
 }
+struct SceneSource;  // world/scene_file.h
 
 struct NetConfig {
     TUVO::NetworkType type = TUVO::NetworkType_DHCP;
@@ -33,6 +34,8 @@ struct DeviceState {
     double focal_px = 0;  // 0: derived from the field of view
     bool firmware_match = true;
     std::shared_ptr<replay::Playback> playback;  // set when the rig points the device at a recording
+    std::string scene_path;                     // the rig's `scene` key ("" when it names none)
+    std::shared_ptr<const SceneSource> scene;  // loaded at SystemInit, then never changed
 
     std::mutex m;  // guards the fields below
     std::array<NetConfig, 4> net;

@@ -1,0 +1,64 @@
+"""A scene of your own: a bin of parts described in examples/scenes/bin_picking.toml (meshes from
+OBJ and STL files; black plastic brackets, shiny steel nuts and a ball), captured by the virtual X1.
+Writes a picture of the depth, and of the points lost to the parts' materials: those a capture
+of the same bin with every part matte grey has and the real one lacks."""
+import os
+
+import numpy as np
+
+import PyTUVO as T
+import tuvo_sim
+from _common import colour_scale, out_dir, rgb_image, start
+
+SCENE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scenes", "bin_picking.toml")
+PARTS = ["bracket_1", "bracket_2", "bracket_3", "bracket_grey", "nut_1", "nut_2", "nut_3", "ball"]
+
+
+def capture(cam, opts):
+    assert cam.Capture(opts), T.GetLastErrorMessage()
+    return np.array(cam.GetPointMap()), np.array(cam.GetImage())
+
+
+def main():
+    out = out_dir()
+    os.environ["TUVO_SIM_SCENE"] = SCENE  # read by SystemInit: every virtual device now looks at the bin
+    cam = T.X1.Create(start())
+    assert cam.Open(), T.GetLastErrorMessage()
+    opts = T.X1_CaptureOptions()
+    points, grey = capture(cam, opts)
+    # The same bin once more with every part matte grey (a stand-in setting): what it sees and the
+    # first capture does not is what the materials cost.
+    for name in PARTS:
+        for key, value in [("albedo", 0.5), ("specular", 0.0), ("mirror", 0.0)]:
+            tuvo_sim.set("scene.object.%s.%s" % (name, key), value)
+    matte, _ = capture(cam, opts)
+    for name in PARTS:
+        for key in ["albedo", "specular", "mirror"]:
+            tuvo_sim.unset("scene.object.%s.%s" % (name, key))
+
+    depth = points[..., 2]
+    have = np.isfinite(depth)
+    lost = ~have & np.isfinite(matte[..., 2])
+    near, far = np.nanpercentile(depth, [0.5, 50])  # the bin's rim to its floor
+    h, w = depth.shape
+    img, view = rgb_image(h, 2 * w + 10)
+    view[...] = 255
+    # Left: the depth in colour over the grey image where there is no point.
+    shade = np.repeat(grey[..., None] if grey.ndim == 2 else grey, 3, axis=2)[..., :3] // 2
+    view[:, :w] = np.where(have[..., None], colour_scale(np.clip((depth - near) / (far - near), 0, 1)), shade)
+    # Right: the grey image; red where the materials cost a point, dark blue where neither capture has one.
+    right = view[:, w + 10:]
+    right[...] = shade * 2
+    right[lost] = (230, 30, 30)
+    right[~have & ~lost] = (20, 20, 90)
+    path = os.path.join(out, "own_scene.png")
+    assert img.SaveImage(path), T.GetLastErrorMessage()
+    print("depth %.0f..%.0f mm, %.1f%% of the pixels measured, %d points lost to materials -> %s"
+          % (near, far, 100 * have.mean(), lost.sum(), path))
+    T.ImageDestroy(img)
+    T.X1.Destroy(cam)
+    T.SystemShutdown()
+
+
+if __name__ == "__main__":
+    main()

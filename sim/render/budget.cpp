@@ -1,0 +1,89 @@
+// Stand-in SDK: the memory a capture needs against the memory there is, checked before allocating.
+#include "render/budget.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "render/view.h"
+
+namespace sim {
+
+
+std::uint64_t result_bytes(const CameraState& c, const CaptureParams& p, CaptureKind kind) {
+    const std::uint64_t pixels = static_cast<std::uint64_t>(c.dev->width) * c.dev->height;
+    // Bytes per pixel of the images: the camera's own (X1), the left and right cameras' (X2).
+    std::uint64_t images = 0, largest = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (!(c.cid & (1u << i))) continue;
+        const std::uint64_t b = c.models[i].colour ? 3 : 1;
+        largest = std::max(largest, b);
+        if (!c.x2 || i < 2) images += b;
+    }
+    switch (kind) {
+        case CaptureKind::Image: return pixels * largest;
+        case CaptureKind::LineScan: return pixels * 24;
+        case CaptureKind::Points: break;
+    }
+    std::uint64_t per_pixel = 24 + 8 + 8;
+    if (p.calc_normal) per_pixel += 24;
+    if (p.enable_2d) per_pixel += images;
+    if (c.x2) per_pixel += 16;
+    return pixels * per_pixel;
+}
+
+std::uint64_t available_memory() {
+    const double forced = param("memory.available_mb", -1);
+    if (forced >= 0) return static_cast<std::uint64_t>(forced * 1048576.0);
+    std::uint64_t avail = std::numeric_limits<std::uint64_t>::max();
+    std::ifstream info("/proc/meminfo");
+    std::string key;
+    std::uint64_t kb;
+    while (info >> key >> kb) {
+        if (key == "MemAvailable:") {
+            avail = kb * 1024;
+            break;
+        }
+        info.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    struct rlimit lim;
+    if (getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) {
+        std::uint64_t pages = 0;
+        std::ifstream statm("/proc/self/statm");
+        statm >> pages;
+        const std::uint64_t used = pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+        const std::uint64_t left = lim.rlim_cur > used ? lim.rlim_cur - used : 0;
+        avail = std::min(avail, left);
+    }
+    return avail;
+}
+
+namespace {
+
+std::string gigabytes(std::uint64_t bytes) {
+    char buf[32];
+    if (bytes < 1000000000ull) std::snprintf(buf, sizeof buf, "%.0f MB", bytes / 1e6);
+    else std::snprintf(buf, sizeof buf, "%.2f GB", bytes / 1e9);
+    return buf;
+}
+
+}  // namespace
+
+bool fits_memory(const CameraState& c, const CaptureParams& p, CaptureKind kind, Call& call) {
+    const std::uint64_t results = result_bytes(c, p, kind);
+    const std::uint64_t views = kind == CaptureKind::Image || !c.x2 ? 1 : 2;
+    const std::uint64_t need = 3 * results + views * HitBuffer::kBytesPerHit * c.dev->width * c.dev->height;
+    const std::uint64_t avail = available_memory();
+    if (need <= avail) return true;
+    call.fail(TUVO::Error_OutOfMemory, "a " + std::to_string(c.dev->width) + " x " + std::to_string(c.dev->height) +
+                                           " capture returns " + gigabytes(results) + " and needs up to " +
+                                           gigabytes(need) + " while it runs; " + gigabytes(avail) +
+                                           " of memory is available");
+    return false;
+}
+
+}  // namespace sim

@@ -1,0 +1,101 @@
+// Stand-in SDK: the raw ray-casting floor of a capture (Embree alone over the same rays), for benchmarks.
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <vector>
+
+#include "api/camera.h"
+#include "control/control.h"
+#include "render/parallel.h"
+#include "world/embree_scene.h"
+
+using namespace sim;
+
+namespace {
+
+double cpu_seconds() {
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+}  // namespace
+
+// Casts the rays of one capture of camera `camera` (0 left, 1 right, 2 extra) of device `sn`, as
+// the device stands now, through Embree alone: one primary ray per pixel (rtcIntersect1), then
+// one shadow ray from every hit towards the projector (rtcOccluded1), rows in parallel as a
+// capture runs them. seconds[0], seconds[1]: the time of each pass, seconds[2], seconds[3]: the CPU
+// time the process spent in each (all threads; steadier than the time on a busy machine);
+// rays[0], rays[1]: how many rays each cast. Returns 0, or -1 for an unknown device or camera.
+TUVO_SIM_API int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* rays) {
+    std::shared_ptr<DeviceState> dev;
+    {
+        World& w = world();
+        std::lock_guard<std::mutex> lock(w.m);
+        for (auto& d : w.rig)
+            if (sn && d->sn == sn) dev = d;
+    }
+    if (!dev || camera < 0 || camera > 2 || !(dev->cameras & (1u << camera)) || !seconds || !rays) return -1;
+    CameraState c;
+    c.dev = dev;
+    c.cid = 1u << camera;
+    setup_camera(c);
+    const CameraModel& cam = c.models[camera];
+    const RTCScene scene = c.scene.accel->handle();
+    const std::size_t W = static_cast<std::size_t>(cam.width), n = W * cam.height;
+    // The rays, made before the clock starts: the floor is Embree's part alone.
+    std::vector<float> dirs(3 * n);
+    for (int y = 0; y < cam.height; ++y)
+        for (int x = 0; x < cam.width; ++x) {
+            const Vec3 d = cam.R * cam.ray(x, y);
+            for (int k = 0; k < 3; ++k) dirs[3 * (y * W + x) + k] = static_cast<float>(d[k]);
+        }
+    std::vector<float> hit_t(n);
+    using clock = std::chrono::steady_clock;
+
+    auto start = clock::now();
+    double cpu = cpu_seconds();
+    parallel_rows(cam.height, [&](int y0, int y1) {
+        RayContext ctx;
+        RTCRayHit rh;
+        for (std::size_t i = y0 * W; i < y1 * W; ++i) {
+            prepare_ray(&ctx, &rh, cam.t, Vec3(dirs[3 * i], dirs[3 * i + 1], dirs[3 * i + 2]), 1e-6, 1e300);
+            rtcIntersect1(scene, &ctx.embree, &rh);
+            hit_t[i] = rh.hit.geomID == RTC_INVALID_GEOMETRY_ID ? -1.0f : rh.ray.tfar;
+        }
+    });
+    seconds[0] = std::chrono::duration<double>(clock::now() - start).count();
+    seconds[2] = cpu_seconds() - cpu;
+    rays[0] = static_cast<long long>(n);
+
+    // Shadow rays as occluded() casts them: from half a millimetre off the surface to a millimetre
+    // short of the projector.
+    struct Shadow {
+        float o[3], d[3], len;
+    };
+    std::vector<Shadow> shadows;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (hit_t[i] < 0) continue;
+        const Vec3 p = cam.t + Vec3(dirs[3 * i], dirs[3 * i + 1], dirs[3 * i + 2]) * hit_t[i];
+        const Vec3 ab = c.projector - p;
+        const Vec3 d = ab.normalized(), o = p + d * 0.5;
+        shadows.push_back({{float(o.x()), float(o.y()), float(o.z())}, {float(d.x()), float(d.y()), float(d.z())},
+                           float(ab.norm() - 1.0)});
+    }
+    const std::size_t rows = (shadows.size() + W - 1) / W;
+    start = clock::now();
+    cpu = cpu_seconds();
+    parallel_rows(static_cast<int>(rows), [&](int r0, int r1) {
+        RayContext ctx;
+        RTCRayHit rh;
+        for (std::size_t i = r0 * W; i < std::min(shadows.size(), r1 * W); ++i) {
+            const Shadow& s = shadows[i];
+            prepare_ray(&ctx, &rh, Vec3(s.o[0], s.o[1], s.o[2]), Vec3(s.d[0], s.d[1], s.d[2]), 1e-6, s.len);
+            rtcOccluded1(scene, &ctx.embree, &rh.ray);
+        }
+    });
+    seconds[1] = std::chrono::duration<double>(clock::now() - start).count();
+    seconds[3] = cpu_seconds() - cpu;
+    rays[1] = static_cast<long long>(shadows.size());
+    return 0;
+}

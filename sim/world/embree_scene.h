@@ -1,0 +1,61 @@
+// Stand-in SDK: the Embree scenes rays are cast into, built once per placement of a scene.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <embree3/rtcore.h>
+
+#include "world/scene.h"
+
+namespace sim {
+
+// The process's Embree device (made on first use, shared by every scene and thread).
+RTCDevice embree_device();
+// The last error Embree reported on the calling thread (then forgotten), or "".
+std::string take_embree_error();
+
+// What the nearest surface along a ray is: exact distance, outward normal (device frame), object.
+struct RayHit {
+    double t = -1;
+    Vec3 n = Vec3::Zero();
+    int object = -1;
+};
+
+// The context every ray is cast with: Embree hands it to the primitives' callbacks, which work
+// on the ray in double precision and leave their nearest exact hit here.
+struct RayContext {
+    RTCIntersectContext embree;  // first, so Embree's pointer is this context's
+    Vec3 o, d;
+    double t = -1;
+    Vec3 n = Vec3::Zero();
+    unsigned geom = RTC_INVALID_GEOMETRY_ID;
+};
+// Sets up `ctx` and `rh` for the ray o + t d, t in (tmin, tmax].
+void prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, double tmin, double tmax);
+
+// The objects of a scene as placed for a capture, in one Embree scene: primitives as user
+// geometry intersected exactly, meshes as instances of their triangles. Immutable once built,
+// so any number of threads may cast into it at once; a move builds a new one.
+class Accel {
+public:
+    // Null with `why` set when Embree cannot build it (out of memory).
+    static std::shared_ptr<const Accel> build(const std::vector<Object>& objects, std::string* why);
+    ~Accel();
+    Accel(const Accel&) = delete;
+    Accel& operator=(const Accel&) = delete;
+
+    // The nearest surface along the ray within (tmin, tmax].
+    bool intersect(const Vec3& o, const Vec3& d, double tmin, double tmax, RayHit* hit) const;
+    // Whether any surface lies along the ray within (tmin, tmax).
+    bool occluded(const Vec3& o, const Vec3& d, double tmin, double tmax) const;
+    // The Embree scene itself, for timing the raw calls behind intersect and occluded.
+    RTCScene handle() const { return scene_; }
+
+private:
+    Accel() = default;
+    RTCScene scene_ = nullptr;
+    std::vector<Object> objects_;  // what the callbacks read (geometry ID = object index)
+};
+
+}  // namespace sim

@@ -1,0 +1,464 @@
+// Stand-in SDK: meshes read with Assimp, after checks that keep a hostile file within the limits.
+#include "world/mesh.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <sstream>
+
+#include <assimp/IOSystem.hpp>
+#include <assimp/Importer.hpp>
+#include <assimp/MemoryIOWrapper.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <nlohmann/json.hpp>
+
+#include "world/embree_scene.h"
+#include "control/files.h"
+
+namespace sim {
+
+Mesh::~Mesh() {
+    if (prototype) rtcReleaseScene(prototype);
+}
+
+namespace {
+
+std::string extension(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string e = path.substr(dot + 1);
+    for (auto& ch : e) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return e;
+}
+
+std::string count_text(std::uint64_t n) { return std::to_string(n); }
+
+bool too_many(std::uint64_t n, const MeshLimits& lim, const std::string& what, std::string* why) {
+    if (n <= lim.max_triangles) return false;
+    *why = what + " " + count_text(n) + " triangles, more than the limit of " + count_text(lim.max_triangles);
+    return true;
+}
+
+// ---- checks of what a file says about its size, before Assimp allocates for it ----
+
+bool check_stl(const std::string& b, const MeshLimits& lim, std::string* why) {
+    if (b.size() >= 84) {
+        std::uint32_t n;
+        std::memcpy(&n, b.data() + 80, 4);
+        if (84 + 50ull * n == b.size()) return !too_many(n, lim, "the binary STL header declares", why);
+    }
+    const auto first = b.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos || b.compare(first, 5, "solid") != 0) {
+        if (b.size() < 84) {
+            *why = "not an STL file (too short for a binary STL and not ASCII STL)";
+        } else {
+            std::uint32_t n;
+            std::memcpy(&n, b.data() + 80, 4);
+            *why = "binary STL: the header declares " + count_text(n) + " triangles (" + count_text(84 + 50ull * n) +
+                   " bytes) but the file has " + count_text(b.size()) + " bytes";
+        }
+        return false;
+    }
+    std::uint64_t facets = 0;
+    for (std::size_t at = b.find("endfacet", first); at != std::string::npos; at = b.find("endfacet", at + 8)) ++facets;
+    return !too_many(facets, lim, "the ASCII STL holds", why);
+}
+
+int ply_type_size(const std::string& t) {
+    if (t == "char" || t == "uchar" || t == "int8" || t == "uint8") return 1;
+    if (t == "short" || t == "ushort" || t == "int16" || t == "uint16") return 2;
+    if (t == "int" || t == "uint" || t == "int32" || t == "uint32" || t == "float" || t == "float32") return 4;
+    if (t == "double" || t == "float64") return 8;
+    return 0;
+}
+
+bool check_ply(const std::string& b, const MeshLimits& lim, std::string* why) {
+    const std::size_t limit = std::min<std::size_t>(b.size(), 64 * 1024);
+    const auto end = b.substr(0, limit).find("end_header");
+    if (b.compare(0, 3, "ply") != 0 || end == std::string::npos) {
+        *why = "not a PLY file (no ply ... end_header within its first 64 KiB)";
+        return false;
+    }
+    auto body = b.find('\n', end);
+    const std::uint64_t body_bytes = body == std::string::npos ? 0 : b.size() - body - 1;
+    std::istringstream in(b.substr(0, end));
+    std::string line;
+    bool binary = false;
+    struct Element {
+        std::string name;
+        std::uint64_t count;
+        std::uint64_t min_bytes = 0;
+    };
+    std::vector<Element> elements;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string word;
+        words >> word;
+        if (word == "format") {
+            std::string f;
+            words >> f;
+            binary = f != "ascii";
+        } else if (word == "element") {
+            std::string name, count;
+            words >> name >> count;
+            if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos || count.size() > 18) {
+                *why = "PLY element " + name + " has a count that is not a number below 10^18: " + count;
+                return false;
+            }
+            elements.push_back({name, std::stoull(count)});
+        } else if (word == "property" && !elements.empty()) {
+            std::string type;
+            words >> type;
+            if (type == "list") words >> type;  // the count's type; a list may be empty
+            const int size = ply_type_size(type);
+            if (!size) {
+                *why = "PLY property of unknown type " + type;
+                return false;
+            }
+            elements.back().min_bytes += binary ? size : 2;  // ASCII: a digit and a separator at least
+        }
+    }
+    bool faces = false;
+    for (const Element& e : elements) faces = faces || (e.name == "face" && e.count > 0);
+    if (!faces) {
+        *why = "the PLY file has no faces (points alone make no surface)";
+        return false;
+    }
+    std::uint64_t need = 0;
+    for (const Element& e : elements) {
+        if (e.name == "face" && too_many(e.count, lim, "the PLY header declares", why)) return false;
+        if (e.count > 3 * lim.max_triangles) {
+            *why = "the PLY header declares " + count_text(e.count) + " " + e.name + " elements, more than the " +
+                   count_text(3 * lim.max_triangles) + " a mesh within the limit of " + count_text(lim.max_triangles) +
+                   " triangles can use";
+            return false;
+        }
+        need += e.count * std::max<std::uint64_t>(e.min_bytes, 1);
+    }
+    if (need > body_bytes) {
+        *why = "the PLY header declares more elements than the file's " + count_text(body_bytes) +
+               " bytes after the header can hold";
+        return false;
+    }
+    return true;
+}
+
+bool check_obj(const std::string& b, const MeshLimits& lim, std::string* why) {
+    std::uint64_t triangles = 0;
+    std::size_t at = 0;
+    while (at < b.size()) {
+        std::size_t eol = b.find('\n', at);
+        if (eol == std::string::npos) eol = b.size();
+        std::size_t p = at;
+        while (p < eol && (b[p] == ' ' || b[p] == '\t')) ++p;
+        if (p + 1 < eol && b[p] == 'f' && (b[p + 1] == ' ' || b[p + 1] == '\t')) {
+            std::uint64_t corners = 0;
+            bool in_word = false;
+            for (std::size_t q = p + 1; q < eol; ++q) {
+                const bool space = b[q] == ' ' || b[q] == '\t' || b[q] == '\r';
+                if (!space && !in_word) ++corners;
+                in_word = !space;
+            }
+            if (corners >= 3) triangles += corners - 2;
+        }
+        at = eol + 1;
+    }
+    return !too_many(triangles, lim, "the OBJ file's faces make", why);
+}
+
+// Whether JSON text nests no deeper than `most` (parsers recurse on nesting).
+bool json_depth_ok(const std::string& s, int most) {
+    int depth = 0;
+    bool in_string = false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char ch = s[i];
+        if (in_string) {
+            if (ch == '\\') ++i;
+            else if (ch == '"') in_string = false;
+        } else if (ch == '"') {
+            in_string = true;
+        } else if (ch == '[' || ch == '{') {
+            if (++depth > most) return false;
+        } else if (ch == ']' || ch == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
+std::uint64_t json_count(const nlohmann::json& j, const char* key) {
+    if (!j.is_object() || !j.contains(key) || !j[key].is_number_unsigned()) return 0;
+    return j[key].get<std::uint64_t>();
+}
+
+// glTF: the buffers' declared bytes, the accessors' counts and the triangles the scene's nodes
+// place (a mesh counts once for every node that shows it) stay within the limits, and the nodes
+// form a forest.
+bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string* why) {
+    if (!json_depth_ok(text, 64)) {
+        *why = "glTF: the JSON nests deeper than 64 levels";
+        return false;
+    }
+    const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+    if (j.is_discarded() || !j.is_object()) {
+        *why = "glTF: the JSON text is malformed";
+        return false;
+    }
+    std::uint64_t bytes = 0;
+    if (j.contains("buffers") && j["buffers"].is_array())
+        for (const auto& buf : j["buffers"]) bytes += json_count(buf, "byteLength");
+    if (bytes > lim.max_bytes) {
+        *why = "glTF: the buffers declare " + count_text(bytes) + " bytes, more than the limit of " +
+               count_text(lim.max_bytes);
+        return false;
+    }
+    const nlohmann::json empty = nlohmann::json::array();
+    const auto& accessors = j.contains("accessors") && j["accessors"].is_array() ? j["accessors"] : empty;
+    for (const auto& a : accessors) {
+        if (json_count(a, "count") > 3 * lim.max_triangles) {
+            *why = "glTF: an accessor declares " + count_text(json_count(a, "count")) + " elements, more than a mesh "
+                   "within the limit of " + count_text(lim.max_triangles) + " triangles can use";
+            return false;
+        }
+    }
+    auto accessor_count = [&](const nlohmann::json& prim) -> std::uint64_t {
+        std::uint64_t idx = 0;
+        if (prim.contains("indices") && prim["indices"].is_number_unsigned()) {
+            idx = prim["indices"].get<std::uint64_t>();
+        } else if (prim.contains("attributes") && prim["attributes"].is_object() &&
+                   prim["attributes"].contains("POSITION") && prim["attributes"]["POSITION"].is_number_unsigned()) {
+            idx = prim["attributes"]["POSITION"].get<std::uint64_t>();
+        } else {
+            return 0;
+        }
+        return idx < accessors.size() ? json_count(accessors[idx], "count") : 0;
+    };
+    std::vector<std::uint64_t> mesh_triangles;
+    if (j.contains("meshes") && j["meshes"].is_array()) {
+        for (const auto& m : j["meshes"]) {
+            std::uint64_t n = 0;
+            if (m.is_object() && m.contains("primitives") && m["primitives"].is_array())
+                for (const auto& prim : m["primitives"]) {
+                    const std::uint64_t mode = prim.is_object() && prim.contains("mode") ? json_count(prim, "mode") : 4;
+                    const std::uint64_t c = prim.is_object() ? accessor_count(prim) : 0;
+                    if (mode == 4) n += c / 3;
+                    else if ((mode == 5 || mode == 6) && c >= 3) n += c - 2;
+                }
+            mesh_triangles.push_back(n);
+        }
+    }
+    std::uint64_t total = 0;
+    const auto& nodes = j.contains("nodes") && j["nodes"].is_array() ? j["nodes"] : empty;
+    std::vector<int> parents(nodes.size(), 0);
+    for (const auto& node : nodes) {
+        if (!node.is_object()) continue;
+        if (node.contains("mesh") && node["mesh"].is_number_unsigned()) {
+            const std::uint64_t m = node["mesh"].get<std::uint64_t>();
+            if (m < mesh_triangles.size()) total += mesh_triangles[m];
+        }
+        if (node.contains("children") && node["children"].is_array())
+            for (const auto& c : node["children"]) {
+                if (!c.is_number_unsigned() || c.get<std::uint64_t>() >= nodes.size() ||
+                    ++parents[c.get<std::uint64_t>()] > 1) {
+                    *why = "glTF: the node hierarchy is not a tree (a child is missing or has two parents)";
+                    return false;
+                }
+            }
+        if (total > lim.max_triangles) break;
+    }
+    // Each node has at most one parent; it is a forest when every node is reachable from a root.
+    std::vector<std::size_t> todo;
+    std::vector<char> seen(nodes.size(), 0);
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        if (!parents[i]) todo.push_back(i);
+    std::size_t reached = 0;
+    while (!todo.empty()) {
+        const std::size_t i = todo.back();
+        todo.pop_back();
+        if (seen[i]) continue;
+        seen[i] = 1;
+        ++reached;
+        if (nodes[i].is_object() && nodes[i].contains("children") && nodes[i]["children"].is_array())
+            for (const auto& c : nodes[i]["children"]) todo.push_back(c.get<std::size_t>());
+    }
+    if (reached != nodes.size()) {
+        *why = "glTF: the node hierarchy has a cycle";
+        return false;
+    }
+    if (nodes.empty())
+        for (std::uint64_t n : mesh_triangles) total += n;
+    return !too_many(total, lim, "glTF: the scene's nodes place", why);
+}
+
+bool check_glb(const std::string& b, const MeshLimits& lim, std::string* why) {
+    std::uint32_t head[5];
+    if (b.size() < 20) {
+        *why = "not a GLB file (shorter than its header)";
+        return false;
+    }
+    std::memcpy(head, b.data(), 20);
+    if (head[0] != 0x46546C67u || head[1] != 2 || head[4] != 0x4E4F534Au || head[3] > b.size() - 20) {
+        *why = "not a GLB 2.0 file with its JSON chunk first";
+        return false;
+    }
+    return check_gltf_json(b.substr(20, head[3]), lim, why);
+}
+
+// Every file Assimp opens goes through here: regular files only, their bytes counted against the
+// mesh's budget, read whole into memory.
+class BoundedIO : public Assimp::IOSystem {
+public:
+    explicit BoundedIO(std::uint64_t budget) : left_(budget) {}
+    bool Exists(const char* file) const override {
+        std::uint64_t size;
+        std::string why;
+        return file && regular_file_size(file, &size, &why);
+    }
+    char getOsSeparator() const override { return '/'; }
+    Assimp::IOStream* Open(const char* file, const char* mode) override {
+        if (!file || (mode && (std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+')))) return nullptr;
+        std::string bytes, why;
+        if (!read_regular_file(file, left_, &bytes, &why)) {
+            if (error.empty()) error = why;
+            return nullptr;
+        }
+        left_ -= bytes.size();
+        auto* buf = new std::uint8_t[bytes.size() + 1];
+        std::memcpy(buf, bytes.data(), bytes.size());
+        return new Assimp::MemoryIOStream(buf, bytes.size(), true);
+    }
+    void Close(Assimp::IOStream* s) override { delete s; }
+    std::string error;  // the first refusal
+
+private:
+    std::uint64_t left_;
+};
+
+}  // namespace
+
+bool build_prototype(Mesh& m, std::string* why) {
+    RTCDevice dev = embree_device();
+    take_embree_error();
+    RTCScene scene = rtcNewScene(dev);
+    rtcSetSceneFlags(scene, RTC_SCENE_FLAG_ROBUST);  // no cracks between neighbouring triangles
+    RTCGeometry g = rtcNewGeometry(dev, RTC_GEOMETRY_TYPE_TRIANGLE);
+    rtcSetSharedGeometryBuffer(g, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, m.vertices.data(), 0,
+                               3 * sizeof(float), m.vertex_count());
+    rtcSetSharedGeometryBuffer(g, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, m.indices.data(), 0,
+                               3 * sizeof(std::uint32_t), m.triangles());
+    rtcCommitGeometry(g);
+    rtcAttachGeometryByID(scene, g, 0);
+    rtcReleaseGeometry(g);
+    rtcCommitScene(scene);
+    const std::string err = take_embree_error();
+    if (!err.empty()) {
+        rtcReleaseScene(scene);
+        *why = "Embree cannot build the mesh's structure: " + err;
+        return false;
+    }
+    m.prototype = scene;
+    return true;
+}
+
+std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits& lim, std::string* why) {
+    const std::string ext = extension(path);
+    if (ext != "ply" && ext != "stl" && ext != "obj" && ext != "gltf" && ext != "glb") {
+        *why = "unsupported mesh format '" + ext + "' (ply, stl, obj, gltf or glb)";
+        return nullptr;
+    }
+    std::string bytes;
+    if (!read_regular_file(path, lim.max_bytes, &bytes, why)) return nullptr;
+    bool ok = true;
+    if (ext == "stl") ok = check_stl(bytes, lim, why);
+    else if (ext == "ply") ok = check_ply(bytes, lim, why);
+    else if (ext == "obj") ok = check_obj(bytes, lim, why);
+    else if (ext == "gltf") ok = check_gltf_json(bytes, lim, why);
+    else ok = check_glb(bytes, lim, why);
+    if (!ok) return nullptr;
+    bytes.clear();
+    bytes.shrink_to_fit();
+
+    auto mesh = std::make_shared<Mesh>();
+    try {
+        Assimp::Importer importer;
+        auto* io = new BoundedIO(lim.max_bytes);
+        importer.SetIOHandler(io);  // the importer owns it from here
+        importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
+        const aiScene* sc = importer.ReadFile(path, aiProcess_Triangulate | aiProcess_SortByPType |
+                                                        aiProcess_PreTransformVertices);
+        if (!sc) {
+            *why = io->error.empty() ? std::string("cannot read the mesh: ") + importer.GetErrorString() : io->error;
+            return nullptr;
+        }
+        std::uint64_t triangles = 0, vertices = 0;
+        bool normals = sc->mNumMeshes > 0;
+        for (unsigned i = 0; i < sc->mNumMeshes; ++i) {
+            const aiMesh* am = sc->mMeshes[i];
+            for (unsigned f = 0; f < am->mNumFaces; ++f) triangles += am->mFaces[f].mNumIndices == 3;
+            vertices += am->mNumVertices;
+            normals = normals && am->mNormals;
+        }
+        if (too_many(triangles, lim, "the mesh holds", why)) return nullptr;
+        if (triangles == 0) {
+            *why = "the mesh holds no triangles";
+            return nullptr;
+        }
+        if (vertices >= std::numeric_limits<std::uint32_t>::max()) {
+            *why = "the mesh has too many vertices";
+            return nullptr;
+        }
+        mesh->vertices.reserve(3 * vertices + 1);
+        mesh->indices.reserve(3 * triangles);
+        if (normals) mesh->normals.reserve(3 * vertices);
+        std::uint32_t base = 0;
+        for (unsigned i = 0; i < sc->mNumMeshes; ++i) {
+            const aiMesh* am = sc->mMeshes[i];
+            for (unsigned v = 0; v < am->mNumVertices; ++v) {
+                const aiVector3D& p = am->mVertices[v];
+                if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+                    *why = "vertex " + std::to_string(base + v) + " is not a finite number";
+                    return nullptr;
+                }
+                mesh->vertices.insert(mesh->vertices.end(), {p.x, p.y, p.z});
+                if (normals) {
+                    const aiVector3D& n = am->mNormals[v];
+                    const bool usable = std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z) &&
+                                        n.x * n.x + n.y * n.y + n.z * n.z > 1e-12f;
+                    normals = usable;
+                    if (usable) mesh->normals.insert(mesh->normals.end(), {n.x, n.y, n.z});
+                }
+            }
+            for (unsigned f = 0; f < am->mNumFaces; ++f) {
+                const aiFace& face = am->mFaces[f];
+                if (face.mNumIndices != 3) continue;
+                for (int k = 0; k < 3; ++k) {
+                    if (face.mIndices[k] >= am->mNumVertices) {
+                        *why = "face " + std::to_string(f) + " refers to vertex " + std::to_string(face.mIndices[k]) +
+                               " of " + std::to_string(am->mNumVertices);
+                        return nullptr;
+                    }
+                    mesh->indices.push_back(base + face.mIndices[k]);
+                }
+            }
+            base += am->mNumVertices;
+        }
+        if (!normals) {
+            mesh->normals.clear();
+            mesh->normals.shrink_to_fit();
+        }
+        mesh->vertices.push_back(0.0f);  // Embree may read one float past the last vertex
+    } catch (const std::bad_alloc&) {
+        *why = "out of memory while reading the mesh";
+        return nullptr;
+    } catch (const std::exception& e) {
+        *why = std::string("cannot read the mesh: ") + e.what();
+        return nullptr;
+    }
+    if (!build_prototype(*mesh, why)) return nullptr;
+    return mesh;
+}
+
+}  // namespace sim

@@ -1,0 +1,193 @@
+// Stand-in SDK: exact ray intersections with planes, boxes, spheres, cylinders, boards and triangles.
+#include "world/shapes.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "world/mesh.h"
+
+namespace sim {
+
+namespace {
+
+// Keeps the nearer of a candidate and the best so far, within (tmin, tmax].
+inline void keep(double cand, const Vec3& cn, double tmin, double* best, Vec3* bn) {
+    if (cand > tmin && cand <= *best) {
+        *best = cand;
+        *bn = cn;
+    }
+}
+
+void sphere(double r, const Vec3& lo, const Vec3& ld, double tmin, double* best, Vec3* bn) {
+    const double b = lo.dot(ld), c = lo.squaredNorm() - r * r;
+    const double disc = b * b - c;
+    if (disc < 0) return;
+    const double sq = std::sqrt(disc);
+    for (double t : {-b - sq, -b + sq}) {
+        if (t > tmin && t <= *best) {
+            *best = t;
+            *bn = (lo + ld * t) / r;
+            return;
+        }
+    }
+}
+
+void box(const Vec3& half, const Vec3& lo, const Vec3& ld, double tmin, double* best, Vec3* bn) {
+    double t0 = -1e300, t1 = 1e300;
+    int a0 = -1, a1 = -1;
+    double s0 = 1, s1 = 1;
+    for (int i = 0; i < 3; ++i) {
+        if (ld[i] == 0) {
+            if (std::abs(lo[i]) > half[i]) return;
+            continue;
+        }
+        double ta = (-half[i] - lo[i]) / ld[i], tb = (half[i] - lo[i]) / ld[i];
+        double sa = -1, sb = 1;  // the face each distance belongs to
+        if (ta > tb) std::swap(ta, tb), std::swap(sa, sb);
+        if (ta > t0) t0 = ta, a0 = i, s0 = sa;
+        if (tb < t1) t1 = tb, a1 = i, s1 = sb;
+        if (t0 > t1) return;
+    }
+    if (a0 >= 0 && t0 > tmin && t0 <= *best) {
+        *best = t0;
+        *bn = Vec3::Zero();
+        (*bn)[a0] = s0;
+    } else if (a1 >= 0 && t1 > tmin && t1 <= *best) {
+        *best = t1;
+        *bn = Vec3::Zero();
+        (*bn)[a1] = s1;
+    }
+}
+
+void cylinder(double r, double h, const Vec3& lo, const Vec3& ld, double tmin, double* best, Vec3* bn) {
+    // The side: |(x, y)| = r for 0 <= z <= h.
+    const double A = ld.x() * ld.x() + ld.y() * ld.y();
+    if (A > 0) {
+        const double B = 2 * (lo.x() * ld.x() + lo.y() * ld.y());
+        const double C = lo.x() * lo.x() + lo.y() * lo.y() - r * r;
+        const double disc = B * B - 4 * A * C;
+        if (disc >= 0) {
+            const double sq = std::sqrt(disc);
+            for (double t : {(-B - sq) / (2 * A), (-B + sq) / (2 * A)}) {
+                const double z = lo.z() + ld.z() * t;
+                if (z >= 0 && z <= h && t > tmin && t <= *best) {
+                    const Vec3 q = lo + ld * t;
+                    keep(t, Vec3(q.x(), q.y(), 0) / r, tmin, best, bn);
+                    break;
+                }
+            }
+        }
+    }
+    // The caps.
+    if (ld.z() != 0) {
+        for (double zc : {h, 0.0}) {
+            const double t = (zc - lo.z()) / ld.z();
+            if (!(t > tmin && t <= *best)) continue;
+            const double x = lo.x() + ld.x() * t, y = lo.y() + ld.y() * t;
+            if (x * x + y * y <= r * r) keep(t, Vec3(0, 0, zc > 0 ? 1 : -1), tmin, best, bn);
+        }
+    }
+}
+
+}  // namespace
+
+bool intersect_primitive(const Object& obj, const Vec3& o, const Vec3& d, double tmin, double tmax, double* t,
+                         Vec3* n) {
+    switch (obj.shape) {
+        case Shape::Plane:
+        case Shape::Board: {
+            // Only the distance along the normal matters until the ray meets the plane.
+            const Vec3 nz = obj.R.col(2);
+            const double den = nz.dot(d);
+            if (den == 0) return false;
+            const double tt = nz.dot(obj.t - o) / den;
+            if (!(tt > tmin && tt <= tmax)) return false;
+            const Vec3 q = o + d * tt - obj.t;
+            if (std::abs(obj.R.col(0).dot(q)) > obj.half.x() || std::abs(obj.R.col(1).dot(q)) > obj.half.y()) return false;
+            *t = tt;
+            *n = nz;
+            return true;
+        }
+        case Shape::Sphere: {  // turns change nothing
+            double best = tmax;
+            Vec3 ln(0, 0, 0);
+            sphere(obj.radius, o - obj.t, d, tmin, &best, &ln);
+            if (ln.squaredNorm() == 0) return false;
+            *t = best;
+            *n = ln;
+            return true;
+        }
+        case Shape::Box:
+        case Shape::Cylinder: {
+            // In the object's frame: R is a rotation, so distances along the ray are the same.
+            const Vec3 lo = obj.R.transpose() * (o - obj.t);
+            const Vec3 ld = obj.R.transpose() * d;
+            double best = tmax;
+            Vec3 ln(0, 0, 0);
+            if (obj.shape == Shape::Box) box(obj.half, lo, ld, tmin, &best, &ln);
+            else cylinder(obj.radius, obj.height, lo, ld, tmin, &best, &ln);
+            if (ln.squaredNorm() == 0) return false;
+            *t = best;
+            *n = obj.R * ln;
+            return true;
+        }
+        case Shape::Mesh: break;
+    }
+    return false;
+}
+
+void primitive_bounds(const Object& obj, Vec3* lo, Vec3* hi) {
+    Vec3 a, b;  // the object's own box
+    switch (obj.shape) {
+        case Shape::Plane:
+        case Shape::Board: a = Vec3(-obj.half.x(), -obj.half.y(), 0); b = -a; break;
+        case Shape::Sphere: a = Vec3::Constant(-obj.radius); b = -a; break;
+        case Shape::Box: a = -obj.half; b = obj.half; break;
+        case Shape::Cylinder: a = Vec3(-obj.radius, -obj.radius, 0); b = Vec3(obj.radius, obj.radius, obj.height); break;
+        default: a = b = Vec3::Zero(); break;
+    }
+    // The rotated box's extent: |R| times the half size, about the rotated centre.
+    const Vec3 c = obj.R * ((a + b) / 2) + obj.t;
+    const Vec3 e = obj.R.cwiseAbs() * ((b - a) / 2);
+    // Widened so that the float bounds Embree keeps still hold the exact surface.
+    const Vec3 pad = (c.cwiseAbs() + e) * 1e-5 + Vec3::Constant(1e-3);
+    *lo = c - e - pad;
+    *hi = c + e + pad;
+}
+
+bool refine_triangle(const Object& obj, unsigned prim, float u, float v, const Vec3& o, const Vec3& d, double* t,
+                     Vec3* n) {
+    const Mesh& m = *obj.mesh;
+    const std::uint32_t* idx = &m.indices[3 * static_cast<std::size_t>(prim)];
+    auto vertex = [&](int k) {
+        const float* p = &m.vertices[3 * static_cast<std::size_t>(idx[k])];
+        return Vec3(p[0], p[1], p[2]);
+    };
+    // In the mesh's own units the ray is lo + t ld, with the same t (the map is affine).
+    const Vec3 inv_scale = obj.scale.cwiseInverse();
+    const Vec3 lo = (obj.R.transpose() * (o - obj.t)).cwiseProduct(inv_scale);
+    const Vec3 ld = (obj.R.transpose() * d).cwiseProduct(inv_scale);
+    const Vec3 v0 = vertex(0);
+    const Vec3 face = (vertex(1) - v0).cross(vertex(2) - v0);
+    const double den = face.dot(ld);
+    if (den == 0) return false;
+    *t = face.dot(v0 - lo) / den;
+    // Normals move with the inverse transpose of the scale.
+    Vec3 local = face;
+    if (!m.normals.empty()) {
+        const double bary[3] = {1.0 - u - v, u, v};
+        Vec3 acc = Vec3::Zero();
+        for (int k = 0; k < 3; ++k) {
+            const float* q = &m.normals[3 * static_cast<std::size_t>(idx[k])];
+            acc += bary[k] * Vec3(q[0], q[1], q[2]);
+        }
+        if (acc.squaredNorm() > 0) local = acc;
+    }
+    const Vec3 world = obj.R * local.cwiseProduct(inv_scale);
+    const double len = world.norm();
+    if (len == 0) return false;
+    *n = world / len;
+    return true;
+}
+
+}  // namespace sim

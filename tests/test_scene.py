@@ -1,0 +1,579 @@
+"""Scenes of the user's own: scene files, meshes in every format, poses, motion between captures,
+refusals of bad files, the memory a capture may take, and captures of different scenes at once."""
+import os
+import pathlib
+import subprocess
+import sys
+import textwrap
+import threading
+
+import numpy as np
+import pytest
+
+import PyTUVO as T
+import tuvo_sim
+import meshes
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+SN = "SCENE-1"
+
+
+def use_scene(path, width=320, height=256, extra=""):
+    tuvo_sim.set_rig("[device]\nsn = %s\nwidth = %d\nheight = %d\nscene = %s\n%s" % (SN, width, height, path, extra))
+
+
+def start(path, **kw):
+    use_scene(path, **kw)
+    assert T.SystemInit(), T.GetLastErrorMessage()
+    cam = T.X1.Create(T.SystemFindDevice(SN))
+    assert cam.Open(), T.GetLastErrorMessage()
+    return cam
+
+
+def points(cam, **opts):
+    o = T.X1_CaptureOptions()
+    for k, v in opts.items():
+        setattr(o, k, v)
+    assert cam.Capture(o), T.GetLastErrorMessage()
+    return np.array(cam.GetPointMap())
+
+
+def valid(pm):
+    return pm[np.isfinite(pm[..., 2])]
+
+
+def scene_file(folder, text, name="scene.toml"):
+    path = folder / name
+    path.write_text(textwrap.dedent(text))
+    return path
+
+
+def rotation(axis, deg):
+    a = np.radians(deg)
+    c, s = np.cos(a), np.sin(a)
+    i, j = {"x": (1, 2), "y": (2, 0), "z": (0, 1)}[axis]
+    r = np.eye(3)
+    r[i, i] = r[j, j] = c
+    r[i, j], r[j, i] = -s, s
+    return r
+
+
+def fit_sphere(p):
+    a = np.c_[2 * p, np.ones(len(p))]
+    sol = np.linalg.lstsq(a, (p ** 2).sum(1), rcond=None)[0]
+    return sol[:3], np.sqrt(sol[3] + sol[:3] @ sol[:3])
+
+
+WALL = """
+[[object]]
+name = "wall"
+type = "plane"
+position = [0, 0, 900]
+"""
+
+# ---- meshes in each format ----
+
+BOX_SIZE = np.array([100.0, 80.0, 60.0])
+BOX_AT = np.array([20.0, -10.0, 700.0])
+BOX_R = rotation("z", 25) @ rotation("y", -35) @ rotation("x", 20)  # euler_deg [20, -35, 25], order xyz
+
+
+def box_scene(folder, mesh_name):
+    return scene_file(folder, WALL + """
+        [[object]]
+        name = "part"
+        type = "mesh"
+        file = "%s"
+        position = [20, -10, 700]
+        rotation = { euler_deg = [20, -35, 25] }
+    """ % mesh_name)
+
+
+@pytest.mark.parametrize("kind", sorted(meshes.WRITERS))
+def test_each_format_renders_the_part_where_it_stands(tmp_path, kind):
+    v, f = meshes.box(BOX_SIZE)
+    mesh = meshes.write(tmp_path, kind, v, f)
+    cam = start(box_scene(tmp_path, mesh.name))
+    pm = points(cam, calc_normal=True)
+    p = pm[np.isfinite(pm[..., 2])]
+    n = np.asarray(cam.GetPointMap().GetNormalDataPtr())[np.isfinite(pm[..., 2])]
+    # Every point lies on the wall or on the box's surface (in the box's own frame, one coordinate
+    # sits at a face and the others within it).
+    local = (p - BOX_AT) @ BOX_R
+    outside = (np.abs(local) - BOX_SIZE / 2).max(axis=1)
+    on_box = np.abs(outside) < 0.5
+    on_wall = np.abs(p[:, 2] - 900) < 0.5
+    assert (on_box | on_wall).mean() > 0.995
+    assert on_box.sum() > 2000
+    # The faces seen cover the box from end to end along each of its axes.
+    span = local[on_box].max(axis=0) - local[on_box].min(axis=0)
+    np.testing.assert_allclose(span, BOX_SIZE, atol=4.0)
+    # Normals on the box are its faces' normals.
+    assert (np.abs(n[on_box] @ BOX_R).max(axis=1) > 0.999).mean() > 0.99
+
+
+def test_all_formats_give_the_same_capture(tmp_path):
+    v, f = meshes.box(BOX_SIZE)
+    captures = {}
+    for kind in meshes.WRITERS:
+        folder = tmp_path / kind
+        folder.mkdir()
+        cam = start(box_scene(folder, meshes.write(folder, kind, v, f).name))
+        captures[kind] = points(cam)
+        tuvo_sim.reset()
+    first = captures["stl"]
+    for kind, pm in captures.items():
+        np.testing.assert_array_equal(pm, first, err_msg=kind)
+
+
+# ---- poses, scales and the working range ----
+
+def bar_slope(tmp_path, rotation_text):
+    cam = start(scene_file(tmp_path, WALL + """
+        [[object]]
+        name = "bar"
+        type = "box"
+        size = [240, 12, 12]
+        position = [0, 0, 700]
+        rotation = %s
+    """ % rotation_text))
+    p = valid(points(cam))
+    bar = p[p[:, 2] < 800]
+    return np.polyfit(bar[:, 0], bar[:, 1], 1)[0]
+
+
+@pytest.mark.parametrize("text, degrees", [
+    ("{ euler_deg = [0, 0, 30] }", 30),
+    ("{ euler_deg = [0, 0, -30] }", -30),
+    ("{ axis = [0, 0, 1], deg = 30 }", 30),
+    ("{ quaternion = [0.9659258262890683, 0, 0, 0.25881904510252074] }", 30),
+])
+def test_rotations_turn_the_right_way(tmp_path, text, degrees):
+    # The device frame has x to the right and y down: +30 degrees about z tilts a bar along x to y = tan(30) x.
+    assert bar_slope(tmp_path, text) == pytest.approx(np.tan(np.radians(degrees)), abs=0.01)
+
+
+def quaternion(r):
+    w = np.sqrt(1 + np.trace(r)) / 2
+    return [w, (r[2, 1] - r[1, 2]) / (4 * w), (r[0, 2] - r[2, 0]) / (4 * w), (r[1, 0] - r[0, 1]) / (4 * w)]
+
+
+def test_rotation_forms_and_scales_agree(tmp_path):
+    r = rotation("z", 30) @ rotation("y", 20) @ rotation("x", 10)
+    q = quaternion(r)
+    angle = 2 * np.degrees(np.arccos(q[0]))
+    axis = np.array(q[1:]) / np.linalg.norm(q[1:])
+    forms = {
+        "euler": "rotation = { euler_deg = [10, 20, 30] }\nsize = [100, 80, 60]",
+        "intrinsic": 'rotation = { euler_deg = [30, 20, 10], order = "ZYX" }\nsize = [100, 80, 60]',
+        "axis": "rotation = { axis = [%.17g, %.17g, %.17g], deg = %.17g }\nsize = [100, 80, 60]" % (*axis, angle),
+        "quaternion": "rotation = { quaternion = [%.17g, %.17g, %.17g, %.17g] }\nsize = [100, 80, 60]" % tuple(q),
+        "scaled": "rotation = { euler_deg = [10, 20, 30] }\nsize = [50, 40, 30]\nscale = 2",
+    }
+    captures = {}
+    for name, text in forms.items():
+        folder = tmp_path / name
+        folder.mkdir()
+        cam = start(scene_file(folder, WALL + '[[object]]\nname = "b"\ntype = "box"\nposition = [0, 0, 700]\n' + text))
+        captures[name] = points(cam)
+        tuvo_sim.reset()
+    ref = captures["euler"]
+    for name, pm in captures.items():
+        same = np.isfinite(pm[..., 2]) == np.isfinite(ref[..., 2])
+        assert same.mean() > 0.999, name
+        both = np.isfinite(pm[..., 2]) & np.isfinite(ref[..., 2])
+        assert np.abs(pm[both] - ref[both]).max() < 1e-3, name
+
+
+def test_mesh_scale_per_axis(tmp_path):
+    unit = meshes.write(tmp_path, "ply", *meshes.box([1, 1, 1]), name="unit")
+    sized = meshes.write(tmp_path, "ply", *meshes.box(BOX_SIZE), name="sized")
+    pose = "position = [20, -10, 700]\nrotation = { euler_deg = [20, -35, 25] }\n"
+    a = start(scene_file(tmp_path, WALL + '[[object]]\nname = "p"\ntype = "mesh"\nfile = "unit.ply"\n'
+                         'scale = [100, 80, 60]\n' + pose, "a.toml"))
+    first = points(a)
+    tuvo_sim.reset()
+    b = start(scene_file(tmp_path, WALL + '[[object]]\nname = "p"\ntype = "mesh"\nfile = "sized.ply"\n' + pose, "b.toml"))
+    second = points(b)
+    assert unit.exists() and sized.exists()
+    both = np.isfinite(first[..., 2]) & np.isfinite(second[..., 2])
+    assert both.mean() > 0.95 and np.abs(first[both] - second[both]).max() < 1e-3
+
+
+def test_lengths_follow_the_working_range(tmp_path):
+    path = scene_file(tmp_path, """
+        [scene]
+        reference_distance_mm = 880
+        [[object]]
+        name = "wall"
+        type = "plane"
+        position = [0, 0, 1000]
+        [[object]]
+        name = "ball"
+        type = "sphere"
+        radius = 50
+        position = [0, 0, 700]
+    """)
+    found = {}
+    for near, far in [(400, 1200), (600, 2000)]:
+        cam = start(path, extra="near_mm = %d\nfar_mm = %d\n" % (near, far))
+        p = valid(points(cam))
+        k = (near + 0.6 * (far - near)) / 880
+        centre, radius = fit_sphere(p[p[:, 2] < 900 * k])
+        found[near] = (k, centre, radius)
+        tuvo_sim.reset()
+    for k, centre, radius in found.values():
+        np.testing.assert_allclose(centre, [0, 0, 700 * k], atol=0.2)
+        assert radius == pytest.approx(50 * k, abs=0.2)
+
+
+def test_default_scene_file_is_the_built_in_one(monkeypatch):
+    T.SystemInit()
+    cam = T.X1.Create(T.SystemFindDevice("VS3-000101"))
+    cam.Open()
+    built_in = points(cam)
+    truth = tuvo_sim.marker_truth("VS3-000101")
+    tuvo_sim.reset()
+    monkeypatch.setenv("TUVO_SIM_SCENE", str(ROOT / "sim" / "scenes" / "default.toml"))
+    T.SystemInit()
+    cam = T.X1.Create(T.SystemFindDevice("VS3-000101"))
+    cam.Open()
+    np.testing.assert_array_equal(points(cam), built_in)
+    assert tuvo_sim.marker_truth("VS3-000101") == truth and len(truth) == 12
+
+
+def test_a_board_of_the_users_own(tmp_path):
+    cam = start(scene_file(tmp_path, WALL + """
+        [[object]]
+        name = "target"
+        type = "board"
+        rows = 2
+        cols = 3
+        spacing = 50
+        marker_radius = 5
+        position = [10, 0, 600]
+        rotation = { euler_deg = [180, 0, 0] }
+    """), width=1280, height=1024)
+    truth = tuvo_sim.marker_truth(SN)
+    assert len(truth) == 6
+    centres = np.array([p for _, p in truth])
+    np.testing.assert_allclose(sorted(centres[:, 0]), sorted([10 + 50 * c for c in (-1, 0, 1)] * 2), atol=1e-9)
+    np.testing.assert_allclose(centres[:, 2], 600, atol=1e-9)
+    assert cam.Capture2D()
+    found = T.DetectCodedCircleMarker(cam.GetImage(), T.CodedCircleMarkerType())
+    assert sorted(m.code for m in found) == sorted(c for c, _ in truth)
+
+
+def test_materials_reach_the_pictures(tmp_path):
+    cam = start(scene_file(tmp_path, WALL + """
+        [materials]
+        coal = { albedo = 0.03 }
+        [[object]]
+        name = "black"
+        type = "sphere"
+        radius = 50
+        position = [-70, 0, 700]
+        material = "coal"
+        [[object]]
+        name = "white"
+        type = "sphere"
+        radius = 50
+        position = [70, 0, 700]
+        material = { albedo = 0.9 }
+    """))
+    k = np.array(cam.GetIntrinsicParameters()[1]).reshape(3, 3)
+    vv, uu = np.mgrid[0:256, 0:320]
+
+    def disc(x):  # the inner half of a sphere's outline in the image
+        u, v = k[0, 0] * x / 700 + k[0, 2], k[1, 2]
+        return np.hypot(uu - u, vv - v) < 0.5 * k[0, 0] * 50 / 700
+    black, white = disc(-70), disc(70)
+    assert cam.Capture2D()
+    image = np.asarray(cam.GetImage()).astype(float)
+    assert image[black].mean() < 0.2 * image[white].mean()
+    pm = points(cam)
+    assert np.isfinite(pm[..., 2])[black].mean() < 0.5 * np.isfinite(pm[..., 2])[white].mean()
+
+
+# ---- motion between captures ----
+
+MOVING = WALL + """
+    [device]
+    motion = { translate = [0, 0, 10] }
+    [[object]]
+    name = "ball"
+    type = "sphere"
+    radius = 40
+    position = [80, 0, 700]
+    motion = { deg = 30, axis = [0, 0, 1], centre = [0, 0, 700] }
+    [[object]]
+    name = "crate"
+    type = "box"
+    size = [40, 40, 40]
+    position = [-200, -100, 750]
+    motion = { translate = [5, 0, 0] }
+"""
+
+
+def track(cam, captures):
+    out = []
+    for k in range(captures):
+        p = valid(points(cam))
+        wall = np.median(p[p[:, 2] > 850 - 10 * k][:, 2])
+        centre, _ = fit_sphere(p[(p[:, 2] < 800 - 10 * k) & (np.hypot(p[:, 0], p[:, 1]) < 130)])
+        crate = p[(p[:, 2] < 800 - 10 * k) & (p[:, 0] < -150)]
+        out.append((wall, centre, crate[:, 0].min()))
+    return out
+
+
+def test_turntable_conveyor_and_moving_device(tmp_path):
+    cam = start(scene_file(tmp_path, MOVING))
+    first = track(cam, 4)
+    for k, (wall, centre, crate_left) in enumerate(first):
+        # The device moves 10 mm towards the scene per capture: everything comes 10 mm nearer.
+        assert wall == pytest.approx(900 - 10 * k, abs=0.05)
+        a = np.radians(30 * k)
+        np.testing.assert_allclose(centre, [80 * np.cos(a), 80 * np.sin(a), 700 - 10 * k], atol=0.1)
+        assert crate_left == pytest.approx(first[0][2] + 5 * k, abs=2.0)  # a pixel is ~1.7 mm there
+    # The pose depends only on how many captures the device made: a fresh start repeats it.
+    tuvo_sim.reset()
+    cam = start(scene_file(tmp_path, MOVING))
+    again = track(cam, 4)
+    np.testing.assert_allclose([c for _, c, _ in again], [c for _, c, _ in first], atol=1e-9)
+
+
+def test_every_capture_of_the_device_is_a_step(tmp_path):
+    cam = start(scene_file(tmp_path, MOVING), extra="cameras = left, right\n")
+    right = T.X1.Create(T.SystemFindDevice(SN), T.CameraID_Right)
+    assert right.Open()
+    assert cam.Capture2D() and right.Capture()  # two captures of the device, by two cameras
+    p = valid(points(cam))
+    assert np.median(p[p[:, 2] > 850][:, 2]) == pytest.approx(880, abs=0.05)
+
+
+def test_moving_the_device_by_parameters_still_works(tmp_path):
+    cam = start(scene_file(tmp_path, WALL))
+    before = np.median(valid(points(cam))[:, 2])
+    tuvo_sim.set("scene.move_z", 25.0)
+    assert np.median(valid(points(cam))[:, 2]) == pytest.approx(before - 25, abs=0.05)
+
+
+# ---- refusals ----
+
+def special_files(folder):
+    os.mkfifo(folder / "fifo.stl")
+    os.mkfifo(folder / "fifo.toml")
+    (folder / "dir.stl").mkdir()
+    (folder / "loop_a.stl").symlink_to(folder / "loop_b.stl")
+    (folder / "loop_b.stl").symlink_to(folder / "loop_a.stl")
+    (folder / "loop_a.toml").symlink_to(folder / "loop_b.toml")
+    (folder / "loop_b.toml").symlink_to(folder / "loop_a.toml")
+    meshes.write(folder, "stl", *meshes.box([10, 10, 10]), name="small")
+    (folder / "nan.ply").write_text("ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                                    "property float z\nelement face 1\nproperty list uchar int vertex_indices\n"
+                                    "end_header\n0 0 0\nnan 1 0\n0 1 0\n3 0 1 2\n")
+    (folder / "bad_index.ply").write_text("ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                                          "property float z\nelement face 1\nproperty list uchar int vertex_indices\n"
+                                          "end_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n")
+    (folder / "huge.stl").write_bytes(b"\0" * 80 + (10 ** 9).to_bytes(4, "little") + b"\0" * 500)
+    (folder / "huge.ply").write_text("ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty float x\n"
+                                     "property float y\nproperty float z\nelement face 99999999999\n"
+                                     "property list uchar int vertex_indices\nend_header\n")
+    (folder / "points.ply").write_text("ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
+                                       "property float z\nend_header\n0 0 0\n")
+    (folder / "cycle.gltf").write_text('{"asset": {"version": "2.0"}, "nodes": [{"children": [1]}, {"children": [0]}]}')
+    (folder / "deep.gltf").write_text("[" * 10000 + "]" * 10000)
+    (folder / "big.gltf").write_text('{"asset": {"version": "2.0"}, "buffers": [{"byteLength": 1000000000000}]}')
+    (folder / "part.fbx").write_bytes(b"x")
+
+
+def obj(body, header=""):
+    return header + '[[object]]\nname = "x"\n' + body
+
+
+MESH = 'type = "mesh"\nfile = "%s"\n'
+
+REFUSALS = [
+    # (scene text, or a file name for the scene itself; parameters; what the message holds)
+    ('[[object]]\nname = "x"\ntype = \n', {}, ["line 3, column 8", "expected value"]),
+    (obj('type = "sphere"\nradius = 5\ncolour = 1\n'), {}, ["line 5", "object 'x'", "unknown key 'colour'"]),
+    (obj('type = "sphere"\nradius = "big"\n'), {}, ["line 4", "object 'x'", "radius must be a number, not a string"]),
+    (obj('type = "sphere"\nradius = nan\n'), {}, ["line 4", "radius must be a finite number"]),
+    (obj('type = "sphere"\nradius = 5\nposition = [0, inf, 0]\n'), {}, ["line 5", "position must be a finite number"]),
+    (obj('type = "sphere"\nradius = -5\n'), {}, ["line 4", "radius must be above 0"]),
+    (obj('type = "sphere"\nradius = 5\nposition = [1, 2]\n'), {}, ["position must be an array of 3 numbers"]),
+    (obj('type = "torus"\n'), {}, ["line 3", "unknown type 'torus'"]),
+    (obj('type = "box"\n'), {}, ["object 'x'", "a box needs size"]),
+    (obj('type = "sphere"\nradius = 5\n') + obj('type = "box"\nsize = [1, 2, 3]\n'), {},
+     ["line 6", "object 'x'", "already used by the object on line 1"]),
+    (obj('type = "sphere"\nradius = 5\nmaterial = "steel"\n'), {}, ["unknown material 'steel'"]),
+    (obj('type = "sphere"\nradius = 5\nmaterial = { albedo = 1.5 }\n'), {}, ["albedo must be from 0 to 1"]),
+    (obj('type = "sphere"\nradius = 5\nrotation = { euler_deg = [1, 2, 3], axis = [0, 0, 1] }\n'), {},
+     ["rotation must give exactly one of"]),
+    (obj('type = "sphere"\nradius = 5\nrotation = { euler_deg = [1, 2, 3], order = "xxz" }\n'), {}, ["order must be"]),
+    (obj('type = "sphere"\nradius = 5\nrotation = { quaternion = [0, 0, 0, 0] }\n'), {}, ["must not be zero"]),
+    (obj('type = "sphere"\nradius = 5\nscale = [1, 2, 3]\n'), {}, ["a scale per axis applies to meshes only"]),
+    (obj('type = "board"\n') + '[[object]]\nname = "y"\ntype = "board"\n', {}, ["object 'y'", "at most one marker board"]),
+    ('[scene]\nreference_distance_mm = 0\n' + obj('type = "sphere"\nradius = 5\n'), {}, ["line 2", "above 0"]),
+    ('[scene]\n', {}, ["the scene has no objects"]),
+    ('[lights]\n' + obj('type = "sphere"\nradius = 5\n'), {}, ["unknown key 'lights'"]),
+    ('[' + '.'.join(['a'] * 100000) + ']\n', {}, ["line 1", "more than 16 dotted parts"]),
+    ('x = ' + '[' * 10000 + ']' * 10000 + '\n', {}, ["line 1", "nest deeper than 32 levels"]),
+    (obj(MESH % "missing.stl"), {}, ["line 4", "object 'x'", "missing.stl: No such file or directory"]),
+    (obj(MESH % "/dev/zero.stl"), {}, ["No such file or directory"]),
+    (obj(MESH % "/dev/null"), {}, ["unsupported mesh format"]),
+    (obj(MESH % "fifo.stl"), {}, ["fifo.stl: is not a regular file"]),
+    (obj(MESH % "dir.stl"), {}, ["dir.stl: is a directory"]),
+    (obj(MESH % "loop_a.stl"), {}, ["loop_a.stl: Too many levels of symbolic links"]),
+    (obj('type = "mesh"\nfile = "small\\u0000.stl"\n'), {}, ["line 4", "file contains a NUL character"]),
+    (obj(MESH % "part.fbx"), {}, ["unsupported mesh format 'fbx'"]),
+    (obj(MESH % "nan.ply"), {}, ["vertex 1 is not a finite number"]),
+    (obj(MESH % "bad_index.ply"), {}, ["face 0 refers to vertex 7 of 3"]),
+    (obj('type = "plane"\ntexture = { type = "waves", period_mm = [1e-300, 5] }\n'), {}, ["period_mm must hold"]),
+    (obj(MESH % "huge.stl"), {}, ["header declares 1000000000 triangles", "file has 584 bytes"]),
+    (obj(MESH % "huge.ply"), {}, ["declares 99999999999 triangles, more than the limit of 4000000"]),
+    (obj(MESH % "points.ply"), {}, ["has no faces"]),
+    (obj(MESH % "cycle.gltf"), {}, ["node hierarchy has a cycle"]),
+    (obj(MESH % "deep.gltf"), {}, ["nests deeper than 64 levels"]),
+    (obj(MESH % "big.gltf"), {}, ["buffers declare 1000000000000 bytes"]),
+    (obj(MESH % "small.stl"), {"scene.max_mesh_triangles": 11}, ["12 triangles, more than the limit of 11"]),
+    (obj(MESH % "small.stl"), {"scene.max_mesh_bytes": 600}, ["684 bytes, more than the limit of 600"]),
+    (obj(MESH % "small.stl") + '[[object]]\nname = "y"\ntype = "mesh"\nfile = "nan.ply"\n' +
+     '[[object]]\nname = "z"\n' + MESH % "huge.stl", {}, ["object 'y'"]),  # the first fault is reported
+    ("/dev/zero", {}, ["scene /dev/zero: is not a regular file"]),
+    ("fifo.toml", {}, ["fifo.toml: is not a regular file"]),
+    ("loop_a.toml", {}, ["Too many levels of symbolic links"]),
+    (".", {}, ["is a directory"]),
+    ("absent.toml", {}, ["absent.toml: No such file or directory"]),
+]
+
+
+@pytest.mark.parametrize("scene, params, expected", REFUSALS)
+def test_bad_scenes_are_refused_with_a_reason(tmp_path, scene, params, expected):
+    special_files(tmp_path)
+    if "\n" in scene:
+        path = tmp_path / "scene.toml"
+        path.write_text(scene)
+    else:
+        path = scene if scene.startswith("/") else tmp_path / scene
+    for key, value in params.items():
+        tuvo_sim.set(key, value)
+    use_scene(path)
+    assert T.SystemInit() is False
+    assert T.GetLastError() == tuvo_sim.ERROR_INVALID_ARGUMENT
+    message = T.GetLastErrorMessage()
+    assert message.startswith("SystemInit: device %s: scene %s" % (SN, path))
+    for fragment in expected:
+        assert fragment in message
+    # Nothing is half loaded: the SDK stays down until a good scene comes.
+    assert not T.SystemIsInited()
+    assert T.SystemListDevices(T.All)[0] == tuvo_sim.ERROR_NOT_INITIALIZED
+    use_scene(scene_file(tmp_path, WALL, "good.toml"))
+    assert T.SystemInit()
+
+
+def test_scene_named_by_the_environment_and_relative_to_the_rig(tmp_path, monkeypatch):
+    folder = tmp_path / "cell"
+    folder.mkdir()
+    scene_file(folder, WALL.replace("900", "850"), "here.toml")
+    (folder / "rig.txt").write_text("[device]\nsn = R-1\nwidth = 160\nheight = 128\nscene = here.toml\n"
+                                    "[device]\nsn = R-2\nwidth = 160\nheight = 128\n")
+    scene_file(tmp_path, WALL.replace("900", "800"), "env.toml")
+    monkeypatch.setenv("TUVO_SIM_RIG", str(folder / "rig.txt"))
+    monkeypatch.setenv("TUVO_SIM_SCENE", str(tmp_path / "env.toml"))
+    tuvo_sim.set_rig(None)
+    assert T.SystemInit(), T.GetLastErrorMessage()
+    depths = {}
+    for sn in ("R-1", "R-2"):
+        cam = T.X1.Create(T.SystemFindDevice(sn))
+        cam.Open()
+        depths[sn] = np.median(valid(points(cam))[:, 2])
+    assert depths == {"R-1": pytest.approx(850, abs=0.05), "R-2": pytest.approx(800, abs=0.05)}
+    T.SystemShutdown()
+    monkeypatch.setenv("TUVO_SIM_SCENE", str(tmp_path / "absent.toml"))
+    assert not T.SystemInit() and "device R-2: scene %s" % (tmp_path / "absent.toml") in T.GetLastErrorMessage()
+
+
+# ---- memory ----
+
+def test_captures_that_cannot_fit_are_refused(x1):
+    tuvo_sim.set("memory.available_mb", 100)
+    before = tuvo_sim.live("pointmap")
+    assert x1.Capture() is False
+    assert T.GetLastError() == -10
+    assert T.GetLastErrorMessage() == ("X1.Capture(): a 1280 x 1024 capture returns 54 MB and needs up to 208 MB "
+                                       "while it runs; 105 MB of memory is available")
+    assert tuvo_sim.live("pointmap") == before
+    o = T.X1_CaptureOptions()
+    o.calc_normal = True
+    tuvo_sim.set("memory.available_mb", 200)
+    assert x1.Capture() and not x1.Capture(o)  # normals make it bigger
+    assert x1.Capture2D()
+
+
+def test_rlimit_as_is_respected():
+    code = textwrap.dedent("""
+        import resource, PyTUVO as T, tuvo_sim
+        pages = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (pages + (1 << 30), resource.RLIM_INFINITY))
+        tuvo_sim.set_rig("[device]\\nsn = BIG\\nwidth = 8192\\nheight = 8192\\ncameras = left, right\\nx2 = yes\\n")
+        T.SystemInit()
+        cam = T.X2.Create(T.SystemFindDevice("BIG"))
+        assert cam.Open()
+        print(cam.Capture(), T.GetLastError(), T.GetLastErrorMessage())
+    """)
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.startswith("False -10 X2.Capture(): a 8192 x 8192 capture returns 3.89 GB and needs up to")
+    assert run.stdout.rstrip().endswith("of memory is available")
+
+
+# ---- threads ----
+
+def test_devices_with_own_and_shared_scenes_capture_at_once(tmp_path):
+    v, f = meshes.box(BOX_SIZE)
+    meshes.write(tmp_path, "obj", v, f)
+    box_scene(tmp_path, "part.obj")
+    # A and C share one loaded scene (and its mesh), B has one of its own that moves.
+    rig = "".join("[device]\nsn = %s\nwidth = 320\nheight = 256\nscene = %s\n" % (sn, path) for sn, path in [
+        ("A", tmp_path / "scene.toml"), ("B", scene_file(tmp_path, MOVING, "moving.toml")), ("C", tmp_path / "scene.toml")])
+
+    def run(threads):
+        tuvo_sim.reset()
+        tuvo_sim.set_rig(rig)
+        assert T.SystemInit(), T.GetLastErrorMessage()
+        cams = {sn: T.X1.Create(T.SystemFindDevice(sn)) for sn in "ABC"}
+        out = {sn: [] for sn in "ABC"}
+
+        def work(sn):
+            cams[sn].Open()
+            for _ in range(4):
+                out[sn].append(points(cams[sn]))
+        if threads:
+            workers = [threading.Thread(target=work, args=(sn,)) for sn in "ABC"]
+            for w in workers:
+                w.start()
+            for w in workers:
+                w.join(60)
+        else:
+            for sn in "ABC":
+                work(sn)
+        return out
+
+    alone, together = run(False), run(True)
+    for sn in "ABC":
+        assert len(together[sn]) == 4
+        for a, b in zip(alone[sn], together[sn]):
+            np.testing.assert_array_equal(a, b)
+    far = [np.nanmedian(pm[..., 2][pm[..., 2] > 850]) for pm in alone["B"][:2]]
+    assert far[0] - far[1] == pytest.approx(10, abs=0.05)  # B's scene moves
+
+
+def test_ray_floor_casts_a_captures_rays(tmp_path):
+    cam = start(scene_file(tmp_path, WALL))
+    floor = tuvo_sim.ray_floor(SN)
+    assert floor["primary_rays"] == 320 * 256 and floor["shadow_rays"] == 320 * 256  # the wall fills the view
+    assert floor["primary_s"] > 0 and floor["shadow_s"] > 0
+    with pytest.raises(ValueError):
+        tuvo_sim.ray_floor(SN, camera=1)
+    assert cam.IsOpen()
