@@ -42,6 +42,8 @@ struct Control {
     std::condition_variable cv;
     std::map<std::string, OpControl> ops;
     std::map<std::string, Blob> values;
+    std::map<std::string, std::uint64_t> versions;  // per key: the write count when it last changed
+    std::uint64_t writes = 0;
 };
 Control& control() {
     static Control c;
@@ -228,6 +230,13 @@ double param(const std::string& key, double fallback) {
     return v ? *v : fallback;
 }
 
+std::uint64_t param_version(const std::string& key) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    auto it = c.versions.find(key);
+    return it == c.versions.end() ? 0 : it->second;
+}
+
 bool write_file_atomic(const std::string& path, const std::string& bytes, std::string* why) {
     if (path.empty()) {
         *why = "empty file name";
@@ -277,6 +286,7 @@ void reset_control() {
         oc.last_args.clear();
     }
     c.values.clear();
+    c.versions.clear();
     c.cv.notify_all();
 }
 
@@ -315,12 +325,14 @@ void tuvo_sim_set_bytes(const char* key, const char* data, long long len) {
     else
         b.bytes.assign(data, static_cast<std::size_t>(len));
     c.values[key] = b;
+    c.versions[key] = ++c.writes;
 }
 
 void tuvo_sim_unset(const char* key) {
     Control& c = control();
     std::lock_guard<std::mutex> lock(c.m);
     c.values.erase(key);
+    c.versions[key] = ++c.writes;
 }
 
 const char* tuvo_sim_last_args(const char* op) {
