@@ -46,6 +46,7 @@ private:
     double scale_;            // electrons per unit of light at this exposure
     double gain_[3];          // converter gain per channel (analogue gain x white balance), DN per electron
     PixelNoise noise_;
+    float noise_scale_;       // the scene parameter noise.scale
     std::vector<std::uint8_t> lut_;  // 12-bit level -> 8-bit output through the gamma curve
 };
 

@@ -21,8 +21,8 @@ constexpr double kPi = 3.14159265358979323846;
 
 // The noise's spatial structure: a share of it is correlated over `kFieldCell` pixels (the
 // projector's speckle and flicker), the rest white.
-constexpr int kFieldCell = 24;
-constexpr double kCorrelatedShare = 0.35;
+constexpr int kFieldCell = 16;
+constexpr double kCorrelatedShare = 0.3;
 // The device's systematic error, as a disparity in camera pixels: a bias and a ripple with the
 // fringes' phase (the projector's non-linearity), both fixed per device.
 constexpr double kBiasPx = 0.003, kRipplePx = 0.002, kRipplePeriod = 16.0 / 3;  // projector pixels

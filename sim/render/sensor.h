@@ -14,7 +14,7 @@ constexpr double kReadNoise = 8;     // electrons rms, added before the amplifie
 constexpr double kUnitElectrons = kFullWell / (1.8 * 0.9);
 constexpr double kContrast = 0.8;   // modulation depth of the projected fringes
 constexpr double kAmbient = 0.02;   // unmodulated room light through the filter, in units at 11 ms
-constexpr double kFringePx = 12;    // fringe period as the camera sees it, pixels
+constexpr double kFringePx = 9;     // fringe period as the camera sees it, pixels
 constexpr double kRefExposureMs = 11, kRefBrightness = 240;
 // 2-D images: 8-bit output of the same sensor; light units give this many electrons at 11 ms.
 constexpr double kImageUnitElectrons = 190.0 / 255.0 * kFullWell;
