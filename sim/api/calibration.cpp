@@ -69,7 +69,7 @@ void perturb_intrinsics(CameraModel& m, const Draws& draw, int k) {
 
 }  // namespace
 
-bool truth_mode() { return param("sim.truth", 0.0) != 0.0; }
+bool truth_mode() { return param_in("sim.truth", 0, 0, 1) != 0; }
 
 void setup_optics(CameraState& c) {
     const DeviceState& d = *c.dev;

@@ -1,5 +1,6 @@
 // Stand-in SDK: last-error state and the tuvo_sim_ control interface that tests steer it with.
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -228,6 +229,11 @@ std::optional<const char*> override_text(const std::string& key) {
 double param(const std::string& key, double fallback) {
     auto v = override_double(key);
     return v ? *v : fallback;
+}
+
+double param_in(const std::string& key, double fallback, double lo, double hi) {
+    const double v = param(key, fallback);
+    return std::isnan(v) ? fallback : std::min(hi, std::max(lo, v));
 }
 
 std::uint64_t param_version(const std::string& key) {

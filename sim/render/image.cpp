@@ -48,7 +48,7 @@ ImageShader::ImageShader(const CameraState& c, int index, const CaptureParams& p
     projector_ = p.use_projector_2d;
     projector_light_ = (1 - kImageAmbient) * p.brightness / kRefBrightness;
     scale_ = kImageUnitElectrons * p.exposure_2d / kRefExposureMs;
-    noise_scale_ = static_cast<float>(std::max(0.0, param("noise.scale", 1.0)));
+    noise_scale_ = static_cast<float>(param_in("noise.scale", 1.0, 0.0, 100.0));
     const double dn_per_electron = 255.0 / kFullWell * std::pow(10.0, p.gain_2d / 20.0);
     for (int k = 0; k < 3; ++k) gain_[k] = dn_per_electron * (colour_ ? c.balance[k] : 1.0f);
     const double inv_gamma = 1.0 / std::max(0.05f, p.gamma_2d);

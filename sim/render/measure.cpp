@@ -26,9 +26,9 @@ constexpr double kCorrelatedShare = 0.3;
 // The device's systematic error, as a disparity in camera pixels: a bias and a ripple with the
 // fringes' phase (the projector's non-linearity), both fixed per device.
 constexpr double kBiasPx = 0.003, kRipplePx = 0.002, kRipplePeriod = 16.0 / 3;  // projector pixels
-// Inter-reflected light: the share beyond which the wrong code wins, and beyond which robust
-// decoding sees the codes disagree.
-constexpr double kMixedWins = 0.5, kMixedLimit = 0.15;
+// Inter-reflected fringes relative to the direct ones beyond which robust decoding sees the codes
+// disagree (beyond 1 the wrong code wins).
+constexpr double kMixedLimit = 0.2;
 // The correspondence's error across the fringes (along them it follows the epipolar line).
 constexpr double kAcrossShare = 0.3;
 
@@ -82,6 +82,7 @@ private:
     PatternSet patterns_;
     Vec3 weights_;
     double cos_limit_, contrast_;
+    double fringe_;  // one fringe period in the projector's normalised coordinates
     double white_, correlated_;  // noise weights after smoothing, times noise.scale
     bool truth_;
     double bias_, ripple_, ripple_phase_;
@@ -113,14 +114,15 @@ Measurement::Measurement(const CameraState& c, const CaptureParams& p, const Vie
         colour = (have & TUVO::ProjectorColor_Blue) ? TUVO::ProjectorColor_Blue : have;
     }
     weights_ = colour_weights(colour);
-    const double limit = std::clamp(param("sim.max_angle_deg", c.dev->max_angle_deg), 1.0, 89.9);
+    const double limit = param_in("sim.max_angle_deg", c.dev->max_angle_deg, 1.0, 89.9);
     cos_limit_ = std::cos(limit * kPi / 180);
+    fringe_ = sensor::kFringePx / cam_.fx;  // the projector's resolution matches the camera's
     truth_ = truth_mode();
     // Smoothing averages neighbours: it removes white noise well, correlated noise hardly.
     static const double smooth_white[4] = {1.0, 0.7, 0.5, 0.35};
     static const double smooth_field[4] = {1.0, 0.95, 0.9, 0.85};
     const unsigned level = std::min(p.smoothness, 3u);
-    const double scale = std::max(0.0, param("noise.scale", 1.0));
+    const double scale = param_in("noise.scale", 1.0, 0.0, 100.0);
     const double share = truth_ ? 0.0 : kCorrelatedShare;
     white_ = scale * std::sqrt(1 - share * share) * smooth_white[level] * (p.bilateral_kernel > 1 ? 0.85 : 1.0);
     correlated_ = scale * share * smooth_field[level];
@@ -206,13 +208,21 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     const CameraModel& pr = c_.projector_model;
     const Vec3 pp = pr.from_device(h.p);
     double column = pp.x() / pp.z(), extra = 0;
+    const double lobe = specular_lobe(m, h.n, to_proj, to_cam);
     if (r && r->lit) {
+        // Two sets of fringes add up: the decoded phase is that of the sum of two phasors, and the
+        // codes follow the stronger one.
         const double indirect = m.mirror * weights_.dot(r->q.albedo) * r->cos_proj * patterns_.indirect;
-        const double share = indirect / (indirect + (diffuse + 1e-9) * cos_proj);
-        if (patterns_.reject_mixed && share > kMixedLimit) return false;
+        const double a = indirect / std::max((diffuse + lobe) * cos_proj, 1e-12);
+        if (patterns_.reject_mixed && a > kMixedLimit) return false;
         const Vec3 pq = pr.from_device(r->q.p);
         const double wrong = pq.x() / pq.z();
-        column += (wrong - column) * (share > kMixedWins ? 1.0 : share);
+        const double dphase = 2 * kPi * (wrong - column) / fringe_;
+        if (a < 1) {
+            column += std::atan2(a * std::sin(dphase), 1 + a * std::cos(dphase)) * fringe_ / (2 * kPi);
+        } else {
+            column = wrong + std::atan2(std::sin(-dphase) / a, 1 + std::cos(-dphase) / a) * fringe_ / (2 * kPi);
+        }
         extra = indirect;
     }
     // Two cameras: the other one must see the point too, unless completion fills it from the projector.
@@ -241,7 +251,6 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     // The exposure that measures best: least phase noise, neither saturated nor too faint in
     // either camera. The fringes' phase is smeared over the pixel's footprint, which grows as
     // 1 / cos of the viewing angle.
-    const double lobe = specular_lobe(m, h.n, to_proj, to_cam);
     const double here = (diffuse + lobe) * cos_proj, there = (diffuse + lobe_other) * cos_proj;
     const double footprint = 1 / (cos_cam * cos_cam), footprint_other = stereo ? 1 / (cos_other * cos_other) : 0;
     auto best_variance = [&](bool both) {

@@ -9,8 +9,10 @@ namespace sim {
 PatternSet pattern_set(unsigned mode) {
     PatternSet s;
     if (mode & TUVO::CaptureMode_AntiInterReflection) {
-        // High-frequency fringes separate direct from inter-reflected light.
-        s.phase_steps = 16, s.code_frames = 8, s.indirect = 0.1;
+        // High-frequency fringes take out much of the light that reaches a pixel over other
+        // surfaces (mirror-like reflections keep their fringes, though), and codes that disagree
+        // are dropped.
+        s.phase_steps = 16, s.code_frames = 8, s.indirect = 0.3, s.reject_mixed = true;
     } else if (mode & TUVO::CaptureMode_Robust) {
         // Complementary codes: pixels whose codes disagree are dropped.
         s.phase_steps = 12, s.code_frames = 8, s.reject_mixed = true;

@@ -43,7 +43,7 @@ double capture_ms(const CameraState& c, const CaptureParams& p, bool three_d, bo
     return ms + bytes / (rate * std::clamp(static_cast<double>(c.bandwidth), 0.01, 1.0));
 }
 
-bool realistic_timing(const DeviceState& d) { return d.realistic_timing || param("timing.realistic", 0.0) != 0.0; }
+bool realistic_timing(const DeviceState& d) { return d.realistic_timing || param_in("timing.realistic", 0, 0, 1) != 0; }
 
 void finish_capture(CameraState& c, double modelled_ms, std::chrono::steady_clock::time_point start) {
     {
