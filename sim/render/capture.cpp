@@ -153,6 +153,11 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     const int W = cam.width, H = cam.height;
     const std::size_t n = static_cast<std::size_t>(W) * H;
 
+    // What this capture replaces and the script has not taken goes before the new results come.
+    if (!c.points_given) TUVO::PointMap::Destroy(c.points, true);
+    c.points = TUVO::PointMap();
+    if (p.enable_2d)
+        for (int i : {index, c.x2 ? 1 : index}) set_image(c, i, TUVO::Image());
     View& v = thread_view(0);
     render_view(c.scene, cam, v);
     MeasureJob job;
@@ -185,7 +190,6 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
         out.shader = shader.get();
     }
     measure(c, p, v, job, out);
-    if (!c.points_given) TUVO::PointMap::Destroy(c.points, true);
     c.points = pm;
     c.points_given = false;
     if (p.enable_2d) {
