@@ -1,8 +1,6 @@
 """Benchmarks: figures printed side by side in one run (never pass/fail). Also written to out/bench.json."""
 import json
 import os
-import subprocess
-import sys
 import threading
 import time
 
@@ -172,49 +170,6 @@ def bench_stand_in(rows):
     tuvo_sim.reset()
 
 
-def bench_sensor(rows):
-    """The capture pipeline on one 1280 x 1024 camera: rows on one thread against two, the sensor
-    model's cost over the bare view (a 2-D capture without the projector), and peak memory."""
-    tuvo_sim.set_rig("[device]\nsn = SENSOR\ncameras = left, right\nwidth = 1280\nheight = 1024\n")
-    T.SystemInit()
-    cam = T.X1.Create(T.SystemFindDevice("SENSOR"))
-    cam.Open()
-    cam.Capture()
-    times = {}
-    for threads in (1, 2):
-        tuvo_sim.set("render.threads", threads)
-        times[threads] = min(timed(cam.Capture) for _ in range(3))
-    tuvo_sim.set("render.threads", 1)
-    bare = T.X1_CaptureOptions()
-    bare.use_projector_capturing_2d_image = False
-    view = min(timed(lambda: cam.Capture2D(bare)) for _ in range(3))
-    rows += [
-        ("X1 capture 1280x1024, render.threads 1", times[1] * 1e3, "ms"),
-        ("X1 capture 1280x1024, render.threads 2", times[2] * 1e3, "ms"),
-        ("  ratio one thread / two threads (target >= 1.7)", times[1] / times[2], "x"),
-        ("  ratio capture / bare view, one thread", times[1] / view, "x"),
-    ]
-    T.SystemShutdown()
-    tuvo_sim.reset()
-    # Peak memory of one capture in a fresh process, against the bytes of what it returns.
-    script = (
-        "import PyTUVO as T, tuvo_sim\n"
-        "def peak():\n"
-        "    return [int(l.split()[1]) for l in open('/proc/self/status') if l.startswith('VmHWM')][0] * 1024\n"
-        "tuvo_sim.set_rig('[device]\\nsn = M\\nwidth = 1280\\nheight = 1024\\n')\n"
-        "T.SystemInit(); cam = T.X1.Create(T.SystemFindDevice('M')); cam.Open()\n"
-        "before = peak()\n"
-        "cam.Capture()\n"
-        "print(peak() - before)\n")
-    peak = int(subprocess.run([sys.executable, "-c", script], check=True, capture_output=True,
-                              text=True).stdout.split()[-1])
-    results = 1280 * 1024 * (24 + 8 + 8 + 1 + 2)  # points, depth, confidence, image, phase codes
-    rows += [
-        ("X1 capture 1280x1024, peak memory", peak / 2 ** 20, "MB"),
-        ("  ratio peak memory / bytes returned (target <= 3)", peak / results, "x"),
-    ]
-
-
 def timed(fn):
     start = time.perf_counter()
     fn()
@@ -227,7 +182,6 @@ def main():
     bench_views(rows)
     bench_capture(rows)
     bench_stand_in(rows)
-    bench_sensor(rows)
     width = max(len(r[0]) for r in rows)
     for name, value, unit in rows:
         print("%-*s %12.3f %s" % (width, name, value, unit))
