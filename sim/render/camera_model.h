@@ -15,6 +15,7 @@ using Mat3 = Eigen::Matrix3d;
 struct RayGrid {
     int step = 8, pad = 16, columns = 0, rows = 0;
     double lens[9] = {};     // the intrinsics it was made for (fx fy cx cy and the distortion)
+    double inv_fx = 0, inv_fy = 0;
     std::vector<double> xy;  // per node: x, y
 };
 
@@ -57,9 +58,8 @@ struct CameraModel {
     // Direction (x, y, 1), in this camera's frame, of the light that reaches pixel (u, v): the
     // undistorted normalised coordinates.
     Vec3 direction(double u, double v) const {
-        const double xd = (u - cx) / fx, yd = (v - cy) / fy;
         double x, y;
-        if (!grid || !from_grid(u, v, xd, yd, &x, &y)) undistort(xd, yd, &x, &y);
+        if (!grid || !from_grid(u, v, &x, &y)) undistort((u - cx) / fx, (v - cy) / fy, &x, &y);
         return Vec3(x, y, 1.0);
     }
     // The same as a unit vector.
@@ -71,6 +71,8 @@ struct CameraModel {
         g->rows = (height + 2 * g->pad) / g->step + 2;
         g->xy.resize(2 * static_cast<std::size_t>(g->columns) * g->rows);
         lens(g->lens);
+        g->inv_fx = 1 / fx;
+        g->inv_fy = 1 / fy;
         for (int r = 0; r < g->rows; ++r)
             for (int c = 0; c < g->columns; ++c) {
                 const double u = c * g->step - g->pad, v = r * g->step - g->pad;
@@ -99,7 +101,7 @@ private:
         const double values[9] = {fx, fy, cx, cy, dist[0], dist[1], dist[2], dist[3], dist[4]};
         std::copy(values, values + 9, out);
     }
-    bool from_grid(double u, double v, double xd, double yd, double* x, double* y) const {
+    bool from_grid(double u, double v, double* x, double* y) const {
         const RayGrid& g = *grid;
         // A model copied and then given another lens keeps the old grid: not used then.
         if (g.lens[0] != fx || g.lens[1] != fy || g.lens[2] != cx || g.lens[3] != cy || g.lens[4] != dist[0] ||
@@ -113,6 +115,7 @@ private:
         const double* b = a + 2 * g.columns;
         const double gx = (a[0] + (a[2] - a[0]) * fu) * (1 - fv) + (b[0] + (b[2] - b[0]) * fu) * fv;
         const double gy = (a[1] + (a[3] - a[1]) * fu) * (1 - fv) + (b[1] + (b[3] - b[1]) * fu) * fv;
+        const double xd = (u - cx) * g.inv_fx, yd = (v - cy) * g.inv_fy;
         const double r2 = gx * gx + gy * gy;
         const double inv = 1 / (1 + r2 * (dist[0] + r2 * (dist[1] + r2 * dist[4])));
         *x = (xd - 2 * dist[2] * gx * gy - dist[3] * (r2 + 2 * gx * gx)) * inv;

@@ -33,12 +33,6 @@ Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h) {
     return l;
 }
 
-const Material& material_of(const Scene& s, const Hit& h) {
-    static const Material neutral;
-    if (h.object < 0 || static_cast<std::size_t>(h.object) >= s.materials.size()) return neutral;
-    return s.materials[h.object];
-}
-
 ImageShader::ImageShader(const CameraState& c, int index, const CaptureParams& p, std::uint64_t key)
     : c_(c), noise_(key) {
     using namespace sensor;

@@ -12,7 +12,11 @@ namespace sim {
 // point; the normal faces the viewer.
 double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, const Vec3& to_viewer);
 // A hit's material (a neutral one for a hit without a known object).
-const Material& material_of(const Scene& s, const Hit& h);
+inline const Material& material_of(const Scene& s, const Hit& h) {
+    static const Material neutral;
+    if (h.object < 0 || static_cast<std::size_t>(h.object) >= s.materials.size()) return neutral;
+    return s.materials[h.object];
+}
 
 // How the projector lights a hit: the direction towards it, the cosine of its incidence and
 // whether anything stands in between.

@@ -66,6 +66,10 @@ private:
     void write(std::size_t i, const Vec3& p_device, double z, const Hit& h, double conf, double column,
                double cu, double cv) const;
     void invalidate(std::size_t i, bool keep_correspondence) const;
+    bool inside(int x, int y) const {  // within the ROI (an empty one holds every pixel)
+        const TUVO::ROI& r = p_.roi;
+        return r.width <= 0 || r.height <= 0 || (x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height);
+    }
 
     const CameraState& c_;
     const CaptureParams& p_;
@@ -195,7 +199,7 @@ void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit
 
 // Decodes pixel i; true when it gives a point (written), false when it gives none.
 bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const {
-    if (!l.lit || !in_roi(p_.roi, x, y)) return false;
+    if (!l.lit || !inside(x, y)) return false;
     const Vec3 to_cam = (cam_.t - h.p) * (1 / h.t);  // the ray was a unit vector
     const Vec3& to_proj = l.to_proj;
     const double cos_cam = h.n.dot(to_cam), cos_proj = l.cos_proj;
@@ -313,7 +317,7 @@ void Measurement::pixel(int x, int y) const {
     Lighting l;
     Reflection reflection;
     const Reflection* r = nullptr;
-    if (h.t >= 0 && (out_.image || in_roi(p_.roi, x, y))) {
+    if (h.t >= 0 && (out_.image || inside(x, y))) {
         l = lighting_of(c_.scene, c_.projector, h);
         const Material& m = material_of(c_.scene, h);
         if (m.mirror > 0) {  // what the mirror-like part of the surface shows

@@ -9,12 +9,13 @@ namespace sim {
 namespace sensor {
 constexpr double kFullWell = 20000;  // electrons a pixel holds; the 12-bit converter's full scale at 0 dB
 constexpr double kReadNoise = 8;     // electrons rms, added before the amplifier (so gain amplifies it)
+constexpr double kContrast = 0.55;  // modulation depth of the fringes as the camera sees them
 // Electrons of full projector white on a white, face-on surface at 11 ms and brightness 240: the
-// unit of light below. The fringe peaks fill the well at 1.8 units.
-constexpr double kUnitElectrons = kFullWell / (1.8 * 0.9);
-constexpr double kContrast = 0.8;   // modulation depth of the projected fringes
+// unit of light below. The fringe peaks fill the well at 1.8 units; at the default contrast
+// threshold, fringes need 0.03 units to decode.
+constexpr double kUnitElectrons = kFullWell / (1.8 * (1 + kContrast) / 2);
 constexpr double kAmbient = 0.02;   // unmodulated room light through the filter, in units at 11 ms
-constexpr double kFringePx = 9;     // fringe period as the camera sees it, pixels
+constexpr double kFringePx = 6.7;   // fringe period as the camera sees it, pixels
 constexpr double kRefExposureMs = 11, kRefBrightness = 240;
 // 2-D images: 8-bit output of the same sensor; light units give this many electrons at 11 ms.
 constexpr double kImageUnitElectrons = 190.0 / 255.0 * kFullWell;
