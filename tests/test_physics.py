@@ -200,6 +200,24 @@ def test_dark_surfaces_lose_points_at_low_exposure():
     assert valid(cam, exposure_time_3d=40)[lost].mean() > 0.95  # a long exposure brings it back
 
 
+def test_hdr_measures_dark_and_bright_together():
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set("noise.scale", 0)
+    tuvo_sim.set("scene.object.box.albedo", 0.02)
+    short, long_ = valid(cam), valid(cam, exposure_time_3d=40)
+    hdr = T.X1_CaptureOptions()
+    hdr.hdr_exposure_times = 2
+    hdr.SetHDRExposureTimeContent(0, 11)
+    hdr.SetHDRExposureTimeContent(1, 40)
+    assert cam.Capture(hdr)
+    both = np.isfinite(np.asarray(cam.GetPointMap())[..., 2])
+    assert (short & ~long_).sum() > 10000 and (long_ & ~short).sum() > 1000  # each loses what the other keeps
+    assert both[short | long_].mean() > 0.995  # (a few more edges show between them)
+    conf = np.asarray(cam.GetConfidenceMap())
+    assert np.median(conf[long_ & ~short]) < np.median(conf[short & ~long_])  # the black box measures worse
+
+
 def test_colour_under_the_blue_projector():
     # The projector's blue light: a red surface is as dark as black paint in 3-D, yet red in colour.
     tuvo_sim.reset()
