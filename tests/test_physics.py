@@ -92,6 +92,15 @@ def test_depth_noise_follows_the_physics(first, second, expected):
     assert noise_ratio(first, second) == pytest.approx(expected, rel=0.15)
 
 
+def test_rig_optics_are_reported():
+    tuvo_sim.reset()
+    cam = open_camera(focal_px=500, baseline_mm=90)
+    k, d, _ = optics.calibration(cam)
+    assert k[0, 0] == pytest.approx(500, abs=0.05) and tuvo_sim.device_value(SERIAL, "focal_px") == 500
+    assert tuvo_sim.device_value(SERIAL, "baseline_mm") == 90 and tuvo_sim.projector(SERIAL)[0] == 45
+    assert np.isnan(tuvo_sim.device_value(SERIAL, "bogus")) and np.isnan(tuvo_sim.device_value("nobody", "focal_px"))
+
+
 def test_noise_grows_with_distance_squared():
     # The whole scene 1.5 times as far: the same pixels see the same surfaces, 2.25 times the noise.
     tuvo_sim.reset()
