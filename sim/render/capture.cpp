@@ -47,8 +47,9 @@ Eigen::Matrix4d output_transform(const CameraState& c, const CaptureParams& p, c
 }
 
 // The noise of the next capture through camera `camera`: a function of the seed, the device, the
-// camera and how many captures that camera made since the seed was last set.
-std::uint64_t next_shot(CameraState& c, int camera) {
+// camera and how many captures that camera made since the seed was last set. The device counts
+// each capture once (`first`: the first camera of the capture).
+std::uint64_t next_shot(CameraState& c, int camera, bool first = true) {
     const double seed = param("noise.seed", 1.0);
     const std::uint64_t version = param_version("noise.seed");
     std::lock_guard<std::mutex> lock(c.dev->m);
@@ -57,7 +58,7 @@ std::uint64_t next_shot(CameraState& c, int camera) {
         d.shots.fill(0);
         d.shots_version = version;
     }
-    ++d.captures;
+    if (first) ++d.captures;
     const std::uint64_t n = d.shots[camera]++;
     return combine(combine(combine(hash_double(seed), hash_text(d.sn)), static_cast<std::uint64_t>(camera)), n);
 }
@@ -149,7 +150,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     const CameraModel& cam = c.models[index];
     if (!fits(cam, call)) return false;
     const std::uint64_t shot = next_shot(c, index);
-    const std::uint64_t other_shot = c.x2 ? next_shot(c, 1) : 0;
+    const std::uint64_t other_shot = c.x2 ? next_shot(c, 1, false) : 0;
     const int W = cam.width, H = cam.height;
     const std::size_t n = static_cast<std::size_t>(W) * H;
 

@@ -86,6 +86,7 @@ private:
     PatternSet patterns_;
     Vec3 weights_;
     double cos_limit_, contrast_;
+    double max_variance_;  // the disparity variance at the confidence threshold
     double fringe_;  // one fringe period in the projector's normalised coordinates
     double white_, correlated_;  // noise weights after smoothing, times noise.scale
     bool truth_;
@@ -120,6 +121,7 @@ Measurement::Measurement(const CameraState& c, const CaptureParams& p, const Vie
     weights_ = colour_weights(colour);
     const double limit = param_in("sim.max_angle_deg", c.dev->max_angle_deg, 1.0, 89.9);
     cos_limit_ = std::cos(limit * kPi / 180);
+    max_variance_ = variance_at(p.confidence_threshold);
     fringe_ = sensor::kFringePx / cam_.fx;  // the projector's resolution matches the camera's
     truth_ = truth_mode();
     // Smoothing averages neighbours: it removes white noise well, correlated noise hardly.
@@ -150,7 +152,7 @@ bool Measurement::sees(const CameraModel& m, const Vec3& p, double* u, double* v
 bool Measurement::by_projector(const Vec3& d, double column, Vec3* p) const {
     const CameraModel& pr = c_.projector_calib;
     // The plane of projector column x/z = column, through the projector's centre.
-    const Vec3 n = pr.R * Vec3(1, 0, -column);
+    const Vec3 n = pr.R.col(0) - column * pr.R.col(2);
     const double den = n.dot(d);
     if (std::abs(den) < 1e-12) return false;
     const double s = n.dot(pr.t - rep_.t) / den;
@@ -278,9 +280,8 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         stereo = false;
         variance = best_variance(false);
     }
-    if (variance < 0) return false;
+    if (variance < 0 || variance > max_variance_) return false;  // below the confidence asked for
     const double conf = confidence_of(variance);
-    if (conf < p_.confidence_threshold) return false;
     const double sigma = std::sqrt(variance);
     // The disparity error of this pixel, camera pixels: white and correlated noise, and the
     // device's systematic error.

@@ -1,6 +1,8 @@
 // Stand-in SDK: the sensor model: electrons from the light a pixel gets, saturation, the contrast a
 // fringe needs to decode, and the phase noise that follows from the signal.
 #pragma once
+#include <limits>
+
 #include "api/camera.h"
 
 namespace sim {
@@ -66,8 +68,12 @@ private:
     int scans_ = 1;
 };
 
-// Confidence of a measurement from the variance of its disparity (1 noiseless, 0.5 at 0.05 px rms).
+// Confidence of a measurement from the variance of its disparity (1 noiseless, 0.5 at 0.05 px rms),
+// and the variance at a confidence (infinite for a confidence of 0 or less).
 inline double confidence_of(double variance_px2) { return 1.0 / (1.0 + variance_px2 / (0.05 * 0.05)); }
+inline double variance_at(double confidence) {
+    return confidence > 0 ? 0.05 * 0.05 * (1 / confidence - 1) : std::numeric_limits<double>::infinity();
+}
 
 // Weights of the red, green and blue reflectance seen in the light of a projector colour (a
 // CameraID-style flag of ProjectorColor; white or unknown: the eye's luminance weights).
