@@ -172,7 +172,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     auto depth = map_for(c.depth, W, H, 1);
     auto confidence = map_for(c.confidence, W, H, 1);
     std::shared_ptr<MapObj> correspond = c.x2 ? map_for(c.correspond, W, H, 2) : nullptr;
-    c.phase.assign(n, 0);
+    c.phase.resize(n);  // every pixel written by the measurement
     c.phase_w = W;
     c.phase_h = H;
     MeasureOut out;

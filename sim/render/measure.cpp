@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "api/calibration.h"
 #include "render/image.h"
@@ -93,7 +94,7 @@ private:
     double bias_, ripple_, ripple_phase_;
     PixelNoise white_noise_, edge_noise_, corr_noise_;
     SmoothField field_;
-    mutable std::vector<float> zc_;  // pass one: z in the camera's frame per pixel
+    std::unique_ptr<float[]> zc_;  // pass one: z in the camera's frame per pixel (every pixel written)
 };
 
 Measurement::Measurement(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job,
@@ -138,7 +139,7 @@ Measurement::Measurement(const CameraState& c, const CaptureParams& p, const Vie
     bias_ = truth_ ? 0 : kBiasPx * (1 + 0.3 * device.normal(bits, 0));
     ripple_ = truth_ ? 0 : kRipplePx * (1 + 0.3 * device.normal(bits, 1));
     ripple_phase_ = 2 * kPi * PixelNoise::uniform(device.bits(1));
-    zc_.assign(static_cast<std::size_t>(W_) * H_, kNaNf);
+    zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
 }
 
 bool Measurement::in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const {
@@ -195,7 +196,8 @@ void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit
     if (out_.correspond) out_.correspond[2 * i] = cu, out_.correspond[2 * i + 1] = cv;
     if (out_.phase) {
         const CameraModel& pr = c_.projector_model;
-        out_.phase[i] = static_cast<std::uint16_t>(std::clamp(32.0 * (pr.fx * column + pr.cx), 1.0, 65535.0));
+        const double code = 32.0 * (pr.fx * column + pr.cx);  // 1/32 pixel
+        out_.phase[i] = std::isfinite(code) ? static_cast<std::uint16_t>(std::clamp(code, 1.0, 65535.0)) : 0;
     }
 }
 
@@ -213,6 +215,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     // The projector's column at the point, and what inter-reflections make of it.
     const CameraModel& pr = c_.projector_model;
     const Vec3 pp = pr.from_device(h.p);
+    if (pp.z() <= 1e-6) return false;  // behind the projector's lens
     double column = pp.x() / pp.z(), extra = 0;
     const double lobe = specular_lobe(m, h.n, to_proj, to_cam);
     if (r && r->lit) {
@@ -222,7 +225,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         const double a = indirect / std::max((diffuse + lobe) * cos_proj, 1e-12);
         if (patterns_.reject_mixed && a > kMixedLimit) return false;
         const Vec3 pq = pr.from_device(r->q.p);
-        const double wrong = pq.x() / pq.z();
+        const double wrong = pq.z() > 1e-6 ? pq.x() / pq.z() : column;
         const double dphase = 2 * kPi * (wrong - column) / fringe_;
         if (a < 1) {
             column += std::atan2(a * std::sin(dphase), 1 + a * std::cos(dphase)) * fringe_ / (2 * kPi);
