@@ -13,7 +13,8 @@ using Mat3 = Eigen::Matrix3d;
 // Undistorted normalised coordinates at every `step`-th pixel (and a border), so rays need one
 // refinement step instead of a full inversion of the lens model.
 struct RayGrid {
-    int step = 8, pad = 16, columns = 0, rows = 0;
+    static constexpr int step = 8, pad = 16;
+    int columns = 0, rows = 0;
     double lens[9] = {};     // the intrinsics it was made for (fx fy cx cy and the distortion)
     double inv_fx = 0, inv_fy = 0;
     std::vector<double> xy;  // per node: x, y
@@ -107,7 +108,7 @@ private:
         if (g.lens[0] != fx || g.lens[1] != fy || g.lens[2] != cx || g.lens[3] != cy || g.lens[4] != dist[0] ||
             g.lens[5] != dist[1] || g.lens[6] != dist[2] || g.lens[7] != dist[3] || g.lens[8] != dist[4])
             return false;
-        const double gu = (u + g.pad) / g.step, gv = (v + g.pad) / g.step;
+        const double gu = (u + g.pad) * (1.0 / g.step), gv = (v + g.pad) * (1.0 / g.step);
         if (!(gu >= 0 && gv >= 0 && gu < g.columns - 1 && gv < g.rows - 1)) return false;
         const int c = static_cast<int>(gu), r = static_cast<int>(gv);
         const double fu = gu - c, fv = gv - r;

@@ -75,7 +75,6 @@ private:
     const CameraState& c_;
     const CaptureParams& p_;
     const View& v_;
-    MeasureJob job_;
     const MeasureOut& out_;
     int W_, H_;
     const CameraModel &cam_, &rep_;      // the measuring camera: true (scene frame) and reported
@@ -99,7 +98,7 @@ private:
 
 Measurement::Measurement(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job,
                          const MeasureOut& out)
-    : c_(c), p_(p), v_(v), job_(job), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
+    : c_(c), p_(p), v_(v), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
       cam_(c.models[job.index]), rep_(c.calib[job.index]),
       other_(job.other >= 0 ? &c.models[job.other] : nullptr),
       other_rep_(job.other >= 0 ? &c.calib[job.other] : nullptr),
