@@ -13,6 +13,13 @@ def fresh_sdk():
 
 
 @pytest.fixture
+def truth():
+    """Exact optics: the reported calibration is the true one and the measurement carries no
+    systematic or spatially correlated error (white noise stays)."""
+    tuvo_sim.set("sim.truth", 1)
+
+
+@pytest.fixture
 def sdk():
     assert T.SystemInit()
     yield T

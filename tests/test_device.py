@@ -222,6 +222,10 @@ def test_rig_file_from_the_environment(tmp_path):
     ("[device]\ncameras = left, top\n", "unknown camera top"),
     ("[device]\nnear_mm = 900\nfar_mm = 800\n", "near_mm must be below far_mm"),
     ("[device]\nbogus = 1\n", "unknown key bogus"),
+    ("[device]\nfocal_px = 12\n", "focal_px must be 50 to 100000"),
+    ("[device]\nfocal_px = nan\n", "focal_px must be 50 to 100000"),
+    ("[device]\nmax_angle_deg = 90\n", "max_angle_deg must be 10 to 89"),
+    ("[device]\nrealistic_timing = maybe\n", "realistic_timing must be yes or no"),
 ])
 def test_malformed_rig_refused(text, why):
     with pytest.raises(ValueError, match=re.escape(why)):

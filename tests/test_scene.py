@@ -18,7 +18,14 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 SN = "SCENE-1"
 
 
+def exact():
+    """Geometry tests measure the scene itself: the true calibration and no noise."""
+    tuvo_sim.set("sim.truth", 1)
+    tuvo_sim.set("noise.scale", 0)
+
+
 def use_scene(path, width=320, height=256, extra=""):
+    exact()
     tuvo_sim.set_rig("[device]\nsn = %s\nwidth = %d\nheight = %d\nscene = %s\n%s" % (SN, width, height, path, extra))
 
 
@@ -423,7 +430,7 @@ REFUSALS = [
     (obj(MESH % "/dev/zero.stl"), {}, ["No such file or directory"]),
     (obj(MESH % "/dev/null"), {}, ["unsupported mesh format"]),
     (obj(MESH % "fifo.stl"), {}, ["fifo.stl: is not a regular file"]),
-    (obj(MESH % "dir.stl"), {}, ["dir.stl: is a directory"]),
+    (obj(MESH % "dir.stl"), {}, ["dir.stl: is not a regular file"]),
     (obj(MESH % "loop_a.stl"), {}, ["loop_a.stl: Too many levels of symbolic links"]),
     (obj('type = "mesh"\nfile = "small\\u0000.stl"\n'), {}, ["line 4", "file contains a NUL character"]),
     (obj(MESH % "part.fbx"), {}, ["unsupported mesh format 'fbx'"]),
@@ -437,13 +444,13 @@ REFUSALS = [
     (obj(MESH % "deep.gltf"), {}, ["nests deeper than 64 levels"]),
     (obj(MESH % "big.gltf"), {}, ["buffers declare 1000000000000 bytes"]),
     (obj(MESH % "small.stl"), {"scene.max_mesh_triangles": 11}, ["12 triangles, more than the limit of 11"]),
-    (obj(MESH % "small.stl"), {"scene.max_mesh_bytes": 600}, ["684 bytes, more than the limit of 600"]),
+    (obj(MESH % "small.stl"), {"scene.max_mesh_bytes": 600}, ["is larger than 600 bytes"]),
     (obj(MESH % "small.stl") + '[[object]]\nname = "y"\ntype = "mesh"\nfile = "nan.ply"\n' +
      '[[object]]\nname = "z"\n' + MESH % "huge.stl", {}, ["object 'y'"]),  # the first fault is reported
     ("/dev/zero", {}, ["scene /dev/zero: is not a regular file"]),
     ("fifo.toml", {}, ["fifo.toml: is not a regular file"]),
     ("loop_a.toml", {}, ["Too many levels of symbolic links"]),
-    (".", {}, ["is a directory"]),
+    (".", {}, ["is not a regular file"]),
     ("absent.toml", {}, ["absent.toml: No such file or directory"]),
 ]
 
@@ -482,6 +489,7 @@ def test_scene_named_by_the_environment_and_relative_to_the_rig(tmp_path, monkey
     monkeypatch.setenv("TUVO_SIM_RIG", str(folder / "rig.txt"))
     monkeypatch.setenv("TUVO_SIM_SCENE", str(tmp_path / "env.toml"))
     tuvo_sim.set_rig(None)
+    exact()
     assert T.SystemInit(), T.GetLastErrorMessage()
     depths = {}
     for sn in ("R-1", "R-2"):

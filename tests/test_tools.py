@@ -5,6 +5,7 @@ import threading
 import numpy as np
 import pytest
 
+import optics
 import PyTUVO as T
 import tuvo_sim
 
@@ -25,15 +26,9 @@ def test_records():
 
 
 def truth_pixels(cam, serial=SERIAL):
-    ok, k, _ = cam.GetIntrinsicParameters()
-    ok2, pose = cam.GetExtrinsicMatrix()
-    k, pose = np.array(k).reshape(3, 3), np.array(pose).reshape(4, 4)
-    out = {}
-    for code, p in tuvo_sim.marker_truth(serial):
-        local = pose[:3, :3].T @ (np.array(p) - pose[:3, 3])
-        uvw = k @ local
-        out[code] = uvw[:2] / uvw[2]
-    return out
+    truth = tuvo_sim.marker_truth(serial)
+    pixels = optics.project_device(cam, [p for _, p in truth])
+    return {code: uv for (code, _), uv in zip(truth, pixels)}
 
 
 @pytest.mark.parametrize("camid", [T.CameraID_Left, T.CameraID_Right, T.CameraID_Extra])
@@ -236,7 +231,7 @@ def marker_centres(cam, pm):
     return out
 
 
-def test_compensator_follows_a_moved_device(x1):
+def test_compensator_follows_a_moved_device(truth, x1):
     comp = T.Compensator_FixedMarkers()
     assert x1.Capture()
     ref_pm = x1.GetPointMap()
@@ -323,8 +318,8 @@ def test_external_camera(usb_device):
     ext = np.asarray(pm)
     assert pm.IsValid() and ext.shape == (1024, 1280, 3)
     v, u = np.nonzero(np.isfinite(ext[..., 2]))
-    uvw = ext[v, u] @ np.array(k).reshape(3, 3).T
-    assert np.abs(uvw[:, 0] / uvw[:, 2] - u).max() <= 0.5 + 1e-3
+    uv = optics.project(k, d, ext[v, u])
+    assert np.abs(uv[:, 0] - u).max() <= 0.5 + 1e-3 and np.abs(uv[:, 1] - v).max() <= 0.5 + 1e-3
     assert v.size > 0.3 * 1280 * 1024
     with pytest.raises(ValueError):
         T.GetExternalCameraExtrinsicMatrix(*views[:-1], np.zeros(10, np.uint8), 1280, 1024, k, d)

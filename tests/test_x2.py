@@ -5,6 +5,7 @@ import time
 import numpy as np
 import pytest
 
+import optics
 import PyTUVO as T
 import tuvo_sim
 
@@ -85,13 +86,7 @@ def test_per_camera_calibration(x2):
 
 
 def project(cam, cid, points):
-    ok, k, _ = cam.GetIntrinsicParameters(cid)
-    ok2, e = cam.GetExtrinsicMatrix(cid)
-    assert ok and ok2
-    k, e = np.array(k).reshape(3, 3), np.array(e).reshape(4, 4)
-    local = (points - e[:3, 3]) @ e[:3, :3]
-    uvw = local @ k.T
-    return uvw[:, :2] / uvw[:, 2:]
+    return optics.project_device(cam, points, cid)
 
 
 def test_stereo_consistency(stereo):
@@ -126,16 +121,18 @@ def test_completion_and_2d_correspondence(x2):
 
 def test_points_in_the_right_camera_frame(x2):
     o = T.X2_CaptureOptions()
+    tuvo_sim.set("noise.seed", 4)
     x2.Capture(o)
     left = np.array(x2.GetPointMap())
     o.transform_to_camera = T.CameraID_Right
+    tuvo_sim.set("noise.seed", 4)  # the same noise again: only the frame differs
     x2.Capture(o)
     right = np.array(x2.GetPointMap())
     pose = np.array(x2.GetExtrinsicMatrix(T.CameraID_Right)[1]).reshape(4, 4)
-    valid = np.isfinite(left[..., 2]) & np.isfinite(right[..., 2])
+    valid = np.isfinite(left[..., 2])
+    np.testing.assert_array_equal(np.isfinite(right[..., 2]), valid)
     expected = (left[valid] - pose[:3, 3]) @ pose[:3, :3]
-    err = np.linalg.norm(right[valid] - expected, axis=1)
-    assert np.percentile(err, 99) < 0.5
+    np.testing.assert_allclose(right[valid], expected, atol=1e-3)  # the pose comes as float32
     o.transform_to_camera = T.CameraID_3
     assert not x2.Capture(o)
 

@@ -7,6 +7,8 @@
 #include <limits>
 #include <sstream>
 
+#include "api/calibration.h"
+#include "api/materials.h"
 #include "control/control.h"
 #include "control/files.h"
 #include "render/capture.h"
@@ -64,34 +66,16 @@ const char* camera_name(unsigned cid) {
 void setup_camera(CameraState& c) {
     const DeviceState& d = *c.dev;
     place_scene(c.scene, *c.dev);  // the device's scene as it stands for this capture
-    const double z0 = d.near_mm + 0.6 * (d.far_mm - d.near_mm);
-    for (int i = 0; i < 3; ++i) {
-        CameraModel& m = c.models[i];
-        m.width = d.width;
-        m.height = d.height;
-        m.fx = 1.26 * d.width * (1.0 + 0.002 * i);
-        m.fy = m.fx * 1.0004;
-        m.cx = d.width / 2.0 - 0.5 + 3.7 - i;
-        m.cy = d.height / 2.0 - 0.5 - 2.9 + i;
-        m.colour = (i == 2) || d.color;
-    }
-    c.models[0].R = Mat3::Identity();
-    c.models[0].t = Vec3::Zero();
-    const double toe = std::atan2(d.baseline_mm / 2.0, z0);
-    c.models[1].R = rot_y(-toe) * rot_x(0.004);
-    c.models[1].t = Vec3(d.baseline_mm, 0.8, -1.2);
-    c.models[2].R = rot_y(-toe / 2) * rot_x(0.05);
-    c.models[2].t = Vec3(d.baseline_mm / 2.0, -45.0, 4.0);
-    c.projector = Vec3(d.baseline_mm / 2.0, 12.0, 0.0);
-    for (int i = 0; i < 3; ++i) c.calib[i] = c.models[i];
+    apply_material_params(c.scene);
+    setup_optics(c);
     // A moved device sees the scene from a shifted pose (tests move it through scene.move_*).
-    const Vec3 shift(param("scene.move_x", 0), param("scene.move_y", 0), param("scene.move_z", 0));
-    const Mat3 turn = rot_y(param("scene.turn_y", 0)) * rot_x(param("scene.turn_x", 0));
-    for (auto& m : c.models) {
-        m.R = turn * m.R;
-        m.t = turn * m.t + shift;
+    c.device_t = Vec3(param("scene.move_x", 0), param("scene.move_y", 0), param("scene.move_z", 0));
+    c.device_R = rot_y(param("scene.turn_y", 0)) * rot_x(param("scene.turn_x", 0));
+    for (CameraModel* m : {&c.models[0], &c.models[1], &c.models[2], &c.projector_model}) {
+        m->R = c.device_R * m->R;
+        m->t = c.device_R * m->t + c.device_t;
     }
-    c.projector = turn * c.projector + shift;
+    c.projector = c.projector_model.t;
     if (c.dev->playback) replay::setup_camera(c);
 }
 
@@ -149,7 +133,7 @@ void intrinsics(const CameraModel& m, float* k, float* d) {
     const float K[9] = {static_cast<float>(m.fx), 0, static_cast<float>(m.cx), 0, static_cast<float>(m.fy),
                         static_cast<float>(m.cy), 0, 0, 1};
     std::copy(K, K + 9, k);
-    std::fill(d, d + 5, 0.0f);
+    for (int i = 0; i < 5; ++i) d[i] = static_cast<float>(m.dist[i]);
 }
 
 bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi) {

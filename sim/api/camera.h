@@ -23,6 +23,8 @@ struct CaptureParams {
     bool use_projector_2d = true, enable_2d = true, noise_removal = true;
     unsigned smoothness = 0, capture_mode = TUVO::CaptureMode_Normal;
     double confidence_threshold = 0, zmin = -9999, zmax = 9999;
+    int contrast_threshold = 3;  // grey levels of fringe swing a pixel needs to decode
+    unsigned projector_color = 0;  // ProjectorColor of the fringes; 0: the device's own
     TUVO::ROI roi{0, 0, 0, 0};
     int scan_times = 1, bilateral_kernel = 0;
     unsigned frame_camera = TUVO::CameraID_Left;  // CameraID whose frame the points are given in
@@ -54,9 +56,15 @@ struct CameraState {
     unsigned cid = TUVO::CameraID_Left;  // X1: its camera; X2: left and right
     bool open = false;
     Scene scene;
-    CameraModel calib[3];   // the cameras in the device's frame (the left camera's), at rest
-    CameraModel models[3];  // the same cameras where the device is now, in the scene's frame
-    Vec3 projector;
+    // Calibration as the device reports it: the cameras and the projector in the device's frame
+    // (the left camera's). The true optics differ from it by a small residual (none in truth mode).
+    CameraModel calib[3], projector_calib;
+    // The true cameras and projector where the device is now, in the scene's frame.
+    CameraModel models[3], projector_model;
+    Vec3 projector;  // projector_model's centre
+    // Where the device is: x_scene = device_R * x_device + device_t.
+    Mat3 device_R = Mat3::Identity();
+    Vec3 device_t = Vec3::Zero();
     std::chrono::steady_clock::time_point opened_at = std::chrono::steady_clock::now();
     float bandwidth = 1.0f;
     float balance[3] = {1.0f, 1.0f, 1.0f};  // red, green, blue
@@ -131,7 +139,8 @@ Locked locked(const H& h, Call& call, bool need_open) {
 bool connected(CameraState& c, Call& call);
 // Records a 4x4 transform's 16 values as the arguments t0 .. t15.
 void record_transform(Call& call, const double* m16);
-// Calibration as the SDK reports it: 4x4 camera-to-device pose (row-major), K and 5 zero distortions.
+// Calibration as the SDK reports it: 4x4 camera-to-device pose (row-major), K and the distortion
+// coefficients k1 k2 p1 p2 k3.
 void pose_matrix(const CameraModel& m, float* out16);
 void intrinsics(const CameraModel& m, float* k9, float* d5);
 void release_results(CameraState& c);

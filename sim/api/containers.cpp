@@ -190,13 +190,18 @@ std::pair<std::uint32_t, std::uint32_t> new_map(int width, int height, int comps
     return maps().add(obj);
 }
 
-void store_map(std::pair<std::uint32_t, std::uint32_t>& slot, int w, int h, int comps, const std::vector<double>& data) {
+std::shared_ptr<MapObj> map_for(std::pair<std::uint32_t, std::uint32_t>& slot, int w, int h, int comps) {
     auto m = maps().get(slot.first, slot.second);
     if (!m || m->width != w || m->height != h || m->comps != comps) {
         if (m) maps().remove(slot.first, slot.second);
         slot = new_map(w, h, comps);
         m = maps().get(slot.first, slot.second);
     }
+    return m;
+}
+
+void store_map(std::pair<std::uint32_t, std::uint32_t>& slot, int w, int h, int comps, const std::vector<double>& data) {
+    auto m = map_for(slot, w, h, comps);
     std::copy(data.begin(), data.end(), m->data.begin());
 }
 

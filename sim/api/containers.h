@@ -45,8 +45,10 @@ Table<MapObj>& maps();
 TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height);
 TUVO::PointMap new_pointmap(int width, int height, bool normals);
 std::pair<std::uint32_t, std::uint32_t> new_map(int width, int height, int comps);
-// Puts `data` into the map behind `slot`, refreshed in place while its size holds (so views taken
-// earlier keep pointing at live memory), else replaced by a new map of the right size.
+// The map behind `slot`, kept while its size holds (so views taken earlier keep pointing at live
+// memory, refreshed in place), else replaced by a new map of the right size.
+std::shared_ptr<MapObj> map_for(std::pair<std::uint32_t, std::uint32_t>& slot, int w, int h, int comps);
+// Puts `data` into the map behind `slot` (map_for).
 void store_map(std::pair<std::uint32_t, std::uint32_t>& slot, int w, int h, int comps, const std::vector<double>& data);
 
 // PNG through libpng: 8-bit grey or RGB, or 16-bit grey.

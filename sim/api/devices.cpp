@@ -188,6 +188,16 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
             d.baseline_mm = b;
         } else if (key == "scene") {
             d.scene_path = val;
+        } else if (key == "focal_px") {
+            int f;
+            if (!parse_int(val, 50, 100000, &f)) return bad("focal_px must be 50 to 100000");
+            d.focal_px = f;
+        } else if (key == "max_angle_deg") {
+            int a;
+            if (!parse_int(val, 10, 89, &a)) return bad("max_angle_deg must be 10 to 89");
+            d.max_angle_deg = a;
+        } else if (key == "realistic_timing") {
+            if (!parse_bool(val, &d.realistic_timing)) return bad("realistic_timing must be yes or no");
         } else if (key == "boardmodel") {
             if (!parse_int(val, 0, 1000000, &d.boardmodel)) return bad("boardmodel must be an integer");
         } else {

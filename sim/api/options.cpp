@@ -255,6 +255,7 @@ void common_params(const O& o, CaptureParams* p) {
     p->smoothness = o.smoothness;
     p->capture_mode = o.capture_mode;
     p->confidence_threshold = o.confidence_threshold;
+    p->contrast_threshold = o.light_contrast_threshold;
     p->roi = o.roi;
     p->scan_times = o.scan_times;
     p->bilateral_kernel = o.bilateral_filter_kernal_size;
@@ -277,6 +278,7 @@ CaptureParams params_of(const TUVO::X2::CaptureOptions& o) {
     p.frame_camera = o.transform_to_camera;
     p.correspond2d = o.correspond2d;
     p.completion = o.pointcloud_completion;
+    p.projector_color = o.projector_color;
     return p;
 }
 

@@ -1,5 +1,6 @@
 // Stand-in SDK: last-error state and the tuvo_sim_ control interface that tests steer it with.
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -42,6 +43,8 @@ struct Control {
     std::condition_variable cv;
     std::map<std::string, OpControl> ops;
     std::map<std::string, Blob> values;
+    std::map<std::string, std::uint64_t> versions;  // per key: the write count when it last changed
+    std::uint64_t writes = 0;
 };
 Control& control() {
     static Control c;
@@ -228,6 +231,18 @@ double param(const std::string& key, double fallback) {
     return v ? *v : fallback;
 }
 
+double param_in(const std::string& key, double fallback, double lo, double hi) {
+    const double v = param(key, fallback);
+    return std::isnan(v) ? fallback : std::min(hi, std::max(lo, v));
+}
+
+std::uint64_t param_version(const std::string& key) {
+    Control& c = control();
+    std::lock_guard<std::mutex> lock(c.m);
+    auto it = c.versions.find(key);
+    return it == c.versions.end() ? 0 : it->second;
+}
+
 void reset_control() {
     Control& c = control();
     std::lock_guard<std::mutex> lock(c.m);
@@ -241,6 +256,7 @@ void reset_control() {
         oc.last_args.clear();
     }
     c.values.clear();
+    c.versions.clear();
     c.cv.notify_all();
 }
 
@@ -279,12 +295,14 @@ void tuvo_sim_set_bytes(const char* key, const char* data, long long len) {
     else
         b.bytes.assign(data, static_cast<std::size_t>(len));
     c.values[key] = b;
+    c.versions[key] = ++c.writes;
 }
 
 void tuvo_sim_unset(const char* key) {
     Control& c = control();
     std::lock_guard<std::mutex> lock(c.m);
     c.values.erase(key);
+    c.versions[key] = ++c.writes;
 }
 
 const char* tuvo_sim_last_args(const char* op) {

@@ -55,6 +55,10 @@ std::optional<TUVO::Size> override_size(const std::string& key);
 std::optional<const char*> override_text(const std::string& key);
 // A scene parameter: the override if set, else `fallback`.
 double param(const std::string& key, double fallback);
+// A scene parameter held to [lo, hi]; `fallback` when unset or not a number.
+double param_in(const std::string& key, double fallback, double lo, double hi);
+// A number that changes whenever `key` is set or unset (0: never since the last reset).
+std::uint64_t param_version(const std::string& key);
 
 // Handle tables: a handle is (slot + 1, generation); destroying bumps the generation, so stale
 // copies are refused without touching freed memory.

@@ -206,3 +206,21 @@ def ray_floor(serial, camera=0):
         raise ValueError("no camera %d on device %r" % (camera, serial))
     return {"primary_s": seconds[0], "shadow_s": seconds[1], "primary_cpu_s": seconds[2], "shadow_cpu_s": seconds[3],
             "primary_rays": rays[0], "shadow_rays": rays[1]}
+_device_value = _fn("tuvo_sim_device_value", ctypes.c_double, _c, _c)
+
+
+def device_value(serial, key):
+    """A figure of a device's sensor model (after SystemInit), NaN when unknown: "focal_px",
+    "baseline_mm", "max_angle_deg", "projector_x", "projector_y", "projector_z" (the projector's
+    true centre in the device's frame, mm) or "capture_ms"."""
+    return _device_value(_b(serial), _b(key))
+
+
+def capture_time_ms(serial):
+    """The modelled duration of the device's latest capture in milliseconds (-1 before any)."""
+    return device_value(serial, "capture_ms")
+
+
+def projector(serial):
+    """The projector's true centre in the device's frame, mm."""
+    return tuple(device_value(serial, "projector_" + axis) for axis in "xyz")

@@ -314,28 +314,39 @@ bool detect_in(const TUVO::Image& image, const TUVO::CodedCircleMarkerType& type
     return true;
 }
 
-bool point_at(const PointMapObj& pm, double x, double y, double radius, Eigen::Vector3d* out) {
+const std::vector<std::uint8_t>& detected_grey() { return scratch().grey; }
+
+bool point_at(const PointMapObj& pm, const std::uint8_t* grey, double x, double y, double radius,
+              Eigen::Vector3d* out) {
     const int x0 = std::max(0, static_cast<int>(std::floor(x - radius)));
     const int x1 = std::min(pm.width - 1, static_cast<int>(std::ceil(x + radius)));
     const int y0 = std::max(0, static_cast<int>(std::floor(y - radius)));
     const int y1 = std::min(pm.height - 1, static_cast<int>(std::ceil(y + radius)));
     const double* p = const_cast<PointMapObj&>(pm).pts();
-    Eigen::Matrix3d ata = Eigen::Matrix3d::Zero();
-    Eigen::Matrix3d atb = Eigen::Matrix3d::Zero();
+    // Second order in the pixel offsets: a plane seen in perspective and through a lens bends
+    // over the window, and a first-order fit would be biased at its centre.
+    using Row = Eigen::Matrix<double, 6, 1>;
+    Eigen::Matrix<double, 6, 6> ata = Eigen::Matrix<double, 6, 6>::Zero();
+    Eigen::Matrix<double, 6, 3> atb = Eigen::Matrix<double, 6, 3>::Zero();
+    const double scale = 1.0 / std::max(radius, 1.0);
     int n = 0;
     for (int v = y0; v <= y1; ++v) {
         for (int u = x0; u <= x1; ++u) {
             if ((u - x) * (u - x) + (v - y) * (v - y) > radius * radius) continue;
-            const double* q = p + 3 * (static_cast<std::size_t>(v) * pm.width + u);
+            const std::size_t i = static_cast<std::size_t>(v) * pm.width + u;
+            const double* q = p + 3 * i;
             if (!std::isfinite(q[0]) || !std::isfinite(q[1]) || !std::isfinite(q[2])) continue;
-            const Eigen::Vector3d row(1.0, u - x, v - y);
-            ata += row * row.transpose();
-            atb += row * Eigen::RowVector3d(q[0], q[1], q[2]);
+            const double w = grey ? std::max<double>(grey[i], 4.0) : 1.0;
+            const double a = (u - x) * scale, b = (v - y) * scale;
+            Row row;
+            row << 1.0, a, b, a * a, a * b, b * b;
+            ata += w * row * row.transpose();
+            atb += w * row * Eigen::RowVector3d(q[0], q[1], q[2]);
             ++n;
         }
     }
-    if (n < 6) return false;
-    const Eigen::Matrix3d coef = ata.ldlt().solve(atb);  // row 0: the value at (x, y)
+    if (n < 12) return false;
+    const Eigen::Matrix<double, 6, 3> coef = ata.ldlt().solve(atb);  // row 0: the value at (x, y)
     *out = coef.row(0).transpose();
     return out->allFinite();
 }
@@ -387,7 +398,8 @@ bool marker_centres(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO
     for (const Detected& d : found) ++seen[d.code];
     for (const Detected& d : found) {
         Eigen::Vector3d p;
-        if (seen[d.code] == 1 && point_at(*points, d.x, d.y, d.radius * type.r2_to_r0_ratio, &p)) (*out)[d.code] = p;
+        if (seen[d.code] == 1 && point_at(*points, scratch().grey.data(), d.x, d.y, d.radius * type.r2_to_r0_ratio, &p))
+            (*out)[d.code] = p;
     }
     return true;
 }

@@ -22,9 +22,15 @@ bool grey_of(const ImageObj& img, std::vector<std::uint8_t>* grey);
 // Detects in an SDK image handle; false (last error set) for an invalid image or type.
 bool detect_in(const TUVO::Image& image, const TUVO::CodedCircleMarkerType& type, Call& call,
                std::vector<Detected>* out);
+// The grey image (the point map's size after a size check) the calling thread's latest detect_in
+// looked at.
+const std::vector<std::uint8_t>& detected_grey();
 // The 3-D point of the point map at a sub-pixel position: a least-squares plane through the valid
-// points within `radius` pixels, evaluated there. False when too few points are valid.
-bool point_at(const PointMapObj& pm, double x, double y, double radius, Eigen::Vector3d* out);
+// points within `radius` pixels, evaluated there. With `grey` (the image of the same size), each
+// point weighs as its pixel's brightness: dark ink measures noisier. False when too few points are
+// valid.
+bool point_at(const PointMapObj& pm, const std::uint8_t* grey, double x, double y, double radius,
+              Eigen::Vector3d* out);
 // Rigid motion taking `from` onto `to` (least squares, optional weights); RMS residual in `rms`.
 Eigen::Matrix4d rigid_fit(const std::vector<Eigen::Vector3d>& from, const std::vector<Eigen::Vector3d>& to,
                           const std::vector<double>* weights, double* rms);

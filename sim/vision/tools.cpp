@@ -361,6 +361,10 @@ int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expe
     }
     std::vector<Detected> found;
     if (!detect_in(image, type, call, &found)) return GetLastError();
+    // The image weighs the points where it matches the point map pixel for pixel.
+    auto img = lookup(images(), image);
+    const std::uint8_t* grey =
+        img && img->width == points->width && img->height == points->height ? detected_grey().data() : nullptr;
     const int n = rows * cols;
     std::map<int, int> slot;  // code -> board position
     for (int k = 0; k < n; ++k) slot[codebook_code(k, type.N)] = k;
@@ -371,7 +375,7 @@ int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expe
         if (it == slot.end()) continue;
         const int k = it->second;
         Eigen::Vector3d p;
-        if (!point_at(*points, d.x, d.y, d.radius * type.r2_to_r0_ratio, &p)) continue;
+        if (!point_at(*points, grey, d.x, d.y, d.radius * type.r2_to_r0_ratio, &p)) continue;
         image_xy[2 * k] = static_cast<float>(d.x);
         image_xy[2 * k + 1] = static_cast<float>(d.y);
         for (int i = 0; i < 3; ++i) board_xyz[3 * k + i] = static_cast<float>(p[i]);

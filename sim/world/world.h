@@ -32,6 +32,8 @@ struct DeviceState {
     int width = 1280, height = 1024;
     double baseline_mm = 120.0;
     double focal_px = 0;  // 0: derived from the field of view
+    double max_angle_deg = 75;      // surfaces seen or lit more obliquely than this give no points
+    bool realistic_timing = false;  // captures take as long as the sensor model says
     bool firmware_match = true;
     std::shared_ptr<replay::Playback> playback;  // set when the rig points the device at a recording
     std::string scene_path;                     // the rig's `scene` key ("" when it names none)
@@ -47,6 +49,11 @@ struct DeviceState {
     // Capture options saved per camera (CameraID value) as text, and the device's motion.
     std::map<unsigned, std::string> stored_options;
     std::uint64_t captures = 0;
+    // The sensor model's bookkeeping: captures per camera since the noise seed was last set (the
+    // seed's setting is told by param_version), and the modelled duration of the latest capture.
+    std::array<std::uint64_t, 3> shots{};
+    std::uint64_t shots_version = 0;
+    double last_capture_ms = -1;
 };
 
 struct World {

@@ -1,0 +1,38 @@
+// Stand-in SDK: figures of a device's sensor model for tests (true optics, latest capture time).
+#include <cmath>
+#include <cstring>
+
+#include "api/calibration.h"
+#include "control/control.h"
+
+// A figure of device `sn`'s sensor model, NaN for an unknown device or key: "focal_px" and
+// "baseline_mm" (the rig's), "max_angle_deg" (in force now), "projector_x", "projector_y",
+// "projector_z" (the projector's true centre in the device's frame at rest, mm) and
+// "capture_ms" (the modelled duration of the device's latest capture; -1 before any).
+TUVO_SIM_API double tuvo_sim_device_value(const char* sn, const char* key) {
+    using namespace sim;
+    const double nan = std::nan("");
+    if (!sn || !key) return nan;
+    std::shared_ptr<DeviceState> dev;
+    {
+        World& w = world();
+        std::lock_guard<std::mutex> lock(w.m);
+        for (auto& d : w.rig)
+            if (d->sn == sn) dev = d;
+    }
+    if (!dev) return nan;
+    const std::string k = key;
+    if (k == "capture_ms") {
+        std::lock_guard<std::mutex> lock(dev->m);
+        return dev->last_capture_ms;
+    }
+    if (k == "baseline_mm") return dev->baseline_mm;
+    if (k == "max_angle_deg") return param_in("sim.max_angle_deg", dev->max_angle_deg, 1.0, 89.9);
+    CameraState optics;
+    optics.dev = dev;
+    setup_optics(optics);
+    if (k == "focal_px") return optics.models[0].fx;
+    if (k.rfind("projector_", 0) == 0 && k.size() == 11 && k[10] >= 'x' && k[10] <= 'z')
+        return optics.projector_model.t[k[10] - 'x'];
+    return nan;
+}

@@ -1,0 +1,118 @@
+// Stand-in SDK: 2-D images: the light a pixel gets, the sensor's noise and the camera's processing.
+#include "render/image.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "render/parallel.h"
+#include "render/sensor.h"
+
+namespace sim {
+
+namespace {
+
+const Vec3 kTint(1.12, 1.0, 0.82);  // the room's light is warm; white balance evens it out
+const Vec3 kLuminance(0.299, 0.587, 0.114);
+
+}  // namespace
+
+double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, const Vec3& to_viewer) {
+    if (m.specular <= 0) return 0;
+    const Vec3 mirror = 2 * n.dot(to_light) * n - to_light;
+    const double c = mirror.dot(to_viewer);
+    if (c <= 0) return 0;
+    return m.specular * (m.shininess + 2) / 2 * std::pow(c, m.shininess);
+}
+
+Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h) {
+    Lighting l;
+    if (h.t < 0) return l;
+    l.to_proj = (projector - h.p).normalized();
+    l.cos_proj = h.n.dot(l.to_proj);
+    l.lit = l.cos_proj > 0 && !occluded(s, h.p, projector);
+    return l;
+}
+
+ImageShader::ImageShader(const CameraState& c, int index, const CaptureParams& p, std::uint64_t key)
+    : c_(c), noise_(key) {
+    using namespace sensor;
+    const CameraModel& cam = c.models[index];
+    centre_ = cam.t;
+    colour_ = cam.colour;
+    projector_ = p.use_projector_2d;
+    projector_light_ = (1 - kImageAmbient) * p.brightness / kRefBrightness;
+    scale_ = kImageUnitElectrons * p.exposure_2d / kRefExposureMs;
+    noise_scale_ = static_cast<float>(param_in("noise.scale", 1.0, 0.0, 100.0));
+    const double dn_per_electron = 255.0 / kFullWell * std::pow(10.0, p.gain_2d / 20.0);
+    for (int k = 0; k < 3; ++k) gain_[k] = dn_per_electron * (colour_ ? c.balance[k] : 1.0f);
+    const double inv_gamma = 1.0 / std::max(0.05f, p.gamma_2d);
+    lut_.resize(4096);
+    for (int k = 0; k < 4096; ++k)
+        lut_[k] = static_cast<std::uint8_t>(std::lround(255.0 * std::pow(k / 4095.0, inv_gamma)));
+}
+
+std::uint8_t ImageShader::encode(double electrons, double gain, float noise) const {
+    using namespace sensor;
+    // Shot noise and read noise in electrons, clipped at the full well, then amplified.
+    double e = electrons + noise * std::sqrt(electrons + kReadNoise * kReadNoise);
+    e = std::clamp(e, 0.0, kFullWell);
+    const double dn = std::min(255.0, e * gain);
+    return lut_[static_cast<int>(dn * (4095.0 / 255.0) + 0.5)];
+}
+
+Vec3 ImageShader::diffuse_light(const Hit& h, double cos_proj, bool lit) const {
+    const Material& m = material_of(c_.scene, h);
+    double light = sensor::kImageAmbient;
+    if (lit && projector_ && cos_proj > 0) light += projector_light_ * cos_proj;
+    return h.albedo * ((1 - m.mirror) * light);
+}
+
+void ImageShader::shade(std::size_t i, const Hit& h, const Lighting& l, const Vec3& mirrored, std::uint8_t* out) const {
+    Vec3 light = mirrored;
+    if (h.t >= 0) {
+        light += diffuse_light(h, l.cos_proj, l.lit);
+        const Material& m = material_of(c_.scene, h);
+        if (l.lit && projector_ && m.specular > 0) {
+            const Vec3 to_cam = (centre_ - h.p).normalized();
+            light += Vec3::Constant(specular_lobe(m, h.n, l.to_proj, to_cam) * l.cos_proj * projector_light_);
+        }
+    }
+    const Vec3 electrons = light.cwiseProduct(kTint) * scale_;
+    const std::uint64_t bits = noise_.bits(i);
+    if (colour_) {
+        for (int k = 0; k < 3; ++k) out[k] = encode(electrons[k], gain_[k], noise_scale_ * noise_.normal(bits, k));
+    } else {
+        out[0] = encode(electrons.dot(kLuminance), gain_[0], noise_scale_ * noise_.normal(bits, 0));
+    }
+}
+
+Vec3 mirrored_light(const ImageShader& shader, const Hit& h, const Vec3& from) {
+    const CameraState& c = shader.camera();
+    const Material& m = material_of(c.scene, h);
+    if (m.mirror <= 0 || h.t < 0) return Vec3::Zero();
+    const Vec3 d = (h.p - from).normalized();
+    const Vec3 reflected = d - 2 * d.dot(h.n) * h.n;
+    const Hit q = cast(c.scene, h.p + h.n * 0.01, reflected);
+    if (q.t < 0) return Vec3::Zero();
+    const Lighting l = lighting_of(c.scene, c.projector, q);
+    return shader.diffuse_light(q, l.cos_proj, l.lit) * m.mirror;
+}
+
+TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t key) {
+    const CameraModel& cam = c.models[index];
+    const ImageShader shader(c, index, p, key);
+    TUVO::Image img = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, cam.width, cam.height);
+    std::uint8_t* out = lookup(images(), img)->data;
+    const int ch = shader.channels();
+    parallel_rows(cam.height, [&](int y0, int y1) {
+        for (std::size_t i = static_cast<std::size_t>(y0) * cam.width; i < static_cast<std::size_t>(y1) * cam.width; ++i) {
+            const Hit& h = v.hits[i];
+            Lighting l;
+            if (p.use_projector_2d) l = lighting_of(c.scene, c.projector, h);
+            shader.shade(i, h, l, mirrored_light(shader, h, cam.t), out + ch * i);
+        }
+    });
+    return img;
+}
+
+}  // namespace sim

@@ -1,0 +1,64 @@
+// Stand-in SDK: 2-D images: the light a pixel gets, the sensor's noise and the camera's processing.
+#pragma once
+#include "api/camera.h"
+#include "render/noise.h"
+#include "render/view.h"
+
+namespace sim {
+
+// How the projector's light leaves a surface point towards a viewer: the diffuse share (albedo
+// without the mirror-like part) and the specular lobe (Phong, normalised so a polished surface's
+// highlight outshines white paper many times). `to_light` and `to_viewer` are unit vectors from the
+// point; the normal faces the viewer.
+double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, const Vec3& to_viewer);
+// A hit's material (a neutral one for a hit without a known object).
+inline const Material& material_of(const Scene& s, const Hit& h) {
+    static const Material neutral;
+    if (h.object < 0 || static_cast<std::size_t>(h.object) >= s.materials.size()) return neutral;
+    return s.materials[h.object];
+}
+
+// How the projector lights a hit: the direction towards it, the cosine of its incidence and
+// whether anything stands in between.
+struct Lighting {
+    Vec3 to_proj = Vec3::Zero();
+    double cos_proj = 0;
+    bool lit = false;
+};
+// The lighting of a hit (a shadow ray towards the projector where it faces it).
+Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h);
+
+// The 2-D image of camera `index`, pixel by pixel: light in, electrons, noise, gain, white balance,
+// 8-bit conversion and gamma.
+class ImageShader {
+public:
+    ImageShader(const CameraState& c, int index, const CaptureParams& p, std::uint64_t key);
+    int channels() const { return colour_ ? 3 : 1; }
+    // Pixel i of hit `h` under lighting `l`; `mirrored`: RGB light a mirror-like surface at the point
+    // reflects from elsewhere (units of the projector's white on white paper).
+    void shade(std::size_t i, const Hit& h, const Lighting& l, const Vec3& mirrored, std::uint8_t* out) const;
+    // The RGB light a lit (or unlit) diffuse point sends back: for the reflections of other points.
+    Vec3 diffuse_light(const Hit& h, double cos_proj, bool lit) const;
+    const CameraState& camera() const { return c_; }
+
+private:
+    std::uint8_t encode(double electrons, double gain, float noise) const;
+    const CameraState& c_;
+    Vec3 centre_;        // the camera's centre (scene frame)
+    bool colour_, projector_;
+    double projector_light_;  // the projector's share of the light on a face-on surface
+    double scale_;            // electrons per unit of light at this exposure
+    double gain_[3];          // converter gain per channel (analogue gain x white balance), DN per electron
+    PixelNoise noise_;
+    float noise_scale_;       // the scene parameter noise.scale
+    std::vector<std::uint8_t> lut_;  // 12-bit level -> 8-bit output through the gamma curve
+};
+
+// The light a mirror-like surface at `h` reflects towards a viewer at `from` from whatever it
+// mirrors (zero for other surfaces).
+Vec3 mirrored_light(const ImageShader& shader, const Hit& h, const Vec3& from);
+
+// Renders the image of camera `index` from its view into a new Image.
+TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t key);
+
+}  // namespace sim

@@ -1,0 +1,420 @@
+// Stand-in SDK: the 3-D measurement: what the device decodes at each pixel and the point it triangulates.
+#include "render/measure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "api/calibration.h"
+#include "render/image.h"
+#include "render/noise.h"
+#include "render/parallel.h"
+#include "render/sensor.h"
+
+namespace sim {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr float kNaNf = std::numeric_limits<float>::quiet_NaN();
+constexpr double kPi = 3.14159265358979323846;
+
+// The noise's spatial structure: a share of it is correlated over `kFieldCell` pixels (the
+// projector's speckle and flicker), the rest white.
+constexpr int kFieldCell = 16;
+constexpr double kCorrelatedShare = 0.3;
+// The device's systematic error, as a disparity in camera pixels: a bias and a ripple with the
+// fringes' phase (the projector's non-linearity), both fixed per device.
+constexpr double kBiasPx = 0.003, kRipplePx = 0.002, kRipplePeriod = 16.0 / 3;  // projector pixels
+// Inter-reflected fringes relative to the direct ones beyond which robust decoding sees the codes
+// disagree (beyond 1 the wrong code wins).
+constexpr double kMixedLimit = 0.2;
+// The correspondence's error across the fringes (along them it follows the epipolar line).
+constexpr double kAcrossShare = 0.3;
+
+// A cheap periodic wave close to a sine (period 2 pi, range -1..1).
+inline double wave(double a) {
+    const double f = a * (1 / (2 * kPi)) - std::floor(a * (1 / (2 * kPi)));
+    const double t = f < 0.5 ? 4 * f - 1 : 3 - 4 * f;  // triangle
+    return t * (1.5 - 0.5 * t * t);                    // rounded at its peaks
+}
+
+enum Stream : std::uint64_t { kWhite = 1, kField = 2, kEdges = 3, kCorrespond = 4 };
+
+// What the mirror-like part of a surface shows the camera: the hit its reflection lands on.
+struct Reflection {
+    Hit q;
+    double cos_proj = 0;
+    bool lit = false;
+};
+
+// One capture's measurement: everything fixed for the capture, then one call per pixel.
+class Measurement {
+public:
+    Measurement(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job,
+                const MeasureOut& out);
+    void pixel(int x, int y) const;
+    void finish(int x, int y) const;  // the second pass: edges, truncation, depth
+
+private:
+    bool decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const;
+    bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const;
+    bool sees(const CameraModel& m, const Vec3& p, double* u, double* v) const;
+    // Where the reported camera's ray through pixel (x, y) meets what the device decoded.
+    bool by_projector(const Vec3& d, double column, Vec3* p) const;
+    bool by_camera(const Vec3& d, double u, double v, Vec3* p) const;
+    void write(std::size_t i, const Vec3& p_device, double z, const Hit& h, double conf, double column,
+               double cu, double cv) const;
+    void invalidate(std::size_t i, bool keep_correspondence) const;
+    bool inside(int x, int y) const {  // within the ROI (an empty one holds every pixel)
+        const TUVO::ROI& r = p_.roi;
+        return r.width <= 0 || r.height <= 0 || (x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height);
+    }
+
+    const CameraState& c_;
+    const CaptureParams& p_;
+    const View& v_;
+    const MeasureOut& out_;
+    int W_, H_;
+    const CameraModel &cam_, &rep_;      // the measuring camera: true (scene frame) and reported
+    const CameraModel *other_, *other_rep_;
+    Mat3 out_R_, normal_R_;
+    Vec3 out_t_;
+    PhaseModel phases_[3];  // per exposure (HDR has up to three)
+    int steps_;
+    PatternSet patterns_;
+    Vec3 weights_;
+    double cos_limit_, contrast_;
+    double max_variance_;  // the disparity variance at the confidence threshold
+    double fringe_;  // one fringe period in the projector's normalised coordinates
+    double white_, correlated_;  // noise weights after smoothing, times noise.scale
+    bool truth_;
+    double bias_, ripple_, ripple_phase_;
+    PixelNoise white_noise_, edge_noise_, corr_noise_;
+    SmoothField field_;
+    std::unique_ptr<float[]> zc_;  // pass one: z in the camera's frame per pixel (every pixel written)
+};
+
+Measurement::Measurement(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job,
+                         const MeasureOut& out)
+    : c_(c), p_(p), v_(v), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
+      cam_(c.models[job.index]), rep_(c.calib[job.index]),
+      other_(job.other >= 0 ? &c.models[job.other] : nullptr),
+      other_rep_(job.other >= 0 ? &c.calib[job.other] : nullptr),
+      white_noise_(combine(job.key, kWhite)), edge_noise_(combine(job.key, kEdges)),
+      corr_noise_(combine(job.key, kCorrespond)),
+      field_(combine(job.key, kField), c.models[job.index].width, c.models[job.index].height, kFieldCell) {
+    out_R_ = job.output.topLeftCorner<3, 3>();
+    out_t_ = job.output.topRightCorner<3, 1>();
+    normal_R_ = out_R_ * c.device_R.transpose();  // scene -> device -> output
+    patterns_ = pattern_set(p.capture_mode);
+    contrast_ = std::clamp(p.contrast_threshold, 0, 255);
+    Exposure exposures[3];
+    steps_ = exposures_of(p, exposures);
+    for (int k = 0; k < steps_; ++k) phases_[k] = PhaseModel(exposures[k], patterns_, contrast_);
+    unsigned colour = p.projector_color;
+    if (!colour) {  // the device's own: blue where it has it
+        const unsigned have = c.dev->projector_colors;
+        colour = (have & TUVO::ProjectorColor_Blue) ? TUVO::ProjectorColor_Blue : have;
+    }
+    weights_ = colour_weights(colour);
+    const double limit = param_in("sim.max_angle_deg", c.dev->max_angle_deg, 1.0, 89.9);
+    cos_limit_ = std::cos(limit * kPi / 180);
+    max_variance_ = variance_at(p.confidence_threshold);
+    fringe_ = sensor::kFringePx / cam_.fx;  // the projector's resolution matches the camera's
+    truth_ = truth_mode();
+    // Smoothing averages neighbours: it removes white noise well, correlated noise hardly.
+    static const double smooth_white[4] = {1.0, 0.7, 0.5, 0.35};
+    static const double smooth_field[4] = {1.0, 0.95, 0.9, 0.85};
+    const unsigned level = std::min(p.smoothness, 3u);
+    const double scale = param_in("noise.scale", 1.0, 0.0, 100.0);
+    const double share = truth_ ? 0.0 : kCorrelatedShare;
+    white_ = scale * std::sqrt(1 - share * share) * smooth_white[level] * (p.bilateral_kernel > 1 ? 0.85 : 1.0);
+    correlated_ = scale * share * smooth_field[level];
+    // The systematic error belongs to the device and camera, not to the capture.
+    const PixelNoise device(hash_text("systematic:" + c.dev->sn + ":" + std::to_string(job.index)));
+    const std::uint64_t bits = device.bits(0);
+    bias_ = truth_ ? 0 : kBiasPx * (1 + 0.3 * device.normal(bits, 0));
+    ripple_ = truth_ ? 0 : kRipplePx * (1 + 0.3 * device.normal(bits, 1));
+    ripple_phase_ = 2 * kPi * PixelNoise::uniform(device.bits(1));
+    zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
+}
+
+bool Measurement::in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const {
+    return m.project(m.from_device(p), u, v) && *u >= 0 && *v >= 0 && *u <= m.width - 1 && *v <= m.height - 1;
+}
+
+bool Measurement::sees(const CameraModel& m, const Vec3& p, double* u, double* v) const {
+    return in_view(m, p, u, v) && !occluded(c_.scene, p, m.t);
+}
+
+bool Measurement::by_projector(const Vec3& d, double column, Vec3* p) const {
+    const CameraModel& pr = c_.projector_calib;
+    // The plane of projector column x/z = column, through the projector's centre.
+    const Vec3 n = pr.R.col(0) - column * pr.R.col(2);
+    const double den = n.dot(d);
+    if (std::abs(den) < 1e-12) return false;
+    const double s = n.dot(pr.t - rep_.t) / den;
+    if (!(s > 0)) return false;
+    *p = rep_.t + d * s;
+    return true;
+}
+
+bool Measurement::by_camera(const Vec3& d, double u, double v, Vec3* p) const {
+    // The point of the ray `d` from this camera nearest to the other camera's ray through (u, v).
+    const Vec3 e = other_rep_->R * other_rep_->direction(u, v);
+    const Vec3 w = rep_.t - other_rep_->t;
+    const double a = d.dot(d), b = d.dot(e), c = e.dot(e), den = a * c - b * b;
+    if (den < 1e-12 * a * c) return false;
+    const double s = (b * e.dot(w) - c * d.dot(w)) / den;
+    if (!(s > 0)) return false;
+    *p = rep_.t + d * s;
+    return true;
+}
+
+void Measurement::invalidate(std::size_t i, bool keep_correspondence) const {
+    if (out_.points) std::fill_n(out_.points + 3 * i, 3, kNaN);
+    if (out_.normals) std::fill_n(out_.normals + 3 * i, 3, kNaN);
+    if (out_.confidence) out_.confidence[i] = 0;
+    if (out_.correspond && !keep_correspondence) std::fill_n(out_.correspond + 2 * i, 2, kNaN);
+    if (out_.depth) out_.depth[i] = kNaN;
+}
+
+void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit& h, double conf, double column,
+                        double cu, double cv) const {
+    zc_[i] = static_cast<float>(z);
+    if (out_.depth) out_.depth[i] = z;
+    const Vec3 q = out_R_ * p_device + out_t_;
+    if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
+    if (out_.normals) {
+        const Vec3 n = normal_R_ * h.n;
+        std::copy(n.data(), n.data() + 3, out_.normals + 3 * i);
+    }
+    if (out_.confidence) out_.confidence[i] = conf;
+    if (out_.correspond) out_.correspond[2 * i] = cu, out_.correspond[2 * i + 1] = cv;
+    if (out_.phase) {
+        const CameraModel& pr = c_.projector_model;
+        const double code = 32.0 * (pr.fx * column + pr.cx);  // 1/32 pixel
+        out_.phase[i] = std::isfinite(code) ? static_cast<std::uint16_t>(std::clamp(code, 1.0, 65535.0)) : 0;
+    }
+}
+
+// Decodes pixel i; true when it gives a point (written), false when it gives none.
+bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const {
+    if (!l.lit || !inside(x, y)) return false;
+    const Vec3 to_cam = (cam_.t - h.p) * (1 / h.t);  // the ray was a unit vector
+    const Vec3& to_proj = l.to_proj;
+    const double cos_cam = h.n.dot(to_cam), cos_proj = l.cos_proj;
+    if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return false;  // too oblique to decode
+    const Material& m = material_of(c_.scene, h);
+    const double albedo = weights_.dot(h.albedo);
+    const double diffuse = albedo * (1 - m.mirror);
+    const double room = sensor::kAmbient * albedo;
+    // The projector's column at the point, and what inter-reflections make of it.
+    const CameraModel& pr = c_.projector_model;
+    const Vec3 pp = pr.from_device(h.p);
+    if (pp.z() <= 1e-6) return false;  // behind the projector's lens
+    double column = pp.x() / pp.z(), extra = 0;
+    const double lobe = specular_lobe(m, h.n, to_proj, to_cam);
+    if (r && r->lit) {
+        // Two sets of fringes add up: the decoded phase is that of the sum of two phasors, and the
+        // codes follow the stronger one.
+        const double indirect = m.mirror * weights_.dot(r->q.albedo) * r->cos_proj * patterns_.indirect;
+        const double a = indirect / std::max((diffuse + lobe) * cos_proj, 1e-12);
+        if (patterns_.reject_mixed && a > kMixedLimit) return false;
+        const Vec3 pq = pr.from_device(r->q.p);
+        const double wrong = pq.z() > 1e-6 ? pq.x() / pq.z() : column;
+        const double dphase = 2 * kPi * (wrong - column) / fringe_;
+        if (a < 1) {
+            column += std::atan2(a * std::sin(dphase), 1 + a * std::cos(dphase)) * fringe_ / (2 * kPi);
+        } else {
+            column = wrong + std::atan2(std::sin(-dphase) / a, 1 + std::cos(-dphase) / a) * fringe_ / (2 * kPi);
+        }
+        extra = indirect;
+    }
+    // Two cameras: the other one must see the point too, unless completion fills it from the projector.
+    double u = 0, v = 0, cos_other = 0, lobe_other = 0;
+    bool stereo = other_ != nullptr;
+    Vec3 target = h.p;
+    if (stereo && extra > 0) {  // the other camera finds the wrong code where this ray meets its plane
+        const Vec3 d = (h.p - cam_.t).normalized();
+        const Vec3 n = pr.R * Vec3(1, 0, -column);
+        const double den = n.dot(d);
+        if (std::abs(den) < 1e-12) return false;
+        target = cam_.t + d * (n.dot(pr.t - cam_.t) / den);
+    }
+    if (stereo) {
+        // A wrong code is found wherever it lies along the other camera's epipolar line.
+        if (extra > 0 ? in_view(*other_, target, &u, &v) : sees(*other_, h.p, &u, &v)) {
+            const Vec3 to_other = (other_->t - h.p).normalized();
+            cos_other = h.n.dot(to_other);
+            lobe_other = specular_lobe(m, h.n, to_proj, to_other);
+            if (cos_other <= cos_limit_) stereo = false;
+        } else {
+            stereo = false;
+        }
+        if (!stereo && !p_.completion) return false;
+    }
+    // The exposure that measures best: least phase noise, neither saturated nor too faint in
+    // either camera. The fringes' phase is smeared over the pixel's footprint, which grows as
+    // 1 / cos of the viewing angle.
+    const double here = (diffuse + lobe) * cos_proj, there = (diffuse + lobe_other) * cos_proj;
+    const double footprint = 1 / (cos_cam * cos_cam), footprint_other = stereo ? 1 / (cos_other * cos_other) : 0;
+    auto best_variance = [&](bool both) {
+        double best = -1;
+        for (int k = 0; k < steps_; ++k) {
+            double var = phases_[k].variance(here, room, extra * cos_proj);
+            if (var < 0) continue;
+            var *= footprint;
+            if (both) {
+                const double var_other = phases_[k].variance(there, room, 0);
+                if (var_other < 0) continue;  // saturated or dark in the other camera
+                var += var_other * footprint_other;
+            }
+            var /= phases_[k].scans();
+            if (best < 0 || var < best) best = var;
+        }
+        return best;
+    };
+    double variance = best_variance(stereo);
+    if (variance < 0 && stereo && p_.completion) {  // the other camera failed: the projector's view alone
+        stereo = false;
+        variance = best_variance(false);
+    }
+    if (variance < 0 || variance > max_variance_) return false;  // below the confidence asked for
+    const double conf = confidence_of(variance);
+    const double sigma = std::sqrt(variance);
+    // The disparity error of this pixel, camera pixels: white and correlated noise, and the
+    // device's systematic error.
+    const std::uint64_t bits = white_noise_.bits(i);
+    double error = sigma * (white_ * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
+    if (ripple_ != 0) error += ripple_ * wave(2 * kPi * (pr.fx * column) / kRipplePeriod + ripple_phase_);
+    error += bias_;
+    // Triangulation with the calibration the device reports.
+    const Vec3 ray = rep_.R * rep_.direction(x, y);
+    Vec3 point;
+    double cu = kNaN, cv = kNaN;
+    if (stereo) {
+        cu = u + error;
+        cv = v + kAcrossShare * sigma * white_ * white_noise_.normal(bits, 1);
+        if (!by_camera(ray, cu, cv, &point)) return false;
+    } else {
+        column += error / rep_.fx;
+        if (!by_projector(ray, column, &point)) return false;
+    }
+    const double z = rep_.R.col(2).dot(point - rep_.t);  // depth in the measuring camera's frame
+    const DeviceState& d = *c_.dev;
+    if (z < d.near_mm * 0.85 || z > d.far_mm * 1.15) return false;  // out of the working range
+    if (!stereo && out_.correspond && p_.correspond2d && other_) {
+        double u2, v2;  // completed points: where the other camera would see them
+        if (other_rep_->project(other_rep_->from_device(point), &u2, &v2)) cu = u2, cv = v2;
+    }
+    write(i, point, z, h, conf, column, cu, cv);
+    return true;
+}
+
+void Measurement::pixel(int x, int y) const {
+    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
+    const Hit& h = v_.hits[i];
+    Lighting l;
+    Reflection reflection;
+    const Reflection* r = nullptr;
+    if (h.t >= 0 && (out_.image || inside(x, y))) {
+        l = lighting_of(c_.scene, c_.projector, h);
+        const Material& m = material_of(c_.scene, h);
+        if (m.mirror > 0) {  // what the mirror-like part of the surface shows
+            const Vec3 d = (h.p - cam_.t).normalized();
+            reflection.q = cast(c_.scene, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
+            if (reflection.q.t >= 0) {
+                const Lighting lq = lighting_of(c_.scene, c_.projector, reflection.q);
+                reflection.cos_proj = lq.cos_proj;
+                reflection.lit = lq.lit;
+                r = &reflection;
+            }
+        }
+    }
+    if (!decode(i, x, y, h, l, r)) {
+        zc_[i] = kNaNf;
+        if (out_.confidence) out_.confidence[i] = 0;
+        if (out_.phase) out_.phase[i] = 0;
+        if (out_.correspond) {
+            double u = kNaN, v = kNaN;
+            // Two-camera devices may still match the 2-D texture of what both cameras see.
+            if (p_.correspond2d && other_ && h.t >= 0 && sees(*other_, h.p, &u, &v)) {
+                const std::uint64_t bits = corr_noise_.bits(i);
+                u += 0.05 * corr_noise_.normal(bits, 0);
+                v += 0.05 * corr_noise_.normal(bits, 1);
+            } else {
+                u = v = kNaN;
+            }
+            out_.correspond[2 * i] = u;
+            out_.correspond[2 * i + 1] = v;
+        }
+    }
+    if (out_.image) {
+        Vec3 mirrored = Vec3::Zero();
+        if (r) mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * material_of(c_.scene, h).mirror;
+        out_.shader->shade(i, h, l, mirrored, out_.image + out_.shader->channels() * i);
+    }
+}
+
+void Measurement::finish(int x, int y) const {
+    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
+    const float zf = zc_[i];
+    if (std::isnan(zf)) {
+        if (out_.depth) out_.depth[i] = kNaN;
+        return;
+    }
+    const double z = out_.depth ? out_.depth[i] : zf;
+    // A pixel across a depth edge sees both surfaces: its phase, and so its point, mixes them.
+    const float limit = std::max(8.0f, 0.02f * zf);
+    float across = 0, step = 0;
+    auto look = [&](int nx, int ny) {
+        if (nx < 0 || ny < 0 || nx >= W_ || ny >= H_) return;
+        const float zn = zc_[static_cast<std::size_t>(ny) * W_ + nx];
+        const float diff = std::abs(zn - zf);
+        if (diff > limit && diff > step) step = diff, across = zn;  // NaN compares false
+    };
+    look(x - 1, y), look(x + 1, y), look(x, y - 1), look(x, y + 1);
+    const bool keep_corr = p_.correspond2d;
+    if (step > 0) {
+        if (p_.noise_removal) return invalidate(i, keep_corr);
+        // Mostly its own surface (the pixel's centre lies on it), partly the other one.
+        const double w = 0.5 + 0.5 * PixelNoise::uniform(edge_noise_.bits(i));
+        const double mixed = w * z + (1 - w) * across;
+        const Vec3 ray = rep_.ray(x, y);
+        const Vec3 p = rep_.t + rep_.R * ray * (mixed / ray.z());
+        const Vec3 q = out_R_ * p + out_t_;
+        if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
+        if (out_.confidence) out_.confidence[i] *= 0.3;
+        if (out_.correspond && other_rep_) {
+            double u, v;
+            if (other_rep_->project(other_rep_->from_device(p), &u, &v))
+                out_.correspond[2 * i] = u, out_.correspond[2 * i + 1] = v;
+        }
+        if (out_.depth) out_.depth[i] = mixed;
+    }
+    // The truncation window applies to the depth of the output frame.
+    if (out_.points) {
+        const double zo = out_.points[3 * i + 2];
+        if (zo < p_.zmin || zo > p_.zmax) invalidate(i, keep_corr);
+    }
+}
+
+}  // namespace
+
+void measure(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job, const MeasureOut& out) {
+    const Measurement m(c, p, v, job, out);
+    const int W = c.models[job.index].width, H = c.models[job.index].height;
+    parallel_rows(H, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y)
+            for (int x = 0; x < W; ++x) m.pixel(x, y);
+    });
+    parallel_rows(H, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y)
+            for (int x = 0; x < W; ++x) m.finish(x, y);
+    });
+}
+
+}  // namespace sim

@@ -1,0 +1,35 @@
+// Stand-in SDK: the 3-D measurement: what the device decodes at each pixel and the point it triangulates.
+#pragma once
+#include "api/camera.h"
+#include "render/view.h"
+
+namespace sim {
+
+class ImageShader;
+
+// Where a measurement writes, W x H of the measuring camera; null: not wanted.
+struct MeasureOut {
+    double* points = nullptr;        // 3 per pixel, output frame; must come filled with NaN
+    double* normals = nullptr;       // 3 per pixel, output frame; must come filled with NaN
+    double* depth = nullptr;         // z in the measuring camera's (reported) frame
+    double* confidence = nullptr;
+    double* correspond = nullptr;    // two-camera measurements: 2 per pixel, the match in the other camera
+    std::uint16_t* phase = nullptr;  // decoded projector column, 1/32 pixel
+    std::uint8_t* image = nullptr;   // the measuring camera's 2-D image, made in the same pass
+    const ImageShader* shader = nullptr;
+};
+
+// One 3-D measurement through camera `index`. With `other` >= 0 the points come from matching the
+// fringes' phase in that camera (two-camera devices), else from the camera and the projector.
+struct MeasureJob {
+    int index = 0, other = -1;
+    Eigen::Matrix4d output = Eigen::Matrix4d::Identity();  // device frame -> output frame
+    std::uint64_t key = 0;                                 // the capture's noise
+};
+
+// Measures every pixel of `v` (the true scene seen by camera `index`) and triangulates with the
+// calibration the device reports. Rows run in parallel; each pixel's noise depends only on the
+// key and the pixel.
+void measure(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job, const MeasureOut& out);
+
+}  // namespace sim

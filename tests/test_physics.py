@@ -1,0 +1,542 @@
+"""The stand-in's sensor model: noise, lost points and errors follow the physics of structured light.
+
+Noise is measured per pixel: the same capture with and without noise (`noise.scale` 0) in truth
+mode, where the only difference is the random noise. Depths are compared over a patch of bare
+table, normalised by z^2 where the geometry changes the distance."""
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import optics
+import PyTUVO as T
+import tuvo_sim
+
+SERIAL = "P-1"
+MODES = "fast, normal, ultra, robust, antiinterreflection"
+TABLE = (slice(224, 256), slice(0, 64))  # bare table at the bottom left of a 320 x 256 image
+
+
+def open_camera(cid=T.CameraID_Left, x2=False, **keys):
+    """A small device (320 x 256) described by rig keys, opened as X1 (or X2)."""
+    text = "[device]\nsn = %s\ncameras = left, right, extra\nx2 = yes\nwidth = 320\nheight = 256\n" \
+           "capture_modes = %s\n" % (SERIAL, MODES)
+    text += "".join("%s = %s\n" % kv for kv in keys.items())
+    tuvo_sim.set_rig(text)
+    assert T.SystemInit()
+    dev = T.SystemFindDevice(SERIAL)
+    cam = T.X2.Create(dev) if x2 else T.X1.Create(dev, cid)
+    assert cam.Open(), T.GetLastErrorMessage()
+    return cam
+
+
+def capture(cam, **fields):
+    """Points (and normals with calc_normal) of one capture, copied."""
+    o = T.X2_CaptureOptions() if isinstance(cam, T.X2) else T.X1_CaptureOptions()
+    for k, v in fields.items():
+        setattr(o, k, v)
+    assert cam.Capture(o), T.GetLastErrorMessage()
+    pm = cam.GetPointMap()
+    normals = np.array(pm.GetNormalDataPtr()) if fields.get("calc_normal") else None
+    return np.array(pm), normals
+
+
+def depth_error(cam, **fields):
+    """Truth mode: the exact points and normals, and each pixel's depth error from the noise."""
+    tuvo_sim.set("sim.truth", 1)
+    tuvo_sim.set("noise.scale", 0)
+    exact, normals = capture(cam, calc_normal=True, **fields)
+    tuvo_sim.unset("noise.scale")
+    noisy, _ = capture(cam, **fields)
+    return exact, normals, noisy[..., 2] - exact[..., 2]
+
+
+def table_noise(cam, **fields):
+    """Depth noise over the table patch divided by z^2 (the triangulation's own growth with distance),
+    from pixels facing the way the patch does."""
+    exact, normals, err = depth_error(cam, **fields)
+    patch, n, e = exact[TABLE].reshape(-1, 3), normals[TABLE].reshape(-1, 3), err[TABLE].ravel()
+    ok = np.isfinite(e)
+    facing = np.median(n[ok], axis=0)
+    ok &= np.nan_to_num(n @ facing) > 0.999
+    assert ok.sum() > 500
+    return np.std(e[ok]) / np.mean(patch[ok, 2]) ** 2
+
+
+def noise_ratio(first, second):
+    """The table noise of `second` over that of `first`, each a pair (rig keys, option fields)."""
+    sigma = []
+    for keys, fields in (first, second):
+        tuvo_sim.reset()
+        sigma.append(table_noise(open_camera(**keys), **fields))
+    return sigma[1] / sigma[0]
+
+
+# Each factor halved, doubled or switched, and what physics says the noise does.
+SWEEPS = [
+    ("baseline halved", ({}, {}), ({"baseline_mm": 60}, {}), 2.0),
+    ("focal length doubled", ({"focal_px": 400}, {}), ({"focal_px": 800}, {}), 0.5),
+    ("exposure x4 (shot noise)", ({}, {"exposure_time_3d": 5}), ({}, {"exposure_time_3d": 20}), 0.5),
+    ("brightness x4", ({}, {"projector_brightness": 60}), ({}, {"projector_brightness": 240}), 0.5),
+    ("gain +12 dB at the same exposure", ({}, {"exposure_time_3d": 5}),
+     ({}, {"exposure_time_3d": 5, "gain_3d": 12.0}), 1.0),
+    ("exposure instead of gain", ({}, {"exposure_time_3d": 5, "gain_3d": 12.0}), ({}, {"exposure_time_3d": 20}), 0.5),
+    ("four scans averaged", ({}, {}), ({}, {"scan_times": 4}), 0.5),
+    ("fast mode: 4 phase steps, not 12", ({}, {}), ({}, {"capture_mode": T.CaptureMode_Fast}), 3 ** 0.5),
+    ("ultra mode: 24 phase steps", ({}, {}), ({}, {"capture_mode": T.CaptureMode_Ultra}), 0.5 ** 0.5),
+]
+
+
+@pytest.mark.parametrize("first, second, expected", [s[1:] for s in SWEEPS], ids=[s[0] for s in SWEEPS])
+def test_depth_noise_follows_the_physics(first, second, expected):
+    assert noise_ratio(first, second) == pytest.approx(expected, rel=0.15)
+
+
+def test_rig_optics_are_reported():
+    tuvo_sim.reset()
+    cam = open_camera(focal_px=500, baseline_mm=90)
+    k, d, _ = optics.calibration(cam)
+    assert k[0, 0] == pytest.approx(500, abs=0.05) and tuvo_sim.device_value(SERIAL, "focal_px") == 500
+    assert tuvo_sim.device_value(SERIAL, "baseline_mm") == 90 and tuvo_sim.projector(SERIAL)[0] == 45
+    assert np.isnan(tuvo_sim.device_value(SERIAL, "bogus")) and np.isnan(tuvo_sim.device_value("nobody", "focal_px"))
+
+
+def test_noise_grows_with_distance_squared():
+    # The whole scene 1.5 times as far: the same pixels see the same surfaces, 2.25 times the noise.
+    tuvo_sim.reset()
+    exact, _, near = depth_error(open_camera())
+    tuvo_sim.reset()
+    far_exact, _, far = depth_error(open_camera(near_mm=600, far_mm=1800))
+    assert np.nanmean(far_exact[TABLE][..., 2]) / np.nanmean(exact[TABLE][..., 2]) == pytest.approx(1.5, rel=0.01)
+    assert np.nanstd(far[TABLE]) / np.nanstd(near[TABLE]) == pytest.approx(2.25, rel=0.15)
+
+
+def test_gain_raises_the_signal_but_not_the_precision():
+    # Gain lets a faint surface pass the decoder's contrast threshold, without lowering its noise.
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set("scene.object.table.albedo", 0.05)
+    lost = ~np.isfinite(capture(cam, exposure_time_3d=3)[0][TABLE][..., 2])
+    kept = np.isfinite(capture(cam, exposure_time_3d=3, gain_3d=12.0)[0][TABLE][..., 2])
+    assert lost.mean() > 0.9 and kept.mean() > 0.9
+
+
+def test_x2_triangulates_over_the_cameras_baseline():
+    # Twice the baseline of camera and projector, phase noise from both cameras: 1 / sqrt(2).
+    tuvo_sim.reset()
+    x1 = table_noise(open_camera())
+    tuvo_sim.reset()
+    x2 = table_noise(open_camera(x2=True))
+    assert x2 / x1 == pytest.approx(0.5 ** 0.5, rel=0.15)
+
+
+def test_smoothing_lowers_the_noise():
+    tuvo_sim.reset()
+    cam = open_camera()
+    levels = [table_noise(cam, smoothness=s) for s in (T.SmoothnessLevel_Off, T.SmoothnessLevel_Weak,
+                                                         T.SmoothnessLevel_Strong)]
+    assert levels[0] > levels[1] > levels[2] and levels[2] < levels[0] / 2
+
+
+# ---- incidence ----
+
+def view_and_light(points, normals):
+    """Cosines of the angles between each normal and the directions to the camera and to the projector."""
+    to_cam = -points / np.linalg.norm(points, axis=-1, keepdims=True)
+    to_proj = np.array(tuvo_sim.projector(SERIAL)) - points
+    to_proj /= np.linalg.norm(to_proj, axis=-1, keepdims=True)
+    return np.einsum("...i,...i", normals, to_cam), np.einsum("...i,...i", normals, to_proj)
+
+
+def test_noise_grows_as_surfaces_turn_away():
+    # One brightness everywhere, the board away: each surface's noise against its angles. The
+    # pixel's footprint grows as 1 / cos(view), the light it gets falls as cos(light), so shot
+    # noise grows as 1 / sqrt(cos(light)).
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set("scene.board", 0)
+    for name in ("table", "sphere", "box", "cylinder"):
+        tuvo_sim.set("scene.object.%s.albedo" % name, 0.8)
+    exact, normals, err = depth_error(cam)
+    ok = np.isfinite(err)
+    cos_view, cos_light = view_and_light(exact[ok], normals[ok])
+    scaled = err[ok] / exact[ok][:, 2] ** 2
+    model = 1 / (cos_view * np.sqrt(cos_light))
+    bins = [(0.95, 1.0), (0.8, 0.9), (0.5, 0.7), (0.3, 0.5)]
+    ratios, sigma = [], []
+    for lo, hi in bins:
+        m = (cos_view > lo) & (cos_view <= hi)
+        assert m.sum() > 200
+        sigma.append(np.std(scaled[m]))
+        ratios.append(sigma[-1] / np.mean(model[m]))
+    np.testing.assert_allclose(ratios, ratios[0], rtol=0.15)
+    assert sigma[3] > 2.5 * sigma[0]  # steep surfaces are the noisy ones
+
+
+@pytest.mark.parametrize("how", ["parameter", "rig"])
+def test_points_drop_out_past_the_angle_limit(how):
+    tuvo_sim.reset()
+    cam = open_camera(**({"max_angle_deg": 50} if how == "rig" else {}))
+    if how == "parameter":
+        tuvo_sim.set("sim.max_angle_deg", 50)
+    assert tuvo_sim.device_value(SERIAL, "max_angle_deg") == 50
+    tuvo_sim.set("sim.truth", 1)
+    points, normals = capture(cam, calc_normal=True)
+    ok = np.isfinite(points[..., 2])
+    angles = np.degrees(np.arccos(np.minimum(*view_and_light(points[ok], normals[ok]))))
+    assert angles.max() <= 50.05
+    tuvo_sim.set("sim.max_angle_deg", 75)  # the default lets steeper points through
+    points, normals = capture(cam, calc_normal=True)
+    ok2 = np.isfinite(points[..., 2])
+    steep = np.degrees(np.arccos(np.minimum(*view_and_light(points[ok2], normals[ok2]))))
+    assert ok2.sum() > ok.sum() and 50.05 < steep.max() <= 75.05
+
+
+# ---- materials ----
+
+def valid(cam, **fields):
+    return np.isfinite(capture(cam, **fields)[0][..., 2])
+
+
+def test_dark_surfaces_lose_points_at_low_exposure():
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set("noise.scale", 0)
+    matte = valid(cam)
+    tuvo_sim.set("scene.object.box.albedo", 0.02)  # black
+    lost = matte & ~valid(cam)
+    assert lost.sum() > 1000
+    assert valid(cam, exposure_time_3d=40)[lost].mean() > 0.95  # a long exposure brings it back
+
+
+def test_hdr_measures_dark_and_bright_together():
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set("noise.scale", 0)
+    tuvo_sim.set("scene.object.box.albedo", 0.02)
+    short, long_ = valid(cam), valid(cam, exposure_time_3d=40)
+    hdr = T.X1_CaptureOptions()
+    hdr.hdr_exposure_times = 2
+    hdr.SetHDRExposureTimeContent(0, 11)
+    hdr.SetHDRExposureTimeContent(1, 40)
+    assert cam.Capture(hdr)
+    both = np.isfinite(np.asarray(cam.GetPointMap())[..., 2])
+    assert (short & ~long_).sum() > 10000 and (long_ & ~short).sum() > 1000  # each loses what the other keeps
+    assert both[short | long_].mean() > 0.995  # (a few more edges show between them)
+    conf = np.asarray(cam.GetConfidenceMap())
+    assert np.median(conf[long_ & ~short]) < np.median(conf[short & ~long_])  # the black box measures worse
+
+
+def test_colour_under_the_blue_projector():
+    # The projector's blue light: a red surface is as dark as black paint in 3-D, yet red in colour.
+    tuvo_sim.reset()
+    cam = open_camera()
+    matte = valid(cam)
+    tuvo_sim.set("scene.object.sphere.albedo_r", 0.9)
+    tuvo_sim.set("scene.object.sphere.albedo_g", 0.05)
+    tuvo_sim.set("scene.object.sphere.albedo_b", 0.01)
+    lost = matte & ~valid(cam)
+    assert lost.sum() > 500
+    T.X1.Destroy(cam)
+    colour = T.X1.Create(T.SystemFindDevice(SERIAL), T.CameraID_Extra)
+    assert colour.Open() and colour.Capture2D()
+    rgb = np.asarray(colour.GetImage()).reshape(-1, 3).astype(float)
+    reddest = rgb[np.argsort(rgb[:, 0] - rgb[:, 2])[-300:]]
+    assert (reddest[:, 0] > 4 * reddest[:, 2] + 20).all()
+
+
+def test_highlights_saturate_and_lose_points():
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set("sim.truth", 1)
+    tuvo_sim.set("noise.scale", 0)  # the same edges in every capture
+    points, normals = capture(cam, calc_normal=True)
+    tuvo_sim.set("scene.object.sphere.specular", 0.6)
+    tuvo_sim.set("scene.object.sphere.shininess", 40)
+    lost = np.isfinite(points[..., 2]) & ~valid(cam)
+    assert lost.sum() > 20
+    # Lost where the sphere mirrors the projector into the camera: the normal halves the angle
+    # between them.
+    p, n = points[lost], normals[lost]
+    half = -p / np.linalg.norm(p, axis=1, keepdims=True)
+    to_proj = np.array(tuvo_sim.projector(SERIAL)) - p
+    half += to_proj / np.linalg.norm(to_proj, axis=1, keepdims=True)
+    half /= np.linalg.norm(half, axis=1, keepdims=True)
+    assert np.degrees(np.arccos(np.einsum("ij,ij->i", n, half))).max() < 12
+    assert valid(cam, exposure_time_3d=3)[lost].mean() > 0.5  # shorter exposure: no longer saturated
+
+
+def test_mirrors_give_inter_reflection_outliers():
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set("sim.truth", 1)
+    tuvo_sim.set("noise.scale", 0)
+    truth = capture(cam)[0][..., 2]
+    tuvo_sim.set("scene.object.table.mirror", 0.9)
+
+    def outliers(mode):
+        z = capture(cam, capture_mode=mode)[0][..., 2]
+        return np.nan_to_num(np.abs(z - truth)) > 2  # off the true surface
+
+    normal = outliers(T.CaptureMode_Normal)
+    assert normal.sum() > 100
+    for mode in (T.CaptureMode_Robust, T.CaptureMode_AntiInterReflection):
+        assert outliers(mode).sum() < normal.sum() / 3  # codes that disagree are dropped
+
+
+def test_mixed_pixels_lie_between_the_surfaces():
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set("sim.truth", 1)
+    tuvo_sim.set("noise.scale", 0)
+    clean = capture(cam)[0][..., 2]
+    mixed = capture(cam, use_auto_noise_removal=False)[0][..., 2]
+    edges = np.isfinite(mixed) & ~np.isfinite(clean)  # what noise removal takes away
+    assert edges.sum() > 100
+    between = []
+    for y, x in zip(*np.nonzero(edges)):
+        window = clean[max(0, y - 2):y + 3, max(0, x - 2):x + 3]
+        window = window[np.isfinite(window)]
+        if window.size and window.max() - window.min() > 8:  # both surfaces in view
+            between.append(window.min() - 0.5 <= mixed[y, x] <= window.max() + 0.5)
+    assert len(between) > 50 and np.mean(between) > 0.97
+
+
+# ---- two cameras ----
+
+def test_correspondences_carry_the_depth_noise():
+    tuvo_sim.reset()
+    x2 = open_camera(x2=True)
+    tuvo_sim.set("sim.truth", 1)
+
+    def grab():
+        assert x2.Capture(T.X2_CaptureOptions())
+        return np.array(x2.GetPointMap())[..., 2], np.array(x2.GetCorrespondMap())
+
+    tuvo_sim.set("noise.scale", 0)
+    z, corr = grab()
+    tuvo_sim.unset("noise.scale")
+    z_noisy, corr_noisy = grab()
+    ok = np.isfinite(z) & np.isfinite(z_noisy)
+    du = (corr_noisy - corr)[..., 0][ok]
+    assert 0.005 < du.std() < 0.2  # sub-pixel noise on the match
+    # Disparity to depth: dz = z^2 / (f b) du, pixel by pixel (the right camera sits at +x).
+    k, _, _ = optics.calibration(x2, T.CameraID_Left)
+    _, _, pose = optics.calibration(x2, T.CameraID_Right)
+    predicted = z[ok] ** 2 / (k[0, 0] * np.linalg.norm(pose[:3, 3])) * du
+    dz = (z_noisy - z)[ok]
+    assert np.corrcoef(dz, predicted)[0, 1] > 0.98
+    assert dz.std() / predicted.std() == pytest.approx(1, rel=0.1)
+
+
+# ---- images ----
+
+def image_noise(cam, **fields):
+    """Mean and per-pixel noise of the table in two 2-D captures."""
+    o = T.X1_CaptureOptions()
+    for k, v in fields.items():
+        setattr(o, k, v)
+    shots = []
+    for _ in range(2):
+        assert cam.Capture2D(o)
+        shots.append(np.array(cam.GetImage()).astype(float)[TABLE])
+    return shots[0].mean(), (shots[0] - shots[1]).std() / np.sqrt(2)
+
+
+def test_image_noise_grows_with_gain():
+    tuvo_sim.reset()
+    cam = open_camera()
+    mean0, noise0 = image_noise(cam, exposure_time_2d=4)
+    mean_g, noise_g = image_noise(cam, exposure_time_2d=4, gain_2d=12.0)
+    mean_e, noise_e = image_noise(cam, exposure_time_2d=16)
+    assert mean_g / mean0 == pytest.approx(4, rel=0.05) and mean_e / mean0 == pytest.approx(4, rel=0.05)
+    assert noise_g / noise0 == pytest.approx(4, rel=0.2)  # gain amplifies the noise with the signal
+    assert noise_e / noise0 == pytest.approx(2, rel=0.25)  # more light: shot noise grows as its root
+
+
+def test_projector_shadow_in_the_image():
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set("noise.scale", 0)
+    o = T.X1_CaptureOptions()
+    assert cam.Capture2D(o)
+    lit = np.array(cam.GetImage()).astype(float)
+    o.use_projector_capturing_2d_image = False
+    assert cam.Capture2D(o)
+    room = np.array(cam.GetImage()).astype(float)
+    seen = room > 15
+    shadow = seen & (lit < room * 1.1)  # the projector adds nothing there
+    assert shadow.sum() > 300 and np.median((lit / np.maximum(room, 1))[seen & ~shadow]) > 2
+    points, _ = capture(cam)
+    assert (~np.isfinite(points[..., 2]))[shadow].mean() > 0.99  # and no fringes: no points
+
+
+# ---- timing ----
+
+def test_capture_time_model():
+    tuvo_sim.reset()
+    cam = open_camera()
+
+    def modelled(**fields):
+        capture(cam, **fields)
+        return tuvo_sim.capture_time_ms(SERIAL)
+
+    assert tuvo_sim.capture_time_ms(SERIAL) == -1
+    t20, t40, t60 = (modelled(exposure_time_3d=e, enable_2d_in_capture=False) for e in (20, 40, 60))
+    assert t40 - t20 == pytest.approx(t60 - t40) and t40 > t20  # linear in the exposure
+    frames = (t40 - t20) / 20  # exposures per capture
+    assert modelled(exposure_time_3d=20, scan_times=3, enable_2d_in_capture=False) - t20 == pytest.approx(
+        2 * frames * 20.5, rel=0.01)  # each frame also waits for the projector
+    assert modelled(capture_mode=T.CaptureMode_Fast) < modelled() < modelled(capture_mode=T.CaptureMode_Ultra)
+    hdr = T.X1_CaptureOptions()
+    hdr.hdr_exposure_times = 3
+    for i, e in enumerate((20, 40, 60)):
+        hdr.SetHDRExposureTimeContent(i, e)
+    hdr.enable_2d_in_capture = False
+    assert cam.Capture(hdr)
+    overhead = t20 - frames * 20.5
+    assert tuvo_sim.capture_time_ms(SERIAL) == pytest.approx(t20 + t40 + t60 - 2 * overhead, rel=1e-6)
+    assert cam.Capture2D() and tuvo_sim.capture_time_ms(SERIAL) < t20 / 5
+    # Realistic timing makes the call take the modelled time.
+    tuvo_sim.set("timing.realistic", 1)
+    start = time.perf_counter()
+    assert cam.Capture()
+    assert time.perf_counter() - start >= tuvo_sim.capture_time_ms(SERIAL) / 1000 - 0.002
+
+
+def test_realistic_timing_from_the_rig():
+    tuvo_sim.reset()
+    cam = open_camera(realistic_timing="yes")
+    start = time.perf_counter()
+    assert cam.Capture()
+    assert time.perf_counter() - start >= tuvo_sim.capture_time_ms(SERIAL) / 1000 - 0.002 > 0.1
+
+
+# ---- reproducibility ----
+
+def test_same_seed_same_capture_whatever_ran_before():
+    tuvo_sim.set_rig("[device]\nsn = R-1\ncameras = left, right, extra\nx2 = yes\nwidth = 160\nheight = 128\n"
+                     "[device]\nsn = R-2\ncameras = left, right, extra\nwidth = 160\nheight = 128\n")
+    T.SystemInit()
+    one, two = T.SystemFindDevice("R-1"), T.SystemFindDevice("R-2")
+    left, right, extra, other = (T.X1.Create(one, T.CameraID_Left), T.X1.Create(one, T.CameraID_Right),
+                                 T.X1.Create(one, T.CameraID_Extra), T.X1.Create(two, T.CameraID_Left))
+    for c in (left, right, extra, other):
+        assert c.Open()
+
+    def shots(cam):
+        assert cam.Capture()
+        first = np.array(cam.GetPointMap()), np.array(cam.GetImage())
+        assert cam.Capture()
+        return first, np.array(cam.GetPointMap())
+
+    tuvo_sim.set("noise.seed", 11)
+    reference = shots(left)
+    for cam in (right, other, extra):  # other cameras and devices, 3-D and 2-D
+        cam.Capture()
+        cam.Capture2D()
+    tuvo_sim.set("noise.seed", 11)
+    again = shots(left)
+    for a, b in zip((*reference[0], reference[1]), (*again[0], again[1])):
+        np.testing.assert_array_equal(a, b)
+    assert not np.array_equal(np.nan_to_num(reference[0][0]), np.nan_to_num(reference[1]))  # capture by capture
+    tuvo_sim.set("noise.seed", 12)
+    assert not np.array_equal(np.nan_to_num(shots(left)[0][0]), np.nan_to_num(reference[0][0]))
+    # Another device of the same make sees the same scene with its own noise.
+    tuvo_sim.set("noise.seed", 11)
+    twin = shots(other)[0][0]
+    assert not np.array_equal(np.nan_to_num(twin), np.nan_to_num(reference[0][0]))
+
+
+def test_noise_does_not_depend_on_threads():
+    tuvo_sim.set_rig("[device]\nsn = R-1\nwidth = 160\nheight = 128\n[device]\nsn = R-2\nwidth = 160\nheight = 128\n")
+    T.SystemInit()
+    cams = [T.X1.Create(T.SystemFindDevice(sn)) for sn in ("R-1", "R-2")]
+    for c in cams:
+        assert c.Open()
+
+    def run(cam, out):
+        for _ in range(3):
+            assert cam.Capture()
+            out.append(np.array(cam.GetPointMap()))
+
+    tuvo_sim.set("noise.seed", 5)
+    tuvo_sim.set("render.threads", 1)
+    alone = [[], []]
+    for cam, out in zip(cams, alone):
+        run(cam, out)
+    tuvo_sim.set("noise.seed", 5)
+    tuvo_sim.set("render.threads", 2)
+    together = [[], []]
+    threads = [threading.Thread(target=run, args=(cam, out)) for cam, out in zip(cams, together)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(60)
+    for a, b in zip(sum(alone, []), sum(together, [])):
+        np.testing.assert_array_equal(a, b)
+
+
+def test_each_camera_has_its_own_noise():
+    tuvo_sim.reset()
+    cam = open_camera(T.CameraID_Left)
+    _, _, left = depth_error(cam)
+    T.X1.Destroy(cam)
+    right = T.X1.Create(T.SystemFindDevice(SERIAL), T.CameraID_Right)
+    assert right.Open()
+    _, _, other = depth_error(right)
+    both = np.isfinite(left) & np.isfinite(other)
+    assert both.sum() > 10000 and abs(np.corrcoef(left[both], other[both])[0, 1]) < 0.05
+
+
+@pytest.mark.parametrize("key, value", [("noise.seed", float("nan")), ("noise.seed", -1e300),
+                                        ("noise.scale", float("nan")), ("noise.scale", 1e300),
+                                        ("sim.max_angle_deg", float("nan")), ("sim.max_angle_deg", -5),
+                                        ("scene.object.box.albedo", float("inf")),
+                                        ("scene.object.sphere.shininess", -1), ("sim.truth", float("nan"))])
+def test_hostile_sensor_parameters(key, value):
+    tuvo_sim.reset()
+    cam = open_camera()
+    tuvo_sim.set(key, value)
+    points, _ = capture(cam)
+    ok = np.isfinite(points[..., 2])
+    assert np.abs(points[ok]).max(initial=0) < 5000
+    assert cam.Capture2D()
+
+
+# ---- truth and realism on the default device ----
+
+def tool_figures():
+    """Marker detection against the truth (pixels), the two-camera transform against the reported
+    pose, TestAccuracy and the marker centres' distance from the truth (mm), on the default device."""
+    T.SystemInit()
+    dev = T.SystemFindDevice("VS3-000101")
+    left, right = T.X1.Create(dev, T.CameraID_Left), T.X1.Create(dev, T.CameraID_Right)
+    assert left.Open() and right.Open() and left.Capture() and right.Capture()
+    truth = tuvo_sim.marker_truth("VS3-000101")
+    pixels = dict(zip([c for c, _ in truth], optics.project_device(left, [p for _, p in truth])))
+    found = T.DetectCodedCircleMarker(left.GetImage(), T.CodedCircleMarkerType())
+    detection = [np.hypot(m.x - pixels[m.code][0], m.y - pixels[m.code][1]) for m in found]
+    n, rot, shift = T.GetTwoCameraTransformByCodedCircleMarker(left.GetPointMap(), left.GetImage(),
+                                                               right.GetPointMap(), right.GetImage(),
+                                                               T.CodedCircleMarkerType())
+    _, _, pose = optics.calibration(right)
+    transform = np.linalg.norm(shift + pose[:3, :3].T @ pose[:3, 3])
+    n, _, board, rms, _ = T.TestAccuracy(left.GetImage(), left.GetPointMap(), 3, 4, 62.0)
+    exact = dict(truth)
+    centres = np.abs(np.array(board).reshape(12, 3) - [exact[c] for c in sorted(exact)]).max()
+    return np.mean(detection), transform, rms, centres
+
+
+def test_truth_mode_is_exact_and_the_default_believable():
+    tuvo_sim.set("sim.truth", 1)
+    exact = tool_figures()
+    detection, transform, rms, centres = exact
+    assert detection < 0.02 and transform < 0.06 and rms < 0.008 and centres < 0.03
+    tuvo_sim.reset()
+    detection, transform, rms, centres = tool_figures()
+    # Tens of micrometres: a calibration residual of thousandths of a pixel, ripple, bias and
+    # correlated noise, none of which averages away over a marker.
+    assert detection < 0.1 and 0.03 < transform < 0.5 and 0.01 < rms < 0.06 and 0.02 < centres < 0.2
+    assert rms > 2 * exact[2] and transform > 2 * exact[1]
