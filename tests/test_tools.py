@@ -8,6 +8,8 @@ import pytest
 import PyTUVO as T
 import tuvo_sim
 
+pytestmark = pytest.mark.smoke
+
 SERIAL = "VS3-000101"
 
 

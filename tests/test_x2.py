@@ -94,6 +94,7 @@ def project(cam, cid, points):
     return uvw[:, :2] / uvw[:, 2:]
 
 
+@pytest.mark.smoke
 def test_stereo_consistency(stereo):
     pts = np.asarray(stereo.GetPointMap())
     corr = np.asarray(stereo.GetCorrespondMap())
