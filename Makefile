@@ -1,6 +1,6 @@
 # Set-up, build, demo and tests. `make demo` and `make test` do everything on a fresh machine.
 SHELL := /bin/bash
-DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev patchelf
+DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev cmake patchelf
 
 # The CPython version to build and test: 3.9 unless PYVER names another (make test PYVER=3.12), or
 # PYTHON an interpreter (its version is then PYVER). 3.9 lives in .venv, any other in .venv-X.Y.
@@ -8,6 +8,7 @@ PY_VERSIONS := 3.9 3.10 3.11 3.12 3.13
 ifeq ($(origin PYVER),undefined)
   ifneq ($(strip $(PYTHON)),)
     PYVER := $(shell "$(PYTHON)" -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null)
+    $(if $(PYVER),,$(error PYTHON=$(PYTHON) does not run))
   else
     PYVER := 3.9
   endif
@@ -25,11 +26,11 @@ SDK_DIR := build/sdk
 SDK_STAMP := $(SDK_DIR)/.built
 SDK_LIB := $(CURDIR)/$(SDK_DIR)/sim/libTUVO.so.1
 
-.PHONY: all demo test test-smoke test-versions wheels bench fuzz test-asan stubs docs clean
+.PHONY: all demo test test-smoke test-versions wheels wheel bench fuzz test-asan stubs docs clean
 
 all: $(STAMP)
 
-# Debian packages the stand-in SDK builds with (installed only when missing).
+# Debian packages the stand-in SDK builds with, and patchelf for auditwheel (installed only when missing).
 .deps-ok:
 	@missing=""; for p in $(DEB_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
@@ -70,15 +71,15 @@ test-versions:
 	@set -e; for v in $(filter-out 3.9,$(PY_VERSIONS)); do \
 	  echo "== CPython $$v"; env -u PYTHON $(MAKE) --no-print-directory test-smoke PYVER=$$v; done
 
-# One manylinux wheel per version in dist/: built, repaired by auditwheel (the libraries libTUVO.so.1
-# links are vendored) and checked in a fresh venv of its version outside the source tree.
+# One manylinux wheel per version in dist/ (make wheel: PYVER's alone): built, repaired by auditwheel
+# into the oldest manylinux tag the machine allows (the libraries libTUVO.so.1 links outside that
+# tag's set are vendored) and checked in a fresh venv of its version outside the source tree.
 wheels:
 	@set -e; rm -rf dist build/wheels; for v in $(PY_VERSIONS); do \
 	  echo "== CPython $$v"; env -u PYTHON $(MAKE) --no-print-directory wheel PYVER=$$v; done; ls -l dist
 
-.PHONY: wheel
 wheel: $(STAMP)
-	@rm -rf build/wheels/$(PYVER) && mkdir -p dist
+	@rm -rf build/wheels/$(PYVER) dist/*-cp$(subst .,,$(PYVER))-*.whl && mkdir -p dist
 	$(PY) -m pip wheel -q --no-build-isolation --no-deps -C cmake.define.TUVO_SDK_LIBRARY=$(SDK_LIB) \
 	  -w build/wheels/$(PYVER) .
 	$(PY) -m auditwheel repair -w dist build/wheels/$(PYVER)/*.whl
