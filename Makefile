@@ -1,17 +1,37 @@
 # Set-up, build, demo and tests. `make demo` and `make test` do everything on a fresh machine.
 SHELL := /bin/bash
-VENV := .venv
+DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev libtbb-dev libembree-dev libassimp-dev libtomlplusplus-dev \
+  nlohmann-json3-dev cmake patchelf
+
+# The CPython version to build and test: 3.9 unless PYVER names another (make test PYVER=3.12), or
+# PYTHON an interpreter (its version is then PYVER). 3.9 lives in .venv, any other in .venv-X.Y.
+PY_VERSIONS := 3.9 3.10 3.11 3.12 3.13
+ifeq ($(origin PYVER),undefined)
+  ifneq ($(strip $(PYTHON)),)
+    PYVER := $(shell "$(PYTHON)" -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null)
+    $(if $(PYVER),,$(error PYTHON=$(PYTHON) does not run))
+  else
+    PYVER := 3.9
+  endif
+endif
+ifeq ($(filter $(PY_VERSIONS),$(PYVER)),)
+  $(error PYVER=$(PYVER) (PYTHON=$(PYTHON)) is none of the supported CPython versions $(PY_VERSIONS))
+endif
+VENV := $(if $(filter 3.9,$(PYVER)),.venv,.venv-$(PYVER))
 PY := $(VENV)/bin/python
 STAMP := $(VENV)/.installed
 SOURCES := $(shell find src sim stubs python -type f) CMakeLists.txt pyproject.toml
-DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev libtbb-dev libembree-dev libassimp-dev libtomlplusplus-dev \
-  nlohmann-json3-dev patchelf
 
-.PHONY: all demo test bench fuzz test-asan stubs docs clean
+# The stand-in SDK does not depend on Python: built once here, linked and installed by every version.
+SDK_DIR := build/sdk
+SDK_STAMP := $(SDK_DIR)/.built
+SDK_LIB := $(CURDIR)/$(SDK_DIR)/sim/libTUVO.so.1
+
+.PHONY: all demo test test-smoke test-versions wheels wheel bench fuzz test-asan stubs docs clean
 
 all: $(STAMP)
 
-# Debian packages the stand-in SDK builds with (installed only when missing).
+# Debian packages the stand-in SDK builds with, and patchelf for auditwheel (installed only when missing).
 .deps-ok: Makefile
 	@missing=""; for p in $(DEB_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
@@ -21,14 +41,19 @@ all: $(STAMP)
 	fi
 	@touch $@
 
+$(SDK_STAMP): .deps-ok $(shell find sim src/sdk -type f) CMakeLists.txt
+	cmake -S . -B $(SDK_DIR) -DTUVO_SDK_ONLY=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(SDK_DIR) --parallel $$(nproc)
+	@touch $@
+
 $(VENV)/bin/python:
-	@interp=$$(scripts/find_python.sh) && "$$interp" -m venv $(VENV)
+	@interp=$$(scripts/find_python.sh $(PYVER)) && "$$interp" -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q -r requirements-dev.txt
 
-$(STAMP): .deps-ok $(VENV)/bin/python requirements-dev.txt $(SOURCES)
+$(STAMP): .deps-ok $(SDK_STAMP) $(VENV)/bin/python requirements-dev.txt $(SOURCES)
 	$(PY) -m pip install -q -r requirements-dev.txt
-	$(PY) -m pip install -q --no-build-isolation --no-deps .
+	$(PY) -m pip install -q --no-build-isolation --no-deps -C cmake.define.TUVO_SDK_LIBRARY=$(SDK_LIB) .
 	@touch $@
 
 demo: $(STAMP)
@@ -36,6 +61,30 @@ demo: $(STAMP)
 
 test: $(STAMP)
 	$(PY) -m pytest -q tests
+
+# The part of the suite every version runs: the module frame, a capture on each kind of device and
+# camera, the tools and the packaging.
+test-smoke: $(STAMP)
+	$(PY) -m pytest -q -m smoke tests
+
+# Build and smoke-test every supported version but 3.9 (whose whole suite `make test` runs).
+test-versions:
+	@set -e; for v in $(filter-out 3.9,$(PY_VERSIONS)); do \
+	  echo "== CPython $$v"; env -u PYTHON $(MAKE) --no-print-directory test-smoke PYVER=$$v; done
+
+# One manylinux wheel per version in dist/ (make wheel: PYVER's alone): built, repaired by auditwheel
+# into the oldest manylinux tag the machine allows (the libraries libTUVO.so.1 links outside that
+# tag's set are vendored) and checked in a fresh venv of its version outside the source tree.
+wheels:
+	@set -e; rm -rf dist build/wheels; for v in $(PY_VERSIONS); do \
+	  echo "== CPython $$v"; env -u PYTHON $(MAKE) --no-print-directory wheel PYVER=$$v; done; ls -l dist
+
+wheel: $(STAMP)
+	@rm -rf build/wheels/$(PYVER) dist/*-cp$(subst .,,$(PYVER))-*.whl && mkdir -p dist
+	$(PY) -m pip wheel -q --no-build-isolation --no-deps -C cmake.define.TUVO_SDK_LIBRARY=$(SDK_LIB) \
+	  -w build/wheels/$(PYVER) .
+	$(PY) -m auditwheel repair -w dist build/wheels/$(PYVER)/*.whl
+	$(PY) scripts/check_wheel.py dist/*-cp$(subst .,,$(PYVER))-*.whl
 
 # A bare pybind11 module for comparison, built beside the benchmark only (never installed).
 BENCH_DIR := build/bench
@@ -51,7 +100,7 @@ bench: $(STAMP) $(BENCH_DIR)/.built
 	PYTHONPATH=$(BENCH_DIR) $(PY) bench/bench.py
 
 clean:
-	rm -rf build $(VENV) .deps-ok out
+	rm -rf build dist .venv $(addprefix .venv-,$(PY_VERSIONS)) .deps-ok out
 
 fuzz: $(STAMP)
 	FUZZ_EXAMPLES=$${FUZZ_EXAMPLES:-200} $(PY) -m pytest -q tests/test_fuzz.py

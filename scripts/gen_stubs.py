@@ -18,6 +18,9 @@ def generate():
     text = re.sub(r"TUVO::(\w+)", r"\1", text)
     # Default values that are objects: their repr carries an address.
     text = re.sub(r"<PyTUVO\.\w+ object at 0x[0-9a-f]+>", "...", text)
+    # CPython 3.12 and later give every type with the buffer protocol __buffer__ and __release_buffer__
+    # slot wrappers: the interpreter's, not the module's, so the stubs read alike on every version.
+    text = re.sub(r'(?m)^    def __(release_)?buffer__\(self, \w+\):\n        """\n.*\n        """\n', "", text)
     # A member named None cannot be written in Python source; it is reached with getattr.
     text = re.sub(r"(?m)^(\s*)None: (.*)$", r"\1# None: \2  (reached as getattr(..., 'None'))", text)
     return text

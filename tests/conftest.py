@@ -5,6 +5,11 @@ import PyTUVO as T
 import tuvo_sim
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "smoke: the part of the suite every supported Python version runs "
+                                       "(make test-smoke, make test-versions)")
+
+
 @pytest.fixture(autouse=True)
 def fresh_sdk():
     tuvo_sim.reset()

@@ -108,6 +108,7 @@ def test_errors_are_one_line_and_a_status(env, tmp_path, args, status, message):
     assert usage or r.stderr.count("\n") == 1
 
 
+@pytest.mark.smoke
 def test_capture_writes_the_scan_and_pictures(env, tmp_path):
     (tmp_path / "roi.txt").write_text("roi = 0, 0, 160, 128\n")
     r = run(["capture", "S-1", "-o", "scan.ply", "--image", "img.png", "--depth", "depth.png", "--json"], env, tmp_path)

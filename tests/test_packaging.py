@@ -1,13 +1,18 @@
-"""Stubs in sync with the module, examples that run and type-check, and a wheel that works anywhere."""
+"""Stubs in sync with the module (the same on every Python version), examples that run and type-check,
+and wheels that work anywhere."""
 import glob
 import os
 import pathlib
-import shutil
+import platform
+import re
 import subprocess
 import sys
+import sysconfig
 import zipfile
 
 import pytest
+
+pytestmark = pytest.mark.smoke
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 EXAMPLES = ["demo", "depth_picture", "stereo_x2", "line_scan", "markers", "compensator", "record_replay", "own_scene"]
@@ -47,30 +52,67 @@ def test_examples_type_check():
     assert run.returncode == 0, run.stdout + run.stderr
 
 
-def test_wheel_loads_from_any_directory(tmp_path):
-    wheels = tmp_path / "wheels"
+TAG = "cp%d%d" % sys.version_info[:2]
+EXTENSION = "PyTUVO" + sysconfig.get_config_var("EXT_SUFFIX")
+# Run isolated from an empty folder, with nothing but the unpacked wheel on the path.
+LOAD = ("import os, sys; sys.path.insert(0, sys.argv[1]); import PyTUVO as T; "
+        "assert T.__file__.startswith(sys.argv[1]); T.SystemInit(); print(T.GetVersion()); "
+        "print(*sorted({l.split()[-1] for l in open('/proc/self/maps') if '.so' in l}), sep='\\n')")
+
+
+@pytest.fixture(scope="module")
+def wheel(tmp_path_factory):
+    """The wheel of this interpreter's version, built as `pip wheel .` builds it."""
+    wheels = tmp_path_factory.mktemp("wheels")
     subprocess.run([sys.executable, "-m", "pip", "wheel", "-q", "--no-build-isolation", "--no-deps", "-w", str(wheels),
                     str(ROOT)], check=True, capture_output=True)
-    wheel = glob.glob(str(wheels / "*.whl"))
-    assert len(wheel) == 1
-    somewhere = tmp_path / "somewhere" / "else"
-    with zipfile.ZipFile(wheel[0]) as z:
+    found = glob.glob(str(wheels / "*.whl"))
+    assert len(found) == 1
+    return pathlib.Path(found[0])
+
+
+def load_unpacked(wheel, somewhere, cwd):
+    with zipfile.ZipFile(wheel) as z:
         names = z.namelist()
         z.extractall(somewhere)
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_LIBRARY_PATH")}
+    run = subprocess.run([sys.executable, "-I", "-c", LOAD, str(somewhere)], env=env, capture_output=True, text=True,
+                         cwd=cwd)
+    assert run.returncode == 0, run.stderr
+    version, *libraries = run.stdout.splitlines()
+    assert version.startswith("TUVO virtual SDK")
+    return names, libraries
+
+
+def test_wheel_loads_from_any_directory(wheel, tmp_path):
+    assert wheel.name == "pytuvo-0.1.0-%s-%s-linux_x86_64.whl" % (TAG, TAG)
+    somewhere = tmp_path / "somewhere" / "else"
+    names, libraries = load_unpacked(wheel, somewhere, tmp_path)
+    assert {"libTUVO.so.1", EXTENSION, "PyTUVO.pyi", "PyTUVO-stubs/__init__.pyi", "tuvo_sim.py",
+            "tuvo_tools/cli.py", "tuvo_tools/recorder.py"} <= set(names)
+    assert str(somewhere / "libTUVO.so.1") in libraries
+    with zipfile.ZipFile(wheel) as z:
         entry_points = [z.read(n).decode() for n in names if n.endswith(".dist-info/entry_points.txt")]
         metadata = [z.read(n).decode() for n in names if n.endswith(".dist-info/METADATA")]
-    assert "tuvo_tools/cli.py" in names and "tuvo_tools/recorder.py" in names
     assert len(entry_points) == 1 and "tuvo = tuvo_tools.cli:main" in entry_points[0]
     assert "Requires-Dist: pypng" in metadata[0]
-    assert "libTUVO.so.1" in names and any(n.startswith("PyTUVO.cpython-39") for n in names)
-    assert "PyTUVO.pyi" in names and "tuvo_sim.py" in names
-    code = "import PyTUVO as T, sys; assert T.__file__.startswith(sys.argv[1]); T.SystemInit(); print(T.GetVersion())"
-    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
-    env["PYTHONPATH"] = str(somewhere)
-    run = subprocess.run([sys.executable, "-I", "-c", "import sys; sys.path.insert(0, sys.argv[1]); " + code,
-                          str(somewhere)], env=env, capture_output=True, text=True, cwd=tmp_path)
-    assert run.returncode == 0, run.stderr
-    assert run.stdout.startswith("TUVO virtual SDK")
+
+
+def test_repaired_wheel_brings_the_sdk_libraries(wheel, tmp_path):
+    subprocess.run([sys.executable, "-m", "auditwheel", "repair", "-w", str(tmp_path / "fixed"), str(wheel)],
+                   check=True, capture_output=True)
+    repaired = [p.name for p in (tmp_path / "fixed").iterdir()]
+    assert len(repaired) == 1
+    match = re.fullmatch(r"pytuvo-0\.1\.0-%s-%s-manylinux_2_(\d+)_x86_64\.whl" % (TAG, TAG), repaired[0])
+    assert match, repaired
+    # The oldest tag the machine's glibc allows, not newer than that glibc.
+    assert int(match.group(1)) <= int(platform.libc_ver()[1].split(".")[1])
+    somewhere = tmp_path / "somewhere"
+    names, libraries = load_unpacked(tmp_path / "fixed" / repaired[0], somewhere, tmp_path)
+    assert {"libTUVO.so.1", EXTENSION, "PyTUVO.pyi", "PyTUVO-stubs/__init__.pyi"} <= set(names)
+    # libTUVO.so.1's libraries outside the manylinux set (libpng) are vendored and loaded from the wheel.
+    png = [lib for lib in libraries if os.path.basename(lib).startswith("libpng16")]
+    assert png and all(lib.startswith(str(somewhere / "pytuvo.libs") + os.sep) for lib in png), libraries
 
 
 def test_api_reference_matches_the_module(tmp_path):

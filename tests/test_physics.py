@@ -415,6 +415,7 @@ def test_realistic_timing_from_the_rig():
 
 # ---- reproducibility ----
 
+@pytest.mark.smoke
 def test_same_seed_same_capture_whatever_ran_before():
     tuvo_sim.set_rig("[device]\nsn = R-1\ncameras = left, right, extra\nx2 = yes\nwidth = 160\nheight = 128\n"
                      "[device]\nsn = R-2\ncameras = left, right, extra\nwidth = 160\nheight = 128\n")

@@ -83,6 +83,7 @@ def assert_identical(got, want):
         assert same_bytes(got["images"][name], pixels), name
 
 
+@pytest.mark.smoke
 @pytest.mark.parametrize("kind, camera, fields", [
     ("x1", "left", {}),
     ("x1", "right", {"calc_normal": True, "exposure_time_3d": 17}),

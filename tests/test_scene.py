@@ -119,6 +119,7 @@ def test_each_format_renders_the_part_where_it_stands(tmp_path, kind):
     assert (np.abs(n[on_box] @ BOX_R).max(axis=1) > 0.999).mean() > 0.99
 
 
+@pytest.mark.smoke
 def test_all_formats_give_the_same_capture(tmp_path):
     v, f = meshes.box(BOX_SIZE)
     captures = {}
@@ -234,6 +235,7 @@ def test_lengths_follow_the_working_range(tmp_path):
         assert radius == pytest.approx(50 * k, abs=0.2)
 
 
+@pytest.mark.smoke
 def test_default_scene_file_is_the_built_in_one(monkeypatch):
     T.SystemInit()
     cam = T.X1.Create(T.SystemFindDevice("VS3-000101"))

@@ -9,6 +9,8 @@ import optics
 import PyTUVO as T
 import tuvo_sim
 
+pytestmark = pytest.mark.smoke
+
 SERIAL = "VS3-000101"
 
 

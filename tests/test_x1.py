@@ -97,6 +97,7 @@ def test_results_before_any_capture(x1):
     assert not img.IsValid() and not depth.IsValid() and not x1.GetConfidenceMap().IsValid()
 
 
+@pytest.mark.smoke
 def test_capture_results(captured):
     pm, img = captured.GetPointMap(), captured.GetImage()
     pts, pix = np.asarray(pm), np.asarray(img)
@@ -459,6 +460,7 @@ def test_protective_cover(x1):
     assert x1.OpenProtectiveCover() and x1.Capture()
 
 
+@pytest.mark.smoke
 def test_device_without_cover(gige_device):
     cam = T.X1.Create(gige_device)
     assert cam.Open()

@@ -89,6 +89,7 @@ def project(cam, cid, points):
     return optics.project_device(cam, points, cid)
 
 
+@pytest.mark.smoke
 def test_stereo_consistency(stereo):
     pts = np.asarray(stereo.GetPointMap())
     corr = np.asarray(stereo.GetCorrespondMap())

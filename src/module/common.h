@@ -86,5 +86,21 @@ struct type_caster<pytuvo::Bytes> {
         return py::bytes(b.data).release();
     }
 };
+
+#if PYBIND11_VERSION_HEX >= 0x020C0000
+// pybind11 2.12 and later name tuples and lists "tuple[...]" and "list[...]" in signatures; the
+// API keeps the "Tuple[...]" and "List[...]" of pybind11 2.11 (CPython 3.9 to 3.12 build with it).
+// These are more specialised than pybind11's own casters and differ from them only in the name.
+template <typename T0, typename... Ts>
+class type_caster<std::tuple<T0, Ts...>> : public tuple_caster<std::tuple, T0, Ts...> {
+public:
+    static constexpr auto name =
+        const_name("Tuple[") + concat(make_caster<T0>::name, make_caster<Ts>::name...) + const_name("]");
+};
+template <typename T>
+struct type_caster<std::vector<T, std::allocator<T>>> : list_caster<std::vector<T, std::allocator<T>>, T> {
+    static constexpr auto name = const_name("List[") + make_caster<T>::name + const_name("]");
+};
+#endif
 }  // namespace detail
 }  // namespace pybind11
