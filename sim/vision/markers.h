@@ -22,6 +22,9 @@ bool grey_of(const ImageObj& img, std::vector<std::uint8_t>* grey);
 // Detects in an SDK image handle; false (last error set) for an invalid image or type.
 bool detect_in(const TUVO::Image& image, const TUVO::CodedCircleMarkerType& type, Call& call,
                std::vector<Detected>* out);
+// The same for an image already looked up (null: invalid); the caller holds it for the call.
+bool detect_in(const std::shared_ptr<ImageObj>& img, const TUVO::CodedCircleMarkerType& type, Call& call,
+               std::vector<Detected>* out);
 // The 3-D point of the point map at a sub-pixel position: a least-squares plane through the valid
 // points within `radius` pixels, evaluated there. False when too few points are valid.
 bool point_at(const PointMapObj& pm, double x, double y, double radius, Eigen::Vector3d* out);
