@@ -99,3 +99,114 @@ def test_every_public_name_is_fuzzed():
     assert {"X1.Capture", "X2.StartFixedLineScan", "DetectCodedCircleMarker", "TestAccuracy", "Image", "PointMap",
             "Device.SetNetworkConfig", "X1_CaptureOptions.SetHDRGainContent"} <= names
     assert len(CALLABLES) > 150
+
+
+# ---- paths that once crashed or hung: run in a child process, bounded in time ----
+
+def run_child(code, timeout=60, cwd=None):
+    import subprocess
+    import sys
+    import textwrap
+    r = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=timeout,
+                       cwd=cwd)
+    return r.returncode, r.stdout, r.stderr
+
+
+def test_images_destroyed_while_marker_tools_read_them():
+    # Threads run every marker tool on images that another thread keeps destroying and replacing,
+    # for about two seconds: the tools answer or fail cleanly, and the process survives.
+    code, out, err = run_child("""
+        import random, threading, time, numpy as np, PyTUVO as T
+        T.SystemInit()
+        cam = T.X1.Create(T.SystemFindDevice("VS3-000101"), T.CameraID_Left)
+        assert cam.Open() and cam.Capture()
+        base_img, pm = cam.GetImage().Clone(), cam.GetPointMap().Clone()
+        ext = np.zeros(64 * 64, np.uint8)
+        pool = [base_img.Clone() for _ in range(4)]
+        comp = T.Compensator_FixedMarkers()
+        comp.Initialize(pm, base_img, 0)
+        tools = [
+            lambda i: T.Compensator_FixedMarkers().Initialize(pm, i, 0),
+            lambda i: comp.Update(pm, i),
+            lambda i: T.GetTwoCameraTransformByCodedCircleMarker(pm, i, pm, i, T.CodedCircleMarkerType()),
+            lambda i: T.GetExternalCameraExtrinsicMatrix(i, pm, ext, i, pm, ext, i, pm, ext, 64, 64, [1.0] * 9,
+                                                         [0.0] * 5),
+            lambda i: T.DetectCodedCircleMarker(i, T.CodedCircleMarkerType()),
+            lambda i: T.TestAccuracy(i, pm, 3, 3, 20.0),
+        ]
+        stop, calls, errors = time.monotonic() + 2.0, [0], []
+
+        def work(seed):
+            rnd = random.Random(seed)
+            while time.monotonic() < stop:
+                try:
+                    rnd.choice(tools)(rnd.choice(pool))
+                    calls[0] += 1
+                except Exception as e:
+                    errors.append(repr(e))
+
+        def destroy(seed):
+            rnd = random.Random(seed)
+            while time.monotonic() < stop:
+                k = rnd.randrange(len(pool))
+                old, pool[k] = pool[k], base_img.Clone()
+                T.Image.Destroy(old)
+                time.sleep(rnd.random() * 0.002)
+
+        threads = [threading.Thread(target=work, args=(s,)) for s in range(3)]
+        threads += [threading.Thread(target=destroy, args=(s,)) for s in range(2)]
+        for t in threads: t.start()
+        for t in threads: t.join()
+        print(calls[0], errors[:3])
+    """)
+    assert code == 0, err
+    count, errors = out.split(" ", 1)
+    assert int(count) > 0 and errors.strip() == "[]", out
+
+
+def test_special_paths_for_every_loader_and_saver(tmp_path):
+    # Every loader and saver against devices, FIFOs, links, folders, NUL characters and over-long
+    # names: each answers at once (a FIFO is never waited on), refuses what is not a file it may
+    # use, replaces nothing special, and leaves an error message that decodes.
+    code, out, err = run_child("""
+        import os, stat, PyTUVO as T
+        T.SystemInit()
+        os.mkfifo("fifo")
+        os.mkdir("folder")
+        os.symlink("loop", "loop")
+        os.symlink("/dev/zero", "zero")
+        paths = ["/dev/zero", "/dev/null", "fifo", "folder", "loop", "zero", "folder/", "missing/x", "", "n" * 300,
+                 "a\\0b", b"\\xff\\xfe", "n" * 251 + ".png"]
+        cam = T.X1.Create(T.SystemFindDevice("VS3-000101"), T.CameraID_Left)
+        assert cam.Open() and cam.Capture()
+        loaders = {
+            "Image.CreateFromFile": lambda p: T.Image.CreateFromFile(p).IsValid(),
+            "PointMap.CreateFromFile": lambda p: T.PointMap.CreateFromFile(p, T.Size(0, 0), T.Millimeter).IsValid(),
+            "X1.LoadSettingFromFile": lambda p: cam.LoadSettingFromFile(p),
+        }
+        savers = {
+            "Image.SaveImage": lambda p: cam.GetImage().SaveImage(p),
+            "PointMap.Save": lambda p: cam.GetPointMap().Save(p),
+            "DepthMap.SaveDepthMap": lambda p: cam.GetDepthMap().SaveDepthMap(p, True),
+            "X1.SaveSettingToFile": lambda p: cam.SaveSettingToFile(p),
+            "X1.SaveEncodedImagesData": lambda p: cam.SaveEncodedImagesData(p),
+        }
+        bad = []
+        for name, op in list(loaders.items()) + list(savers.items()):
+            for p in paths:
+                if name in savers and p in ("/dev/zero", "/dev/null"):
+                    continue  # the system's own devices are not written by tests
+                try:
+                    ok = op(p)
+                except (ValueError, TypeError):
+                    continue
+                T.GetLastErrorMessage()  # must decode
+                # Saves go through a link into the device it names, and any name the file system takes.
+                expect_ok = name in savers and p in ("zero", b"\\xff\\xfe", "n" * 251 + ".png")
+                if ok != expect_ok:
+                    bad.append(f"{name}({p[:20]!r}) -> {ok}")
+        assert stat.S_ISFIFO(os.lstat("fifo").st_mode) and os.path.isdir("folder") and os.path.islink("zero")
+        print(bad or "none")
+    """, cwd=tmp_path)
+    assert code == 0, err
+    assert out.strip() == "none", out

@@ -87,7 +87,7 @@ bool save_settings(Locked c, Call& call, const char* filename) {
         return false;
     }
     std::string why;
-    if (!write_file_atomic(filename, format_settings(*c.cam), &why)) {
+    if (!save_file(filename, format_settings(*c.cam), &why)) {
         call.fail(TUVO::Error_FileIO, why);
         return false;
     }

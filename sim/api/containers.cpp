@@ -70,13 +70,21 @@ std::string ext_of(const std::string& path) {
     return e;
 }
 
+// Where libpng reads from: bytes in memory, or an open file read only as far as libpng asks (the
+// header, then the compressed rows until the image is whole).
 struct PngReader {
-    const std::string* bytes;
-    std::size_t pos;
+    const std::string* bytes = nullptr;
+    std::size_t pos = 0;
+    InFile* file = nullptr;
+    std::string file_error;
 };
 
 void png_read_cb(png_structp png, png_bytep out, png_size_t n) {
     auto* r = static_cast<PngReader*>(png_get_io_ptr(png));
+    if (r->file) {
+        if (!r->file->read(out, n, &r->file_error)) png_error(png, "truncated PNG data");
+        return;
+    }
     if (r->pos + n > r->bytes->size()) png_error(png, "truncated PNG data");
     std::memcpy(out, r->bytes->data() + r->pos, n);
     r->pos += n;
@@ -121,20 +129,30 @@ bool encode_png(const std::uint8_t* data, int width, int height, int channels, i
     return true;
 }
 
-bool decode_png(const std::string& bytes, std::vector<std::uint8_t>* pixels, int* width,
-                int* height, int* channels, int* bit_depth, std::string* why) {
-    if (bytes.size() < 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8))
-        return *why = "not a PNG file", false;
+namespace {
+
+bool decode_png_from(PngReader& reader, std::vector<std::uint8_t>* pixels, int* width, int* height, int* channels,
+                     int* bit_depth, std::string* why) {
+    // The signature is checked here: a file that is no PNG is not read any further.
+    png_byte sig[8];
+    if (reader.file) {
+        if (!reader.file->read(sig, 8, &reader.file_error)) return *why = "not a PNG file", false;
+    } else {
+        if (reader.bytes->size() < 8) return *why = "not a PNG file", false;
+        std::memcpy(sig, reader.bytes->data(), 8);
+        reader.pos = 8;
+    }
+    if (png_sig_cmp(sig, 0, 8)) return *why = "not a PNG file", false;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, why, png_error_cb, png_warning_cb);
     if (!png) return *why = "out of memory", false;
     png_infop info = png_create_info_struct(png);
-    PngReader reader{&bytes, 0};
     std::vector<png_bytep> rows;
     if (!info || setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
     png_set_read_fn(png, &reader, png_read_cb);
+    png_set_sig_bytes(png, 8);
     png_set_user_limits(png, 65536, 65536);
     png_read_info(png, info);
     png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
@@ -159,6 +177,22 @@ bool decode_png(const std::string& bytes, std::vector<std::uint8_t>* pixels, int
     *channels = ch;
     *bit_depth = bd;
     return true;
+}
+
+}  // namespace
+
+bool decode_png(const std::string& bytes, std::vector<std::uint8_t>* pixels, int* width,
+                int* height, int* channels, int* bit_depth, std::string* why) {
+    PngReader reader;
+    reader.bytes = &bytes;
+    return decode_png_from(reader, pixels, width, height, channels, bit_depth, why);
+}
+
+bool decode_png(InFile& file, std::vector<std::uint8_t>* pixels, int* width, int* height, int* channels,
+                int* bit_depth, std::string* why) {
+    PngReader reader;
+    reader.file = &file;
+    return decode_png_from(reader, pixels, width, height, channels, bit_depth, why);
 }
 
 TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height) {
@@ -298,14 +332,15 @@ Image Image::CreateFromFile(const char* filename) {
         call.fail(Error_InvalidArgument, "null file name");
         return Image();
     }
-    std::string bytes, why;
-    if (!read_regular_file(filename, kMaxImageFileBytes, &bytes, &why)) {
+    InFile file;
+    std::string why;
+    if (!file.open(filename, kMaxImageFileBytes, &why)) {
         call.fail(Error_FileIO, why);
         return Image();
     }
     std::vector<std::uint8_t> px;
     int w, h, ch, bd;
-    if (!decode_png(bytes, &px, &w, &h, &ch, &bd, &why)) {
+    if (!decode_png(file, &px, &w, &h, &ch, &bd, &why)) {
         call.fail(Error_FileIO, std::string(filename) + ": " + why);
         return Image();
     }
@@ -387,7 +422,7 @@ bool Image::SaveImage(const char* filename) const {
         src = rgb.data();
     }
     if (!encode_png(src, obj->width, obj->height, ch, 8, &png, &why) ||
-        !write_file_atomic(filename, png, &why)) {
+        !save_file(filename, png, &why)) {
         call.fail(Error_FileIO, why);
         return false;
     }
@@ -426,11 +461,22 @@ PointMap PointMap::Create(PointMapType::Enum type, Size size, double* data, bool
 
 namespace {
 
-bool parse_ply(const std::string& bytes, PointMapUnit::Enum unit, std::vector<double>* pts,
-               int* width, int* height, std::string* why) {
+// A PLY header ends within this many bytes.
+constexpr std::size_t kMaxPlyHeader = 1 << 16;
+// An ASCII PLY value takes at most this many bytes on average, blanks included ("%.17g" and a
+// blank take 25).
+constexpr std::size_t kMaxPlyAsciiValue = 64;
+
+// Reads the header, then only the vertices it announces: a file longer than that is not read to
+// its end.
+bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
+               std::string* why) {
+    std::string bytes;
+    if (!file.append(kMaxPlyHeader, &bytes, why)) return false;
     std::size_t end = bytes.find("end_header\n");
-    if (bytes.compare(0, 4, "ply\n") != 0 || end == std::string::npos)
-        return *why = "not a PLY file", false;
+    if (bytes.compare(0, 4, "ply\n") != 0) return *why = "not a PLY file", false;
+    if (end == std::string::npos)
+        return *why = file.at_end() ? "not a PLY file" : "PLY header is longer than 65536 bytes", false;
     std::stringstream hdr(bytes.substr(0, end));
     std::string line, format;
     long long vertices = -1;
@@ -485,11 +531,16 @@ bool parse_ply(const std::string& bytes, PointMapUnit::Enum unit, std::vector<do
     }
     // The file's unit is recorded in a comment; points come back in the unit asked for.
     double scale = scale_to_mm * (unit == PointMapUnit::Meter ? 0.001 : 1.0);
-    const char* body = bytes.data() + end + 11;
-    std::size_t body_len = bytes.size() - end - 11;
     // Room only for what the file can hold: binary needs whole records, ASCII two bytes a value.
     const std::size_t least = format == "ascii" ? 2 * props.size() * static_cast<std::size_t>(vertices)
                                                 : stride * static_cast<std::size_t>(vertices);
+    const std::size_t promised =
+        format == "ascii" ? kMaxPlyAsciiValue * props.size() * static_cast<std::size_t>(vertices) : least;
+    if (bytes.size() - end - 11 < promised && !file.append(promised - (bytes.size() - end - 11), &bytes, why))
+        return false;
+    const bool cut = !file.at_end();  // more follows what was read
+    const char* body = bytes.data() + end + 11;
+    std::size_t body_len = bytes.size() - end - 11;
     if (body_len < least) return *why = "PLY file is truncated", false;
     pts->assign(static_cast<std::size_t>(vertices) * 3, 0.0);
     if (format == "binary_little_endian") {
@@ -518,6 +569,7 @@ bool parse_ply(const std::string& bytes, PointMapUnit::Enum unit, std::vector<do
         for (long long i = 0; i < vertices; ++i) {
             for (std::size_t k = 0; k < props.size(); ++k) {
                 while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
+                if (!*p && cut) return *why = "PLY values take more than 64 bytes each", false;
                 if (!*p) return *why = "PLY file is truncated", false;
                 char* e;
                 double v;
@@ -528,6 +580,8 @@ bool parse_ply(const std::string& bytes, PointMapUnit::Enum unit, std::vector<do
                     v = std::strtod(p, &e);
                     if (e == p) return *why = "PLY file has a malformed number", false;
                 }
+                // A number that reaches the end of what was read may go on in the file.
+                if (cut && !*e) return *why = "PLY values take more than 64 bytes each", false;
                 if (k < 3) (*pts)[i * 3 + k] = v * scale;
                 p = e;
             }
@@ -555,14 +609,15 @@ PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit:
         call.fail(Error_InvalidArgument, "unknown unit");
         return PointMap();
     }
-    std::string bytes, why;
-    if (!read_regular_file(filename, kMaxPointFileBytes, &bytes, &why)) {
+    InFile file;
+    std::string why;
+    if (!file.open(filename, kMaxPointFileBytes, &why)) {
         call.fail(Error_FileIO, why);
         return PointMap();
     }
     std::vector<double> pts;
     int w, h;
-    if (!parse_ply(bytes, unit, &pts, &w, &h, &why)) {
+    if (!parse_ply(file, unit, &pts, &w, &h, &why)) {
         call.fail(Error_FileIO, std::string(filename) + ": " + why);
         return PointMap();
     }
@@ -709,7 +764,7 @@ bool PointMap::Save(const char* filename, PointMapUnit::Enum unit, bool isBinary
         }
     }
     std::string why;
-    if (!write_file_atomic(filename, out, &why)) {
+    if (!save_file(filename, out, &why)) {
         call.fail(Error_FileIO, why);
         return false;
     }
@@ -796,7 +851,7 @@ bool DepthMap::SaveDepthMap(const char* filename, bool flag) {
         }
         ok = encode_png(rgb.data(), m->width, m->height, 3, 8, &png, &why);
     }
-    if (!ok || !write_file_atomic(filename, png, &why)) {
+    if (!ok || !save_file(filename, png, &why)) {
         call.fail(Error_FileIO, why);
         return false;
     }

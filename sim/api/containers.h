@@ -1,6 +1,7 @@
 // Stand-in SDK: the objects behind image, point-map and per-pixel map handles.
 #pragma once
 #include "control/core.h"
+#include "control/files.h"
 
 namespace sim {
 
@@ -56,5 +57,8 @@ bool encode_png(const std::uint8_t* data, int width, int height, int channels, i
                 std::string* out, std::string* why);
 bool decode_png(const std::string& bytes, std::vector<std::uint8_t>* pixels, int* width,
                 int* height, int* channels, int* bit_depth, std::string* why);
+// The same from a file, read only as far as the image needs.
+bool decode_png(InFile& file, std::vector<std::uint8_t>* pixels, int* width, int* height, int* channels,
+                int* bit_depth, std::string* why);
 
 }  // namespace sim

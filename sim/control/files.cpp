@@ -1,22 +1,24 @@
-// Stand-in SDK: files read and written safely (regular files only, bounded sizes, atomic saves).
+// Stand-in SDK: files read and written safely (regular files only, bounded reads, careful saves).
 #include "control/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace sim {
 
-Fd::~Fd() {
-    if (fd >= 0) ::close(fd);
-}
+namespace {
 
-bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std::string* bytes, std::string* why) {
+// The size of the regular file open on `fd`, refused when it is no regular file or larger than
+// `max_bytes`.
+bool regular_size(int fd, const std::string& name, std::size_t max_bytes, std::size_t* size, std::string* why) {
     auto fail = [&](const std::string& what) {
         *why = name + ": " + what;
         return false;
@@ -26,52 +28,119 @@ bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std:
     if (!S_ISREG(st.st_mode)) return fail("is not a regular file");
     if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > max_bytes)
         return fail("is larger than " + std::to_string(max_bytes) + " bytes");
-    bytes->assign(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t got = 0;
-    while (got < bytes->size()) {
-        const ssize_t n = ::read(fd, &(*bytes)[got], bytes->size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return fail(std::strerror(errno));
-        if (n == 0) return fail("became shorter while it was read");
-        got += static_cast<std::size_t>(n);
-    }
+    *size = static_cast<std::size_t>(st.st_size);
     return true;
 }
 
-namespace {
-
-// Opens `path` for reading; O_NONBLOCK so that opening a FIFO does not wait for a writer (it is
-// then refused as no regular file).
-int open_for_reading(const std::string& path, std::string* why) {
-    if (path.find('\0') != std::string::npos) {
-        *why = path + ": the name holds a NUL character";
-        return -1;
+// Reads exactly `n` bytes; 0 when done, else the errno (0 stands for end of file reached early
+// and is reported as ENODATA).
+int read_all(int fd, char* out, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::read(fd, out + got, n - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return errno;
+        if (r == 0) return ENODATA;
+        got += static_cast<std::size_t>(r);
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) *why = path + ": " + std::strerror(errno);
-    return fd;
+    return 0;
+}
+
+int write_all(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) return errno;
+        done += static_cast<std::size_t>(w);
+    }
+    return 0;
+}
+
+int open_for_reading(const std::string& path) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused as no regular file.
+    return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 }
 
 }  // namespace
 
-bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why) {
-    Fd file(open_for_reading(path, why));
-    return file.fd >= 0 && read_open_file(file.fd, path, max_bytes, bytes, why);
+Fd::~Fd() {
+    if (fd >= 0) ::close(fd);
 }
 
-bool regular_file_size(const std::string& path, std::uint64_t* size, std::string* why) {
-    Fd file(open_for_reading(path, why));
-    if (file.fd < 0) return false;
-    struct stat st;
-    if (::fstat(file.fd, &st) != 0) {
+// ---- reading ----
+
+InFile::~InFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool InFile::open(const std::string& path, std::size_t max_bytes, std::string* why) {
+    if (path.find('\0') != std::string::npos) {
+        *why = path + ": the name holds a NUL character";
+        return false;
+    }
+    const int fd = open_for_reading(path);
+    if (fd < 0) {
         *why = path + ": " + std::strerror(errno);
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        *why = path + ": is not a regular file";
+    return adopt(fd, path, max_bytes, why);
+}
+
+bool InFile::adopt(int fd, const std::string& name, std::size_t max_bytes, std::string* why) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+    name_ = name;
+    offset_ = size_ = 0;
+    return regular_size(fd_, name_, max_bytes, &size_, why);
+}
+
+bool InFile::read(void* out, std::size_t n, std::string* why) {
+    if (n > size_ - offset_) {
+        *why = name_ + ": is truncated";
         return false;
     }
-    *size = static_cast<std::uint64_t>(st.st_size);
+    const int err = read_all(fd_, static_cast<char*>(out), n);
+    if (err != 0) {
+        *why = name_ + ": " + (err == ENODATA ? std::string("became shorter while it was read") : std::strerror(err));
+        return false;
+    }
+    offset_ += n;
+    return true;
+}
+
+bool InFile::append(std::size_t n, std::string* bytes, std::string* why) {
+    n = std::min(n, size_ - offset_);
+    const std::size_t base = bytes->size();
+    bytes->resize(base + n);
+    if (read(&(*bytes)[base], n, why)) return true;
+    bytes->resize(base);
+    return false;
+}
+
+bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std::string* bytes, std::string* why) {
+    std::size_t size = 0;
+    if (!regular_size(fd, name, max_bytes, &size, why)) return false;
+    bytes->assign(size, '\0');
+    const int err = read_all(fd, &(*bytes)[0], size);
+    if (err != 0) {
+        *why = name + ": " + (err == ENODATA ? std::string("became shorter while it was read") : std::strerror(err));
+        return false;
+    }
+    return true;
+}
+
+bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why) {
+    InFile file;
+    if (!file.open(path, max_bytes, why)) return false;
+    bytes->clear();
+    return file.append(file.size(), bytes, why);
+}
+
+bool regular_file_size(const std::string& path, std::uint64_t* size, std::string* why) {
+    InFile file;
+    if (!file.open(path, SIZE_MAX, why)) return false;
+    *size = file.size();
     return true;
 }
 
@@ -82,29 +151,125 @@ std::string resolve_path(const std::string& base, const std::string& path) {
     return base.substr(0, slash + 1) + path;
 }
 
-bool write_file_atomic(const std::string& path, const std::string& bytes, std::string* why) {
-    if (path.empty()) {
-        *why = "empty file name";
-        return false;
+// ---- saving ----
+
+namespace {
+
+struct Target {
+    std::string path;  // the file the name leads to, after symbolic links
+    bool exists = false;
+    struct stat st {};
+};
+
+// Follows symbolic links from `path` to the file they name (which may not exist yet).
+bool resolve(const std::string& path, Target* t, std::string* why) {
+    std::string cur = path;
+    for (int hops = 0; hops <= 40; ++hops) {
+        if (::lstat(cur.c_str(), &t->st) != 0) {
+            if (errno != ENOENT) return *why = std::strerror(errno), false;
+            t->path = cur;
+            t->exists = false;
+            return true;
+        }
+        if (!S_ISLNK(t->st.st_mode)) {
+            t->path = cur;
+            t->exists = true;
+            return true;
+        }
+        std::vector<char> buf(static_cast<std::size_t>(t->st.st_size > 0 ? t->st.st_size : 4096) + 1);
+        const ssize_t n = ::readlink(cur.c_str(), buf.data(), buf.size());
+        if (n < 0) return *why = std::strerror(errno), false;
+        if (static_cast<std::size_t>(n) >= buf.size()) return *why = "a symbolic link changed while it was read", false;
+        const std::string link(buf.data(), static_cast<std::size_t>(n));
+        const std::size_t slash = cur.rfind('/');
+        cur = (link[0] == '/' || slash == std::string::npos) ? link : cur.substr(0, slash + 1) + link;
     }
-    std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
-                      std::to_string(reinterpret_cast<std::uintptr_t>(&bytes));
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) {
-        *why = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
+    return *why = std::strerror(ELOOP), false;
+}
+
+// Writes through a temporary file beside `t.path` and renames it over the target. The temporary
+// name is short and of fixed length, so any name the folder accepts can be saved.
+bool replace(const Target& t, const std::string& bytes, std::string* why) {
+    const std::size_t slash = t.path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : t.path.substr(0, slash);
+    const std::string base = slash == std::string::npos ? t.path : t.path.substr(slash + 1);
+    if (base.empty()) return *why = std::strerror(EISDIR), false;
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0) return *why = std::strerror(errno), false;
+    static std::atomic<unsigned long> counter{0};
+    const mode_t mode = t.exists ? (t.st.st_mode & 07777) : 0666;  // new files: 0666 less the umask
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        tmp = ".tuvo-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        fd = ::openat(dir.fd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && (errno != EEXIST || attempt > 100)) return *why = std::strerror(errno), false;
     }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (::fsync(::fileno(f)) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        *why = "cannot write " + path + ": " + std::strerror(errno);
-        std::remove(tmp.c_str());
-        return false;
+    Fd file(fd);
+    if (t.exists) {
+        // The old file's owner (when allowed) and mode, which the umask may have narrowed.
+        if (::fchown(fd, t.st.st_uid, t.st.st_gid) != 0) { /* not the owner: the file becomes ours */ }
+        ::fchmod(fd, mode);
+    }
+    int err = write_all(fd, bytes);
+    if (err == 0 && ::fsync(fd) != 0) err = errno;
+    if (err == 0 && ::renameat(dir.fd, tmp.c_str(), dir.fd, base.c_str()) != 0) err = errno;
+    if (err != 0) {
+        ::unlinkat(dir.fd, tmp.c_str(), 0);
+        return *why = std::strerror(err), false;
     }
     return true;
 }
 
+// Rewrites a regular file where it is (for files with other hard links).
+bool rewrite(const Target& t, const std::string& bytes, std::string* why) {
+    Fd file(::open(t.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (file.fd < 0) return *why = std::strerror(errno), false;
+    int err = write_all(file.fd, bytes);
+    if (err == 0 && ::ftruncate(file.fd, static_cast<off_t>(bytes.size())) != 0) err = errno;
+    if (err == 0 && ::fsync(file.fd) != 0) err = errno;
+    return err == 0 || (*why = std::strerror(err), false);
+}
+
+// Writes to a character device or FIFO as it is. A FIFO without a reader is refused rather than
+// waited on.
+bool write_special(const Target& t, const std::string& bytes, std::string* why) {
+    Fd file(::open(t.path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.fd < 0) {
+        if (errno == ENXIO && S_ISFIFO(t.st.st_mode)) return *why = "is a FIFO without a reader", false;
+        return *why = std::strerror(errno), false;
+    }
+    const int flags = ::fcntl(file.fd, F_GETFL);
+    if (flags >= 0) ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
+    const int err = write_all(file.fd, bytes);
+    return err == 0 || (*why = std::strerror(err), false);
+}
+
+}  // namespace
+
+bool save_file(const std::string& path, const std::string& bytes, std::string* why) {
+    if (path.empty()) {
+        *why = "empty file name";
+        return false;
+    }
+    std::string reason;
+    const bool ok = [&] {
+        if (path.find('\0') != std::string::npos) return reason = "the name holds a NUL character", false;
+        Target t;
+        if (!resolve(path, &t, &reason)) return false;
+        if (!t.exists) return replace(t, bytes, &reason);
+        const mode_t m = t.st.st_mode;
+        if (S_ISREG(m)) {
+            if ((m & 0222) == 0 || ::faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0)
+                return reason = "is read-only", false;
+            return t.st.st_nlink > 1 ? rewrite(t, bytes, &reason) : replace(t, bytes, &reason);
+        }
+        if (S_ISDIR(m)) return reason = "is a folder", false;
+        if (S_ISCHR(m) || S_ISFIFO(m)) return write_special(t, bytes, &reason);
+        return reason = "is a block device or socket, not a file", false;
+    }();
+    if (!ok) *why = "cannot write " + path + ": " + reason;
+    return ok;
+}
 
 }  // namespace sim

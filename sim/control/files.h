@@ -1,4 +1,4 @@
-// Stand-in SDK: files read and written safely (regular files only, bounded sizes, atomic saves).
+// Stand-in SDK: files read and written safely (regular files only, bounded reads, careful saves).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +15,38 @@ struct Fd {
     Fd& operator=(const Fd&) = delete;
 };
 
+// A regular file open for reading. Opening refuses anything else (FIFOs, devices and folders,
+// without waiting on them) and files larger than a limit, before a byte is read; afterwards the
+// file is read only as far as its reader asks, so a header that promises little costs little
+// whatever the file's size.
+class InFile {
+public:
+    InFile() = default;
+    InFile(const InFile&) = delete;
+    InFile& operator=(const InFile&) = delete;
+    ~InFile();
+
+    // Opens `path` (symbolic links followed); `why` names the file and the reason on failure.
+    bool open(const std::string& path, std::size_t max_bytes, std::string* why);
+    // The same for a descriptor already open (taken over: closed with this object).
+    bool adopt(int fd, const std::string& name, std::size_t max_bytes, std::string* why);
+
+    std::size_t size() const { return size_; }
+    std::size_t offset() const { return offset_; }
+    bool at_end() const { return offset_ >= size_; }
+    const std::string& name() const { return name_; }
+
+    // Reads exactly `n` bytes to `out`; false when the file ends first or a read fails.
+    bool read(void* out, std::size_t n, std::string* why);
+    // Appends the next min(n, bytes left) bytes to `bytes`.
+    bool append(std::size_t n, std::string* bytes, std::string* why);
+
+private:
+    int fd_ = -1;
+    std::string name_;
+    std::size_t size_ = 0, offset_ = 0;
+};
+
 // Reads the regular file open on `fd` (at most `max_bytes`) into `bytes`; on failure `why` is
 // `name`, a colon and the reason.
 bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std::string* bytes, std::string* why);
@@ -29,8 +61,13 @@ bool regular_file_size(const std::string& path, std::uint64_t* size, std::string
 // `path` as seen from the folder of `base` (a file), unless `path` is absolute or `base` empty.
 std::string resolve_path(const std::string& base, const std::string& path);
 
-// Writes `bytes` to `path` through a temporary file in the same folder and a rename, so a failed
-// save leaves an existing file whole.
-bool write_file_atomic(const std::string& path, const std::string& bytes, std::string* why);
+// Saves `bytes` as the file `path`:
+// - a symbolic link is followed to the file it names, which is written instead of the link;
+// - a regular file (or a new one) is replaced atomically: a temporary file in the same folder,
+//   given the old file's mode, then a rename, so a failed save leaves the old file whole; a file
+//   with other hard links is rewritten in place so the links keep sharing it;
+// - a read-only file is refused, as are folders, block devices and sockets;
+// - character devices and FIFOs (with a reader) are written directly, never replaced.
+bool save_file(const std::string& path, const std::string& bytes, std::string* why);
 
 }  // namespace sim

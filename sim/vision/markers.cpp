@@ -295,11 +295,17 @@ std::vector<Detected> detect_markers(const std::uint8_t* g, int w, int h, const 
 
 bool detect_in(const TUVO::Image& image, const TUVO::CodedCircleMarkerType& type, Call& call,
                std::vector<Detected>* out) {
-    auto img = lookup(images(), image);
+    return detect_in(lookup(images(), image), type, call, out);
+}
+
+bool detect_in(const std::shared_ptr<ImageObj>& img, const TUVO::CodedCircleMarkerType& type, Call& call,
+               std::vector<Detected>* out) {
     if (!img) {
         call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed image");
         return false;
     }
+    // A point where tests can hold a detection while other threads work on the image.
+    { Call hold("markers.detect"); }
     if (type.N < 4 || type.N > 30 || !(type.r1_to_r0_ratio > 1.2) || !(type.r2_to_r0_ratio > type.r1_to_r0_ratio + 0.2) ||
         !(type.r2_to_r0_ratio < 10)) {
         call.fail(TUVO::Error_InvalidArgument, "marker type needs 4 <= N <= 30 and 1.2 < r1/r0 < r2/r0 - 0.2 < 10");
@@ -387,9 +393,11 @@ bool marker_centres(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO
         call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed point map");
         return false;
     }
-    std::vector<Detected> found;
-    if (!detect_in(img, type, call, &found)) return false;
+    // The image is looked up once and held to the end: destroyed meanwhile by another thread, it
+    // stays alive until this call is done with it.
     auto image = lookup(images(), img);
+    std::vector<Detected> found;
+    if (!detect_in(image, type, call, &found)) return false;
     if (image->width != points->width || image->height != points->height) {
         call.fail(TUVO::Error_InvalidArgument, "the image's size differs from the point map's");
         return false;

@@ -25,6 +25,9 @@ bool detect_in(const TUVO::Image& image, const TUVO::CodedCircleMarkerType& type
 // The grey image (the point map's size after a size check) the calling thread's latest detect_in
 // looked at.
 const std::vector<std::uint8_t>& detected_grey();
+// The same for an image already looked up (null: invalid); the caller holds it for the call.
+bool detect_in(const std::shared_ptr<ImageObj>& img, const TUVO::CodedCircleMarkerType& type, Call& call,
+               std::vector<Detected>* out);
 // The 3-D point of the point map at a sub-pixel position: a least-squares plane through the valid
 // points within `radius` pixels, evaluated there. With `grey` (the image of the same size), each
 // point weighs as its pixel's brightness: dark ink measures noisier. False when too few points are

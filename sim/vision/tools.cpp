@@ -258,8 +258,10 @@ int GetExternalCameraExtrinsicMatrix(const Image& image1, const PointMap& pointm
         call.fail(Error_InvalidArgument, "null image data, calibration or output");
         return 0;
     }
-    if (width < 16 || height < 16 || width > 65536 || height > 65536) {
-        call.fail(Error_InvalidArgument, "the external image size is not usable");
+    if (width < 16 || height < 16 || static_cast<long long>(width) * height > kMaxPixels) {
+        call.fail(Error_InvalidArgument, "the external image size " + std::to_string(width) + "x" +
+                                             std::to_string(height) + " is not usable (at most " +
+                                             std::to_string(kMaxPixels) + " pixels)");
         return 0;
     }
     const CodedCircleMarkerType type;
@@ -302,8 +304,10 @@ PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width, int heig
         call.fail(Error_InvalidArgument, "null calibration");
         return PointMap();
     }
-    if (width <= 0 || height <= 0 || width > 65536 || height > 65536) {
-        call.fail(Error_InvalidArgument, "the external camera's size is not usable");
+    if (width <= 0 || height <= 0 || static_cast<long long>(width) * height > kMaxPixels) {
+        call.fail(Error_InvalidArgument, "the external camera's size " + std::to_string(width) + "x" +
+                                             std::to_string(height) + " is not usable (at most " +
+                                             std::to_string(kMaxPixels) + " pixels)");
         return PointMap();
     }
     auto src = lookup(pointmaps(), pointmap);
@@ -322,9 +326,12 @@ PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width, int heig
         if (!x.allFinite()) continue;
         const Eigen::Vector3d c = E.topLeftCorner<3, 3>() * x + E.topRightCorner<3, 1>();
         double u, v;
-        if (!project(K, D, c, &u, &v) || u < -0.5 || v < -0.5 || u >= width - 0.5 || v >= height - 0.5) continue;
+        // Round first, then test the pixel it names: one rule, whatever the rounding does at
+        // the half-pixel edges. The first test keeps llround within its range.
+        if (!project(K, D, c, &u, &v) || !(std::abs(u) < 1e9 && std::abs(v) < 1e9)) continue;
         const long long ui = std::llround(u), vi = std::llround(v);
-        const std::size_t j = static_cast<std::size_t>(vi) * width + ui;
+        if (ui < 0 || vi < 0 || ui >= width || vi >= height) continue;
+        const std::size_t j = static_cast<std::size_t>(vi) * width + static_cast<std::size_t>(ui);
         if (c.z() >= zbuf[j]) continue;  // keep the nearest point per pixel
         zbuf[j] = c.z();
         q[3 * j] = c.x();

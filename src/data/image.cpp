@@ -25,7 +25,7 @@ void bind_image_functions(py::module_& m) {
 void bind_Image(py::module_& m) {
     py::class_<Image>(m, "Image", py::buffer_protocol())
         .def(py::init<>(), release_gil())
-        .def_static("CreateFromFile", [](const char* filename) { return Image::CreateFromFile(filename); },
+        .def_static("CreateFromFile", [](const CText& filename) { return Image::CreateFromFile(filename); },
                     release_gil())
         .def_static("Destroy", [](const Image& img) { Image::Destroy(img, true); }, release_gil())
         .def("IsValid", self_ref(&Image::IsValid), release_gil())

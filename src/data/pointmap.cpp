@@ -27,7 +27,7 @@ void bind_pointmap_functions(py::module_& m) {
 void bind_PointMap(py::module_& m) {
     py::class_<PointMap>(m, "PointMap", py::buffer_protocol())
         .def(py::init<>(), release_gil())
-        .def_static("CreateFromFile", [](const char* filename, const TUVO::Size& size, PointMapUnit::Enum unit) {
+        .def_static("CreateFromFile", [](const CText& filename, const TUVO::Size& size, PointMapUnit::Enum unit) {
             return PointMap::CreateFromFile(filename, size, unit);
         }, release_gil())
         .def_static("Destroy", [](const PointMap& pm) { PointMap::Destroy(pm, true); }, release_gil())
@@ -41,10 +41,10 @@ void bind_PointMap(py::module_& m) {
             nd.data = pm.GetNormalDataPtr();
             return nd;
         }, release_gil())
-        .def("Save", [](PointMap& pm, const char* filename, PointMapUnit::Enum unit, bool isBinary) {
+        .def("Save", [](PointMap& pm, const CText& filename, PointMapUnit::Enum unit, bool isBinary) {
             return pm.Save(filename, unit, isBinary, TUVO::Image());
         }, py::arg("filename"), py::arg("unit") = PointMapUnit::Millimeter, py::arg("isBinary") = true, release_gil())
-        .def("SaveWithImage", [](PointMap& pm, const char* filename, const TUVO::Image& image,
+        .def("SaveWithImage", [](PointMap& pm, const CText& filename, const TUVO::Image& image,
                                  PointMapUnit::Enum unit, bool isBinary) {
             return pm.Save(filename, unit, isBinary, image);
         }, py::arg("filename"), py::arg("image"), py::arg("unit") = PointMapUnit::Millimeter,

@@ -39,8 +39,8 @@ void bind_Device(py::module_& m) {
             return std::make_tuple(ok, info);
         }, release_gil())
         .def("IsFirmwareMatch", self_ref(&Device::IsFirmwareMatch), release_gil())
-        .def("SetNetworkConfig", [](Device& d, TUVO::NetworkDevice dev, TUVO::NetworkType type, const char* ip,
-                                    const char* netmask, const char* gateway) {
+        .def("SetNetworkConfig", [](Device& d, TUVO::NetworkDevice dev, TUVO::NetworkType type, const CText& ip,
+                                    const CText& netmask, const CText& gateway) {
             return d.SetNetworkConfig(dev, type, ip, netmask, gateway) == 0;
         }, release_gil())
         .def("GetNetworkConfig", [](Device& d, TUVO::NetworkDevice dev) {
@@ -69,7 +69,8 @@ void bind_discovery_functions(py::module_& m) {
 }
 
 void bind_SystemFindDevice(py::module_& m) {
-    m.def("SystemFindDevice", &TUVO::SystemFindDevice, "Find the device with serial number.",
+    m.def("SystemFindDevice", [](const CText& serialNumber) { return TUVO::SystemFindDevice(serialNumber); },
+          "Find the device with serial number.",
           py::arg("serialNumber"), release_gil());
 }
 

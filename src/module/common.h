@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "module/constructed.h"
 #include "sdk/TUVO.h"
 
 namespace py = pybind11;
@@ -24,6 +25,27 @@ template <std::size_t N>
 std::string bounded_text(const char (&buf)[N]) {
     return std::string(buf, strnlen(buf, N));
 }
+
+// A text handed to the SDK as a C string (shown as "str" in signatures, like const char*): None is
+// the null pointer, and a text holding a NUL character is refused with ValueError, as Python's
+// open() does, instead of being cut short at the NUL.
+struct CText {
+    std::string text;
+    bool null = true;
+    operator const char*() const { return null ? nullptr : text.c_str(); }
+};
+
+// A member's parameters as bound: C strings arrive as CText, the rest as they are.
+template <class A>
+struct bound_arg {
+    using type = A;
+};
+template <>
+struct bound_arg<const char*> {
+    using type = const CText&;
+};
+template <class A>
+using bound_arg_t = typename bound_arg<A>::type;
 
 // Bytes handed to Python undecoded (shown as "bytes" in signatures).
 struct Bytes {
@@ -56,11 +78,13 @@ py::buffer_info dense_view(T* ptr, std::vector<py::ssize_t> shape) {
 // a null object into the SDK; a reference refuses it with the standard TypeError.
 template <class R, class C, class... A>
 auto self_ref(R (C::*f)(A...)) {
-    return [f](C& self, A... args) -> R { return (self.*f)(std::forward<A>(args)...); };
+    return [f](C& self, bound_arg_t<A>... args) -> R { return (self.*f)(std::forward<bound_arg_t<A>>(args)...); };
 }
 template <class R, class C, class... A>
 auto self_ref(R (C::*f)(A...) const) {
-    return [f](const C& self, A... args) -> R { return (self.*f)(std::forward<A>(args)...); };
+    return [f](const C& self, bound_arg_t<A>... args) -> R {
+        return (self.*f)(std::forward<bound_arg_t<A>>(args)...);
+    };
 }
 
 // Float arrays filled by the SDK come back as Python lists of a fixed length.
@@ -78,6 +102,25 @@ void copy_transform(const TransformArray& array, double (&out)[16]);
 
 namespace pybind11 {
 namespace detail {
+template <>
+struct type_caster<pytuvo::CText> {
+    PYBIND11_TYPE_CASTER(pytuvo::CText, const_name(PYBIND11_STRING_NAME));
+    bool load(handle src, bool convert) {
+        if (src.is_none()) {
+            // As for const char*: None only where conversions are allowed.
+            if (!convert) return false;
+            value.null = true;
+            return true;
+        }
+        make_caster<std::string> text;
+        if (!text.load(src, convert)) return false;
+        value.text = cast_op<std::string&&>(std::move(text));
+        if (value.text.find('\0') != std::string::npos) throw value_error("embedded null character");
+        value.null = false;
+        return true;
+    }
+};
+
 template <>
 struct type_caster<pytuvo::Bytes> {
     PYBIND11_TYPE_CASTER(pytuvo::Bytes, const_name("bytes"));
