@@ -52,7 +52,7 @@ void X1::Destroy(X1& camera) {
     std::lock_guard<std::mutex> lock(c->m);
     close_camera(*c);
     release_results(*c);
-    for (auto* m : {&c->depth, &c->confidence, &c->correspond}) maps().remove(m->first, m->second);
+    release_maps(*c);
 }
 
 bool X1::Open() {
@@ -406,6 +406,7 @@ void release_all_objects() {
         std::lock_guard<std::mutex> lock(c->m);
         close_camera(*c);
         release_results(*c);
+        release_maps(*c);
     }
     cameras().clear();
 }

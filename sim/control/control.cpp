@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <new>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -226,6 +227,22 @@ std::optional<const char*> override_text(const std::string& key) {
 double param(const std::string& key, double fallback) {
     auto v = override_double(key);
     return v ? *v : fallback;
+}
+
+void allocation_fault(const std::string& key) {
+    {
+        Control& c = control();
+        std::lock_guard<std::mutex> lock(c.m);
+        auto it = c.values.find(key);
+        if (it == c.values.end() || it->second.is_null || it->second.bytes == "0") return;
+        c.values.erase(it);
+    }
+    throw std::bad_alloc();
+}
+
+void construct_control_state() {
+    control();
+    errors();
 }
 
 void reset_control() {

@@ -360,6 +360,7 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
     Frame f = measure(c, 0, q, left, seed, &right, 1);
     const int W = c.models[0].width, H = c.models[0].height;
     apply_output(output_transform(c, q, t), q, f);
+    allocation_fault("scan.fail_alloc");
     TUVO::PointMap pm = new_pointmap(W, H, false);
     lookup(pointmaps(), pm)->points = std::move(f.pts);
     return pm;

@@ -21,15 +21,16 @@ public:
 
 private:
     static constexpr std::size_t kSize = 1 << 16;
+    // Never destroyed: a scan's producer may still draw noise while the process exits.
     static const std::vector<double>& table() {
-        static const std::vector<double> t = [] {
-            std::vector<double> v(kSize);
+        static const std::vector<double>* t = [] {
+            auto* v = new std::vector<double>(kSize);
             std::mt19937_64 rng(12345);
             std::normal_distribution<double> g(0.0, 1.0);
-            for (double& x : v) x = g(rng);
+            for (double& x : *v) x = g(rng);
             return v;
         }();
-        return t;
+        return *t;
     }
     std::uint64_t state_;
 };
