@@ -98,7 +98,7 @@ void setup_camera(CameraState& c) {
 
 std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open) {
     auto c = cameras().get(slot, gen);
-    if (!c) {
+    if (!c || c->gone) {
         call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed camera handle");
         return nullptr;
     }
@@ -115,6 +115,10 @@ Locked lock_camera(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_
     auto c = camera_of(slot, gen, call, false);
     if (!c) return l;
     l.lock = std::unique_lock<std::mutex>(c->m);
+    if (c->gone) {
+        call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed camera handle");
+        return Locked();
+    }
     if (need_open && !c->open) {
         call.fail(TUVO::Error_NotOpen, "the camera is not open");
         return l;

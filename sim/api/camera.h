@@ -55,6 +55,9 @@ struct CameraState {
     bool x2 = false;
     unsigned cid = TUVO::CameraID_Left;  // X1: its camera; X2: left and right
     std::atomic<bool> open{false};  // changed under `m`; read without it by waits that let the camera go
+    // Set under `m` when the camera is destroyed (or shut down): a call that found the handle just
+    // before and waited for the lock must not open it or start a scan that nobody could stop.
+    std::atomic<bool> gone{false};
     Scene scene;
     CameraModel calib[3];   // the cameras in the device's frame (the left camera's), at rest
     CameraModel models[3];  // the same cameras where the device is now, in the scene's frame

@@ -50,6 +50,7 @@ void X1::Destroy(X1& camera) {
     camera.slot = camera.generation = 0;
     if (!c) return;
     std::lock_guard<std::mutex> lock(c->m);
+    c->gone = true;
     close_camera(*c);
     release_results(*c);
     release_maps(*c);
@@ -402,13 +403,15 @@ bool X1::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) {
 }
 
 void release_all_objects() {
-    for (auto& c : cameras().all()) {
+    // Taken from the table at once: a camera made by another thread meanwhile is either taken and
+    // closed here or left whole, never dropped with its scan still running.
+    for (auto& c : cameras().take_all()) {
         std::lock_guard<std::mutex> lock(c->m);
+        c->gone = true;
         close_camera(*c);
         release_results(*c);
         release_maps(*c);
     }
-    cameras().clear();
 }
 
 }  // namespace TUVO

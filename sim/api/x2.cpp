@@ -79,6 +79,7 @@ void X2::Destroy(X2& camera) {
     camera.slot = camera.generation = 0;
     if (!c) return;
     std::lock_guard<std::mutex> lock(c->m);
+    c->gone = true;
     close_camera(*c);
     release_results(*c);
     release_maps(*c);

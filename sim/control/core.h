@@ -104,6 +104,20 @@ public:
             if (e.obj) out.push_back(e.obj);
         return out;
     }
+    // Removes every object at once; returns them so the caller can finish with them outside the lock
+    // (objects added meanwhile are not touched).
+    std::vector<std::shared_ptr<T>> take_all() {
+        std::lock_guard<std::mutex> lock(m_);
+        std::vector<std::shared_ptr<T>> out;
+        for (Entry& e : entries_) {
+            if (!e.obj) continue;
+            out.push_back(std::move(e.obj));
+            e.obj.reset();
+            ++e.gen;
+            if (e.gen == 0) e.gen = 1;
+        }
+        return out;
+    }
     void clear() {
         std::lock_guard<std::mutex> lock(m_);
         for (Entry& e : entries_) {
