@@ -210,3 +210,125 @@ def test_special_paths_for_every_loader_and_saver(tmp_path):
     """, cwd=tmp_path)
     assert code == 0, err
     assert out.strip() == "none", out
+# ---- scans, covers and exits under random concurrent use ----
+
+FUZZ_SECONDS = float(os.environ.get("FUZZ_SECONDS", "1.5"))
+
+
+def run_threads(workers, seconds=FUZZ_SECONDS):
+    """Runs each worker(rng, until) in its own thread with its own seeded generator; every thread
+    must finish (a hang shows as a thread still alive)."""
+    import random
+    import threading
+    import time
+    until = time.monotonic() + seconds
+    errors = []
+
+    def guard(k, worker):
+        try:
+            worker(random.Random(k), until)
+        except Exception as e:  # noqa: BLE001 - reported below with the worker's number
+            errors.append((k, repr(e)))
+
+    threads = [threading.Thread(target=guard, args=(k, w), daemon=True) for k, w in enumerate(workers)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(seconds + 30)
+    assert not [t for t in threads if t.is_alive()], "a call never returned"
+    assert not errors
+
+
+def test_scans_stopped_closed_and_shut_down_from_threads():
+    import time
+    tuvo_sim.set_rig(TINY_RIG.replace("cover = yes", "cover = no"))
+    assert T.SystemInit()
+    cams = [T.X2.Create(T.SystemFindDevice("F-1"))]
+    o = T.X2_CaptureOptions()
+    o.line_scanner_scan_time_ms = 10
+
+    def worker(rng, until):
+        while time.monotonic() < until:
+            cam = cams[0]
+            op = rng.choice(["open", "start", "get", "get", "stop", "stop", "close", "shutdown", "destroy"])
+            if op == "open":
+                cam.Open()
+            elif op == "start":
+                cam.StartFixedLineScan(o)
+            elif op == "get":
+                pm = cam.GetFixedLineScanPointMap()
+                if pm.IsValid():
+                    assert np.asarray(pm).shape == (48, 64, 3)
+                    T.PointMap.Destroy(pm)
+            elif op == "stop":
+                cam.StopFixedLineScan()
+            elif op == "close":
+                cam.Close()
+            elif op == "shutdown":
+                T.SystemShutdown()
+                T.SystemInit()
+                cams[0] = T.X2.Create(T.SystemFindDevice("F-1"))
+            else:
+                T.X2.Destroy(cam)
+                cams[0] = T.X2.Create(T.SystemFindDevice("F-1"))
+
+    run_threads([worker] * 4)
+    T.SystemShutdown()
+    assert tuvo_sim.live("pointmap") == 0 and tuvo_sim.live("map") == 0
+
+
+def test_covers_driven_from_two_handles():
+    import time
+    tuvo_sim.set_rig(TINY_RIG)
+    tuvo_sim.set("cover.travel_ms", 30)
+    tuvo_sim.set("cover.timeout_ms", 300)
+    assert T.SystemInit()
+    device = T.SystemFindDevice("F-1")
+    cams = [T.X1.Create(device, T.CameraID_Left), T.X1.Create(device, T.CameraID_Right)]
+    assert all(c.Open() for c in cams)
+    moves = ["OpenProtectiveCover", "CloseProtectiveCover", "OpenProtectiveCoverAsync", "CloseProtectiveCoverAsync",
+             "ResetProtectiveCover", "GetProtectiveCoverStatus", "Capture"]
+
+    def worker(rng, until):
+        while time.monotonic() < until:
+            cam = rng.choice(cams)
+            start = time.monotonic()
+            getattr(cam, rng.choice(moves))()
+            assert time.monotonic() - start < 10, "a cover call waited beyond its bound"
+
+    run_threads([worker] * 4)
+
+
+EXIT_SCRIPT = """
+import random, sys, threading, time, PyTUVO as T, tuvo_sim
+rng = random.Random(int(sys.argv[1]))
+tuvo_sim.set_rig(%r)
+tuvo_sim.set("cover.travel_ms", 200)
+assert T.SystemInit()
+device = T.SystemFindDevice("F-1")
+x2 = T.X2.Create(device)
+assert x2.Open() and x2.OpenProtectiveCover()
+o = T.X2_CaptureOptions()
+o.line_scanner_scan_time_ms = rng.choice([10, 50])
+assert x2.StartFixedLineScan(o)
+x2.GetFixedLineScanPointMap()
+x2.CloseProtectiveCoverAsync()
+until = time.monotonic() + rng.random() * 0.3
+def busy():  # the interpreter waits for these before it exits; the scan and the cover go on
+    while time.monotonic() < until:
+        pm = rng.choice([x2.GetFixedLineScanPointMap, x2.OpenProtectiveCoverAsync, x2.CloseProtectiveCoverAsync,
+                         x2.GetProtectiveCoverStatus])()
+for _ in range(3):
+    threading.Thread(target=busy).start()
+if rng.random() < 0.5:
+    raise SystemExit(0)
+"""
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_exit_with_work_under_way(seed):
+    import subprocess
+    import sys
+    r = subprocess.run([sys.executable, "-c", EXIT_SCRIPT % TINY_RIG, str(seed)], capture_output=True, text=True,
+                       timeout=60)
+    assert r.returncode == 0, r.stderr[-2000:]

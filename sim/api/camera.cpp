@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <mutex>
 #include <sstream>
 
 #include "api/calibration.h"
@@ -81,7 +83,7 @@ void setup_camera(CameraState& c) {
 
 std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open) {
     auto c = cameras().get(slot, gen);
-    if (!c) {
+    if (!c || c->gone) {
         call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed camera handle");
         return nullptr;
     }
@@ -98,6 +100,10 @@ Locked lock_camera(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_
     auto c = camera_of(slot, gen, call, false);
     if (!c) return l;
     l.lock = std::unique_lock<std::mutex>(c->m);
+    if (c->gone) {
+        call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed camera handle");
+        return Locked();
+    }
     if (need_open && !c->open) {
         call.fail(TUVO::Error_NotOpen, "the camera is not open");
         return l;
@@ -164,30 +170,63 @@ TUVO::ProtectiveCoverStatus cover_status(DeviceState& d) {
                                                           : TUVO::ProtectiveCoverStatus_Closing;
 }
 
-bool move_cover(CameraState& c, bool open, bool wait, Call& call) {
+bool move_cover(CameraState& c, bool open, Call& call) {
     if (!c.dev->cover) {
         call.fail(TUVO::Error_NotSupported, "the device has no protective cover");
         return false;
     }
     const auto target = open ? TUVO::ProtectiveCoverStatus_Open : TUVO::ProtectiveCoverStatus_Closed;
-    {
-        std::lock_guard<std::mutex> lock(c.dev->m);
-        auto now = cover_status(*c.dev);
-        if (now == target) return true;
-        if (c.dev->cover_to != target) {
-            c.dev->cover_from = c.dev->cover_to == TUVO::ProtectiveCoverStatus_Open ? TUVO::ProtectiveCoverStatus_Open
-                                                                                      : TUVO::ProtectiveCoverStatus_Closed;
-            c.dev->cover_to = target;
-            c.dev->cover_since = now_s();
-        }
+    std::lock_guard<std::mutex> lock(c.dev->m);
+    auto now = cover_status(*c.dev);
+    if (now == target) return true;
+    if (c.dev->cover_to != target) {
+        c.dev->cover_from = c.dev->cover_to == TUVO::ProtectiveCoverStatus_Open ? TUVO::ProtectiveCoverStatus_Open
+                                                                                  : TUVO::ProtectiveCoverStatus_Closed;
+        c.dev->cover_to = target;
+        c.dev->cover_since = now_s();
     }
-    if (!wait) return true;
+    return true;
+}
+
+namespace {
+
+const char* cover_word(TUVO::ProtectiveCoverStatus s) {
+    switch (s) {
+        case TUVO::ProtectiveCoverStatus_Open: return "open";
+        case TUVO::ProtectiveCoverStatus_Closed: return "closed";
+        case TUVO::ProtectiveCoverStatus_Opening: return "opening";
+        case TUVO::ProtectiveCoverStatus_Closing: return "closing";
+        default: return "in an unknown state";
+    }
+}
+
+}  // namespace
+
+bool wait_cover(CameraState& c, bool open, Call& call) {
+    const auto target = open ? TUVO::ProtectiveCoverStatus_Open : TUVO::ProtectiveCoverStatus_Closed;
+    const long long limit_ms = static_cast<long long>(std::clamp(param("cover.timeout_ms", 10000.0), 0.0, 3.6e6));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(c.dev->m);
-            if (cover_status(*c.dev) == target) return true;
+            const auto now = cover_status(*c.dev);
+            if (now == target) return true;
+            if (c.dev->cover_to != target) {
+                call.fail(TUVO::Error_Failed, std::string("another handle reversed the protective cover: it is ") +
+                                                  cover_word(now));
+                return false;
+            }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!c.open) {
+            call.fail(TUVO::Error_NotOpen, "the camera was closed while the protective cover moved");
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            call.fail(TUVO::Error_Timeout,
+                      "the protective cover did not arrive within " + std::to_string(limit_ms) + " ms");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
@@ -210,8 +249,12 @@ float temperature(const CameraState& c, int sensor) {
 }
 
 TUVO::ROIRange roi_range(const CameraState& c) {
+    // Steps of 16 columns and 2 rows, at least 64 x 64, on sensors too small for that the whole
+    // width or height a step allows (single pixels on sensors narrower than one step).
     const CameraModel& m = c.models[0];
-    return TUVO::ROIRange{16, 2, 16, 2, 64, 64, m.width - m.width % 16, m.height - m.height % 2};
+    const int ws = m.width >= 16 ? 16 : 1, hs = m.height >= 2 ? 2 : 1;
+    const int wmax = m.width - m.width % ws, hmax = m.height - m.height % hs;
+    return TUVO::ROIRange{ws, hs, ws, hs, std::min(64, wmax), std::min(64, hmax), wmax, hmax};
 }
 
 bool check_roi(const CameraState& c, const TUVO::ROI& r) {
@@ -238,6 +281,13 @@ TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r) {
     return TUVO::ROI{x, y, w, h};
 }
 
+void release_maps(CameraState& c) {
+    for (auto* m : {&c.depth, &c.confidence, &c.correspond}) {
+        maps().remove(m->first, m->second);
+        *m = {0, 0};
+    }
+}
+
 void release_results(CameraState& c) {
     for (int i = 0; i < 3; ++i) {
         if (!c.image_given[i]) TUVO::Image::Destroy(c.images[i], true);
@@ -259,19 +309,51 @@ TUVO::PointMap take_points(CameraState& c) {
     return c.points;
 }
 
-void stop_scanner(CameraState& c) {
-    {
-        std::lock_guard<std::mutex> lock(c.scan_m);
-        if (!c.scanning) return;
-        c.scan_stop = true;
-        c.scan_cancel = true;  // the sweep under way ends at its next row
+ScanStop stop_scanner(CameraState& c, int* code, std::string* why) {
+    std::unique_lock<std::mutex> lock(c.scan_m);
+    if (c.scan_stopping) {
+        c.scan_cv.wait(lock, [&] { return !c.scan_stopping; });
+        return ScanStop::Stopped;
     }
+    if (!c.scanner.joinable()) return ScanStop::Idle;
+    const bool running = c.scanning;
+    c.scan_stopping = true;
+    c.scan_stop = true;
+    c.scan_cancel = true;  // the sweep under way ends at its next row
+    std::thread producer = std::move(c.scanner);
+    lock.unlock();
     c.scan_cv.notify_all();
-    if (c.scanner.joinable()) c.scanner.join();
-    std::lock_guard<std::mutex> lock(c.scan_m);
-    c.scanning = false;
-    TUVO::PointMap::Destroy(c.scan_latest, true);
+    producer.join();
+    lock.lock();
+    const TUVO::PointMap last = c.scan_latest;
     c.scan_latest = TUVO::PointMap();
+    lock.unlock();
+    TUVO::PointMap::Destroy(last, true);
+    lock.lock();
+    if (code) *code = c.scan_error_code;
+    if (why) *why = c.scan_error;
+    c.scan_error.clear();
+    c.scan_error_code = 0;
+    c.scanning = false;
+    c.scan_stopping = false;
+    c.scan_cv.notify_all();
+    return running ? ScanStop::Stopped : ScanStop::Ended;
+}
+
+void stop_scanners_at_exit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Everything a producer touches exists by now, so the handler registered here runs
+        // before any of it is destroyed (exit runs handlers and destructors in reverse order).
+        cameras();
+        pointmaps();
+        images();
+        maps();
+        construct_control_state();
+        std::atexit([] {
+            for (auto& c : cameras().all()) stop_scanner(*c);
+        });
+    });
 }
 
 void close_camera(CameraState& c) {
@@ -381,6 +463,12 @@ bool save_encoded(CameraState& c, const char* filename, Call& call) {
 
 // ---- settings files ----
 
+unsigned max_transform_select(const CameraState& c) {
+    if (!c.x2) return TUVO::X1::CustomTransformOptions::CoordinateSelect_CaliBoard;
+    return c.dev->extra ? TUVO::X2::CustomTransformOptions::CoordinateSelect_CameraExtra
+                        : TUVO::X2::CustomTransformOptions::CoordinateSelect_CaliBoard;
+}
+
 std::string format_settings(CameraState& c) {
     std::ostringstream os;
     os.precision(9);
@@ -439,9 +527,21 @@ bool parse_settings(CameraState& c, const std::string& text, std::string* why) {
         else if (key == "balance" && v.size() == 3 && v[0] >= 0.5 && v[0] <= 4 && v[1] >= 0.5 && v[1] <= 4 && v[2] >= 0.5 &&
                  v[2] <= 4)
             for (int k = 0; k < 3; ++k) balance[k] = static_cast<float>(v[k]);
-        else if (key == "transform_select" && v.size() == 1 && v[0] >= 0 && v[0] <= 4) t.select = static_cast<unsigned>(v[0]);
-        else if (key == "transform" && v.size() == 16) std::copy(v.begin(), v.end(), t.m);
-        else {
+        else if (key == "transform_select") {
+            const unsigned most = max_transform_select(c);
+            if (v.size() != 1 || !(v[0] >= 0 && v[0] <= most) || v[0] != std::floor(v[0])) {
+                *why = "line " + std::to_string(lineno) + ": transform_select must be an integer from 0 to " +
+                       std::to_string(most);
+                return false;
+            }
+            t.select = static_cast<unsigned>(v[0]);
+        } else if (key == "transform" && v.size() == 16) {
+            if (!std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); })) {
+                *why = "line " + std::to_string(lineno) + ": the transformation holds a value that is not finite";
+                return false;
+            }
+            std::copy(v.begin(), v.end(), t.m);
+        } else {
             *why = "line " + std::to_string(lineno) + ": unknown key or value out of range: " + key;
             return false;
         }

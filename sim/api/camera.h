@@ -1,7 +1,9 @@
 // Stand-in SDK: state and behaviour shared by the X1 and X2 cameras.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <string>
 #include <thread>
 
 #include "api/containers.h"
@@ -54,7 +56,10 @@ struct CameraState {
     std::shared_ptr<DeviceState> dev;
     bool x2 = false;
     unsigned cid = TUVO::CameraID_Left;  // X1: its camera; X2: left and right
-    bool open = false;
+    std::atomic<bool> open{false};  // changed under `m`; read without it by waits that let the camera go
+    // Set under `m` when the camera is destroyed (or shut down): a call that found the handle just
+    // before and waited for the lock must not open it or start a scan that nobody could stop.
+    std::atomic<bool> gone{false};
     Scene scene;
     // Calibration as the device reports it: the cameras and the projector in the device's frame
     // (the left camera's). The true optics differ from it by a small residual (none in truth mode).
@@ -78,12 +83,15 @@ struct CameraState {
     std::vector<std::uint16_t> phase;  // projector column code per pixel of the last 3-D capture
     int phase_w = 0, phase_h = 0;
 
-    // Fixed line scan (X2).
+    // Fixed line scan (X2). Guarded by scan_m: `scanning` while the producer runs, `scan_stopping`
+    // while one caller joins it, and `scan_error` (with its code) when the producer ended on its own.
     std::thread scanner;
     std::mutex scan_m;
     std::condition_variable scan_cv;
-    bool scanning = false, scan_stop = false;  // guarded by scan_m
-    std::atomic<bool> scan_cancel{false};      // read by the producer while it renders
+    bool scanning = false, scan_stop = false, scan_stopping = false;
+    std::string scan_error;
+    int scan_error_code = 0;
+    std::atomic<bool> scan_cancel{false};  // read by the producer while it renders
     TUVO::PointMap scan_latest;
     std::uint64_t scan_frames = 0;
 };
@@ -101,7 +109,11 @@ TUVO::PointMap take_points(CameraState& c);
 // Queries shared by both cameras.
 bool cover_ready(CameraState& c, Call& call);
 TUVO::ProtectiveCoverStatus cover_status(DeviceState& d);
-bool move_cover(CameraState& c, bool open, bool wait, Call& call);
+// Sets the cover moving towards open or closed (at once true when it is there already).
+bool move_cover(CameraState& c, bool open, Call& call);
+// Waits, holding no lock of the camera, until the cover is open or closed: fails when another
+// handle reverses it, when the camera is closed meanwhile, and after `cover.timeout_ms` (10 s).
+bool wait_cover(CameraState& c, bool open, Call& call);
 bool reset_cover(CameraState& c, Call& call);
 float temperature(const CameraState& c, int sensor);
 TUVO::ROIRange roi_range(const CameraState& c);
@@ -117,11 +129,22 @@ double auto_noise_distance(CameraState& c);
 bool auto_white_balance(CameraState& c, int index, int iterations, const CaptureParams& p, const TUVO::ROI& roi,
                         Call& call);
 bool save_encoded(CameraState& c, const char* filename, Call& call);
+// The largest custom transformation selection the camera takes (X1: the board; X2: the board, or
+// the extra camera where the device has one).
+unsigned max_transform_select(const CameraState& c);
 std::string format_settings(CameraState& c);
 bool parse_settings(CameraState& c, const std::string& text, std::string* why);
 
 void close_camera(CameraState& c);
-void stop_scanner(CameraState& c);
+// Stops the fixed line scan and joins its producer. Exactly one caller joins; callers that find a
+// stop under way wait for it to finish. Stopped: a running scan was stopped (by this call or the one
+// it waited for); Ended: the producer had ended on its own (its error in `why` and `code`); Idle:
+// there was no scan.
+enum class ScanStop { Idle, Stopped, Ended };
+ScanStop stop_scanner(CameraState& c, int* code = nullptr, std::string* why = nullptr);
+// Stops every camera's scan at the process's exit, before the state the producers use is torn
+// down; registered once, when the first scan starts.
+void stop_scanners_at_exit();
 
 // The camera behind a handle, locked for the call; empty (and the last error set) when the call
 // was made to fail, the handle is stale, or an open camera is needed and this one is closed.
@@ -144,5 +167,7 @@ void record_transform(Call& call, const double* m16);
 void pose_matrix(const CameraModel& m, float* out16);
 void intrinsics(const CameraModel& m, float* k9, float* d5);
 void release_results(CameraState& c);
+// Gives back the camera's depth, confidence and correspondence maps.
+void release_maps(CameraState& c);
 
 }  // namespace sim

@@ -1,6 +1,9 @@
 // Stand-in SDK: the operations X1 and X2 share.
 #include "api/camera_ops.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "control/files.h"
 
 namespace sim {
@@ -34,6 +37,10 @@ bool set_transform(Locked c, Call& call, unsigned select, unsigned max_select, c
     if (!c) return false;
     if (select > max_select) {
         call.fail(TUVO::Error_InvalidArgument, "unknown coordinate selection " + std::to_string(select));
+        return false;
+    }
+    if (!std::all_of(m16, m16 + 16, [](double v) { return std::isfinite(v); })) {
+        call.fail(TUVO::Error_InvalidArgument, "the transformation holds a value that is not finite");
         return false;
     }
     c->transform.select = select;
@@ -106,7 +113,14 @@ bool roi_range(Locked c, TUVO::ROIRange* range) {
     return true;
 }
 
-bool move_cover(Locked c, Call& call, bool open, bool wait) { return c && sim::move_cover(*c.cam, open, wait, call); }
+bool move_cover(Locked c, Call& call, bool open, bool wait) {
+    if (!c || !sim::move_cover(*c.cam, open, call)) return false;
+    if (!wait) return true;
+    // The wait lets the camera go: its other calls, and SystemShutdown, go on meanwhile.
+    const std::shared_ptr<CameraState> cam = c.cam;
+    c.lock.unlock();
+    return sim::wait_cover(*cam, open, call);
+}
 
 bool reset_cover(Locked c, Call& call) { return c && sim::reset_cover(*c.cam, call); }
 

@@ -491,11 +491,19 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
         if (word == "format") {
             ls >> format;
         } else if (word == "element") {
-            std::string name;
-            long long n;
-            ls >> name >> n;
+            // The vertices come first (their records open the body); elements after them are ignored.
+            std::string name, n, rest;
+            ls >> name >> n >> rest;
             in_vertex = name == "vertex";
-            if (in_vertex) vertices = n;
+            if (!in_vertex) {
+                if (vertices < 0) return *why = "the vertex element must come first", false;
+                continue;
+            }
+            if (vertices >= 0) return *why = "the PLY file has two vertex elements", false;
+            if (n.empty() || n.size() > 12 || n.find_first_not_of("0123456789") != std::string::npos || !rest.empty())
+                return *why = "the PLY vertex count is malformed", false;
+            vertices = std::stoll(n);
+            if (vertices == 0) return *why = "the PLY file holds no points", false;
         } else if (word == "property" && in_vertex) {
             std::string type, name;
             ls >> type >> name;

@@ -51,9 +51,10 @@ void X1::Destroy(X1& camera) {
     camera.slot = camera.generation = 0;
     if (!c) return;
     std::lock_guard<std::mutex> lock(c->m);
+    c->gone = true;
     close_camera(*c);
     release_results(*c);
-    for (auto* m : {&c->depth, &c->confidence, &c->correspond}) maps().remove(m->first, m->second);
+    release_maps(*c);
 }
 
 bool X1::Open() {
@@ -404,12 +405,15 @@ bool X1::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) {
 }
 
 void release_all_objects() {
-    for (auto& c : cameras().all()) {
+    // Taken from the table at once: a camera made by another thread meanwhile is either taken and
+    // closed here or left whole, never dropped with its scan still running.
+    for (auto& c : cameras().take_all()) {
         std::lock_guard<std::mutex> lock(c->m);
+        c->gone = true;
         close_camera(*c);
         release_results(*c);
+        release_maps(*c);
     }
-    cameras().clear();
 }
 
 }  // namespace TUVO

@@ -80,9 +80,10 @@ void X2::Destroy(X2& camera) {
     camera.slot = camera.generation = 0;
     if (!c) return;
     std::lock_guard<std::mutex> lock(c->m);
+    c->gone = true;
     close_camera(*c);
     release_results(*c);
-    for (auto* m : {&c->depth, &c->confidence, &c->correspond}) maps().remove(m->first, m->second);
+    release_maps(*c);
 }
 
 bool X2::Open() {
@@ -134,8 +135,8 @@ bool X2::Capture() {
 
 namespace {
 
-void scan_loop(std::shared_ptr<CameraState> c, CaptureParams p, CustomTransform t, int period_ms, double zmin,
-               double zmax) {
+void sweep_loop(const std::shared_ptr<CameraState>& c, const CaptureParams& p, const CustomTransform& t, int period_ms,
+                double zmin, double zmax) {
     std::uint64_t frame = 0;
     for (;;) {
         const auto start = std::chrono::steady_clock::now();
@@ -163,6 +164,29 @@ void scan_loop(std::shared_ptr<CameraState> c, CaptureParams p, CustomTransform 
     }
 }
 
+// The producer: sweeps until stopped. A failure ends the scan; the next call on it reports why.
+void scan_loop(std::shared_ptr<CameraState> c, CaptureParams p, CustomTransform t, int period_ms, double zmin,
+               double zmax) {
+    int code = Error_Failed;
+    std::string why;
+    try {
+        sweep_loop(c, p, t, period_ms, zmin, zmax);
+        return;
+    } catch (const std::bad_alloc&) {
+        code = Error_OutOfMemory;
+        why = "out of memory";
+    } catch (const std::exception& e) {
+        why = e.what();
+    }
+    std::lock_guard<std::mutex> lock(c->scan_m);
+    c->scanning = false;
+    c->scan_error_code = code;
+    c->scan_error = why;
+    PointMap::Destroy(c->scan_latest, true);
+    c->scan_latest = PointMap();
+    c->scan_cv.notify_all();
+}
+
 bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
@@ -183,12 +207,16 @@ bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
         call.fail(Error_InvalidArgument, "line_scanner_min_distance must be below line_scanner_max_distance");
         return false;
     }
-    std::lock_guard<std::mutex> lock(c->scan_m);
+    stop_scanners_at_exit();
+    std::unique_lock<std::mutex> lock(c->scan_m);
+    c->scan_cv.wait(lock, [&] { return !c->scan_stopping; });
     if (c->scanning) {
         call.fail(Error_Busy, "a fixed line scan is already running");
         return false;
     }
-    if (c->scanner.joinable()) c->scanner.join();
+    if (c->scanner.joinable()) c->scanner.join();  // a producer that ended on its own
+    c->scan_error.clear();
+    c->scan_error_code = 0;
     c->scanning = true;
     c->scan_stop = false;
     c->scan_cancel = false;
@@ -225,13 +253,18 @@ bool X2::GetFixedLineScanPointMap(PointMap& pointmap) {
     auto c = camera_of(slot, generation, call, true);
     if (!c) return false;
     std::unique_lock<std::mutex> lock(c->scan_m);
-    if (!c->scanning) {
-        call.fail(Error_Failed, "no fixed line scan is running");
+    auto ended = [&] {
+        if (c->scan_error.empty()) call.fail(Error_Failed, "no fixed line scan is running");
+        else call.fail(c->scan_error_code, "the fixed line scan ended: " + c->scan_error);
         return false;
-    }
+    };
+    if (!c->scanning) return ended();
     // Wait for the first complete sweep.
-    if (!c->scan_cv.wait_for(lock, std::chrono::seconds(65), [&] { return c->scan_frames > 0 || c->scan_stop; }) ||
-        c->scan_stop) {
+    const bool arrived = c->scan_cv.wait_for(lock, std::chrono::seconds(65), [&] {
+        return c->scan_frames > 0 || c->scan_stop || !c->scanning;
+    });
+    if (!c->scanning) return ended();
+    if (!arrived || c->scan_stop) {
         call.fail(Error_Timeout, "no point map arrived");
         return false;
     }
@@ -240,9 +273,11 @@ bool X2::GetFixedLineScanPointMap(PointMap& pointmap) {
         call.fail(Error_Failed, "no point map arrived");
         return false;
     }
-    // Fill the caller's point map in place when it fits, else hand it a new one.
+    // Fill the caller's point map in place when it fits, else give it back and hand the caller a new one.
     auto dst = lookup(pointmaps(), pointmap);
     if (!dst || dst->width != src->width || dst->height != src->height) {
+        dst.reset();
+        pointmaps().remove(pointmap.slot, pointmap.generation);
         pointmap = new_pointmap(src->width, src->height, false);
         dst = lookup(pointmaps(), pointmap);
     }
@@ -255,15 +290,15 @@ bool X2::StopFixedLineScan() {
     if (call.failed()) return false;
     auto c = camera_of(slot, generation, call, true);
     if (!c) return false;
-    {
-        std::lock_guard<std::mutex> lock(c->scan_m);
-        if (!c->scanning) {
-            call.fail(Error_Failed, "no fixed line scan is running");
-            return false;
-        }
+    int code = 0;
+    std::string why;
+    switch (stop_scanner(*c, &code, &why)) {
+        case ScanStop::Stopped: return true;
+        case ScanStop::Ended: call.fail(code, "the fixed line scan had ended: " + why); return false;
+        case ScanStop::Idle: break;
     }
-    stop_scanner(*c);
-    return true;
+    call.fail(Error_Failed, "no fixed line scan is running");
+    return false;
 }
 
 bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) {

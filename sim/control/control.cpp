@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <new>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -280,6 +281,22 @@ std::uint64_t param_version(const std::string& key) {
     std::lock_guard<std::mutex> lock(c.m);
     auto it = c.versions.find(key);
     return it == c.versions.end() ? 0 : it->second;
+}
+
+void allocation_fault(const std::string& key) {
+    {
+        Control& c = control();
+        std::lock_guard<std::mutex> lock(c.m);
+        auto it = c.values.find(key);
+        if (it == c.values.end() || it->second.is_null || it->second.bytes == "0") return;
+        c.values.erase(it);
+    }
+    throw std::bad_alloc();
+}
+
+void construct_control_state() {
+    control();
+    errors();
 }
 
 void reset_control() {

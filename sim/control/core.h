@@ -59,6 +59,12 @@ double param(const std::string& key, double fallback);
 double param_in(const std::string& key, double fallback, double lo, double hi);
 // A number that changes whenever `key` is set or unset (0: never since the last reset).
 std::uint64_t param_version(const std::string& key);
+// Throws std::bad_alloc, once, when the test set `key` to a non-zero value: memory running out at
+// that point of the work.
+void allocation_fault(const std::string& key);
+// Builds the control and error state now, so that an exit handler registered afterwards runs
+// before they are destroyed.
+void construct_control_state();
 
 // Handle tables: a handle is (slot + 1, generation); destroying bumps the generation, so stale
 // copies are refused without touching freed memory.
@@ -100,6 +106,20 @@ public:
         std::vector<std::shared_ptr<T>> out;
         for (const Entry& e : entries_)
             if (e.obj) out.push_back(e.obj);
+        return out;
+    }
+    // Removes every object at once; returns them so the caller can finish with them outside the lock
+    // (objects added meanwhile are not touched).
+    std::vector<std::shared_ptr<T>> take_all() {
+        std::lock_guard<std::mutex> lock(m_);
+        std::vector<std::shared_ptr<T>> out;
+        for (Entry& e : entries_) {
+            if (!e.obj) continue;
+            out.push_back(std::move(e.obj));
+            e.obj.reset();
+            ++e.gen;
+            if (e.gen == 0) e.gen = 1;
+        }
         return out;
     }
     void clear() {

@@ -216,6 +216,7 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
     q.exposure_3d = 11;
     q.hdr_times = 0;
     const int W = c.models[0].width, H = c.models[0].height;
+    allocation_fault("scan.fail_alloc");
     TUVO::PointMap pm = new_pointmap(W, H, false);
     MeasureJob job;
     job.index = 0;
@@ -224,7 +225,12 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
     job.key = combine(combine(hash_double(param("noise.seed", 1.0)), hash_text(c.dev->sn + ":line scan")), frame);
     MeasureOut out;
     out.points = lookup(pointmaps(), pm)->pts();
-    measure(c, q, left, job, out);
+    try {
+        measure(c, q, left, job, out);
+    } catch (...) {  // memory ran out: the half-made map goes with the error
+        TUVO::PointMap::Destroy(pm, true);
+        throw;
+    }
     return pm;
 }
 
