@@ -27,7 +27,7 @@ SDK_DIR := build/sdk
 SDK_STAMP := $(SDK_DIR)/.built
 SDK_LIB := $(CURDIR)/$(SDK_DIR)/sim/libTUVO.so.1
 
-.PHONY: all demo test test-smoke test-versions wheels wheel bench fuzz test-asan stubs docs clean
+.PHONY: all demo test test-asan-ci test-smoke test-versions wheels wheel bench fuzz test-asan stubs docs clean
 
 all: $(STAMP)
 
@@ -106,8 +106,11 @@ fuzz: $(STAMP)
 	FUZZ_EXAMPLES=$${FUZZ_EXAMPLES:-200} $(PY) -m pytest -q tests/test_fuzz.py
 
 # The binding and the stand-in built with AddressSanitizer and UndefinedBehaviorSanitizer, installed
-# apart from the venv's copy, and the whole suite run against them.
+# apart from the venv's copy, and the suite (ASAN_TESTS: all of it unless named) run against them;
+# any sanitizer report fails the run. CI runs the reliability, fuzz and stress tests this way.
 ASAN_SITE := build/asan-site
+ASAN_TESTS ?= tests
+ASAN_CI_TESTS := tests/test_reliability_data.py tests/test_reliability_devices.py tests/test_fuzz.py tests/test_stress.py
 test-asan: $(STAMP)
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(ASAN_SITE) \
 	  -C cmake.define.TUVO_SANITIZE=ON -C build-dir=build/asan -C cmake.build-type=RelWithDebInfo .
@@ -115,8 +118,11 @@ test-asan: $(STAMP)
 	LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path=$(CURDIR)/build/asan-reports/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(CURDIR)/build/asan-reports/ubsan \
-	PYTHONPATH=$(ASAN_SITE) $(PY) -m pytest -q -p no:cacheprovider tests; status=$$?; \
+	PYTHONPATH=$(ASAN_SITE) $(PY) -m pytest -q -p no:cacheprovider $(ASAN_TESTS); status=$$?; \
 	if ls build/asan-reports/* >/dev/null 2>&1; then cat build/asan-reports/*; status=1; fi; exit $$status
+
+test-asan-ci:
+	$(MAKE) --no-print-directory test-asan ASAN_TESTS="$(ASAN_CI_TESTS)"
 
 # Regenerate the type stubs from the built module (a test checks they are in sync).
 stubs: $(STAMP)

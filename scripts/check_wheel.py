@@ -50,13 +50,13 @@ for device in devices:
 T.SystemShutdown()
 
 # What PyTUVO loaded came from the venv (libTUVO.so.1 and the libraries vendored for it, such as
-# libpng), or is one of the system libraries every manylinux tag allows.
+# libpng, Embree, TBB and Assimp), or is one of the system libraries every manylinux tag allows.
 SYSTEM = {"libc", "libm", "libstdc++", "libgcc_s", "libpthread", "libdl", "librt", "libz", "ld-linux-x86-64"}
 brought = {os.path.realpath(p) for p in loaded() - before}
 ours = [p for p in brought if p.startswith(site + os.sep)]
 outside = [p for p in brought if p not in ours and os.path.basename(p).split(".so")[0] not in SYSTEM]
 assert not outside, outside
-for name in ("libTUVO.so.1", "libpng16"):
+for name in ("libTUVO.so.1", "libpng16", "libembree3", "libtbb", "libassimp"):
     assert any(os.path.basename(p).startswith(name) for p in ours), (name, brought)
 print("checked: %s, %d devices captured and saved" % (os.path.basename(T.__file__), len(devices)))
 '''
@@ -76,6 +76,11 @@ def main(wheel):
         sys.stdout.write(run.stdout)
         if run.returncode != 0:
             sys.exit("check_wheel: %s failed in a fresh venv:\n%s" % (wheel.name, run.stderr))
+        # The console script the wheel installs finds the virtual devices too.
+        run = subprocess.run([str(venv / "bin" / "tuvo"), "list"], cwd=work, env=env, capture_output=True, text=True)
+        if run.returncode != 0 or "VM1-000202" not in run.stdout or "VS3-000101" not in run.stdout:
+            sys.exit("check_wheel: the tuvo command of %s failed:\n%s%s" % (wheel.name, run.stdout, run.stderr))
+        print("checked: tuvo list")
 
 
 if __name__ == "__main__":

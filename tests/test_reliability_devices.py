@@ -118,6 +118,8 @@ import resource
 with open("/proc/self/statm") as f:
     vm = int(f.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
 resource.setrlimit(resource.RLIMIT_AS, (vm + (1 << 30), resource.RLIM_INFINITY))  # far below one sweep
+assert not cam.StartFixedLineScan(o) and "of memory is available" in T.GetLastErrorMessage()
+tuvo_sim.set("memory.available_mb", 1e6)  # the up-front check told there is room: the sweep runs out
 assert cam.StartFixedLineScan(o)
 pm = cam.GetFixedLineScanPointMap()
 got = [pm.IsValid(), T.GetLastError(), T.GetLastErrorMessage()]
