@@ -113,7 +113,8 @@ ASAN_TESTS ?= tests
 ASAN_CI_TESTS := tests/test_reliability_data.py tests/test_reliability_devices.py tests/test_fuzz.py tests/test_stress.py
 test-asan: $(STAMP)
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(ASAN_SITE) \
-	  -C cmake.define.TUVO_SANITIZE=ON -C build-dir=build/asan -C cmake.build-type=RelWithDebInfo .
+	  -C cmake.define.TUVO_SANITIZE=ON -C build-dir=build/asan -C cmake.build-type=RelWithDebInfo \
+	  -C cmake.define.CMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" .
 	@rm -rf build/asan-reports && mkdir -p build/asan-reports
 	LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path=$(CURDIR)/build/asan-reports/asan \
