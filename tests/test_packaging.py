@@ -56,7 +56,8 @@ TAG = "cp%d%d" % sys.version_info[:2]
 EXTENSION = "PyTUVO" + sysconfig.get_config_var("EXT_SUFFIX")
 # Run isolated from an empty folder, with nothing but the unpacked wheel on the path.
 LOAD = ("import os, sys; sys.path.insert(0, sys.argv[1]); import PyTUVO as T; "
-        "assert T.__file__.startswith(sys.argv[1]); T.SystemInit(); print(T.GetVersion()); "
+        "assert T.__file__.startswith(sys.argv[1]); import tuvo_convert; "
+        "assert tuvo_convert.__file__.startswith(sys.argv[1]); T.SystemInit(); print(T.GetVersion()); "
         "print(*sorted({l.split()[-1] for l in open('/proc/self/maps') if '.so' in l}), sep='\\n')")
 
 
@@ -89,7 +90,9 @@ def test_wheel_loads_from_any_directory(wheel, tmp_path):
     somewhere = tmp_path / "somewhere" / "else"
     names, libraries = load_unpacked(wheel, somewhere, tmp_path)
     assert {"libTUVO.so.1", EXTENSION, "PyTUVO.pyi", "PyTUVO-stubs/__init__.pyi", "tuvo_sim.py",
-            "tuvo_tools/cli.py", "tuvo_tools/recorder.py"} <= set(names)
+            "tuvo_tools/cli.py", "tuvo_tools/recorder.py", "tuvo_convert/__init__.py", "tuvo_convert/arrays.py",
+            "tuvo_convert/calibration.py", "tuvo_convert/captures.py", "tuvo_convert/open3d_io.py",
+            "tuvo_convert/errors.py", "tuvo_convert/py.typed"} <= set(names)
     assert str(somewhere / "libTUVO.so.1") in libraries
     with zipfile.ZipFile(wheel) as z:
         entry_points = [z.read(n).decode() for n in names if n.endswith(".dist-info/entry_points.txt")]

@@ -3,6 +3,7 @@ with any implementation of the SDK, the real one included."""
 import numpy as np
 
 import PyTUVO as T
+from tuvo_convert import capture_arrays
 
 from . import __version__
 from . import options as options_mod
@@ -85,18 +86,11 @@ class Recorder:
                     images[name] = (np.array(image), kind)
                 finally:
                     T.Image.Destroy(image)
-        point_map = cam.GetPointMap()
-        check(point_map.IsValid(), "GetPointMap")
-        try:
-            points = np.array(point_map)
-            normal_data = point_map.GetNormalDataPtr()
-            normals = np.array(normal_data) if normal_data.IsValid() else None
-        finally:
-            T.PointMap.Destroy(point_map)
+        arrays = capture_arrays(cam, images=False, release=True)
+        points, normals = arrays["points"], arrays.get("normals")
         if stream.options.calc_normal and normals is None:
             raise RecordingError("the SDK gave no normals although calc_normal is set")
-        maps = {"depth": _map(cam.GetDepthMap()), "confidence": _map(cam.GetConfidenceMap()),
-                "correspond": _map(cam.GetCorrespondMap()) if stream.x2 else None}
+        maps = {key: arrays.get(key) for key in ("depth", "confidence", "correspond")}
         for name, (pixels, kind) in images.items():
             self._learn_colour(name, pixels, kind)
         index = self.writer.add_frame(stream.name, images, points, normals, **maps)
@@ -164,7 +158,3 @@ def _custom_transform(camera, transform):
     if matrix.size != 16 or not np.all(np.isfinite(matrix)):
         raise RecordingError("the custom transformation must be 16 finite numbers")
     return {"coordinate_select": select, "matrix": [float(v) for v in matrix]}
-
-
-def _map(m):
-    return np.array(m) if m.IsValid() else None

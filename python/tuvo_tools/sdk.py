@@ -1,6 +1,7 @@
 """The SDK as tools use it: failures as exceptions, a session that releases what it opened, and
 plain-data views of devices and cameras."""
 import PyTUVO as T
+from tuvo_convert import SdkError, extrinsics, intrinsics
 
 CAMERAS = {"left": T.CameraID_Left, "right": T.CameraID_Right, "extra": T.CameraID_Extra}
 PORT_TYPES = {int(T.PortType_USB): "usb", int(T.PortType_GIGE): "gige"}
@@ -17,10 +18,6 @@ COLOURS = {"red": T.ProjectorColor_Red, "green": T.ProjectorColor_Green, "blue":
 # The SDK's Error_NotFound (GetLastError): what the device does not know, such as the calibration
 # of a camera a recording did not see.
 ERROR_NOT_FOUND = -9
-
-
-class SdkError(RuntimeError):
-    """A failed SDK call; the message is the SDK's last error message."""
 
 
 def check(ok, what):
@@ -138,9 +135,6 @@ def calibration(cam, cid=None):
     """Intrinsics (9), distortion (5) and extrinsic matrix (16) of an X1, or of camera `cid` of an X2.
     SdkError when the SDK has none (GetLastError() == ERROR_NOT_FOUND where the device does not
     know it)."""
-    args = () if cid is None else (cid,)
-    ok, k, d = cam.GetIntrinsicParameters(*args)
-    check(ok, "GetIntrinsicParameters")
-    ok, e = cam.GetExtrinsicMatrix(*args)
-    check(ok, "GetExtrinsicMatrix")
-    return {"intrinsics": list(k), "distortion": list(d), "extrinsic": list(e)}
+    lens = intrinsics(cam, cid)
+    return {"intrinsics": lens.matrix.ravel().tolist(), "distortion": lens.distortion.tolist(),
+            "extrinsic": extrinsics(cam, cid).ravel().tolist()}

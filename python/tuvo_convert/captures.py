@@ -1,0 +1,67 @@
+"""A camera's latest capture as a dict of numpy arrays, copied out of SDK memory."""
+from typing import Any, Dict, Union
+
+import numpy as np
+from numpy.typing import NDArray
+
+import PyTUVO as T
+
+from .errors import check
+
+_X2_CAMERAS = (("left", T.CameraID_Left), ("right", T.CameraID_Right), ("extra", T.CameraID_Extra))
+
+
+def capture_arrays(camera: Union[T.X1, T.X2], *, images: bool = True,
+                   release: bool = False) -> Dict[str, NDArray[Any]]:
+    """The results of the capture just made on `camera` as copies:
+
+    - "points": (rows, cols, 3) float64, NaN where invalid (always there);
+    - "normals": (rows, cols, 3) float64, when the capture computed them (calc_normal);
+    - "depth", "confidence": (rows, cols) float64; "correspond" (X2): (rows, cols, 2) float64;
+      each when the SDK has it;
+    - with `images`: "image" (X1) or "image_left", "image_right", "image_extra" (X2, the cameras
+      that gave one) as uint8, (rows, cols) grey or (rows, cols, 3) in red, green, blue order.
+
+    The point map and images stay the camera's results, as GetPointMap and GetImage leave them;
+    with `release` they are destroyed once copied (the camera then has none until the next
+    capture). SdkError (with the SDK's message) when the camera has no point map."""
+    if not isinstance(camera, (T.X1, T.X2)):
+        raise TypeError("camera must be a PyTUVO.X1 or X2, not %s" % type(camera).__name__)
+    out: Dict[str, NDArray[Any]] = {}
+    point_map = camera.GetPointMap()
+    check(point_map.IsValid(), "GetPointMap")
+    try:
+        out["points"] = np.array(point_map, dtype=np.float64)
+        normals = point_map.GetNormalDataPtr()
+        if normals.IsValid():
+            out["normals"] = np.array(normals, dtype=np.float64)
+    finally:
+        if release:
+            T.PointMap.Destroy(point_map)
+    maps: Dict[str, Union[T.DepthMap, T.ConfidenceMap, T.CorrespondMap]] = {
+        "depth": camera.GetDepthMap(), "confidence": camera.GetConfidenceMap()}
+    if isinstance(camera, T.X2):
+        maps["correspond"] = camera.GetCorrespondMap()
+    for key, m in maps.items():
+        if m.IsValid():
+            out[key] = np.array(m, dtype=np.float64)
+    if images:
+        if isinstance(camera, T.X2):
+            for name, cid in _X2_CAMERAS:
+                _take_image(out, "image_" + name, camera.GetImage(cid), release)
+        else:
+            _take_image(out, "image", camera.GetImage(), release)
+    return out
+
+
+def _take_image(out: Dict[str, NDArray[Any]], key: str, image: T.Image, release: bool) -> None:
+    if not image.IsValid():
+        return
+    try:
+        pixels: NDArray[np.uint8] = np.array(image, dtype=np.uint8)
+        if image.GetType() == T.BGR8:
+            pixels = np.ascontiguousarray(pixels[..., ::-1])
+        out[key] = pixels
+    finally:
+        if release:
+            T.Image.Destroy(image)
