@@ -1,4 +1,5 @@
 """The tuvo_convert package: valid points, calibration matrices, captures as arrays and Open3D objects."""
+import subprocess
 import sys
 
 import numpy as np
@@ -471,7 +472,7 @@ def test_open3d_rgbd_truncates_and_checks(o3d, captured):
     assert metres.max() <= near / 1000 + 1e-6 and (metres > 0).sum() < np.isfinite(depth).sum()
     for args, kwargs, error, message in [
         ((depth, grey[:-1]), {}, ValueError, "the depth map"),
-        ((depth.astype(np.int64), grey), {}, TypeError, "floating-point"),
+        ((np.zeros(depth.shape, np.int64), grey), {}, TypeError, "floating-point"),
         ((depth[None], grey), {}, ValueError, r"\(rows, cols\)"),
         ((depth, grey), {"depth_trunc_mm": float("nan")}, ValueError, "positive"),
         ((depth, grey), {"depth_trunc_mm": 0}, ValueError, "positive"),
@@ -484,3 +485,26 @@ def test_open3d_rgbd_truncates_and_checks(o3d, captured):
 def test_open3d_intrinsic_of_an_x2_camera(o3d, x2):
     intrinsic = C.open3d_intrinsic(x2, T.CameraID_Right)
     np.testing.assert_allclose(intrinsic.intrinsic_matrix, C.intrinsics(x2, T.CameraID_Right).matrix)
+
+
+# ---- types ----
+
+def test_the_installed_package_type_checks_strictly(tmp_path):
+    script = tmp_path / "use.py"
+    script.write_text(
+        "import numpy as np\nfrom numpy.typing import NDArray\nimport PyTUVO as T\nimport tuvo_convert as C\n\n"
+        "def use(cam: T.X1, pm: T.PointMap, image: T.Image) -> None:\n"
+        "    points: NDArray[np.float64] = C.valid_points(pm, image, normals=True).points\n"
+        "    colours = C.valid_points(pm, image).colours\n"
+        "    arrays = C.capture_arrays(cam, release=True)\n"
+        "    pose: NDArray[np.float64] = C.extrinsics(cam) @ C.intrinsic_matrix([1.0] * 9)[0]\n"
+        "    wrong: NDArray[np.uint8] = C.intrinsics(cam).matrix\n")
+    def mypy(*what):
+        return subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir",
+                               str(tmp_path / "cache"), *what], cwd=tmp_path, capture_output=True, text=True)
+    run = mypy(str(script))
+    errors = [line for line in run.stdout.splitlines() if ": error:" in line]
+    # The one deliberate mistake, and nothing else: the installed package is typed (py.typed).
+    assert len(errors) == 1 and "use.py:11:" in errors[0] and "unsignedinteger" in errors[0], run.stdout + run.stderr
+    run = mypy("-p", "tuvo_convert")
+    assert run.returncode == 0, run.stdout + run.stderr

@@ -55,7 +55,7 @@ def intrinsics(camera: Camera, camera_id: Optional[T.CameraID] = None) -> Intrin
     """The camera matrix and distortion of an X1, or of camera `camera_id` of an X2. SdkError (with
     the SDK's message) when the SDK has none."""
     args = _camera_args(camera, camera_id)
-    ok, k, d = camera.GetIntrinsicParameters(*args)  # type: ignore[call-arg]
+    ok, k, d = camera.GetIntrinsicParameters(*args)
     check(ok, "GetIntrinsicParameters")
     distortion = np.asarray(d, dtype=np.float64)
     if distortion.shape != (5,):
@@ -67,6 +67,6 @@ def extrinsics(camera: Camera, camera_id: Optional[T.CameraID] = None) -> NDArra
     """The 4x4 extrinsic matrix of an X1, or of camera `camera_id` of an X2, as the SDK reports it.
     SdkError (with the SDK's message) when the SDK has none."""
     args = _camera_args(camera, camera_id)
-    ok, e = camera.GetExtrinsicMatrix(*args)  # type: ignore[call-arg]
+    ok, e = camera.GetExtrinsicMatrix(*args)
     check(ok, "GetExtrinsicMatrix")
     return extrinsic_matrix(e)

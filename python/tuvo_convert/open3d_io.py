@@ -1,6 +1,6 @@
 """Open3D point clouds, RGB-D images and camera intrinsics from captures (Open3D is optional)."""
-from types import ModuleType
-from typing import TYPE_CHECKING, Optional, Union
+import importlib
+from typing import Any, Optional, Union
 
 import numpy as np
 from numpy.typing import NDArray
@@ -11,24 +11,21 @@ from .arrays import ImageLike, NormalsLike, PointsLike, image_rgb, valid_points
 from .calibration import Camera, intrinsics
 from .errors import check
 
-if TYPE_CHECKING:  # pragma: no cover
-    import open3d  # noqa: F401
-
 DepthLike = Union[T.DepthMap, NDArray[np.float64]]
 
 
-def _open3d() -> ModuleType:
+def _open3d() -> Any:
+    """The open3d module (untyped: its objects are Any to type checkers)."""
     try:
-        import open3d
+        return importlib.import_module("open3d")
     except ImportError as e:
         raise ImportError("this conversion needs the Open3D package, which is not installed "
                           "(pip install open3d)") from e
-    return open3d
 
 
 def to_open3d_point_cloud(point_map: PointsLike, image: Optional[ImageLike] = None, *,
-                          normals: NormalsLike = False) -> "open3d.geometry.PointCloud":
-    """An Open3D PointCloud of the valid points (see valid_points), in the point map's unit, with
+                          normals: NormalsLike = False) -> Any:
+    """An open3d.geometry.PointCloud of the valid points (see valid_points), in the point map's unit, with
     the image's colours (as 0-1 floats) and the normals where asked for."""
     o3d = _open3d()
     found = valid_points(point_map, image, normals=normals)
@@ -59,8 +56,8 @@ def depth_view(depth: DepthLike) -> NDArray[np.float64]:
 
 
 def to_open3d_rgbd(depth: DepthLike, image: ImageLike, *, depth_trunc_mm: float = 1e6,
-                   convert_rgb_to_intensity: bool = False) -> "open3d.geometry.RGBDImage":
-    """An Open3D RGBDImage of a capture's depth (millimetres; NaN, negative and depths beyond
+                   convert_rgb_to_intensity: bool = False) -> Any:
+    """An open3d.geometry.RGBDImage of a capture's depth (millimetres; NaN, negative and depths beyond
     `depth_trunc_mm` become 0, which Open3D reads as no depth) and its image (as RGB). Open3D holds
     the depth in metres."""
     o3d = _open3d()
@@ -79,8 +76,8 @@ def to_open3d_rgbd(depth: DepthLike, image: ImageLike, *, depth_trunc_mm: float 
         depth_trunc=float(depth_trunc_mm) / 1000.0, convert_rgb_to_intensity=convert_rgb_to_intensity)
 
 
-def open3d_intrinsic(camera: Camera, camera_id: Optional[T.CameraID] = None) -> "open3d.camera.PinholeCameraIntrinsic":
-    """An Open3D PinholeCameraIntrinsic of an X1, or of camera `camera_id` of an X2, at the camera's
+def open3d_intrinsic(camera: Camera, camera_id: Optional[T.CameraID] = None) -> Any:
+    """An open3d.camera.PinholeCameraIntrinsic of an X1, or of camera `camera_id` of an X2, at the camera's
     resolution. Open3D's pinhole model has no distortion: it is left out."""
     o3d = _open3d()
     k = intrinsics(camera, camera_id).matrix
