@@ -1,5 +1,5 @@
 """Valid points of a point map as flat (N, 3) arrays, with the colours and normals of the same pixels."""
-from typing import NamedTuple, Optional, Union
+from typing import Any, NamedTuple, Optional, Union
 
 import numpy as np
 from numpy.typing import NDArray
@@ -26,14 +26,8 @@ class ValidPoints(NamedTuple):
 
 def points_view(point_map: PointsLike) -> NDArray[np.float64]:
     """The (rows, cols, 3) float64 points of a PointMap (a view of SDK memory) or of an array."""
-    if isinstance(point_map, T.PointMap):
-        if not point_map.IsValid():
-            raise ValueError("the point map is not valid (destroyed, or taken before a capture)")
-        array: NDArray[np.float64] = np.asarray(point_map, dtype=np.float64)
-    elif isinstance(point_map, np.ndarray):
-        array = _floating(point_map, "points")
-    else:
-        raise TypeError("points must be a PyTUVO.PointMap or a numpy array, not %s" % type(point_map).__name__)
+    array = float_array(point_map, T.PointMap, "points", "a PyTUVO.PointMap",
+                        "the point map is not valid (destroyed, or taken before a capture)")
     if array.ndim != 3 or array.shape[2] != 3:
         raise ValueError("points must have the shape (rows, cols, 3), not %s" % (array.shape,))
     return array
@@ -66,14 +60,8 @@ def image_rgb(image: ImageLike) -> NDArray[np.uint8]:
 
 def normals_view(normals: Union[T.NormalData, NDArray[np.float64]]) -> NDArray[np.float64]:
     """The (rows, cols, 3) float64 normals of a NormalData (a view of SDK memory) or of an array."""
-    if isinstance(normals, T.NormalData):
-        if not normals.IsValid():
-            raise ValueError("the point map has no normals (capture with calc_normal = True)")
-        array: NDArray[np.float64] = np.asarray(normals, dtype=np.float64)
-    elif isinstance(normals, np.ndarray):
-        array = _floating(normals, "normals")
-    else:
-        raise TypeError("normals must be PyTUVO.NormalData or a numpy array, not %s" % type(normals).__name__)
+    array = float_array(normals, T.NormalData, "normals", "PyTUVO.NormalData",
+                        "the point map has no normals (capture with calc_normal = True)")
     if array.ndim != 3 or array.shape[2] != 3:
         raise ValueError("normals must have the shape (rows, cols, 3), not %s" % (array.shape,))
     return array
@@ -111,7 +99,16 @@ def valid_points(point_map: PointsLike, image: Optional[ImageLike] = None, *,
                        pixels=np.stack(where, axis=1).astype(np.int64))
 
 
-def _floating(array: "np.ndarray[object, np.dtype[np.generic]]", what: str) -> NDArray[np.float64]:
-    if array.dtype.kind != "f":
-        raise TypeError("%s must be floating-point numbers, not %s" % (what, array.dtype))
-    return np.asarray(array, dtype=np.float64)
+def float_array(value: Any, sdk_type: type, what: str, sdk_name: str, invalid: str) -> NDArray[np.float64]:
+    """The float64 array of an SDK object of `sdk_type` (a view of SDK memory; ValueError `invalid`
+    when it holds nothing) or of a floating-point numpy array."""
+    if isinstance(value, sdk_type):
+        sdk_object: Any = value
+        if not sdk_object.IsValid():
+            raise ValueError(invalid)
+        return np.asarray(sdk_object, dtype=np.float64)
+    if isinstance(value, np.ndarray):
+        if value.dtype.kind != "f":
+            raise TypeError("%s must be floating-point numbers, not %s" % (what, value.dtype))
+        return np.asarray(value, dtype=np.float64)
+    raise TypeError("%s must be %s or a numpy array, not %s" % (what, sdk_name, type(value).__name__))

@@ -7,7 +7,7 @@ from numpy.typing import NDArray
 
 import PyTUVO as T
 
-from .arrays import ImageLike, NormalsLike, PointsLike, image_rgb, valid_points
+from .arrays import ImageLike, NormalsLike, PointsLike, float_array, image_rgb, valid_points
 from .calibration import Camera, intrinsics
 from .errors import check
 
@@ -40,16 +40,7 @@ def to_open3d_point_cloud(point_map: PointsLike, image: Optional[ImageLike] = No
 
 def depth_view(depth: DepthLike) -> NDArray[np.float64]:
     """The (rows, cols) float64 depth (millimetres) of a DepthMap (a view of SDK memory) or an array."""
-    if isinstance(depth, T.DepthMap):
-        if not depth.IsValid():
-            raise ValueError("the depth map is not valid (taken before a capture)")
-        array: NDArray[np.float64] = np.asarray(depth, dtype=np.float64)
-    elif isinstance(depth, np.ndarray):
-        if depth.dtype.kind != "f":
-            raise TypeError("depth must be floating-point numbers, not %s" % depth.dtype)
-        array = np.asarray(depth, dtype=np.float64)
-    else:
-        raise TypeError("depth must be a PyTUVO.DepthMap or a numpy array, not %s" % type(depth).__name__)
+    array = float_array(depth, T.DepthMap, "depth", "a PyTUVO.DepthMap", "the depth map is not valid (taken before a capture)")
     if array.ndim != 2:
         raise ValueError("depth must have the shape (rows, cols), not %s" % (array.shape,))
     return array
