@@ -42,18 +42,32 @@ all: $(STAMP)
 	@touch $@
 
 $(SDK_STAMP): .deps-ok $(shell find sim src/sdk -type f) CMakeLists.txt
-	cmake -S . -B $(SDK_DIR) -DTUVO_SDK_ONLY=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(SDK_DIR) --parallel $$(nproc)
+	@echo "== building the virtual camera SDK (libTUVO.so.1) in $(SDK_DIR)"
+	@cmake -S . -B $(SDK_DIR) -DTUVO_SDK_ONLY=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(SDK_DIR) --parallel $$(nproc)
 	@touch $@
 
 $(VENV)/bin/python:
+	@echo "== creating $(VENV) for CPython $(PYVER)"
 	@interp=$$(scripts/find_python.sh $(PYVER)) && "$$interp" -m venv $(VENV)
-	$(PY) -m pip install -q --upgrade pip
-	$(PY) -m pip install -q -r requirements-dev.txt
+	@$(PY) -m pip install -q --upgrade pip
 
-$(STAMP): .deps-ok $(SDK_STAMP) $(VENV)/bin/python requirements-dev.txt $(SOURCES)
-	$(PY) -m pip install -q -r requirements-dev.txt
-	$(PY) -m pip install -q --no-build-isolation --no-deps -C cmake.define.TUVO_SDK_LIBRARY=$(SDK_LIB) .
+# The development requirements, installed once per venv and again only when the list changes.
+REQUIREMENTS := $(VENV)/.requirements
+$(REQUIREMENTS): requirements-dev.txt $(VENV)/bin/python
+	@echo "== installing the development requirements into $(VENV)"
+	@$(PY) -m pip install -q -r requirements-dev.txt
+	@touch $@
+
+# The extension's build shows CMake's progress lines; its whole output goes to the log, whose end is
+# shown when it fails.
+INSTALL_LOG := build/install-$(PYVER).log
+$(STAMP): .deps-ok $(SDK_STAMP) $(REQUIREMENTS) $(SOURCES)
+	@echo "== building and installing PyTUVO into $(VENV) (full output: $(INSTALL_LOG))"
+	@mkdir -p build; set -o pipefail; \
+	$(PY) -m pip install -v --no-build-isolation --no-deps -C cmake.define.TUVO_SDK_LIBRARY=$(SDK_LIB) . 2>&1 \
+	  | tee $(INSTALL_LOG) | { grep --line-buffered -E '^ *\[ *[0-9]+(%|/[0-9]+)\] ' || true; } \
+	  || { echo "== the build failed; the end of $(INSTALL_LOG):"; tail -n 40 $(INSTALL_LOG); exit 1; }
 	@touch $@
 
 demo: $(STAMP)

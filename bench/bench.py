@@ -1,6 +1,7 @@
 """Benchmarks: figures printed side by side in one run (never pass/fail). Also written to out/bench.json."""
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -294,6 +295,19 @@ def bench_memory(rows):
     ]
 
 
+TARGET = re.compile(r"\(target (<=|>=) ([0-9.]+)\)")
+
+
+def meets_target(name, value):
+    """Whether a row's figure meets the target its name states ("(target <= 2)"); None without one. A figure
+    that could not be measured (NaN) misses it."""
+    found = TARGET.search(name)
+    if not found:
+        return None
+    limit = float(found.group(2))
+    return bool(value <= limit if found.group(1) == "<=" else value >= limit)
+
+
 def timed(fn):
     start = time.perf_counter()
     fn()
@@ -309,11 +323,21 @@ def main():
     bench_ray_casting(rows)
     bench_memory(rows)
     width = max(len(r[0]) for r in rows)
+    judged, missed, heading = 0, [], ""
     for name, value, unit in rows:
-        print("%-*s %12.3f %s" % (width, name, value, unit))
+        heading = heading if name.startswith(" ") else name
+        met = meets_target(name, value)
+        judged += met is not None
+        if met is False:
+            missed.append(name.strip() if name is heading else "%s: %s" % (heading, name.strip()))
+        print("%-*s %12.3f %s%s" % (width, name, value, unit, {None: "", True: "   ok", False: "   MISSED"}[met]))
+    print("\ntargets met: %d of %d" % (judged - len(missed), judged))
+    for name in missed:
+        print("  MISSED " + name)
     os.makedirs(OUT, exist_ok=True)
     with open(os.path.join(OUT, "bench.json"), "w") as f:
-        json.dump([{"name": n, "value": v, "unit": u} for n, v, u in rows], f, indent=1)
+        json.dump([{"name": n, "value": v, "unit": u, "target_met": meets_target(n, v)} for n, v, u in rows], f,
+                  indent=1)
 
 
 if __name__ == "__main__":

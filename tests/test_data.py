@@ -252,6 +252,123 @@ def test_write_through_view_reaches_the_file(tmp_path):
     assert "-1.5 2.5 700.25" in open(path).read()
 
 
+def read_pcd(path):
+    """A small PCD 0.7 reader (ascii and binary, 8-byte floats and a 4-byte packed colour): the header as
+    a dict and the fields as arrays of HEIGHT x WIDTH."""
+    raw = open(path, "rb").read()
+    header, offset = {}, 0
+    while "DATA" not in header:
+        end = raw.index(b"\n", offset)
+        line = raw[offset:end].decode("ascii")
+        offset = end + 1
+        if line and not line.startswith("#"):
+            key, *values = line.split()
+            header[key] = values
+    names, sizes, types = header["FIELDS"], [int(s) for s in header["SIZE"]], header["TYPE"]
+    dtype = np.dtype([(n, {"F": "<f", "U": "<u", "I": "<i"}[t] + str(s)) for n, s, t in zip(names, sizes, types)])
+    w, h = int(header["WIDTH"][0]), int(header["HEIGHT"][0])
+    assert int(header["POINTS"][0]) == w * h
+    if header["DATA"] == ["binary"]:
+        data = np.frombuffer(raw, dtype, count=w * h, offset=offset)
+        assert len(raw) == offset + dtype.itemsize * w * h
+    else:
+        rows = raw[offset:].decode("ascii").splitlines()
+        assert len(rows) == w * h
+        data = np.array([tuple(float(v) if dtype[i].kind == "f" else int(v) for i, v in enumerate(r.split()))
+                         for r in rows], dtype)
+    return header, {n: data[n].reshape(h, w) for n in names}
+
+
+@pytest.mark.parametrize("binary", [True, False])
+@pytest.mark.parametrize("unit, scale", [(T.Millimeter, 1.0), (T.Meter, 0.001)])
+@pytest.mark.parametrize("kind", [None, T.BGR8, T.Mono8])
+def test_pcd_is_written_for_a_pcd_name(tmp_path, binary, unit, scale, kind):
+    pm, a = grid_map(5, 3)
+    a[1, 2] = np.nan
+    path = str(tmp_path / "p.pcd")
+    if kind is None:
+        assert pm.Save(path, unit, binary), T.GetLastErrorMessage()
+    else:
+        img = T.ImageCreate(kind, T.Size(5, 3))
+        if kind == T.Mono8:
+            np.asarray(img)[...] = np.arange(15, dtype=np.uint8).reshape(3, 5) * 17
+        else:
+            np.asarray(img)[...] = [[[10 * x + y, 100 + x, 200 + y] for x in range(5)] for y in range(3)]
+        assert pm.SaveWithImage(path, img, unit, binary), T.GetLastErrorMessage()
+    assert open(path, "rb").read(5) == b"# .PC"
+    header, fields = read_pcd(path)
+    assert header["VERSION"] == ["0.7"] and header["DATA"] == ["binary" if binary else "ascii"]
+    assert (header["WIDTH"], header["HEIGHT"]) == (["5"], ["3"])
+    xyz = np.stack([fields[k] for k in "xyz"], axis=-1)
+    np.testing.assert_allclose(xyz, a * scale, rtol=1e-7)
+    assert np.isnan(xyz[1, 2]).all()
+    if kind is None:
+        assert "rgb" not in fields
+    else:
+        packed = fields["rgb"]
+        rgb = np.stack([(packed >> 16) & 255, (packed >> 8) & 255, packed & 255], axis=-1)
+        view = np.asarray(img)
+        want = np.repeat(view[..., None], 3, axis=-1) if kind == T.Mono8 else view[..., ::-1]
+        assert np.array_equal(rgb, want)
+    try:  # the reader people use, where it is installed
+        import open3d as o3d
+    except ImportError:
+        return
+    cloud = o3d.io.read_point_cloud(path, remove_nan_points=True)
+    np.testing.assert_allclose(np.asarray(cloud.points), np.delete(a.reshape(-1, 3), 7, axis=0) * scale, rtol=1e-6)
+    assert cloud.has_colors() == (kind is not None)
+
+
+SAVE_FORMATS = {
+    # saver -> (save(path) on fresh data, what the file starts with, extensions known)
+    "PointMap.Save": (lambda p: grid_map()[0].Save(p, T.Millimeter, False), {"ply": b"ply\n", "pcd": b"# .PCD"}),
+    "Image.SaveImage": (lambda p: T.ImageCreate(T.Mono8, T.Size(4, 2)).SaveImage(p), {"png": b"\x89PNG"}),
+    "DepthMap.SaveDepthMap": (None, {"png": b"\x89PNG"}),
+}
+
+
+@pytest.fixture
+def save_format(request, tmp_path):
+    name = request.param
+    save, known = SAVE_FORMATS[name]
+    if save is None:  # a depth map comes from a capture
+        tuvo_sim.set_rig("[device]\nsn = F-1\nwidth = 24\nheight = 16\n")
+        T.SystemShutdown()
+        assert T.SystemInit()
+        cam = T.X1.Create(T.SystemFindDevice("F-1"))
+        assert cam.Open() and cam.Capture()
+        save = lambda p: cam.GetDepthMap().SaveDepthMap(p, False)  # noqa: E731
+    return name, save, known
+
+
+@pytest.mark.parametrize("save_format", sorted(SAVE_FORMATS), indirect=True)
+@pytest.mark.parametrize("name, ext", [
+    ("a.{0}", "{0}"), ("A.{1}", "{0}"), ("bare", None), (".hidden", None), ("dir.v2/cloud", None),
+    ("a.b.{0}", "{0}"), ("cloud.", None)])
+def test_save_picks_the_format_from_the_name(sdk, tmp_path, save_format, name, ext):
+    op, save, known = save_format
+    os.mkdir(tmp_path / "dir.v2")
+    for first in known:
+        path = str(tmp_path / name.format(first, first.upper()))
+        assert save(path), T.GetLastErrorMessage()
+        # A name without extension gets the saver's first format.
+        assert open(path, "rb").read(8).startswith(known[ext.format(first) if ext else next(iter(known))])
+
+
+@pytest.mark.parametrize("save_format", sorted(SAVE_FORMATS), indirect=True)
+@pytest.mark.parametrize("name, ext", [
+    ("a.xyz", ".xyz"), ("a.ply.txt", ".txt"), ("a.jpg", ".jpg"), ("a.PLY2", ".ply2")])
+def test_save_refuses_an_unknown_extension(sdk, tmp_path, save_format, name, ext):
+    op, save, known = save_format
+    path = tmp_path / name
+    assert not save(str(path))
+    assert T.GetLastError() == tuvo_sim.ERROR_INVALID_ARGUMENT
+    expected = "%s: %s: unknown file extension '%s' (known: %s)" % (
+        op, path, ext, ", ".join("." + k for k in known))
+    assert T.GetLastErrorMessage() == expected
+    assert not path.exists()
+
+
 @pytest.mark.parametrize("content", [
     b"", b"ply\nformat binary_little_endian 1.0\nelement vertex 10\nproperty double x\nproperty double y\n"
     b"property double z\nend_header\n" + b"\0" * 40, b"solid stl file", b"ply\nformat ascii 1.0\nelement vertex 2\n"

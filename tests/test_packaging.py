@@ -131,3 +131,23 @@ def test_mypy_reads_the_installed_stubs(tmp_path):
                           str(tmp_path / "cache"), str(wrong)], capture_output=True, text=True)
     assert 'Too many arguments for "SystemInit"' in run.stdout
     assert 'expression has type "str", variable has type "int"' in run.stdout
+
+
+STEER_THROUGH_LOADER = """
+import PyTUVO as T, tuvo_sim
+print(sorted({line.split()[-1] for line in open("/proc/self/maps") if "libTUVO" in line}))
+tuvo_sim.fail("SystemInit", tuvo_sim.ERROR_FAILED, "the copy was steered", times=1)
+print(T.SystemInit(), T.GetLastErrorMessage())
+"""
+
+
+def test_an_sdk_named_by_the_loader_path_replaces_the_one_beside_the_extension(tmp_path):
+    # Another libTUVO.so.1 is used through LD_LIBRARY_PATH (searched before the extension's run path),
+    # and the control helper steers that one, not a second copy of its own.
+    import PyTUVO
+    other = tmp_path / "libTUVO.so.1"
+    other.write_bytes((pathlib.Path(PyTUVO.__file__).parent / "libTUVO.so.1").read_bytes())
+    env = dict(os.environ, LD_LIBRARY_PATH=str(tmp_path))
+    run = subprocess.run([sys.executable, "-c", STEER_THROUGH_LOADER], env=env, capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines() == [str([str(other)]), "False the copy was steered"]

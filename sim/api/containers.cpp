@@ -1,4 +1,4 @@
-// Stand-in SDK: Image, PointMap and the per-pixel maps, with their files (PNG, PLY).
+// Stand-in SDK: Image, PointMap and the per-pixel maps, with their files (PNG, PLY, PCD).
 #include <png.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "api/containers.h"
+#include "api/cloud_files.h"
 #include "control/control.h"
 #include "control/files.h"
 
@@ -407,12 +408,16 @@ bool Image::SaveImage(const char* filename) const {
         call.fail(Error_InvalidArgument, "null file name");
         return false;
     }
+    std::string png, why;
+    if (pick_format(filename, {"png"}, &why) < 0) {
+        call.fail(Error_InvalidArgument, why);
+        return false;
+    }
     auto obj = lookup(images(), *this);
     if (!obj) {
         call.fail(Error_InvalidHandle, "invalid or destroyed image");
         return false;
     }
-    std::string png, why;
     const std::uint8_t* src = obj->data;
     std::vector<std::uint8_t> rgb;
     int ch = obj->type == ImageType::Mono8 ? 1 : 3;
@@ -706,6 +711,12 @@ bool PointMap::Save(const char* filename, PointMapUnit::Enum unit, bool isBinary
         call.fail(Error_InvalidArgument, "unknown unit");
         return false;
     }
+    std::string why;
+    const int format = pick_format(filename, {"ply", "pcd"}, &why);
+    if (format < 0) {
+        call.fail(Error_InvalidArgument, why);
+        return false;
+    }
     auto obj = lookup(pointmaps(), *this);
     if (!obj) {
         call.fail(Error_InvalidHandle, "invalid or destroyed point map");
@@ -723,55 +734,14 @@ bool PointMap::Save(const char* filename, PointMapUnit::Enum unit, bool isBinary
             return false;
         }
     }
-    const double scale = unit == PointMapUnit::Meter ? 0.001 : 1.0;
-    const std::size_t n = obj->count();
-    std::string out;
-    out += "ply\nformat ";
-    out += isBinary ? "binary_little_endian 1.0\n" : "ascii 1.0\n";
-    out += "comment written by the TUVO virtual SDK\n";
-    out += "comment grid " + std::to_string(obj->width) + " " + std::to_string(obj->height) + "\n";
-    out += std::string("comment unit ") + (unit == PointMapUnit::Meter ? "m" : "mm") + "\n";
-    out += "element vertex " + std::to_string(n) + "\n";
-    out += "property double x\nproperty double y\nproperty double z\n";
-    if (img) out += "property uchar red\nproperty uchar green\nproperty uchar blue\n";
-    out += "end_header\n";
-    const double* p = obj->pts();
-    auto colour = [&](std::size_t i, std::uint8_t rgb[3]) {
-        const std::uint8_t* px = img->data + i * ImageType::GetPixelSize(img->type);
-        if (img->type == ImageType::Mono8) rgb[0] = rgb[1] = rgb[2] = px[0];
-        else if (img->type == ImageType::RGB8) rgb[0] = px[0], rgb[1] = px[1], rgb[2] = px[2];
-        else rgb[0] = px[2], rgb[1] = px[1], rgb[2] = px[0];
-    };
-    if (isBinary) {
-        const std::size_t rec = 24 + (img ? 3 : 0);
-        std::size_t base = out.size();
-        out.resize(base + rec * n);
-        char* dst = &out[base];
-        for (std::size_t i = 0; i < n; ++i, dst += rec) {
-            double xyz[3] = {p[3 * i] * scale, p[3 * i + 1] * scale, p[3 * i + 2] * scale};
-            std::memcpy(dst, xyz, 24);
-            if (img) {
-                std::uint8_t rgb[3];
-                colour(i, rgb);
-                std::memcpy(dst + 24, rgb, 3);
-            }
-        }
-    } else {
-        char buf[128];
-        for (std::size_t i = 0; i < n; ++i) {
-            int len = std::snprintf(buf, sizeof buf, "%.9g %.9g %.9g", p[3 * i] * scale,
-                                    p[3 * i + 1] * scale, p[3 * i + 2] * scale);
-            out.append(buf, len);
-            if (img) {
-                std::uint8_t rgb[3];
-                colour(i, rgb);
-                len = std::snprintf(buf, sizeof buf, " %u %u %u", rgb[0], rgb[1], rgb[2]);
-                out.append(buf, len);
-            }
-            out += '\n';
-        }
-    }
-    std::string why;
+    CloudData cloud;
+    cloud.points = obj->pts();
+    cloud.width = obj->width;
+    cloud.height = obj->height;
+    cloud.scale = unit == PointMapUnit::Meter ? 0.001 : 1.0;
+    cloud.unit = unit == PointMapUnit::Meter ? "m" : "mm";
+    cloud.image = img.get();
+    const std::string out = encode_cloud(format == 1 ? CloudFormat::Pcd : CloudFormat::Ply, cloud, isBinary);
     if (!save_file(filename, out, &why)) {
         call.fail(Error_FileIO, why);
         return false;
@@ -826,13 +796,17 @@ bool DepthMap::SaveDepthMap(const char* filename, bool flag) {
         call.fail(Error_InvalidArgument, "null file name");
         return false;
     }
+    std::string png, why;
+    if (pick_format(filename, {"png"}, &why) < 0) {
+        call.fail(Error_InvalidArgument, why);
+        return false;
+    }
     auto m = map_of(*this);
     if (!m) {
         call.fail(Error_InvalidHandle, "invalid depth map");
         return false;
     }
     const std::size_t n = static_cast<std::size_t>(m->width) * m->height;
-    std::string png, why;
     bool ok;
     if (!flag) {
         std::vector<std::uint16_t> px(n);

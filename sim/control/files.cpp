@@ -144,6 +144,30 @@ bool regular_file_size(const std::string& path, std::uint64_t* size, std::string
     return true;
 }
 
+std::string file_extension(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return {};
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
+int pick_format(const std::string& path, std::initializer_list<const char*> known, std::string* why) {
+    const std::string ext = file_extension(path);
+    if (ext.empty()) return 0;
+    int index = 0;
+    std::string names;
+    for (const char* k : known) {
+        if (ext == k) return index;
+        names += (index++ ? ", ." : ".") + std::string(k);
+    }
+    *why = path + ": unknown file extension '." + ext + "' (known: " + names + ")";
+    return -1;
+}
+
 std::string resolve_path(const std::string& base, const std::string& path) {
     if (path.empty() || path[0] == '/' || base.empty()) return path;
     const auto slash = base.rfind('/');

@@ -13,7 +13,21 @@ import struct
 
 import PyTUVO
 
-_lib = ctypes.CDLL(os.path.join(os.path.dirname(os.path.abspath(PyTUVO.__file__)), "libTUVO.so.1"))
+
+def _sdk():
+    """The libTUVO.so.1 PyTUVO runs on: the one the loader gave it (beside the extension, or wherever
+    LD_LIBRARY_PATH led), never a second copy loaded beside it."""
+    try:
+        lib = ctypes.CDLL("libTUVO.so.1", mode=os.RTLD_NOLOAD)
+    except OSError:  # not found by its name alone: the copy beside the extension
+        lib = ctypes.CDLL(os.path.join(os.path.dirname(os.path.abspath(PyTUVO.__file__)), "libTUVO.so.1"))
+    if not hasattr(lib, "tuvo_sim_reset"):
+        raise ImportError("tuvo_sim steers the virtual SDK only; the libTUVO.so.1 PyTUVO runs on is another "
+                          "implementation (it has no tuvo_sim_ control interface)")
+    return lib
+
+
+_lib = _sdk()
 
 
 def _fn(name, restype, *argtypes):
