@@ -81,6 +81,8 @@ def test_info(env, tmp_path):
     (["capture", "S-1", "-o", "x.ply", "--settings", "missing.txt"], 2, "missing.txt: not a regular file\n"),
     (["capture", "S-1", "-o", "no/such/folder/x.ply"], 1, "tuvo: error: PointMap.Save: cannot write no/such/folder/x.ply"),
     (["scan", "M-1"], 1, "tuvo: error: X2.Create: the device cannot be used as X2\n"),
+    (["capture", "S-1", "-o", "x.xyz"], 1,
+     "tuvo: error: PointMap.Save: x.xyz: unknown file extension '.xyz' (known: .ply, .pcd)\n"),
     (["capture", "S-1", "-o", "x.ply", "--image", "i.png", "--set", "enable_2d_in_capture=false"], 1,
      "tuvo: error: the capture gave no image (enable_2d_in_capture = false)\n"),
     (["play", "nowhere"], 1, "tuvo: error: nowhere/manifest.json: No such file or directory\n"),
@@ -118,6 +120,10 @@ def test_capture_writes_the_scan_and_pictures(env, tmp_path):
     ply = plyfile.PlyData.read(str(tmp_path / "scan.ply"))
     assert ply["vertex"].count == 320 * 256 and "red" in ply["vertex"].data.dtype.names
     assert T.Image.CreateFromFile(str(tmp_path / "img.png")).GetSize().width == 320
+    r = run(["capture", "S-1", "-o", "scan.pcd", "--ascii"], env, tmp_path)
+    assert r.returncode == 0, r.stderr
+    header = (tmp_path / "scan.pcd").read_text().split("DATA ascii\n")[0]
+    assert "FIELDS x y z rgb\n" in header and "WIDTH 320\nHEIGHT 256\n" in header
     r = run(["capture", "S-1", "-o", "part.ply", "--settings", "roi.txt", "--x2", "--json"], env, tmp_path)
     part = json.loads(r.stdout)
     assert 0 < part["valid_points"] < whole["valid_points"] / 3  # the ROI of the settings file was used

@@ -442,14 +442,14 @@ def _parser():
     p.add_argument("serial")
     p.set_defaults(run=cmd_info)
 
-    p = sub.add_parser("capture", parents=[common, camera, capture], help="one capture saved as PLY (and pictures)")
+    p = sub.add_parser("capture", parents=[common, camera, capture], help="one capture saved as PLY or PCD (and pictures)")
     p.add_argument("serial")
-    p.add_argument("-o", "--output", required=True, metavar="SCAN.ply", help="the point cloud (PLY)")
+    p.add_argument("-o", "--output", required=True, metavar="SCAN.ply", help="the point cloud (.ply or .pcd)")
     p.add_argument("--image", metavar="IMAGE.png", help="also save the image")
     p.add_argument("--depth", metavar="DEPTH.png", help="also save the depth as a colour picture")
     p.add_argument("--depth-raw", action="store_true", help="save the depth as 16-bit millimetres instead")
-    p.add_argument("--ascii", action="store_true", help="ASCII PLY instead of binary")
-    p.add_argument("--metres", action="store_true", help="PLY in metres instead of millimetres")
+    p.add_argument("--ascii", action="store_true", help="ASCII instead of binary")
+    p.add_argument("--metres", action="store_true", help="in metres instead of millimetres")
     p.add_argument("--no-colour", action="store_true", help="no vertex colours from the image")
     p.set_defaults(run=cmd_capture)
 
