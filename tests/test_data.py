@@ -319,6 +319,97 @@ def test_pcd_is_written_for_a_pcd_name(tmp_path, binary, unit, scale, kind):
     assert cloud.has_colors() == (kind is not None)
 
 
+@pytest.mark.parametrize("binary", [True, False])
+@pytest.mark.parametrize("saved, loaded, factor", [
+    (T.Millimeter, T.Millimeter, 1.0), (T.Meter, T.Millimeter, 1.0), (T.Millimeter, T.Meter, 0.001)])
+def test_pcd_round_trip(tmp_path, binary, saved, loaded, factor):
+    pm, a = grid_map(5, 3)
+    a[1, 2] = np.nan
+    a[0, 0] = (-1.5e-3, 2.5e5, 123.456789012345)
+    path = str(tmp_path / "p.PCD")
+    assert pm.SaveWithImage(path, T.ImageCreate(T.RGB8, T.Size(5, 3)), saved, binary), T.GetLastErrorMessage()
+    back = T.PointMap.CreateFromFile(path, T.Size(0, 0), loaded)
+    assert back.IsValid(), T.GetLastErrorMessage()
+    assert (back.GetSize().width, back.GetSize().height) == (5, 3)
+    np.testing.assert_allclose(np.asarray(back), a * factor, rtol=1e-15 if binary else 1e-8)
+
+
+def pcd(fields, sizes, types, width, height, data, body, counts=None, extra=""):
+    head = "# .PCD v0.7\nVERSION 0.7\nFIELDS %s\nSIZE %s\nTYPE %s\n" % (fields, sizes, types)
+    head += "COUNT %s\n" % counts if counts else ""
+    head += "WIDTH %s\nHEIGHT %s\n%sDATA %s\n" % (width, height, extra, data)
+    return head.encode() + body
+
+
+def test_pcd_of_other_writers(tmp_path):
+    # float coordinates among other fields, a field with COUNT 3, one row: what other tools write.
+    rec = np.dtype([("rgb", "<u4"), ("x", "<f4"), ("n", "<f4", 3), ("y", "<f4"), ("z", "<f4")])
+    points = np.zeros(4, rec)
+    points["x"], points["y"], points["z"] = [1, 2, 3, 4], [5, 6, 7, 8], [9, 10, 11, np.nan]
+    (tmp_path / "b.pcd").write_bytes(pcd("rgb x normal y z", "4 4 4 4 4", "U F F F F", 4, 1, "binary",
+                                         points.tobytes(), counts="1 1 3 1 1", extra="POINTS 4\n"))
+    (tmp_path / "t.pcd").write_bytes(pcd("x y z intensity", "8 8 8 2", "F F F U", 2, 2, "ascii",
+                                         b"1 5 9 7\n2 6 10 7\r\n3\t7 11 7\n4 8 -nan 7\n"))
+    for name, shape in [("b.pcd", (1, 4, 3)), ("t.pcd", (2, 2, 3))]:
+        back = T.PointMap.CreateFromFile(str(tmp_path / name), T.Size(0, 0), T.Millimeter)
+        assert back.IsValid(), T.GetLastErrorMessage()
+        got = np.asarray(back)
+        assert got.shape == shape
+        np.testing.assert_array_equal(got.reshape(-1, 3), [[1, 5, 9], [2, 6, 10], [3, 7, 11], [4, 8, np.nan]])
+
+
+XYZ = np.arange(6, dtype="<f8").tobytes()
+
+
+@pytest.mark.parametrize("content, message", [
+    (b"", "not a PCD file"),
+    (b"ply\nformat ascii 1.0\n", "not a PCD file"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 2 3\n").replace(b"DATA ascii\n", b""), "unknown line 1 2 3"),
+    (b"VERSION 0.7\n" + b"# padding\n" * 7000, "PCD header is longer than 65536 bytes"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 2 3\n", extra="COLOUR red\n"), "unknown line COLOUR red"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 2 3\n", extra="WIDTH 1\n"), "gives WIDTH twice"),
+    (pcd("x y z", "8 8", "F F F", 1, 1, "ascii", b"1 2 3\n"), "FIELDS, SIZE, TYPE and COUNT do not agree"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 2 3\n", counts="1 1"), "do not agree"),
+    (pcd("x y", "8 8", "F F", 1, 1, "ascii", b"1 2\n"), "no x, y, z fields"),
+    (pcd("x y z", "8 8 8", "F U F", 1, 1, "ascii", b"1 2 3\n"), "single floats or doubles"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 2 3\n", counts="1 2 1"), "single floats or doubles"),
+    (pcd("x y z", "8 8 3", "F F F", 1, 1, "ascii", b"1 2 3\n"), "field z has an unsupported SIZE, TYPE or COUNT"),
+    (pcd("x y z", "8 8 8", "F F D", 1, 1, "ascii", b"1 2 3\n"), "unsupported SIZE, TYPE or COUNT"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 2 3\n", counts="1 1 0"), "unsupported SIZE, TYPE or COUNT"),
+    (pcd("x y z", "8 8 8", "F F F", "-1", 1, "ascii", b"1 2 3\n"), "WIDTH or HEIGHT is malformed"),
+    (pcd("x y z", "8 8 8", "F F F", 1, "", "ascii", b"1 2 3\n"), "WIDTH or HEIGHT is malformed"),
+    (pcd("x y z", "8 8 8", "F F F", 99999999, 99999999, "binary", XYZ), "holds too many points"),
+    (pcd("x y z", "8 8 8", "F F F", 999999999999, 1, "binary", XYZ), "holds too many points"),
+    (pcd("x y z", "8 8 8", "F F F", 0, 1, "ascii", b""), "holds no points"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 2 3\n", extra="POINTS 2\n"), "POINTS differs"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "binary_compressed", XYZ), "data binary_compressed is not supported"),
+    (pcd("x y z", "8 8 8", "F F F", 2, 1, "binary", XYZ[:40]), "PCD file is truncated"),
+    (pcd("x y z", "8 8 8", "F F F", 2, 1, "ascii", b"1 2 3\n4 5\n"), "PCD file is truncated"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 two 3\n"), "PCD file has a malformed number"),
+    (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 2 3" + b"0" * 70000), "values take more than 64 bytes each"),
+])
+def test_bad_pcd_files(tmp_path, content, message):
+    path = tmp_path / "bad.pcd"
+    path.write_bytes(content)
+    assert not T.PointMap.CreateFromFile(str(path), T.Size(0, 0), T.Millimeter).IsValid()
+    assert T.GetLastErrorMessage().startswith("PointMap.CreateFromFile: %s: " % path)
+    assert message in T.GetLastErrorMessage()
+
+
+def test_pcd_reader_reads_no_more_than_the_header_announces(tmp_path):
+    # A sparse file of 256 MB whose header announces one point costs one point to open.
+    path = tmp_path / "big.pcd"
+    with open(path, "wb") as f:
+        f.write(pcd("x y z", "8 8 8", "F F F", 1, 1, "binary", XYZ[:24]))
+        f.truncate(256 << 20)
+    code = ("import resource, PyTUVO as T\nbefore = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"
+            "pm = T.PointMap.CreateFromFile(%r, T.Size(0, 0), T.Millimeter)\n"
+            "print(pm.IsValid(), resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)\n" % str(path))
+    valid, grown_kib = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                                      check=True).stdout.split()
+    assert valid == "True" and int(grown_kib) < 16 << 10
+
+
 SAVE_FORMATS = {
     # saver -> (save(path) on fresh data, what the file starts with, extensions known)
     "PointMap.Save": (lambda p: grid_map()[0].Save(p, T.Millimeter, False), {"ply": b"ply\n", "pcd": b"# .PCD"}),

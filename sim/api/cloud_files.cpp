@@ -1,12 +1,69 @@
-// Stand-in SDK: point maps written as point-cloud files, PLY or PCD.
+// Stand-in SDK: point maps as point-cloud files, PLY or PCD, read and written.
 #include "api/cloud_files.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <sstream>
 
 namespace sim {
 
+namespace PointMapUnit = TUVO::PointMapUnit;
+
 namespace {
+
+// A PLY or PCD header ends within this many bytes.
+constexpr std::size_t kMaxHeader = 1 << 16;
+// A text value takes at most this many bytes on average, blanks included ("%.17g" and a blank
+// take 25).
+constexpr std::size_t kMaxAsciiValue = 64;
+// The most fields a PCD record may have.
+constexpr std::size_t kMaxPcdFields = 256;
+
+// Reads on past a header of `header` bytes in `bytes` until the body holds `promised` bytes or the
+// file ends; fewer than `least` is a truncated file.
+bool read_body(InFile& file, std::string* bytes, std::size_t header, std::size_t least, std::size_t promised,
+               const char* kind, std::string* why) {
+    const std::size_t have = bytes->size() - header;
+    if (have < promised && !file.append(promised - have, bytes, why)) return false;
+    if (bytes->size() - header < least) return *why = std::string(kind) + " file is truncated", false;
+    return true;
+}
+
+// The numbers of a text body, one after another whatever blanks part them.
+class TextValues {
+public:
+    // `cut`: the file goes on past what was read.
+    TextValues(const std::string& bytes, std::size_t from, bool cut, const char* kind)
+        : text_(bytes, from), p_(text_.c_str()), cut_(cut), kind_(kind) {}
+
+    bool next(double* v, std::string* why) {
+        while (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t') ++p_;
+        if (!*p_) return *why = kind_ + (cut_ ? " values take more than 64 bytes each" : " file is truncated"), false;
+        char* e;
+        *v = std::strtod(p_, &e);  // also "nan" and "-nan"
+        if (e == p_) return *why = kind_ + " file has a malformed number", false;
+        // A number that reaches the end of what was read may go on in the file.
+        if (cut_ && !*e) return *why = kind_ + " values take more than 64 bytes each", false;
+        p_ = e;
+        return true;
+    }
+
+private:
+    std::string text_;  // ends with a NUL, which stops every scan
+    const char* p_;
+    bool cut_;
+    std::string kind_;
+};
+
+// A count of up to 12 decimal digits, or -1.
+long long count_of(const std::string& word) {
+    if (word.empty() || word.size() > 12 || word.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stoll(word);
+}
+
 
 // The RGB colour of pixel `i` of an 8-bit grey, RGB or BGR image.
 void colour_of(const ImageObj& img, std::size_t i, std::uint8_t rgb[3]) {
@@ -32,7 +89,7 @@ std::string ply_header(const CloudData& c, std::size_t n, bool binary) {
 // in a 4-byte unsigned field, the form point-cloud libraries read as colour.
 std::string pcd_header(const CloudData& c, std::size_t n, bool binary) {
     std::string h = "# .PCD v0.7 - Point Cloud Data file format\n";
-    h += "# written by the TUVO virtual SDK, unit ";
+    h += "# written by the TUVO virtual SDK\n# unit ";
     h += c.unit;
     h += "\nVERSION 0.7\n";
     h += c.image ? "FIELDS x y z rgb\nSIZE 8 8 8 4\nTYPE F F F U\nCOUNT 1 1 1 1\n"
@@ -44,6 +101,237 @@ std::string pcd_header(const CloudData& c, std::size_t n, bool binary) {
 }
 
 }  // namespace
+
+// Reads the header, then only the vertices it announces: a file longer than that is not read to
+// its end.
+bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
+               std::string* why) {
+    std::string bytes;
+    if (!file.append(kMaxHeader, &bytes, why)) return false;
+    std::size_t end = bytes.find("end_header\n");
+    if (bytes.compare(0, 4, "ply\n") != 0) return *why = "not a PLY file", false;
+    if (end == std::string::npos)
+        return *why = file.at_end() ? "not a PLY file" : "PLY header is longer than 65536 bytes", false;
+    std::stringstream hdr(bytes.substr(0, end));
+    std::string line, format;
+    long long vertices = -1;
+    int gw = 0, gh = 0;
+    double scale_to_mm = 1.0;
+    std::vector<std::pair<std::string, std::string>> props;  // (type, name) of the vertex element
+    bool in_vertex = false;
+    while (std::getline(hdr, line)) {
+        std::stringstream ls(line);
+        std::string word;
+        ls >> word;
+        if (word == "format") {
+            ls >> format;
+        } else if (word == "element") {
+            // The vertices come first (their records open the body); elements after them are ignored.
+            std::string name, n, rest;
+            ls >> name >> n >> rest;
+            in_vertex = name == "vertex";
+            if (!in_vertex) {
+                if (vertices < 0) return *why = "the vertex element must come first", false;
+                continue;
+            }
+            if (vertices >= 0) return *why = "the PLY file has two vertex elements", false;
+            if (n.empty() || n.size() > 12 || n.find_first_not_of("0123456789") != std::string::npos || !rest.empty())
+                return *why = "the PLY vertex count is malformed", false;
+            vertices = std::stoll(n);
+            if (vertices == 0) return *why = "the PLY file holds no points", false;
+        } else if (word == "property" && in_vertex) {
+            std::string type, name;
+            ls >> type >> name;
+            props.emplace_back(type, name);
+        } else if (word == "comment") {
+            std::string key;
+            ls >> key;
+            if (key == "grid") ls >> gw >> gh;
+            if (key == "unit") {
+                std::string u;
+                ls >> u;
+                scale_to_mm = u == "m" ? 1000.0 : 1.0;
+            }
+        }
+    }
+    if (vertices < 0 || props.size() < 3 || props[0].second != "x" || props[1].second != "y" ||
+        props[2].second != "z")
+        return *why = "PLY file has no x, y, z vertices", false;
+    if (vertices > kMaxPixels) return *why = "PLY file holds too many points", false;
+    if (gw <= 0 || gh <= 0 || static_cast<long long>(gw) * gh != vertices) {
+        gw = static_cast<int>(vertices);
+        gh = 1;
+    }
+    static const std::map<std::string, int> sizes = {
+        {"char", 1}, {"uchar", 1}, {"int8", 1}, {"uint8", 1}, {"short", 2}, {"ushort", 2},
+        {"int16", 2}, {"uint16", 2}, {"int", 4}, {"uint", 4}, {"int32", 4}, {"uint32", 4},
+        {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
+    std::size_t stride = 0;
+    for (auto& p : props) {
+        auto it = sizes.find(p.first);
+        if (it == sizes.end()) return *why = "PLY property type " + p.first + " is not supported", false;
+        stride += it->second;
+    }
+    // The file's unit is recorded in a comment; points come back in the unit asked for.
+    double scale = scale_to_mm * (unit == PointMapUnit::Meter ? 0.001 : 1.0);
+    // Room only for what the file can hold: binary needs whole records, ASCII two bytes a value.
+    const bool text = format == "ascii";
+    const std::size_t values = props.size() * static_cast<std::size_t>(vertices);
+    if (!read_body(file, &bytes, end + 11, text ? 2 * values : stride * static_cast<std::size_t>(vertices),
+                   text ? kMaxAsciiValue * values : stride * static_cast<std::size_t>(vertices), "PLY", why))
+        return false;
+    const char* body = bytes.data() + end + 11;
+    pts->assign(static_cast<std::size_t>(vertices) * 3, 0.0);
+    if (format == "binary_little_endian") {
+        for (long long i = 0; i < vertices; ++i) {
+            const char* p = body + stride * i;
+            for (int k = 0; k < 3; ++k) {
+                const std::string& t = props[k].first;
+                double v;
+                if (t == "double" || t == "float64") {
+                    std::memcpy(&v, p, 8);
+                    p += 8;
+                } else if (t == "float" || t == "float32") {
+                    float f;
+                    std::memcpy(&f, p, 4);
+                    v = f;
+                    p += 4;
+                } else {
+                    return *why = "PLY coordinates must be float or double", false;
+                }
+                (*pts)[i * 3 + k] = v * scale;
+            }
+        }
+    } else if (text) {
+        TextValues in(bytes, end + 11, !file.at_end(), "PLY");
+        for (long long i = 0; i < vertices; ++i) {
+            for (std::size_t k = 0; k < props.size(); ++k) {
+                double v;
+                if (!in.next(&v, why)) return false;
+                if (k < 3) (*pts)[i * 3 + k] = v * scale;
+            }
+        }
+    } else {
+        return *why = "PLY format " + format + " is not supported", false;
+    }
+    *width = gw;
+    *height = gh;
+    return true;
+}
+
+// PCD 0.7: a header of keyword lines up to DATA, then WIDTH x HEIGHT records, text or binary. The
+// x, y and z fields must be floats of 4 or 8 bytes; other fields (colour, normals) are skipped.
+bool parse_pcd(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
+               std::string* why) {
+    std::string bytes;
+    if (!file.append(kMaxHeader, &bytes, why)) return false;
+    std::map<std::string, std::vector<std::string>> keys;
+    double scale_to_mm = 1.0;
+    std::size_t pos = 0;
+    while (!keys.count("DATA")) {
+        const std::size_t nl = bytes.find('\n', pos);
+        if (nl == std::string::npos)
+            return *why = keys.empty() || file.at_end() ? "not a PCD file" : "PCD header is longer than 65536 bytes",
+                   false;
+        std::string line = bytes.substr(pos, nl - pos);
+        pos = nl + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        if (line[0] == '#') {
+            if (line == "# unit m") scale_to_mm = 1000.0;  // the unit this SDK records
+            continue;
+        }
+        std::istringstream ls(line);
+        std::string key, word;
+        ls >> key;
+        static const char* const known[] = {"VERSION", "FIELDS", "SIZE", "TYPE", "COUNT",
+                                            "WIDTH", "HEIGHT", "VIEWPOINT", "POINTS", "DATA"};
+        if (std::find_if(std::begin(known), std::end(known), [&](const char* k) { return key == k; }) ==
+            std::end(known))
+            return *why = keys.empty() ? "not a PCD file" : "PCD header has an unknown line " + line.substr(0, 40),
+                   false;
+        if (keys.count(key)) return *why = "PCD header gives " + key + " twice", false;
+        auto& values = keys[key];
+        while (ls >> word) {
+            if (values.size() == kMaxPcdFields) return *why = "PCD header has more than 256 fields", false;
+            values.push_back(word);
+        }
+    }
+    const auto& fields = keys["FIELDS"];
+    const std::size_t n = fields.size();
+    auto& counts = keys["COUNT"];
+    if (counts.empty()) counts.assign(n, "1");
+    if (n == 0 || keys["SIZE"].size() != n || keys["TYPE"].size() != n || counts.size() != n)
+        return *why = "PCD header's FIELDS, SIZE, TYPE and COUNT do not agree", false;
+    // Where each field starts in a binary record and among a text record's values.
+    std::vector<std::size_t> offset(n), first(n);
+    std::size_t stride = 0, values = 0;
+    int xyz[3] = {-1, -1, -1};
+    for (std::size_t i = 0; i < n; ++i) {
+        const long long size = count_of(keys["SIZE"][i]), count = count_of(counts[i]);
+        const std::string& type = keys["TYPE"][i];
+        if ((size != 1 && size != 2 && size != 4 && size != 8) || (type != "F" && type != "I" && type != "U") ||
+            count < 1 || count > 65536)
+            return *why = "PCD field " + fields[i].substr(0, 40) + " has an unsupported SIZE, TYPE or COUNT", false;
+        offset[i] = stride;
+        first[i] = values;
+        stride += static_cast<std::size_t>(size * count);
+        values += static_cast<std::size_t>(count);
+        for (int k = 0; k < 3; ++k) {
+            if (fields[i] != std::string(1, static_cast<char>('x' + k))) continue;
+            if (type != "F" || size < 4 || count != 1)
+                return *why = "PCD coordinates must be single floats or doubles", false;
+            xyz[k] = static_cast<int>(i);
+        }
+    }
+    if (xyz[0] < 0 || xyz[1] < 0 || xyz[2] < 0) return *why = "PCD file has no x, y, z fields", false;
+    const long long w = keys["WIDTH"].size() == 1 ? count_of(keys["WIDTH"][0]) : -1;
+    const long long h = keys["HEIGHT"].size() == 1 ? count_of(keys["HEIGHT"][0]) : -1;
+    if (w < 0 || h < 0) return *why = "PCD file's WIDTH or HEIGHT is malformed", false;
+    if (w > kMaxPixels || h > kMaxPixels || w * h > kMaxPixels) return *why = "PCD file holds too many points", false;
+    const long long points = w * h;
+    if (points == 0) return *why = "PCD file holds no points", false;
+    if (keys.count("POINTS") && (keys["POINTS"].size() != 1 || count_of(keys["POINTS"][0]) != points))
+        return *why = "PCD file's POINTS differs from WIDTH x HEIGHT", false;
+    const std::string data = keys["DATA"].size() == 1 ? keys["DATA"][0] : "";
+    const bool text = data == "ascii";
+    if (!text && data != "binary") return *why = "PCD data " + data.substr(0, 40) + " is not supported", false;
+    const std::size_t count = static_cast<std::size_t>(points);
+    if (!read_body(file, &bytes, pos, text ? 2 * values * count : stride * count,
+                   text ? kMaxAsciiValue * values * count : stride * count, "PCD", why))
+        return false;
+    // The file's unit is recorded in a comment; points come back in the unit asked for.
+    const double scale = scale_to_mm * (unit == PointMapUnit::Meter ? 0.001 : 1.0);
+    pts->assign(count * 3, 0.0);
+    if (text) {
+        TextValues in(bytes, pos, !file.at_end(), "PCD");
+        std::vector<double> record(values);
+        for (std::size_t i = 0; i < count; ++i) {
+            for (double& v : record)
+                if (!in.next(&v, why)) return false;
+            for (int k = 0; k < 3; ++k) (*pts)[i * 3 + k] = record[first[xyz[k]]] * scale;
+        }
+    } else {
+        const char* body = bytes.data() + pos;
+        for (std::size_t i = 0; i < count; ++i) {
+            for (int k = 0; k < 3; ++k) {
+                const char* p = body + stride * i + offset[xyz[k]];
+                double v;
+                if (keys["SIZE"][xyz[k]] == "8") {
+                    std::memcpy(&v, p, 8);
+                } else {
+                    float f;
+                    std::memcpy(&f, p, 4);
+                    v = f;
+                }
+                (*pts)[i * 3 + k] = v * scale;
+            }
+        }
+    }
+    *width = static_cast<int>(h == 1 ? points : w);
+    *height = static_cast<int>(h == 1 ? 1 : h);
+    return true;
+}
 
 std::string encode_cloud(CloudFormat format, const CloudData& c, bool binary) {
     const std::size_t n = static_cast<std::size_t>(c.width) * c.height;

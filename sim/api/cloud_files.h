@@ -1,7 +1,8 @@
-// Stand-in SDK: point maps written as point-cloud files, PLY or PCD.
+// Stand-in SDK: point maps as point-cloud files, PLY or PCD, read and written.
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "api/containers.h"
 
@@ -21,5 +22,12 @@ struct CloudData {
 
 // The file's bytes, binary (little-endian) or text.
 std::string encode_cloud(CloudFormat format, const CloudData& cloud, bool binary);
+
+// The points of a PLY or PCD file, in `unit`, and the grid they were saved in (else one row). Only
+// the header and the records it announces are read; `why` gives the reason on failure.
+bool parse_ply(InFile& file, TUVO::PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
+               std::string* why);
+bool parse_pcd(InFile& file, TUVO::PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
+               std::string* why);
 
 }  // namespace sim

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <limits>
 #include <map>
-#include <sstream>
 
 #include "api/containers.h"
 #include "api/cloud_files.h"
@@ -464,151 +463,6 @@ PointMap PointMap::Create(PointMapType::Enum type, Size size, double* data, bool
     return pm;
 }
 
-namespace {
-
-// A PLY header ends within this many bytes.
-constexpr std::size_t kMaxPlyHeader = 1 << 16;
-// An ASCII PLY value takes at most this many bytes on average, blanks included ("%.17g" and a
-// blank take 25).
-constexpr std::size_t kMaxPlyAsciiValue = 64;
-
-// Reads the header, then only the vertices it announces: a file longer than that is not read to
-// its end.
-bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
-               std::string* why) {
-    std::string bytes;
-    if (!file.append(kMaxPlyHeader, &bytes, why)) return false;
-    std::size_t end = bytes.find("end_header\n");
-    if (bytes.compare(0, 4, "ply\n") != 0) return *why = "not a PLY file", false;
-    if (end == std::string::npos)
-        return *why = file.at_end() ? "not a PLY file" : "PLY header is longer than 65536 bytes", false;
-    std::stringstream hdr(bytes.substr(0, end));
-    std::string line, format;
-    long long vertices = -1;
-    int gw = 0, gh = 0;
-    double scale_to_mm = 1.0;
-    std::vector<std::pair<std::string, std::string>> props;  // (type, name) of the vertex element
-    bool in_vertex = false;
-    while (std::getline(hdr, line)) {
-        std::stringstream ls(line);
-        std::string word;
-        ls >> word;
-        if (word == "format") {
-            ls >> format;
-        } else if (word == "element") {
-            // The vertices come first (their records open the body); elements after them are ignored.
-            std::string name, n, rest;
-            ls >> name >> n >> rest;
-            in_vertex = name == "vertex";
-            if (!in_vertex) {
-                if (vertices < 0) return *why = "the vertex element must come first", false;
-                continue;
-            }
-            if (vertices >= 0) return *why = "the PLY file has two vertex elements", false;
-            if (n.empty() || n.size() > 12 || n.find_first_not_of("0123456789") != std::string::npos || !rest.empty())
-                return *why = "the PLY vertex count is malformed", false;
-            vertices = std::stoll(n);
-            if (vertices == 0) return *why = "the PLY file holds no points", false;
-        } else if (word == "property" && in_vertex) {
-            std::string type, name;
-            ls >> type >> name;
-            props.emplace_back(type, name);
-        } else if (word == "comment") {
-            std::string key;
-            ls >> key;
-            if (key == "grid") ls >> gw >> gh;
-            if (key == "unit") {
-                std::string u;
-                ls >> u;
-                scale_to_mm = u == "m" ? 1000.0 : 1.0;
-            }
-        }
-    }
-    if (vertices < 0 || props.size() < 3 || props[0].second != "x" || props[1].second != "y" ||
-        props[2].second != "z")
-        return *why = "PLY file has no x, y, z vertices", false;
-    if (vertices > kMaxPixels) return *why = "PLY file holds too many points", false;
-    if (gw <= 0 || gh <= 0 || static_cast<long long>(gw) * gh != vertices) {
-        gw = static_cast<int>(vertices);
-        gh = 1;
-    }
-    static const std::map<std::string, int> sizes = {
-        {"char", 1}, {"uchar", 1}, {"int8", 1}, {"uint8", 1}, {"short", 2}, {"ushort", 2},
-        {"int16", 2}, {"uint16", 2}, {"int", 4}, {"uint", 4}, {"int32", 4}, {"uint32", 4},
-        {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
-    std::size_t stride = 0;
-    for (auto& p : props) {
-        auto it = sizes.find(p.first);
-        if (it == sizes.end()) return *why = "PLY property type " + p.first + " is not supported", false;
-        stride += it->second;
-    }
-    // The file's unit is recorded in a comment; points come back in the unit asked for.
-    double scale = scale_to_mm * (unit == PointMapUnit::Meter ? 0.001 : 1.0);
-    // Room only for what the file can hold: binary needs whole records, ASCII two bytes a value.
-    const std::size_t least = format == "ascii" ? 2 * props.size() * static_cast<std::size_t>(vertices)
-                                                : stride * static_cast<std::size_t>(vertices);
-    const std::size_t promised =
-        format == "ascii" ? kMaxPlyAsciiValue * props.size() * static_cast<std::size_t>(vertices) : least;
-    if (bytes.size() - end - 11 < promised && !file.append(promised - (bytes.size() - end - 11), &bytes, why))
-        return false;
-    const bool cut = !file.at_end();  // more follows what was read
-    const char* body = bytes.data() + end + 11;
-    std::size_t body_len = bytes.size() - end - 11;
-    if (body_len < least) return *why = "PLY file is truncated", false;
-    pts->assign(static_cast<std::size_t>(vertices) * 3, 0.0);
-    if (format == "binary_little_endian") {
-        for (long long i = 0; i < vertices; ++i) {
-            const char* p = body + stride * i;
-            for (int k = 0; k < 3; ++k) {
-                const std::string& t = props[k].first;
-                double v;
-                if (t == "double" || t == "float64") {
-                    std::memcpy(&v, p, 8);
-                    p += 8;
-                } else if (t == "float" || t == "float32") {
-                    float f;
-                    std::memcpy(&f, p, 4);
-                    v = f;
-                    p += 4;
-                } else {
-                    return *why = "PLY coordinates must be float or double", false;
-                }
-                (*pts)[i * 3 + k] = v * scale;
-            }
-        }
-    } else if (format == "ascii") {
-        std::string text(body, body_len);
-        const char* p = text.c_str();
-        for (long long i = 0; i < vertices; ++i) {
-            for (std::size_t k = 0; k < props.size(); ++k) {
-                while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
-                if (!*p && cut) return *why = "PLY values take more than 64 bytes each", false;
-                if (!*p) return *why = "PLY file is truncated", false;
-                char* e;
-                double v;
-                if (std::strncmp(p, "nan", 3) == 0 || std::strncmp(p, "NaN", 3) == 0) {
-                    v = std::numeric_limits<double>::quiet_NaN();
-                    e = const_cast<char*>(p) + 3;
-                } else {
-                    v = std::strtod(p, &e);
-                    if (e == p) return *why = "PLY file has a malformed number", false;
-                }
-                // A number that reaches the end of what was read may go on in the file.
-                if (cut && !*e) return *why = "PLY values take more than 64 bytes each", false;
-                if (k < 3) (*pts)[i * 3 + k] = v * scale;
-                p = e;
-            }
-        }
-    } else {
-        return *why = "PLY format " + format + " is not supported", false;
-    }
-    *width = gw;
-    *height = gh;
-    return true;
-}
-
-}  // namespace
-
 PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit::Enum unit) {
     Call call("PointMap.CreateFromFile");
     call.arg("filename", filename).arg("width", static_cast<long long>(size.width));
@@ -630,7 +484,8 @@ PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit:
     }
     std::vector<double> pts;
     int w, h;
-    if (!parse_ply(file, unit, &pts, &w, &h, &why)) {
+    const bool pcd = file_extension(filename) == "pcd";
+    if (!(pcd ? parse_pcd(file, unit, &pts, &w, &h, &why) : parse_ply(file, unit, &pts, &w, &h, &why))) {
         call.fail(Error_FileIO, std::string(filename) + ": " + why);
         return PointMap();
     }
