@@ -350,7 +350,9 @@ def test_pcd_of_other_writers(tmp_path):
                                          points.tobytes(), counts="1 1 3 1 1", extra="POINTS 4\n"))
     (tmp_path / "t.pcd").write_bytes(pcd("x y z intensity", "8 8 8 2", "F F F U", 2, 2, "ascii",
                                          b"1 5 9 7\n2 6 10 7\r\n3\t7 11 7\n4 8 -nan 7\n"))
-    for name, shape in [("b.pcd", (1, 4, 3)), ("t.pcd", (2, 2, 3))]:
+    doubles = np.array([[1, 5, 9], [2, 6, 10], [3, 7, 11], [4, 8, np.nan]], "<f8")
+    (tmp_path / "d.pcd").write_bytes(pcd("x y z", "08 8 8", "F F F", 2, 2, "binary", doubles.tobytes()))
+    for name, shape in [("b.pcd", (1, 4, 3)), ("t.pcd", (2, 2, 3)), ("d.pcd", (2, 2, 3))]:
         back = T.PointMap.CreateFromFile(str(tmp_path / name), T.Size(0, 0), T.Millimeter)
         assert back.IsValid(), T.GetLastErrorMessage()
         got = np.asarray(back)

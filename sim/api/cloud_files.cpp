@@ -264,7 +264,7 @@ bool parse_pcd(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
     if (n == 0 || keys["SIZE"].size() != n || keys["TYPE"].size() != n || counts.size() != n)
         return *why = "PCD header's FIELDS, SIZE, TYPE and COUNT do not agree", false;
     // Where each field starts in a binary record and among a text record's values.
-    std::vector<std::size_t> offset(n), first(n);
+    std::vector<std::size_t> offset(n), first(n), bytes_of(n);
     std::size_t stride = 0, values = 0;
     int xyz[3] = {-1, -1, -1};
     for (std::size_t i = 0; i < n; ++i) {
@@ -275,6 +275,7 @@ bool parse_pcd(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
             return *why = "PCD field " + fields[i].substr(0, 40) + " has an unsupported SIZE, TYPE or COUNT", false;
         offset[i] = stride;
         first[i] = values;
+        bytes_of[i] = static_cast<std::size_t>(size);
         stride += static_cast<std::size_t>(size * count);
         values += static_cast<std::size_t>(count);
         for (int k = 0; k < 3; ++k) {
@@ -317,7 +318,7 @@ bool parse_pcd(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
             for (int k = 0; k < 3; ++k) {
                 const char* p = body + stride * i + offset[xyz[k]];
                 double v;
-                if (keys["SIZE"][xyz[k]] == "8") {
+                if (bytes_of[xyz[k]] == 8) {
                     std::memcpy(&v, p, 8);
                 } else {
                     float f;
