@@ -6,7 +6,7 @@ import tuvo_sim
 from _common import start
 
 
-def main():
+def main() -> None:
     cam = T.X1.Create(start())
     assert cam.Open() and cam.Capture(), T.GetLastErrorMessage()
     comp = T.Compensator_FixedMarkers()

@@ -8,7 +8,7 @@ import PyTUVO as T
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "out")
 
 
-def main():
+def main() -> None:
     os.makedirs(OUT, exist_ok=True)
     print("SDK:", T.GetVersion())
     if not T.SystemInit():

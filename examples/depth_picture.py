@@ -8,7 +8,7 @@ import PyTUVO as T
 from _common import colour_scale, out_dir, rgb_image, start
 
 
-def main():
+def main() -> None:
     out = out_dir()
     cam = T.X1.Create(start())
     assert cam.Open() and cam.Capture(), T.GetLastErrorMessage()
