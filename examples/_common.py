@@ -32,7 +32,7 @@ def colour_scale(t: NDArray[Any]) -> NDArray[np.uint8]:
     r = np.clip(1.5 - np.abs(4 * t - 0.5), 0, 1)
     g = np.clip(1.5 - np.abs(4 * t - 2.0), 0, 1)
     b = np.clip(1.5 - np.abs(4 * t - 3.5), 0, 1)
-    rgb = (np.stack([r, g, b], axis=-1) * 255).astype(np.uint8)
+    rgb: NDArray[np.uint8] = (np.stack([r, g, b], axis=-1) * 255).astype(np.uint8)
     rgb[missing] = 0
     return rgb
 

@@ -1,6 +1,4 @@
 """The fixed-marker compensator following a device that moves a little between captures."""
-import numpy as np
-
 import PyTUVO as T
 import tuvo_sim
 from _common import start
@@ -17,7 +15,7 @@ def main() -> None:
         assert cam.Capture()
         points = cam.GetPointMap()
         ok, rms = comp.Update(points, cam.GetImage())
-        ok2, corrected = comp.Apply(points)
+        ok2, _ = comp.Apply(points)
         print("step %d: moved (%.1f, %.1f) mm, markers drifted %.3f mm RMS, corrected: %s" % (
             step, dx, dz, rms, ok and ok2))
     del comp

@@ -13,6 +13,8 @@ def main() -> None:
     cam = T.X1.Create(start())
     assert cam.Open() and cam.Capture(), T.GetLastErrorMessage()
     depth = np.asarray(cam.GetDepthMap())
+    near: float
+    far: float
     near, far = np.nanpercentile(depth, [1, 99])
     h, w = depth.shape
     img, view = rgb_image(h, w + 90)

@@ -57,7 +57,7 @@ def main() -> None:
         f.write("[device]\nplayback = recording\n")
     os.environ["TUVO_SIM_RIG"] = rig
     device = start()
-    ok, info = device.GetDeviceInfo()
+    _, info = device.GetDeviceInfo()
     print("playback device %s (%s)" % (info.sn, info.name))
     left, right = open_pair(device)
     for i, (markers, n, rotation, translation) in enumerate(live):

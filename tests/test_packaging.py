@@ -1,6 +1,5 @@
 """Stubs in sync with the module (the same on every Python version), examples that run (test_typing
-checks their types),
-and wheels that work anywhere."""
+checks their types) and wheels that work anywhere."""
 import glob
 import os
 import pathlib

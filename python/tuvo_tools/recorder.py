@@ -75,7 +75,15 @@ class Recorder:
     def capture(self, stream: Stream) -> Dict[str, Any]:
         """One capture with the stream's options, recorded as the stream's next frame; returns what
         was recorded (see record_current)."""
-        check(stream.camera.Capture(stream.options), "Capture")
+        cam, opts = stream.camera, stream.options
+        # A stream's camera and options are of one kind (add_x1, add_x2).
+        if isinstance(cam, T.X2) and isinstance(opts, T.X2_CaptureOptions):
+            check(cam.Capture(opts), "Capture")
+        elif isinstance(cam, T.X1) and isinstance(opts, T.X1_CaptureOptions):
+            check(cam.Capture(opts), "Capture")
+        else:
+            raise RecordingError("stream %s holds %s options for an %s" % (
+                stream.name, options_mod.kind_of(opts).upper(), type(cam).__name__))
         return self.record_current(stream)
 
     def record_current(self, stream: Stream) -> Dict[str, Any]:

@@ -10,7 +10,7 @@ import ctypes
 import json
 import os
 import struct
-from typing import Any, Dict, Iterator, List, Optional, Tuple, Union
+from typing import Any, Dict, Generator, List, Optional, Tuple, Union
 
 import PyTUVO
 
@@ -133,7 +133,7 @@ def unblock(op: Text) -> None:
 
 
 @contextlib.contextmanager
-def blocked(op: Text) -> Iterator[None]:
+def blocked(op: Text) -> Generator[None, None, None]:
     """Hold every call of `op` inside the SDK until the block ends (at most 10 s)."""
     block(op)
     try:
