@@ -1,4 +1,4 @@
-"""Static types: a user's script, the examples and the stand-in's helper pass mypy --strict and
+"""Static types: a user's script, the examples, the stand-in's helper and tuvo_convert pass mypy --strict and
 pyright's strict mode with no error; both checkers see each buffer view's element type and refuse
 what they should; what the stubs accept, the binding takes, and the user's script runs."""
 import json
@@ -11,10 +11,13 @@ import numpy as np
 import pytest
 
 import PyTUVO as T
+import tuvo_convert
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 USER_SCRIPT = ROOT / "tests" / "typed" / "user_script.py"
+# The user's script, the examples and the stand-in's helper; for pyright the conversions package as installed.
 CHECKED = [USER_SCRIPT, *sorted((ROOT / "examples").glob("*.py")), ROOT / "sim" / "python" / "tuvo_sim.py"]
+CONVERT = sorted(pathlib.Path(tuvo_convert.__file__).parent.glob("*.py"))
 STUBS = (ROOT / "stubs" / "PyTUVO.pyi").read_text()
 # class name -> the element type its __array__ declares
 DECLARED = dict(re.findall(r"(?m)^class (\w+):\n    def __array__\(.*NDArray\[numpy\.(\w+)\]", STUBS))
@@ -22,10 +25,16 @@ DECLARED = dict(re.findall(r"(?m)^class (\w+):\n    def __array__\(.*NDArray\[nu
 SPELLED = {"float64": r"(float64|floating\[[\w.]*_64Bit\])", "uint8": r"(uint8|unsignedinteger\[[\w.]*_8Bit\])"}
 
 
-def run_mypy(tmp_path, files):
+@pytest.fixture(scope="module")
+def mypy_cache(tmp_path_factory):
+    """One cache for this module's strict mypy runs (numpy's stubs analysed once)."""
+    return tmp_path_factory.mktemp("mypy-cache")
+
+
+def run_mypy(tmp_path, cache, files):
     """mypy --strict over `files`; its report (one line a finding)."""
     run = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--show-error-codes", "--no-error-summary",
-                          "--cache-dir", str(tmp_path / "mypy-cache"), *map(str, files)],
+                          "--cache-dir", str(cache), *map(str, files)],
                          cwd=tmp_path, capture_output=True, text=True, timeout=300)
     assert not run.stderr.strip() or run.returncode in (0, 1), run.stderr
     return run.returncode, run.stdout
@@ -52,12 +61,13 @@ def run_pyright(tmp_path, files):
 
 
 @pytest.mark.parametrize("checker", ["mypy", "pyright"])
-def test_user_script_and_examples_have_no_type_errors(checker, tmp_path):
+def test_user_script_and_examples_have_no_type_errors(checker, tmp_path, mypy_cache):
     if checker == "mypy":
-        status, report = run_mypy(tmp_path, CHECKED)
+        # (test_convert runs mypy --strict over the installed tuvo_convert: mypy takes files or a package.)
+        status, report = run_mypy(tmp_path, mypy_cache, CHECKED)
         assert status == 0 and report == "", report
     else:
-        diagnostics, report = run_pyright(tmp_path, CHECKED)
+        diagnostics, report = run_pyright(tmp_path, CHECKED + CONVERT)
         assert diagnostics == [], report
 
 
@@ -102,12 +112,12 @@ REVEALED = ["ConfidenceMap", "CorrespondMap", "DepthMap", "Image", "NormalData",
 
 
 @pytest.mark.parametrize("checker", ["mypy", "pyright"])
-def test_checkers_see_element_types_and_mistakes(checker, tmp_path):
+def test_checkers_see_element_types_and_mistakes(checker, tmp_path, mypy_cache):
     snippet = tmp_path / "snippet.py"
     snippet.write_text(SNIPPET)
     lines = SNIPPET.splitlines()
     if checker == "mypy":
-        _, report = run_mypy(tmp_path, [snippet])
+        _, report = run_mypy(tmp_path, mypy_cache, [snippet])
         found = [(int(m.group(1)), m.group(2), m.group(3)) for m in
                  re.finditer(r"(?m)^snippet\.py:(\d+): (\w+): (.*)$", report)]
     else:
