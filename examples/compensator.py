@@ -1,12 +1,10 @@
 """The fixed-marker compensator following a device that moves a little between captures."""
-import numpy as np
-
 import PyTUVO as T
 import tuvo_sim
 from _common import start
 
 
-def main():
+def main() -> None:
     cam = T.X1.Create(start())
     assert cam.Open() and cam.Capture(), T.GetLastErrorMessage()
     comp = T.Compensator_FixedMarkers()
@@ -17,7 +15,7 @@ def main():
         assert cam.Capture()
         points = cam.GetPointMap()
         ok, rms = comp.Update(points, cam.GetImage())
-        ok2, corrected = comp.Apply(points)
+        ok2, _ = comp.Apply(points)
         print("step %d: moved (%.1f, %.1f) mm, markers drifted %.3f mm RMS, corrected: %s" % (
             step, dx, dz, rms, ok and ok2))
     del comp

@@ -8,7 +8,7 @@ import PyTUVO as T
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "out")
 
 
-def main():
+def main() -> None:
     os.makedirs(OUT, exist_ok=True)
     print("SDK:", T.GetVersion())
     if not T.SystemInit():
@@ -16,7 +16,7 @@ def main():
     status, devices = T.SystemListDevices(T.All)
     print("devices found:", len(devices), "(status %d)" % status)
     for device in devices:
-        ok, info = device.GetDeviceInfo()
+        _, info = device.GetDeviceInfo()
         print("  %-16s serial %-11s %s, working distance %d-%d mm" % (
             info.name, info.sn, "USB" if info.type == T.PortType_USB else "GigE",
             info.workingdist_near_mm, info.workingdist_far_mm))
@@ -24,7 +24,7 @@ def main():
     camera = T.X1.Create(devices[0], T.CameraID_Left)
     if not camera.Open():
         raise SystemExit("Open failed: " + T.GetLastErrorMessage())
-    ok, size = camera.GetCameraResolution()
+    _, size = camera.GetCameraResolution()
     print("camera resolution: %d x %d" % (size.width, size.height))
 
     options = T.X1_CaptureOptions()

@@ -8,11 +8,13 @@ import PyTUVO as T
 from _common import colour_scale, out_dir, rgb_image, start
 
 
-def main():
+def main() -> None:
     out = out_dir()
     cam = T.X1.Create(start())
     assert cam.Open() and cam.Capture(), T.GetLastErrorMessage()
     depth = np.asarray(cam.GetDepthMap())
+    near: float
+    far: float
     near, far = np.nanpercentile(depth, [1, 99])
     h, w = depth.shape
     img, view = rgb_image(h, w + 90)

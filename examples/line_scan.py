@@ -7,7 +7,7 @@ import PyTUVO as T
 from _common import start
 
 
-def main(frames=5):
+def main(frames: int = 5) -> None:
     cam = T.X2.Create(start())
     assert cam.Open(), T.GetLastErrorMessage()
     opts = T.X2_CaptureOptions()

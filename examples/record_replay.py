@@ -2,17 +2,20 @@
 tools: the answers match the live ones, without the camera."""
 import os
 import shutil
+from typing import List, Tuple
 
 import numpy as np
+from numpy.typing import NDArray
 
 import PyTUVO as T
 from _common import out_dir, start
 from tuvo_tools.recorder import Recorder
 
 FRAMES = 2
+Answers = Tuple[List[Tuple[int, float, float]], int, NDArray[np.float64], NDArray[np.float64]]
 
 
-def marker_answers(left, right, kind):
+def marker_answers(left: T.X1, right: T.X1, kind: T.CodedCircleMarkerType) -> Answers:
     """Markers in the left image and the right camera's pose found from them."""
     markers = T.DetectCodedCircleMarker(left.GetImage(), kind)
     n, rotation, translation = T.GetTwoCameraTransformByCodedCircleMarker(
@@ -20,14 +23,14 @@ def marker_answers(left, right, kind):
     return [(m.code, round(m.x, 3), round(m.y, 3)) for m in markers], n, rotation, translation
 
 
-def open_pair(device):
+def open_pair(device: T.Device) -> Tuple[T.X1, T.X1]:
     left, right = T.X1.Create(device, T.CameraID_Left), T.X1.Create(device, T.CameraID_Right)
     if not (left.Open() and right.Open()):
         raise SystemExit("Open failed: " + T.GetLastErrorMessage())
     return left, right
 
 
-def main():
+def main() -> None:
     folder = os.path.join(out_dir(), "recording")
     if os.path.isdir(folder):
         shutil.rmtree(folder)  # the previous run's
@@ -38,7 +41,7 @@ def main():
     left, right = open_pair(device)
     recorder = Recorder(folder, device)
     streams = recorder.add_x1(left, "left"), recorder.add_x1(right, "right")
-    live = []
+    live: List[Answers] = []
     for _ in range(FRAMES):
         if not (left.Capture() and right.Capture()):
             raise SystemExit("Capture failed: " + T.GetLastErrorMessage())
@@ -54,7 +57,7 @@ def main():
         f.write("[device]\nplayback = recording\n")
     os.environ["TUVO_SIM_RIG"] = rig
     device = start()
-    ok, info = device.GetDeviceInfo()
+    _, info = device.GetDeviceInfo()
     print("playback device %s (%s)" % (info.sn, info.name))
     left, right = open_pair(device)
     for i, (markers, n, rotation, translation) in enumerate(live):

@@ -7,7 +7,7 @@ import PyTUVO as T
 from _common import colour_scale, out_dir, rgb_image, start
 
 
-def main():
+def main() -> None:
     out = out_dir()
     cam = T.X2.Create(start())
     assert cam.Open(), T.GetLastErrorMessage()

@@ -1,6 +1,18 @@
 from __future__ import annotations
 import numpy
+import numpy.typing
 import typing
+# Real numbers in a numpy array: the binding converts any of them to the type the SDK takes.
+_RealArray = numpy.typing.NDArray[typing.Union[numpy.floating[typing.Any], numpy.integer[typing.Any], numpy.bool_]]
+# A numpy.ndarray argument converted to float64 (any shape, read row by row): an array of real
+# numbers, or numbers in a (nested) sequence.
+_FloatArrayLike = typing.Union[_RealArray, typing.Sequence[float], typing.Sequence[typing.Sequence[float]]]
+# A numpy.ndarray argument converted to uint8 pixels: an array of real numbers, or rows of numbers.
+_ByteArrayLike = typing.Union[_RealArray, typing.Sequence[int], typing.Sequence[typing.Sequence[int]],
+                              typing.Sequence[typing.Sequence[typing.Sequence[int]]]]
+# A list[float] argument: any sequence of numbers, a one-dimensional array included.
+_FloatSequence = typing.Union[typing.Sequence[float], numpy.ndarray[tuple[int], numpy.dtype[typing.Union[
+    numpy.floating[typing.Any], numpy.integer[typing.Any], numpy.bool_]]]]
 __all__: list[str] = ['All', 'BGR8', 'BalanceSelector', 'BalanceSelector_Blue', 'BalanceSelector_Green', 'BalanceSelector_None', 'BalanceSelector_Red', 'CameraID', 'CameraID_0', 'CameraID_1', 'CameraID_2', 'CameraID_3', 'CameraID_Both', 'CameraID_Extra', 'CameraID_Left', 'CameraID_NONE', 'CameraID_Right', 'CameraTempSelector', 'CameraTempSelector_Camera', 'CameraTempSelector_CoreBoard', 'CameraTempSelector_FpgaCore', 'CameraTempSelector_Framegrabberboard', 'CameraTempSelector_Sensor', 'CameraTempSelector_SensorBoard', 'CaptureMode', 'CaptureMode_AntiInterReflection', 'CaptureMode_Fast', 'CaptureMode_FixedLineScan', 'CaptureMode_LineArrayShift', 'CaptureMode_Normal', 'CaptureMode_Robust', 'CaptureMode_SwingLineScan', 'CaptureMode_Ultra', 'CodedCircleMarker', 'CodedCircleMarkerType', 'Compensator_FixedMarkers', 'ConfidenceMap', 'CoordinateSelect_CaliBoard', 'CoordinateSelect_Camera', 'CoordinateSelect_CameraExtra', 'CoordinateSelect_CameraLeft', 'CoordinateSelect_CameraRight', 'CoordinateSelect_Disabled', 'CorrespondMap', 'DepthMap', 'DetectCodedCircleMarker', 'Device', 'DeviceInfo', 'GetExternalCameraExtrinsicMatrix', 'GetExternalCameraPointMap', 'GetLastError', 'GetLastErrorMessage', 'GetTwoCameraTransformByCodedCircleMarker', 'GetVersion', 'GigE', 'Image', 'ImageCreate', 'ImageDestroy', 'ImageTypeEnum', 'ImageTypeGetPixelSize', 'ImageTypeToString', 'Meter', 'Millimeter', 'Mono8', 'NetworkDevice', 'NetworkDevice_ExtraCamera', 'NetworkDevice_LeftCamera', 'NetworkDevice_LightMachine', 'NetworkDevice_RightCamera', 'NetworkType', 'NetworkType_DHCP', 'NetworkType_STATIC', 'None', 'NormalData', 'PointMap', 'PointMapCreate', 'PointMapDestroy', 'PointMapTypeEnum', 'PointMapTypeToString', 'PointMapUnitEnum', 'PointsNormals', 'PointsOnly', 'PortType', 'PortType_GIGE', 'PortType_NONE', 'PortType_USB', 'ProjectorColor', 'ProjectorColor_Blue', 'ProjectorColor_Green', 'ProjectorColor_None', 'ProjectorColor_Red', 'ProjectorColor_White', 'ProtectiveCoverStatus', 'RGB8', 'ROI', 'ROIRange', 'Size', 'SmoothnessLevel', 'SmoothnessLevel_Normal', 'SmoothnessLevel_Off', 'SmoothnessLevel_Strong', 'SmoothnessLevel_Weak', 'SystemFindDevice', 'SystemInit', 'SystemIsInited', 'SystemListDeviceTypeEnum', 'SystemListDeviceTypeToString', 'SystemListDevices', 'SystemShutdown', 'TestAccuracy', 'TransformPointCloud', 'USB', 'X1', 'X1CustomTransformCoordinate', 'X1_CaptureOptions', 'X1_CustomTransformOptions', 'X2', 'X2CustomTransformCoordinate', 'X2_CaptureOptions', 'X2_CustomTransformOptions']
 class BalanceSelector:
     """
@@ -229,6 +241,11 @@ class Compensator_FixedMarkers:
     def __init__(self) -> None:
         ...
 class ConfidenceMap:
+    def __array__(self, dtype: None = None, /, *, copy: bool | None = None) -> numpy.typing.NDArray[numpy.float64]:
+        """
+        For type checkers only: numpy.asarray(obj) reaches this view through the buffer protocol
+        (the object has no __array__ method at run time).
+        """
     def GetSize(self) -> Size:
         ...
     def IsValid(self) -> bool:
@@ -236,6 +253,11 @@ class ConfidenceMap:
     def __init__(self) -> None:
         ...
 class CorrespondMap:
+    def __array__(self, dtype: None = None, /, *, copy: bool | None = None) -> numpy.typing.NDArray[numpy.float64]:
+        """
+        For type checkers only: numpy.asarray(obj) reaches this view through the buffer protocol
+        (the object has no __array__ method at run time).
+        """
     def GetSize(self) -> Size:
         ...
     def IsValid(self) -> bool:
@@ -243,6 +265,11 @@ class CorrespondMap:
     def __init__(self) -> None:
         ...
 class DepthMap:
+    def __array__(self, dtype: None = None, /, *, copy: bool | None = None) -> numpy.typing.NDArray[numpy.float64]:
+        """
+        For type checkers only: numpy.asarray(obj) reaches this view through the buffer protocol
+        (the object has no __array__ method at run time).
+        """
     def GetSize(self) -> Size:
         ...
     def IsValid(self) -> bool:
@@ -314,6 +341,11 @@ class DeviceInfo:
     def workingdist_near_mm(self) -> int:
         ...
 class Image:
+    def __array__(self, dtype: None = None, /, *, copy: bool | None = None) -> numpy.typing.NDArray[numpy.uint8]:
+        """
+        For type checkers only: numpy.asarray(obj) reaches this view through the buffer protocol
+        (the object has no __array__ method at run time).
+        """
     @staticmethod
     def CreateFromFile(arg0: str) -> Image:
         ...
@@ -456,6 +488,11 @@ class NetworkType:
     def value(self) -> int:
         ...
 class NormalData:
+    def __array__(self, dtype: None = None, /, *, copy: bool | None = None) -> numpy.typing.NDArray[numpy.float64]:
+        """
+        For type checkers only: numpy.asarray(obj) reaches this view through the buffer protocol
+        (the object has no __array__ method at run time).
+        """
     def GetSize(self) -> Size:
         ...
     def IsValid(self) -> bool:
@@ -463,6 +500,11 @@ class NormalData:
     def __init__(self) -> None:
         ...
 class PointMap:
+    def __array__(self, dtype: None = None, /, *, copy: bool | None = None) -> numpy.typing.NDArray[numpy.float64]:
+        """
+        For type checkers only: numpy.asarray(obj) reaches this view through the buffer protocol
+        (the object has no __array__ method at run time).
+        """
     @staticmethod
     def CreateFromFile(arg0: str, arg1: Size, arg2: PointMapUnitEnum) -> PointMap:
         ...
@@ -1005,7 +1047,7 @@ class X1_CaptureOptions:
         ...
 class X1_CustomTransformOptions:
     coordinate_select: X1CustomTransformCoordinate
-    def SetTransform(self, arg0: typing.Annotated[numpy.ndarray, numpy.float64]) -> None:
+    def SetTransform(self, arg0: _FloatArrayLike) -> None:
         ...
     def __init__(self) -> None:
         ...
@@ -1228,7 +1270,7 @@ class X2_CaptureOptions:
         ...
 class X2_CustomTransformOptions:
     coordinate_select: X2CustomTransformCoordinate
-    def SetTransform(self, arg0: typing.Annotated[numpy.ndarray, numpy.float64]) -> None:
+    def SetTransform(self, arg0: _FloatArrayLike) -> None:
         ...
     def __init__(self) -> None:
         ...
@@ -1236,17 +1278,17 @@ class X2_CustomTransformOptions:
 def DetectCodedCircleMarker(arg0: Image, arg1: CodedCircleMarkerType) -> list[CodedCircleMarker]:
     ...
 @typing.overload
-def DetectCodedCircleMarker(arg0: typing.Annotated[numpy.ndarray, numpy.uint8], arg1: CodedCircleMarkerType) -> list[CodedCircleMarker]:
+def DetectCodedCircleMarker(arg0: _ByteArrayLike, arg1: CodedCircleMarkerType) -> list[CodedCircleMarker]:
     ...
-def GetExternalCameraExtrinsicMatrix(arg0: Image, arg1: PointMap, arg2: typing.Annotated[numpy.ndarray, numpy.uint8], arg3: Image, arg4: PointMap, arg5: typing.Annotated[numpy.ndarray, numpy.uint8], arg6: Image, arg7: PointMap, arg8: typing.Annotated[numpy.ndarray, numpy.uint8], arg9: int, arg10: int, arg11: list[float], arg12: list[float]) -> tuple[bool, list[float], float]:
+def GetExternalCameraExtrinsicMatrix(arg0: Image, arg1: PointMap, arg2: _ByteArrayLike, arg3: Image, arg4: PointMap, arg5: _ByteArrayLike, arg6: Image, arg7: PointMap, arg8: _ByteArrayLike, arg9: int, arg10: int, arg11: _FloatSequence, arg12: _FloatSequence) -> tuple[bool, list[float], float]:
     ...
-def GetExternalCameraPointMap(arg0: PointMap, arg1: int, arg2: int, arg3: list[float], arg4: list[float], arg5: list[float]) -> PointMap:
+def GetExternalCameraPointMap(arg0: PointMap, arg1: int, arg2: int, arg3: _FloatSequence, arg4: _FloatSequence, arg5: _FloatSequence) -> PointMap:
     ...
 def GetLastError() -> int:
     ...
 def GetLastErrorMessage() -> str:
     ...
-def GetTwoCameraTransformByCodedCircleMarker(arg0: PointMap, arg1: Image, arg2: PointMap, arg3: Image, arg4: CodedCircleMarkerType) -> tuple[int, typing.Annotated[numpy.ndarray, numpy.float64], typing.Annotated[numpy.ndarray, numpy.float64]]:
+def GetTwoCameraTransformByCodedCircleMarker(arg0: PointMap, arg1: Image, arg2: PointMap, arg3: Image, arg4: CodedCircleMarkerType) -> tuple[int, numpy.typing.NDArray[numpy.float64], numpy.typing.NDArray[numpy.float64]]:
     ...
 def GetVersion() -> str:
     ...
@@ -1290,9 +1332,9 @@ def SystemShutdown() -> None:
 def TestAccuracy(arg0: Image, arg1: PointMap, arg2: int, arg3: int, arg4: float) -> tuple[int, list[float], list[float], float, float]:
     ...
 @typing.overload
-def TestAccuracy(arg0: Image, arg1: PointMap, arg2: list[float], arg3: list[float], arg4: int, arg5: int, arg6: float) -> tuple[int, list[float], list[float], float, float]:
+def TestAccuracy(arg0: Image, arg1: PointMap, arg2: _FloatSequence, arg3: _FloatSequence, arg4: int, arg5: int, arg6: float) -> tuple[int, list[float], list[float], float, float]:
     ...
-def TransformPointCloud(arg0: typing.Annotated[numpy.ndarray, numpy.float64], arg1: typing.Annotated[numpy.ndarray, numpy.float64], arg2: PointMap) -> None:
+def TransformPointCloud(arg0: _FloatArrayLike, arg1: _FloatArrayLike, arg2: PointMap) -> None:
     ...
 All: SystemListDeviceTypeEnum  # value = <SystemListDeviceTypeEnum.All: 3>
 BGR8: ImageTypeEnum  # value = <ImageTypeEnum.BGR8: 3>

@@ -1,5 +1,5 @@
-"""Stubs in sync with the module (the same on every Python version), examples that run and type-check,
-and wheels that work anywhere."""
+"""Stubs in sync with the module (the same on every Python version), examples that run (test_typing
+checks their types) and wheels that work anywhere."""
 import glob
 import os
 import pathlib
@@ -44,14 +44,6 @@ def test_example_runs(name, tmp_path):
         assert run.stdout.count("same as live") == 2 and (tmp_path / "recording" / "manifest.json").is_file()
 
 
-def test_examples_type_check():
-    files = [str(ROOT / "examples" / (n + ".py")) for n in EXAMPLES]
-    run = subprocess.run([sys.executable, "-m", "mypy", "--ignore-missing-imports", "--no-error-summary",
-                          "--cache-dir", "/tmp/pytuvo-mypy-cache", *files],
-                         cwd=ROOT / "examples", capture_output=True, text=True)
-    assert run.returncode == 0, run.stdout + run.stderr
-
-
 TAG = "cp%d%d" % sys.version_info[:2]
 EXTENSION = "PyTUVO" + sysconfig.get_config_var("EXT_SUFFIX")
 # Run isolated from an empty folder, with nothing but the unpacked wheel on the path.
@@ -92,7 +84,7 @@ def test_wheel_loads_from_any_directory(wheel, tmp_path):
     assert {"libTUVO.so.1", EXTENSION, "PyTUVO.pyi", "PyTUVO-stubs/__init__.pyi", "tuvo_sim.py",
             "tuvo_tools/cli.py", "tuvo_tools/recorder.py", "tuvo_convert/__init__.py", "tuvo_convert/arrays.py",
             "tuvo_convert/calibration.py", "tuvo_convert/captures.py", "tuvo_convert/open3d_io.py",
-            "tuvo_convert/errors.py", "tuvo_convert/py.typed"} <= set(names)
+            "tuvo_convert/errors.py", "tuvo_convert/py.typed", "tuvo_tools/py.typed"} <= set(names)
     assert str(somewhere / "libTUVO.so.1") in libraries
     with zipfile.ZipFile(wheel) as z:
         entry_points = [z.read(n).decode() for n in names if n.endswith(".dist-info/entry_points.txt")]

@@ -1,5 +1,5 @@
 """Valid points of a point map as flat (N, 3) arrays, with the colours and normals of the same pixels."""
-from typing import Any, NamedTuple, Optional, Union
+from typing import Any, NamedTuple, Optional, Union, cast
 
 import numpy as np
 from numpy.typing import NDArray
@@ -45,7 +45,7 @@ def image_rgb(image: ImageLike) -> NDArray[np.uint8]:
             pixels = pixels[..., ::-1]
         elif kind not in (T.Mono8, T.RGB8):
             raise ValueError("images of type %s have no RGB form" % T.ImageTypeToString(kind))
-    elif isinstance(image, np.ndarray):
+    elif isinstance(image, np.ndarray):  # pyright: ignore[reportUnnecessaryIsInstance] (callers may be untyped)
         if image.dtype != np.uint8:
             raise TypeError("image pixels must be uint8, not %s" % image.dtype)
         pixels = image
@@ -108,7 +108,8 @@ def float_array(value: Any, sdk_type: type, what: str, sdk_name: str, invalid: s
             raise ValueError(invalid)
         return np.asarray(sdk_object, dtype=np.float64)
     if isinstance(value, np.ndarray):
-        if value.dtype.kind != "f":
-            raise TypeError("%s must be floating-point numbers, not %s" % (what, value.dtype))
-        return np.asarray(value, dtype=np.float64)
+        array = cast("NDArray[Any]", value)
+        if array.dtype.kind != "f":
+            raise TypeError("%s must be floating-point numbers, not %s" % (what, array.dtype))
+        return np.asarray(array, dtype=np.float64)
     raise TypeError("%s must be %s or a numpy array, not %s" % (what, sdk_name, type(value).__name__))

@@ -44,7 +44,7 @@ def _camera_args(camera: Camera, camera_id: Optional[T.CameraID]) -> "tuple[T.Ca
         if camera_id is not None:
             raise TypeError("an X1 is one camera: it takes no camera_id")
         return ()
-    if isinstance(camera, T.X2):
+    if isinstance(camera, T.X2):  # pyright: ignore[reportUnnecessaryIsInstance] (callers may be untyped)
         if not isinstance(camera_id, T.CameraID):
             raise TypeError("an X2 needs the camera_id of one of its cameras (CameraID_Left, _Right, _Extra)")
         return (camera_id,)

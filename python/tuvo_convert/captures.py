@@ -25,7 +25,7 @@ def capture_arrays(camera: Union[T.X1, T.X2], *, images: bool = True,
     The point map and images stay the camera's results, as GetPointMap and GetImage leave them;
     with `release` they are destroyed once copied (the camera then has none until the next
     capture). SdkError (with the SDK's message) when the camera has no point map."""
-    if not isinstance(camera, (T.X1, T.X2)):
+    if not isinstance(camera, (T.X1, T.X2)):  # pyright: ignore[reportUnnecessaryIsInstance] (callers may be untyped)
         raise TypeError("camera must be a PyTUVO.X1 or X2, not %s" % type(camera).__name__)
     out: Dict[str, NDArray[Any]] = {}
     point_map = camera.GetPointMap()

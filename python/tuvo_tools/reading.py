@@ -8,7 +8,7 @@ import re
 import stat
 
 import numpy as np
-import png
+import png  # type: ignore[import-untyped]  # pypng carries no types
 
 _NAME = re.compile(r"[A-Za-z0-9._-]+\Z")
 _HEADER_ROOM = 4096 + 16  # PLY and .npy headers, as the playback devices allow

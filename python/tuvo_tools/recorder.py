@@ -1,6 +1,10 @@
 """Records captures of X1 and X2 cameras through the public PyTUVO interface only, so it works
 with any implementation of the SDK, the real one included."""
+import os
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
+
 import numpy as np
+from numpy.typing import NDArray
 
 import PyTUVO as T
 from tuvo_convert import capture_arrays
@@ -10,20 +14,25 @@ from . import options as options_mod
 from .recording import RecordingError, RecordingWriter
 from .sdk import CAMERAS, calibration, check, describe
 
+Camera = Union[T.X1, T.X2]
+Options = Union[T.X1_CaptureOptions, T.X2_CaptureOptions]
+# A 4x4 transformation: an array or 16 numbers (flat or as rows).
+TransformLike = Union[NDArray[Any], Sequence[float], Sequence[Sequence[float]]]
+
 _TYPE_NAMES = {int(T.Mono8): "Mono8", int(T.RGB8): "RGB8", int(T.BGR8): "BGR8"}
 
 
 class Stream:
     """One camera handle being recorded: an X1 on one camera, or an X2."""
 
-    def __init__(self, name, camera, options, cameras):
+    def __init__(self, name: str, camera: Camera, options: Options, cameras: List[Tuple[str, T.CameraID]]):
         self.name = name
         self.camera = camera
         self.options = options
         self.cameras = cameras  # (camera name, CameraID) whose images a capture yields
 
     @property
-    def x2(self):
+    def x2(self) -> bool:
         return self.name == "x2"
 
 
@@ -36,17 +45,18 @@ class Recorder:
             rec.capture(left)
     """
 
-    def __init__(self, path, device):
+    def __init__(self, path: Union[str, "os.PathLike[str]"], device: T.Device):
         self.device = device
         self.info = describe(device)
         self.writer = RecordingWriter(path, self.info, T.GetVersion(), "tuvo_tools %s" % __version__)
-        self._colour_known = set()
+        self._colour_known: "set[str]" = set()
 
     @property
-    def path(self):
+    def path(self) -> str:
         return self.writer.path
 
-    def add_x1(self, camera, camera_name="left", options=None, transform=None):
+    def add_x1(self, camera: T.X1, camera_name: str = "left", options: Optional[T.X1_CaptureOptions] = None,
+               transform: Optional[TransformLike] = None) -> Stream:
         """Records the X1 `camera` (open, created on `camera_name`) with `options` (default: the
         options it has stored, else the defaults). `transform` is the 4x4 matrix of the camera's
         custom transformation when one is set; the SDK does not report it."""
@@ -54,29 +64,38 @@ class Recorder:
         return self._add("x1-" + camera_name, camera, opts, transform, [(camera_name, CAMERAS[camera_name])],
                          lambda: self._x1_calibration(camera, camera_name))
 
-    def add_x2(self, camera, options=None, transform=None):
+    def add_x2(self, camera: T.X2, options: Optional[T.X2_CaptureOptions] = None,
+               transform: Optional[TransformLike] = None) -> Stream:
         """Records the X2 `camera` (open) like add_x1."""
         opts = options if options is not None else _stored_or_default(camera, "x2")
         names = [n for n, cid in CAMERAS.items() if self.info["cameraid"] & int(cid)]
         return self._add("x2", camera, opts, transform, [(n, CAMERAS[n]) for n in names],
                          lambda: self._x2_calibration(camera, names))
 
-    def capture(self, stream):
+    def capture(self, stream: Stream) -> Dict[str, Any]:
         """One capture with the stream's options, recorded as the stream's next frame; returns what
         was recorded (see record_current)."""
-        check(stream.camera.Capture(stream.options), "Capture")
+        cam, opts = stream.camera, stream.options
+        # A stream's camera and options are of one kind (add_x1, add_x2).
+        if isinstance(cam, T.X2) and isinstance(opts, T.X2_CaptureOptions):
+            check(cam.Capture(opts), "Capture")
+        elif isinstance(cam, T.X1) and isinstance(opts, T.X1_CaptureOptions):
+            check(cam.Capture(opts), "Capture")
+        else:
+            raise RecordingError("stream %s holds %s options for an %s" % (
+                stream.name, options_mod.kind_of(opts).upper(), type(cam).__name__))
         return self.record_current(stream)
 
-    def record_current(self, stream):
+    def record_current(self, stream: Stream) -> Dict[str, Any]:
         """Records the results of the capture just made on the stream's camera (with the stream's
         options) as its next frame. Takes and destroys the camera's image and point map. Returns
         the frame's index and the arrays written: {"index", "images": {camera: pixels}, "points",
         "normals", "depth", "confidence", "correspond"}."""
         cam = stream.camera
-        images = {}
+        images: Dict[str, Tuple[NDArray[np.uint8], str]] = {}
         if stream.options.enable_2d_in_capture:
             for name, cid in stream.cameras:
-                image = cam.GetImage(cid) if stream.x2 else cam.GetImage()
+                image = cam.GetImage(cid) if isinstance(cam, T.X2) else cam.GetImage()
                 if not image.IsValid():
                     continue
                 try:
@@ -99,15 +118,16 @@ class Recorder:
 
     # ---- set-up ----
 
-    def _add(self, name, camera, opts, transform, cameras, record_calibration):
+    def _add(self, name: str, camera: Camera, opts: Options, transform: Optional[TransformLike],
+             cameras: List[Tuple[str, T.CameraID]], record_calibration: Callable[[], None]) -> Stream:
         if options_mod.kind_of(opts) != ("x2" if name == "x2" else "x1"):
             raise RecordingError("%s captures need %s options" % (name.upper()[:2], name.upper()[:2]))
         ok, size = camera.GetCameraResolution()
         check(ok, "GetCameraResolution")
         custom = _custom_transform(camera, transform)
         record_calibration()
-        balance = None
-        if name != "x2" and camera.GetBalanceRange(T.BalanceSelector_Red)[0]:
+        balance: Optional[List[float]] = None
+        if name != "x2" and isinstance(camera, T.X1) and camera.GetBalanceRange(T.BalanceSelector_Red)[0]:
             balance = []
             for selector in (T.BalanceSelector_Red, T.BalanceSelector_Green, T.BalanceSelector_Blue):
                 ok, ratio = camera.GetBalanceRatio(selector)
@@ -116,7 +136,7 @@ class Recorder:
         self.writer.add_stream(name, size.width, size.height, options_mod.to_dict(opts), custom, balance)
         return Stream(name, camera, opts, cameras)
 
-    def _x1_calibration(self, camera, name):
+    def _x1_calibration(self, camera: T.X1, name: str) -> None:
         ok, size = camera.GetCameraResolution()
         check(ok, "GetCameraResolution")
         colour = camera.GetBalanceRange(T.BalanceSelector_Red)[0]
@@ -124,13 +144,13 @@ class Recorder:
         if colour:
             self._colour_known.add(name)
 
-    def _x2_calibration(self, camera, names):
+    def _x2_calibration(self, camera: T.X2, names: List[str]) -> None:
         ok, size = camera.GetCameraResolution()
         check(ok, "GetCameraResolution")
         for name in names:
             self.writer.set_camera(name, size.width, size.height, calibration(camera, CAMERAS[name]), False)
 
-    def _learn_colour(self, name, pixels, kind):
+    def _learn_colour(self, name: str, pixels: NDArray[np.uint8], kind: str) -> None:
         """Cameras whose colour the SDK does not say are known from their first image."""
         entry = self.writer.manifest["cameras"][name]
         height, width = pixels.shape[:2]
@@ -140,12 +160,12 @@ class Recorder:
             self.writer.set_camera(name, width, height, entry, colour)
 
 
-def _stored_or_default(camera, kind):
+def _stored_or_default(camera: Camera, kind: str) -> Options:
     ok, opts = camera.LoadCaptureOptionParameters()
     return opts if ok else options_mod.new_options(kind)
 
 
-def _custom_transform(camera, transform):
+def _custom_transform(camera: Camera, transform: Optional[TransformLike]) -> Dict[str, Any]:
     ok, custom = camera.GetCustomTransformation()
     check(ok, "GetCustomTransformation")
     select = int(custom.coordinate_select)

@@ -15,7 +15,7 @@ import stat
 import threading
 
 import numpy as np
-import png
+import png  # type: ignore[import-untyped]  # pypng carries no types
 
 from . import reading
 from .reading import RecordingError

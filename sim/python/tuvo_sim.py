@@ -10,6 +10,7 @@ import ctypes
 import json
 import os
 import struct
+from typing import Any, Dict, Generator, List, Optional, Tuple, Union
 
 import PyTUVO
 
@@ -30,7 +31,7 @@ def _sdk():
 _lib = _sdk()
 
 
-def _fn(name, restype, *argtypes):
+def _fn(name: str, restype: Any, *argtypes: Any) -> Any:
     f = getattr(_lib, name)
     f.restype = restype
     f.argtypes = list(argtypes)
@@ -64,27 +65,30 @@ ERROR_BUSY = -7
 ERROR_FAILED = -11
 
 
-def _b(text):
+Text = Union[str, bytes]
+
+
+def _b(text: Text) -> bytes:
     return text.encode() if isinstance(text, str) else text
 
 
-def reset():
+def reset() -> None:
     """Back to defaults: no overrides, SDK shut down, objects released, default rig."""
     _set_rig(None)
     _reset()
 
 
-def fail(op, code=ERROR_FAILED, message="injected failure", times=0):
+def fail(op: Text, code: int = ERROR_FAILED, message: Text = "injected failure", times: int = 0) -> None:
     """Make `op` fail with `code` and `message` (the next `times` calls, or all when 0)."""
     _fail(_b(op), code, _b(message), times)
 
 
-def clear(op):
+def clear(op: Text) -> None:
     """Undo fail, delay and block for `op`."""
     _clear(_b(op))
 
 
-def set(key, value):
+def set(key: Text, value: Union[None, bool, int, float, str, bytes]) -> None:
     """Put an answer or scene parameter under `key`.
 
     None stands for a null pointer; bytes are passed as they are; str as UTF-8; bool, int and
@@ -102,45 +106,48 @@ def set(key, value):
     _set_bytes(_b(key), data, len(data))
 
 
-def unset(key):
+def unset(key: Text) -> None:
     _unset(_b(key))
 
 
-def last_args(op):
+def last_args(op: Text) -> Optional[Dict[str, Any]]:
     """The arguments of the last finished call of `op` as a dict, or None if it was never called."""
     text = _last_args(_b(op))
-    return json.loads(text.decode("latin-1")) if text else None
+    if not text:
+        return None
+    args: Dict[str, Any] = json.loads(text.decode("latin-1"))
+    return args
 
 
-def calls(op):
+def calls(op: Text) -> int:
     """How many times `op` has been entered."""
-    return _call_count(_b(op))
+    return int(_call_count(_b(op)))
 
 
-def delay(op, ms):
+def delay(op: Text, ms: float) -> None:
     _delay(_b(op), int(ms))
 
 
-def inside(op):
+def inside(op: Text) -> int:
     """How many calls of `op` are inside the SDK right now."""
-    return _inside(_b(op))
+    return int(_inside(_b(op)))
 
 
-def wait_entered(op, timeout=5.0):
+def wait_entered(op: Text, timeout: float = 5.0) -> int:
     """Wait until a call of `op` is inside the SDK; returns how many are."""
-    return _wait_entered(_b(op), int(timeout * 1000))
+    return int(_wait_entered(_b(op), int(timeout * 1000)))
 
 
-def block(op):
+def block(op: Text) -> None:
     _block(_b(op))
 
 
-def unblock(op):
+def unblock(op: Text) -> None:
     _unblock(_b(op))
 
 
 @contextlib.contextmanager
-def blocked(op):
+def blocked(op: Text) -> Generator[None, None, None]:
     """Hold every call of `op` inside the SDK until the block ends (at most 10 s)."""
     block(op)
     try:
@@ -149,23 +156,24 @@ def blocked(op):
         unblock(op)
 
 
-def set_rig(text):
+def set_rig(text: Optional[Text]) -> None:
     """Describe the virtual devices (read at the next SystemInit); None restores the default rig."""
     if _set_rig(None if text is None else _b(text)) != 0:
         raise ValueError(PyTUVO.GetLastErrorMessage())
 
 
-def live(kind):
+def live(kind: Text) -> int:
     """Live SDK objects of a kind: "image", "pointmap" or "map"."""
-    return _live(_b(kind))
+    return int(_live(_b(kind)))
 
 
-def device_info(name=b"", sn=b"", factroydate=b"", port=b"", type=0, cameraid=0, boardmodel=0,
-                support_x2=False, support_color=0, workingdist_near_mm=0, workingdist_far_mm=0,
-                support_capture_mode=0, support_x1=False, support_protective_cover=False,
-                support_extra=False):
+def device_info(name: Text = b"", sn: Text = b"", factroydate: Text = b"", port: Text = b"", type: int = 0,
+                cameraid: int = 0, boardmodel: int = 0, support_x2: bool = False, support_color: int = 0,
+                workingdist_near_mm: int = 0, workingdist_far_mm: int = 0, support_capture_mode: int = 0,
+                support_x1: bool = False, support_protective_cover: bool = False,
+                support_extra: bool = False) -> bytes:
     """The 292 bytes of an SDK DeviceInfo record, for the "Device.GetDeviceInfo.info" answer."""
-    def text(v):
+    def text(v: Text) -> bytes:
         v = _b(v)
         if len(v) > 32:
             raise ValueError("texts hold at most 32 bytes")
@@ -180,7 +188,7 @@ def device_info(name=b"", sn=b"", factroydate=b"", port=b"", type=0, cameraid=0,
     return record
 
 
-def size(width, height):
+def size(width: int, height: int) -> bytes:
     """The 8 bytes of an SDK Size, for the "*.GetSize" answers."""
     return struct.pack("<ii", width, height)
 
@@ -189,10 +197,10 @@ _marker_truth = _fn("tuvo_sim_marker_truth", ctypes.c_int, _c, ctypes.c_int,
                     ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_int))
 
 
-def marker_truth(serial):
+def marker_truth(serial: Text) -> List[Tuple[int, Tuple[float, float, float]]]:
     """The board's markers as the scene holds them: a list of (code, (x, y, z)) in the device's
     frame at rest, in millimetres (after SystemInit)."""
-    out = []
+    out: List[Tuple[int, Tuple[float, float, float]]] = []
     k = 0
     while True:
         xyz = (ctypes.c_double * 3)()
@@ -200,7 +208,7 @@ def marker_truth(serial):
         n = _marker_truth(_b(serial), k, xyz, ctypes.byref(code))
         if n < 0:
             return out
-        out.append((code.value, tuple(xyz)))
+        out.append((code.value, (xyz[0], xyz[1], xyz[2])))
         k += 1
 
 
@@ -208,7 +216,7 @@ _ray_floor = _fn("tuvo_sim_ray_floor", ctypes.c_int, _c, ctypes.c_int, ctypes.PO
                  ctypes.POINTER(ctypes.c_longlong))
 
 
-def ray_floor(serial, camera=0):
+def ray_floor(serial: Text, camera: int = 0) -> Dict[str, float]:
     """Embree alone casting the rays of one capture of a device's camera (0 left, 1 right, 2 extra)
     as it stands now: a primary ray per pixel, then a shadow ray from each hit towards the
     projector, rows in parallel as a capture casts them (render.threads applies). Returns
@@ -223,18 +231,19 @@ def ray_floor(serial, camera=0):
 _device_value = _fn("tuvo_sim_device_value", ctypes.c_double, _c, _c)
 
 
-def device_value(serial, key):
+def device_value(serial: Text, key: Text) -> float:
     """A figure of a device's sensor model (after SystemInit), NaN when unknown: "focal_px",
     "baseline_mm", "max_angle_deg", "projector_x", "projector_y", "projector_z" (the projector's
     true centre in the device's frame, mm) or "capture_ms"."""
-    return _device_value(_b(serial), _b(key))
+    return float(_device_value(_b(serial), _b(key)))
 
 
-def capture_time_ms(serial):
+def capture_time_ms(serial: Text) -> float:
     """The modelled duration of the device's latest capture in milliseconds (-1 before any)."""
     return device_value(serial, "capture_ms")
 
 
-def projector(serial):
+def projector(serial: Text) -> Tuple[float, float, float]:
     """The projector's true centre in the device's frame, mm."""
-    return tuple(device_value(serial, "projector_" + axis) for axis in "xyz")
+    return (device_value(serial, "projector_x"), device_value(serial, "projector_y"),
+            device_value(serial, "projector_z"))
