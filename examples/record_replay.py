@@ -6,7 +6,7 @@ import shutil
 import numpy as np
 
 import PyTUVO as T
-from _common import out_dir, start
+from _common import check, out_dir, start
 from tuvo_tools.recorder import Recorder
 
 FRAMES = 2
@@ -22,6 +22,7 @@ def marker_answers(left, right, kind):
 
 def open_pair(device):
     left, right = T.X1.Create(device, T.CameraID_Left), T.X1.Create(device, T.CameraID_Right)
+    check(left.IsValid() and right.IsValid(), "X1.Create")
     if not (left.Open() and right.Open()):
         raise SystemExit("Open failed: " + T.GetLastErrorMessage())
     return left, right

@@ -1,5 +1,5 @@
-"""Stubs in sync with the module (the same on every Python version), examples that run and type-check,
-and wheels that work anywhere."""
+"""Stubs in sync with the module (the same on every Python version), examples that type-check (test_examples.py
+runs them), and wheels that work anywhere."""
 import glob
 import os
 import pathlib
@@ -28,20 +28,6 @@ def test_stubs_are_installed():
     import PyTUVO
     site = pathlib.Path(PyTUVO.__file__).parent
     assert (site / "PyTUVO.pyi").is_file() and (site / "PyTUVO-stubs" / "__init__.pyi").is_file()
-
-
-@pytest.mark.parametrize("name", EXAMPLES)
-def test_example_runs(name, tmp_path):
-    run = subprocess.run([sys.executable, str(ROOT / "examples" / (name + ".py")), str(tmp_path)],
-                         cwd=tmp_path, capture_output=True, text=True, timeout=300)
-    assert run.returncode == 0, run.stderr
-    assert "Warning" not in run.stderr
-    pictures = {"depth_picture": ["depth_picture.png"], "stereo_x2": ["stereo_left.png", "stereo_disparity.png"],
-                "markers": ["markers.png"], "own_scene": ["own_scene.png"]}
-    for picture in pictures.get(name, []):
-        assert (tmp_path / picture).stat().st_size > 10000
-    if name == "record_replay":
-        assert run.stdout.count("same as live") == 2 and (tmp_path / "recording" / "manifest.json").is_file()
 
 
 def test_examples_type_check():
