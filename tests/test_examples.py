@@ -2,6 +2,7 @@
 call stops it with the SDK's message and a non-zero status; depth and disparity pictures share one
 colour convention (near at the top of the colour bar)."""
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -85,9 +86,10 @@ def no_camera_rig(tmp_path):
 @pytest.mark.parametrize("name", EXAMPLES)
 def test_example_stops_on_a_failed_call_under_O(name, tmp_path, no_camera_rig, monkeypatch):
     monkeypatch.setenv("TUVO_SIM_RIG", str(no_camera_rig))
-    run = run_example(name, tmp_path, optimise=True, env=None)
+    run = run_example(name, tmp_path, optimise=True)
     assert run.returncode == 1, run.stdout + run.stderr
-    assert "Create failed: " in run.stderr and "the device cannot be used as X" in run.stderr, run.stderr
+    assert re.search(r"^X[12]\.Create.* failed: X[12]\.Create: the device cannot be used as X[12]$", run.stderr,
+                     re.M), run.stderr
     assert "Traceback" not in run.stderr
     assert not list(tmp_path.glob("*.png"))
 
@@ -154,7 +156,7 @@ def test_depth_and_disparity_pictures_share_the_colour_convention(runs):
         assert near.sum() > 1000 and far.sum() > 1000
         near_at, bar = bar_position(picture, picture[:h, :w][near], w)
         far_at, _ = bar_position(picture, picture[:h, :w][far], w)
-        assert np.median(near_at) < 0.25 and np.median(far_at) > 0.75, (picture_name, np.median(near_at),
+        assert np.median(near_at) < 0.4 and np.median(far_at) > 0.6, (picture_name, np.median(near_at),
                                                                           np.median(far_at))
         ends.append((bar[0], bar[-1]))
     (top1, bottom1), (top2, bottom2) = ends
