@@ -2,8 +2,10 @@
 pictures that explain themselves (colours, colour bars with numbers and units, text) into SDK images."""
 import os
 import sys
+from typing import Callable, Optional, Tuple
 
 import numpy as np
+from numpy.typing import ArrayLike, NDArray
 from PIL import Image as PILImage
 from PIL import ImageDraw, ImageFont
 
@@ -13,27 +15,28 @@ import PyTUVO as T
 # is blue (1), and a colour bar beside the picture has near at its top.
 NEAR_TOP = "near"
 FAR_BOTTOM = "far"
-MISSING = (0, 0, 0)  # pixels without a measurement
+Colour = Tuple[int, int, int]
+MISSING: Colour = (0, 0, 0)  # pixels without a measurement
 BAR_GAP = 20  # between a picture and its colour bar
 BAR_WIDTH = 30
 LEGEND_WIDTH = 190  # room for a colour bar with its numbers right of a picture
 
 
-def out_dir():
+def out_dir() -> str:
     """The folder pictures are written to: the first argument, else out/ at the project root."""
     path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "out")
     os.makedirs(path, exist_ok=True)
     return path
 
 
-def check(ok, what):
+def check(ok: bool, what: str) -> None:
     """Stop with the SDK's message and exit status 1 when a call failed (unlike `assert`, also
     under `python -O`)."""
     if not ok:
         raise SystemExit("%s failed: %s" % (what, T.GetLastErrorMessage()))
 
 
-def start():
+def start() -> T.Device:
     check(T.SystemInit(), "SystemInit")
     status, devices = T.SystemListDevices(T.All)
     if not devices:
@@ -41,7 +44,7 @@ def start():
     return devices[0]
 
 
-def colour_scale(t):
+def colour_scale(t: ArrayLike) -> NDArray[np.uint8]:
     """Values 0..1 (NaN allowed) to RGB bytes: 0 (near) red through yellow, green and cyan to
     1 (far) blue; NaN black."""
     t = np.asarray(t, dtype=np.float64)
@@ -50,7 +53,7 @@ def colour_scale(t):
     r = np.clip(1.5 - np.abs(4 * t - 0.5), 0, 1)
     g = np.clip(1.5 - np.abs(4 * t - 2.0), 0, 1)
     b = np.clip(1.5 - np.abs(4 * t - 3.5), 0, 1)
-    rgb = (np.stack([r, g, b], axis=-1) * 255).astype(np.uint8)
+    rgb: NDArray[np.uint8] = (np.stack([r, g, b], axis=-1) * 255).astype(np.uint8)
     rgb[missing] = MISSING
     return rgb
 
@@ -58,7 +61,7 @@ def colour_scale(t):
 _HEAT = np.array([[25, 15, 70], [120, 30, 120], [215, 70, 60], [250, 170, 40], [252, 245, 160]], dtype=np.float64)
 
 
-def heat_scale(t):
+def heat_scale(t: ArrayLike) -> NDArray[np.uint8]:
     """Values 0..1 (NaN allowed) to RGB bytes for magnitudes such as distances: 0 dark violet
     through red and orange to 1 light yellow; NaN mid grey (so it differs from both ends)."""
     t = np.asarray(t, dtype=np.float64)
@@ -70,7 +73,7 @@ def heat_scale(t):
     return rgb
 
 
-def robust_range(values, low=0.5, high=99.5):
+def robust_range(values: ArrayLike, low: float = 0.5, high: float = 99.5) -> Tuple[float, float]:
     """The range of the finite values between two percentiles, widened by 5 % on each side, so that
     a few outliers (edge pixels, stray points) neither stretch the colours nor saturate an object."""
     finite = np.asarray(values)[np.isfinite(values)]
@@ -81,12 +84,12 @@ def robust_range(values, low=0.5, high=99.5):
     return float(lo - pad), float(hi + pad)
 
 
-def depth_colours(depth, near, far):
+def depth_colours(depth: ArrayLike, near: float, far: float) -> NDArray[np.uint8]:
     """A depth map (mm, NaN where missing) in the colours of the shared convention."""
     return colour_scale((np.asarray(depth) - near) / (far - near))
 
 
-def rgb_image(height, width, background=255):
+def rgb_image(height: int, width: int, background: int = 255) -> Tuple[T.Image, NDArray[np.uint8]]:
     """A new SDK colour image and a numpy view to draw into (no copy: the view is its memory)."""
     img = T.ImageCreate(T.RGB8, T.Size(width, height))
     view = np.asarray(img)
@@ -94,24 +97,25 @@ def rgb_image(height, width, background=255):
     return img, view
 
 
-def save(img, path):
+def save(img: T.Image, path: str) -> str:
     """Save an SDK image as PNG, stopping with the SDK's message if that fails."""
     check(img.SaveImage(path), "SaveImage " + path)
     return path
 
 
-def ring(view, x, y, radius, colour, width=2.0):
+def ring(view: NDArray[np.uint8], x: float, y: float, radius: float, colour: Colour, width: float = 2.0) -> None:
     yy, xx = np.ogrid[:view.shape[0], :view.shape[1]]
     d = np.hypot(xx - x, yy - y)
     view[np.abs(d - radius) < width / 2] = colour
 
 
-def font_size(height):
+def font_size(height: int) -> int:
     """A text size that reads well on a picture of this many rows."""
     return int(max(12, min(28, height // 45)))
 
 
-def text(view, x, y, words, colour=(0, 0, 0), size=16, anchor="la", box=None):
+def text(view: NDArray[np.uint8], x: float, y: float, words: str, colour: Colour = (0, 0, 0), size: int = 16,
+         anchor: str = "la", box: Optional[Colour] = None) -> Tuple[int, int, int, int]:
     """Write `words` into an RGB numpy view at (x, y) with Pillow's default font (anchor as in
     Pillow: "la" left/top, "rm" right/middle, ...), on a filled box of colour `box` if given.
     Returns the (left, top, right, bottom) the text covers."""
@@ -136,7 +140,7 @@ def text(view, x, y, words, colour=(0, 0, 0), size=16, anchor="la", box=None):
     return x0, y0, x0 + alpha.shape[1], y0 + alpha.shape[0]
 
 
-def nice_ticks(a, b, count=6):
+def nice_ticks(a: float, b: float, count: int = 6) -> NDArray[np.float64]:
     """Round numbers (1, 2 or 5 times a power of ten apart) between a and b, about `count` of them."""
     lo, hi = min(a, b), max(a, b)
     if not hi > lo:
@@ -147,8 +151,10 @@ def nice_ticks(a, b, count=6):
     return np.arange(np.ceil(lo / step) * step, hi + step * 1e-9, step)
 
 
-def colour_bar(view, x, y, height, top_value, bottom_value, unit, scale=colour_scale, top_label=NEAR_TOP,
-               bottom_label=FAR_BOTTOM, title=None, size=16, second=None):
+def colour_bar(view: NDArray[np.uint8], x: int, y: int, height: int, top_value: float, bottom_value: float, unit: str,
+               scale: Callable[[ArrayLike], NDArray[np.uint8]] = colour_scale, top_label: Optional[str] = NEAR_TOP,
+               bottom_label: Optional[str] = FAR_BOTTOM, title: Optional[str] = None, size: int = 16,
+               second: Optional[Callable[[float], str]] = None) -> None:
     """A vertical colour bar in view[y:y + height, x:x + BAR_WIDTH]: the colour scale's 0 at the top
     (where the value is `top_value`), 1 at the bottom (`bottom_value`), a tick with its number and
     `unit` at round values, the ends named (`top_label`, `bottom_label`) and a title above.
@@ -172,7 +178,7 @@ def colour_bar(view, x, y, height, top_value, bottom_value, unit, scale=colour_s
         text(view, x - 4, y - 8 - 3 * size // 2, title, size=size, anchor="ld")
 
 
-def bar_geometry(height, width):
+def bar_geometry(height: int, width: int) -> Tuple[int, int, int]:
     """Where `depth_figure` puts the colour bar of a picture of height x width pixels:
     (x, y, bar height). Tests read the colours of the bar from there."""
     size = font_size(height)
@@ -180,7 +186,8 @@ def bar_geometry(height, width):
     return width + BAR_GAP, top, height - top - 2 * size
 
 
-def depth_figure(depth, near, far, caption):
+def depth_figure(depth: NDArray[np.float64], near: float, far: float,
+                 caption: str) -> Tuple[T.Image, NDArray[np.uint8]]:
     """A depth map (mm) in colour, near red to far blue, with its colour bar in mm right of it and
     a caption in its top left corner. Returns the SDK image and its numpy view."""
     h, w = depth.shape

@@ -1,32 +1,37 @@
 """The fixed-marker compensator following a device that moves a little between captures. Writes a
 picture of each capture's distance to the reference capture, before and after the correction."""
 import os
+from typing import List, Tuple
 
 import numpy as np
+from numpy.typing import NDArray
 
 import PyTUVO as T
 import tuvo_sim
 from _common import BAR_GAP, check, colour_bar, font_size, heat_scale, out_dir, rgb_image, robust_range, save, \
     start, text
 
+Row = Tuple[str, NDArray[np.float64], NDArray[np.float64]]  # a move: its title, distances before and after
 BLOCK = 4  # the distances are shown as the median of each 4 x 4 pixel block: the drift, not the noise
 
 
-def project(points, camera):
+def project(points: NDArray[np.float64], camera: T.X1) -> Tuple[NDArray[np.float64], NDArray[np.float64]]:
     """Pixel (column, row) where each point (mm, camera frame) is seen, with the lens distortion."""
     ok, k, d = camera.GetIntrinsicParameters()
     check(ok, "GetIntrinsicParameters")
-    k, (k1, k2, p1, p2, k3) = np.reshape(k, (3, 3)), d
+    matrix = np.reshape(k, (3, 3))
+    k1, k2, p1, p2, k3 = d
     with np.errstate(invalid="ignore", divide="ignore"):
         x, y = points[..., 0] / points[..., 2], points[..., 1] / points[..., 2]
     r2 = x * x + y * y
     radial = 1 + k1 * r2 + k2 * r2 ** 2 + k3 * r2 ** 3
     xd = x * radial + 2 * p1 * x * y + p2 * (r2 + 2 * x * x)
     yd = y * radial + p1 * (r2 + 2 * y * y) + 2 * p2 * x * y
-    return k[0, 0] * xd + k[0, 1] * yd + k[0, 2], k[1, 1] * yd + k[1, 2]
+    return matrix[0, 0] * xd + matrix[0, 1] * yd + matrix[0, 2], matrix[1, 1] * yd + matrix[1, 2]
 
 
-def distance_to_reference(points, reference, normals, camera):
+def distance_to_reference(points: NDArray[np.float64], reference: NDArray[np.float64], normals: NDArray[np.float64],
+                          camera: T.X1) -> NDArray[np.float64]:
     """Each point's distance (mm, signed) to the reference surface: to the tangent plane of the
     reference point seen at the pixel the point projects to."""
     h, w = reference.shape[:2]
@@ -34,12 +39,12 @@ def distance_to_reference(points, reference, normals, camera):
     inside = np.isfinite(u) & np.isfinite(v) & (u > -0.5) & (u < w - 0.5) & (v > -0.5) & (v < h - 0.5)
     col = np.clip(np.round(np.nan_to_num(u)), 0, w - 1).astype(int)
     row = np.clip(np.round(np.nan_to_num(v)), 0, h - 1).astype(int)
-    distance = np.einsum("...k,...k->...", points - reference[row, col], normals[row, col])
+    distance: NDArray[np.float64] = np.einsum("...k,...k->...", points - reference[row, col], normals[row, col])
     distance[~inside] = np.nan
     return distance
 
 
-def block_median(values):
+def block_median(values: NDArray[np.float64]) -> NDArray[np.float64]:
     h, w = values.shape
     blocks = values[:h - h % BLOCK, :w - w % BLOCK].reshape(h // BLOCK, BLOCK, w // BLOCK, BLOCK)
     blocks = blocks.transpose(0, 2, 1, 3).reshape(h // BLOCK, w // BLOCK, BLOCK * BLOCK)
@@ -49,7 +54,7 @@ def block_median(values):
     return out
 
 
-def picture(rows, path):
+def picture(rows: List[Row], path: str) -> str:
     """One row per move: |distance| before and after the correction, on one scale, with a colour bar."""
     h, w = rows[0][1].shape
     size = font_size(3 * h)
@@ -74,7 +79,7 @@ def picture(rows, path):
     return save(img, path)
 
 
-def main():
+def main() -> None:
     cam = T.X1.Create(start())
     check(cam.IsValid(), "X1.Create")
     check(cam.Open(), "Open")
@@ -88,7 +93,7 @@ def main():
     found = comp.Initialize(reference_map, cam.GetImage(), 0)
     check(found > 0, "Compensator_FixedMarkers.Initialize")
     print("reference markers:", found)
-    rows = []
+    rows: List[Row] = []
     for step, (dx, dz) in enumerate([(0.2, 0.0), (0.5, -0.3), (1.0, 0.4)]):
         tuvo_sim.set("scene.move_x", dx)  # the virtual device shifts on its mount
         tuvo_sim.set("scene.move_z", dz)

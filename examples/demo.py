@@ -7,7 +7,7 @@ import PyTUVO as T
 from _common import check, depth_figure, out_dir, robust_range
 
 
-def main():
+def main() -> None:
     out = out_dir()
     print("SDK:", T.GetVersion())
     if not T.SystemInit():

@@ -8,7 +8,7 @@ import PyTUVO as T
 from _common import check, depth_figure, out_dir, robust_range, save, start
 
 
-def main():
+def main() -> None:
     out = out_dir()
     cam = T.X1.Create(start())
     check(cam.IsValid(), "X1.Create")

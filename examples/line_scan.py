@@ -9,7 +9,7 @@ import PyTUVO as T
 from _common import check, depth_figure, out_dir, robust_range, save, start
 
 
-def main(frames=5):
+def main(frames: int = 5) -> None:
     cam = T.X2.Create(start())
     check(cam.IsValid(), "X2.Create")
     check(cam.Open(), "Open")

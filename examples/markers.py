@@ -8,7 +8,7 @@ import PyTUVO as T
 from _common import check, font_size, out_dir, ring, save, start, text
 
 
-def main():
+def main() -> None:
     out = out_dir()
     device = start()
     left, right = T.X1.Create(device, T.CameraID_Left), T.X1.Create(device, T.CameraID_Right)

@@ -3,8 +3,10 @@ OBJ and STL files; black plastic brackets, shiny steel nuts and a ball), capture
 Writes a picture of the depth, and of the points lost to the parts' materials: those a capture
 of the same bin with every part matte grey has and the real one lacks."""
 import os
+from typing import Tuple
 
 import numpy as np
+from numpy.typing import NDArray
 
 import PyTUVO as T
 import tuvo_sim
@@ -15,12 +17,12 @@ SCENE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scenes", "bin_
 PARTS = ["bracket_1", "bracket_2", "bracket_3", "bracket_grey", "nut_1", "nut_2", "nut_3", "ball"]
 
 
-def capture(cam, opts):
+def capture(cam: T.X1, opts: T.X1_CaptureOptions) -> Tuple[NDArray[np.float64], NDArray[np.uint8]]:
     check(cam.Capture(opts), "Capture")
     return np.array(cam.GetPointMap()), np.array(cam.GetImage())
 
 
-def main():
+def main() -> None:
     out = out_dir()
     os.environ["TUVO_SIM_SCENE"] = SCENE  # read by SystemInit: every virtual device now looks at the bin
     cam = T.X1.Create(start())

@@ -9,7 +9,7 @@ from _common import LEGEND_WIDTH, bar_geometry, check, colour_bar, colour_scale,
     robust_range, save, start, text
 
 
-def main():
+def main() -> None:
     out = out_dir()
     cam = T.X2.Create(start())
     check(cam.IsValid(), "X2.Create")
@@ -30,7 +30,7 @@ def main():
     # A large disparity is near: it takes the near (red) end of the scale, as depth does.
     view[:, :w] = colour_scale((hi - disparity) / (hi - lo))
 
-    def depth_at(d):
+    def depth_at(d: float) -> str:
         """What a disparity means in depth: the median depth of the pixels with about that disparity."""
         z = depth[valid & (np.abs(disparity - d) < 0.5) & np.isfinite(depth)]
         return "~%.0f mm" % np.median(z) if z.size else ""
