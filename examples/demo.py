@@ -4,12 +4,11 @@ import os
 import numpy as np
 
 import PyTUVO as T
-
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "out")
+from _common import check, depth_figure, out_dir, robust_range
 
 
 def main() -> None:
-    os.makedirs(OUT, exist_ok=True)
+    out = out_dir()
     print("SDK:", T.GetVersion())
     if not T.SystemInit():
         raise SystemExit("SystemInit failed: " + T.GetLastErrorMessage())
@@ -22,6 +21,7 @@ def main() -> None:
             info.workingdist_near_mm, info.workingdist_far_mm))
 
     camera = T.X1.Create(devices[0], T.CameraID_Left)
+    check(camera.IsValid(), "X1.Create")
     if not camera.Open():
         raise SystemExit("Open failed: " + T.GetLastErrorMessage())
     _, size = camera.GetCameraResolution()
@@ -42,12 +42,21 @@ def main() -> None:
           "z %.1f..%.1f mm" % (np.nanmin(points[..., 2]), np.nanmax(points[..., 2])))
     print("image:", pixels.shape, pixels.dtype, "mean grey %.1f" % pixels.mean())
 
-    ply = os.path.join(OUT, "demo.ply")
-    png = os.path.join(OUT, "demo.png")
-    depth_png = os.path.join(OUT, "demo_depth.png")
-    print("saved:", point_map.SaveWithImage(ply, image), image.SaveImage(png),
-          camera.GetDepthMap().SaveDepthMap(depth_png, True))
-    print("  ", os.path.relpath(ply), os.path.relpath(png), os.path.relpath(depth_png))
+    ply = os.path.join(out, "demo.ply")
+    png = os.path.join(out, "demo.png")
+    depth_mm = os.path.join(out, "demo_depth_mm.png")
+    depth_png = os.path.join(out, "demo_depth.png")
+    check(point_map.SaveWithImage(ply, image), "SaveWithImage")  # points with their colours
+    check(image.SaveImage(png), "SaveImage")  # the camera's picture
+    depth_map = camera.GetDepthMap()
+    check(depth_map.SaveDepthMap(depth_mm, False), "SaveDepthMap")  # 16-bit millimetres, for programs
+    # The depth for people: in colour, near red to far blue, with its colour bar in mm.
+    depth = np.asarray(depth_map)
+    near, far = robust_range(depth)
+    picture, _ = depth_figure(depth, near, far, "X1 left camera: depth, black where nothing was measured")
+    check(picture.SaveImage(depth_png), "SaveImage")
+    T.Image.Destroy(picture)
+    print("saved:", *(os.path.relpath(p) for p in (ply, png, depth_mm, depth_png)))
 
     T.PointMap.Destroy(point_map)
     T.Image.Destroy(image)

@@ -1,34 +1,24 @@
-"""A depth picture a person can read: the depth map in colour with a scale bar, drawn with numpy
-straight into an SDK image and saved as PNG."""
+"""A depth picture a person can read: the depth map in colour (near red, far blue) with a colour bar
+in millimetres, drawn with numpy straight into an SDK image and saved as PNG."""
 import os
 
 import numpy as np
 
 import PyTUVO as T
-from _common import colour_scale, out_dir, rgb_image, start
+from _common import check, depth_figure, out_dir, robust_range, save, start
 
 
 def main() -> None:
     out = out_dir()
     cam = T.X1.Create(start())
-    assert cam.Open() and cam.Capture(), T.GetLastErrorMessage()
+    check(cam.IsValid(), "X1.Create")
+    check(cam.Open(), "Open")
+    check(cam.Capture(), "Capture")
     depth = np.asarray(cam.GetDepthMap())
-    near: float
-    far: float
-    near, far = np.nanpercentile(depth, [1, 99])
-    h, w = depth.shape
-    img, view = rgb_image(h, w + 90)
-    view[...] = 255
-    view[:, :w] = colour_scale((depth - near) / (far - near))
-    # The scale bar: near at the top, far at the bottom, a tick every 50 mm.
-    bar = np.linspace(0, 1, h)[:, None].repeat(30, axis=1)
-    view[:, w + 20:w + 50] = colour_scale(bar)
-    for mm in np.arange(np.ceil(near / 50) * 50, far, 50):
-        row = int((mm - near) / (far - near) * (h - 1))
-        view[max(0, row - 1):row + 2, w + 50:w + 70] = 0
-    path = os.path.join(out, "depth_picture.png")
-    assert img.SaveImage(path), T.GetLastErrorMessage()
-    print("depth %.0f..%.0f mm, ticks every 50 mm -> %s" % (near, far, path))
+    near, far = robust_range(depth)  # robust: a few stray points neither stretch nor saturate it
+    img, _ = depth_figure(depth, near, far, "X1 left camera: depth, black where nothing was measured")
+    path = save(img, os.path.join(out, "depth_picture.png"))
+    print("depth %.0f..%.0f mm -> %s" % (near, far, path))
     T.ImageDestroy(img)
     T.X1.Destroy(cam)
     T.SystemShutdown()

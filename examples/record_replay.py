@@ -8,7 +8,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 import PyTUVO as T
-from _common import out_dir, start
+from _common import check, out_dir, start
 from tuvo_tools.recorder import Recorder
 
 FRAMES = 2
@@ -25,6 +25,7 @@ def marker_answers(left: T.X1, right: T.X1, kind: T.CodedCircleMarkerType) -> An
 
 def open_pair(device: T.Device) -> Tuple[T.X1, T.X1]:
     left, right = T.X1.Create(device, T.CameraID_Left), T.X1.Create(device, T.CameraID_Right)
+    check(left.IsValid() and right.IsValid(), "X1.Create")
     if not (left.Open() and right.Open()):
         raise SystemExit("Open failed: " + T.GetLastErrorMessage())
     return left, right

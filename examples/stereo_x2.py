@@ -1,32 +1,46 @@
-"""Two-camera capture: images from both cameras, and the correspondence map shown as disparity."""
+"""Two-camera capture: images from both cameras, and the correspondence map shown as disparity
+(near red, far blue, as the depth pictures) with a colour bar in pixels and the depth it means."""
 import os
 
 import numpy as np
 
 import PyTUVO as T
-from _common import colour_scale, out_dir, rgb_image, start
+from _common import LEGEND_WIDTH, bar_geometry, check, colour_bar, colour_scale, font_size, out_dir, rgb_image, \
+    robust_range, save, start, text
 
 
 def main() -> None:
     out = out_dir()
     cam = T.X2.Create(start())
-    assert cam.Open(), T.GetLastErrorMessage()
+    check(cam.IsValid(), "X2.Create")
+    check(cam.Open(), "Open")
     opts = T.X2_CaptureOptions()
     opts.correspond2d = True
-    assert cam.Capture(opts), T.GetLastErrorMessage()
+    check(cam.Capture(opts), "Capture")
     for cid, name in [(T.CameraID_Left, "left"), (T.CameraID_Right, "right")]:
-        path = os.path.join(out, "stereo_%s.png" % name)
-        assert cam.GetImage(cid).SaveImage(path)
+        path = save(cam.GetImage(cid), os.path.join(out, "stereo_%s.png" % name))
         print("saved", path)
     corr = np.asarray(cam.GetCorrespondMap())  # per left pixel: (x, y) in the right image
+    depth = np.asarray(cam.GetPointMap())[..., 2]  # mm, in the left camera's frame
     h, w = corr.shape[:2]
     disparity = np.arange(w)[None, :] - corr[..., 0]
     valid = np.isfinite(disparity)
-    lo, hi = np.percentile(disparity[valid], [1, 99])
-    img, view = rgb_image(h, w)
-    view[...] = colour_scale((disparity - lo) / (hi - lo))
-    path = os.path.join(out, "stereo_disparity.png")
-    img.SaveImage(path)
+    lo, hi = robust_range(disparity)
+    img, view = rgb_image(h, w + LEGEND_WIDTH)
+    # A large disparity is near: it takes the near (red) end of the scale, as depth does.
+    view[:, :w] = colour_scale((hi - disparity) / (hi - lo))
+
+    def depth_at(d: float) -> str:
+        """What a disparity means in depth: the median depth of the pixels with about that disparity."""
+        z = depth[valid & (np.abs(disparity - d) < 0.5) & np.isfinite(depth)]
+        return "~%.0f mm" % np.median(z) if z.size else ""
+
+    size = font_size(h)
+    x, y, bar = bar_geometry(h, w)
+    colour_bar(view, x, y, bar, hi, lo, "px", title="disparity", size=size, second=depth_at)
+    text(view, 8, 8, "X2 left camera: disparity to the right camera (x left - x right), black where unmatched",
+         size=size, box=(255, 255, 255))
+    path = save(img, os.path.join(out, "stereo_disparity.png"))
     print("matched %.1f%% of the left pixels, disparity %.0f..%.0f px -> %s" % (100 * valid.mean(), lo, hi, path))
     T.ImageDestroy(img)
     T.X2.Destroy(cam)

@@ -1,5 +1,5 @@
-"""Stubs in sync with the module (the same on every Python version), examples that run (test_typing
-checks their types) and wheels that work anywhere."""
+"""Stubs in sync with the module (the same on every Python version) and wheels that work anywhere
+(test_examples runs the examples, test_typing checks their types)."""
 import glob
 import os
 import pathlib
@@ -15,7 +15,6 @@ import pytest
 pytestmark = pytest.mark.smoke
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-EXAMPLES = ["demo", "depth_picture", "stereo_x2", "line_scan", "markers", "compensator", "record_replay", "own_scene"]
 
 
 def test_stubs_match_the_module(tmp_path):
@@ -28,20 +27,6 @@ def test_stubs_are_installed():
     import PyTUVO
     site = pathlib.Path(PyTUVO.__file__).parent
     assert (site / "PyTUVO.pyi").is_file() and (site / "PyTUVO-stubs" / "__init__.pyi").is_file()
-
-
-@pytest.mark.parametrize("name", EXAMPLES)
-def test_example_runs(name, tmp_path):
-    run = subprocess.run([sys.executable, str(ROOT / "examples" / (name + ".py")), str(tmp_path)],
-                         cwd=tmp_path, capture_output=True, text=True, timeout=300)
-    assert run.returncode == 0, run.stderr
-    assert "Warning" not in run.stderr
-    pictures = {"depth_picture": ["depth_picture.png"], "stereo_x2": ["stereo_left.png", "stereo_disparity.png"],
-                "markers": ["markers.png"], "own_scene": ["own_scene.png"]}
-    for picture in pictures.get(name, []):
-        assert (tmp_path / picture).stat().st_size > 10000
-    if name == "record_replay":
-        assert run.stdout.count("same as live") == 2 and (tmp_path / "recording" / "manifest.json").is_file()
 
 
 TAG = "cp%d%d" % sys.version_info[:2]

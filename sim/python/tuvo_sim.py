@@ -15,7 +15,7 @@ from typing import Any, Dict, Generator, List, Optional, Tuple, Union
 import PyTUVO
 
 
-def _sdk():
+def _sdk() -> ctypes.CDLL:
     """The libTUVO.so.1 PyTUVO runs on: the one the loader gave it (beside the extension, or wherever
     LD_LIBRARY_PATH led), never a second copy loaded beside it."""
     try:
