@@ -300,7 +300,8 @@ def test_pcd_is_written_for_a_pcd_name(tmp_path, binary, unit, scale, kind):
     assert header["VERSION"] == ["0.7"] and header["DATA"] == ["binary" if binary else "ascii"]
     assert (header["WIDTH"], header["HEIGHT"]) == (["5"], ["3"])
     xyz = np.stack([fields[k] for k in "xyz"], axis=-1)
-    np.testing.assert_allclose(xyz, a * scale, rtol=1e-7)
+    assert xyz.dtype == np.float32
+    np.testing.assert_array_equal(xyz, (a * scale).astype(np.float32))
     assert np.isnan(xyz[1, 2]).all()
     if kind is None:
         assert "rgb" not in fields
@@ -331,7 +332,13 @@ def test_pcd_round_trip(tmp_path, binary, saved, loaded, factor):
     back = T.PointMap.CreateFromFile(path, T.Size(0, 0), loaded)
     assert back.IsValid(), T.GetLastErrorMessage()
     assert (back.GetSize().width, back.GetSize().height) == (5, 3)
-    np.testing.assert_allclose(np.asarray(back), a * factor, rtol=1e-15 if binary else 1e-8)
+    # Coordinates are stored as 4-byte floats, in text in the fewest digits that give the same float.
+    stored = 0.001 if saved == T.Meter else 1.0
+    as_float = (a * stored).astype(np.float32)
+    if not binary:
+        as_float = np.array([float(str(np.float32(v))) for v in as_float.ravel()]).reshape(as_float.shape)
+    expected = as_float.astype(float) / stored * factor
+    np.testing.assert_allclose(np.asarray(back), expected, rtol=1e-12)
 
 
 def pcd(fields, sizes, types, width, height, data, body, counts=None, extra=""):
@@ -389,6 +396,13 @@ XYZ = np.arange(6, dtype="<f8").tobytes()
     (pcd("x y z", "8 8 8", "F F F", 2, 1, "ascii", b"1 2 3\n4 5\n"), "PCD file is truncated"),
     (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 two 3\n"), "PCD file has a malformed number"),
     (pcd("x y z", "8 8 8", "F F F", 1, 1, "ascii", b"1 2 3" + b"0" * 70000), "values take more than 64 bytes each"),
+    (pcd("x y z", "4 4 4", "F F F", 2, 1, "ascii", b"1 2\n3 4 5\n6 7 8\n"), "a line with too few values"),
+    (pcd("x y z", "4 4 4", "F F F", 2, 1, "ascii", b"1 2 3 4\n5 6 7\n"), "a line with too many values"),
+    (pcd("x y z", "4 4 4", "F F F", 1, 1, "ascii", b"1-2 3\n"), "malformed number"),
+    (pcd("x y z", "4 4 4", "F F F", 1, 1, "ascii", b"1,5 2 3\n"), "malformed number"),
+    (pcd("x y z", "4 4 4", "F F F", 1, 1, "ascii", b"1 2 1e400\n"), "a number out of range"),
+    (pcd("x y z", "4 4 4", "F F F", 2, 1, "ascii", b"1 2 3\n\0\0\0\0\0\0\0\0\0"), "file is truncated"),
+    (pcd("x y z x", "4 4 4 4", "F F F F", 1, 1, "ascii", b"1 2 3 9\n"), "field x is given twice"),
 ])
 def test_bad_pcd_files(tmp_path, content, message):
     path = tmp_path / "bad.pcd"
@@ -396,6 +410,54 @@ def test_bad_pcd_files(tmp_path, content, message):
     assert not T.PointMap.CreateFromFile(str(path), T.Size(0, 0), T.Millimeter).IsValid()
     assert T.GetLastErrorMessage().startswith("PointMap.CreateFromFile: %s: " % path)
     assert message in T.GetLastErrorMessage()
+
+
+@pytest.mark.parametrize("name, content", [
+    ("p.pcd", pcd("x y z", "4 4 4", "F F F", 2, 1, "ascii", b"1 2 3\n+4 5e0 6")),
+    ("p.ply", b"ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\nproperty float y\nproperty float z\n"
+              b"end_header\n1 2 3\n+4 5e0 6")])
+def test_text_files_need_no_final_line_break(tmp_path, name, content):
+    (tmp_path / name).write_bytes(content)
+    back = T.PointMap.CreateFromFile(str(tmp_path / name), T.Size(0, 0), T.Millimeter)
+    assert back.IsValid(), T.GetLastErrorMessage()
+    assert np.asarray(back).reshape(-1, 3).tolist() == [[1, 2, 3], [4, 5, 6]]
+
+
+LOCALE_PROBE = """
+import locale, sys, numpy as np, PyTUVO as T
+locale.setlocale(locale.LC_ALL, "de_DE.UTF-8")
+assert locale.localeconv()["decimal_point"] == ","
+folder = sys.argv[1]
+pm = T.PointMapCreate(T.PointsOnly, T.Size(2, 1))
+np.asarray(pm)[...] = [[[1.5, 2.25, 700.125], [-0.5, 1e-3, 1234.5]]]
+for name in ("t.ply", "t.pcd"):
+    assert pm.Save(folder + "/" + name, T.Millimeter, False), T.GetLastErrorMessage()
+    back = T.PointMap.CreateFromFile(folder + "/" + name, T.Size(0, 0), T.Millimeter)
+    assert back.IsValid(), T.GetLastErrorMessage()
+    print(name, np.asarray(back).reshape(-1).tolist())
+"""
+
+
+def test_text_files_do_not_depend_on_the_locale(tmp_path):
+    # A program in a locale with decimal commas still writes and reads decimal points.
+    made = subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(tmp_path / "de_DE.UTF-8")],
+                          capture_output=True)
+    if made.returncode not in (0, 1) or not (tmp_path / "de_DE.UTF-8").exists():
+        pytest.skip("no locale definitions to build a decimal-comma locale from")
+    env = dict(os.environ, LOCPATH=str(tmp_path))
+    run = subprocess.run([sys.executable, "-c", LOCALE_PROBE, str(tmp_path)], env=env, capture_output=True,
+                         text=True)
+    assert run.returncode == 0, run.stderr
+    values = [1.5, 2.25, 700.125, -0.5, 1e-3, 1234.5]
+    assert run.stdout.splitlines() == ["t.ply %r" % values, "t.pcd %r" % [float(str(np.float32(v))) for v in values]]
+    assert "700.125" in (tmp_path / "t.ply").read_text() and "700.125" in (tmp_path / "t.pcd").read_text()
+
+
+def test_an_invalid_handle_is_reported_before_the_file_name(tmp_path):
+    for save, message in [(lambda: T.PointMap().Save(str(tmp_path / "y.xyz")), "invalid or destroyed point map"),
+                          (lambda: T.Image().SaveImage(str(tmp_path / "y.jpg")), "invalid or destroyed image")]:
+        assert not save()
+        assert T.GetLastError() == tuvo_sim.ERROR_INVALID_HANDLE and message in T.GetLastErrorMessage()
 
 
 def test_pcd_reader_reads_no_more_than_the_header_announces(tmp_path):
@@ -437,7 +499,7 @@ def save_format(request, tmp_path):
 @pytest.mark.parametrize("save_format", sorted(SAVE_FORMATS), indirect=True)
 @pytest.mark.parametrize("name, ext", [
     ("a.{0}", "{0}"), ("A.{1}", "{0}"), ("bare", None), (".hidden", None), ("dir.v2/cloud", None),
-    ("a.b.{0}", "{0}"), ("cloud.", None)])
+    ("a.b.{0}", "{0}")])
 def test_save_picks_the_format_from_the_name(sdk, tmp_path, save_format, name, ext):
     op, save, known = save_format
     os.mkdir(tmp_path / "dir.v2")
@@ -450,7 +512,8 @@ def test_save_picks_the_format_from_the_name(sdk, tmp_path, save_format, name, e
 
 @pytest.mark.parametrize("save_format", sorted(SAVE_FORMATS), indirect=True)
 @pytest.mark.parametrize("name, ext", [
-    ("a.xyz", ".xyz"), ("a.ply.txt", ".txt"), ("a.jpg", ".jpg"), ("a.PLY2", ".ply2")])
+    ("a.xyz", ".xyz"), ("a.ply.txt", ".txt"), ("a.jpg", ".jpg"), ("a.PLY2", ".ply2"), ("cloud.", "."),
+    ("x.pcd.", ".")])
 def test_save_refuses_an_unknown_extension(sdk, tmp_path, save_format, name, ext):
     op, save, known = save_format
     path = tmp_path / name

@@ -2,6 +2,7 @@
 #include "api/cloud_files.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,28 +33,48 @@ bool read_body(InFile& file, std::string* bytes, std::size_t header, std::size_t
     return true;
 }
 
-// The numbers of a text body, one after another whatever blanks part them.
+// The numbers of a text body, read in place. Numbers are read the same in every locale (a
+// program's locale may use decimal commas) and must end in a blank or the end of the body.
 class TextValues {
 public:
     // `cut`: the file goes on past what was read.
     TextValues(const std::string& bytes, std::size_t from, bool cut, const char* kind)
-        : text_(bytes, from), p_(text_.c_str()), cut_(cut), kind_(kind) {}
+        : p_(bytes.c_str() + from), cut_(cut), kind_(kind) {}
 
-    bool next(double* v, std::string* why) {
-        while (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t') ++p_;
-        if (!*p_) return *why = kind_ + (cut_ ? " values take more than 64 bytes each" : " file is truncated"), false;
-        char* e;
-        *v = std::strtod(p_, &e);  // also "nan" and "-nan"
-        if (e == p_) return *why = kind_ + " file has a malformed number", false;
+    // The next number, after any blanks; within the current line when `same_line`.
+    bool next(double* v, bool same_line, std::string* why) {
+        while (*p_ == ' ' || *p_ == '\t' || *p_ == '\r' || (!same_line && *p_ == '\n')) ++p_;
+        if (*p_ == '\n') return *why = kind_ + " file has a line with too few values", false;
+        if (!*p_) return end_of_text(why);
+        const char* start = *p_ == '+' && p_[1] != '-' ? p_ + 1 : p_;
+        const char* const end = start + std::strlen(start);
+        const auto [e, ec] = std::from_chars(start, end, *v);  // also "nan", "-nan", "inf"
+        if (e == start || ec == std::errc::invalid_argument) return *why = kind_ + " file has a malformed number", false;
         // A number that reaches the end of what was read may go on in the file.
-        if (cut_ && !*e) return *why = kind_ + " values take more than 64 bytes each", false;
+        if (cut_ && e == end) return *why = kind_ + " values take more than 64 bytes each", false;
+        if (ec == std::errc::result_out_of_range) return *why = kind_ + " file has a number out of range", false;
+        if (*e && *e != ' ' && *e != '\t' && *e != '\r' && *e != '\n')
+            return *why = kind_ + " file has a malformed number", false;
         p_ = e;
         return true;
     }
 
+    // The end of a record that takes a line of its own: blanks, then a line break or the end.
+    bool end_line(std::string* why) {
+        while (*p_ == ' ' || *p_ == '\t' || *p_ == '\r') ++p_;
+        if (*p_ == '\n') ++p_;
+        else if (*p_) return *why = kind_ + " file has a line with too many values", false;
+        return true;
+    }
+
 private:
-    std::string text_;  // ends with a NUL, which stops every scan
-    const char* p_;
+    bool end_of_text(std::string* why) const {
+        // A NUL inside what was read is no text; at its end, the file is short or a value too long.
+        if (cut_) return *why = kind_ + " values take more than 64 bytes each", false;
+        return *why = kind_ + " file is truncated", false;
+    }
+
+    const char* p_;  // the string's closing NUL stops every scan
     bool cut_;
     std::string kind_;
 };
@@ -85,15 +106,15 @@ std::string ply_header(const CloudData& c, std::size_t n, bool binary) {
     return h + "end_header\n";
 }
 
-// PCD 0.7, organised (WIDTH x HEIGHT), points as doubles and the colour packed as rgb = 0x00RRGGBB
-// in a 4-byte unsigned field, the form point-cloud libraries read as colour.
+// PCD 0.7, organised (WIDTH x HEIGHT), coordinates as 4-byte floats (the type point-cloud libraries
+// expect; 0.1 um at 2 m) and the colour packed as rgb = 0x00RRGGBB in a 4-byte unsigned field.
 std::string pcd_header(const CloudData& c, std::size_t n, bool binary) {
     std::string h = "# .PCD v0.7 - Point Cloud Data file format\n";
     h += "# written by the TUVO virtual SDK\n# unit ";
     h += c.unit;
     h += "\nVERSION 0.7\n";
-    h += c.image ? "FIELDS x y z rgb\nSIZE 8 8 8 4\nTYPE F F F U\nCOUNT 1 1 1 1\n"
-                 : "FIELDS x y z\nSIZE 8 8 8\nTYPE F F F\nCOUNT 1 1 1\n";
+    h += c.image ? "FIELDS x y z rgb\nSIZE 4 4 4 4\nTYPE F F F U\nCOUNT 1 1 1 1\n"
+                 : "FIELDS x y z\nSIZE 4 4 4\nTYPE F F F\nCOUNT 1 1 1\n";
     h += "WIDTH " + std::to_string(c.width) + "\nHEIGHT " + std::to_string(c.height) + "\n";
     h += "VIEWPOINT 0 0 0 1 0 0 0\nPOINTS " + std::to_string(n) + "\n";
     h += binary ? "DATA binary\n" : "DATA ascii\n";
@@ -177,7 +198,7 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
     // Room only for what the file can hold: binary needs whole records, ASCII two bytes a value.
     const bool text = format == "ascii";
     const std::size_t values = props.size() * static_cast<std::size_t>(vertices);
-    if (!read_body(file, &bytes, end + 11, text ? 2 * values : stride * static_cast<std::size_t>(vertices),
+    if (!read_body(file, &bytes, end + 11, text ? 2 * values - 1 : stride * static_cast<std::size_t>(vertices),
                    text ? kMaxAsciiValue * values : stride * static_cast<std::size_t>(vertices), "PLY", why))
         return false;
     const char* body = bytes.data() + end + 11;
@@ -207,7 +228,7 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
         for (long long i = 0; i < vertices; ++i) {
             for (std::size_t k = 0; k < props.size(); ++k) {
                 double v;
-                if (!in.next(&v, why)) return false;
+                if (!in.next(&v, false, why)) return false;
                 if (k < 3) (*pts)[i * 3 + k] = v * scale;
             }
         }
@@ -280,6 +301,7 @@ bool parse_pcd(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
         values += static_cast<std::size_t>(count);
         for (int k = 0; k < 3; ++k) {
             if (fields[i] != std::string(1, static_cast<char>('x' + k))) continue;
+            if (xyz[k] >= 0) return *why = "PCD field " + fields[i] + " is given twice", false;
             if (type != "F" || size < 4 || count != 1)
                 return *why = "PCD coordinates must be single floats or doubles", false;
             xyz[k] = static_cast<int>(i);
@@ -298,7 +320,7 @@ bool parse_pcd(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
     const bool text = data == "ascii";
     if (!text && data != "binary") return *why = "PCD data " + data.substr(0, 40) + " is not supported", false;
     const std::size_t count = static_cast<std::size_t>(points);
-    if (!read_body(file, &bytes, pos, text ? 2 * values * count : stride * count,
+    if (!read_body(file, &bytes, pos, text ? 2 * values * count - 1 : stride * count,
                    text ? kMaxAsciiValue * values * count : stride * count, "PCD", why))
         return false;
     // The file's unit is recorded in a comment; points come back in the unit asked for.
@@ -308,8 +330,10 @@ bool parse_pcd(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
         TextValues in(bytes, pos, !file.at_end(), "PCD");
         std::vector<double> record(values);
         for (std::size_t i = 0; i < count; ++i) {
-            for (double& v : record)
-                if (!in.next(&v, why)) return false;
+            // One record a line.
+            for (std::size_t k = 0; k < values; ++k)
+                if (!in.next(&record[k], k > 0, why)) return false;
+            if (!in.end_line(why)) return false;
             for (int k = 0; k < 3; ++k) (*pts)[i * 3 + k] = record[first[xyz[k]]] * scale;
         }
     } else {
@@ -340,41 +364,47 @@ std::string encode_cloud(CloudFormat format, const CloudData& c, bool binary) {
     std::string out = pcd ? pcd_header(c, n, binary) : ply_header(c, n, binary);
     const double* p = c.points;
     if (binary) {
-        // PLY's colour is three bytes; PCD's packs them into one little-endian word.
-        const std::size_t colour_bytes = c.image ? (pcd ? 4 : 3) : 0;
-        const std::size_t rec = 24 + colour_bytes;
+        // PLY: three doubles and three colour bytes; PCD: three floats and the colour as one word.
+        const std::size_t coords = pcd ? 12 : 24, rec = coords + (c.image ? (pcd ? 4 : 3) : 0);
         const std::size_t base = out.size();
         out.resize(base + rec * n);
         char* dst = &out[base];
         for (std::size_t i = 0; i < n; ++i, dst += rec) {
             const double xyz[3] = {p[3 * i] * c.scale, p[3 * i + 1] * c.scale, p[3 * i + 2] * c.scale};
-            std::memcpy(dst, xyz, 24);
+            if (pcd) {
+                const float f[3] = {static_cast<float>(xyz[0]), static_cast<float>(xyz[1]), static_cast<float>(xyz[2])};
+                std::memcpy(dst, f, 12);
+            } else {
+                std::memcpy(dst, xyz, 24);
+            }
             if (!c.image) continue;
             std::uint8_t rgb[3];
             colour_of(*c.image, i, rgb);
-            if (pcd) {
-                const std::uint8_t word[4] = {rgb[2], rgb[1], rgb[0], 0};
-                std::memcpy(dst + 24, word, 4);
-            } else {
-                std::memcpy(dst + 24, rgb, 3);
-            }
+            const std::uint8_t word[4] = {rgb[2], rgb[1], rgb[0], 0};
+            std::memcpy(dst + coords, pcd ? word : rgb, pcd ? 4 : 3);
         }
         return out;
     }
-    char buf[128];
+    // Numbers are written the same in every locale: PLY's doubles to 9 digits, PCD's floats in the
+    // fewest digits that read back to the same float.
+    auto put = [&out](auto value, char before, auto... format) {
+        char buf[40];
+        const auto done = std::to_chars(buf, buf + sizeof buf, value, format...);
+        if (before) out += before;
+        out.append(buf, done.ptr);
+    };
     for (std::size_t i = 0; i < n; ++i) {
-        int len = std::snprintf(buf, sizeof buf, "%.9g %.9g %.9g", p[3 * i] * c.scale, p[3 * i + 1] * c.scale,
-                                p[3 * i + 2] * c.scale);
-        out.append(buf, len);
+        for (int k = 0; k < 3; ++k) {
+            const double v = p[3 * i + k] * c.scale;
+            const char before = k ? ' ' : '\0';
+            if (pcd) put(static_cast<float>(v), before);
+            else put(v, before, std::chars_format::general, 9);
+        }
         if (c.image) {
             std::uint8_t rgb[3];
             colour_of(*c.image, i, rgb);
-            if (pcd)
-                len = std::snprintf(buf, sizeof buf, " %lu",
-                                    (static_cast<unsigned long>(rgb[0]) << 16) | (rgb[1] << 8) | rgb[2]);
-            else
-                len = std::snprintf(buf, sizeof buf, " %u %u %u", rgb[0], rgb[1], rgb[2]);
-            out.append(buf, len);
+            if (pcd) put((std::uint32_t{rgb[0]} << 16) | (std::uint32_t{rgb[1]} << 8) | rgb[2], ' ');
+            else for (std::uint8_t v : rgb) put(static_cast<unsigned>(v), ' ');
         }
         out += '\n';
     }

@@ -407,14 +407,14 @@ bool Image::SaveImage(const char* filename) const {
         call.fail(Error_InvalidArgument, "null file name");
         return false;
     }
-    std::string png, why;
-    if (pick_format(filename, {"png"}, &why) < 0) {
-        call.fail(Error_InvalidArgument, why);
-        return false;
-    }
     auto obj = lookup(images(), *this);
     if (!obj) {
         call.fail(Error_InvalidHandle, "invalid or destroyed image");
+        return false;
+    }
+    std::string png, why;
+    if (pick_format(filename, {"png"}, &why) < 0) {
+        call.fail(Error_InvalidArgument, why);
         return false;
     }
     const std::uint8_t* src = obj->data;
@@ -566,15 +566,15 @@ bool PointMap::Save(const char* filename, PointMapUnit::Enum unit, bool isBinary
         call.fail(Error_InvalidArgument, "unknown unit");
         return false;
     }
+    auto obj = lookup(pointmaps(), *this);
+    if (!obj) {
+        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
+        return false;
+    }
     std::string why;
     const int format = pick_format(filename, {"ply", "pcd"}, &why);
     if (format < 0) {
         call.fail(Error_InvalidArgument, why);
-        return false;
-    }
-    auto obj = lookup(pointmaps(), *this);
-    if (!obj) {
-        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
         return false;
     }
     std::shared_ptr<ImageObj> img;
@@ -651,14 +651,14 @@ bool DepthMap::SaveDepthMap(const char* filename, bool flag) {
         call.fail(Error_InvalidArgument, "null file name");
         return false;
     }
-    std::string png, why;
-    if (pick_format(filename, {"png"}, &why) < 0) {
-        call.fail(Error_InvalidArgument, why);
-        return false;
-    }
     auto m = map_of(*this);
     if (!m) {
         call.fail(Error_InvalidHandle, "invalid depth map");
+        return false;
+    }
+    std::string png, why;
+    if (pick_format(filename, {"png"}, &why) < 0) {
+        call.fail(Error_InvalidArgument, why);
         return false;
     }
     const std::size_t n = static_cast<std::size_t>(m->width) * m->height;

@@ -144,20 +144,30 @@ bool regular_file_size(const std::string& path, std::uint64_t* size, std::string
     return true;
 }
 
-std::string file_extension(const std::string& path) {
+namespace {
+
+// Where the extension of the last component of `path` starts (its dot), or npos when it has none
+// (a leading dot, as in ".hidden", starts no extension).
+std::size_t extension_dot(const std::string& path) {
     const auto slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return {};
-    std::string ext = name.substr(dot + 1);
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    const auto dot = path.rfind('.');
+    return dot == std::string::npos || dot <= name ? std::string::npos : dot;
+}
+
+}  // namespace
+
+std::string file_extension(const std::string& path) {
+    const auto dot = extension_dot(path);
+    std::string ext = dot == std::string::npos ? std::string() : path.substr(dot + 1);
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return ext;
 }
 
 int pick_format(const std::string& path, std::initializer_list<const char*> known, std::string* why) {
-    const std::string ext = file_extension(path);
-    if (ext.empty()) return 0;
+    if (extension_dot(path) == std::string::npos) return 0;
+    const std::string ext = file_extension(path);  // empty after a trailing dot: refused too
     int index = 0;
     std::string names;
     for (const char* k : known) {

@@ -60,12 +60,13 @@ bool read_regular_file(const std::string& path, std::size_t max_bytes, std::stri
 bool regular_file_size(const std::string& path, std::uint64_t* size, std::string* why);
 
 // The extension of the last component of `path`, lower-cased and without its dot; empty when the
-// name has none (a leading dot, as in ".hidden", starts no extension).
+// name has none (a leading dot, as in ".hidden", starts no extension) or ends in a dot.
 std::string file_extension(const std::string& path);
 
 // Which of the formats `known` (extensions in lower case without the dot, the first the default)
 // the name `path` asks for: its index, also 0 for a name without extension (devices, pipes, bare
-// names); -1 for any other extension, with `why` naming it and the known ones.
+// names); -1 for any other extension, an empty one (a trailing dot) too, with `why` naming it and
+// the known ones.
 int pick_format(const std::string& path, std::initializer_list<const char*> known, std::string* why);
 
 // `path` as seen from the folder of `base` (a file), unless `path` is absolute or `base` empty.
