@@ -147,8 +147,6 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     c.points = TUVO::PointMap();
     if (p.enable_2d)
         for (int i : {index, c.x2 ? 1 : index}) set_image(c, i, TUVO::Image());
-    View& v = thread_view(0);
-    render_view(c.scene, cam, v);
     MeasureJob job;
     job.index = index;
     job.other = c.x2 ? 1 : -1;
@@ -178,7 +176,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
         out.image = lookup(images(), image)->data;
         out.shader = shader.get();
     }
-    measure(c, p, v, job, out);
+    measure(c, p, job, out);
     c.points = pm;
     c.points_given = false;
     if (p.enable_2d) {
@@ -209,8 +207,6 @@ bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call) {
 TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, std::uint64_t frame) {
     // One sweep of the laser line over the scene, measured from the left camera and matched in the
     // right one.
-    View& left = thread_view(0);
-    render_view(c.scene, c.models[0], left, &c.scan_cancel);
     CaptureParams q = p;
     q.brightness = 240;
     q.exposure_3d = 11;
@@ -226,7 +222,7 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
     MeasureOut out;
     out.points = lookup(pointmaps(), pm)->pts();
     try {
-        measure(c, q, left, job, out);
+        measure(c, q, job, out, &c.scan_cancel);
     } catch (...) {  // memory ran out: the half-made map goes with the error
         TUVO::PointMap::Destroy(pm, true);
         throw;

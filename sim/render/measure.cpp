@@ -52,9 +52,8 @@ struct Reflection {
 // One capture's measurement: everything fixed for the capture, then one call per pixel.
 class Measurement {
 public:
-    Measurement(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job,
-                const MeasureOut& out);
-    void pixel(int x, int y) const;
+    Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out);
+    void pixel(int x, int y, const Hit& h) const;  // h: what the camera sees there
     void finish(int x, int y) const;  // the second pass: edges, truncation, depth
 
 private:
@@ -74,7 +73,6 @@ private:
 
     const CameraState& c_;
     const CaptureParams& p_;
-    const View& v_;
     const MeasureOut& out_;
     int W_, H_;
     const CameraModel &cam_, &rep_;      // the measuring camera: true (scene frame) and reported
@@ -96,9 +94,8 @@ private:
     std::unique_ptr<float[]> zc_;  // pass one: z in the camera's frame per pixel (every pixel written)
 };
 
-Measurement::Measurement(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job,
-                         const MeasureOut& out)
-    : c_(c), p_(p), v_(v), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
+Measurement::Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out)
+    : c_(c), p_(p), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
       cam_(c.models[job.index]), rep_(c.calib[job.index]),
       other_(job.other >= 0 ? &c.models[job.other] : nullptr),
       other_rep_(job.other >= 0 ? &c.calib[job.other] : nullptr),
@@ -314,9 +311,8 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     return true;
 }
 
-void Measurement::pixel(int x, int y) const {
+void Measurement::pixel(int x, int y, const Hit& h) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
-    const Hit& h = v_.hits[i];
     Lighting l;
     Reflection reflection;
     const Reflection* r = nullptr;
@@ -404,12 +400,26 @@ void Measurement::finish(int x, int y) const {
 
 }  // namespace
 
-void measure(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job, const MeasureOut& out) {
-    const Measurement m(c, p, v, job, out);
-    const int W = c.models[job.index].width, H = c.models[job.index].height;
+void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out,
+             const std::atomic<bool>* cancel) {
+    const Measurement m(c, p, job, out);
+    const CameraModel& cam = c.models[job.index];
+    const PixelRenderer render(c.scene, cam);
+    const int W = cam.width, H = cam.height;
     parallel_rows(H, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y)
-            for (int x = 0; x < W; ++x) m.pixel(x, y);
+        bool stopped = false;
+        Hit hits[PixelRenderer::kBlock];
+        for (int y = y0; y < y1; ++y) {
+            stopped = stopped || (cancel && cancel->load(std::memory_order_relaxed));
+            for (int x0 = 0; x0 < W; x0 += PixelRenderer::kBlock) {
+                const int n = std::min(PixelRenderer::kBlock, W - x0);
+                if (stopped)
+                    std::fill_n(hits, n, Hit());
+                else
+                    render.block(x0, y, n, hits);
+                for (int k = 0; k < n; ++k) m.pixel(x0 + k, y, hits[k]);
+            }
+        }
     });
     parallel_rows(H, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y)
