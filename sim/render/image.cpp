@@ -6,6 +6,7 @@
 
 #include "render/parallel.h"
 #include "render/sensor.h"
+#include "world/embree_scene.h"
 
 namespace sim {
 
@@ -27,9 +28,12 @@ double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, con
 Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h) {
     Lighting l;
     if (h.t < 0) return l;
-    l.to_proj = (projector - h.p).normalized();
+    const Vec3 ab = projector - h.p;
+    const double len = ab.norm();
+    l.to_proj = len > 0 ? Vec3(ab / len) : ab;
     l.cos_proj = h.n.dot(l.to_proj);
-    l.lit = l.cos_proj > 0 && !occluded(s, h.p, projector);
+    // Unless it faces away, the shadow ray occluded() casts, with the direction just made.
+    if (l.cos_proj > 0) l.lit = !s.accel || !(len > 1.5) || !s.accel->occluded(h.p + l.to_proj * 0.5, l.to_proj, 1e-6, len - 1.0);
     return l;
 }
 

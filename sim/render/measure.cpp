@@ -53,11 +53,15 @@ struct Reflection {
 class Measurement {
 public:
     Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out);
-    void pixel(int x, int y, const Hit& h) const;  // h: what the camera sees there
+    // Pixels x0 .. x0 + n - 1 of row y, which see hits[0 .. n - 1]: their lighting and the
+    // reported camera's rays first, all together, then each pixel decoded.
+    void block(int x0, int y, int n, const Hit* hits) const;
     void finish(int x, int y) const;  // the second pass: edges, truncation, depth
 
 private:
-    bool decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const;
+    void pixel(int x, int y, const Hit& h, const Lighting& l, const Vec3& ray) const;
+    bool decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r,
+                const Vec3& ray) const;
     bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     bool sees(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     // Where the reported camera's ray through pixel (x, y) meets what the device decoded.
@@ -91,6 +95,7 @@ private:
     double bias_, ripple_, ripple_phase_;
     PixelNoise white_noise_, edge_noise_, corr_noise_;
     SmoothField field_;
+    std::shared_ptr<const RayTable> rep_rays_;  // the reported camera's directions (null: made as needed)
     std::unique_ptr<float[]> zc_;  // pass one: z in the camera's frame per pixel (every pixel written)
 };
 
@@ -135,6 +140,7 @@ Measurement::Measurement(const CameraState& c, const CaptureParams& p, const Mea
     bias_ = truth_ ? 0 : kBiasPx * (1 + 0.3 * device.normal(bits, 0));
     ripple_ = truth_ ? 0 : kRipplePx * (1 + 0.3 * device.normal(bits, 1));
     ripple_phase_ = 2 * kPi * PixelNoise::uniform(device.bits(1));
+    rep_rays_ = pixel_directions(rep_);
     zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
 }
 
@@ -198,7 +204,8 @@ void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit
 }
 
 // Decodes pixel i; true when it gives a point (written), false when it gives none.
-bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const {
+bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r,
+                         const Vec3& ray) const {
     if (!l.lit || !inside(x, y)) return false;
     const Vec3 to_cam = (cam_.t - h.p) * (1 / h.t);  // the ray was a unit vector
     const Vec3& to_proj = l.to_proj;
@@ -213,7 +220,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     const Vec3 pp = pr.from_device(h.p);
     if (pp.z() <= 1e-6) return false;  // behind the projector's lens
     double column = pp.x() / pp.z(), extra = 0;
-    const double lobe = specular_lobe(m, h.n, to_proj, to_cam);
+    const double lobe = m.specular > 0 ? specular_lobe(m, h.n, to_proj, to_cam) : 0.0;
     if (r && r->lit) {
         // Two sets of fringes add up: the decoded phase is that of the sum of two phasors, and the
         // codes follow the stronger one.
@@ -269,7 +276,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
                 if (var_other < 0) continue;  // saturated or dark in the other camera
                 var += var_other * footprint_other;
             }
-            var /= phases_[k].scans();
+            if (phases_[k].scans() != 1) var /= phases_[k].scans();
             if (best < 0 || var < best) best = var;
         }
         return best;
@@ -288,8 +295,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     double error = sigma * (white_ * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
     if (ripple_ != 0) error += ripple_ * wave(2 * kPi * (pr.fx * column) / kRipplePeriod + ripple_phase_);
     error += bias_;
-    // Triangulation with the calibration the device reports.
-    const Vec3 ray = rep_.R * rep_.direction(x, y);
+    // Triangulation with the calibration the device reports (`ray`: its ray through the pixel).
     Vec3 point;
     double cu = kNaN, cv = kNaN;
     if (stereo) {
@@ -311,13 +317,25 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     return true;
 }
 
-void Measurement::pixel(int x, int y, const Hit& h) const {
+void Measurement::block(int x0, int y, int n, const Hit* hits) const {
+    Lighting light[PixelRenderer::kBlock];
+    Vec3 rays[PixelRenderer::kBlock];
+    for (int k = 0; k < n; ++k)
+        if (hits[k].t >= 0 && (out_.image || inside(x0 + k, y))) light[k] = lighting_of(c_.scene, c_.projector, hits[k]);
+    if (rep_rays_) {
+        const double* r = rep_rays_->at(x0, y);
+        for (int k = 0; k < n; ++k, r += 2) rays[k] = rep_.R * Vec3(r[0], r[1], 1.0);
+    } else {
+        for (int k = 0; k < n; ++k) rays[k] = rep_.R * rep_.direction(x0 + k, y);
+    }
+    for (int k = 0; k < n; ++k) pixel(x0 + k, y, hits[k], light[k], rays[k]);
+}
+
+void Measurement::pixel(int x, int y, const Hit& h, const Lighting& l, const Vec3& ray) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
-    Lighting l;
     Reflection reflection;
     const Reflection* r = nullptr;
     if (h.t >= 0 && (out_.image || inside(x, y))) {
-        l = lighting_of(c_.scene, c_.projector, h);
         const Material& m = material_of(c_.scene, h);
         if (m.mirror > 0) {  // what the mirror-like part of the surface shows
             const Vec3 d = (h.p - cam_.t).normalized();
@@ -330,7 +348,7 @@ void Measurement::pixel(int x, int y, const Hit& h) const {
             }
         }
     }
-    if (!decode(i, x, y, h, l, r)) {
+    if (!decode(i, x, y, h, l, r, ray)) {
         zc_[i] = kNaNf;
         if (out_.confidence) out_.confidence[i] = 0;
         if (out_.phase) out_.phase[i] = 0;
@@ -417,7 +435,7 @@ void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job
                     std::fill_n(hits, n, Hit());
                 else
                     render.block(x0, y, n, hits);
-                for (int k = 0; k < n; ++k) m.pixel(x0 + k, y, hits[k]);
+                m.block(x0, y, n, hits);
             }
         }
     });

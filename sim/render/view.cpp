@@ -46,18 +46,24 @@ View& thread_view(int k) {
 }
 
 PixelRenderer::PixelRenderer(const Scene& s, const CameraModel& cam)
-    : s_(s), cam_(cam), reach_(s.markers.r2_ratio * s.markers.r0_mm * 1.15),
+    : s_(s), cam_(cam), rays_(unit_rays(cam)), reach_(s.markers.r2_ratio * s.markers.r0_mm * 1.15),
       paper_(s.board >= 0 ? Vec3(s.materials[s.board].albedo / 0.92) : Vec3::Ones()) {}
 
 Hit PixelRenderer::operator()(int x, int y) const {
-    Hit h = cast(s_, cam_.t, cam_.R * cam_.ray(x, y));
+    const Vec3 d = rays_ ? Vec3(rays_->at(x, y)[0], rays_->at(x, y)[1], rays_->at(x, y)[2]) : cam_.ray(x, y);
+    Hit h = cast(s_, cam_.t, cam_.R * d);
     if (h.object >= 0 && h.object == s_.board) antialias(x, y, &h);
     return h;
 }
 
 void PixelRenderer::block(int x0, int y, int n, Hit* out) const {
     Vec3 d[kBlock];
-    for (int k = 0; k < n; ++k) d[k] = cam_.R * cam_.ray(x0 + k, y);
+    if (rays_) {
+        const double* r = rays_->at(x0, y);
+        for (int k = 0; k < n; ++k, r += 3) d[k] = cam_.R * Vec3(r[0], r[1], r[2]);
+    } else {
+        for (int k = 0; k < n; ++k) d[k] = cam_.R * cam_.ray(x0 + k, y);
+    }
     for (int k = 0; k < n; ++k) {
         out[k] = cast(s_, cam_.t, d[k]);
         if (out[k].object >= 0 && out[k].object == s_.board) antialias(x0 + k, y, &out[k]);

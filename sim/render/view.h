@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "render/ray_table.h"
 #include "world/scene.h"
 
 namespace sim {
@@ -72,6 +73,7 @@ private:
     void antialias(int x, int y, Hit* h) const;
     const Scene& s_;
     const CameraModel& cam_;
+    std::shared_ptr<const RayTable> rays_;  // the lens's rays (null: each made as needed)
     double reach_;  // how far from a marker's centre its print reaches (a margin added)
     Vec3 paper_;    // the board's material over the print's white
 };
