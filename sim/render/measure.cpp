@@ -93,6 +93,8 @@ private:
     double white_, correlated_;  // noise weights after smoothing, times noise.scale
     bool truth_;
     double bias_, ripple_, ripple_phase_;
+    double ripple_scale_;  // the ripple's phase per unit of the projector's normalised column
+    double inv_fx_;        // 1 / the reported camera's fx
     PixelNoise white_noise_, edge_noise_, corr_noise_;
     SmoothField field_;
     std::shared_ptr<const RayTable> rep_rays_;  // the reported camera's directions (null: made as needed)
@@ -140,6 +142,8 @@ Measurement::Measurement(const CameraState& c, const CaptureParams& p, const Mea
     bias_ = truth_ ? 0 : kBiasPx * (1 + 0.3 * device.normal(bits, 0));
     ripple_ = truth_ ? 0 : kRipplePx * (1 + 0.3 * device.normal(bits, 1));
     ripple_phase_ = 2 * kPi * PixelNoise::uniform(device.bits(1));
+    ripple_scale_ = 2 * kPi * c.projector_model.fx / kRipplePeriod;
+    inv_fx_ = 1 / rep_.fx;
     rep_rays_ = pixel_directions(rep_);
     zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
 }
@@ -293,7 +297,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     // device's systematic error.
     const std::uint64_t bits = white_noise_.bits(i);
     double error = sigma * (white_ * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
-    if (ripple_ != 0) error += ripple_ * wave(2 * kPi * (pr.fx * column) / kRipplePeriod + ripple_phase_);
+    if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * column + ripple_phase_);
     error += bias_;
     // Triangulation with the calibration the device reports (`ray`: its ray through the pixel).
     Vec3 point;
@@ -303,7 +307,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         cv = v + kAcrossShare * sigma * white_ * white_noise_.normal(bits, 1);
         if (!by_camera(ray, cu, cv, &point)) return false;
     } else {
-        column += error / rep_.fx;
+        column += error * inv_fx_;
         if (!by_projector(ray, column, &point)) return false;
     }
     const double z = rep_.R.col(2).dot(point - rep_.t);  // depth in the measuring camera's frame

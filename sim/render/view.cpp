@@ -83,10 +83,11 @@ void PixelRenderer::antialias(int x, int y, Hit* h) const {
     const Vec3 mc = s.marker_centre_board(r * m.cols + c);
     if (!((Vec3(q.x(), q.y(), 0) - mc).norm() < reach_)) return;
     // Where no edge of the print passes under the pixel, all sub-pixel rays see what the centre
-    // sees: the corner rays bound how far the pixel reaches on the board.
+    // sees: the corner rays bound how far the pixel reaches on the board. (Sub-pixel rays need not
+    // be unit vectors: only where they meet the board's plane matters.)
     double reach2 = 0;
     for (int corner = 0; corner < 4 && reach2 >= 0; ++corner) {
-        const Vec3 sd = cam.R * cam.ray(x - 0.375 + 0.75 * (corner & 1), y - 0.375 + 0.75 * (corner >> 1));
+        const Vec3 sd = cam.R * cam.direction(x - 0.375 + 0.75 * (corner & 1), y - 0.375 + 0.75 * (corner >> 1));
         double bx, by;
         if (hit_board(s, cam.t, sd, &bx, &by) > 0)
             reach2 = std::max(reach2, (bx - q.x()) * (bx - q.x()) + (by - q.y()) * (by - q.y()));
@@ -98,7 +99,7 @@ void PixelRenderer::antialias(int x, int y, Hit* h) const {
     double sum = 0;
     for (int sy = 0; sy < 4; ++sy) {
         for (int sx = 0; sx < 4; ++sx) {
-            const Vec3 sd = cam.R * cam.ray(x - 0.375 + 0.25 * sx, y - 0.375 + 0.25 * sy);
+            const Vec3 sd = cam.R * cam.direction(x - 0.375 + 0.25 * sx, y - 0.375 + 0.25 * sy);
             double bx, by;
             if (hit_board(s, cam.t, sd, &bx, &by) > 0) {
                 ++on;
