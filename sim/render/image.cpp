@@ -46,6 +46,7 @@ ImageShader::ImageShader(const CameraState& c, int index, const CaptureParams& p
     projector_ = p.use_projector_2d;
     projector_light_ = (1 - kImageAmbient) * p.brightness / kRefBrightness;
     scale_ = kImageUnitElectrons * p.exposure_2d / kRefExposureMs;
+    grey_ = kTint.cwiseProduct(kLuminance) * scale_;
     noise_scale_ = static_cast<float>(param_in("noise.scale", 1.0, 0.0, 100.0));
     const double dn_per_electron = 255.0 / kFullWell * std::pow(10.0, p.gain_2d / 20.0);
     for (int k = 0; k < 3; ++k) gain_[k] = dn_per_electron * (colour_ ? c.balance[k] : 1.0f);
@@ -74,19 +75,21 @@ Vec3 ImageShader::diffuse_light(const Hit& h, double cos_proj, bool lit) const {
 void ImageShader::shade(std::size_t i, const Hit& h, const Lighting& l, const Vec3& mirrored, std::uint8_t* out) const {
     Vec3 light = mirrored;
     if (h.t >= 0) {
-        light += diffuse_light(h, l.cos_proj, l.lit);
         const Material& m = material_of(c_.scene, h);
+        double diffuse = sensor::kImageAmbient;  // as diffuse_light(h, l.cos_proj, l.lit)
+        if (l.lit && projector_ && l.cos_proj > 0) diffuse += projector_light_ * l.cos_proj;
+        light += h.albedo * ((1 - m.mirror) * diffuse);
         if (l.lit && projector_ && m.specular > 0) {
             const Vec3 to_cam = (centre_ - h.p).normalized();
             light += Vec3::Constant(specular_lobe(m, h.n, l.to_proj, to_cam) * l.cos_proj * projector_light_);
         }
     }
-    const Vec3 electrons = light.cwiseProduct(kTint) * scale_;
     const std::uint64_t bits = noise_.bits(i);
     if (colour_) {
+        const Vec3 electrons = light.cwiseProduct(kTint) * scale_;
         for (int k = 0; k < 3; ++k) out[k] = encode(electrons[k], gain_[k], noise_scale_ * noise_.normal(bits, k));
     } else {
-        out[0] = encode(electrons.dot(kLuminance), gain_[0], noise_scale_ * noise_.normal(bits, 0));
+        out[0] = encode(light.dot(grey_), gain_[0], noise_scale_ * noise_.normal(bits, 0));
     }
 }
 

@@ -48,6 +48,7 @@ private:
     bool colour_, projector_;
     double projector_light_;  // the projector's share of the light on a face-on surface
     double scale_;            // electrons per unit of light at this exposure
+    Vec3 grey_;               // electrons of a monochrome pixel per unit of RGB light
     double gain_[3];          // converter gain per channel (analogue gain x white balance), DN per electron
     PixelNoise noise_;
     float noise_scale_;       // the scene parameter noise.scale

@@ -99,6 +99,8 @@ private:
     SmoothField field_;
     std::shared_ptr<const RayTable> rep_rays_;  // the reported camera's directions (null: made as needed)
     std::unique_ptr<float[]> zc_;  // pass one: z in the camera's frame per pixel (every pixel written)
+    // Pass one: whether the pixel's point lies outside the truncation window (written with each point).
+    std::unique_ptr<std::uint8_t[]> outside_;
 };
 
 Measurement::Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out)
@@ -146,6 +148,7 @@ Measurement::Measurement(const CameraState& c, const CaptureParams& p, const Mea
     inv_fx_ = 1 / rep_.fx;
     rep_rays_ = pixel_directions(rep_);
     zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
+    outside_.reset(new std::uint8_t[static_cast<std::size_t>(W_) * H_]);
 }
 
 bool Measurement::in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const {
@@ -194,6 +197,7 @@ void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit
     if (out_.depth) out_.depth[i] = z;
     const Vec3 q = out_R_ * p_device + out_t_;
     if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
+    outside_[i] = q.z() < p_.zmin || q.z() > p_.zmax;
     if (out_.normals) {
         const Vec3 n = normal_R_ * h.n;
         std::copy(n.data(), n.data() + 3, out_.normals + 3 * i);
@@ -354,6 +358,7 @@ void Measurement::pixel(int x, int y, const Hit& h, const Lighting& l, const Vec
     }
     if (!decode(i, x, y, h, l, r, ray)) {
         zc_[i] = kNaNf;
+        if (out_.depth) out_.depth[i] = kNaN;
         if (out_.confidence) out_.confidence[i] = 0;
         if (out_.phase) out_.phase[i] = 0;
         if (out_.correspond) {
@@ -380,11 +385,7 @@ void Measurement::pixel(int x, int y, const Hit& h, const Lighting& l, const Vec
 void Measurement::finish(int x, int y) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
     const float zf = zc_[i];
-    if (std::isnan(zf)) {
-        if (out_.depth) out_.depth[i] = kNaN;
-        return;
-    }
-    const double z = out_.depth ? out_.depth[i] : zf;
+    if (std::isnan(zf)) return;  // no point (pass one set its depth NaN)
     // A pixel across a depth edge sees both surfaces: its phase, and so its point, mixes them.
     const float limit = std::max(8.0f, 0.02f * zf);
     float across = 0, step = 0;
@@ -396,8 +397,10 @@ void Measurement::finish(int x, int y) const {
     };
     look(x - 1, y), look(x + 1, y), look(x, y - 1), look(x, y + 1);
     const bool keep_corr = p_.correspond2d;
+    bool outside = outside_[i];  // the truncation window applies to the depth of the output frame
     if (step > 0) {
         if (p_.noise_removal) return invalidate(i, keep_corr);
+        const double z = out_.depth ? out_.depth[i] : zf;
         // Mostly its own surface (the pixel's centre lies on it), partly the other one.
         const double w = 0.5 + 0.5 * PixelNoise::uniform(edge_noise_.bits(i));
         const double mixed = w * z + (1 - w) * across;
@@ -405,6 +408,7 @@ void Measurement::finish(int x, int y) const {
         const Vec3 p = rep_.t + rep_.R * ray * (mixed / ray.z());
         const Vec3 q = out_R_ * p + out_t_;
         if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
+        outside = q.z() < p_.zmin || q.z() > p_.zmax;
         if (out_.confidence) out_.confidence[i] *= 0.3;
         if (out_.correspond && other_rep_) {
             double u, v;
@@ -413,11 +417,7 @@ void Measurement::finish(int x, int y) const {
         }
         if (out_.depth) out_.depth[i] = mixed;
     }
-    // The truncation window applies to the depth of the output frame.
-    if (out_.points) {
-        const double zo = out_.points[3 * i + 2];
-        if (zo < p_.zmin || zo > p_.zmax) invalidate(i, keep_corr);
-    }
+    if (out_.points && outside) invalidate(i, keep_corr);
 }
 
 }  // namespace

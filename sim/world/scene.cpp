@@ -141,8 +141,9 @@ Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) {
         return base * (board_albedo(s, q.x(), q.y()) / 0.92);
     }
     if (obj.texture.contrast == 0) return base;
-    const Vec3 q = obj.R.transpose() * (p - obj.t);
-    return base * (1.0 + obj.texture.contrast * wave(q.x() / obj.texture.period_x) * wave(q.y() / obj.texture.period_y));
+    const Vec3 r = p - obj.t;  // the point in the object's frame: its x and y are all a texture needs
+    const double qx = obj.R.col(0).dot(r), qy = obj.R.col(1).dot(r);
+    return base * (1.0 + obj.texture.contrast * wave(qx / obj.texture.period_x) * wave(qy / obj.texture.period_y));
 }
 
 Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
