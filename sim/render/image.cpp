@@ -25,15 +25,15 @@ double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, con
     return m.specular * (m.shininess + 2) / 2 * std::pow(c, m.shininess);
 }
 
+bool unshadowed(const Scene& s, const Hit& h, const Lighting& l, double len) {
+    // The shadow ray occluded() casts, with the direction already made.
+    return !s.accel || !(len > 1.5) || !s.accel->occluded(h.p + l.to_proj * 0.5, l.to_proj, 1e-6, len - 1.0);
+}
+
 Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h) {
-    Lighting l;
-    if (h.t < 0) return l;
-    const Vec3 ab = projector - h.p;
-    const double len = ab.norm();
-    l.to_proj = len > 0 ? Vec3(ab / len) : ab;
-    l.cos_proj = h.n.dot(l.to_proj);
-    // Unless it faces away, the shadow ray occluded() casts, with the direction just made.
-    if (l.cos_proj > 0) l.lit = !s.accel || !(len > 1.5) || !s.accel->occluded(h.p + l.to_proj * 0.5, l.to_proj, 1e-6, len - 1.0);
+    double len = 0;
+    Lighting l = facing(projector, h, &len);
+    if (l.cos_proj > 0) l.lit = unshadowed(s, h, l, len);  // unless it faces away
     return l;
 }
 

@@ -59,7 +59,7 @@ public:
     void finish(int x, int y) const;  // the second pass: edges, truncation, depth
 
 private:
-    void pixel(int x, int y, const Hit& h, const Lighting& l, const Vec3& ray) const;
+    void pixel(int x, int y, const Hit& h, const Lighting& l, const Vec3& ray, Vec3* mirrored) const;
     bool decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r,
                 const Vec3& ray) const;
     bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const;
@@ -328,18 +328,27 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
 void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     Lighting light[PixelRenderer::kBlock];
     Vec3 rays[PixelRenderer::kBlock];
+    double len[PixelRenderer::kBlock];
     for (int k = 0; k < n; ++k)
-        if (hits[k].t >= 0 && (out_.image || inside(x0 + k, y))) light[k] = lighting_of(c_.scene, c_.projector, hits[k]);
+        if (hits[k].t >= 0 && (out_.image || inside(x0 + k, y))) light[k] = facing(c_.projector, hits[k], &len[k]);
+    for (int k = 0; k < n; ++k)
+        if (light[k].cos_proj > 0) light[k].lit = unshadowed(c_.scene, hits[k], light[k], len[k]);
     if (rep_rays_) {
         const double* r = rep_rays_->at(x0, y);
         for (int k = 0; k < n; ++k, r += 2) rays[k] = rep_.R * Vec3(r[0], r[1], 1.0);
     } else {
         for (int k = 0; k < n; ++k) rays[k] = rep_.R * rep_.direction(x0 + k, y);
     }
-    for (int k = 0; k < n; ++k) pixel(x0 + k, y, hits[k], light[k], rays[k]);
+    Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
+    for (int k = 0; k < n; ++k) pixel(x0 + k, y, hits[k], light[k], rays[k], &mirrored[k]);
+    if (out_.image) {
+        const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
+        const int ch = out_.shader->channels();
+        for (int k = 0; k < n; ++k) out_.shader->shade(i + k, hits[k], light[k], mirrored[k], out_.image + ch * (i + k));
+    }
 }
 
-void Measurement::pixel(int x, int y, const Hit& h, const Lighting& l, const Vec3& ray) const {
+void Measurement::pixel(int x, int y, const Hit& h, const Lighting& l, const Vec3& ray, Vec3* mirrored) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
     Reflection reflection;
     const Reflection* r = nullptr;
@@ -375,11 +384,8 @@ void Measurement::pixel(int x, int y, const Hit& h, const Lighting& l, const Vec
             out_.correspond[2 * i + 1] = v;
         }
     }
-    if (out_.image) {
-        Vec3 mirrored = Vec3::Zero();
-        if (r) mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * material_of(c_.scene, h).mirror;
-        out_.shader->shade(i, h, l, mirrored, out_.image + out_.shader->channels() * i);
-    }
+    *mirrored = Vec3::Zero();
+    if (out_.image && r) *mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * material_of(c_.scene, h).mirror;
 }
 
 void Measurement::finish(int x, int y) const {

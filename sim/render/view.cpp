@@ -64,10 +64,12 @@ void PixelRenderer::block(int x0, int y, int n, Hit* out) const {
     } else {
         for (int k = 0; k < n; ++k) d[k] = cam_.R * cam_.ray(x0 + k, y);
     }
-    for (int k = 0; k < n; ++k) {
-        out[k] = cast(s_, cam_.t, d[k]);
+    // The surfaces first, then what is printed on them.
+    for (int k = 0; k < n; ++k) out[k] = cast_shape(s_, cam_.t, d[k]);
+    for (int k = 0; k < n; ++k)
+        if (out[k].t >= 0) out[k].albedo = surface_albedo(s_, out[k].object, out[k].p);
+    for (int k = 0; k < n; ++k)
         if (out[k].object >= 0 && out[k].object == s_.board) antialias(x0 + k, y, &out[k]);
-    }
 }
 
 void PixelRenderer::antialias(int x, int y, Hit* h) const {

@@ -146,7 +146,7 @@ Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) {
     return base * (1.0 + obj.texture.contrast * wave(qx / obj.texture.period_x) * wave(qy / obj.texture.period_y));
 }
 
-Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
+Hit cast_shape(const Scene& s, const Vec3& o, const Vec3& d) {
     Hit h;
     RayHit r;
     if (!s.accel || !s.accel->intersect(o, d, 1e-6, 1e300, &r)) return h;
@@ -154,7 +154,12 @@ Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
     h.p = o + d * r.t;
     h.n = r.n.dot(d) > 0 ? Vec3(-r.n) : r.n;  // face the viewer
     h.object = r.object;
-    h.albedo = surface_albedo(s, r.object, h.p);
+    return h;
+}
+
+Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
+    Hit h = cast_shape(s, o, d);
+    if (h.t >= 0) h.albedo = surface_albedo(s, h.object, h.p);
     return h;
 }
 

@@ -101,6 +101,8 @@ struct Hit {
 
 // Casts a ray from `o` along unit `d` (device frame).
 Hit cast(const Scene& s, const Vec3& o, const Vec3& d);
+// The same without the albedo (left unset), for callers that add it later with surface_albedo.
+Hit cast_shape(const Scene& s, const Vec3& o, const Vec3& d);
 // Whether anything lies on the segment from `a` towards `b` (shadow test), ignoring a margin.
 bool occluded(const Scene& s, const Vec3& a, const Vec3& b);
 // Where a ray meets the board (distance, < 0 when it misses), and the board-frame point it meets.
