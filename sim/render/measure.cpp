@@ -49,6 +49,13 @@ struct Reflection {
     bool lit = false;
 };
 
+// What a pixel decodes: the projector's column (or, with two cameras, the match in the other
+// camera, u and v) and the variance of the disparity; ok false when it decodes nothing.
+struct Decoded {
+    bool ok = false, stereo = false;
+    double column = 0, variance = 0, u = 0, v = 0;
+};
+
 // One capture's measurement: everything fixed for the capture, then one call per pixel.
 class Measurement {
 public:
@@ -59,9 +66,12 @@ public:
     void finish(int x, int y) const;  // the second pass: edges, truncation, depth
 
 private:
-    void pixel(int x, int y, const Hit& h, const Lighting& l, const Vec3& ray, Vec3* mirrored) const;
-    bool decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r,
-                const Vec3& ray) const;
+    // A pixel in two steps: what it decodes from the fringes (and the light a mirror-like surface
+    // reflects there, for the image), then the point triangulated from that, or none.
+    Decoded front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored) const;
+    void back(int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const;
+    Decoded decode(int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const;
+    bool triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const;
     bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     bool sees(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     // Where the reported camera's ray through pixel (x, y) meets what the device decoded.
@@ -211,14 +221,14 @@ void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit
     }
 }
 
-// Decodes pixel i; true when it gives a point (written), false when it gives none.
-bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r,
-                         const Vec3& ray) const {
-    if (!l.lit || !inside(x, y)) return false;
+// Decodes pixel (x, y).
+Decoded Measurement::decode(int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const {
+    const Decoded none;
+    if (!l.lit || !inside(x, y)) return none;
     const Vec3 to_cam = (cam_.t - h.p) * (1 / h.t);  // the ray was a unit vector
     const Vec3& to_proj = l.to_proj;
     const double cos_cam = h.n.dot(to_cam), cos_proj = l.cos_proj;
-    if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return false;  // too oblique to decode
+    if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return none;  // too oblique to decode
     const Material& m = material_of(c_.scene, h);
     const double albedo = weights_.dot(h.albedo);
     const double diffuse = albedo * (1 - m.mirror);
@@ -226,7 +236,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     // The projector's column at the point, and what inter-reflections make of it.
     const CameraModel& pr = c_.projector_model;
     const Vec3 pp = pr.from_device(h.p);
-    if (pp.z() <= 1e-6) return false;  // behind the projector's lens
+    if (pp.z() <= 1e-6) return none;  // behind the projector's lens
     double column = pp.x() / pp.z(), extra = 0;
     const double lobe = m.specular > 0 ? specular_lobe(m, h.n, to_proj, to_cam) : 0.0;
     if (r && r->lit) {
@@ -234,7 +244,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         // codes follow the stronger one.
         const double indirect = m.mirror * weights_.dot(r->q.albedo) * r->cos_proj * patterns_.indirect;
         const double a = indirect / std::max((diffuse + lobe) * cos_proj, 1e-12);
-        if (patterns_.reject_mixed && a > kMixedLimit) return false;
+        if (patterns_.reject_mixed && a > kMixedLimit) return none;
         const Vec3 pq = pr.from_device(r->q.p);
         const double wrong = pq.z() > 1e-6 ? pq.x() / pq.z() : column;
         const double dphase = 2 * kPi * (wrong - column) / fringe_;
@@ -253,7 +263,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         const Vec3 d = (h.p - cam_.t).normalized();
         const Vec3 n = pr.R * Vec3(1, 0, -column);
         const double den = n.dot(d);
-        if (std::abs(den) < 1e-12) return false;
+        if (std::abs(den) < 1e-12) return none;
         target = cam_.t + d * (n.dot(pr.t - cam_.t) / den);
     }
     if (stereo) {
@@ -266,7 +276,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         } else {
             stereo = false;
         }
-        if (!stereo && !p_.completion) return false;
+        if (!stereo && !p_.completion) return none;
     }
     // The exposure that measures best: least phase noise, neither saturated nor too faint in
     // either camera. The fringes' phase is smeared over the pixel's footprint, which grows as
@@ -294,7 +304,22 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         stereo = false;
         variance = best_variance(false);
     }
-    if (variance < 0 || variance > max_variance_) return false;  // below the confidence asked for
+    if (variance < 0 || variance > max_variance_) return none;  // below the confidence asked for
+    Decoded f;
+    f.ok = true;
+    f.stereo = stereo;
+    f.column = column;
+    f.variance = variance;
+    f.u = u;
+    f.v = v;
+    return f;
+}
+
+// The point of pixel i from what it decoded; true when it gives one (written).
+bool Measurement::triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const {
+    const bool stereo = f.stereo;
+    const double variance = f.variance, u = f.u, v = f.v;
+    double column = f.column;
     const double conf = confidence_of(variance);
     const double sigma = std::sqrt(variance);
     // The disparity error of this pixel, camera pixels: white and correlated noise, and the
@@ -340,7 +365,9 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
         for (int k = 0; k < n; ++k) rays[k] = rep_.R * rep_.direction(x0 + k, y);
     }
     Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
-    for (int k = 0; k < n; ++k) pixel(x0 + k, y, hits[k], light[k], rays[k], &mirrored[k]);
+    Decoded decoded[PixelRenderer::kBlock];
+    for (int k = 0; k < n; ++k) decoded[k] = front(x0 + k, y, hits[k], light[k], &mirrored[k]);
+    for (int k = 0; k < n; ++k) back(x0 + k, y, hits[k], decoded[k], rays[k]);
     if (out_.image) {
         const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
         const int ch = out_.shader->channels();
@@ -348,8 +375,7 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     }
 }
 
-void Measurement::pixel(int x, int y, const Hit& h, const Lighting& l, const Vec3& ray, Vec3* mirrored) const {
-    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
+Decoded Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored) const {
     Reflection reflection;
     const Reflection* r = nullptr;
     if (h.t >= 0 && (out_.image || inside(x, y))) {
@@ -365,7 +391,14 @@ void Measurement::pixel(int x, int y, const Hit& h, const Lighting& l, const Vec
             }
         }
     }
-    if (!decode(i, x, y, h, l, r, ray)) {
+    *mirrored = Vec3::Zero();
+    if (out_.image && r) *mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * material_of(c_.scene, h).mirror;
+    return decode(x, y, h, l, r);
+}
+
+void Measurement::back(int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const {
+    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
+    if (!f.ok || !triangulate(i, x, y, h, f, ray)) {
         zc_[i] = kNaNf;
         if (out_.depth) out_.depth[i] = kNaN;
         if (out_.confidence) out_.confidence[i] = 0;
@@ -384,8 +417,6 @@ void Measurement::pixel(int x, int y, const Hit& h, const Lighting& l, const Vec
             out_.correspond[2 * i + 1] = v;
         }
     }
-    *mirrored = Vec3::Zero();
-    if (out_.image && r) *mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * material_of(c_.scene, h).mirror;
 }
 
 void Measurement::finish(int x, int y) const {
