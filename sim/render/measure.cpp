@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "api/calibration.h"
 #include "render/image.h"
@@ -465,6 +466,12 @@ void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job
     const CameraModel& cam = c.models[job.index];
     const PixelRenderer render(c.scene, cam);
     const int W = cam.width, H = cam.height;
+    // A row is finished once its neighbours are measured: inside a run of rows right after the
+    // next row (while the three are still in the cache), at the run's ends after all runs.
+    std::vector<std::uint8_t> later(H, 0);
+    auto finish_row = [&](int y) {
+        for (int x = 0; x < W; ++x) m.finish(x, y);
+    };
     parallel_rows(H, [&](int y0, int y1) {
         bool stopped = false;
         Hit hits[PixelRenderer::kBlock];
@@ -478,11 +485,16 @@ void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job
                     render.block(x0, y, n, hits);
                 m.block(x0, y, n, hits);
             }
+            if (y - 1 > y0) finish_row(y - 1);
         }
+        later[y0] = 1;
+        later[y1 - 1] = 1;
     });
-    parallel_rows(H, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y)
-            for (int x = 0; x < W; ++x) m.finish(x, y);
+    std::vector<int> ends;
+    for (int y = 0; y < H; ++y)
+        if (later[y]) ends.push_back(y);
+    parallel_rows(static_cast<int>(ends.size()), [&](int k0, int k1) {
+        for (int k = k0; k < k1; ++k) finish_row(ends[k]);
     });
 }
 
