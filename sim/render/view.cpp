@@ -82,7 +82,9 @@ void PixelRenderer::antialias(int x, int y, Hit* h) const {
     const double row = (m.rows - 1) / 2.0 - q.y() / m.spacing_mm;
     const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
     if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return;
-    const Vec3 mc = s.marker_centre_board(r * m.cols + c);
+    const int k = r * m.cols + c;
+    const Vec3 mc = s.marker_centre_board(k);
+    const double half = 0.5 * m.spacing_mm;
     if (!((Vec3(q.x(), q.y(), 0) - mc).norm() < reach_)) return;
     // Where no edge of the print passes under the pixel, all sub-pixel rays see what the centre
     // sees: the corner rays bound how far the pixel reaches on the board. (Sub-pixel rays need not
@@ -105,7 +107,9 @@ void PixelRenderer::antialias(int x, int y, Hit* h) const {
             double bx, by;
             if (hit_board(s, cam.t, sd, &bx, &by) > 0) {
                 ++on;
-                sum += board_albedo(s, bx, by);
+                // Within half a spacing of the marker's centre, a point lies in its cell.
+                const double ex = bx - mc.x(), ey = by - mc.y();
+                sum += ex * ex + ey * ey < half * half ? marker_print(s, k, mc, bx, by) : board_albedo(s, bx, by);
             }
         }
     }

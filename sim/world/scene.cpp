@@ -79,7 +79,13 @@ double board_albedo(const Scene& s, double x, double y) {
     const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
     if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return white;
     const int k = r * m.cols + c;
-    const Vec3 centre = s.marker_centre_board(k);
+    return marker_print(s, k, s.marker_centre_board(k), x, y);
+}
+
+double marker_print(const Scene& s, int k, const Vec3& centre, double x, double y) {
+    const MarkerSpec& m = s.markers;
+    const double white = 0.92, ink = 0.05;
+    if (s.patterns.empty()) return white;
     const double dx = x - centre.x(), dy = y - centre.y();
     const double rr = std::sqrt(dx * dx + dy * dy);
     if (rr <= m.r0_mm) return ink;

@@ -110,6 +110,8 @@ double hit_board(const Scene& s, const Vec3& o, const Vec3& d, double* bx, doubl
 // The board's print at a board-frame point: 0.92 on white, 0.05 on marker ink. A board's albedo
 // is its material's albedo times this over 0.92.
 double board_albedo(const Scene& s, double x, double y);
+// The same for a point in the cell of marker k (its centre `centre`, board frame).
+double marker_print(const Scene& s, int k, const Vec3& centre, double x, double y);
 // Whether the print changes anywhere within `rho` of a board-frame point (an edge of a marker's
 // dot, ring or sectors, a cell's border or the board's), so that a pixel covering only that disc
 // sees one value of board_albedo.
