@@ -142,8 +142,14 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     const int W = cam.width, H = cam.height;
     const std::size_t n = static_cast<std::size_t>(W) * H;
 
-    // What this capture replaces and the script has not taken goes before the new results come.
-    if (!c.points_given) TUVO::PointMap::Destroy(c.points, true);
+    // What this capture replaces and the script has not taken goes before the new results come
+    // (the points' memory, which nothing else holds, serves the new ones).
+    std::vector<double> spare;
+    if (!c.points_given) {
+        auto old = lookup(pointmaps(), c.points);
+        TUVO::PointMap::Destroy(c.points, true);
+        if (old && old.use_count() == 1 && !old->foreign) spare.swap(old->points);
+    }
     c.points = TUVO::PointMap();
     if (p.enable_2d)
         for (int i : {index, c.x2 ? 1 : index}) set_image(c, i, TUVO::Image());
@@ -153,7 +159,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     job.output = output_transform(c, p, c.transform);
     job.key = combine(shot, kDepthStream);
     // The results are written where they will live.
-    const TUVO::PointMap pm = new_pointmap(W, H, p.calc_normal);
+    const TUVO::PointMap pm = new_pointmap(W, H, p.calc_normal, &spare);
     auto obj = lookup(pointmaps(), pm);
     auto depth = map_for(c.depth, W, H, 1);
     auto confidence = map_for(c.confidence, W, H, 1);
