@@ -205,10 +205,11 @@ TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height) {
     return make_handle<TUVO::Image>(images().add(obj));
 }
 
-TUVO::PointMap new_pointmap(int width, int height, bool normals) {
+TUVO::PointMap new_pointmap(int width, int height, bool normals, std::vector<double>* spare) {
     auto obj = std::make_shared<PointMapObj>();
     obj->width = width;
     obj->height = height;
+    if (spare && spare->size() == obj->count() * 3) obj->points.swap(*spare);
     obj->points.assign(obj->count() * 3, std::numeric_limits<double>::quiet_NaN());
     if (normals) obj->normals.assign(obj->count() * 3, std::numeric_limits<double>::quiet_NaN());
     return make_handle<TUVO::PointMap>(pointmaps().add(obj));

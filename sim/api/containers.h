@@ -44,7 +44,9 @@ Table<PointMapObj>& pointmaps();
 Table<MapObj>& maps();
 
 TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height);
-TUVO::PointMap new_pointmap(int width, int height, bool normals);
+// A point map filled with NaN; `spare`, when it holds as many values, gives its memory to the points
+// (memory already in use costs no page faults).
+TUVO::PointMap new_pointmap(int width, int height, bool normals, std::vector<double>* spare = nullptr);
 std::pair<std::uint32_t, std::uint32_t> new_map(int width, int height, int comps);
 // The map behind `slot`, kept while its size holds (so views taken earlier keep pointing at live
 // memory, refreshed in place), else replaced by a new map of the right size.

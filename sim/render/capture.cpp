@@ -142,20 +142,24 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     const int W = cam.width, H = cam.height;
     const std::size_t n = static_cast<std::size_t>(W) * H;
 
-    // What this capture replaces and the script has not taken goes before the new results come.
-    if (!c.points_given) TUVO::PointMap::Destroy(c.points, true);
+    // What this capture replaces and the script has not taken goes before the new results come
+    // (the points' memory, which nothing else holds, serves the new ones).
+    std::vector<double> spare;
+    if (!c.points_given) {
+        auto old = lookup(pointmaps(), c.points);
+        TUVO::PointMap::Destroy(c.points, true);
+        if (old && old.use_count() == 1 && !old->foreign) spare.swap(old->points);
+    }
     c.points = TUVO::PointMap();
     if (p.enable_2d)
         for (int i : {index, c.x2 ? 1 : index}) set_image(c, i, TUVO::Image());
-    View& v = thread_view(0);
-    render_view(c.scene, cam, v);
     MeasureJob job;
     job.index = index;
     job.other = c.x2 ? 1 : -1;
     job.output = output_transform(c, p, c.transform);
     job.key = combine(shot, kDepthStream);
     // The results are written where they will live.
-    const TUVO::PointMap pm = new_pointmap(W, H, p.calc_normal);
+    const TUVO::PointMap pm = new_pointmap(W, H, p.calc_normal, &spare);
     auto obj = lookup(pointmaps(), pm);
     auto depth = map_for(c.depth, W, H, 1);
     auto confidence = map_for(c.confidence, W, H, 1);
@@ -178,7 +182,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
         out.image = lookup(images(), image)->data;
         out.shader = shader.get();
     }
-    measure(c, p, v, job, out);
+    measure(c, p, job, out);
     c.points = pm;
     c.points_given = false;
     if (p.enable_2d) {
@@ -209,8 +213,6 @@ bool capture_2d(CameraState& c, int index, const CaptureParams& p, Call& call) {
 TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const CustomTransform& t, std::uint64_t frame) {
     // One sweep of the laser line over the scene, measured from the left camera and matched in the
     // right one.
-    View& left = thread_view(0);
-    render_view(c.scene, c.models[0], left, &c.scan_cancel);
     CaptureParams q = p;
     q.brightness = 240;
     q.exposure_3d = 11;
@@ -226,7 +228,7 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
     MeasureOut out;
     out.points = lookup(pointmaps(), pm)->pts();
     try {
-        measure(c, q, left, job, out);
+        measure(c, q, job, out, &c.scan_cancel);
     } catch (...) {  // memory ran out: the half-made map goes with the error
         TUVO::PointMap::Destroy(pm, true);
         throw;

@@ -6,6 +6,7 @@
 
 #include "render/parallel.h"
 #include "render/sensor.h"
+#include "world/embree_scene.h"
 
 namespace sim {
 
@@ -24,12 +25,15 @@ double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, con
     return m.specular * (m.shininess + 2) / 2 * std::pow(c, m.shininess);
 }
 
+bool unshadowed(const Scene& s, const Hit& h, const Lighting& l, double len) {
+    // The shadow ray occluded() casts, with the direction already made.
+    return !s.accel || !(len > 1.5) || !s.accel->occluded(h.p + l.to_proj * 0.5, l.to_proj, 1e-6, len - 1.0);
+}
+
 Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h) {
-    Lighting l;
-    if (h.t < 0) return l;
-    l.to_proj = (projector - h.p).normalized();
-    l.cos_proj = h.n.dot(l.to_proj);
-    l.lit = l.cos_proj > 0 && !occluded(s, h.p, projector);
+    double len = 0;
+    Lighting l = facing(projector, h, &len);
+    if (l.cos_proj > 0) l.lit = unshadowed(s, h, l, len);  // unless it faces away
     return l;
 }
 
@@ -42,6 +46,7 @@ ImageShader::ImageShader(const CameraState& c, int index, const CaptureParams& p
     projector_ = p.use_projector_2d;
     projector_light_ = (1 - kImageAmbient) * p.brightness / kRefBrightness;
     scale_ = kImageUnitElectrons * p.exposure_2d / kRefExposureMs;
+    grey_ = kTint.cwiseProduct(kLuminance) * scale_;
     noise_scale_ = static_cast<float>(param_in("noise.scale", 1.0, 0.0, 100.0));
     const double dn_per_electron = 255.0 / kFullWell * std::pow(10.0, p.gain_2d / 20.0);
     for (int k = 0; k < 3; ++k) gain_[k] = dn_per_electron * (colour_ ? c.balance[k] : 1.0f);
@@ -70,19 +75,21 @@ Vec3 ImageShader::diffuse_light(const Hit& h, double cos_proj, bool lit) const {
 void ImageShader::shade(std::size_t i, const Hit& h, const Lighting& l, const Vec3& mirrored, std::uint8_t* out) const {
     Vec3 light = mirrored;
     if (h.t >= 0) {
-        light += diffuse_light(h, l.cos_proj, l.lit);
         const Material& m = material_of(c_.scene, h);
+        double diffuse = sensor::kImageAmbient;  // as diffuse_light(h, l.cos_proj, l.lit)
+        if (l.lit && projector_ && l.cos_proj > 0) diffuse += projector_light_ * l.cos_proj;
+        light += h.albedo * ((1 - m.mirror) * diffuse);
         if (l.lit && projector_ && m.specular > 0) {
             const Vec3 to_cam = (centre_ - h.p).normalized();
             light += Vec3::Constant(specular_lobe(m, h.n, l.to_proj, to_cam) * l.cos_proj * projector_light_);
         }
     }
-    const Vec3 electrons = light.cwiseProduct(kTint) * scale_;
     const std::uint64_t bits = noise_.bits(i);
     if (colour_) {
+        const Vec3 electrons = light.cwiseProduct(kTint) * scale_;
         for (int k = 0; k < 3; ++k) out[k] = encode(electrons[k], gain_[k], noise_scale_ * noise_.normal(bits, k));
     } else {
-        out[0] = encode(electrons.dot(kLuminance), gain_[0], noise_scale_ * noise_.normal(bits, 0));
+        out[0] = encode(light.dot(grey_), gain_[0], noise_scale_ * noise_.normal(bits, 0));
     }
 }
 

@@ -27,6 +27,18 @@ struct Lighting {
 };
 // The lighting of a hit (a shadow ray towards the projector where it faces it).
 Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h);
+// lighting_of in two steps, for loops over many hits: the direction towards the projector (and
+// its distance, `*len`), then the shadow ray, for a hit that faces the projector.
+inline Lighting facing(const Vec3& projector, const Hit& h, double* len) {
+    Lighting l;
+    if (h.t < 0) return l;
+    const Vec3 ab = projector - h.p;
+    *len = ab.norm();
+    l.to_proj = *len > 0 ? Vec3(ab / *len) : ab;
+    l.cos_proj = h.n.dot(l.to_proj);
+    return l;
+}
+bool unshadowed(const Scene& s, const Hit& h, const Lighting& l, double len);
 
 // The 2-D image of camera `index`, pixel by pixel: light in, electrons, noise, gain, white balance,
 // 8-bit conversion and gamma.
@@ -48,6 +60,7 @@ private:
     bool colour_, projector_;
     double projector_light_;  // the projector's share of the light on a face-on surface
     double scale_;            // electrons per unit of light at this exposure
+    Vec3 grey_;               // electrons of a monochrome pixel per unit of RGB light
     double gain_[3];          // converter gain per channel (analogue gain x white balance), DN per electron
     PixelNoise noise_;
     float noise_scale_;       // the scene parameter noise.scale

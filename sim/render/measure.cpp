@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "api/calibration.h"
 #include "render/image.h"
@@ -49,16 +50,29 @@ struct Reflection {
     bool lit = false;
 };
 
+// What a pixel decodes: the projector's column (or, with two cameras, the match in the other
+// camera, u and v) and the variance of the disparity; ok false when it decodes nothing.
+struct Decoded {
+    bool ok = false, stereo = false;
+    double column = 0, variance = 0, u = 0, v = 0;
+};
+
 // One capture's measurement: everything fixed for the capture, then one call per pixel.
 class Measurement {
 public:
-    Measurement(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job,
-                const MeasureOut& out);
-    void pixel(int x, int y) const;
+    Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out);
+    // Pixels x0 .. x0 + n - 1 of row y, which see hits[0 .. n - 1]: their lighting and the
+    // reported camera's rays first, all together, then each pixel decoded.
+    void block(int x0, int y, int n, const Hit* hits) const;
     void finish(int x, int y) const;  // the second pass: edges, truncation, depth
 
 private:
-    bool decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const;
+    // A pixel in two steps: what it decodes from the fringes (and the light a mirror-like surface
+    // reflects there, for the image), then the point triangulated from that, or none.
+    Decoded front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored) const;
+    void back(int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const;
+    Decoded decode(int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const;
+    bool triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const;
     bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     bool sees(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     // Where the reported camera's ray through pixel (x, y) meets what the device decoded.
@@ -74,7 +88,6 @@ private:
 
     const CameraState& c_;
     const CaptureParams& p_;
-    const View& v_;
     const MeasureOut& out_;
     int W_, H_;
     const CameraModel &cam_, &rep_;      // the measuring camera: true (scene frame) and reported
@@ -91,14 +104,18 @@ private:
     double white_, correlated_;  // noise weights after smoothing, times noise.scale
     bool truth_;
     double bias_, ripple_, ripple_phase_;
+    double ripple_scale_;  // the ripple's phase per unit of the projector's normalised column
+    double inv_fx_;        // 1 / the reported camera's fx
     PixelNoise white_noise_, edge_noise_, corr_noise_;
     SmoothField field_;
+    std::shared_ptr<const RayTable> rep_rays_;  // the reported camera's directions (null: made as needed)
     std::unique_ptr<float[]> zc_;  // pass one: z in the camera's frame per pixel (every pixel written)
+    // Pass one: whether the pixel's point lies outside the truncation window (written with each point).
+    std::unique_ptr<std::uint8_t[]> outside_;
 };
 
-Measurement::Measurement(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job,
-                         const MeasureOut& out)
-    : c_(c), p_(p), v_(v), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
+Measurement::Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out)
+    : c_(c), p_(p), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
       cam_(c.models[job.index]), rep_(c.calib[job.index]),
       other_(job.other >= 0 ? &c.models[job.other] : nullptr),
       other_rep_(job.other >= 0 ? &c.calib[job.other] : nullptr),
@@ -138,7 +155,11 @@ Measurement::Measurement(const CameraState& c, const CaptureParams& p, const Vie
     bias_ = truth_ ? 0 : kBiasPx * (1 + 0.3 * device.normal(bits, 0));
     ripple_ = truth_ ? 0 : kRipplePx * (1 + 0.3 * device.normal(bits, 1));
     ripple_phase_ = 2 * kPi * PixelNoise::uniform(device.bits(1));
+    ripple_scale_ = 2 * kPi * c.projector_model.fx / kRipplePeriod;
+    inv_fx_ = 1 / rep_.fx;
+    rep_rays_ = pixel_directions(rep_);
     zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
+    outside_.reset(new std::uint8_t[static_cast<std::size_t>(W_) * H_]);
 }
 
 bool Measurement::in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const {
@@ -187,6 +208,7 @@ void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit
     if (out_.depth) out_.depth[i] = z;
     const Vec3 q = out_R_ * p_device + out_t_;
     if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
+    outside_[i] = q.z() < p_.zmin || q.z() > p_.zmax;
     if (out_.normals) {
         const Vec3 n = normal_R_ * h.n;
         std::copy(n.data(), n.data() + 3, out_.normals + 3 * i);
@@ -200,13 +222,14 @@ void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit
     }
 }
 
-// Decodes pixel i; true when it gives a point (written), false when it gives none.
-bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const {
-    if (!l.lit || !inside(x, y)) return false;
+// Decodes pixel (x, y).
+Decoded Measurement::decode(int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const {
+    const Decoded none;
+    if (!l.lit || !inside(x, y)) return none;
     const Vec3 to_cam = (cam_.t - h.p) * (1 / h.t);  // the ray was a unit vector
     const Vec3& to_proj = l.to_proj;
     const double cos_cam = h.n.dot(to_cam), cos_proj = l.cos_proj;
-    if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return false;  // too oblique to decode
+    if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return none;  // too oblique to decode
     const Material& m = material_of(c_.scene, h);
     const double albedo = weights_.dot(h.albedo);
     const double diffuse = albedo * (1 - m.mirror);
@@ -214,15 +237,15 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     // The projector's column at the point, and what inter-reflections make of it.
     const CameraModel& pr = c_.projector_model;
     const Vec3 pp = pr.from_device(h.p);
-    if (pp.z() <= 1e-6) return false;  // behind the projector's lens
+    if (pp.z() <= 1e-6) return none;  // behind the projector's lens
     double column = pp.x() / pp.z(), extra = 0;
-    const double lobe = specular_lobe(m, h.n, to_proj, to_cam);
+    const double lobe = m.specular > 0 ? specular_lobe(m, h.n, to_proj, to_cam) : 0.0;
     if (r && r->lit) {
         // Two sets of fringes add up: the decoded phase is that of the sum of two phasors, and the
         // codes follow the stronger one.
         const double indirect = m.mirror * weights_.dot(r->q.albedo) * r->cos_proj * patterns_.indirect;
         const double a = indirect / std::max((diffuse + lobe) * cos_proj, 1e-12);
-        if (patterns_.reject_mixed && a > kMixedLimit) return false;
+        if (patterns_.reject_mixed && a > kMixedLimit) return none;
         const Vec3 pq = pr.from_device(r->q.p);
         const double wrong = pq.z() > 1e-6 ? pq.x() / pq.z() : column;
         const double dphase = 2 * kPi * (wrong - column) / fringe_;
@@ -241,7 +264,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         const Vec3 d = (h.p - cam_.t).normalized();
         const Vec3 n = pr.R * Vec3(1, 0, -column);
         const double den = n.dot(d);
-        if (std::abs(den) < 1e-12) return false;
+        if (std::abs(den) < 1e-12) return none;
         target = cam_.t + d * (n.dot(pr.t - cam_.t) / den);
     }
     if (stereo) {
@@ -254,7 +277,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         } else {
             stereo = false;
         }
-        if (!stereo && !p_.completion) return false;
+        if (!stereo && !p_.completion) return none;
     }
     // The exposure that measures best: least phase noise, neither saturated nor too faint in
     // either camera. The fringes' phase is smeared over the pixel's footprint, which grows as
@@ -272,7 +295,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
                 if (var_other < 0) continue;  // saturated or dark in the other camera
                 var += var_other * footprint_other;
             }
-            var /= phases_[k].scans();
+            if (phases_[k].scans() != 1) var /= phases_[k].scans();
             if (best < 0 || var < best) best = var;
         }
         return best;
@@ -282,17 +305,31 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         stereo = false;
         variance = best_variance(false);
     }
-    if (variance < 0 || variance > max_variance_) return false;  // below the confidence asked for
+    if (variance < 0 || variance > max_variance_) return none;  // below the confidence asked for
+    Decoded f;
+    f.ok = true;
+    f.stereo = stereo;
+    f.column = column;
+    f.variance = variance;
+    f.u = u;
+    f.v = v;
+    return f;
+}
+
+// The point of pixel i from what it decoded; true when it gives one (written).
+bool Measurement::triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const {
+    const bool stereo = f.stereo;
+    const double variance = f.variance, u = f.u, v = f.v;
+    double column = f.column;
     const double conf = confidence_of(variance);
     const double sigma = std::sqrt(variance);
     // The disparity error of this pixel, camera pixels: white and correlated noise, and the
     // device's systematic error.
     const std::uint64_t bits = white_noise_.bits(i);
     double error = sigma * (white_ * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
-    if (ripple_ != 0) error += ripple_ * wave(2 * kPi * (pr.fx * column) / kRipplePeriod + ripple_phase_);
+    if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * column + ripple_phase_);
     error += bias_;
-    // Triangulation with the calibration the device reports.
-    const Vec3 ray = rep_.R * rep_.direction(x, y);
+    // Triangulation with the calibration the device reports (`ray`: its ray through the pixel).
     Vec3 point;
     double cu = kNaN, cv = kNaN;
     if (stereo) {
@@ -300,7 +337,7 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
         cv = v + kAcrossShare * sigma * white_ * white_noise_.normal(bits, 1);
         if (!by_camera(ray, cu, cv, &point)) return false;
     } else {
-        column += error / rep_.fx;
+        column += error * inv_fx_;
         if (!by_projector(ray, column, &point)) return false;
     }
     const double z = rep_.R.col(2).dot(point - rep_.t);  // depth in the measuring camera's frame
@@ -314,14 +351,35 @@ bool Measurement::decode(std::size_t i, int x, int y, const Hit& h, const Lighti
     return true;
 }
 
-void Measurement::pixel(int x, int y) const {
-    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
-    const Hit& h = v_.hits[i];
-    Lighting l;
+void Measurement::block(int x0, int y, int n, const Hit* hits) const {
+    Lighting light[PixelRenderer::kBlock];
+    Vec3 rays[PixelRenderer::kBlock];
+    double len[PixelRenderer::kBlock];
+    for (int k = 0; k < n; ++k)
+        if (hits[k].t >= 0 && (out_.image || inside(x0 + k, y))) light[k] = facing(c_.projector, hits[k], &len[k]);
+    for (int k = 0; k < n; ++k)
+        if (light[k].cos_proj > 0) light[k].lit = unshadowed(c_.scene, hits[k], light[k], len[k]);
+    if (rep_rays_) {
+        const double* r = rep_rays_->at(x0, y);
+        for (int k = 0; k < n; ++k, r += 2) rays[k] = rep_.R * Vec3(r[0], r[1], 1.0);
+    } else {
+        for (int k = 0; k < n; ++k) rays[k] = rep_.R * rep_.direction(x0 + k, y);
+    }
+    Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
+    Decoded decoded[PixelRenderer::kBlock];
+    for (int k = 0; k < n; ++k) decoded[k] = front(x0 + k, y, hits[k], light[k], &mirrored[k]);
+    for (int k = 0; k < n; ++k) back(x0 + k, y, hits[k], decoded[k], rays[k]);
+    if (out_.image) {
+        const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
+        const int ch = out_.shader->channels();
+        for (int k = 0; k < n; ++k) out_.shader->shade(i + k, hits[k], light[k], mirrored[k], out_.image + ch * (i + k));
+    }
+}
+
+Decoded Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored) const {
     Reflection reflection;
     const Reflection* r = nullptr;
     if (h.t >= 0 && (out_.image || inside(x, y))) {
-        l = lighting_of(c_.scene, c_.projector, h);
         const Material& m = material_of(c_.scene, h);
         if (m.mirror > 0) {  // what the mirror-like part of the surface shows
             const Vec3 d = (h.p - cam_.t).normalized();
@@ -334,8 +392,16 @@ void Measurement::pixel(int x, int y) const {
             }
         }
     }
-    if (!decode(i, x, y, h, l, r)) {
+    *mirrored = Vec3::Zero();
+    if (out_.image && r) *mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * material_of(c_.scene, h).mirror;
+    return decode(x, y, h, l, r);
+}
+
+void Measurement::back(int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const {
+    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
+    if (!f.ok || !triangulate(i, x, y, h, f, ray)) {
         zc_[i] = kNaNf;
+        if (out_.depth) out_.depth[i] = kNaN;
         if (out_.confidence) out_.confidence[i] = 0;
         if (out_.phase) out_.phase[i] = 0;
         if (out_.correspond) {
@@ -352,21 +418,12 @@ void Measurement::pixel(int x, int y) const {
             out_.correspond[2 * i + 1] = v;
         }
     }
-    if (out_.image) {
-        Vec3 mirrored = Vec3::Zero();
-        if (r) mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * material_of(c_.scene, h).mirror;
-        out_.shader->shade(i, h, l, mirrored, out_.image + out_.shader->channels() * i);
-    }
 }
 
 void Measurement::finish(int x, int y) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
     const float zf = zc_[i];
-    if (std::isnan(zf)) {
-        if (out_.depth) out_.depth[i] = kNaN;
-        return;
-    }
-    const double z = out_.depth ? out_.depth[i] : zf;
+    if (std::isnan(zf)) return;  // no point (pass one set its depth NaN)
     // A pixel across a depth edge sees both surfaces: its phase, and so its point, mixes them.
     const float limit = std::max(8.0f, 0.02f * zf);
     float across = 0, step = 0;
@@ -378,8 +435,10 @@ void Measurement::finish(int x, int y) const {
     };
     look(x - 1, y), look(x + 1, y), look(x, y - 1), look(x, y + 1);
     const bool keep_corr = p_.correspond2d;
+    bool outside = outside_[i];  // the truncation window applies to the depth of the output frame
     if (step > 0) {
         if (p_.noise_removal) return invalidate(i, keep_corr);
+        const double z = out_.depth ? out_.depth[i] : zf;
         // Mostly its own surface (the pixel's centre lies on it), partly the other one.
         const double w = 0.5 + 0.5 * PixelNoise::uniform(edge_noise_.bits(i));
         const double mixed = w * z + (1 - w) * across;
@@ -387,6 +446,7 @@ void Measurement::finish(int x, int y) const {
         const Vec3 p = rep_.t + rep_.R * ray * (mixed / ray.z());
         const Vec3 q = out_R_ * p + out_t_;
         if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
+        outside = q.z() < p_.zmin || q.z() > p_.zmax;
         if (out_.confidence) out_.confidence[i] *= 0.3;
         if (out_.correspond && other_rep_) {
             double u, v;
@@ -395,25 +455,46 @@ void Measurement::finish(int x, int y) const {
         }
         if (out_.depth) out_.depth[i] = mixed;
     }
-    // The truncation window applies to the depth of the output frame.
-    if (out_.points) {
-        const double zo = out_.points[3 * i + 2];
-        if (zo < p_.zmin || zo > p_.zmax) invalidate(i, keep_corr);
-    }
+    if (out_.points && outside) invalidate(i, keep_corr);
 }
 
 }  // namespace
 
-void measure(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job, const MeasureOut& out) {
-    const Measurement m(c, p, v, job, out);
-    const int W = c.models[job.index].width, H = c.models[job.index].height;
+void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out,
+             const std::atomic<bool>* cancel) {
+    const Measurement m(c, p, job, out);
+    const CameraModel& cam = c.models[job.index];
+    const PixelRenderer render(c.scene, cam);
+    const int W = cam.width, H = cam.height;
+    // A row is finished once its neighbours are measured: inside a run of rows right after the
+    // next row (while the three are still in the cache), at the run's ends after all runs.
+    std::vector<std::uint8_t> later(H, 0);
+    auto finish_row = [&](int y) {
+        for (int x = 0; x < W; ++x) m.finish(x, y);
+    };
     parallel_rows(H, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y)
-            for (int x = 0; x < W; ++x) m.pixel(x, y);
+        bool stopped = false;
+        Hit hits[PixelRenderer::kBlock];
+        for (int y = y0; y < y1; ++y) {
+            stopped = stopped || (cancel && cancel->load(std::memory_order_relaxed));
+            for (int x0 = 0; x0 < W; x0 += PixelRenderer::kBlock) {
+                const int n = std::min(PixelRenderer::kBlock, W - x0);
+                if (stopped)
+                    std::fill_n(hits, n, Hit());
+                else
+                    render.block(x0, y, n, hits);
+                m.block(x0, y, n, hits);
+            }
+            if (y - 1 > y0) finish_row(y - 1);
+        }
+        later[y0] = 1;
+        later[y1 - 1] = 1;
     });
-    parallel_rows(H, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y)
-            for (int x = 0; x < W; ++x) m.finish(x, y);
+    std::vector<int> ends;
+    for (int y = 0; y < H; ++y)
+        if (later[y]) ends.push_back(y);
+    parallel_rows(static_cast<int>(ends.size()), [&](int k0, int k1) {
+        for (int k = k0; k < k1; ++k) finish_row(ends[k]);
     });
 }
 

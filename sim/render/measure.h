@@ -27,9 +27,11 @@ struct MeasureJob {
     std::uint64_t key = 0;                                 // the capture's noise
 };
 
-// Measures every pixel of `v` (the true scene seen by camera `index`) and triangulates with the
-// calibration the device reports. Rows run in parallel; each pixel's noise depends only on the
-// key and the pixel.
-void measure(const CameraState& c, const CaptureParams& p, const View& v, const MeasureJob& job, const MeasureOut& out);
+// Renders the true scene through camera `index`, measures every pixel in the same pass and
+// triangulates with the calibration the device reports. Rows run in parallel; each pixel's noise
+// depends only on the key and the pixel. Once `cancel` reads true the rows not yet rendered are
+// measured as if they saw nothing.
+void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out,
+             const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace sim

@@ -55,17 +55,19 @@ SmoothField::SmoothField(std::uint64_t key, int width, int height, int cell) : c
     const PixelNoise noise(key);
     grid_.resize(static_cast<std::size_t>(gw_) * gh);
     for (std::size_t i = 0; i < grid_.size(); ++i) grid_[i] = noise.normal(noise.bits(i), 0);
-    auto axis = [&](int n, std::vector<float>* frac, std::vector<float>* norm) {
+    auto axis = [&](int n, std::vector<int>* cell, std::vector<float>* frac, std::vector<float>* norm) {
+        cell->resize(n);
         frac->resize(n);
         norm->resize(n);
         for (int k = 0; k < n; ++k) {
+            (*cell)[k] = k / cell_;
             const double f = (k % cell_ + 0.5) / cell_;
             (*frac)[k] = static_cast<float>(f);
             (*norm)[k] = static_cast<float>(1.0 / std::sqrt((1 - f) * (1 - f) + f * f));
         }
     };
-    axis(width, &fx_, &nx_);
-    axis(height, &fy_, &ny_);
+    axis(width, &cx_, &fx_, &nx_);
+    axis(height, &cy_, &fy_, &ny_);
 }
 
 }  // namespace sim

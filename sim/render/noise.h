@@ -57,7 +57,7 @@ class SmoothField {
 public:
     SmoothField(std::uint64_t key, int width, int height, int cell);
     float at(int x, int y) const {
-        const int gx = x / cell_, gy = y / cell_;
+        const int gx = cx_[x], gy = cy_[y];
         const float tx = fx_[x], ty = fy_[y];
         const float* row = &grid_[static_cast<std::size_t>(gy) * gw_ + gx];
         const float top = row[0] + (row[1] - row[0]) * tx;
@@ -68,6 +68,7 @@ public:
 private:
     int cell_, gw_;
     std::vector<float> grid_;       // (gw_ x gh) nodes
+    std::vector<int> cx_, cy_;      // the cell of each column / row
     std::vector<float> fx_, fy_;    // fraction within the cell per column / row
     std::vector<float> nx_, ny_;    // 1 / sqrt of the summed squared weights per column / row
 };

@@ -45,66 +45,94 @@ View& thread_view(int k) {
     return views[k & 1];
 }
 
+PixelRenderer::PixelRenderer(const Scene& s, const CameraModel& cam)
+    : s_(s), cam_(cam), rays_(unit_rays(cam)), reach_(s.markers.r2_ratio * s.markers.r0_mm * 1.15),
+      paper_(s.board >= 0 ? Vec3(s.materials[s.board].albedo / 0.92) : Vec3::Ones()) {}
+
+Hit PixelRenderer::operator()(int x, int y) const {
+    const Vec3 d = rays_ ? Vec3(rays_->at(x, y)[0], rays_->at(x, y)[1], rays_->at(x, y)[2]) : cam_.ray(x, y);
+    Hit h = cast(s_, cam_.t, cam_.R * d);
+    if (h.object >= 0 && h.object == s_.board) antialias(x, y, &h);
+    return h;
+}
+
+void PixelRenderer::block(int x0, int y, int n, Hit* out) const {
+    Vec3 d[kBlock];
+    if (rays_) {
+        const double* r = rays_->at(x0, y);
+        for (int k = 0; k < n; ++k, r += 3) d[k] = cam_.R * Vec3(r[0], r[1], r[2]);
+    } else {
+        for (int k = 0; k < n; ++k) d[k] = cam_.R * cam_.ray(x0 + k, y);
+    }
+    // The surfaces first, then what is printed on them.
+    for (int k = 0; k < n; ++k) out[k] = cast_shape(s_, cam_.t, d[k]);
+    for (int k = 0; k < n; ++k)
+        if (out[k].t >= 0) out[k].albedo = surface_albedo(s_, out[k].object, out[k].p);
+    for (int k = 0; k < n; ++k)
+        if (out[k].object >= 0 && out[k].object == s_.board) antialias(x0 + k, y, &out[k]);
+}
+
+void PixelRenderer::antialias(int x, int y, Hit* h) const {
+    const Scene& s = s_;
+    const CameraModel& cam = cam_;
+    const MarkerSpec& m = s.markers;
+    // Near a marker, average the board over 4x4 sub-pixel rays so edges are anti-aliased.
+    const Vec3 q = s.board_R.transpose() * (h->p - s.board_t);
+    const double col = q.x() / m.spacing_mm + (m.cols - 1) / 2.0;
+    const double row = (m.rows - 1) / 2.0 - q.y() / m.spacing_mm;
+    const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
+    if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return;
+    const int k = r * m.cols + c;
+    const Vec3 mc = s.marker_centre_board(k);
+    const double half = 0.5 * m.spacing_mm;
+    if (!((Vec3(q.x(), q.y(), 0) - mc).norm() < reach_)) return;
+    // Where no edge of the print passes under the pixel, all sub-pixel rays see what the centre
+    // sees: the corner rays bound how far the pixel reaches on the board. (Sub-pixel rays need not
+    // be unit vectors: only where they meet the board's plane matters.)
+    double reach2 = 0;
+    for (int corner = 0; corner < 4 && reach2 >= 0; ++corner) {
+        const Vec3 sd = cam.R * cam.direction(x - 0.375 + 0.75 * (corner & 1), y - 0.375 + 0.75 * (corner >> 1));
+        double bx, by;
+        if (hit_board(s, cam.t, sd, &bx, &by) > 0)
+            reach2 = std::max(reach2, (bx - q.x()) * (bx - q.x()) + (by - q.y()) * (by - q.y()));
+        else
+            reach2 = -1;
+    }
+    if (reach2 >= 0 && !print_edge_near(s, q.x(), q.y(), std::sqrt(reach2) * 1.001 + 1e-9)) return;
+    int on = 0;
+    double sum = 0;
+    for (int sy = 0; sy < 4; ++sy) {
+        for (int sx = 0; sx < 4; ++sx) {
+            const Vec3 sd = cam.R * cam.direction(x - 0.375 + 0.25 * sx, y - 0.375 + 0.25 * sy);
+            double bx, by;
+            if (hit_board(s, cam.t, sd, &bx, &by) > 0) {
+                ++on;
+                // Within half a spacing of the marker's centre, a point lies in its cell.
+                const double ex = bx - mc.x(), ey = by - mc.y();
+                sum += ex * ex + ey * ey < half * half ? marker_print(s, k, mc, bx, by) : board_albedo(s, bx, by);
+            }
+        }
+    }
+    if (on) h->albedo = paper_ * (sum / on);
+}
+
 void render_view(const Scene& s, const CameraModel& cam, View& v, const std::atomic<bool>* cancel) {
     v.width = cam.width;
     v.height = cam.height;
     const std::size_t W = static_cast<std::size_t>(cam.width);
     v.hits.resize(W * cam.height);
-    const MarkerSpec& m = s.markers;
-    const double reach = m.r2_ratio * m.r0_mm * 1.15;
-    const Vec3 paper = s.board >= 0 ? Vec3(s.materials[s.board].albedo / 0.92) : Vec3::Ones();
+    const PixelRenderer render(s, cam);
     parallel_rows(cam.height, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
             if (cancel && cancel->load(std::memory_order_relaxed)) {
                 for (std::size_t i = y * W; i < static_cast<std::size_t>(y1) * W; ++i) v.hits.clear(i);
                 break;
             }
-            for (int x = 0; x < cam.width; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y) * W + x;
-                const Vec3 d = cam.R * cam.ray(x, y);
-                Hit h = cast(s, cam.t, d);
-                if (h.object >= 0 && h.object == s.board) {
-                    // Near a marker, average the board over 4x4 sub-pixel rays so edges are anti-aliased.
-                    const Vec3 q = s.board_R.transpose() * (h.p - s.board_t);
-                    const double col = q.x() / m.spacing_mm + (m.cols - 1) / 2.0;
-                    const double row = (m.rows - 1) / 2.0 - q.y() / m.spacing_mm;
-                    const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
-                    bool near_marker = false;
-                    if (c >= 0 && c < m.cols && r >= 0 && r < m.rows) {
-                        const Vec3 mc = s.marker_centre_board(r * m.cols + c);
-                        near_marker = (Vec3(q.x(), q.y(), 0) - mc).norm() < reach;
-                    }
-                    // Where no edge of the print passes under the pixel, all sub-pixel rays see what the
-                    // centre sees: the corner rays bound how far the pixel reaches on the board.
-                    if (near_marker) {
-                        double reach2 = 0;
-                        for (int corner = 0; corner < 4 && reach2 >= 0; ++corner) {
-                            const Vec3 sd = cam.R * cam.ray(x - 0.375 + 0.75 * (corner & 1), y - 0.375 + 0.75 * (corner >> 1));
-                            double bx, by;
-                            if (hit_board(s, cam.t, sd, &bx, &by) > 0)
-                                reach2 = std::max(reach2, (bx - q.x()) * (bx - q.x()) + (by - q.y()) * (by - q.y()));
-                            else
-                                reach2 = -1;
-                        }
-                        near_marker = reach2 < 0 || print_edge_near(s, q.x(), q.y(), std::sqrt(reach2) * 1.001 + 1e-9);
-                    }
-                    if (near_marker) {
-                        int on = 0;
-                        double sum = 0;
-                        for (int sy = 0; sy < 4; ++sy) {
-                            for (int sx = 0; sx < 4; ++sx) {
-                                const Vec3 sd = cam.R * cam.ray(x - 0.375 + 0.25 * sx, y - 0.375 + 0.25 * sy);
-                                double bx, by;
-                                if (hit_board(s, cam.t, sd, &bx, &by) > 0) {
-                                    ++on;
-                                    sum += board_albedo(s, bx, by);
-                                }
-                            }
-                        }
-                        if (on) h.albedo = paper * (sum / on);
-                    }
-                }
-                v.hits.set(i, h);
+            Hit hits[PixelRenderer::kBlock];
+            for (int x0 = 0; x0 < cam.width; x0 += PixelRenderer::kBlock) {
+                const int n = std::min(PixelRenderer::kBlock, cam.width - x0);
+                render.block(x0, y, n, hits);
+                for (int k = 0; k < n; ++k) v.hits.set(static_cast<std::size_t>(y) * W + x0 + k, hits[k]);
             }
         }
     });

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "render/ray_table.h"
 #include "world/scene.h"
 
 namespace sim {
@@ -57,6 +58,26 @@ struct View {
     int width = 0, height = 0;
     HitBuffer hits;  // on the board near a marker, albedo averages 4x4 sub-pixel rays
 };
+// What one camera sees at each pixel: the primary ray's hit; on the board near a marker, albedo
+// averages 4x4 sub-pixel rays so the print's edges are anti-aliased.
+class PixelRenderer {
+public:
+    PixelRenderer(const Scene& s, const CameraModel& cam);
+    Hit operator()(int x, int y) const;
+    // Pixels x0 .. x0 + n - 1 of row y into out[0 .. n - 1], n <= kBlock: the rays are made first,
+    // all together, then cast.
+    static constexpr int kBlock = 64;
+    void block(int x0, int y, int n, Hit* out) const;
+
+private:
+    void antialias(int x, int y, Hit* h) const;
+    const Scene& s_;
+    const CameraModel& cam_;
+    std::shared_ptr<const RayTable> rays_;  // the lens's rays (null: each made as needed)
+    double reach_;  // how far from a marker's centre its print reaches (a margin added)
+    Vec3 paper_;    // the board's material over the print's white
+};
+
 // Renders into `v` (its memory reused from call to call); stops early, the rest left empty, once
 // `cancel` reads true.
 void render_view(const Scene& s, const CameraModel& cam, View& v, const std::atomic<bool>* cancel = nullptr);

@@ -79,7 +79,13 @@ double board_albedo(const Scene& s, double x, double y) {
     const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
     if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return white;
     const int k = r * m.cols + c;
-    const Vec3 centre = s.marker_centre_board(k);
+    return marker_print(s, k, s.marker_centre_board(k), x, y);
+}
+
+double marker_print(const Scene& s, int k, const Vec3& centre, double x, double y) {
+    const MarkerSpec& m = s.markers;
+    const double white = 0.92, ink = 0.05;
+    if (s.patterns.empty()) return white;
     const double dx = x - centre.x(), dy = y - centre.y();
     const double rr = std::sqrt(dx * dx + dy * dy);
     if (rr <= m.r0_mm) return ink;
@@ -141,11 +147,12 @@ Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) {
         return base * (board_albedo(s, q.x(), q.y()) / 0.92);
     }
     if (obj.texture.contrast == 0) return base;
-    const Vec3 q = obj.R.transpose() * (p - obj.t);
-    return base * (1.0 + obj.texture.contrast * wave(q.x() / obj.texture.period_x) * wave(q.y() / obj.texture.period_y));
+    const Vec3 r = p - obj.t;  // the point in the object's frame: its x and y are all a texture needs
+    const double qx = obj.R.col(0).dot(r), qy = obj.R.col(1).dot(r);
+    return base * (1.0 + obj.texture.contrast * wave(qx / obj.texture.period_x) * wave(qy / obj.texture.period_y));
 }
 
-Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
+Hit cast_shape(const Scene& s, const Vec3& o, const Vec3& d) {
     Hit h;
     RayHit r;
     if (!s.accel || !s.accel->intersect(o, d, 1e-6, 1e300, &r)) return h;
@@ -153,7 +160,12 @@ Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
     h.p = o + d * r.t;
     h.n = r.n.dot(d) > 0 ? Vec3(-r.n) : r.n;  // face the viewer
     h.object = r.object;
-    h.albedo = surface_albedo(s, r.object, h.p);
+    return h;
+}
+
+Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
+    Hit h = cast_shape(s, o, d);
+    if (h.t >= 0) h.albedo = surface_albedo(s, h.object, h.p);
     return h;
 }
 

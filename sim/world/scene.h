@@ -101,6 +101,8 @@ struct Hit {
 
 // Casts a ray from `o` along unit `d` (device frame).
 Hit cast(const Scene& s, const Vec3& o, const Vec3& d);
+// The same without the albedo (left unset), for callers that add it later with surface_albedo.
+Hit cast_shape(const Scene& s, const Vec3& o, const Vec3& d);
 // Whether anything lies on the segment from `a` towards `b` (shadow test), ignoring a margin.
 bool occluded(const Scene& s, const Vec3& a, const Vec3& b);
 // Where a ray meets the board (distance, < 0 when it misses), and the board-frame point it meets.
@@ -108,6 +110,8 @@ double hit_board(const Scene& s, const Vec3& o, const Vec3& d, double* bx, doubl
 // The board's print at a board-frame point: 0.92 on white, 0.05 on marker ink. A board's albedo
 // is its material's albedo times this over 0.92.
 double board_albedo(const Scene& s, double x, double y);
+// The same for a point in the cell of marker k (its centre `centre`, board frame).
+double marker_print(const Scene& s, int k, const Vec3& centre, double x, double y);
 // Whether the print changes anywhere within `rho` of a board-frame point (an edge of a marker's
 // dot, ring or sectors, a cell's border or the board's), so that a pixel covering only that disc
 // sees one value of board_albedo.

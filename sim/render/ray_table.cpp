@@ -1,0 +1,73 @@
+// Stand-in SDK: the per-pixel ray directions of a camera's lens, made once and kept for the captures that follow.
+#include "render/ray_table.h"
+
+#include <algorithm>
+#include <array>
+#include <list>
+#include <mutex>
+
+#include "render/parallel.h"
+
+namespace sim {
+
+namespace {
+
+// What the tables kept may hold at most: two 1280 x 1024 cameras' worth of each kind.
+constexpr std::size_t kMaxBytes = 2 * 1280 * 1024 * 5 * sizeof(double);
+
+using Key = std::array<double, 13>;  // kind, width, height, the lens (fx fy cx cy, distortion), its grid
+
+struct Cache {
+    std::mutex m;
+    std::list<std::pair<Key, std::shared_ptr<const RayTable>>> tables;  // most recently used first
+};
+
+Cache& cache() {
+    static Cache* c = new Cache;  // lives as long as the process: captures may run during its exit
+    return *c;
+}
+
+std::shared_ptr<const RayTable> table(const CameraModel& m, int comps) {
+    const std::size_t bytes = static_cast<std::size_t>(m.width) * m.height * comps * sizeof(double);
+    if (m.width <= 0 || m.height <= 0 || bytes > kMaxBytes / 2) return nullptr;
+    const Key key = {double(comps), double(m.width), double(m.height), m.fx, m.fy, m.cx, m.cy,
+                     m.dist[0], m.dist[1], m.dist[2], m.dist[3], m.dist[4], m.grid ? 1.0 : 0.0};
+    Cache& c = cache();
+    {
+        std::lock_guard<std::mutex> lock(c.m);
+        for (auto it = c.tables.begin(); it != c.tables.end(); ++it)
+            if (it->first == key) {
+                c.tables.splice(c.tables.begin(), c.tables, it);
+                return it->second;
+            }
+    }
+    // Made outside the lock (two threads may both make one; either serves).
+    auto t = std::make_shared<RayTable>();
+    t->width = m.width;
+    t->height = m.height;
+    t->comps = comps;
+    t->v.resize(static_cast<std::size_t>(m.width) * m.height * comps);
+    parallel_rows(m.height, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y)
+            for (int x = 0; x < m.width; ++x) {
+                double* out = &t->v[comps * (static_cast<std::size_t>(y) * m.width + x)];
+                const Vec3 d = comps == 3 ? m.ray(x, y) : m.direction(x, y);
+                std::copy(d.data(), d.data() + comps, out);
+            }
+    });
+    std::lock_guard<std::mutex> lock(c.m);
+    c.tables.emplace_front(key, t);
+    std::size_t held = 0;
+    for (auto it = c.tables.begin(); it != c.tables.end();) {
+        held += it->second->v.size() * sizeof(double);
+        it = held > kMaxBytes ? c.tables.erase(it) : std::next(it);
+    }
+    return t;
+}
+
+}  // namespace
+
+std::shared_ptr<const RayTable> unit_rays(const CameraModel& m) { return table(m, 3); }
+std::shared_ptr<const RayTable> pixel_directions(const CameraModel& m) { return table(m, 2); }
+
+}  // namespace sim
