@@ -39,7 +39,7 @@ class TextValues {
 public:
     // `cut`: the file goes on past what was read.
     TextValues(const std::string& bytes, std::size_t from, bool cut, const char* kind)
-        : p_(bytes.c_str() + from), cut_(cut), kind_(kind) {}
+        : p_(bytes.c_str() + from), end_(p_ + std::strlen(p_)), cut_(cut), kind_(kind) {}
 
     // The next number, after any blanks; within the current line when `same_line`.
     bool next(double* v, bool same_line, std::string* why) {
@@ -47,11 +47,10 @@ public:
         if (*p_ == '\n') return *why = kind_ + " file has a line with too few values", false;
         if (!*p_) return end_of_text(why);
         const char* start = *p_ == '+' && p_[1] != '-' ? p_ + 1 : p_;
-        const char* const end = start + std::strlen(start);
-        const auto [e, ec] = std::from_chars(start, end, *v);  // also "nan", "-nan", "inf"
+        const auto [e, ec] = std::from_chars(start, end_, *v);  // also "nan", "-nan", "inf"
         if (e == start || ec == std::errc::invalid_argument) return *why = kind_ + " file has a malformed number", false;
         // A number that reaches the end of what was read may go on in the file.
-        if (cut_ && e == end) return *why = kind_ + " values take more than 64 bytes each", false;
+        if (cut_ && e == end_) return *why = kind_ + " values take more than 64 bytes each", false;
         if (ec == std::errc::result_out_of_range) return *why = kind_ + " file has a number out of range", false;
         if (*e && *e != ' ' && *e != '\t' && *e != '\r' && *e != '\n')
             return *why = kind_ + " file has a malformed number", false;
@@ -74,7 +73,8 @@ private:
         return *why = kind_ + " file is truncated", false;
     }
 
-    const char* p_;  // the string's closing NUL stops every scan
+    const char* p_;
+    const char* end_;  // the first NUL: the text ends there (a sparse file's zeros are no text)
     bool cut_;
     std::string kind_;
 };
