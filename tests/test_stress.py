@@ -141,7 +141,10 @@ def test_resident_memory_stays_flat(small_rig):
     before = rss_mb()
     for _ in range(200):
         cycle()
-    assert rss_mb() - before < 15
+    # Under the address sanitizer freed blocks wait in its quarantine (up to 256 MB) before reuse, so
+    # the resident size says nothing there; the live-object counts below still do.
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):
+        assert rss_mb() - before < 15
     assert tuvo_sim.live("image") == 0 and tuvo_sim.live("pointmap") == 0
 
 
