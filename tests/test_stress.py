@@ -134,7 +134,9 @@ def test_resident_memory_stays_flat(small_rig):
         T.PointMap.Destroy(clone)
         T.PointMap.Destroy(pm)
         T.Image.Destroy(img)
-        T.X1.Create(small_rig[1]).IsValid()
+        other = T.X1.Create(small_rig[1])  # a camera lives until destroyed, as in the SDK
+        assert other.IsValid()
+        T.X1.Destroy(other)
 
     for _ in range(30):
         cycle()
