@@ -93,6 +93,12 @@ void ImageShader::shade(std::size_t i, const Hit& h, const Lighting& l, const Ve
     }
 }
 
+void ImageShader::shade(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored,
+                        std::uint8_t* out) const {
+    const int ch = channels();
+    for (int k = 0; k < n; ++k) shade(i + k, h[k], l[k], mirrored[k], out + ch * k);
+}
+
 Vec3 mirrored_light(const ImageShader& shader, const Hit& h, const Vec3& from) {
     const CameraState& c = shader.camera();
     const Material& m = material_of(c.scene, h);

@@ -12,9 +12,9 @@ namespace sim {
 // point; the normal faces the viewer.
 double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, const Vec3& to_viewer);
 // A hit's material (a neutral one for a hit without a known object).
+inline const Material kNeutralMaterial{};
 inline const Material& material_of(const Scene& s, const Hit& h) {
-    static const Material neutral;
-    if (h.object < 0 || static_cast<std::size_t>(h.object) >= s.materials.size()) return neutral;
+    if (h.object < 0 || static_cast<std::size_t>(h.object) >= s.materials.size()) return kNeutralMaterial;
     return s.materials[h.object];
 }
 
@@ -49,6 +49,8 @@ public:
     // Pixel i of hit `h` under lighting `l`; `mirrored`: RGB light a mirror-like surface at the point
     // reflects from elsewhere (units of the projector's white on white paper).
     void shade(std::size_t i, const Hit& h, const Lighting& l, const Vec3& mirrored, std::uint8_t* out) const;
+    // Pixels i .. i + n - 1 into the image's pixels at `out` (the one at i first).
+    void shade(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored, std::uint8_t* out) const;
     // The RGB light a lit (or unlit) diffuse point sends back: for the reflections of other points.
     Vec3 diffuse_light(const Hit& h, double cos_proj, bool lit) const;
     const CameraState& camera() const { return c_; }

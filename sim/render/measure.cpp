@@ -12,6 +12,7 @@
 #include "render/noise.h"
 #include "render/parallel.h"
 #include "render/sensor.h"
+#include "world/wave.h"
 
 namespace sim {
 
@@ -33,13 +34,6 @@ constexpr double kBiasPx = 0.003, kRipplePx = 0.002, kRipplePeriod = 16.0 / 3;  
 constexpr double kMixedLimit = 0.2;
 // The correspondence's error across the fringes (along them it follows the epipolar line).
 constexpr double kAcrossShare = 0.3;
-
-// A cheap periodic wave close to a sine (period 2 pi, range -1..1).
-inline double wave(double a) {
-    const double f = a * (1 / (2 * kPi)) - std::floor(a * (1 / (2 * kPi)));
-    const double t = f < 0.5 ? 4 * f - 1 : 3 - 4 * f;  // triangle
-    return t * (1.5 - 0.5 * t * t);                    // rounded at its peaks
-}
 
 enum Stream : std::uint64_t { kWhite = 1, kField = 2, kEdges = 3, kCorrespond = 4 };
 
@@ -64,15 +58,17 @@ public:
     // Pixels x0 .. x0 + n - 1 of row y, which see hits[0 .. n - 1]: their lighting and the
     // reported camera's rays first, all together, then each pixel decoded.
     void block(int x0, int y, int n, const Hit* hits) const;
-    void finish(int x, int y) const;  // the second pass: edges, truncation, depth
+    void finish_row(int y) const;  // the second pass, a row at a time: edges, truncation, depth
 
 private:
     // A pixel in two steps: what it decodes from the fringes (and the light a mirror-like surface
-    // reflects there, for the image), then the point triangulated from that, or none.
-    Decoded front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored) const;
-    void back(int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const;
-    Decoded decode(int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const;
-    bool triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const;
+    // reflects there, for the image), then the point triangulated from that, or none. The results
+    // are written in place: a decoded pixel is larger than registers carry.
+    void front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored, Decoded* f) const;
+    void back(int x, int y, const Hit& h, const Decoded& f) const;
+    void decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r, Decoded* f) const;
+    bool triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f) const;
+    Vec3 reported_ray(int x, int y) const;  // the reported camera's ray through pixel (x, y)
     bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     bool sees(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     // Where the reported camera's ray through pixel (x, y) meets what the device decoded.
@@ -94,6 +90,7 @@ private:
     const CameraModel *other_, *other_rep_;
     Mat3 out_R_, normal_R_;
     Vec3 out_t_;
+    Vec3 baseline_;  // from the reported camera's centre to the reported projector's
     PhaseModel phases_[3];  // per exposure (HDR has up to three)
     int steps_;
     PatternSet patterns_;
@@ -158,6 +155,7 @@ Measurement::Measurement(const CameraState& c, const CaptureParams& p, const Mea
     ripple_scale_ = 2 * kPi * c.projector_model.fx / kRipplePeriod;
     inv_fx_ = 1 / rep_.fx;
     rep_rays_ = pixel_directions(rep_);
+    baseline_ = c.projector_calib.t - rep_.t;
     zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
     outside_.reset(new std::uint8_t[static_cast<std::size_t>(W_) * H_]);
 }
@@ -176,7 +174,7 @@ bool Measurement::by_projector(const Vec3& d, double column, Vec3* p) const {
     const Vec3 n = pr.R.col(0) - column * pr.R.col(2);
     const double den = n.dot(d);
     if (std::abs(den) < 1e-12) return false;
-    const double s = n.dot(pr.t - rep_.t) / den;
+    const double s = n.dot(baseline_) / den;
     if (!(s > 0)) return false;
     *p = rep_.t + d * s;
     return true;
@@ -222,22 +220,22 @@ void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit
     }
 }
 
-// Decodes pixel (x, y).
-Decoded Measurement::decode(int x, int y, const Hit& h, const Lighting& l, const Reflection* r) const {
-    const Decoded none;
-    if (!l.lit || !inside(x, y)) return none;
+// Decodes pixel (x, y) into *f (ok false: nothing).
+void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r,
+                         Decoded* f) const {
+    f->ok = false;
+    if (!l.lit || !inside(x, y)) return;
     const Vec3 to_cam = (cam_.t - h.p) * (1 / h.t);  // the ray was a unit vector
     const Vec3& to_proj = l.to_proj;
     const double cos_cam = h.n.dot(to_cam), cos_proj = l.cos_proj;
-    if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return none;  // too oblique to decode
-    const Material& m = material_of(c_.scene, h);
+    if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return;  // too oblique to decode
     const double albedo = weights_.dot(h.albedo);
     const double diffuse = albedo * (1 - m.mirror);
     const double room = sensor::kAmbient * albedo;
     // The projector's column at the point, and what inter-reflections make of it.
     const CameraModel& pr = c_.projector_model;
     const Vec3 pp = pr.from_device(h.p);
-    if (pp.z() <= 1e-6) return none;  // behind the projector's lens
+    if (pp.z() <= 1e-6) return;  // behind the projector's lens
     double column = pp.x() / pp.z(), extra = 0;
     const double lobe = m.specular > 0 ? specular_lobe(m, h.n, to_proj, to_cam) : 0.0;
     if (r && r->lit) {
@@ -245,7 +243,7 @@ Decoded Measurement::decode(int x, int y, const Hit& h, const Lighting& l, const
         // codes follow the stronger one.
         const double indirect = m.mirror * weights_.dot(r->q.albedo) * r->cos_proj * patterns_.indirect;
         const double a = indirect / std::max((diffuse + lobe) * cos_proj, 1e-12);
-        if (patterns_.reject_mixed && a > kMixedLimit) return none;
+        if (patterns_.reject_mixed && a > kMixedLimit) return;
         const Vec3 pq = pr.from_device(r->q.p);
         const double wrong = pq.z() > 1e-6 ? pq.x() / pq.z() : column;
         const double dphase = 2 * kPi * (wrong - column) / fringe_;
@@ -264,7 +262,7 @@ Decoded Measurement::decode(int x, int y, const Hit& h, const Lighting& l, const
         const Vec3 d = (h.p - cam_.t).normalized();
         const Vec3 n = pr.R * Vec3(1, 0, -column);
         const double den = n.dot(d);
-        if (std::abs(den) < 1e-12) return none;
+        if (std::abs(den) < 1e-12) return;
         target = cam_.t + d * (n.dot(pr.t - cam_.t) / den);
     }
     if (stereo) {
@@ -277,7 +275,7 @@ Decoded Measurement::decode(int x, int y, const Hit& h, const Lighting& l, const
         } else {
             stereo = false;
         }
-        if (!stereo && !p_.completion) return none;
+        if (!stereo && !p_.completion) return;
     }
     // The exposure that measures best: least phase noise, neither saturated nor too faint in
     // either camera. The fringes' phase is smeared over the pixel's footprint, which grows as
@@ -305,19 +303,18 @@ Decoded Measurement::decode(int x, int y, const Hit& h, const Lighting& l, const
         stereo = false;
         variance = best_variance(false);
     }
-    if (variance < 0 || variance > max_variance_) return none;  // below the confidence asked for
-    Decoded f;
-    f.ok = true;
-    f.stereo = stereo;
-    f.column = column;
-    f.variance = variance;
-    f.u = u;
-    f.v = v;
-    return f;
+    if (variance < 0 || variance > max_variance_) return;  // below the confidence asked for
+    f->ok = true;
+    f->stereo = stereo;
+    f->column = column;
+    f->variance = variance;
+    f->u = u;
+    f->v = v;
 }
 
 // The point of pixel i from what it decoded; true when it gives one (written).
-bool Measurement::triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const {
+bool Measurement::triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f) const {
+    const Vec3 ray = reported_ray(x, y);
     const bool stereo = f.stereo;
     const double variance = f.variance, u = f.u, v = f.v;
     double column = f.column;
@@ -351,55 +348,51 @@ bool Measurement::triangulate(std::size_t i, int x, int y, const Hit& h, const D
     return true;
 }
 
+Vec3 Measurement::reported_ray(int x, int y) const {
+    if (!rep_rays_) return rep_.R * rep_.direction(x, y);
+    const double* r = rep_rays_->at(x, y);
+    return rep_.R * Vec3(r[0], r[1], 1.0);
+}
+
 void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     Lighting light[PixelRenderer::kBlock];
-    Vec3 rays[PixelRenderer::kBlock];
     double len[PixelRenderer::kBlock];
     for (int k = 0; k < n; ++k)
         if (hits[k].t >= 0 && (out_.image || inside(x0 + k, y))) light[k] = facing(c_.projector, hits[k], &len[k]);
     for (int k = 0; k < n; ++k)
         if (light[k].cos_proj > 0) light[k].lit = unshadowed(c_.scene, hits[k], light[k], len[k]);
-    if (rep_rays_) {
-        const double* r = rep_rays_->at(x0, y);
-        for (int k = 0; k < n; ++k, r += 2) rays[k] = rep_.R * Vec3(r[0], r[1], 1.0);
-    } else {
-        for (int k = 0; k < n; ++k) rays[k] = rep_.R * rep_.direction(x0 + k, y);
-    }
     Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
     Decoded decoded[PixelRenderer::kBlock];
-    for (int k = 0; k < n; ++k) decoded[k] = front(x0 + k, y, hits[k], light[k], &mirrored[k]);
-    for (int k = 0; k < n; ++k) back(x0 + k, y, hits[k], decoded[k], rays[k]);
+    for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], &mirrored[k], &decoded[k]);
+    for (int k = 0; k < n; ++k) back(x0 + k, y, hits[k], decoded[k]);
     if (out_.image) {
         const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
-        const int ch = out_.shader->channels();
-        for (int k = 0; k < n; ++k) out_.shader->shade(i + k, hits[k], light[k], mirrored[k], out_.image + ch * (i + k));
+        out_.shader->shade(i, n, hits, light, mirrored, out_.image + out_.shader->channels() * i);
     }
 }
 
-Decoded Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored) const {
+void Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored, Decoded* f) const {
+    const Material& m = material_of(c_.scene, h);
     Reflection reflection;
     const Reflection* r = nullptr;
-    if (h.t >= 0 && (out_.image || inside(x, y))) {
-        const Material& m = material_of(c_.scene, h);
-        if (m.mirror > 0) {  // what the mirror-like part of the surface shows
-            const Vec3 d = (h.p - cam_.t).normalized();
-            reflection.q = cast(c_.scene, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
-            if (reflection.q.t >= 0) {
-                const Lighting lq = lighting_of(c_.scene, c_.projector, reflection.q);
-                reflection.cos_proj = lq.cos_proj;
-                reflection.lit = lq.lit;
-                r = &reflection;
-            }
+    if (m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y))) {  // what the mirror-like part shows
+        const Vec3 d = (h.p - cam_.t).normalized();
+        reflection.q = cast(c_.scene, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
+        if (reflection.q.t >= 0) {
+            const Lighting lq = lighting_of(c_.scene, c_.projector, reflection.q);
+            reflection.cos_proj = lq.cos_proj;
+            reflection.lit = lq.lit;
+            r = &reflection;
         }
     }
     *mirrored = Vec3::Zero();
-    if (out_.image && r) *mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * material_of(c_.scene, h).mirror;
-    return decode(x, y, h, l, r);
+    if (out_.image && r) *mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * m.mirror;
+    decode(x, y, h, m, l, r, f);
 }
 
-void Measurement::back(int x, int y, const Hit& h, const Decoded& f, const Vec3& ray) const {
+void Measurement::back(int x, int y, const Hit& h, const Decoded& f) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
-    if (!f.ok || !triangulate(i, x, y, h, f, ray)) {
+    if (!f.ok || !triangulate(i, x, y, h, f)) {
         zc_[i] = kNaNf;
         if (out_.depth) out_.depth[i] = kNaN;
         if (out_.confidence) out_.confidence[i] = 0;
@@ -420,42 +413,53 @@ void Measurement::back(int x, int y, const Hit& h, const Decoded& f, const Vec3&
     }
 }
 
-void Measurement::finish(int x, int y) const {
-    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
-    const float zf = zc_[i];
-    if (std::isnan(zf)) return;  // no point (pass one set its depth NaN)
-    // A pixel across a depth edge sees both surfaces: its phase, and so its point, mixes them.
-    const float limit = std::max(8.0f, 0.02f * zf);
-    float across = 0, step = 0;
-    auto look = [&](int nx, int ny) {
-        if (nx < 0 || ny < 0 || nx >= W_ || ny >= H_) return;
-        const float zn = zc_[static_cast<std::size_t>(ny) * W_ + nx];
-        const float diff = std::abs(zn - zf);
-        if (diff > limit && diff > step) step = diff, across = zn;  // NaN compares false
-    };
-    look(x - 1, y), look(x + 1, y), look(x, y - 1), look(x, y + 1);
+void Measurement::finish_row(int y) const {
+    const std::size_t row = static_cast<std::size_t>(y) * W_;
+    const float* z = &zc_[row];
+    const float* up = y > 0 ? z - W_ : nullptr;
+    const float* down = y + 1 < H_ ? z + W_ : nullptr;
     const bool keep_corr = p_.correspond2d;
-    bool outside = outside_[i];  // the truncation window applies to the depth of the output frame
-    if (step > 0) {
-        if (p_.noise_removal) return invalidate(i, keep_corr);
-        const double z = out_.depth ? out_.depth[i] : zf;
-        // Mostly its own surface (the pixel's centre lies on it), partly the other one.
-        const double w = 0.5 + 0.5 * PixelNoise::uniform(edge_noise_.bits(i));
-        const double mixed = w * z + (1 - w) * across;
-        const Vec3 ray = rep_.ray(x, y);
-        const Vec3 p = rep_.t + rep_.R * ray * (mixed / ray.z());
-        const Vec3 q = out_R_ * p + out_t_;
-        if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
-        outside = q.z() < p_.zmin || q.z() > p_.zmax;
-        if (out_.confidence) out_.confidence[i] *= 0.3;
-        if (out_.correspond && other_rep_) {
-            double u, v;
-            if (other_rep_->project(other_rep_->from_device(p), &u, &v))
-                out_.correspond[2 * i] = u, out_.correspond[2 * i + 1] = v;
+    for (int x = 0; x < W_; ++x) {
+        const float zf = z[x];
+        if (std::isnan(zf)) continue;  // no point (pass one set its depth NaN)
+        // A pixel across a depth edge sees both surfaces: its phase, and so its point, mixes them.
+        // The neighbour differing most beyond the limit (left, right, up, down: the first of equals).
+        const float limit = std::max(8.0f, 0.02f * zf);
+        float across = 0, step = 0;
+        auto look = [&](float zn) {
+            const float diff = std::abs(zn - zf);
+            if (diff > limit && diff > step) step = diff, across = zn;  // NaN compares false
+        };
+        if (x > 0) look(z[x - 1]);
+        if (x + 1 < W_) look(z[x + 1]);
+        if (up) look(up[x]);
+        if (down) look(down[x]);
+        const std::size_t i = row + x;
+        bool outside = outside_[i];  // the truncation window applies to the depth of the output frame
+        if (step > 0) {
+            if (p_.noise_removal) {
+                invalidate(i, keep_corr);
+                continue;
+            }
+            const double depth = out_.depth ? out_.depth[i] : zf;
+            // Mostly its own surface (the pixel's centre lies on it), partly the other one.
+            const double w = 0.5 + 0.5 * PixelNoise::uniform(edge_noise_.bits(i));
+            const double mixed = w * depth + (1 - w) * across;
+            const Vec3 ray = rep_.ray(x, y);
+            const Vec3 p = rep_.t + rep_.R * ray * (mixed / ray.z());
+            const Vec3 q = out_R_ * p + out_t_;
+            if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
+            outside = q.z() < p_.zmin || q.z() > p_.zmax;
+            if (out_.confidence) out_.confidence[i] *= 0.3;
+            if (out_.correspond && other_rep_) {
+                double u, v;
+                if (other_rep_->project(other_rep_->from_device(p), &u, &v))
+                    out_.correspond[2 * i] = u, out_.correspond[2 * i + 1] = v;
+            }
+            if (out_.depth) out_.depth[i] = mixed;
         }
-        if (out_.depth) out_.depth[i] = mixed;
+        if (out_.points && outside) invalidate(i, keep_corr);
     }
-    if (out_.points && outside) invalidate(i, keep_corr);
 }
 
 }  // namespace
@@ -469,9 +473,6 @@ void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job
     // A row is finished once its neighbours are measured: inside a run of rows right after the
     // next row (while the three are still in the cache), at the run's ends after all runs.
     std::vector<std::uint8_t> later(H, 0);
-    auto finish_row = [&](int y) {
-        for (int x = 0; x < W; ++x) m.finish(x, y);
-    };
     parallel_rows(H, [&](int y0, int y1) {
         bool stopped = false;
         Hit hits[PixelRenderer::kBlock];
@@ -485,7 +486,7 @@ void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job
                     render.block(x0, y, n, hits);
                 m.block(x0, y, n, hits);
             }
-            if (y - 1 > y0) finish_row(y - 1);
+            if (y - 1 > y0) m.finish_row(y - 1);
         }
         later[y0] = 1;
         later[y1 - 1] = 1;
@@ -494,7 +495,7 @@ void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job
     for (int y = 0; y < H; ++y)
         if (later[y]) ends.push_back(y);
     parallel_rows(static_cast<int>(ends.size()), [&](int k0, int k1) {
-        for (int k = k0; k < k1; ++k) finish_row(ends[k]);
+        for (int k = k0; k < k1; ++k) m.finish_row(ends[k]);
     });
 }
 

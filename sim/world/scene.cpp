@@ -7,6 +7,7 @@
 #include "world/embree_scene.h"
 #include "world/motion.h"
 #include "world/scene_file.h"
+#include "world/wave.h"
 
 namespace sim {
 
@@ -24,13 +25,6 @@ bool aperiodic(std::uint32_t p, int N) {
 }
 
 int popcount(std::uint32_t x) { return __builtin_popcount(x); }
-
-// A smooth periodic bump in [-1, 1] (cheaper than a sine, same look on a table top).
-inline double wave(double x) {
-    const double f = x * (1.0 / 6.283185307179586) - std::floor(x * (1.0 / 6.283185307179586));
-    const double t = f < 0.5 ? 4 * f - 1 : 3 - 4 * f;  // triangle wave
-    return t * (1.5 - 0.5 * t * t);                    // rounded at its peaks
-}
 
 }  // namespace
 
