@@ -34,7 +34,7 @@ inline Lighting facing(const Vec3& projector, const Hit& h, double* len) {
     if (h.t < 0) return l;
     const Vec3 ab = projector - h.p;
     *len = ab.norm();
-    l.to_proj = *len > 0 ? Vec3(ab / *len) : ab;
+    l.to_proj = *len > 0 ? Vec3(ab * (1 / *len)) : ab;
     l.cos_proj = h.n.dot(l.to_proj);
     return l;
 }

@@ -70,7 +70,7 @@ private:
 
 // Confidence of a measurement from the variance of its disparity (1 noiseless, 0.5 at 0.05 px rms),
 // and the variance at a confidence (infinite for a confidence of 0 or less).
-inline double confidence_of(double variance_px2) { return 1.0 / (1.0 + variance_px2 / (0.05 * 0.05)); }
+inline double confidence_of(double variance_px2) { return (0.05 * 0.05) / (0.05 * 0.05 + variance_px2); }
 inline double variance_at(double confidence) {
     return confidence > 0 ? 0.05 * 0.05 * (1 / confidence - 1) : std::numeric_limits<double>::infinity();
 }
