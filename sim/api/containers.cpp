@@ -195,23 +195,26 @@ bool decode_png(InFile& file, std::vector<std::uint8_t>* pixels, int* width, int
     return decode_png_from(reader, pixels, width, height, channels, bit_depth, why);
 }
 
-TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height) {
+TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height, std::shared_ptr<ImageObj>* held) {
     auto obj = std::make_shared<ImageObj>();
     obj->type = type;
     obj->width = width;
     obj->height = height;
     obj->storage = take_pixels(obj->bytes());
     obj->data = obj->storage.data();
+    if (held) *held = obj;
     return make_handle<TUVO::Image>(images().add(obj));
 }
 
-TUVO::PointMap new_pointmap(int width, int height, bool normals, std::vector<double>* spare) {
+TUVO::PointMap new_pointmap(int width, int height, bool normals, std::vector<double>* spare,
+                            std::shared_ptr<PointMapObj>* held) {
     auto obj = std::make_shared<PointMapObj>();
     obj->width = width;
     obj->height = height;
     if (spare && spare->size() == obj->count() * 3) obj->points.swap(*spare);
     obj->points.assign(obj->count() * 3, std::numeric_limits<double>::quiet_NaN());
     if (normals) obj->normals.assign(obj->count() * 3, std::numeric_limits<double>::quiet_NaN());
+    if (held) *held = obj;
     return make_handle<TUVO::PointMap>(pointmaps().add(obj));
 }
 
@@ -349,8 +352,9 @@ Image Image::CreateFromFile(const char* filename) {
         call.fail(Error_NotSupported, std::string(filename) + ": only 8-bit grey or RGB images load");
         return Image();
     }
-    Image img = new_image(ch == 1 ? ImageType::Mono8 : ImageType::RGB8, w, h);
-    std::memcpy(lookup(images(), img)->data, px.data(), px.size());
+    std::shared_ptr<ImageObj> obj;
+    Image img = new_image(ch == 1 ? ImageType::Mono8 : ImageType::RGB8, w, h, &obj);
+    std::memcpy(obj->data, px.data(), px.size());
     return img;
 }
 
@@ -369,8 +373,9 @@ Image Image::Clone() const {
         call.fail(Error_InvalidHandle, "invalid or destroyed image");
         return Image();
     }
-    Image copy = new_image(obj->type, obj->width, obj->height);
-    std::memcpy(lookup(images(), copy)->data, obj->data, obj->bytes());
+    std::shared_ptr<ImageObj> to;
+    Image copy = new_image(obj->type, obj->width, obj->height, &to);
+    std::memcpy(to->data, obj->data, obj->bytes());
     return copy;
 }
 
@@ -502,8 +507,9 @@ PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit:
         w = size.width;
         h = size.height;
     }
-    PointMap pm = new_pointmap(w, h, false);
-    lookup(pointmaps(), pm)->points = std::move(pts);
+    std::shared_ptr<PointMapObj> obj;
+    PointMap pm = new_pointmap(w, h, false, nullptr, &obj);
+    obj->points = std::move(pts);
     return pm;
 }
 

@@ -43,10 +43,13 @@ Table<ImageObj>& images();
 Table<PointMapObj>& pointmaps();
 Table<MapObj>& maps();
 
-TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height);
+// `held`, when given, receives the new object itself: writing through it stays safe while another
+// thread destroys the handle or shuts the system down (a lookup afterwards may find nothing).
+TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height, std::shared_ptr<ImageObj>* held = nullptr);
 // A point map filled with NaN; `spare`, when it holds as many values, gives its memory to the points
 // (memory already in use costs no page faults).
-TUVO::PointMap new_pointmap(int width, int height, bool normals, std::vector<double>* spare = nullptr);
+TUVO::PointMap new_pointmap(int width, int height, bool normals, std::vector<double>* spare = nullptr,
+                            std::shared_ptr<PointMapObj>* held = nullptr);
 std::pair<std::uint32_t, std::uint32_t> new_map(int width, int height, int comps);
 // The map behind `slot`, kept while its size holds (so views taken earlier keep pointing at live
 // memory, refreshed in place), else replaced by a new map of the right size.

@@ -159,8 +159,8 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     job.output = output_transform(c, p, c.transform);
     job.key = combine(shot, kDepthStream);
     // The results are written where they will live.
-    const TUVO::PointMap pm = new_pointmap(W, H, p.calc_normal, &spare);
-    auto obj = lookup(pointmaps(), pm);
+    std::shared_ptr<PointMapObj> obj;  // held while it is written
+    const TUVO::PointMap pm = new_pointmap(W, H, p.calc_normal, &spare, &obj);
     auto depth = map_for(c.depth, W, H, 1);
     auto confidence = map_for(c.confidence, W, H, 1);
     std::shared_ptr<MapObj> correspond = c.x2 ? map_for(c.correspond, W, H, 2) : nullptr;
@@ -175,11 +175,12 @@ bool capture_3d(CameraState& c, const CaptureParams& p, Call& call) {
     out.correspond = correspond ? correspond->data.data() : nullptr;
     out.phase = c.phase.data();
     TUVO::Image image;
+    std::shared_ptr<ImageObj> image_obj;
     std::unique_ptr<ImageShader> shader;
     if (p.enable_2d) {  // the measuring camera's image comes from the same pass
         shader = std::make_unique<ImageShader>(c, index, p, combine(shot, kImageStream));
-        image = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, W, H);
-        out.image = lookup(images(), image)->data;
+        image = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, W, H, &image_obj);
+        out.image = image_obj->data;
         out.shader = shader.get();
     }
     measure(c, p, job, out);
@@ -219,14 +220,15 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
     q.hdr_times = 0;
     const int W = c.models[0].width, H = c.models[0].height;
     allocation_fault("scan.fail_alloc");
-    TUVO::PointMap pm = new_pointmap(W, H, false);
+    std::shared_ptr<PointMapObj> obj;  // held while the sweep writes it, whoever destroys the handle
+    TUVO::PointMap pm = new_pointmap(W, H, false, nullptr, &obj);
     MeasureJob job;
     job.index = 0;
     job.other = 1;
     job.output = output_transform(c, q, t);
     job.key = combine(combine(hash_double(param("noise.seed", 1.0)), hash_text(c.dev->sn + ":line scan")), frame);
     MeasureOut out;
-    out.points = lookup(pointmaps(), pm)->pts();
+    out.points = obj->pts();
     try {
         measure(c, q, job, out, &c.scan_cancel);
     } catch (...) {  // memory ran out: the half-made map goes with the error

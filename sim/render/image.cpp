@@ -114,8 +114,9 @@ Vec3 mirrored_light(const ImageShader& shader, const Hit& h, const Vec3& from) {
 TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t key) {
     const CameraModel& cam = c.models[index];
     const ImageShader shader(c, index, p, key);
-    TUVO::Image img = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, cam.width, cam.height);
-    std::uint8_t* out = lookup(images(), img)->data;
+    std::shared_ptr<ImageObj> obj;  // held while it is written
+    TUVO::Image img = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, cam.width, cam.height, &obj);
+    std::uint8_t* out = obj->data;
     const int ch = shader.channels();
     parallel_rows(cam.height, [&](int y0, int y1) {
         for (std::size_t i = static_cast<std::size_t>(y0) * cam.width; i < static_cast<std::size_t>(y1) * cam.width; ++i) {

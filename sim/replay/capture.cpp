@@ -114,8 +114,9 @@ void clear_map(const std::pair<std::uint32_t, std::uint32_t>& slot, double nothi
 }
 
 void set_image(CameraState& c, int index, const FrameData::Picture& pic) {
-    TUVO::Image img = new_image(pic.type, pic.width, pic.height);
-    std::memcpy(lookup(images(), img)->data, pic.pixels.data(), pic.pixels.size());
+    std::shared_ptr<ImageObj> obj;
+    TUVO::Image img = new_image(pic.type, pic.width, pic.height, &obj);
+    std::memcpy(obj->data, pic.pixels.data(), pic.pixels.size());
     if (!c.image_given[index]) TUVO::Image::Destroy(c.images[index], true);
     c.images[index] = img;
     c.image_given[index] = false;
