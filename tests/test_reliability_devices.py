@@ -61,6 +61,40 @@ def scan_cam():
     return cam
 
 
+# ---- a call that found the camera, then waited while another thread destroyed it ----
+
+@pytest.mark.parametrize("kind", ["X1", "X2"])
+@pytest.mark.parametrize("destroy", ["T.{kind}.Destroy(cam)", "T.SystemShutdown(); assert T.SystemInit()"])
+@pytest.mark.parametrize("call", ["IsOpen()", "Open()", "Close()"])
+def test_a_call_held_while_its_camera_is_destroyed(kind, destroy, call):
+    # The call is held between finding the camera and locking it; the camera is destroyed meanwhile,
+    # so the held call ends up with the last reference. It used to let go of the camera before its
+    # lock, unlocking freed memory: the heap broke and a later allocation crashed.
+    body = """
+tuvo_sim.set_rig(%r)
+assert T.SystemInit()
+errors = []
+for trial in range(25):
+    cam = T.{kind}.Create(*([T.SystemFindDevice("C-1")] + ([T.CameraID_Left] if "{kind}" == "X1" else [])))
+    assert cam.Open()
+    answer = []
+    tuvo_sim.block("camera lock")
+    held = threading.Thread(target=lambda: answer.append((cam.{call}, T.GetLastErrorMessage())))
+    held.start()
+    assert tuvo_sim.wait_entered("camera lock") == 1
+    {destroy}
+    tuvo_sim.unblock("camera lock")
+    held.join()
+    if not answer[0][1].endswith(": invalid or destroyed camera handle"):
+        errors.append(answer[0])
+    for _ in range(4):  # cameras made and dropped where the destroyed one lay
+        other = T.{kind}.Create(*([T.SystemFindDevice("C-1")] + ([T.CameraID_Left] if "{kind}" == "X1" else [])))
+        T.{kind}.Destroy(other)
+print(json.dumps(errors))
+""".replace("{destroy}", destroy).replace("{kind}", kind).replace("{call}", call) % COVER_RIG
+    assert child_json(body, timeout=60) == []
+
+
 # ---- the fixed line scan: exit, exhausted memory, concurrent stops ----
 
 SCAN_PRELUDE = """

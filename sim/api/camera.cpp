@@ -94,21 +94,35 @@ std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Ca
     return c;
 }
 
+CameraState::~CameraState() {
+    // Every holder lets go of the lock before its reference to the camera: a camera freed while
+    // locked would be unlocked afterwards, writing into freed memory. Stop loudly rather than
+    // break the heap in silence (a try-lock answers "busy" for the owner too).
+    if (!m.try_lock()) {
+        std::fputs("stand-in SDK: a camera was freed while its lock was held\n", stderr);
+        std::abort();
+    }
+    m.unlock();
+}
+
 Locked lock_camera(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open) {
-    Locked l;
-    if (call.failed()) return l;
+    if (call.failed()) return Locked();
     auto c = camera_of(slot, gen, call, false);
-    if (!c) return l;
-    l.lock = std::unique_lock<std::mutex>(c->m);
+    if (!c) return Locked();
+    hold_point("camera lock");  // tests hold a call here, between finding the camera and locking it
+    // Declared after `c`, so released before it: the camera destroyed meanwhile may go with `c`.
+    std::unique_lock<std::mutex> lock(c->m);
     if (c->gone) {
         call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed camera handle");
         return Locked();
     }
     if (need_open && !c->open) {
         call.fail(TUVO::Error_NotOpen, "the camera is not open");
-        return l;
+        return Locked();
     }
+    Locked l;
     l.cam = std::move(c);
+    l.lock = std::move(lock);
     return l;
 }
 

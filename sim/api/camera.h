@@ -52,6 +52,10 @@ int camera_index(unsigned cid);
 const char* camera_name(unsigned cid);
 
 struct CameraState {
+    CameraState() = default;
+    CameraState(const CameraState&) = delete;
+    CameraState& operator=(const CameraState&) = delete;
+    ~CameraState();  // stops the process if the camera is still locked (see camera.cpp)
     std::mutex m;  // one operation at a time on a camera
     std::shared_ptr<DeviceState> dev;
     bool x2 = false;

@@ -136,10 +136,11 @@ std::string json_escape(const std::string& s) {
     return out + "\"";
 }
 
-Call::Call(const char* op) : op_(op) {
-    Control& c = control();
-    std::unique_lock<std::mutex> lock(c.m);
-    OpControl& oc = c.ops[op_];
+namespace {
+
+// Counts an entry of `op` and applies its delay and block (with `lock` on the control's mutex).
+void enter(Control& c, std::unique_lock<std::mutex>& lock, const char* op) {
+    OpControl& oc = c.ops[op];
     ++oc.calls;
     ++oc.inside;
     c.cv.notify_all();
@@ -152,7 +153,23 @@ Call::Call(const char* op) : op_(op) {
     // A blocked operation waits for the test to release it, at most 10 s so a broken test
     // cannot hang the process.
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    c.cv.wait_until(lock, until, [&] { return !c.ops[op_].blocked; });
+    c.cv.wait_until(lock, until, [&] { return !c.ops[op].blocked; });
+}
+
+}  // namespace
+
+Call::Call(const char* op) : op_(op) {
+    Control& c = control();
+    std::unique_lock<std::mutex> lock(c.m);
+    enter(c, lock, op_);
+}
+
+void hold_point(const char* name) {
+    Control& c = control();
+    std::unique_lock<std::mutex> lock(c.m);
+    enter(c, lock, name);
+    --c.ops[name].inside;
+    c.cv.notify_all();
 }
 
 Call::~Call() {

@@ -40,6 +40,10 @@ private:
     std::vector<std::pair<std::string, std::string>> args_;
 };
 
+// A point inside an operation where a test can hold it: tuvo_sim_delay, tuvo_sim_block and
+// tuvo_sim_wait_entered apply to `name` as to an operation's name (it counts as entered while held).
+void hold_point(const char* name);
+
 // Values the test put in place of what an operation would answer.
 struct Blob {
     bool is_null = false;
