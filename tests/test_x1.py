@@ -253,6 +253,25 @@ def test_roi_truncation_and_confidence_limit_valid_points(x1):
     assert conf[strict].min() >= 0.9
 
 
+@pytest.mark.parametrize("normals", [False, True])
+def test_a_capture_reusing_an_untaken_map_leaves_nothing_behind(x1, normals):
+    # A capture whose predecessor's point map was never taken reuses that memory unfilled; every
+    # pixel outside the ROI must still read as nothing measured, not as the earlier points.
+    full = T.X1_CaptureOptions()
+    full.calc_normal = normals
+    assert x1.Capture(full) and x1.Capture(full)
+    o = T.X1_CaptureOptions()
+    o.calc_normal = normals
+    o.roi = T.ROI(64, 100, 320, 200)
+    assert x1.Capture(o), T.GetLastErrorMessage()
+    pm = x1.GetPointMap()
+    maps = [np.asarray(pm)] + ([np.asarray(pm.GetNormalDataPtr())] if normals else [])
+    for m in maps:
+        outside = np.ones(m.shape[:2], bool)
+        outside[100:300, 64:384] = False
+        assert np.isnan(m[outside]).all() and np.isfinite(m[~outside]).mean() > 0.8
+
+
 def test_custom_transformation_moves_the_points(x1):
     ref = valid_count(x1, seed=5)
     t = T.X1_CustomTransformOptions()

@@ -211,8 +211,10 @@ TUVO::PointMap new_pointmap(int width, int height, bool normals, std::vector<dou
     auto obj = std::make_shared<PointMapObj>();
     obj->width = width;
     obj->height = height;
-    if (spare && spare->size() == obj->count() * 3) obj->points.swap(*spare);
-    obj->points.assign(obj->count() * 3, std::numeric_limits<double>::quiet_NaN());
+    if (spare && spare->size() == obj->count() * 3)
+        obj->points.swap(*spare);  // left as it is: the caller writes every value
+    else
+        obj->points.assign(obj->count() * 3, std::numeric_limits<double>::quiet_NaN());
     if (normals) obj->normals.assign(obj->count() * 3, std::numeric_limits<double>::quiet_NaN());
     if (held) *held = obj;
     return make_handle<TUVO::PointMap>(pointmaps().add(obj));

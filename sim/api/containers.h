@@ -47,7 +47,8 @@ Table<MapObj>& maps();
 // thread destroys the handle or shuts the system down (a lookup afterwards may find nothing).
 TUVO::Image new_image(TUVO::ImageType::Enum type, int width, int height, std::shared_ptr<ImageObj>* held = nullptr);
 // A point map filled with NaN; `spare`, when it holds as many values, gives its memory to the points
-// (memory already in use costs no page faults).
+// instead, unfilled, for a caller that writes every value (memory already in use costs no page
+// faults, and a capture's 24 bytes per pixel are written once, not twice).
 TUVO::PointMap new_pointmap(int width, int height, bool normals, std::vector<double>* spare = nullptr,
                             std::shared_ptr<PointMapObj>* held = nullptr);
 std::pair<std::uint32_t, std::uint32_t> new_map(int width, int height, int comps);

@@ -394,6 +394,8 @@ void Measurement::back(int x, int y, const Hit& h, const Decoded& f) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
     if (!f.ok || !triangulate(i, x, y, h, f)) {
         zc_[i] = kNaNf;
+        if (out_.points) std::fill_n(out_.points + 3 * i, 3, kNaN);  // the map may come unfilled
+        if (out_.normals) std::fill_n(out_.normals + 3 * i, 3, kNaN);
         if (out_.depth) out_.depth[i] = kNaN;
         if (out_.confidence) out_.confidence[i] = 0;
         if (out_.phase) out_.phase[i] = 0;

@@ -75,6 +75,7 @@ private:
     const CameraModel& cam_;
     std::shared_ptr<const RayTable> rays_;  // the lens's rays (null: each made as needed)
     double reach_;  // how far from a marker's centre its print reaches (a margin added)
+    double inv_f_;  // 1 / the smaller focal length: a pixel's angle, radians
     Vec3 paper_;    // the board's material over the print's white
 };
 
