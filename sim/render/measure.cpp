@@ -55,8 +55,9 @@ struct Decoded {
 class Measurement {
 public:
     Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out);
-    // Pixels x0 .. x0 + n - 1 of row y, which see hits[0 .. n - 1]: their lighting and the
-    // reported camera's rays first, all together, then each pixel decoded.
+    // Pixels x0 .. x0 + n - 1 of row y, which see hits[0 .. n - 1]: their lighting first, all
+    // together, then each pixel decoded, then triangulated (the reported camera's ray made only
+    // for pixels that decoded something).
     void block(int x0, int y, int n, const Hit* hits) const;
     void finish_row(int y) const;  // the second pass, a row at a time: edges, truncation, depth
 
