@@ -322,11 +322,9 @@ Image Image::Create(ImageType::Enum type, Size size, unsigned char* data, bool o
         obj->data = data;
         return make_handle<Image>(images().add(obj));
     }
-    Image img = new_image(type, size.width, size.height);
-    if (data) {
-        auto obj = lookup(images(), img);
-        std::memcpy(obj->data, data, obj->bytes());
-    }
+    std::shared_ptr<ImageObj> obj;
+    Image img = new_image(type, size.width, size.height, &obj);
+    if (data) std::memcpy(obj->data, data, obj->bytes());
     return img;
 }
 
@@ -459,8 +457,8 @@ PointMap PointMap::Create(PointMapType::Enum type, Size size, double* data, bool
                                              std::to_string(size.height) + " is not usable");
         return PointMap();
     }
-    PointMap pm = new_pointmap(size.width, size.height, type == PointMapType::PointsNormals);
-    auto obj = lookup(pointmaps(), pm);
+    std::shared_ptr<PointMapObj> obj;
+    PointMap pm = new_pointmap(size.width, size.height, type == PointMapType::PointsNormals, nullptr, &obj);
     if (data && !own_data) {
         obj->points.clear();
         obj->points.shrink_to_fit();
@@ -529,8 +527,8 @@ PointMap PointMap::Clone() const {
         call.fail(Error_InvalidHandle, "invalid or destroyed point map");
         return PointMap();
     }
-    PointMap copy = new_pointmap(obj->width, obj->height, !obj->normals.empty());
-    auto c = lookup(pointmaps(), copy);
+    std::shared_ptr<PointMapObj> c;
+    PointMap copy = new_pointmap(obj->width, obj->height, !obj->normals.empty(), nullptr, &c);
     std::memcpy(c->points.data(), obj->pts(), obj->count() * 3 * sizeof(double));
     c->normals = obj->normals;
     return copy;

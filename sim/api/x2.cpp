@@ -278,8 +278,7 @@ bool X2::GetFixedLineScanPointMap(PointMap& pointmap) {
     if (!dst || dst->width != src->width || dst->height != src->height) {
         dst.reset();
         pointmaps().remove(pointmap.slot, pointmap.generation);
-        pointmap = new_pointmap(src->width, src->height, false);
-        dst = lookup(pointmaps(), pointmap);
+        pointmap = new_pointmap(src->width, src->height, false, nullptr, &dst);
     }
     std::copy(src->pts(), src->pts() + src->count() * 3, dst->pts());
     return true;

@@ -11,8 +11,8 @@ namespace sim {
 // highlight outshines white paper many times). `to_light` and `to_viewer` are unit vectors from the
 // point; the normal faces the viewer.
 double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, const Vec3& to_viewer);
-// A hit's material (a neutral one for a hit without a known object).
-inline const Material kNeutralMaterial{};
+inline const Material kNeutralMaterial{};  // for hits without a known object
+// A hit's material (the neutral one for a hit without a known object).
 inline const Material& material_of(const Scene& s, const Hit& h) {
     if (h.object < 0 || static_cast<std::size_t>(h.object) >= s.materials.size()) return kNeutralMaterial;
     return s.materials[h.object];

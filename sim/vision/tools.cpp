@@ -316,8 +316,8 @@ PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width, int heig
         return PointMap();
     }
     const Eigen::Matrix4d E = matrix_of(extrinsic16);
-    PointMap out = new_pointmap(width, height, false);
-    auto dst = lookup(pointmaps(), out);
+    std::shared_ptr<PointMapObj> dst;
+    PointMap out = new_pointmap(width, height, false, nullptr, &dst);
     std::vector<double> zbuf(static_cast<std::size_t>(width) * height, std::numeric_limits<double>::infinity());
     const double* p = src->pts();
     double* q = dst->pts();
