@@ -51,32 +51,43 @@ struct Decoded {
     double column = 0, variance = 0, u = 0, v = 0;
 };
 
+// What triangulation gives a pixel (ok false: no point), kept until its block is stored.
+struct Measured {
+    bool ok;
+    Vec3 q;  // the point, output frame
+    double z, conf, column, cu, cv;
+};
+
 // One capture's measurement: everything fixed for the capture, then one call per pixel.
 class Measurement {
 public:
     Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out);
     // Pixels x0 .. x0 + n - 1 of row y, which see hits[0 .. n - 1]: their lighting first, all
     // together, then each pixel decoded, then triangulated (the reported camera's ray made only
-    // for pixels that decoded something).
+    // for pixels that decoded something), and last all stored.
     void block(int x0, int y, int n, const Hit* hits) const;
     void finish_row(int y) const;  // the second pass, a row at a time: edges, truncation, depth
+    void finish_pixel(int x, int y, bool keep_corr) const;  // the same for one pixel
 
 private:
     // A pixel in two steps: what it decodes from the fringes (and the light a mirror-like surface
     // reflects there, for the image), then the point triangulated from that, or none. The results
     // are written in place: a decoded pixel is larger than registers carry.
     void front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored, Decoded* f) const;
-    void back(int x, int y, const Hit& h, const Decoded& f) const;
     void decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r, Decoded* f) const;
-    bool triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f) const;
-    Vec3 reported_ray(int x, int y) const;  // the reported camera's ray through pixel (x, y)
+    void triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r) const;
+    // The block's results into the outputs, one output at a time: nothing read while they are
+    // written can change under the stores.
+    void store(int x0, int y, int n, const Hit* hits, const Measured* got) const;
+    // The reported camera's ray through pixel (x, y) in its own frame, scaled to a z of 1: a point
+    // at depth z along it is the ray times z.
+    Vec3 reported_direction(int x, int y) const;
     bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     bool sees(const CameraModel& m, const Vec3& p, double* u, double* v) const;
-    // Where the reported camera's ray through pixel (x, y) meets what the device decoded.
-    bool by_projector(const Vec3& d, double column, Vec3* p) const;
-    bool by_camera(const Vec3& d, double u, double v, Vec3* p) const;
-    void write(std::size_t i, const Vec3& p_device, double z, const Hit& h, double conf, double column,
-               double cu, double cv) const;
+    // The depth at which the reported camera's ray `r` (its own frame, z 1) meets what the device
+    // decoded.
+    bool by_projector(const Vec3& r, double column, double* z) const;
+    bool by_camera(const Vec3& r, double u, double v, double* z) const;
     void invalidate(std::size_t i, bool keep_correspondence) const;
     bool inside(int x, int y) const {  // within the ROI (an empty one holds every pixel)
         const TUVO::ROI& r = p_.roi;
@@ -91,7 +102,13 @@ private:
     const CameraModel *other_, *other_rep_;
     Mat3 out_R_, normal_R_;
     Vec3 out_t_;
-    Vec3 baseline_;  // from the reported camera's centre to the reported projector's
+    // A projector column x/z = c is the plane of normal n = n0 - c n2 through the projector's
+    // centre (n0, n2: the projector's x and z axes); a ray r from the camera meets it at depth
+    // (n0.b - c n2.b) / (n.r), b the baseline. Kept in the camera's frame: n0 and n2, and n0.b, n2.b.
+    Vec3 plane0_, plane2_;
+    double reach0_, reach2_;
+    Mat3 out_ray_;    // the camera's frame -> the output frame: rotation, then origin
+    Vec3 out_origin_;
     PhaseModel phases_[3];  // per exposure (HDR has up to three)
     int steps_;
     PatternSet patterns_;
@@ -104,6 +121,7 @@ private:
     double bias_, ripple_, ripple_phase_;
     double ripple_scale_;  // the ripple's phase per unit of the projector's normalised column
     double inv_fx_;        // 1 / the reported camera's fx
+    double near_, far_;    // the working range points must lie in, depth in the camera's frame
     PixelNoise white_noise_, edge_noise_, corr_noise_;
     SmoothField field_;
     std::shared_ptr<const RayTable> rep_rays_;  // the reported camera's directions (null: made as needed)
@@ -155,8 +173,16 @@ Measurement::Measurement(const CameraState& c, const CaptureParams& p, const Mea
     ripple_phase_ = 2 * kPi * PixelNoise::uniform(device.bits(1));
     ripple_scale_ = 2 * kPi * c.projector_model.fx / kRipplePeriod;
     inv_fx_ = 1 / rep_.fx;
+    near_ = c.dev->near_mm * 0.85;
+    far_ = c.dev->far_mm * 1.15;
     rep_rays_ = pixel_directions(rep_);
-    baseline_ = c.projector_calib.t - rep_.t;
+    const Vec3 baseline = c.projector_calib.t - rep_.t;
+    plane0_ = rep_.R.transpose() * c.projector_calib.R.col(0);
+    plane2_ = rep_.R.transpose() * c.projector_calib.R.col(2);
+    reach0_ = c.projector_calib.R.col(0).dot(baseline);
+    reach2_ = c.projector_calib.R.col(2).dot(baseline);
+    out_ray_ = out_R_ * rep_.R;
+    out_origin_ = out_R_ * rep_.t + out_t_;
     zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
     outside_.reset(new std::uint8_t[static_cast<std::size_t>(W_) * H_]);
 }
@@ -169,27 +195,25 @@ bool Measurement::sees(const CameraModel& m, const Vec3& p, double* u, double* v
     return in_view(m, p, u, v) && !occluded(c_.scene, p, m.t);
 }
 
-bool Measurement::by_projector(const Vec3& d, double column, Vec3* p) const {
-    const CameraModel& pr = c_.projector_calib;
-    // The plane of projector column x/z = column, through the projector's centre.
-    const Vec3 n = pr.R.col(0) - column * pr.R.col(2);
-    const double den = n.dot(d);
+bool Measurement::by_projector(const Vec3& r, double column, double* z) const {
+    const double den = plane0_.dot(r) - column * plane2_.dot(r);
     if (std::abs(den) < 1e-12) return false;
-    const double s = n.dot(baseline_) / den;
+    const double s = (reach0_ - column * reach2_) / den;
     if (!(s > 0)) return false;
-    *p = rep_.t + d * s;
+    *z = s;
     return true;
 }
 
-bool Measurement::by_camera(const Vec3& d, double u, double v, Vec3* p) const {
-    // The point of the ray `d` from this camera nearest to the other camera's ray through (u, v).
+bool Measurement::by_camera(const Vec3& r, double u, double v, double* z) const {
+    // The point of this camera's ray nearest to the other camera's ray through (u, v).
+    const Vec3 d = rep_.R * r;
     const Vec3 e = other_rep_->R * other_rep_->direction(u, v);
     const Vec3 w = rep_.t - other_rep_->t;
     const double a = d.dot(d), b = d.dot(e), c = e.dot(e), den = a * c - b * b;
     if (den < 1e-12 * a * c) return false;
     const double s = (b * e.dot(w) - c * d.dot(w)) / den;
     if (!(s > 0)) return false;
-    *p = rep_.t + d * s;
+    *z = s;
     return true;
 }
 
@@ -199,26 +223,6 @@ void Measurement::invalidate(std::size_t i, bool keep_correspondence) const {
     if (out_.confidence) out_.confidence[i] = 0;
     if (out_.correspond && !keep_correspondence) std::fill_n(out_.correspond + 2 * i, 2, kNaN);
     if (out_.depth) out_.depth[i] = kNaN;
-}
-
-void Measurement::write(std::size_t i, const Vec3& p_device, double z, const Hit& h, double conf, double column,
-                        double cu, double cv) const {
-    zc_[i] = static_cast<float>(z);
-    if (out_.depth) out_.depth[i] = z;
-    const Vec3 q = out_R_ * p_device + out_t_;
-    if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
-    outside_[i] = q.z() < p_.zmin || q.z() > p_.zmax;
-    if (out_.normals) {
-        const Vec3 n = normal_R_ * h.n;
-        std::copy(n.data(), n.data() + 3, out_.normals + 3 * i);
-    }
-    if (out_.confidence) out_.confidence[i] = conf;
-    if (out_.correspond) out_.correspond[2 * i] = cu, out_.correspond[2 * i + 1] = cv;
-    if (out_.phase) {
-        const CameraModel& pr = c_.projector_model;
-        const double code = 32.0 * (pr.fx * column + pr.cx);  // 1/32 pixel
-        out_.phase[i] = std::isfinite(code) ? static_cast<std::uint16_t>(std::clamp(code, 1.0, 65535.0)) : 0;
-    }
 }
 
 // Decodes pixel (x, y) into *f (ok false: nothing).
@@ -235,9 +239,10 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     const double room = sensor::kAmbient * albedo;
     // The projector's column at the point, and what inter-reflections make of it.
     const CameraModel& pr = c_.projector_model;
-    const Vec3 pp = pr.from_device(h.p);
-    if (pp.z() <= 1e-6) return;  // behind the projector's lens
-    double column = pp.x() / pp.z(), extra = 0;
+    const Vec3 rel = h.p - pr.t;  // in the projector's frame only x and z matter
+    const double px = pr.R.col(0).dot(rel), pz = pr.R.col(2).dot(rel);
+    if (pz <= 1e-6) return;  // behind the projector's lens
+    double column = px / pz, extra = 0;
     const double lobe = m.specular > 0 ? specular_lobe(m, h.n, to_proj, to_cam) : 0.0;
     if (r && r->lit) {
         // Two sets of fringes add up: the decoded phase is that of the sum of two phasors, and the
@@ -313,9 +318,10 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     f->v = v;
 }
 
-// The point of pixel i from what it decoded; true when it gives one (written).
-bool Measurement::triangulate(std::size_t i, int x, int y, const Hit& h, const Decoded& f) const {
-    const Vec3 ray = reported_ray(x, y);
+// The point of pixel i from what it decoded into *r (r->ok false: none).
+void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r) const {
+    r->ok = false;
+    const Vec3 ray = reported_direction(x, y);
     const bool stereo = f.stereo;
     const double variance = f.variance, u = f.u, v = f.v;
     double column = f.column;
@@ -328,31 +334,35 @@ bool Measurement::triangulate(std::size_t i, int x, int y, const Hit& h, const D
     if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * column + ripple_phase_);
     error += bias_;
     // Triangulation with the calibration the device reports (`ray`: its ray through the pixel).
-    Vec3 point;
+    double z;  // depth in the measuring camera's frame
     double cu = kNaN, cv = kNaN;
     if (stereo) {
         cu = u + error;
         cv = v + kAcrossShare * sigma * white_ * white_noise_.normal(bits, 1);
-        if (!by_camera(ray, cu, cv, &point)) return false;
+        if (!by_camera(ray, cu, cv, &z)) return;
     } else {
         column += error * inv_fx_;
-        if (!by_projector(ray, column, &point)) return false;
+        if (!by_projector(ray, column, &z)) return;
     }
-    const double z = rep_.R.col(2).dot(point - rep_.t);  // depth in the measuring camera's frame
-    const DeviceState& d = *c_.dev;
-    if (z < d.near_mm * 0.85 || z > d.far_mm * 1.15) return false;  // out of the working range
+    if (z < near_ || z > far_) return;  // out of the working range
+    const Vec3 local = ray * z;
     if (!stereo && out_.correspond && p_.correspond2d && other_) {
         double u2, v2;  // completed points: where the other camera would see them
-        if (other_rep_->project(other_rep_->from_device(point), &u2, &v2)) cu = u2, cv = v2;
+        if (other_rep_->project(other_rep_->from_device(rep_.R * local + rep_.t), &u2, &v2)) cu = u2, cv = v2;
     }
-    write(i, point, z, h, conf, column, cu, cv);
-    return true;
+    r->ok = true;
+    r->q = out_ray_ * local + out_origin_;
+    r->z = z;
+    r->conf = conf;
+    r->column = column;
+    r->cu = cu;
+    r->cv = cv;
 }
 
-Vec3 Measurement::reported_ray(int x, int y) const {
-    if (!rep_rays_) return rep_.R * rep_.direction(x, y);
+Vec3 Measurement::reported_direction(int x, int y) const {
+    if (!rep_rays_) return rep_.direction(x, y);
     const double* r = rep_rays_->at(x, y);
-    return rep_.R * Vec3(r[0], r[1], 1.0);
+    return Vec3(r[0], r[1], 1.0);
 }
 
 void Measurement::block(int x0, int y, int n, const Hit* hits) const {
@@ -365,11 +375,14 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
     Decoded decoded[PixelRenderer::kBlock];
     for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], &mirrored[k], &decoded[k]);
-    for (int k = 0; k < n; ++k) back(x0 + k, y, hits[k], decoded[k]);
-    if (out_.image) {
-        const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
-        out_.shader->shade(i, n, hits, light, mirrored, out_.image + out_.shader->channels() * i);
+    Measured got[PixelRenderer::kBlock];
+    const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
+    for (int k = 0; k < n; ++k) {
+        got[k].ok = false;
+        if (decoded[k].ok) triangulate(i + k, x0 + k, y, decoded[k], &got[k]);
     }
+    store(x0, y, n, hits, got);
+    if (out_.image) out_.shader->shade(i, n, hits, light, mirrored, out_.image + out_.shader->channels() * i);
 }
 
 void Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored, Decoded* f) const {
@@ -391,29 +404,69 @@ void Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mir
     decode(x, y, h, m, l, r, f);
 }
 
-void Measurement::back(int x, int y, const Hit& h, const Decoded& f) const {
-    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
-    if (!f.ok || !triangulate(i, x, y, h, f)) {
-        zc_[i] = kNaNf;
-        if (out_.points) std::fill_n(out_.points + 3 * i, 3, kNaN);  // the map may come unfilled
-        if (out_.normals) std::fill_n(out_.normals + 3 * i, 3, kNaN);
-        if (out_.depth) out_.depth[i] = kNaN;
-        if (out_.confidence) out_.confidence[i] = 0;
-        if (out_.phase) out_.phase[i] = 0;
-        if (out_.correspond) {
-            double u = kNaN, v = kNaN;
-            // Two-camera devices may still match the 2-D texture of what both cameras see.
-            if (p_.correspond2d && other_ && h.t >= 0 && sees(*other_, h.p, &u, &v)) {
-                const std::uint64_t bits = corr_noise_.bits(i);
-                u += 0.05 * corr_noise_.normal(bits, 0);
-                v += 0.05 * corr_noise_.normal(bits, 1);
+void Measurement::store(int x0, int y, int n, const Hit* hits, const Measured* got) const {
+    const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
+    const MeasureOut o = out_;  // a copy: the outputs' stores cannot move it
+    float* const zc = zc_.get() + i;
+    std::uint8_t* const outside = outside_.get() + i;
+    const double zmin = p_.zmin, zmax = p_.zmax;
+    for (int k = 0; k < n; ++k) {
+        zc[k] = got[k].ok ? static_cast<float>(got[k].z) : kNaNf;
+        // The truncation window applies to the depth of the output frame.
+        outside[k] = got[k].ok && (got[k].q.z() < zmin || got[k].q.z() > zmax);
+    }
+    if (o.depth)
+        for (int k = 0; k < n; ++k) o.depth[i + k] = got[k].ok ? got[k].z : kNaN;
+    if (o.points)  // the map may come unfilled
+        for (int k = 0; k < n; ++k) {
+            double* p = o.points + 3 * (i + k);
+            if (got[k].ok)
+                p[0] = got[k].q.x(), p[1] = got[k].q.y(), p[2] = got[k].q.z();
+            else
+                p[0] = p[1] = p[2] = kNaN;
+        }
+    if (o.normals) {
+        const Mat3 R = normal_R_;
+        for (int k = 0; k < n; ++k) {
+            double* p = o.normals + 3 * (i + k);
+            if (got[k].ok) {
+                const Vec3 nr = R * hits[k].n;
+                p[0] = nr.x(), p[1] = nr.y(), p[2] = nr.z();
             } else {
-                u = v = kNaN;
+                p[0] = p[1] = p[2] = kNaN;
             }
-            out_.correspond[2 * i] = u;
-            out_.correspond[2 * i + 1] = v;
         }
     }
+    if (o.confidence)
+        for (int k = 0; k < n; ++k) o.confidence[i + k] = got[k].ok ? got[k].conf : 0.0;
+    if (o.phase) {
+        const double fx = c_.projector_model.fx, cx = c_.projector_model.cx;
+        for (int k = 0; k < n; ++k) {
+            std::uint16_t code = 0;
+            if (got[k].ok) {
+                const double c = 32.0 * (fx * got[k].column + cx);  // 1/32 pixel
+                if (std::isfinite(c)) code = static_cast<std::uint16_t>(std::clamp(c, 1.0, 65535.0));
+            }
+            o.phase[i + k] = code;
+        }
+    }
+    if (o.correspond)
+        for (int k = 0; k < n; ++k) {
+            double u = got[k].cu, v = got[k].cv;
+            if (!got[k].ok) {
+                const Hit& h = hits[k];
+                // Two-camera devices may still match the 2-D texture of what both cameras see.
+                if (p_.correspond2d && other_ && h.t >= 0 && sees(*other_, h.p, &u, &v)) {
+                    const std::uint64_t bits = corr_noise_.bits(i + k);
+                    u += 0.05 * corr_noise_.normal(bits, 0);
+                    v += 0.05 * corr_noise_.normal(bits, 1);
+                } else {
+                    u = v = kNaN;
+                }
+            }
+            o.correspond[2 * (i + k)] = u;
+            o.correspond[2 * (i + k) + 1] = v;
+        }
 }
 
 void Measurement::finish_row(int y) const {
@@ -422,47 +475,75 @@ void Measurement::finish_row(int y) const {
     const float* up = y > 0 ? z - W_ : nullptr;
     const float* down = y + 1 < H_ ? z + W_ : nullptr;
     const bool keep_corr = p_.correspond2d;
-    for (int x = 0; x < W_; ++x) {
-        const float zf = z[x];
-        if (std::isnan(zf)) continue;  // no point (pass one set its depth NaN)
-        // A pixel across a depth edge sees both surfaces: its phase, and so its point, mixes them.
-        // The neighbour differing most beyond the limit (left, right, up, down: the first of equals).
-        const float limit = std::max(8.0f, 0.02f * zf);
-        float across = 0, step = 0;
-        auto look = [&](float zn) {
-            const float diff = std::abs(zn - zf);
-            if (diff > limit && diff > step) step = diff, across = zn;  // NaN compares false
-        };
-        if (x > 0) look(z[x - 1]);
-        if (x + 1 < W_) look(z[x + 1]);
-        if (up) look(up[x]);
-        if (down) look(down[x]);
-        const std::size_t i = row + x;
-        bool outside = outside_[i];  // the truncation window applies to the depth of the output frame
-        if (step > 0) {
-            if (p_.noise_removal) {
-                invalidate(i, keep_corr);
-                continue;
-            }
-            const double depth = out_.depth ? out_.depth[i] : zf;
-            // Mostly its own surface (the pixel's centre lies on it), partly the other one.
-            const double w = 0.5 + 0.5 * PixelNoise::uniform(edge_noise_.bits(i));
-            const double mixed = w * depth + (1 - w) * across;
-            const Vec3 ray = rep_.ray(x, y);
-            const Vec3 p = rep_.t + rep_.R * ray * (mixed / ray.z());
-            const Vec3 q = out_R_ * p + out_t_;
-            if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
-            outside = q.z() < p_.zmin || q.z() > p_.zmax;
-            if (out_.confidence) out_.confidence[i] *= 0.3;
-            if (out_.correspond && other_rep_) {
-                double u, v;
-                if (other_rep_->project(other_rep_->from_device(p), &u, &v))
-                    out_.correspond[2 * i] = u, out_.correspond[2 * i + 1] = v;
-            }
-            if (out_.depth) out_.depth[i] = mixed;
+    // Most pixels differ from no neighbour beyond the limit and lie inside the truncation window:
+    // a quick pass over a stretch of the row marks the others (the row's ends always), and only
+    // those are looked at closely.
+    const float* above = up ? up : z;  // a missing row is the row itself: it differs nowhere
+    const float* below = down ? down : z;
+    const std::uint8_t* outside_row = &outside_[row];
+    constexpr int kStretch = 256;
+    std::uint8_t marked[kStretch];
+    for (int x0 = 0; x0 < W_; x0 += kStretch) {
+        const int n = std::min(kStretch, W_ - x0);
+        const int first = x0 == 0 ? 1 : 0, last = x0 + n == W_ ? n - 1 : n;  // the row's ends: marked
+        for (int k = 0; k < n; ++k) marked[k] = 1;
+        const float* zs = z + x0;
+        const float *as = above + x0, *bs = below + x0;
+        const std::uint8_t* os = outside_row + x0;
+        for (int k = first; k < last; ++k) {
+            const float zf = zs[k], limit = std::max(8.0f, 0.02f * zf);
+            marked[k] = (std::abs(zs[k - 1] - zf) > limit) | (std::abs(zs[k + 1] - zf) > limit) |
+                        (std::abs(as[k] - zf) > limit) | (std::abs(bs[k] - zf) > limit) | os[k];
         }
-        if (out_.points && outside) invalidate(i, keep_corr);
+        for (int k = 0; k < n; ++k)
+            if (marked[k]) finish_pixel(x0 + k, y, keep_corr);
     }
+}
+
+void Measurement::finish_pixel(int x, int y, bool keep_corr) const {
+    const std::size_t row = static_cast<std::size_t>(y) * W_;
+    const float* z = &zc_[row];
+    const float* up = y > 0 ? z - W_ : nullptr;
+    const float* down = y + 1 < H_ ? z + W_ : nullptr;
+    const float zf = z[x];
+    if (std::isnan(zf)) return;  // no point (pass one set its depth NaN)
+    // A pixel across a depth edge sees both surfaces: its phase, and so its point, mixes them.
+    // The neighbour differing most beyond the limit (left, right, up, down: the first of equals).
+    const float limit = std::max(8.0f, 0.02f * zf);
+    float across = 0, step = 0;
+    auto look = [&](float zn) {
+        const float diff = std::abs(zn - zf);
+        if (diff > limit && diff > step) step = diff, across = zn;  // NaN compares false
+    };
+    if (x > 0) look(z[x - 1]);
+    if (x + 1 < W_) look(z[x + 1]);
+    if (up) look(up[x]);
+    if (down) look(down[x]);
+    const std::size_t i = row + x;
+    bool outside = outside_[i];  // the truncation window applies to the depth of the output frame
+    if (step > 0) {
+        if (p_.noise_removal) {
+            invalidate(i, keep_corr);
+            return;
+        }
+        const double depth = out_.depth ? out_.depth[i] : zf;
+        // Mostly its own surface (the pixel's centre lies on it), partly the other one.
+        const double w = 0.5 + 0.5 * PixelNoise::uniform(edge_noise_.bits(i));
+        const double mixed = w * depth + (1 - w) * across;
+        const Vec3 ray = rep_.ray(x, y);
+        const Vec3 p = rep_.t + rep_.R * ray * (mixed / ray.z());
+        const Vec3 q = out_R_ * p + out_t_;
+        if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
+        outside = q.z() < p_.zmin || q.z() > p_.zmax;
+        if (out_.confidence) out_.confidence[i] *= 0.3;
+        if (out_.correspond && other_rep_) {
+            double u, v;
+            if (other_rep_->project(other_rep_->from_device(p), &u, &v))
+                out_.correspond[2 * i] = u, out_.correspond[2 * i + 1] = v;
+        }
+        if (out_.depth) out_.depth[i] = mixed;
+    }
+    if (out_.points && outside) invalidate(i, keep_corr);
 }
 
 }  // namespace

@@ -9,8 +9,8 @@ class ImageShader;
 
 // Where a measurement writes, W x H of the measuring camera; null: not wanted.
 struct MeasureOut {
-    double* points = nullptr;        // 3 per pixel, output frame; must come filled with NaN
-    double* normals = nullptr;       // 3 per pixel, output frame; must come filled with NaN
+    double* points = nullptr;        // 3 per pixel, output frame (every pixel written)
+    double* normals = nullptr;       // 3 per pixel, output frame (every pixel written)
     double* depth = nullptr;         // z in the measuring camera's (reported) frame
     double* confidence = nullptr;
     double* correspond = nullptr;    // two-camera measurements: 2 per pixel, the match in the other camera
