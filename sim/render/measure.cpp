@@ -45,10 +45,11 @@ struct Reflection {
 };
 
 // What a pixel decodes: the projector's column (or, with two cameras, the match in the other
-// camera, u and v) and the variance of the disparity; ok false when it decodes nothing.
+// camera, u and v) and the variance of the disparity; ok false when it decodes nothing (the rest
+// is then left unset).
 struct Decoded {
-    bool ok = false, stereo = false;
-    double column = 0, variance = 0, u = 0, v = 0;
+    bool ok, stereo;
+    double column, variance, u, v;
 };
 
 // What triangulation gives a pixel (ok false: no point), kept until its block is stored.

@@ -66,7 +66,7 @@ void PixelRenderer::block(int x0, int y, int n, Hit* out) const {
         for (int k = 0; k < n; ++k) d[k] = cam_.R * cam_.ray(x0 + k, y);
     }
     // The surfaces first, then what is printed on them.
-    for (int k = 0; k < n; ++k) out[k] = cast_shape(s_, cam_.t, d[k]);
+    for (int k = 0; k < n; ++k) cast_shape(s_, cam_.t, d[k], &out[k]);
     for (int k = 0; k < n; ++k)
         if (out[k].t >= 0) out[k].albedo = surface_albedo(s_, out[k].object, out[k].p);
     for (int k = 0; k < n; ++k)

@@ -146,19 +146,22 @@ Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) {
     return base * (1.0 + obj.texture.contrast * wave(qx / obj.texture.period_x) * wave(qy / obj.texture.period_y));
 }
 
-Hit cast_shape(const Scene& s, const Vec3& o, const Vec3& d) {
-    Hit h;
+void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h) {
     RayHit r;
-    if (!s.accel || !s.accel->intersect(o, d, 1e-6, 1e300, &r)) return h;
-    h.t = r.t;
-    h.p = o + d * r.t;
-    h.n = r.n.dot(d) > 0 ? Vec3(-r.n) : r.n;  // face the viewer
-    h.object = r.object;
-    return h;
+    if (!s.accel || !s.accel->intersect(o, d, 1e-6, 1e300, &r)) {
+        h->t = -1;
+        h->object = -1;
+        return;
+    }
+    h->t = r.t;
+    h->p = o + d * r.t;
+    h->n = r.n.dot(d) > 0 ? Vec3(-r.n) : r.n;  // face the viewer
+    h->object = r.object;
 }
 
 Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
-    Hit h = cast_shape(s, o, d);
+    Hit h;
+    cast_shape(s, o, d, &h);
     if (h.t >= 0) h.albedo = surface_albedo(s, h.object, h.p);
     return h;
 }

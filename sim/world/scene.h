@@ -101,8 +101,9 @@ struct Hit {
 
 // Casts a ray from `o` along unit `d` (device frame).
 Hit cast(const Scene& s, const Vec3& o, const Vec3& d);
-// The same without the albedo (left unset), for callers that add it later with surface_albedo.
-Hit cast_shape(const Scene& s, const Vec3& o, const Vec3& d);
+// The same into *h without the albedo (left as it was), for callers that add it later with
+// surface_albedo.
+void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h);
 // Whether anything lies on the segment from `a` towards `b` (shadow test), ignoring a margin.
 bool occluded(const Scene& s, const Vec3& a, const Vec3& b);
 // Where a ray meets the board (distance, < 0 when it misses), and the board-frame point it meets.
