@@ -52,11 +52,14 @@ struct Decoded {
     double column, variance, u, v;
 };
 
-// What triangulation gives a pixel (ok false: no point), kept until its block is stored.
+// What triangulation gives the pixels of a block, kept until the block is stored, an array per
+// output so each is stored in one plain loop. A pixel without a point (ok 0) holds what its
+// outputs then get: NaN depth, column and point, zero confidence (cu and cv unset).
 struct Measured {
-    bool ok;
-    Vec3 q;  // the point, output frame
-    double z, conf, column, cu, cv;
+    static constexpr int kBlock = PixelRenderer::kBlock;
+    std::uint8_t ok[kBlock];
+    double z[kBlock], conf[kBlock], column[kBlock], cu[kBlock], cv[kBlock];
+    double q[3][kBlock];  // the point, output frame
 };
 
 // One capture's measurement: everything fixed for the capture, then one call per pixel.
@@ -76,10 +79,10 @@ private:
     // are written in place: a decoded pixel is larger than registers carry.
     void front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored, Decoded* f) const;
     void decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r, Decoded* f) const;
-    void triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r) const;
+    void triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r, int k) const;
     // The block's results into the outputs, one output at a time: nothing read while they are
     // written can change under the stores.
-    void store(int x0, int y, int n, const Hit* hits, const Measured* got) const;
+    void store(int x0, int y, int n, const Hit* hits, const Measured& got) const;
     // The reported camera's ray through pixel (x, y) in its own frame, scaled to a z of 1: a point
     // at depth z along it is the ray times z.
     Vec3 reported_direction(int x, int y) const;
@@ -319,9 +322,8 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     f->v = v;
 }
 
-// The point of pixel i from what it decoded into *r (r->ok false: none).
-void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r) const {
-    r->ok = false;
+// The point of pixel i from what it decoded into entry k of *r, left as it was when there is none.
+void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r, int k) const {
     const Vec3 ray = reported_direction(x, y);
     const bool stereo = f.stereo;
     const double variance = f.variance, u = f.u, v = f.v;
@@ -351,13 +353,14 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
         double u2, v2;  // completed points: where the other camera would see them
         if (other_rep_->project(other_rep_->from_device(rep_.R * local + rep_.t), &u2, &v2)) cu = u2, cv = v2;
     }
-    r->ok = true;
-    r->q = out_ray_ * local + out_origin_;
-    r->z = z;
-    r->conf = conf;
-    r->column = column;
-    r->cu = cu;
-    r->cv = cv;
+    const Vec3 q = out_ray_ * local + out_origin_;
+    r->ok[k] = 1;
+    for (int c = 0; c < 3; ++c) r->q[c][k] = q[c];
+    r->z[k] = z;
+    r->conf[k] = conf;
+    r->column[k] = column;
+    r->cu[k] = cu;
+    r->cv[k] = cv;
 }
 
 Vec3 Measurement::reported_direction(int x, int y) const {
@@ -376,12 +379,15 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
     Decoded decoded[PixelRenderer::kBlock];
     for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], &mirrored[k], &decoded[k]);
-    Measured got[PixelRenderer::kBlock];
+    Measured got;
+    std::fill_n(got.ok, n, 0);
+    std::fill_n(got.z, n, kNaN);
+    std::fill_n(got.conf, n, 0.0);
+    std::fill_n(got.column, n, kNaN);
+    for (auto& q : got.q) std::fill_n(q, n, kNaN);
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
-    for (int k = 0; k < n; ++k) {
-        got[k].ok = false;
-        if (decoded[k].ok) triangulate(i + k, x0 + k, y, decoded[k], &got[k]);
-    }
+    for (int k = 0; k < n; ++k)
+        if (decoded[k].ok) triangulate(i + k, x0 + k, y, decoded[k], &got, k);
     store(x0, y, n, hits, got);
     if (out_.image) out_.shader->shade(i, n, hits, light, mirrored, out_.image + out_.shader->channels() * i);
 }
@@ -405,56 +411,38 @@ void Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mir
     decode(x, y, h, m, l, r, f);
 }
 
-void Measurement::store(int x0, int y, int n, const Hit* hits, const Measured* got) const {
+void Measurement::store(int x0, int y, int n, const Hit* hits, const Measured& got) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     const MeasureOut o = out_;  // a copy: the outputs' stores cannot move it
     float* const zc = zc_.get() + i;
     std::uint8_t* const outside = outside_.get() + i;
     const double zmin = p_.zmin, zmax = p_.zmax;
-    for (int k = 0; k < n; ++k) {
-        zc[k] = got[k].ok ? static_cast<float>(got[k].z) : kNaNf;
-        // The truncation window applies to the depth of the output frame.
-        outside[k] = got[k].ok && (got[k].q.z() < zmin || got[k].q.z() > zmax);
-    }
-    if (o.depth)
-        for (int k = 0; k < n; ++k) o.depth[i + k] = got[k].ok ? got[k].z : kNaN;
+    for (int k = 0; k < n; ++k) zc[k] = static_cast<float>(got.z[k]);
+    // The truncation window applies to the depth of the output frame (NaN: no point, not outside).
+    for (int k = 0; k < n; ++k) outside[k] = (got.q[2][k] < zmin) | (got.q[2][k] > zmax);
+    if (o.depth) std::copy_n(got.z, n, o.depth + i);
     if (o.points)  // the map may come unfilled
-        for (int k = 0; k < n; ++k) {
-            double* p = o.points + 3 * (i + k);
-            if (got[k].ok)
-                p[0] = got[k].q.x(), p[1] = got[k].q.y(), p[2] = got[k].q.z();
-            else
-                p[0] = p[1] = p[2] = kNaN;
-        }
+        for (int k = 0; k < n; ++k)
+            for (int c = 0; c < 3; ++c) o.points[3 * (i + k) + c] = got.q[c][k];
     if (o.normals) {
         const Mat3 R = normal_R_;
         for (int k = 0; k < n; ++k) {
-            double* p = o.normals + 3 * (i + k);
-            if (got[k].ok) {
-                const Vec3 nr = R * hits[k].n;
-                p[0] = nr.x(), p[1] = nr.y(), p[2] = nr.z();
-            } else {
-                p[0] = p[1] = p[2] = kNaN;
-            }
+            const Vec3 nr = got.ok[k] ? Vec3(R * hits[k].n) : Vec3::Constant(kNaN);
+            for (int c = 0; c < 3; ++c) o.normals[3 * (i + k) + c] = nr[c];
         }
     }
-    if (o.confidence)
-        for (int k = 0; k < n; ++k) o.confidence[i + k] = got[k].ok ? got[k].conf : 0.0;
+    if (o.confidence) std::copy_n(got.conf, n, o.confidence + i);
     if (o.phase) {
         const double fx = c_.projector_model.fx, cx = c_.projector_model.cx;
         for (int k = 0; k < n; ++k) {
-            std::uint16_t code = 0;
-            if (got[k].ok) {
-                const double c = 32.0 * (fx * got[k].column + cx);  // 1/32 pixel
-                if (std::isfinite(c)) code = static_cast<std::uint16_t>(std::clamp(c, 1.0, 65535.0));
-            }
-            o.phase[i + k] = code;
+            const double c = 32.0 * (fx * got.column[k] + cx);  // 1/32 pixel; NaN without a point
+            o.phase[i + k] = std::isfinite(c) ? static_cast<std::uint16_t>(std::clamp(c, 1.0, 65535.0)) : 0;
         }
     }
     if (o.correspond)
         for (int k = 0; k < n; ++k) {
-            double u = got[k].cu, v = got[k].cv;
-            if (!got[k].ok) {
+            double u = got.cu[k], v = got.cv[k];
+            if (!got.ok[k]) {
                 const Hit& h = hits[k];
                 // Two-camera devices may still match the 2-D texture of what both cameras see.
                 if (p_.correspond2d && other_ && h.t >= 0 && sees(*other_, h.p, &u, &v)) {
