@@ -16,7 +16,7 @@ inline double wave(double a) {
         whole = std::floor(s);  // no fraction left, infinities and NaN
     }
     const double f = s - whole;
-    const double t = f < 0.5 ? 4 * f - 1 : 3 - 4 * f;  // triangle
+    const double t = 1 - 4 * std::abs(f - 0.5);  // triangle (no branch: f is anything in [0, 1))
     return t * (1.5 - 0.5 * t * t);
 }
 
