@@ -71,9 +71,9 @@ public:
     // for pixels that decoded something), and last all stored.
     void block(int x0, int y, int n, const Hit* hits) const;
     void finish_row(int y) const;  // the second pass, a row at a time: edges, truncation, depth
-    void finish_pixel(int x, int y, bool keep_corr) const;  // the same for one pixel
 
 private:
+    void finish_pixel(int x, int y, bool keep_corr) const;  // the second pass for one pixel
     // A pixel in two steps: what it decodes from the fringes (and the light a mirror-like surface
     // reflects there, for the image), then the point triangulated from that, or none. The results
     // are written in place: a decoded pixel is larger than registers carry.
