@@ -1,7 +1,7 @@
 # Set-up, build, demo and tests. `make demo` and `make test` do everything on a fresh machine.
 SHELL := /bin/bash
 DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev libtbb-dev libembree-dev libassimp-dev libtomlplusplus-dev \
-  nlohmann-json3-dev cmake patchelf
+  nlohmann-json3-dev cmake patchelf locales
 
 # The CPython version to build and test: 3.9 unless PYVER names another (make test PYVER=3.12), or
 # PYTHON an interpreter (its version is then PYVER). 3.9 lives in .venv, any other in .venv-X.Y.

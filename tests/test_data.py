@@ -438,19 +438,69 @@ for name in ("t.ply", "t.pcd"):
 """
 
 
-def test_text_files_do_not_depend_on_the_locale(tmp_path):
-    # A program in a locale with decimal commas still writes and reads decimal points.
+@pytest.fixture
+def decimal_comma(tmp_path):
+    """The environment of a child process that can switch to a locale writing decimal commas."""
     made = subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(tmp_path / "de_DE.UTF-8")],
                           capture_output=True)
     if made.returncode not in (0, 1) or not (tmp_path / "de_DE.UTF-8").exists():
         pytest.skip("no locale definitions to build a decimal-comma locale from")
-    env = dict(os.environ, LOCPATH=str(tmp_path))
-    run = subprocess.run([sys.executable, "-c", LOCALE_PROBE, str(tmp_path)], env=env, capture_output=True,
-                         text=True)
+    return dict(os.environ, LOCPATH=str(tmp_path))
+
+
+def test_text_files_do_not_depend_on_the_locale(tmp_path, decimal_comma):
+    # A program in a locale with decimal commas still writes and reads decimal points.
+    run = subprocess.run([sys.executable, "-c", LOCALE_PROBE, str(tmp_path)], env=decimal_comma,
+                         capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     values = [1.5, 2.25, 700.125, -0.5, 1e-3, 1234.5]
     assert run.stdout.splitlines() == ["t.ply %r" % values, "t.pcd %r" % [float(str(np.float32(v))) for v in values]]
     assert "700.125" in (tmp_path / "t.ply").read_text() and "700.125" in (tmp_path / "t.pcd").read_text()
+
+
+SETTINGS_PROBE = """
+import locale, sys, PyTUVO as T, tuvo_sim
+from tuvo_tools.recorder import Recorder
+locale.setlocale(locale.LC_ALL, "de_DE.UTF-8")
+assert locale.localeconv()["decimal_point"] == ","
+folder = sys.argv[1]
+assert T.SystemInit()
+device = T.SystemFindDevice("VS3-000101")
+tuvo_sim.set("sim.max_angle_deg", 62.5)
+print("parameter", tuvo_sim.device_value("VS3-000101", "max_angle_deg"))
+colour = T.X1.Create(device, T.CameraID_Extra)
+assert colour.Open()
+colour.SetBalanceRatio(T.BalanceSelector_Blue, 2.5)
+assert colour.SaveSettingToFile(folder + "/settings.txt")
+colour.SetBalanceRatio(T.BalanceSelector_Blue, 1.0)
+print("settings", colour.LoadSettingFromFile(folder + "/settings.txt"), colour.GetBalanceRatio(T.BalanceSelector_Blue))
+cam = T.X1.Create(device, T.CameraID_Left)
+assert cam.Open()
+options = T.X1_CaptureOptions()
+options.gain_2d = 1.25
+options.noise_removal_distance = 0.75
+assert cam.SaveCaptureOptionParameters(options)
+ok, back = cam.LoadCaptureOptionParameters()
+print("options", ok, back.gain_2d, back.noise_removal_distance)
+recorder = Recorder(folder + "/rec", device)
+recorder.capture(recorder.add_x1(cam, "left", options))
+T.SystemShutdown()
+tuvo_sim.reset()
+tuvo_sim.set_rig("[device]\\nplayback = %s/rec\\n" % folder)
+assert T.SystemInit()
+cam = T.X1.Create(T.SystemListDevices(T.All)[1][0], T.CameraID_Left)
+assert cam.Open()
+print("replay", cam.Capture(options), T.GetLastErrorMessage())
+"""
+
+
+def test_settings_options_parameters_and_recordings_do_not_depend_on_the_locale(tmp_path, decimal_comma):
+    run = subprocess.run([sys.executable, "-c", SETTINGS_PROBE, str(tmp_path)], env=decimal_comma,
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines() == ["parameter 62.5", "settings True (True, 2.5)", "options True 1.25 0.75",
+                                       "replay True "]
+    assert "balance = 1, 1, 2.5" in (tmp_path / "settings.txt").read_text()
 
 
 def test_an_invalid_handle_is_reported_before_the_file_name(tmp_path):

@@ -442,6 +442,21 @@ def test_settings_file_round_trip(x1, usb_device, tmp_path):
     T.X1.Destroy(colour)
 
 
+@pytest.mark.parametrize("text, blue", [
+    ("2.5", 2.5), (" +2.5 ", 2.5), ("25e-1", 2.5), ("0x1.4p1", 2.5), ("-0x1p1", None), ("3.", 3.0),
+    ("2,5", None), ("2.5x", None), ("+-2.5", None), ("--2.5", None), ("0x", None), ("1e999", None), ("nan", None),
+    ("", None)])
+def test_settings_file_numbers(usb_device, tmp_path, text, blue):
+    colour = T.X1.Create(usb_device, T.CameraID_Extra)
+    assert colour.Open()
+    before = colour.GetBalanceRatio(T.BalanceSelector_Blue)
+    path = tmp_path / "settings.txt"
+    path.write_text("[camera]\nbalance = 1, 1, %s\n" % text)
+    assert colour.LoadSettingFromFile(str(path)) == (blue is not None)
+    assert colour.GetBalanceRatio(T.BalanceSelector_Blue) == (before if blue is None else (True, blue))
+    T.X1.Destroy(colour)
+
+
 def test_roi_queries(x1):
     ok, r = x1.GetRoiRange()
     assert ok and (r.x_step, r.y_step, r.width_step, r.height_step) == (16, 2, 16, 2)

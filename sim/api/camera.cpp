@@ -13,6 +13,7 @@
 #include "api/materials.h"
 #include "control/control.h"
 #include "control/files.h"
+#include "control/numbers.h"
 #include "render/capture.h"
 #include "replay/playback.h"
 #include "world/motion.h"
@@ -485,6 +486,7 @@ unsigned max_transform_select(const CameraState& c) {
 
 std::string format_settings(CameraState& c) {
     std::ostringstream os;
+    os.imbue(std::locale::classic());  // a decimal point whatever the program's locale
     os.precision(9);
     os << "# TUVO camera settings\n[camera]\n";
     os << "bandwidth = " << c.bandwidth << "\n";
@@ -504,18 +506,6 @@ bool parse_settings(CameraState& c, const std::string& text, std::string* why) {
     float bandwidth = c.bandwidth, balance[3] = {c.balance[0], c.balance[1], c.balance[2]};
     CustomTransform t = c.transform;
     bool section = false;
-    auto numbers = [](const std::string& s, std::vector<double>* out) {
-        std::string item;
-        std::istringstream ss(s);
-        while (std::getline(ss, item, ',')) {
-            char* end;
-            const double v = std::strtod(item.c_str(), &end);
-            while (*end == ' ' || *end == '\t' || *end == '\r') ++end;
-            if (end == item.c_str() || *end) return false;
-            out->push_back(v);
-        }
-        return true;
-    };
     while (std::getline(in, line)) {
         ++lineno;
         const auto b = line.find_first_not_of(" \t\r");
@@ -533,7 +523,7 @@ bool parse_settings(CameraState& c, const std::string& text, std::string* why) {
         std::string key = line.substr(0, eq);
         key.erase(key.find_last_not_of(" \t") + 1);
         std::vector<double> v;
-        if (!numbers(line.substr(eq + 1), &v)) {
+        if (!parse_number_list(std::string_view(line).substr(eq + 1), &v)) {
             *why = "line " + std::to_string(lineno) + ": malformed number";
             return false;
         }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "api/camera.h"
+#include "control/numbers.h"
 
 namespace TUVO {
 
@@ -110,6 +111,7 @@ T& at(void* base, std::size_t off) {
 template <class O>
 std::string format_fields(const O& o) {
     std::ostringstream os;
+    os.imbue(std::locale::classic());  // a decimal point whatever the program's locale
     os.precision(17);
     void* base = const_cast<O*>(&o);
     for (const Field& f : fields(&o)) {
@@ -141,21 +143,6 @@ std::string format_fields(const O& o) {
         os << "\n";
     }
     return os.str();
-}
-
-bool parse_number_list(const std::string& s, std::vector<double>* out) {
-    std::istringstream ss(s);
-    std::string item;
-    while (std::getline(ss, item, ',')) {
-        const char* p = item.c_str();
-        char* end;
-        double v = std::strtod(p, &end);
-        if (end == p) return false;
-        while (*end == ' ' || *end == '\t' || *end == '\r') ++end;
-        if (*end) return false;
-        out->push_back(v);
-    }
-    return true;
 }
 
 template <class O>

@@ -12,6 +12,7 @@
 
 #include "control/core.h"
 #include "control/control.h"
+#include "control/numbers.h"
 
 namespace sim {
 namespace {
@@ -194,6 +195,7 @@ Call& Call::arg(const char* name, long long v) {
 
 Call& Call::arg(const char* name, double v) {
     std::ostringstream os;
+    os.imbue(std::locale::classic());
     os.precision(17);
     if (v != v)
         os << "NaN";
@@ -259,11 +261,9 @@ std::optional<long long> override_int(const std::string& key) {
 std::optional<double> override_double(const std::string& key) {
     auto b = override_bytes(key);
     if (!b || b->is_null) return std::nullopt;
-    try {
-        return std::stod(b->bytes);
-    } catch (...) {
-        return std::nullopt;
-    }
+    double v;
+    if (!parse_double(b->bytes, &v)) return std::nullopt;
+    return v;
 }
 
 std::optional<TUVO::Size> override_size(const std::string& key) {

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "api/camera.h"
+#include "control/numbers.h"
 #include "replay/files.h"
 
 namespace sim {
@@ -174,7 +174,6 @@ template <class Opts>
 bool read_options(Checker& ck, const json& o, const std::string& p, Opts* out) {
     if (!o.is_object()) return ck.fail(p, "must be an object");
     std::string text;
-    char buf[64];
     for (auto it = o.begin(); it != o.end(); ++it) {
         const std::string& key = it.key();
         if (key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos || key.size() > 64)
@@ -186,8 +185,7 @@ bool read_options(Checker& ck, const json& o, const std::string& p, Opts* out) {
                 return true;
             }
             if (!v.is_number_float() || !std::isfinite(v.get<double>())) return false;
-            std::snprintf(buf, sizeof buf, "%.17g", v.get<double>());
-            value += buf;
+            value += format_double(v.get<double>());
             return true;
         };
         const json& v = it.value();

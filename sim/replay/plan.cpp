@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "control/numbers.h"
 #include "render/capture.h"
 
 namespace sim {
@@ -115,12 +116,7 @@ std::string roi_text(const TUVO::ROI& r) {
            std::to_string(r.height) + ")";
 }
 
-std::string number(double v) {
-    std::ostringstream os;
-    os.precision(17);
-    os << v;
-    return os.str();
-}
+std::string number(double v) { return format_double(v); }
 
 // What both devices share once the options are known: validity, images, normals, ROI, frame and
 // truncation window.

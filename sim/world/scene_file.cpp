@@ -13,6 +13,7 @@
 
 #include "control/core.h"
 #include "control/files.h"
+#include "control/numbers.h"
 #include "world/world.h"
 
 namespace sim {
@@ -112,11 +113,7 @@ public:
         return Vec3(v[0], v[1], v[2]);
     }
 
-    static std::string fmt(double v) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.10g", v);
-        return buf;
-    }
+    static std::string fmt(double v) { return format_double(v, 10); }
 
 private:
     std::string path_;
