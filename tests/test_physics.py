@@ -303,6 +303,42 @@ def test_mixed_pixels_lie_between_the_surfaces():
     assert len(between) > 50 and np.mean(between) > 0.97
 
 
+SHELF = """
+[materials]
+grey = { albedo = 0.8 }
+[[object]]
+name = "wall"
+type = "plane"
+position = [0, 0, 1000]
+material = "grey"
+[[object]]
+name = "shelf"
+type = "box"
+size = [4000, 2000, 20]
+position = [0, -1000, 700]
+material = "grey"
+"""
+
+
+def test_an_edge_across_the_view_is_mixed_and_removed_in_every_column(tmp_path):
+    # A shelf in front of a wall: its edge crosses every column, the first and last included.
+    (tmp_path / "shelf.toml").write_text(SHELF)
+    tuvo_sim.reset()
+    cam = open_camera(scene=tmp_path / "shelf.toml")
+    tuvo_sim.set("sim.truth", 1)
+    tuvo_sim.set("noise.scale", 0)
+    clean = capture(cam)[0][..., 2]
+    mixed = capture(cam, use_auto_noise_removal=False)[0][..., 2]
+    lost = ~np.isfinite(clean)
+    rows = [np.nonzero(lost[:, x])[0] for x in range(lost.shape[1])]
+    assert all(len(r) == 2 and r[1] == r[0] + 1 for r in rows)  # the pixels on both sides of the edge
+    assert np.isfinite(mixed).all()
+    surfaces = np.isclose(clean[~lost], 690) | np.isclose(clean[~lost], 1000)
+    assert surfaces.all()
+    assert ((mixed[lost] > 690) & (mixed[lost] < 1000)).all()
+    assert (mixed[~lost] == clean[~lost]).all()
+
+
 # ---- two cameras ----
 
 def test_correspondences_carry_the_depth_noise():
