@@ -308,7 +308,16 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
         }
         return best;
     };
-    double variance = best_variance(stereo);
+    double variance;
+    if (steps_ == 1 && !stereo) {  // the usual case, without the search
+        variance = phases_[0].variance(here, room, extra * cos_proj);
+        if (variance >= 0) {
+            variance *= footprint;
+            if (phases_[0].scans() != 1) variance /= phases_[0].scans();
+        }
+    } else {
+        variance = best_variance(stereo);
+    }
     if (variance < 0 && stereo && p_.completion) {  // the other camera failed: the projector's view alone
         stereo = false;
         variance = best_variance(false);

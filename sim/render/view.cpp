@@ -95,25 +95,44 @@ void PixelRenderer::antialias(int x, int y, Hit* h) const {
     if (cos_in > 0.2 && !print_edge_near(s, q.x(), q.y(), 2 * 0.375 * std::sqrt(2.0) * h->t * inv_f_ / cos_in))
         return;
     // Where no edge of the print passes under the pixel, all sub-pixel rays see what the centre
-    // sees: the corner rays bound how far the pixel reaches on the board. (Sub-pixel rays need not
-    // be unit vectors: only where they meet the board's plane matters.)
+    // sees: the corner rays bound how far the pixel reaches on the board. The corners are the
+    // outer sub-pixel rays of the 4 x 4 below. (Sub-pixel rays need not be unit vectors: only
+    // where they meet the board's plane matters.)
+    Vec3 corner_ray[4];
+    double corner_x[4], corner_y[4];
+    bool corner_on[4];
     double reach2 = 0;
-    for (int corner = 0; corner < 4 && reach2 >= 0; ++corner) {
-        const Vec3 sd = cam.R * cam.direction(x - 0.375 + 0.75 * (corner & 1), y - 0.375 + 0.75 * (corner >> 1));
-        double bx, by;
-        if (hit_board(s, cam.t, sd, &bx, &by) > 0)
-            reach2 = std::max(reach2, (bx - q.x()) * (bx - q.x()) + (by - q.y()) * (by - q.y()));
-        else
+    for (int corner = 0; corner < 4; ++corner) {
+        corner_ray[corner] = cam.R * cam.direction(x - 0.375 + 0.75 * (corner & 1), y - 0.375 + 0.75 * (corner >> 1));
+        corner_on[corner] = hit_board(s, cam.t, corner_ray[corner], &corner_x[corner], &corner_y[corner]) > 0;
+        if (!corner_on[corner]) {
             reach2 = -1;
+        } else if (reach2 >= 0) {
+            const double ex = corner_x[corner] - q.x(), ey = corner_y[corner] - q.y();
+            reach2 = std::max(reach2, ex * ex + ey * ey);
+        }
     }
     if (reach2 >= 0 && !print_edge_near(s, q.x(), q.y(), std::sqrt(reach2) * 1.001 + 1e-9)) return;
+    // Over a pixel the lens's distortion is as good as linear: the inner rays are blended from
+    // the corners'.
     int on = 0;
     double sum = 0;
     for (int sy = 0; sy < 4; ++sy) {
+        const double fy = sy / 3.0;
+        const Vec3 left = corner_ray[0] + (corner_ray[2] - corner_ray[0]) * fy;
+        const Vec3 right = corner_ray[1] + (corner_ray[3] - corner_ray[1]) * fy;
         for (int sx = 0; sx < 4; ++sx) {
-            const Vec3 sd = cam.R * cam.direction(x - 0.375 + 0.25 * sx, y - 0.375 + 0.25 * sy);
             double bx, by;
-            if (hit_board(s, cam.t, sd, &bx, &by) > 0) {
+            bool hit;
+            if ((sx == 0 || sx == 3) && (sy == 0 || sy == 3)) {
+                const int corner = (sx == 3) + 2 * (sy == 3);
+                hit = corner_on[corner];
+                bx = corner_x[corner];
+                by = corner_y[corner];
+            } else {
+                hit = hit_board(s, cam.t, left + (right - left) * (sx / 3.0), &bx, &by) > 0;
+            }
+            if (hit) {
                 ++on;
                 // Within half a spacing of the marker's centre, a point lies in its cell.
                 const double ex = bx - mc.x(), ey = by - mc.y();
