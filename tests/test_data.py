@@ -184,6 +184,19 @@ def test_normals():
     assert not T.NormalData().IsValid() and np.asarray(T.NormalData()).shape == (0, 0, 3)
 
 
+@pytest.mark.parametrize("end", [T.PointMap.Destroy, T.PointMapDestroy])
+def test_normal_data_ends_with_its_point_map(x1, end):
+    o = T.X1_CaptureOptions()
+    o.calc_normal = True
+    assert x1.Capture(o)
+    pm = x1.GetPointMap()
+    nd = pm.GetNormalDataPtr()
+    assert nd.IsValid() and np.isfinite(np.asarray(nd)).any()
+    end(pm)
+    assert not nd.IsValid() and is_empty_description(nd)
+    assert nd.GetSize().width == 1280  # the record itself is kept
+
+
 def test_normal_data_is_a_snapshot():
     pm, _ = grid_map(normals=True)
     nd = pm.GetNormalDataPtr()

@@ -16,6 +16,15 @@ static_assert(std::is_same<decltype(std::declval<PointMap&>().GetPointDataPtr())
 namespace PointMapType = TUVO::PointMapType;
 namespace PointMapUnit = TUVO::PointMapUnit;
 
+// Whether the point map a normals record was made from still lives and still holds the record's
+// memory: the same pointer, and at least as many pixels.
+static bool holds(const NormalData& nd) {
+    PointMap pm = nd.source;
+    if (nd.data == nullptr || !pm.IsValid() || pm.GetNormalDataPtr() != nd.data) return false;
+    const TUVO::Size now = pm.GetSize();
+    return static_cast<long long>(now.width) * now.height >= static_cast<long long>(nd.size.width) * nd.size.height;
+}
+
 void bind_pointmap_functions(py::module_& m) {
     m.def("PointMapTypeToString", &PointMapType::ToString, release_gil());
     m.def("PointMapCreate", [](PointMapType::Enum type, const TUVO::Size& size) {
@@ -39,6 +48,7 @@ void bind_PointMap(py::module_& m) {
             nd.valid = pm.GetNormalDataPtr() != nullptr;
             nd.size = pm.GetSize();
             nd.data = pm.GetNormalDataPtr();
+            nd.source = pm;
             return nd;
         }, release_gil())
         .def("Save", [](PointMap& pm, const CText& filename, PointMapUnit::Enum unit, bool isBinary) {
@@ -58,10 +68,11 @@ void bind_PointMap(py::module_& m) {
 void bind_NormalData(py::module_& m) {
     py::class_<NormalData>(m, "NormalData", py::buffer_protocol())
         .def(py::init<>(), release_gil())
-        .def("IsValid", [](const NormalData& nd) { return nd.valid; }, release_gil())
+        .def("IsValid", [](const NormalData& nd) { return nd.valid && holds(nd); }, release_gil())
         .def("GetSize", [](const NormalData& nd) { return nd.size; }, release_gil())
         .def_buffer([](NormalData& nd) -> py::buffer_info {
-            return dense_view(nd.data, {nd.size.height, nd.size.width, 3});
+            // A destroyed or refilled point map leaves the record no memory to show.
+            return dense_view(holds(nd) ? nd.data : nullptr, {nd.size.height, nd.size.width, 3});
         });
 }
 
