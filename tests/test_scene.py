@@ -1,7 +1,9 @@
 """Scenes of the user's own: scene files, meshes in every format, poses, motion between captures,
 refusals of bad files, the memory a capture may take, and captures of different scenes at once."""
+import json
 import os
 import pathlib
+import struct
 import subprocess
 import sys
 import textwrap
@@ -394,6 +396,30 @@ def special_files(folder):
     (folder / "deep.gltf").write_text("[" * 10000 + "]" * 10000)
     (folder / "big.gltf").write_text('{"asset": {"version": "2.0"}, "buffers": [{"byteLength": 1000000000000}]}')
     (folder / "part.fbx").write_bytes(b"x")
+    strip = {"asset": {"version": "2.0"}, "accessors": [{"count": 12000000, "componentType": 5126, "type": "VEC3"}],
+             "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "mode": 5}]}]}
+    for name, child in [("far", 100000000), ("negative", -1), ("text", "x")]:
+        (folder / ("strip_%s.gltf" % name)).write_text(json.dumps(dict(strip, nodes=[{"mesh": 0}, {"children": [child]}])))
+    (folder / "orphan.gltf").write_text('{"asset": {"version": "2.0"}, "nodes": [{"children": [-1]}]}')
+    (folder / "v1.gltf").write_text('{"asset": {"version": "1.0"}, "accessors": {"a": {"count": 4}}, "meshes": {}}')
+    (folder / "unversioned.gltf").write_text('{"nodes": []}')
+    head = ("ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+            "element face %d\n%send_header\n0 0 0\n10 0 0\n0 10 0\n")
+    faces = "property list uchar int vertex_indices\n"
+    (folder / "no_face.ply").write_text(head % (1, faces))
+    (folder / "bare_face.ply").write_text(head % (1, "") + "3 0 1 2\n")
+    (folder / "two_corners.ply").write_text(head % (1, faces) + "2 0 1\n")
+    (folder / "long_face.ply").write_text(head % (1, faces) + "3 0 1 2 0\n")
+    (folder / "word.ply").write_text(head % (1, faces) + "3 0 one 2\n")
+    (folder / "negative.ply").write_text(head % (1, faces) + "3 0 -1 2\n")
+    (folder / "more.ply").write_text(head % (1, faces) + "3 0 1 2\n3 0 1 2\n")
+    (folder / "no_z.ply").write_text(head.replace("property float z\n", "") % (1, faces) + "3 0 1 2\n")
+    binary = (b"ply\nformat binary_big_endian 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+              b"property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n" +
+              struct.pack(">9f", 0, 0, 0, 10, 0, 0, 0, 10, 0))
+    (folder / "cut.ply").write_bytes(binary + struct.pack(">Bii", 3, 0, 1))
+    (folder / "far_index.ply").write_bytes(binary + struct.pack(">Biii", 3, 0, 1, 3))
+    (folder / "few_corners.ply").write_bytes(binary + struct.pack(">Bi", 1, 0))
 
 
 def obj(body, header=""):
@@ -443,6 +469,23 @@ REFUSALS = [
     (obj(MESH % "huge.ply"), {}, ["declares 99999999999 triangles, more than the limit of 4000000"]),
     (obj(MESH % "points.ply"), {}, ["has no faces"]),
     (obj(MESH % "cycle.gltf"), {}, ["node hierarchy has a cycle"]),
+    (obj(MESH % "strip_far.gltf"), {}, ["nodes place 11999998 triangles, more than the limit of 4000000"]),
+    (obj(MESH % "strip_negative.gltf"), {}, ["nodes place 11999998 triangles, more than the limit of 4000000"]),
+    (obj(MESH % "strip_text.gltf"), {}, ["nodes place 11999998 triangles, more than the limit of 4000000"]),
+    (obj(MESH % "orphan.gltf"), {}, ["node hierarchy is not a tree"]),
+    (obj(MESH % "v1.gltf"), {}, ["only version 2 files are read"]),
+    (obj(MESH % "unversioned.gltf"), {}, ["only version 2 files are read"]),
+    (obj(MESH % "no_face.ply"), {}, ["the PLY file ends inside its face elements"]),
+    (obj(MESH % "bare_face.ply"), {}, ["faces need one list of vertex indices"]),
+    (obj(MESH % "two_corners.ply"), {}, ["face 0 has 2 corners; a face needs at least 3"]),
+    (obj(MESH % "long_face.ply"), {}, ["face 0 has more values than its properties"]),
+    (obj(MESH % "word.ply"), {}, ["face 0 has a malformed number"]),
+    (obj(MESH % "negative.ply"), {}, ["face 0 refers to vertex -1 of 3"]),
+    (obj(MESH % "more.ply"), {}, ["goes on after its last element"]),
+    (obj(MESH % "no_z.ply"), {}, ["vertices have no z"]),
+    (obj(MESH % "cut.ply"), {}, ["the PLY file ends inside its face elements"]),
+    (obj(MESH % "far_index.ply"), {}, ["face 0 refers to vertex 3 of 3"]),
+    (obj(MESH % "few_corners.ply"), {}, ["face 0 has 1 corners; a face needs at least 3"]),
     (obj(MESH % "deep.gltf"), {}, ["nests deeper than 64 levels"]),
     (obj(MESH % "big.gltf"), {}, ["buffers declare 1000000000000 bytes"]),
     (obj(MESH % "small.stl"), {"scene.max_mesh_triangles": 11}, ["12 triangles, more than the limit of 11"]),

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <sstream>
 
 #include <assimp/IOSystem.hpp>
 #include <assimp/Importer.hpp>
@@ -15,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "world/embree_scene.h"
+#include "world/ply_check.h"
 #include "control/files.h"
 
 namespace sim {
@@ -65,85 +65,6 @@ bool check_stl(const std::string& b, const MeshLimits& lim, std::string* why) {
     std::uint64_t facets = 0;
     for (std::size_t at = b.find("endfacet", first); at != std::string::npos; at = b.find("endfacet", at + 8)) ++facets;
     return !too_many(facets, lim, "the ASCII STL holds", why);
-}
-
-int ply_type_size(const std::string& t) {
-    if (t == "char" || t == "uchar" || t == "int8" || t == "uint8") return 1;
-    if (t == "short" || t == "ushort" || t == "int16" || t == "uint16") return 2;
-    if (t == "int" || t == "uint" || t == "int32" || t == "uint32" || t == "float" || t == "float32") return 4;
-    if (t == "double" || t == "float64") return 8;
-    return 0;
-}
-
-bool check_ply(const std::string& b, const MeshLimits& lim, std::string* why) {
-    const std::size_t limit = std::min<std::size_t>(b.size(), 64 * 1024);
-    const auto end = b.substr(0, limit).find("end_header");
-    if (b.compare(0, 3, "ply") != 0 || end == std::string::npos) {
-        *why = "not a PLY file (no ply ... end_header within its first 64 KiB)";
-        return false;
-    }
-    auto body = b.find('\n', end);
-    const std::uint64_t body_bytes = body == std::string::npos ? 0 : b.size() - body - 1;
-    std::istringstream in(b.substr(0, end));
-    std::string line;
-    bool binary = false;
-    struct Element {
-        std::string name;
-        std::uint64_t count;
-        std::uint64_t min_bytes = 0;
-    };
-    std::vector<Element> elements;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::string word;
-        words >> word;
-        if (word == "format") {
-            std::string f;
-            words >> f;
-            binary = f != "ascii";
-        } else if (word == "element") {
-            std::string name, count;
-            words >> name >> count;
-            if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos || count.size() > 18) {
-                *why = "PLY element " + name + " has a count that is not a number below 10^18: " + count;
-                return false;
-            }
-            elements.push_back({name, std::stoull(count)});
-        } else if (word == "property" && !elements.empty()) {
-            std::string type;
-            words >> type;
-            if (type == "list") words >> type;  // the count's type; a list may be empty
-            const int size = ply_type_size(type);
-            if (!size) {
-                *why = "PLY property of unknown type " + type;
-                return false;
-            }
-            elements.back().min_bytes += binary ? size : 2;  // ASCII: a digit and a separator at least
-        }
-    }
-    bool faces = false;
-    for (const Element& e : elements) faces = faces || (e.name == "face" && e.count > 0);
-    if (!faces) {
-        *why = "the PLY file has no faces (points alone make no surface)";
-        return false;
-    }
-    std::uint64_t need = 0;
-    for (const Element& e : elements) {
-        if (e.name == "face" && too_many(e.count, lim, "the PLY header declares", why)) return false;
-        if (e.count > 3 * lim.max_triangles) {
-            *why = "the PLY header declares " + count_text(e.count) + " " + e.name + " elements, more than the " +
-                   count_text(3 * lim.max_triangles) + " a mesh within the limit of " + count_text(lim.max_triangles) +
-                   " triangles can use";
-            return false;
-        }
-        need += e.count * std::max<std::uint64_t>(e.min_bytes, 1);
-    }
-    if (need > body_bytes) {
-        *why = "the PLY header declares more elements than the file's " + count_text(body_bytes) +
-               " bytes after the header can hold";
-        return false;
-    }
-    return true;
 }
 
 bool check_obj(const std::string& b, const MeshLimits& lim, std::string* why) {
@@ -207,6 +128,13 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
         *why = "glTF: the JSON text is malformed";
         return false;
     }
+    // Version 1 keeps its parts in objects, not lists: none of the checks below would see them.
+    const auto asset = j.find("asset");
+    if (asset == j.end() || !asset->is_object() || !asset->contains("version") || !(*asset)["version"].is_string() ||
+        (*asset)["version"].get<std::string>().rfind("2.", 0) != 0) {
+        *why = "glTF: only version 2 files are read (asset.version \"2.0\")";
+        return false;
+    }
     std::uint64_t bytes = 0;
     if (j.contains("buffers") && j["buffers"].is_array())
         for (const auto& buf : j["buffers"]) bytes += json_count(buf, "byteLength");
@@ -267,7 +195,7 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
                     return false;
                 }
             }
-        if (total > lim.max_triangles) break;
+        if (too_many(total, lim, "glTF: the scene's nodes place", why)) return false;
     }
     // Each node has at most one parent; it is a forest when every node is reachable from a root.
     std::vector<std::size_t> todo;
@@ -282,7 +210,8 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
         seen[i] = 1;
         ++reached;
         if (nodes[i].is_object() && nodes[i].contains("children") && nodes[i]["children"].is_array())
-            for (const auto& c : nodes[i]["children"]) todo.push_back(c.get<std::size_t>());
+            for (const auto& c : nodes[i]["children"])  // each checked above: a node's index
+                if (c.is_number_unsigned() && c.get<std::uint64_t>() < nodes.size()) todo.push_back(c.get<std::size_t>());
     }
     if (reached != nodes.size()) {
         *why = "glTF: the node hierarchy has a cycle";
@@ -369,20 +298,20 @@ std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits&
         *why = "unsupported mesh format '" + ext + "' (ply, stl, obj, gltf or glb)";
         return nullptr;
     }
-    std::string bytes;
-    if (!read_regular_file(path, lim.max_bytes, &bytes, why)) return nullptr;
-    bool ok = true;
-    if (ext == "stl") ok = check_stl(bytes, lim, why);
-    else if (ext == "ply") ok = check_ply(bytes, lim, why);
-    else if (ext == "obj") ok = check_obj(bytes, lim, why);
-    else if (ext == "gltf") ok = check_gltf_json(bytes, lim, why);
-    else ok = check_glb(bytes, lim, why);
-    if (!ok) return nullptr;
-    bytes.clear();
-    bytes.shrink_to_fit();
-
     auto mesh = std::make_shared<Mesh>();
     try {
+        std::string bytes;
+        if (!read_regular_file(path, lim.max_bytes, &bytes, why)) return nullptr;
+        bool ok = true;
+        if (ext == "stl") ok = check_stl(bytes, lim, why);
+        else if (ext == "ply") ok = check_ply_mesh(bytes, lim, why);
+        else if (ext == "obj") ok = check_obj(bytes, lim, why);
+        else if (ext == "gltf") ok = check_gltf_json(bytes, lim, why);
+        else ok = check_glb(bytes, lim, why);
+        if (!ok) return nullptr;
+        bytes.clear();
+        bytes.shrink_to_fit();
+
         Assimp::Importer importer;
         auto* io = new BoundedIO(lim.max_bytes);
         importer.SetIOHandler(io);  // the importer owns it from here
