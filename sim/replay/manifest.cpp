@@ -273,6 +273,7 @@ bool read_stream(Checker& ck, const std::string& name, const json& j, Recording&
     out->name = name;
     std::string kind;
     if (!ck.text(j, p, "kind", 8, &kind)) return false;
+    int index = 0;  // the camera whose calibration the maps follow (X2: the left one)
     if (kind == "x2") {
         if (name != "x2") return ck.fail(p, "an X2 stream must be named x2");
         out->x2 = true;
@@ -281,7 +282,7 @@ bool read_stream(Checker& ck, const std::string& name, const json& j, Recording&
     } else if (kind == "x1") {
         std::string cam;
         if (!ck.text(j, p, "camera", 8, &cam)) return false;
-        int index = -1;
+        index = -1;
         for (int i = 0; i < 3; ++i)
             if (cam == kCameraNames[i]) index = i;
         if (index < 0 || name != "x1-" + cam) return ck.fail(p + ".camera", "must be left, right or extra, as the stream's name says");
@@ -294,6 +295,10 @@ bool read_stream(Checker& ck, const std::string& name, const json& j, Recording&
     long long w = 0, h = 0;
     if (!ck.integer(j, p, "width", 1, 65535, &w) || !ck.integer(j, p, "height", 1, 65535, &h)) return false;
     if (w * h > kMaxPixels) return ck.fail(p, "has more than 16,777,216 pixels");
+    const Calibration& calibration = rec.cameras[index];
+    if (w != calibration.width || h != calibration.height)
+        return ck.fail(p, "is " + std::to_string(w) + " x " + std::to_string(h) + " pixels, its camera's calibration " +
+                              std::to_string(calibration.width) + " x " + std::to_string(calibration.height));
     out->width = static_cast<int>(w);
     out->height = static_cast<int>(h);
     const json* options = ck.member(j, p, "options");
