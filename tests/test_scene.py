@@ -400,6 +400,10 @@ def special_files(folder):
              "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "mode": 5}]}]}
     for name, child in [("far", 100000000), ("negative", -1), ("text", "x")]:
         (folder / ("strip_%s.gltf" % name)).write_text(json.dumps(dict(strip, nodes=[{"mesh": 0}, {"children": [child]}])))
+    fan = json.loads(json.dumps(strip))
+    fan.update(accessors=[{"count": 1, "componentType": 5126, "type": "VEC3"}], nodes=[{"mesh": 0}])
+    fan["meshes"][0]["primitives"][0]["mode"] = 6
+    (folder / "fan.gltf").write_text(json.dumps(fan))
     (folder / "orphan.gltf").write_text('{"asset": {"version": "2.0"}, "nodes": [{"children": [-1]}]}')
     (folder / "v1.gltf").write_text('{"asset": {"version": "1.0"}, "accessors": {"a": {"count": 4}}, "meshes": {}}')
     (folder / "unversioned.gltf").write_text('{"nodes": []}')
@@ -473,6 +477,7 @@ REFUSALS = [
     (obj(MESH % "strip_negative.gltf"), {}, ["nodes place 11999998 triangles, more than the limit of 4000000"]),
     (obj(MESH % "strip_text.gltf"), {}, ["nodes place 11999998 triangles, more than the limit of 4000000"]),
     (obj(MESH % "orphan.gltf"), {}, ["node hierarchy is not a tree"]),
+    (obj(MESH % "fan.gltf"), {}, ["a triangle strip or fan has fewer than 3 vertices"]),
     (obj(MESH % "v1.gltf"), {}, ["only version 2 files are read"]),
     (obj(MESH % "unversioned.gltf"), {}, ["only version 2 files are read"]),
     (obj(MESH % "no_face.ply"), {}, ["the PLY file ends inside its face elements"]),

@@ -172,8 +172,15 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
                 for (const auto& prim : m["primitives"]) {
                     const std::uint64_t mode = prim.is_object() && prim.contains("mode") ? json_count(prim, "mode") : 4;
                     const std::uint64_t c = prim.is_object() ? accessor_count(prim) : 0;
-                    if (mode == 4) n += c / 3;
-                    else if ((mode == 5 || mode == 6) && c >= 3) n += c - 2;
+                    if (mode == 4) {
+                        n += c / 3;
+                    } else if (mode == 5 || mode == 6) {
+                        if (c < 3) {  // (Assimp would count its triangles as c - 2 without a sign)
+                            *why = "glTF: a triangle strip or fan has fewer than 3 vertices";
+                            return false;
+                        }
+                        n += c - 2;
+                    }
                 }
             mesh_triangles.push_back(n);
         }
