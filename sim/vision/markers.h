@@ -41,7 +41,5 @@ Eigen::Matrix4d rigid_fit(const std::vector<Eigen::Vector3d>& from, const std::v
 // from the point map around each centre. Markers whose code appears twice are left out.
 bool marker_centres(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO::CodedCircleMarkerType& type,
                     Call& call, std::map<int, Eigen::Vector3d>* out);
-// The code of the k-th marker of the stand-in's code book (its boards use codes in this order).
-int codebook_code(int k, int N);
 
 }  // namespace sim

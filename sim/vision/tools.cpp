@@ -373,8 +373,11 @@ int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expe
     const std::uint8_t* grey =
         img && img->width == points->width && img->height == points->height ? detected_grey().data() : nullptr;
     const int n = rows * cols;
-    std::map<int, int> slot;  // code -> board position
-    for (int k = 0; k < n; ++k) slot[codebook_code(k, type.N)] = k;
+    // Code -> board position, in the order of the stand-in's code book; positions beyond it have no
+    // code, so no marker is found there.
+    std::map<int, int> slot;
+    const std::vector<std::uint32_t> book = marker_patterns(n, type.N);
+    for (std::size_t k = 0; k < book.size(); ++k) slot[marker_code(book[k], type.N)] = static_cast<int>(k);
     std::vector<Eigen::Vector3d> ideal, measured;
     std::vector<double> w;
     for (const Detected& d : found) {

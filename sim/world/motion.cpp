@@ -82,7 +82,8 @@ void place_scene(Scene& s, const std::shared_ptr<const SceneSource>& source, dou
         s.markers = src.objects[src.board].markers;
         s.markers.r0_mm *= k;
         s.markers.spacing_mm *= k;
-        for (int i = 0; i < s.markers.rows * s.markers.cols; ++i) s.patterns.push_back(marker_pattern(i, s.markers.N));
+        s.patterns = marker_patterns(s.markers.rows * s.markers.cols, s.markers.N);
+        s.patterns.resize(s.markers.rows * s.markers.cols, 1);  // beyond the code book
     }
     s.source = source;
     s.range_scale = k;

@@ -38,18 +38,19 @@ std::uint32_t smallest_rotation(std::uint32_t p, int N) {
 
 int marker_code(std::uint32_t pattern, int N) { return static_cast<int>(smallest_rotation(pattern, N)); }
 
-std::uint32_t marker_pattern(int k, int N) {
-    // The k-th canonical, aperiodic pattern with a balanced number of dark sectors.
-    int seen = 0;
+std::vector<std::uint32_t> marker_patterns(int n, int N) {
+    // The canonical, aperiodic patterns with a balanced number of dark sectors, in order.
+    std::vector<std::uint32_t> out;
     const std::uint32_t limit = (N >= 31) ? 0x7fffffffu : (1u << N);
-    for (std::uint32_t p = 1; p < limit; ++p) {
+    for (std::uint32_t p = 1; p < limit && static_cast<int>(out.size()) < n; ++p) {
         if (smallest_rotation(p, N) != p || !aperiodic(p, N)) continue;
         int ones = popcount(p);
         if (ones < N / 4 || ones > N - N / 4) continue;
-        if (seen++ == k) return p;
+        out.push_back(p);
     }
-    return 1;
+    return out;
 }
+
 
 Scene Scene::make(double near_mm, double far_mm) {
     Scene s;

@@ -18,9 +18,10 @@ struct MarkerSpec {
     int rows = 3, cols = 4;
 };
 
-// The bit pattern (bit i: sector i, counted anticlockwise from the board's +x axis) of the k-th
-// marker and the code a detector reports for it (the smallest rotation of the pattern).
-std::uint32_t marker_pattern(int k, int N);
+// The bit patterns (bit i: sector i, counted anticlockwise from the board's +x axis) of the first
+// n markers, fewer when the code book holds fewer (made in one pass), and the code a detector
+// reports for a pattern (its smallest rotation).
+std::vector<std::uint32_t> marker_patterns(int n, int N);
 int marker_code(std::uint32_t pattern, int N);
 std::uint32_t smallest_rotation(std::uint32_t pattern, int N);
 
