@@ -2,6 +2,9 @@
 #include "control/numbers.h"
 
 #include <charconv>
+#include <clocale>
+#include <cstdlib>
+#include <locale.h>
 
 namespace sim {
 
@@ -29,7 +32,17 @@ bool parse_double(std::string_view text, double* out) {
     if (text.empty() || text[0] == '+' || text[0] == '-') return false;
     double v;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, format);
-    if (ec != std::errc() || end != text.data() + text.size()) return false;
+    if (end != text.data() + text.size()) return false;
+    if (ec == std::errc::result_out_of_range) {
+        // What strtod gives in the "C" locale: an infinity for a number too large, zero or a
+        // subnormal for one too small (callers then refuse it with their own reason).
+        static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", nullptr);
+        if (!c_locale) return false;
+        const std::string whole = (format == std::chars_format::hex ? "0x" : "") + std::string(text);
+        v = strtod_l(whole.c_str(), nullptr, c_locale);
+    } else if (ec != std::errc()) {
+        return false;
+    }
     *out = negative ? -v : v;
     return true;
 }

@@ -8,7 +8,8 @@ namespace sim {
 
 // A number as the "C" locale writes it, whatever locale the program runs in (a decimal comma is
 // never one): decimal or hexadecimal ("0x1.8p3"), "inf" or "nan", an optional sign, blanks around
-// it. False for anything else, for an empty text and for a number beyond the range of a double.
+// it; a number beyond the range of a double is read as strtod reads it (an infinity, or zero). False
+// for anything else and for an empty text.
 bool parse_double(std::string_view text, double* out);
 // Numbers separated by commas, each as parse_double reads it, appended to *out (a comma at the end
 // closes the list; an empty text holds none).
