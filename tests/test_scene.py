@@ -424,6 +424,23 @@ def special_files(folder):
     (folder / "cut.ply").write_bytes(binary + struct.pack(">Bii", 3, 0, 1))
     (folder / "far_index.ply").write_bytes(binary + struct.pack(">Biii", 3, 0, 1, 3))
     (folder / "few_corners.ply").write_bytes(binary + struct.pack(">Bi", 1, 0))
+    (folder / "two_formats.ply").write_text((head % (1, faces)).replace(
+        "format ascii 1.0\n", "format ascii 1.0\nformat binary_little_endian 1.0\n") + "3 0 1 2\n")
+    (folder / "two_vertex_elements.ply").write_text((head % (1, faces)).replace(
+        "element face", "element vertex 1\nproperty float x\nproperty float y\nproperty float z\nelement face")
+        + "0 0 0\n3 0 1 2\n")
+    (folder / "long_format.ply").write_text((head % (1, faces)).replace("1.0\n", "1.0 extra\n") + "3 0 1 2\n")
+    triangle = {"asset": {"version": "2.0"}, "meshes": [{"primitives": [{"attributes": {"POSITION": 0}}]}],
+                "accessors": [{"count": 3, "componentType": 5126, "type": "VEC3"}]}
+    (folder / "skin.gltf").write_text(json.dumps(dict(triangle, nodes=[{"mesh": 0, "skin": 0}, {}],
+                                                      skins=[{"joints": [1]}])))
+    sparse = {"count": 12000000, "componentType": 5126, "type": "MAT4", "sparse": {"count": 0}}
+    (folder / "sparse.gltf").write_text(json.dumps(dict(triangle, accessors=triangle["accessors"] + [sparse] * 2)))
+    many = dict(triangle, accessors=[{"count": 3000000, "componentType": 5126, "type": "VEC3"},
+                                     {"count": 3, "componentType": 5123, "type": "SCALAR"}])
+    many["meshes"] = [{"primitives": [{"attributes": {"POSITION": 0}, "indices": 1}]}]
+    many["nodes"] = [{"mesh": 0}] * 5
+    (folder / "many_nodes.gltf").write_text(json.dumps(many))
 
 
 def obj(body, header=""):
@@ -488,6 +505,12 @@ REFUSALS = [
     (obj(MESH % "negative.ply"), {}, ["face 0 refers to vertex -1 of 3"]),
     (obj(MESH % "more.ply"), {}, ["goes on after its last element"]),
     (obj(MESH % "no_z.ply"), {}, ["vertices have no z"]),
+    (obj(MESH % "two_formats.ply"), {}, ["the PLY header gives its format twice"]),
+    (obj(MESH % "two_vertex_elements.ply"), {}, ["the PLY header declares the element vertex twice"]),
+    (obj(MESH % "long_format.ply"), {}, ["the PLY header has a malformed line: format ascii 1.0 extra"]),
+    (obj(MESH % "skin.gltf"), {}, ["a skin needs joints and inverse bind matrices for each of them"]),
+    (obj(MESH % "sparse.gltf"), {}, ["the accessors declare 1536000036 bytes of elements, more than the limit of"]),
+    (obj(MESH % "many_nodes.gltf"), {}, ["the scene's nodes place 15000000 vertices, more than the 12000000"]),
     (obj(MESH % "cut.ply"), {}, ["the PLY file ends inside its face elements"]),
     (obj(MESH % "far_index.ply"), {}, ["face 0 refers to vertex 3 of 3"]),
     (obj(MESH % "few_corners.ply"), {}, ["face 0 has 1 corners; a face needs at least 3"]),
@@ -503,6 +526,15 @@ REFUSALS = [
     (".", {}, ["is not a regular file"]),
     ("absent.toml", {}, ["absent.toml: No such file or directory"]),
 ]
+
+
+def test_a_ply_comment_that_mentions_end_header_ends_nothing(tmp_path):
+    (tmp_path / "part.ply").write_text(
+        "ply\nformat ascii 1.0\ncomment written before end_header\nelement vertex 3\nproperty float x\n"
+        "property float y\nproperty float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+        "0 0 800\n50 0 800\n0 50 800\n3 0 1 2\n")
+    (tmp_path / "scene.toml").write_text(obj(MESH % "part.ply"))
+    start(tmp_path / "scene.toml")
 
 
 @pytest.mark.parametrize("scene, params, expected", REFUSALS)

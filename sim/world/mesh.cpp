@@ -152,6 +152,44 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
             return false;
         }
     }
+    // What Assimp allocates for the accessors' elements, sparse ones included (they need no bytes
+    // in the file).
+    std::uint64_t element_bytes = 0;
+    for (const auto& a : accessors) {
+        static const std::pair<const char*, std::uint64_t> kinds[] = {
+            {"SCALAR", 1}, {"VEC2", 2}, {"VEC3", 3}, {"VEC4", 4}, {"MAT2", 4}, {"MAT3", 9}, {"MAT4", 16}};
+        std::uint64_t components = 16;  // the largest, for a type this check does not know
+        if (a.is_object() && a.contains("type") && a["type"].is_string())
+            for (const auto& [name, n] : kinds)
+                if (a["type"].get<std::string>() == name) components = n;
+        const std::uint64_t type = json_count(a, "componentType");
+        const std::uint64_t size = type == 5120 || type == 5121 ? 1 : type == 5122 || type == 5123 ? 2 : 4;
+        element_bytes += json_count(a, "count") * components * size;
+    }
+    if (element_bytes > lim.max_bytes) {
+        *why = "glTF: the accessors declare " + count_text(element_bytes) + " bytes of elements, more than the limit of " +
+               count_text(lim.max_bytes);
+        return false;
+    }
+    // A skin without inverse bind matrices for its joints is legal, but Assimp's reader falls over it.
+    if (j.contains("skins")) {
+        if (!j["skins"].is_array()) {
+            *why = "glTF: skins must be a list";
+            return false;
+        }
+        for (const auto& skin : j["skins"]) {
+            const bool ok = skin.is_object() && skin.contains("joints") && skin["joints"].is_array() &&
+                            !skin["joints"].empty() && skin.contains("inverseBindMatrices") &&
+                            skin["inverseBindMatrices"].is_number_unsigned() &&
+                            skin["inverseBindMatrices"].get<std::uint64_t>() < accessors.size() &&
+                            json_count(accessors[skin["inverseBindMatrices"].get<std::size_t>()], "count") >=
+                                skin["joints"].size();
+            if (!ok) {
+                *why = "glTF: a skin needs joints and inverse bind matrices for each of them";
+                return false;
+            }
+        }
+    }
     auto accessor_count = [&](const nlohmann::json& prim) -> std::uint64_t {
         std::uint64_t idx = 0;
         if (prim.contains("indices") && prim["indices"].is_number_unsigned()) {
@@ -164,12 +202,20 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
         }
         return idx < accessors.size() ? json_count(accessors[idx], "count") : 0;
     };
-    std::vector<std::uint64_t> mesh_triangles;
+    auto vertex_count = [&](const nlohmann::json& prim) -> std::uint64_t {
+        if (!prim.contains("attributes") || !prim["attributes"].is_object() || !prim["attributes"].contains("POSITION") ||
+            !prim["attributes"]["POSITION"].is_number_unsigned())
+            return 0;
+        const std::uint64_t idx = prim["attributes"]["POSITION"].get<std::uint64_t>();
+        return idx < accessors.size() ? json_count(accessors[idx], "count") : 0;
+    };
+    std::vector<std::uint64_t> mesh_triangles, mesh_vertices;
     if (j.contains("meshes") && j["meshes"].is_array()) {
         for (const auto& m : j["meshes"]) {
-            std::uint64_t n = 0;
+            std::uint64_t n = 0, v = 0;
             if (m.is_object() && m.contains("primitives") && m["primitives"].is_array())
                 for (const auto& prim : m["primitives"]) {
+                    if (prim.is_object()) v += vertex_count(prim);
                     const std::uint64_t mode = prim.is_object() && prim.contains("mode") ? json_count(prim, "mode") : 4;
                     const std::uint64_t c = prim.is_object() ? accessor_count(prim) : 0;
                     if (mode == 4) {
@@ -183,16 +229,28 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
                     }
                 }
             mesh_triangles.push_back(n);
+            mesh_vertices.push_back(v);
         }
     }
-    std::uint64_t total = 0;
+    // Every node that shows a mesh gets its own copy of the mesh's vertices.
+    std::uint64_t total = 0, vertices = 0;
+    auto too_many_vertices = [&] {
+        if (vertices <= 3 * lim.max_triangles) return false;
+        *why = "glTF: the scene's nodes place " + count_text(vertices) + " vertices, more than the " +
+               count_text(3 * lim.max_triangles) + " a mesh within the limit of " + count_text(lim.max_triangles) +
+               " triangles can use";
+        return true;
+    };
     const auto& nodes = j.contains("nodes") && j["nodes"].is_array() ? j["nodes"] : empty;
     std::vector<int> parents(nodes.size(), 0);
     for (const auto& node : nodes) {
         if (!node.is_object()) continue;
         if (node.contains("mesh") && node["mesh"].is_number_unsigned()) {
             const std::uint64_t m = node["mesh"].get<std::uint64_t>();
-            if (m < mesh_triangles.size()) total += mesh_triangles[m];
+            if (m < mesh_triangles.size()) {
+                total += mesh_triangles[m];
+                vertices += mesh_vertices[m];
+            }
         }
         if (node.contains("children") && node["children"].is_array())
             for (const auto& c : node["children"]) {
@@ -202,7 +260,7 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
                     return false;
                 }
             }
-        if (too_many(total, lim, "glTF: the scene's nodes place", why)) return false;
+        if (too_many(total, lim, "glTF: the scene's nodes place", why) || too_many_vertices()) return false;
     }
     // Each node has at most one parent; it is a forest when every node is reachable from a root.
     std::vector<std::size_t> todo;
@@ -224,9 +282,11 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
         *why = "glTF: the node hierarchy has a cycle";
         return false;
     }
-    if (nodes.empty())
+    if (nodes.empty()) {
         for (std::uint64_t n : mesh_triangles) total += n;
-    return !too_many(total, lim, "glTF: the scene's nodes place", why);
+        for (std::uint64_t n : mesh_vertices) vertices += n;
+    }
+    return !too_many(total, lim, "glTF: the scene's nodes place", why) && !too_many_vertices();
 }
 
 bool check_glb(const std::string& b, const MeshLimits& lim, std::string* why) {
@@ -323,7 +383,8 @@ std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits&
         auto* io = new BoundedIO(lim.max_bytes);
         importer.SetIOHandler(io);  // the importer owns it from here
         importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
-        const aiScene* sc = importer.ReadFile(path, aiProcess_Triangulate | aiProcess_SortByPType |
+        // The importers' own output is validated before anything works on it.
+        const aiScene* sc = importer.ReadFile(path, aiProcess_ValidateDataStructure | aiProcess_Triangulate | aiProcess_SortByPType |
                                                         aiProcess_PreTransformVertices);
         if (!sc) {
             *why = io->error.empty() ? std::string("cannot read the mesh: ") + importer.GetErrorString() : io->error;

@@ -57,18 +57,33 @@ bool fail(std::string* why, const std::string& what) {
     return false;
 }
 
-bool read_header(const std::string& b, const MeshLimits& lim, Header* h, std::string* why) {
+// The header's lines, up to the line that is end_header itself (text such as a comment that
+// merely holds the word ends nothing), within the first 64 KiB.
+bool header_lines(const std::string& b, std::vector<std::string>* lines, std::size_t* body) {
     const std::size_t limit = std::min<std::size_t>(b.size(), 64 * 1024);
-    const auto end = b.substr(0, limit).find("end_header");
-    if (b.compare(0, 3, "ply") != 0 || end == std::string::npos)
+    for (std::size_t at = 0; at < limit;) {
+        auto end = b.find('\n', at);
+        const bool last = end == std::string::npos;
+        if (last) end = b.size();
+        std::string line = b.substr(at, end - at);
+        at = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+        if (line == "end_header") {
+            *body = std::min(at, b.size());
+            return true;
+        }
+        lines->push_back(std::move(line));
+        if (last) break;
+    }
+    return false;
+}
+
+bool read_header(const std::string& b, const MeshLimits& lim, Header* h, std::string* why) {
+    std::vector<std::string> lines;
+    if (b.compare(0, 3, "ply") != 0 || !header_lines(b, &lines, &h->body))
         return fail(why, "not a PLY file (no ply ... end_header within its first 64 KiB)");
-    const auto newline = b.find('\n', end);
-    h->body = newline == std::string::npos ? b.size() : newline + 1;
-    std::istringstream in(b.substr(0, end));
-    std::string line;
     bool format = false, first = true;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string& line : lines) {
         std::istringstream words(line);
         std::string word;
         words >> word;
@@ -78,9 +93,16 @@ bool read_header(const std::string& b, const MeshLimits& lim, Header* h, std::st
             continue;
         }
         if (word.empty() || word == "comment" || word == "obj_info") continue;
+        // Readers differ on lines that say more than they should: none are taken.
+        auto done = [&] {
+            std::string extra;
+            return !(words >> extra);
+        };
         if (word == "format") {
-            std::string f;
-            words >> f;
+            if (format) return fail(why, "the PLY header gives its format twice");
+            std::string f, version;
+            words >> f >> version;
+            if (!done()) return fail(why, "the PLY header has a malformed line: " + line.substr(0, 40));
             if (f != "ascii" && f != "binary_little_endian" && f != "binary_big_endian")
                 return fail(why, "PLY format " + f + " is none of ascii, binary_little_endian, binary_big_endian");
             h->ascii = f == "ascii";
@@ -91,6 +113,9 @@ bool read_header(const std::string& b, const MeshLimits& lim, Header* h, std::st
             words >> name >> count;
             if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos || count.size() > 18)
                 return fail(why, "PLY element " + name + " has a count that is not a number below 10^18: " + count);
+            if (!done()) return fail(why, "the PLY header has a malformed line: " + line.substr(0, 40));
+            for (const Element& e : h->elements)
+                if (e.name == name) return fail(why, "the PLY header declares the element " + name + " twice");
             h->elements.push_back({name, std::stoull(count), {}});
         } else if (word == "property") {
             if (h->elements.empty()) return fail(why, "the PLY header gives a property before any element");
@@ -108,6 +133,7 @@ bool read_header(const std::string& b, const MeshLimits& lim, Header* h, std::st
             p.type = type_of(type);
             if (!p.type.size) return fail(why, "PLY property of unknown type " + type);
             words >> p.name;
+            if (p.name.empty() || !done()) return fail(why, "the PLY header has a malformed line: " + line.substr(0, 40));
             h->elements.back().props.push_back(p);
         } else {
             return fail(why, "the PLY header has an unknown line: " + line.substr(0, 40));
