@@ -292,32 +292,28 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     // 1 / cos of the viewing angle.
     const double here = (diffuse + lobe) * cos_proj, there = (diffuse + lobe_other) * cos_proj;
     const double footprint = 1 / (cos_cam * cos_cam), footprint_other = stereo ? 1 / (cos_other * cos_other) : 0;
+    auto through = [&](int k, bool both) {  // the variance through exposure k, or -1
+        double var = phases_[k].variance(here, room, extra * cos_proj);
+        if (var < 0) return -1.0;
+        var *= footprint;
+        if (both) {
+            const double var_other = phases_[k].variance(there, room, 0);
+            if (var_other < 0) return -1.0;  // saturated or dark in the other camera
+            var += var_other * footprint_other;
+        }
+        if (phases_[k].scans() != 1) var /= phases_[k].scans();
+        return var;
+    };
     auto best_variance = [&](bool both) {
         double best = -1;
         for (int k = 0; k < steps_; ++k) {
-            double var = phases_[k].variance(here, room, extra * cos_proj);
-            if (var < 0) continue;
-            var *= footprint;
-            if (both) {
-                const double var_other = phases_[k].variance(there, room, 0);
-                if (var_other < 0) continue;  // saturated or dark in the other camera
-                var += var_other * footprint_other;
-            }
-            if (phases_[k].scans() != 1) var /= phases_[k].scans();
-            if (best < 0 || var < best) best = var;
+            const double var = through(k, both);
+            if (var >= 0 && (best < 0 || var < best)) best = var;
         }
         return best;
     };
-    double variance;
-    if (steps_ == 1 && !stereo) {  // the usual case, without the search
-        variance = phases_[0].variance(here, room, extra * cos_proj);
-        if (variance >= 0) {
-            variance *= footprint;
-            if (phases_[0].scans() != 1) variance /= phases_[0].scans();
-        }
-    } else {
-        variance = best_variance(stereo);
-    }
+    // One exposure and one camera, the usual case, need no search.
+    double variance = steps_ == 1 && !stereo ? through(0, false) : best_variance(stereo);
     if (variance < 0 && stereo && p_.completion) {  // the other camera failed: the projector's view alone
         stereo = false;
         variance = best_variance(false);
