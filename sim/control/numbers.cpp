@@ -2,7 +2,6 @@
 #include "control/numbers.h"
 
 #include <charconv>
-#include <clocale>
 #include <cstdlib>
 #include <locale.h>
 

@@ -116,8 +116,6 @@ std::string roi_text(const TUVO::ROI& r) {
            std::to_string(r.height) + ")";
 }
 
-std::string number(double v) { return format_double(v); }
-
 // What both devices share once the options are known: validity, images, normals, ROI, frame and
 // truncation window.
 struct Ask {
@@ -177,9 +175,9 @@ bool plan_common(const CameraState& c, const Ask& a, Plan* plan, Call& call) {
     }
     if (plan->move || p.zmin != a.rec_zmin || p.zmax != a.rec_zmax) {
         if (p.zmin < a.rec_zmin || p.zmax > a.rec_zmax) {
-            call.fail(TUVO::Error_NotSupported, "the truncation window " + number(p.zmin) + " to " + number(p.zmax) +
-                                                    " mm reaches outside the recording's, " + number(a.rec_zmin) + " to " +
-                                                    number(a.rec_zmax) + " mm");
+            call.fail(TUVO::Error_NotSupported, "the truncation window " + format_double(p.zmin) + " to " + format_double(p.zmax) +
+                                                    " mm reaches outside the recording's, " + format_double(a.rec_zmin) + " to " +
+                                                    format_double(a.rec_zmax) + " mm");
             return false;
         }
         plan->truncate = true;
@@ -205,8 +203,8 @@ bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X1::Capture
     a.rec_zmin = r.truncate_z_min;
     a.rec_zmax = r.truncate_z_max;
     if (s.balance_known && std::memcmp(c.balance, s.balance, sizeof c.balance) != 0) {
-        call.fail(TUVO::Error_NotSupported, "the balance ratios differ from the recording's (" + number(s.balance[0]) + ", " +
-                                                number(s.balance[1]) + ", " + number(s.balance[2]) + ")");
+        call.fail(TUVO::Error_NotSupported, "the balance ratios differ from the recording's (" + format_double(s.balance[0]) + ", " +
+                                                format_double(s.balance[1]) + ", " + format_double(s.balance[2]) + ")");
         return false;
     }
     return plan_common(c, a, plan, call);
@@ -230,8 +228,8 @@ bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X2::Capture
     const bool colour = std::any_of(rec.cameras.begin(), rec.cameras.end(), [](const Calibration& k) { return k.colour; });
     if (colour && (c.balance[0] != 1.0f || c.balance[1] != 1.0f || c.balance[2] != 1.0f)) {
         call.fail(TUVO::Error_NotSupported, "the white balance was changed: the recording cannot show another (" +
-                                                number(c.balance[0]) + ", " + number(c.balance[1]) + ", " +
-                                                number(c.balance[2]) + ")");
+                                                format_double(c.balance[0]) + ", " + format_double(c.balance[1]) + ", " +
+                                                format_double(c.balance[2]) + ")");
         return false;
     }
     return plan_common(c, a, plan, call);

@@ -2,13 +2,14 @@
 #include "world/ply_check.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <sstream>
 #include <string_view>
 #include <vector>
+
+#include "control/numbers.h"
 
 namespace sim {
 
@@ -190,7 +191,7 @@ public:
                         if (!value(p.count, &length, why, e, r)) return false;
                         if (length < 0 || length != std::floor(length) || length > 1e9)
                             return fail(why, "PLY " + e.name + " " + std::to_string(r) + " has a list of length " +
-                                                 number(length));
+                                                 format_double(length));
                         n = static_cast<std::uint64_t>(length);
                         if (p.indices) {
                             if (n < 3)
@@ -206,7 +207,7 @@ public:
                         double v;
                         if (!value(p.type, &v, why, e, r)) return false;
                         if (p.indices && !(v >= 0 && v < static_cast<double>(h_.vertices) && v == std::floor(v)))
-                            return fail(why, "face " + std::to_string(r) + " refers to vertex " + number(v) + " of " +
+                            return fail(why, "face " + std::to_string(r) + " refers to vertex " + format_double(v) + " of " +
                                                  std::to_string(h_.vertices));
                     }
                 }
@@ -222,12 +223,6 @@ public:
     }
 
 private:
-    static std::string number(double v) {
-        char buf[32];
-        const auto done = std::to_chars(buf, buf + sizeof buf, v);
-        return std::string(buf, done.ptr);
-    }
-
     // ASCII: the next line that holds anything, blanks trimmed (false at the end).
     bool next_line() {
         while (at_ < b_.size()) {
@@ -255,9 +250,7 @@ private:
             std::string_view word = line_.substr(0, end);
             line_.remove_prefix(end);
             trim();
-            if (word.size() > 1 && word[0] == '+' && word[1] != '-') word.remove_prefix(1);
-            const auto [stop, ec] = std::from_chars(word.data(), word.data() + word.size(), *v);
-            if (ec != std::errc() || stop != word.data() + word.size())
+            if (!parse_double(word, v))
                 return fail(why, "PLY " + e.name + " " + std::to_string(r) + " has a malformed number");
             return true;
         }
