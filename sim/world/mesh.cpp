@@ -171,6 +171,12 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
                count_text(lim.max_bytes);
         return false;
     }
+    // The element count of the accessor `owner` names under `key` (0 without a valid one).
+    auto count_at = [&](const nlohmann::json& owner, const char* key) -> std::uint64_t {
+        if (!owner.is_object() || !owner.contains(key) || !owner[key].is_number_unsigned()) return 0;
+        const std::uint64_t idx = owner[key].get<std::uint64_t>();
+        return idx < accessors.size() ? json_count(accessors[idx], "count") : 0;
+    };
     // A skin without inverse bind matrices for its joints is legal, but Assimp's reader falls over it.
     if (j.contains("skins")) {
         if (!j["skins"].is_array()) {
@@ -179,35 +185,21 @@ bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string
         }
         for (const auto& skin : j["skins"]) {
             const bool ok = skin.is_object() && skin.contains("joints") && skin["joints"].is_array() &&
-                            !skin["joints"].empty() && skin.contains("inverseBindMatrices") &&
-                            skin["inverseBindMatrices"].is_number_unsigned() &&
-                            skin["inverseBindMatrices"].get<std::uint64_t>() < accessors.size() &&
-                            json_count(accessors[skin["inverseBindMatrices"].get<std::size_t>()], "count") >=
-                                skin["joints"].size();
+                            !skin["joints"].empty() && count_at(skin, "inverseBindMatrices") >= skin["joints"].size();
             if (!ok) {
                 *why = "glTF: a skin needs joints and inverse bind matrices for each of them";
                 return false;
             }
         }
     }
-    auto accessor_count = [&](const nlohmann::json& prim) -> std::uint64_t {
-        std::uint64_t idx = 0;
-        if (prim.contains("indices") && prim["indices"].is_number_unsigned()) {
-            idx = prim["indices"].get<std::uint64_t>();
-        } else if (prim.contains("attributes") && prim["attributes"].is_object() &&
-                   prim["attributes"].contains("POSITION") && prim["attributes"]["POSITION"].is_number_unsigned()) {
-            idx = prim["attributes"]["POSITION"].get<std::uint64_t>();
-        } else {
-            return 0;
-        }
-        return idx < accessors.size() ? json_count(accessors[idx], "count") : 0;
-    };
+    // A primitive's vertices, and the elements its triangles are made of (its indices, or else
+    // its vertices).
     auto vertex_count = [&](const nlohmann::json& prim) -> std::uint64_t {
-        if (!prim.contains("attributes") || !prim["attributes"].is_object() || !prim["attributes"].contains("POSITION") ||
-            !prim["attributes"]["POSITION"].is_number_unsigned())
-            return 0;
-        const std::uint64_t idx = prim["attributes"]["POSITION"].get<std::uint64_t>();
-        return idx < accessors.size() ? json_count(accessors[idx], "count") : 0;
+        return prim.contains("attributes") ? count_at(prim["attributes"], "POSITION") : 0;
+    };
+    auto accessor_count = [&](const nlohmann::json& prim) -> std::uint64_t {
+        return prim.contains("indices") && prim["indices"].is_number_unsigned() ? count_at(prim, "indices")
+                                                                               : vertex_count(prim);
     };
     std::vector<std::uint64_t> mesh_triangles, mesh_vertices;
     if (j.contains("meshes") && j["meshes"].is_array()) {
