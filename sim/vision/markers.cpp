@@ -383,7 +383,6 @@ Eigen::Matrix4d rigid_fit(const std::vector<Eigen::Vector3d>& from, const std::v
     return T;
 }
 
-
 // Marker centres in 3-D (code -> point) from an image and its point map.
 bool marker_centres(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO::CodedCircleMarkerType& type, Call& call,
                     std::map<int, Eigen::Vector3d>* out) {

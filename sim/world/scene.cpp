@@ -51,7 +51,6 @@ std::vector<std::uint32_t> marker_patterns(int n, int N) {
     return out;
 }
 
-
 Scene Scene::make(double near_mm, double far_mm) {
     Scene s;
     place_scene(s, default_scene(), near_mm, far_mm, 0, true);
