@@ -443,7 +443,7 @@ def test_settings_file_round_trip(x1, usb_device, tmp_path):
 
 
 @pytest.mark.parametrize("text, blue", [
-    ("2.5", 2.5), (" +2.5 ", 2.5), ("25e-1", 2.5), ("0x1.4p1", 2.5), ("-0x1p1", None), ("3.", 3.0),
+    ("2.5", 2.5), (" +2.5 ", 2.5), ("25e-1", 2.5), ("0x1.4p1", 2.5), ("0X1.4P+1", 2.5), ("3.", 3.0),
     ("2,5", None), ("2.5x", None), ("+-2.5", None), ("--2.5", None), ("0x", None), ("1e999", None), ("nan", None),
     ("", None)])
 def test_settings_file_numbers(usb_device, tmp_path, text, blue):
