@@ -18,24 +18,33 @@ RIG = "".join("[device]\nsn = BENCH-%d\nx2 = yes\ncameras = left, right\nwidth =
               % (i, 1280, 1024) for i in range(2))
 
 
-def per_call(fn, min_time=0.2):
-    """Seconds per call: the best of several timed batches."""
-    n = 1
-    while True:
+def side_by_side(*fns, min_time=0.2):
+    """Seconds per call of each function: the best of many short timed batches, taken in turns so that a
+    busy spell on the machine slows them alike; a batch short enough to run between two interruptions
+    gives the undisturbed figure."""
+    def batch(fn, n):
         start = time.perf_counter()
         for _ in range(n):
             fn()
-        took = time.perf_counter() - start
-        if took > min_time / 5:
-            break
-        n *= 4
-    best = took / n
-    for _ in range(4):
-        start = time.perf_counter()
-        for _ in range(n):
-            fn()
-        best = min(best, (time.perf_counter() - start) / n)
+        return (time.perf_counter() - start) / n
+
+    counts = []
+    for fn in fns:
+        n = 1
+        while batch(fn, n) * n <= 1e-3:
+            n *= 2
+        counts.append(n)
+    best = [float("inf")] * len(fns)
+    spent, start = 0, time.perf_counter()
+    while spent < 7 or time.perf_counter() - start < min_time * len(fns):
+        for i, fn in enumerate(fns):
+            best[i] = min(best[i], batch(fn, counts[i]))
+        spent += 1
     return best
+
+
+def per_call(fn, min_time=0.2):
+    return side_by_side(fn, min_time=min_time)[0]
 
 
 def bench_calls(rows):
@@ -44,10 +53,8 @@ def bench_calls(rows):
     except ImportError:
         rows.append(("bare pybind11 yardstick missing (run through make bench)", float("nan"), ""))
         return
-    ours = per_call(T.SystemIsInited)
-    bare = per_call(bench_bare.SystemIsInited)
-    ours_size = per_call(lambda: T.Size(1, 2))
-    bare_size = per_call(lambda: bench_bare.Size(1, 2))
+    ours, bare = side_by_side(T.SystemIsInited, bench_bare.SystemIsInited)
+    ours_size, bare_size = side_by_side(lambda: T.Size(1, 2), lambda: bench_bare.Size(1, 2))
     rows += [
         ("SystemIsInited() PyTUVO", ours * 1e9, "ns"),
         ("SystemIsInited() bare pybind11", bare * 1e9, "ns"),
