@@ -531,7 +531,11 @@ def test_each_camera_has_its_own_noise():
                                         ("noise.scale", float("nan")), ("noise.scale", 1e300),
                                         ("sim.max_angle_deg", float("nan")), ("sim.max_angle_deg", -5),
                                         ("scene.object.box.albedo", float("inf")),
-                                        ("scene.object.sphere.shininess", -1), ("sim.truth", float("nan"))])
+                                        ("scene.object.sphere.shininess", -1), ("sim.truth", float("nan")),
+                                        ("scene.move_x", float("nan")), ("scene.move_z", float("inf")),
+                                        ("scene.move_y", -1e300), ("scene.turn_y", float("nan")),
+                                        ("scene.turn_x", float("-inf")), ("render.threads", 2 ** 31 - 1),
+                                        ("render.threads", float("nan"))])
 def test_hostile_sensor_parameters(key, value):
     tuvo_sim.reset()
     cam = open_camera()
@@ -540,6 +544,19 @@ def test_hostile_sensor_parameters(key, value):
     ok = np.isfinite(points[..., 2])
     assert np.abs(points[ok]).max(initial=0) < 5000
     assert cam.Capture2D()
+    assert tuvo_sim.ray_floor(SERIAL)["primary_rays"] == 320 * 256
+
+
+@pytest.mark.parametrize("value, seen", [(float("nan"), True), (1e300, False)])
+def test_a_device_moved_by_no_number_stays_and_one_moved_beyond_reach_sees_nothing(value, seen):
+    cam = open_camera()
+    still = np.nanmedian(capture(cam)[0][..., 2])
+    tuvo_sim.set("scene.move_z", value)
+    depth = capture(cam)[0][..., 2]
+    if seen:
+        assert np.nanmedian(depth) == pytest.approx(still, abs=0.5)
+    else:
+        assert np.isnan(depth).all()
 
 
 # ---- truth and realism on the default device ----

@@ -288,6 +288,23 @@ print(json.dumps([status[0], int(status[1]), resolution[0], still, results["a"][
     assert moved is False and code != 0  # the camera went away: the wait ends without the cover
 
 
+@pytest.mark.parametrize("travel, timeout, opened", [
+    ("30", "nan", True),  # not a number: the default wait (10 s)
+    ("nan", "nan", True),  # and the default travel (400 ms)
+    ("30", "inf", True),  # held to an hour
+    ("30", "-1e300", False),  # held to no wait at all
+])
+def test_cover_times_that_are_not_numbers_or_out_of_range(travel, timeout, opened):
+    body = COVER_PRELUDE + """
+tuvo_sim.set("cover.travel_ms", float(%r))
+tuvo_sim.set("cover.timeout_ms", float(%r))
+assert a.ResetProtectiveCover()
+waiting("a", a.OpenProtectiveCover)
+print(json.dumps(results["a"][:2]))
+""" % (travel, timeout)
+    assert child_json(body) == ([True, 0] if opened else [False, ERROR_TIMEOUT])
+
+
 def test_a_cover_that_does_not_arrive_in_time():
     body = COVER_PRELUDE + """
 tuvo_sim.set("cover.travel_ms", 60000)

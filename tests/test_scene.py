@@ -586,6 +586,12 @@ def test_scene_named_by_the_environment_and_relative_to_the_rig(tmp_path, monkey
 
 # ---- memory ----
 
+@pytest.mark.parametrize("value", [float("inf"), 1e300, 2.0 ** 64])
+def test_memory_beyond_what_can_be_counted_is_no_limit(x1, value):
+    tuvo_sim.set("memory.available_mb", value)
+    assert x1.Capture(), T.GetLastErrorMessage()
+
+
 def test_captures_that_cannot_fit_are_refused(x1):
     tuvo_sim.set("memory.available_mb", 100)
     before = tuvo_sim.live("pointmap")

@@ -72,8 +72,10 @@ void setup_camera(CameraState& c) {
     apply_material_params(c.scene);
     setup_optics(c);
     // A moved device sees the scene from a shifted pose (tests move it through scene.move_*).
-    c.device_t = Vec3(param("scene.move_x", 0), param("scene.move_y", 0), param("scene.move_z", 0));
-    c.device_R = rot_y(param("scene.turn_y", 0)) * rot_x(param("scene.turn_x", 0));
+    // Moves within a kilometre (turns, in radians, within a million); a value not a number: none.
+    auto move = [](const char* key) { return param_in(key, 0, -1e6, 1e6); };
+    c.device_t = Vec3(move("scene.move_x"), move("scene.move_y"), move("scene.move_z"));
+    c.device_R = rot_y(move("scene.turn_y")) * rot_x(move("scene.turn_x"));
     for (CameraModel* m : {&c.models[0], &c.models[1], &c.models[2], &c.projector_model}) {
         m->R = c.device_R * m->R;
         m->t = c.device_R * m->t + c.device_t;
@@ -176,7 +178,7 @@ bool cover_ready(CameraState& c, Call& call) {
 
 TUVO::ProtectiveCoverStatus cover_status(DeviceState& d) {
     if (d.cover_from == d.cover_to) return d.cover_to;
-    const double travel = param("cover.travel_ms", 400.0) / 1000.0;
+    const double travel = param_in("cover.travel_ms", 400.0, 0.0, 3.6e6) / 1000.0;
     if (now_s() - d.cover_since >= travel) {
         d.cover_from = d.cover_to;
         return d.cover_to;
@@ -219,7 +221,7 @@ const char* cover_word(TUVO::ProtectiveCoverStatus s) {
 
 bool wait_cover(CameraState& c, bool open, Call& call) {
     const auto target = open ? TUVO::ProtectiveCoverStatus_Open : TUVO::ProtectiveCoverStatus_Closed;
-    const long long limit_ms = static_cast<long long>(std::clamp(param("cover.timeout_ms", 10000.0), 0.0, 3.6e6));
+    const long long limit_ms = static_cast<long long>(param_in("cover.timeout_ms", 10000.0, 0.0, 3.6e6));
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     for (;;) {
         {

@@ -38,7 +38,8 @@ std::uint64_t result_bytes(const CameraState& c, const CaptureParams& p, Capture
 
 std::uint64_t available_memory() {
     const double forced = param("memory.available_mb", -1);
-    if (forced >= 0) return static_cast<std::uint64_t>(forced * 1048576.0);
+    if (forced >= 0)  // a test's figure; beyond what 64 bits count (infinity too), no limit
+        return forced < 1.7e13 ? static_cast<std::uint64_t>(forced * 1048576.0) : std::numeric_limits<std::uint64_t>::max();
     std::uint64_t avail = std::numeric_limits<std::uint64_t>::max();
     std::ifstream info("/proc/meminfo");
     std::string key;

@@ -59,9 +59,11 @@ TUVO_SIM_API int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds,
         RayContext ctx;
         RTCRayHit rh;
         for (std::size_t i = y0 * W; i < y1 * W; ++i) {
-            prepare_ray(&ctx, &rh, cam.t, Vec3(dirs[3 * i], dirs[3 * i + 1], dirs[3 * i + 2]), 1e-6, 1e300);
+            hit_t[i] = -1;
+            if (!prepare_ray(&ctx, &rh, cam.t, Vec3(dirs[3 * i], dirs[3 * i + 1], dirs[3 * i + 2]), 1e-6, 1e300))
+                continue;  // a capture casts no such ray either
             rtcIntersect1(scene, &ctx.embree, &rh);
-            hit_t[i] = rh.hit.geomID == RTC_INVALID_GEOMETRY_ID ? -1.0f : rh.ray.tfar;
+            if (rh.hit.geomID != RTC_INVALID_GEOMETRY_ID) hit_t[i] = rh.ray.tfar;
         }
     });
     seconds[0] = std::chrono::duration<double>(clock::now() - start).count();
@@ -90,8 +92,8 @@ TUVO_SIM_API int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds,
         RTCRayHit rh;
         for (std::size_t i = r0 * W; i < std::min(shadows.size(), r1 * W); ++i) {
             const Shadow& s = shadows[i];
-            prepare_ray(&ctx, &rh, Vec3(s.o[0], s.o[1], s.o[2]), Vec3(s.d[0], s.d[1], s.d[2]), 1e-6, s.len);
-            rtcOccluded1(scene, &ctx.embree, &rh.ray);
+            if (prepare_ray(&ctx, &rh, Vec3(s.o[0], s.o[1], s.o[2]), Vec3(s.d[0], s.d[1], s.d[2]), 1e-6, s.len))
+                rtcOccluded1(scene, &ctx.embree, &rh.ray);
         }
     });
     seconds[1] = std::chrono::duration<double>(clock::now() - start).count();

@@ -9,12 +9,14 @@
 namespace sim {
 
 // Calls fn(y0, y1) over disjoint row ranges covering [0, rows). The scene parameter
-// `render.threads` caps the threads used (0 or unset: all cores); 1 runs on the calling thread.
+// `render.threads` caps the threads used (0, unset or more than the cores: all cores); 1 runs on
+// the calling thread.
 // Work must not depend on how the rows are split: noise is drawn per pixel, never per chunk.
 template <class Fn>
 void parallel_rows(int rows, Fn&& fn) {
     if (rows <= 0) return;
-    const int cap = static_cast<int>(param("render.threads", 0));
+    const int cores = tbb::this_task_arena::max_concurrency();
+    const int cap = static_cast<int>(param_in("render.threads", 0, 0, cores));
     if (cap == 1) {
         fn(0, rows);
         return;
@@ -23,7 +25,7 @@ void parallel_rows(int rows, Fn&& fn) {
         tbb::parallel_for(tbb::blocked_range<int>(0, rows, 8),
                           [&](const tbb::blocked_range<int>& r) { fn(r.begin(), r.end()); });
     };
-    if (cap > 1) {
+    if (cap > 1 && cap < cores) {
         tbb::task_arena arena(cap);
         arena.execute(body);
     } else {

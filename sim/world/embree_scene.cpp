@@ -101,7 +101,7 @@ std::string take_embree_error() {
     return e;
 }
 
-void prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, double tmin, double tmax) {
+bool prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, double tmin, double tmax) {
     rtcInitIntersectContext(&ctx->embree);
     ctx->o = o;
     ctx->d = d;
@@ -123,6 +123,11 @@ void prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, d
     rh->hit.geomID = RTC_INVALID_GEOMETRY_ID;
     rh->hit.primID = RTC_INVALID_GEOMETRY_ID;
     rh->hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    // Embree asserts on rays outside this range (it is built with its checks on).
+    constexpr double kLarge = 1.8e18;
+    bool fine = !std::isnan(tmin) && !std::isnan(tmax);
+    for (int k = 0; k < 3; ++k) fine &= std::abs(o[k]) <= kLarge && std::abs(d[k]) <= kLarge;
+    return fine;
 }
 
 std::shared_ptr<const Accel> Accel::build(const std::vector<Object>& objects, std::string* why) {
@@ -171,7 +176,7 @@ Accel::~Accel() {
 bool Accel::intersect(const Vec3& o, const Vec3& d, double tmin, double tmax, RayHit* out) const {
     RayContext ctx;
     RTCRayHit rh;
-    prepare_ray(&ctx, &rh, o, d, tmin, tmax);
+    if (!prepare_ray(&ctx, &rh, o, d, tmin, tmax)) return false;
     rtcIntersect1(scene_, &ctx.embree, &rh);
     if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) return false;
     if (rh.hit.instID[0] != RTC_INVALID_GEOMETRY_ID) {
@@ -196,7 +201,7 @@ bool Accel::intersect(const Vec3& o, const Vec3& d, double tmin, double tmax, Ra
 bool Accel::occluded(const Vec3& o, const Vec3& d, double tmin, double tmax) const {
     RayContext ctx;
     RTCRayHit rh;
-    prepare_ray(&ctx, &rh, o, d, tmin, tmax);
+    if (!prepare_ray(&ctx, &rh, o, d, tmin, tmax)) return false;
     rtcOccluded1(scene_, &ctx.embree, &rh.ray);
     return rh.ray.tfar < 0;
 }

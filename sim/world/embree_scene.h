@@ -31,8 +31,10 @@ struct RayContext {
     Vec3 n = Vec3::Zero();
     unsigned geom = RTC_INVALID_GEOMETRY_ID;
 };
-// Sets up `ctx` and `rh` for the ray o + t d, t in (tmin, tmax].
-void prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, double tmin, double tmax);
+// Sets up `ctx` and `rh` for the ray o + t d, t in (tmin, tmax]. False when Embree cannot take the
+// ray (a coordinate not a number or beyond what its floats hold, a bound not a number): such a ray
+// meets nothing and must not be cast.
+bool prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, double tmin, double tmax);
 
 // The objects of a scene as placed for a capture, in one Embree scene: primitives as user
 // geometry intersected exactly, meshes as instances of their triangles. Immutable once built,
