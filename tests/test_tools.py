@@ -292,8 +292,10 @@ def test_test_accuracy_sizes():
     assert len(a) == 40 and len(b) == 60 and n < 0 and (rms, worst) == (0.0, 0.0)
     n, a, b, *_ = T.TestAccuracy(img, pm, 0, 5, 10.0)
     assert a == [] and b == []
-    with pytest.raises(MemoryError):
-        T.TestAccuracy(img, pm, -1, 5, 10.0)
+    for rows, cols in [(-1, 5), (65536, 65537), (-65536, 65537)]:  # negative, or wrapped in 32 bits
+        with pytest.raises(MemoryError):
+            T.TestAccuracy(img, pm, rows, cols, 10.0)
+    assert tuvo_sim.calls("TestAccuracy") == 2
     with pytest.raises(ValueError):
         T.TestAccuracy(img, pm, [1.0, 2.0], [], 4, 5, 10.0)
     with pytest.raises(TypeError):

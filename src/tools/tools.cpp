@@ -59,8 +59,9 @@ AccuracyResult test_accuracy(const TUVO::Image& image, const TUVO::PointMap& pm,
     // Output sizes in 32-bit arithmetic, as the SDK counts them; a negative size cannot be allocated.
     const std::int32_t n = static_cast<std::int32_t>(static_cast<std::uint32_t>(rows) * static_cast<std::uint32_t>(cols));
     const long long n2 = 2LL * n, n3 = 3LL * n;
-    // Beyond 16 M markers the buffers are refused too: no board comes near it.
-    if (n2 < 0 || n3 < 0 || n > (1 << 24)) throw std::bad_alloc();
+    // A product that wrapped would size the buffers below what the counts make the SDK write, and
+    // beyond 16 M markers they are refused too: no board comes near it.
+    if (n2 < 0 || n3 < 0 || n > (1 << 24) || static_cast<long long>(rows) * cols != n) throw std::bad_alloc();
     std::vector<float> image_xy(static_cast<std::size_t>(n2), 0.0f), board_xyz(static_cast<std::size_t>(n3), 0.0f);
     const float* e = expected ? list_arg(*expected, static_cast<std::size_t>(n2), "TestAccuracy expected") : nullptr;
     const float* w = weights ? list_arg(*weights, static_cast<std::size_t>(n), "TestAccuracy weights") : nullptr;
