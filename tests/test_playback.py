@@ -527,6 +527,14 @@ MANIFEST_FAULTS = [
      "streams.x2.height: must be an integer"),
     ("bad calibration", damage_manifest(lambda m: m["cameras"]["right"].update(intrinsics=[1, 2])),
      "cameras.right.intrinsics: must be a list of 9 numbers"),
+    ("calibration beyond floats", damage_manifest(lambda m: m["cameras"]["left"]["intrinsics"].__setitem__(2, 1e39)),
+     "cameras.left.intrinsics: holds a number out of the range of a 32-bit float"),
+    ("balance beyond floats", damage_manifest(lambda m: m["streams"]["x2"].update(balance=[-3.5e38, 1, 1])),
+     "streams.x2.balance: holds a number out of the range of a 32-bit float"),
+    ("singular extrinsic", damage_manifest(lambda m: m["cameras"]["right"].update(extrinsic=[1.0] * 16)),
+     "cameras.right.extrinsic: is not invertible"),
+    ("NUL after the JSON", lambda r: (r / "manifest.json").write_bytes((r / "manifest.json").read_bytes() + b"\0 {["),
+     "manifest.json: holds a NUL character"),
     ("unknown option", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(warp_drive=1)),
      "unknown option warp_drive"),
     ("unknown stream", damage_manifest(lambda m: m["streams"].update(x3=m["streams"]["x2"])),
@@ -568,6 +576,8 @@ def test_broken_manifests_are_refused_when_the_rig_is_read(tmp_path, pristine, f
 @pytest.mark.parametrize("fault, damage, message", [
     ("a million frames of nothing", damage_manifest(lambda m: m["streams"]["x2"].update(frames=[0] * 1000000)),
      "streams.x2.frames[0]: must be an object"),
+    ("2 million members", damage_manifest(lambda m: m.update(padding={"k%023d" % i: 0 for i in range(1990000)})),
+     "manifest.json: reading it takes up to"),
     ("64 MiB of numbers", lambda r: (r / "manifest.json").write_text(
         (r / "manifest.json").read_text()[:-1] + ', "padding": [' + "0," * ((64 << 20) // 2 - 40000) + "0]}"),
      "manifest.json: holds more than 2,000,000 values"),

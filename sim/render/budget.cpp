@@ -51,14 +51,17 @@ std::uint64_t available_memory() {
         }
         info.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
     }
-    struct rlimit lim;
-    if (getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) {
-        std::uint64_t pages = 0;
-        std::ifstream statm("/proc/self/statm");
-        statm >> pages;
-        const std::uint64_t used = pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-        const std::uint64_t left = lim.rlim_cur > used ? lim.rlim_cur - used : 0;
-        avail = std::min(avail, left);
+    // The process's own limits: RLIMIT_AS on all it maps (statm's first figure), RLIMIT_DATA on its
+    // data and stack (the sixth).
+    std::uint64_t pages[6] = {};
+    std::ifstream statm("/proc/self/statm");
+    for (auto& p : pages) statm >> p;
+    const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    for (const auto& [resource, used] : {std::pair<int, std::uint64_t>{RLIMIT_AS, pages[0] * page},
+                                         std::pair<int, std::uint64_t>{RLIMIT_DATA, pages[5] * page}}) {
+        struct rlimit lim;
+        if (getrlimit(resource, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY)
+            avail = std::min<std::uint64_t>(avail, lim.rlim_cur > used ? lim.rlim_cur - used : 0);
     }
     return avail;
 }

@@ -13,8 +13,8 @@ enum class CaptureKind { Points, Image, LineScan };
 // correspondences (16) for X2.
 std::uint64_t result_bytes(const CameraState& c, const CaptureParams& p, CaptureKind kind);
 
-// Memory the process can still take: MemAvailable, and what RLIMIT_AS leaves (the scene
-// parameter memory.available_mb stands in for both).
+// Memory the process can still take: MemAvailable, and what RLIMIT_AS and RLIMIT_DATA leave (the
+// scene parameter memory.available_mb stands in for all three).
 std::uint64_t available_memory();
 
 // A capture may take three times the bytes of its results while it runs, and 36 bytes per pixel

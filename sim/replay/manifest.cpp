@@ -2,11 +2,14 @@
 #include "replay/manifest.h"
 
 #include <algorithm>
+#include <Eigen/LU>
 #include <cmath>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "api/camera.h"
 #include "control/numbers.h"
+#include "render/budget.h"
 #include "replay/files.h"
 
 namespace sim {
@@ -17,38 +20,58 @@ namespace {
 using json = nlohmann::json;
 
 constexpr int kMaxDepth = 16;  // the manifest nests five levels; more is not a recording
-// Parsed, each value takes some 16 to 100 bytes: a bound on the values bounds the memory (a
-// recording of 100,000 frames has some 1,600,000).
+// A recording of 100,000 frames holds some 1,600,000 values.
 constexpr long long kMaxValues = 2000000;
 
 const char* const kCameraNames[3] = {"left", "right", "extra"};
 
-// How deep the text nests arrays and objects and about how many values it holds (each container
-// and each comma outside texts), found before parsing, so that a hostile file can neither make
-// the parser or the value's destructor recurse without bound nor take memory without bound.
+// How deep the text nests arrays and objects, about how many values it holds (each container and
+// each comma outside texts) and what they take once parsed, found before parsing, so that a
+// hostile file can neither make the parser or the value's destructor recurse without bound nor
+// take memory without bound. Running out of memory while the parsed value is built cannot be
+// recovered from (the parser's clean-up allocates), so the memory is checked first.
 struct Extent {
     int depth = 0;
-    long long values = 0;
+    long long values = 0, containers = 0, members = 0, long_text_bytes = 0;
+    // Bytes of the parsed value at most: a slot in its container for each value (a vector's,
+    // which may have grown to twice what it holds), a heap block for each container, a tree node
+    // holding its key for each member of an object, a heap block for each text too long to be
+    // kept inside its string.
+    std::uint64_t bytes() const {
+        return 32ull * (values + containers) + 64ull * containers + 96ull * members +
+               static_cast<std::uint64_t>(long_text_bytes);
+    }
 };
 
 Extent extent_of(const std::string& text) {
     Extent e;
     int depth = 0;
     bool in_string = false, escaped = false;
+    long long length = 0;  // of the text being read
     for (char ch : text) {
         if (in_string) {
-            if (escaped) escaped = false;
-            else if (ch == '\\') escaped = true;
-            else if (ch == '"') in_string = false;
+            ++length;
+            if (escaped) {
+                escaped = false;
+            } else if (ch == '\\') {
+                escaped = true;
+            } else if (ch == '"') {
+                in_string = false;
+                if (length > 16) e.long_text_bytes += length + 32;  // 15 bytes fit inside
+            }
         } else if (ch == '"') {
             in_string = true;
+            length = 0;
         } else if (ch == '[' || ch == '{') {
             e.depth = std::max(e.depth, ++depth);
             ++e.values;
+            ++e.containers;
         } else if (ch == ']' || ch == '}') {
             --depth;
         } else if (ch == ',') {
             ++e.values;
+        } else if (ch == ':') {
+            ++e.members;
         }
     }
     return e;
@@ -123,6 +146,8 @@ public:
             if (!v[i].is_number()) return fail(path, "must hold numbers only");
             const double x = v[i].get<double>();
             if (!std::isfinite(x)) return fail(path, "must hold finite numbers");
+            if (std::abs(x) > static_cast<double>(std::numeric_limits<T>::max()))
+                return fail(path, "holds a number out of the range of a 32-bit float");
             out[i] = static_cast<T>(x);
         }
         return true;
@@ -165,6 +190,10 @@ bool read_camera(Checker& ck, const json& c, const std::string& p, Calibration* 
         !ck.boolean(c, p, "colour", &out->colour))
         return false;
     if (!(out->intrinsics[0] > 0) || !(out->intrinsics[4] > 0)) return ck.fail(p + ".intrinsics", "has no positive focal length");
+    // Points are moved out of this camera's frame through its inverse.
+    Eigen::Matrix4d E;
+    for (int i = 0; i < 16; ++i) E(i / 4, i % 4) = out->extrinsic[i];
+    if (!Eigen::FullPivLU<Eigen::Matrix4d>(E).isInvertible()) return ck.fail(p + ".extrinsic", "is not invertible");
     out->known = true;
     return true;
 }
@@ -333,9 +362,14 @@ bool load_manifest(const std::string& root, Recording* out, std::string* why) {
     std::string text;
     if (!read_file_in(root, "manifest.json", kMaxManifestBytes, &text, why)) return false;
     const std::string name = root + "/manifest.json";
+    if (text.find('\0') != std::string::npos) return *why = name + ": holds a NUL character", false;
     const Extent extent = extent_of(text);
     if (extent.depth > kMaxDepth) return *why = name + ": nests deeper than a recording's manifest", false;
     if (extent.values > kMaxValues) return *why = name + ": holds more than 2,000,000 values", false;
+    const std::uint64_t need = extent.bytes(), avail = available_memory();
+    if (need > avail)
+        return *why = name + ": reading it takes up to " + std::to_string(need >> 20) + " MB and " +
+                      std::to_string(avail >> 20) + " MB of memory is available", false;
     json j;
     try {
         j = json::parse(text);
