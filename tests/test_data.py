@@ -612,6 +612,41 @@ def test_bad_point_map_files(tmp_path, content):
     assert T.GetLastErrorMessage().startswith("PointMap.CreateFromFile: ")
 
 
+def ply_header(*lines):
+    return b"ply\n" + b"".join(l + b"\n" for l in lines)
+
+
+XYZ_PROPS = (b"property double x", b"property double y", b"property double z")
+
+
+@pytest.mark.parametrize("content, message", [
+    # The format is checked before the body is read.
+    (ply_header(b"format binary_big_endian 1.0", b"element vertex 9000000", *XYZ_PROPS, b"end_header"),
+     "PLY format binary_big_endian is not supported"),
+    (ply_header(b"element vertex 9000000", *XYZ_PROPS, b"end_header"), "the PLY file has no format line"),
+    (ply_header(b"format ascii 1.0", b"format binary_little_endian 1.0", b"element vertex 1", *XYZ_PROPS,
+                b"end_header", b"1 2 3"), "the PLY file has two format lines"),
+    (ply_header(b"format ascii 9.9", b"element vertex 1", *XYZ_PROPS, b"end_header", b"1 2 3"),
+     "PLY format version 9.9 is not supported"),
+    (ply_header(b"format binary_little_endian 1.0", b"element vertex 9000000", b"property int x", *XYZ_PROPS[1:],
+                b"end_header"), "PLY coordinates must be float or double"),
+])
+def test_bad_ply_headers(tmp_path, content, message):
+    path = tmp_path / "bad.ply"
+    path.write_bytes(content)
+    assert not T.PointMap.CreateFromFile(str(path), T.Size(0, 0), T.Millimeter).IsValid()
+    assert T.GetLastErrorMessage() == "PointMap.CreateFromFile: %s: %s" % (path, message)
+
+
+def test_a_ply_comment_may_mention_end_header(tmp_path):
+    path = tmp_path / "c.ply"
+    path.write_bytes(ply_header(b"format binary_little_endian 1.0", b"comment the header ends at end_header",
+                                b"element vertex 2", *XYZ_PROPS, b"end_header") + np.arange(1.0, 7.0).tobytes())
+    back = T.PointMap.CreateFromFile(str(path), T.Size(0, 0), T.Millimeter)
+    assert back.IsValid(), T.GetLastErrorMessage()
+    assert np.asarray(back).reshape(-1, 3).tolist() == [[1, 2, 3], [4, 5, 6]]
+
+
 def test_size_must_match_file(tmp_path):
     pm, _ = grid_map()
     path = str(tmp_path / "s.ply")

@@ -127,7 +127,9 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
                std::string* why) {
     std::string bytes;
     if (!file.append(kMaxHeader, &bytes, why)) return false;
-    std::size_t end = bytes.find("end_header\n");
+    // The header ends at a line of its own (a comment may mention the word).
+    std::size_t end = bytes.find("\nend_header\n");
+    if (end != std::string::npos) ++end;
     if (bytes.compare(0, 4, "ply\n") != 0) return *why = "not a PLY file", false;
     if (end == std::string::npos)
         return *why = file.at_end() ? "not a PLY file" : "PLY header is longer than 65536 bytes", false;
@@ -143,7 +145,12 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
         std::string word;
         ls >> word;
         if (word == "format") {
-            ls >> format;
+            if (!format.empty()) return *why = "the PLY file has two format lines", false;
+            std::string version;
+            ls >> format >> version;
+            if (format != "ascii" && format != "binary_little_endian")
+                return *why = "PLY format " + format + " is not supported", false;
+            if (version != "1.0") return *why = "PLY format version " + version + " is not supported", false;
         } else if (word == "element") {
             // The vertices come first (their records open the body); elements after them are ignored.
             std::string name, n, rest;
@@ -185,12 +192,17 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
         {"char", 1}, {"uchar", 1}, {"int8", 1}, {"uint8", 1}, {"short", 2}, {"ushort", 2},
         {"int16", 2}, {"uint16", 2}, {"int", 4}, {"uint", 4}, {"int32", 4}, {"uint32", 4},
         {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
+    if (format.empty()) return *why = "the PLY file has no format line", false;
     std::size_t stride = 0;
     for (auto& p : props) {
         auto it = sizes.find(p.first);
         if (it == sizes.end()) return *why = "PLY property type " + p.first + " is not supported", false;
         stride += it->second;
     }
+    for (int k = 0; k < 3; ++k)
+        if (format != "ascii" && props[k].first != "double" && props[k].first != "float64" &&
+            props[k].first != "float" && props[k].first != "float32")
+            return *why = "PLY coordinates must be float or double", false;
     // The file's unit is recorded in a comment; points come back in the unit asked for.
     double scale = scale_to_mm * (unit == PointMapUnit::Meter ? 0.001 : 1.0);
     // Room only for what the file can hold: binary needs whole records, ASCII two bytes a value.
@@ -201,7 +213,7 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
         return false;
     const char* body = bytes.data() + end + 11;
     pts->assign(static_cast<std::size_t>(vertices) * 3, 0.0);
-    if (format == "binary_little_endian") {
+    if (!text) {
         for (long long i = 0; i < vertices; ++i) {
             const char* p = body + stride * i;
             for (int k = 0; k < 3; ++k) {
@@ -210,18 +222,16 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
                 if (t == "double" || t == "float64") {
                     std::memcpy(&v, p, 8);
                     p += 8;
-                } else if (t == "float" || t == "float32") {
+                } else {  // float: the header was checked
                     float f;
                     std::memcpy(&f, p, 4);
                     v = f;
                     p += 4;
-                } else {
-                    return *why = "PLY coordinates must be float or double", false;
                 }
                 (*pts)[i * 3 + k] = v * scale;
             }
         }
-    } else if (text) {
+    } else {
         TextValues in(bytes, end + 11, !file.at_end(), "PLY");
         for (long long i = 0; i < vertices; ++i) {
             for (std::size_t k = 0; k < props.size(); ++k) {
@@ -230,8 +240,6 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
                 if (k < 3) (*pts)[i * 3 + k] = v * scale;
             }
         }
-    } else {
-        return *why = "PLY format " + format + " is not supported", false;
     }
     *width = gw;
     *height = gh;
