@@ -630,7 +630,7 @@ XYZ_PROPS = (b"property double x", b"property double y", b"property double z")
      "PLY format version 9.9 is not supported"),
     (ply_header(b"format binary_little_endian 1.0", b"element vertex 9000000", b"property int x", *XYZ_PROPS[1:],
                 b"end_header"), "PLY coordinates must be float or double"),
-])
+], ids=["big-endian", "no format", "two formats", "format version", "integer coordinates"])
 def test_bad_ply_headers(tmp_path, content, message):
     path = tmp_path / "bad.ply"
     path.write_bytes(content)
