@@ -457,6 +457,15 @@ def test_settings_file_numbers(usb_device, tmp_path, text, blue):
     T.X1.Destroy(colour)
 
 
+@pytest.mark.parametrize("text, loads", [("1e-300", False), ("1e-40", True), ("1", True), ("1.0000001", False)])
+def test_a_saved_bandwidth_loads_back(x1, tmp_path, text, loads):
+    # A bandwidth that is 0 as a float is refused, so what the camera saves always loads back.
+    path, saved = tmp_path / "in.txt", str(tmp_path / "out.txt")
+    path.write_text("[camera]\nbandwidth = %s\n" % text)
+    assert x1.LoadSettingFromFile(str(path)) == loads
+    assert x1.SaveSettingToFile(saved) and x1.LoadSettingFromFile(saved), T.GetLastErrorMessage()
+
+
 def test_roi_queries(x1):
     ok, r = x1.GetRoiRange()
     assert ok and (r.x_step, r.y_step, r.width_step, r.height_step) == (16, 2, 16, 2)

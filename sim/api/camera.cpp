@@ -529,7 +529,8 @@ bool parse_settings(CameraState& c, const std::string& text, std::string* why) {
             *why = "line " + std::to_string(lineno) + ": malformed number";
             return false;
         }
-        if (key == "bandwidth" && v.size() == 1 && v[0] > 0 && v[0] <= 1) bandwidth = static_cast<float>(v[0]);
+        if (key == "bandwidth" && v.size() == 1 && v[0] > 0 && v[0] <= 1 && static_cast<float>(v[0]) > 0)  // not 0 as a float
+            bandwidth = static_cast<float>(v[0]);
         else if (key == "balance" && v.size() == 3 && v[0] >= 0.5 && v[0] <= 4 && v[1] >= 0.5 && v[1] <= 4 && v[2] >= 0.5 &&
                  v[2] <= 4)
             for (int k = 0; k < 3; ++k) balance[k] = static_cast<float>(v[k]);
