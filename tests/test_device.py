@@ -1,6 +1,7 @@
 """Devices, their descriptions and network settings, and discovery."""
 import os
 import re
+import shutil
 import subprocess
 import sys
 
@@ -226,7 +227,39 @@ def test_rig_file_from_the_environment(tmp_path):
     ("[device]\nfocal_px = nan\n", "focal_px must be 50 to 100000"),
     ("[device]\nmax_angle_deg = 90\n", "max_angle_deg must be 10 to 89"),
     ("[device]\nrealistic_timing = maybe\n", "realistic_timing must be yes or no"),
+    ("[device]\nname = caf\xe9\n".encode("latin-1"), "line 2: name is not UTF-8 text"),
+    ("[device]\nsn = ONE\nwidth = 320\nsn = TWO\n", "line 4: sn is given twice for one device"),
+    ("[device]\nsn = SAME\n[device]\nsn = SAME\n", "device 2: serial number SAME is device 1's too"),
 ])
 def test_malformed_rig_refused(text, why):
     with pytest.raises(ValueError, match=re.escape(why)):
         tuvo_sim.set_rig(text)
+
+
+@pytest.mark.parametrize("text, why", [
+    (b"[device]\nsn = A\0B\n", "line 2: sn holds a NUL character"),
+    (b"[device]\nscene = a\0b.toml\n", "line 2: the scene file's name holds a NUL character"),
+])
+def test_rig_files_with_nul_characters_refused(tmp_path, monkeypatch, text, why):
+    (tmp_path / "rig.txt").write_bytes(text)
+    monkeypatch.setenv("TUVO_SIM_RIG", str(tmp_path / "rig.txt"))
+    assert not T.SystemInit()
+    assert T.GetLastErrorMessage() == "SystemInit: rig description: " + why
+
+
+def test_a_rig_file_in_the_root_folder_finds_its_files_there(tmp_path):
+    """A rig file directly in "/" takes its relative file names from "/", not from the current folder
+    (shown in a private mount namespace, the rig bound over a file of the root folder)."""
+    spare = next((f for f in sorted(os.listdir("/")) if os.path.isfile("/" + f) and not os.path.islink("/" + f)), None)
+    if spare is None or shutil.which("unshare") is None:
+        pytest.skip("no regular file in / or no unshare")
+    (tmp_path / "rig.txt").write_text("[device]\nscene = s.toml\n")
+    (tmp_path / "s.toml").write_text('[[object]]\nname = "b"\ntype = "sphere"\nradius = 50\nposition = [0, 0, 800]\n')
+    code = "import PyTUVO as T; print(T.SystemInit(), T.GetLastErrorMessage())"
+    run = subprocess.run(["unshare", "-m", "--propagation", "private", "sh", "-c",
+                          'mount --bind "$0" "$1" && TUVO_SIM_RIG="$1" exec "$2" -c "$3"',
+                          str(tmp_path / "rig.txt"), "/" + spare, sys.executable, code],
+                         cwd=str(tmp_path), capture_output=True, text=True, timeout=60)
+    if run.returncode != 0 and "mount" in run.stderr + run.stdout:
+        pytest.skip("no private mount namespace here: " + run.stderr.strip())
+    assert run.stdout == "False SystemInit: device VDEV-000001: scene /s.toml: No such file or directory\n", run.stderr

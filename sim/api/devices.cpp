@@ -129,12 +129,14 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
         if (devs.empty()) return bad("a [device] section must come first");
         std::string key = trim(line.substr(0, eq)), val = trim(line.substr(eq + 1));
         DeviceState& d = *devs.back();
-        playback.back().keys.insert(key);
+        if (!playback.back().keys.insert(key).second) return bad(key + " is given twice for one device");
         if (key == "playback" || key == "loop") {
             std::string msg;
             if (!replay::rig_key(playback.back(), key, val, base, &msg)) return bad(msg);
         } else if (key == "name" || key == "sn" || key == "factory_date" || key == "port") {
             if (val.size() > 31) return bad(key + " is longer than 31 bytes");
+            if (val.find('\0') != std::string::npos) return bad(key + " holds a NUL character");
+            if (!is_utf8(val)) return bad(key + " is not UTF-8 text");
             (key == "name" ? d.name : key == "sn" ? d.sn : key == "port" ? d.port : d.factory_date) = val;
         } else if (key == "port_type") {
             if (val == "usb") d.port_type = TUVO::PortType_USB;
@@ -187,6 +189,7 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
             if (!parse_int(val, 10, 2000, &b)) return bad("baseline_mm must be 10 to 2000");
             d.baseline_mm = b;
         } else if (key == "scene") {
+            if (val.find('\0') != std::string::npos) return bad("the scene file's name holds a NUL character");
             d.scene_path = val;
         } else if (key == "focal_px") {
             int f;
@@ -210,6 +213,13 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
             return false;
         }
     }
+    for (std::size_t i = 0; i < devs.size(); ++i)
+        for (std::size_t k = 0; k < i; ++k)
+            if (devs[i]->sn == devs[k]->sn) {
+                *why = "device " + std::to_string(i + 1) + ": serial number " + devs[i]->sn + " is device " +
+                       std::to_string(k + 1) + "'s too";
+                return false;
+            }
     for (auto& d : devs) {
         if (d->near_mm >= d->far_mm) {
             *why = "device " + d->sn + ": near_mm must be below far_mm";
@@ -247,7 +257,8 @@ bool load_rig(std::vector<std::shared_ptr<DeviceState>>* out, std::string* base,
     } else if (const char* path = std::getenv("TUVO_SIM_RIG")) {
         if (*path && !read_regular_file(path, 1u << 20, &text, why)) return false;
         const std::string file = path[0] == '/' ? std::string(path) : current_folder() + "/" + path;
-        *base = file.substr(0, file.rfind('/'));
+        const std::size_t slash = file.rfind('/');
+        *base = slash == 0 ? "/" : file.substr(0, slash);  // a rig in the root folder: "/", not the current one
     }
     if (!parse_rig(text, out, why, *base)) return false;
     for (auto& d : *out)

@@ -120,6 +120,12 @@ std::string last_error_message() {
     return e.message;
 }
 
+bool is_utf8(const std::string& s) {
+    for (std::size_t i = 0, n; i < s.size(); i += n)
+        if ((n = utf8_sequence(s, i)) == 0) return false;
+    return true;
+}
+
 std::string json_escape(const std::string& s) {
     std::string out = "\"";
     for (unsigned char ch : s) {

@@ -166,5 +166,7 @@ H make_handle(std::pair<std::uint32_t, std::uint32_t> sg) {
 }
 
 std::string json_escape(const std::string& s);
+// Whether every byte of `s` belongs to a well-formed UTF-8 sequence.
+bool is_utf8(const std::string& s);
 
 }  // namespace sim

@@ -26,7 +26,7 @@ bool rig_key(RigEntry& e, const std::string& key, const std::string& value, cons
     if (value.empty()) return *why = "playback needs the folder of a recording", false;
     if (value.find('\0') != std::string::npos) return *why = "the playback folder's name holds a NUL character", false;
     if (value.size() > 4096) return *why = "the playback folder's name is longer than 4096 bytes", false;
-    e.path = (value[0] == '/' || base.empty()) ? value : base + "/" + value;
+    e.path = (value[0] == '/' || base.empty()) ? value : base + (base.back() == '/' ? "" : "/") + value;
     return true;
 }
 

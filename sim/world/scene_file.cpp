@@ -569,7 +569,8 @@ bool load_scenes(std::vector<std::shared_ptr<DeviceState>>& rig, const std::stri
     const char* env = std::getenv("TUVO_SIM_SCENE");
     std::map<std::string, std::shared_ptr<const SceneSource>> loaded;
     for (auto& d : rig) {
-        const std::string path = d->scene_path.empty() ? std::string(env ? env : "") : resolve_path(rig_folder.empty() ? rig_folder : rig_folder + "/", d->scene_path);
+        const std::string folder = rig_folder.empty() || rig_folder.back() == '/' ? rig_folder : rig_folder + "/";
+        const std::string path = d->scene_path.empty() ? std::string(env ? env : "") : resolve_path(folder, d->scene_path);
         if (path.empty()) {
             d->scene = default_scene();
             continue;
