@@ -655,11 +655,14 @@ def test_size_must_match_file(tmp_path):
     assert "holds 8 points" in T.GetLastErrorMessage()
 
 
-def test_failed_save_leaves_the_old_file_whole(tmp_path):
+@pytest.mark.parametrize("linked", [False, True])  # a file with a second hard link is rewritten where it is
+def test_failed_save_leaves_the_old_file_whole(tmp_path, linked):
     pm, a = grid_map(200, 100)
     path = str(tmp_path / "keep.ply")
     assert pm.Save(path)
     before = open(path, "rb").read()
+    if linked:
+        os.link(path, tmp_path / "other.ply")
     code = (
         "import resource, signal, PyTUVO as T, numpy as np\n"
         "signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n"
@@ -669,7 +672,7 @@ def test_failed_save_leaves_the_old_file_whole(tmp_path):
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
     assert out.startswith("False PointMap.Save: cannot write")
     assert open(path, "rb").read() == before
-    assert [f for f in os.listdir(tmp_path)] == ["keep.ply"]  # no temporary file left behind
+    assert sorted(os.listdir(tmp_path)) == ["keep.ply"] + ["other.ply"] * linked  # no temporary file left behind
 
 
 def test_point_map_lifetime():

@@ -5,6 +5,7 @@ read-only files, and error messages that echo bytes which are not UTF-8.
 
 Anything that could crash the interpreter runs in a child process, so the suite survives it."""
 import os
+import shutil
 import stat
 import subprocess
 import sys
@@ -512,6 +513,67 @@ def test_save_accepts_every_name_the_file_system_accepts(small_cam, tmp_path, sa
     name = "n" * (length - 4) + (".ply" if saver == "PointMap.Save" else ".png")
     assert SAVERS[saver](small_cam, str(tmp_path / name)), T.GetLastErrorMessage()
     assert os.listdir(tmp_path) == [name]
+
+
+SAVE_TO_STDOUT = """
+import sys, PyTUVO as T, tuvo_sim
+tuvo_sim.set_rig("[device]\\nsn = S-1\\nwidth = 16\\nheight = 16\\n")
+assert T.SystemInit()
+cam = T.X1.Create(T.SystemFindDevice("S-1"))
+assert cam.Open() and cam.Capture()
+print("before", flush=True)
+print("after", cam.GetPointMap().Save(sys.argv[1], T.Millimeter, False), T.GetLastErrorMessage())
+"""
+
+
+@pytest.mark.parametrize("name", ["/dev/stdout", "/proc/self/fd/1"])
+@pytest.mark.parametrize("into", ["pipe", "file"])
+def test_save_into_the_process_own_output(tmp_path, name, into):
+    """The bytes follow what the output already holds, and what comes after follows them: the file
+    behind a redirection is neither replaced nor overwritten from its start."""
+    args = [sys.executable, "-c", SAVE_TO_STDOUT, name]
+    if into == "pipe":
+        out = subprocess.run(args, stdout=subprocess.PIPE, timeout=60, check=True).stdout
+    else:
+        with open(tmp_path / "out.txt", "wb") as f:
+            subprocess.run(args, stdout=f, timeout=60, check=True)
+        out = (tmp_path / "out.txt").read_bytes()
+    assert out.startswith(b"before\nply\nformat ascii 1.0\n") and b"element vertex 256\n" in out
+    assert out.endswith(b"\nafter True \n") and out.count(b"\n") == 1 + 10 + 256 + 1
+
+
+SHARED_SAVE = """
+import sys, PyTUVO as T, tuvo_sim
+tuvo_sim.set_rig("[device]\\nsn = S-1\\nwidth = 16\\nheight = 16\\n")
+assert T.SystemInit()
+cam = T.X1.Create(T.SystemFindDevice("S-1"))
+assert cam.Open() and cam.Capture()
+for path in sys.argv[1:]:
+    print(cam.GetPointMap().Save(path, T.Millimeter, False), T.GetLastErrorMessage())
+"""
+
+
+@pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("setpriv"), reason="needs root to play another user")
+def test_save_over_a_group_shared_file_keeps_its_group(tmp_path):
+    """A member of a file's group, saving over it: in a folder the group may write the file keeps its
+    group; in a folder only its owner writes, the file is written where it is."""
+    for folder, mode in [("open", 0o775), ("closed", 0o755)]:
+        os.mkdir(tmp_path / folder)
+        os.chown(tmp_path / folder, 1000, 100)
+        os.chmod(tmp_path / folder, mode)
+        (tmp_path / folder / "team.ply").write_bytes(b"old")
+        os.chown(tmp_path / folder / "team.ply", 1000, 100)
+        os.chmod(tmp_path / folder / "team.ply", 0o664)
+    os.chmod(tmp_path, 0o755)
+    # Root without its capabilities, in group 100 only: an ordinary member of the group.
+    out = subprocess.run(["setpriv", "--bounding-set=-all", "--inh-caps=-all", "--groups=100", sys.executable,
+                          "-c", SHARED_SAVE, str(tmp_path / "open" / "team.ply"), str(tmp_path / "closed" / "team.ply")],
+                         capture_output=True, text=True, timeout=60)
+    assert out.stdout == "True \nTrue \n", out.stderr
+    for folder in ["open", "closed"]:
+        st = os.stat(tmp_path / folder / "team.ply")
+        assert st.st_gid == 100 and stat.S_IMODE(st.st_mode) == 0o664 and st.st_size > 3
+    assert sorted(os.listdir(tmp_path / "closed")) == ["team.ply"]
 
 
 def test_save_leaves_no_temporary_file_when_it_fails(small_cam, tmp_path):

@@ -192,8 +192,25 @@ namespace {
 struct Target {
     std::string path;  // the file the name leads to, after symbolic links
     bool exists = false;
+    // Reached through a link of /proc (/dev/stdout, /proc/self/fd/N): its text names no file
+    // ("pipe:[N]", or a path the open file may no longer have), so only opening it reaches the file.
+    bool by_process_link = false;
+    int own_fd = -1;  // the link is one of this process's open files, writable: written through it
     struct stat st {};
 };
+
+// The descriptor N of "/proc/self/fd/N" (or /proc/<this process>/fd/N) when this process holds it
+// open for writing, else -1.
+int own_writable_fd(const std::string& link) {
+    const std::string self = "/proc/self/fd/", mine = "/proc/" + std::to_string(::getpid()) + "/fd/";
+    std::string n;
+    if (link.rfind(self, 0) == 0) n = link.substr(self.size());
+    else if (link.rfind(mine, 0) == 0) n = link.substr(mine.size());
+    if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos) return -1;
+    const int fd = std::stoi(n);
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY ? fd : -1;
+}
 
 // Follows symbolic links from `path` to the file they name (which may not exist yet).
 bool resolve(const std::string& path, Target* t, std::string* why) {
@@ -210,6 +227,14 @@ bool resolve(const std::string& path, Target* t, std::string* why) {
             t->exists = true;
             return true;
         }
+        if (cur.rfind("/proc/", 0) == 0) {
+            if (::stat(cur.c_str(), &t->st) != 0) return *why = std::strerror(errno), false;
+            t->path = cur;
+            t->exists = true;
+            t->by_process_link = true;
+            t->own_fd = own_writable_fd(cur);
+            return true;
+        }
         std::vector<char> buf(static_cast<std::size_t>(t->st.st_size > 0 ? t->st.st_size : 4096) + 1);
         const ssize_t n = ::readlink(cur.c_str(), buf.data(), buf.size());
         if (n < 0) return *why = std::strerror(errno), false;
@@ -222,8 +247,9 @@ bool resolve(const std::string& path, Target* t, std::string* why) {
 }
 
 // Writes through a temporary file beside `t.path` and renames it over the target. The temporary
-// name is short and of fixed length, so any name the folder accepts can be saved.
-bool replace(const Target& t, const std::string& bytes, std::string* why) {
+// name is short and of fixed length, so any name the folder accepts can be saved. *no_room: the
+// folder takes no new file (not writable), though the target itself may be.
+bool replace(const Target& t, const std::string& bytes, std::string* why, bool* no_room) {
     const std::size_t slash = t.path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : t.path.substr(0, slash);
     const std::string base = slash == std::string::npos ? t.path : t.path.substr(slash + 1);
@@ -237,12 +263,18 @@ bool replace(const Target& t, const std::string& bytes, std::string* why) {
     for (int attempt = 0; fd < 0; ++attempt) {
         tmp = ".tuvo-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
         fd = ::openat(dir.fd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && (errno != EEXIST || attempt > 100)) return *why = std::strerror(errno), false;
+        if (fd < 0 && (errno != EEXIST || attempt > 100)) {
+            *no_room = errno == EACCES || errno == EPERM;
+            return *why = std::strerror(errno), false;
+        }
     }
     Fd file(fd);
     if (t.exists) {
-        // The old file's owner (when allowed) and mode, which the umask may have narrowed.
-        if (::fchown(fd, t.st.st_uid, t.st.st_gid) != 0) { /* not the owner: the file becomes ours */ }
+        // The old file's owner and group when allowed, else its group alone (a member of a shared
+        // file's group may keep it), and its mode, which the umask may have narrowed.
+        if (::fchown(fd, t.st.st_uid, t.st.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), t.st.st_gid) != 0) {
+            // neither: the file becomes ours
+        }
         ::fchmod(fd, mode);
     }
     int err = write_all(fd, bytes);
@@ -255,14 +287,51 @@ bool replace(const Target& t, const std::string& bytes, std::string* why) {
     return true;
 }
 
-// Rewrites a regular file where it is (for files with other hard links).
+// Writes `n` bytes at `offset`; the bytes written before an error in *done.
+int write_at(int fd, const char* data, std::size_t n, off_t offset, std::size_t* done) {
+    *done = 0;
+    while (*done < n) {
+        const ssize_t w = ::pwrite(fd, data + *done, n - *done, offset + static_cast<off_t>(*done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) return errno;
+        *done += static_cast<std::size_t>(w);
+    }
+    return 0;
+}
+
+// Rewrites a regular file where it is (for files with other hard links, in a folder that takes no
+// new file, or reached through a link of /proc). The room is taken first, so a full disk fails the
+// save before the old contents are touched; the old bytes the new ones cover are kept, so a write
+// that fails even so (a file size limit) puts them back.
 bool rewrite(const Target& t, const std::string& bytes, std::string* why) {
-    Fd file(::open(t.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    Fd file(::open(t.path.c_str(), O_RDWR | O_CLOEXEC | (t.by_process_link ? 0 : O_NOFOLLOW)));
     if (file.fd < 0) return *why = std::strerror(errno), false;
-    int err = write_all(file.fd, bytes);
-    if (err == 0 && ::ftruncate(file.fd, static_cast<off_t>(bytes.size())) != 0) err = errno;
+    struct stat st;
+    if (::fstat(file.fd, &st) != 0) return *why = std::strerror(errno), false;
+    if (!bytes.empty()) {
+        const int room = ::posix_fallocate(file.fd, 0, static_cast<off_t>(bytes.size()));
+        if (room != 0 && room != EOPNOTSUPP && room != EINVAL) return *why = std::strerror(room), false;
+    }
+    std::string old(std::min(bytes.size(), static_cast<std::size_t>(st.st_size)), '\0');
+    for (std::size_t got = 0; got < old.size();) {
+        const ssize_t r = ::pread(file.fd, &old[got], old.size() - got, static_cast<off_t>(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return *why = r < 0 ? std::strerror(errno) : "the file shrank while it was read", false;
+        got += static_cast<std::size_t>(r);
+    }
+    std::size_t done = 0;
+    int err = write_at(file.fd, bytes.data(), bytes.size(), 0, &done);
     if (err == 0 && ::fsync(file.fd) != 0) err = errno;
-    return err == 0 || (*why = std::strerror(err), false);
+    if (err != 0) {  // back as it was, as far as it can be
+        std::size_t back = 0;
+        write_at(file.fd, old.data(), std::min(done, old.size()), 0, &back);
+        if (::ftruncate(file.fd, st.st_size) != 0) { /* what grew stays */ }
+        return *why = std::strerror(err), false;
+    }
+    // The old tail goes only once the new contents are safely written.
+    if (::ftruncate(file.fd, static_cast<off_t>(bytes.size())) != 0 || ::fsync(file.fd) != 0)
+        return *why = std::strerror(errno), false;
+    return true;
 }
 
 // Writes to a character device or FIFO as it is. A FIFO without a reader is refused rather than
@@ -291,12 +360,22 @@ bool save_file(const std::string& path, const std::string& bytes, std::string* w
         if (path.find('\0') != std::string::npos) return reason = "the name holds a NUL character", false;
         Target t;
         if (!resolve(path, &t, &reason)) return false;
-        if (!t.exists) return replace(t, bytes, &reason);
+        bool no_room = false;
+        if (!t.exists) {
+            if (replace(t, bytes, &reason, &no_room)) return true;
+            if (no_room) reason = "the folder is not writable (" + reason + ")";
+            return false;
+        }
+        if (t.own_fd >= 0) {  // one of our own streams (/dev/stdout): the bytes follow what it holds
+            const int err = write_all(t.own_fd, bytes);
+            return err == 0 || (reason = std::strerror(err), false);
+        }
         const mode_t m = t.st.st_mode;
         if (S_ISREG(m)) {
             if ((m & 0222) == 0 || ::faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0)
                 return reason = "is read-only", false;
-            return t.st.st_nlink > 1 ? rewrite(t, bytes, &reason) : replace(t, bytes, &reason);
+            if (t.st.st_nlink > 1 || t.by_process_link) return rewrite(t, bytes, &reason);
+            return replace(t, bytes, &reason, &no_room) || (no_room && rewrite(t, bytes, &reason));
         }
         if (S_ISDIR(m)) return reason = "is a folder", false;
         if (S_ISCHR(m) || S_ISFIFO(m)) return write_special(t, bytes, &reason);
