@@ -753,6 +753,15 @@ def test_file_names_are_positional_and_utf8(tmp_path):
     name = tmp_path / "caf\u00e9 \u56fe.png"
     assert img.SaveImage(str(name)) and name.exists()
     assert T.Image.CreateFromFile(str(name)).IsValid()
+    # A name that is not UTF-8, as os.listdir gives it, reaches the file's own bytes.
+    raw = os.path.join(os.fsencode(tmp_path), b"caf\xe9.png")
+    assert img.SaveImage(raw) and os.path.exists(raw)
+    listed = [n for n in os.listdir(tmp_path) if n.startswith("caf\udce9")]
+    assert listed == ["caf\udce9.png"] and T.Image.CreateFromFile(os.path.join(str(tmp_path), listed[0])).IsValid()
+    assert img.SaveImage(str(tmp_path / "twice \udce9.png")) and os.path.exists(os.path.join(os.fsencode(tmp_path),
+                                                                                         b"twice \xe9.png"))
+    with pytest.raises(TypeError):  # a lone surrogate stands for no byte
+        img.SaveImage(str(tmp_path / "lone \ud800.png"))
 
 
 # ---- special files ----

@@ -112,9 +112,20 @@ struct type_caster<pytuvo::CText> {
             value.null = true;
             return true;
         }
-        make_caster<std::string> text;
-        if (!text.load(src, convert)) return false;
-        value.text = cast_op<std::string&&>(std::move(text));
+        if (PyUnicode_Check(src.ptr())) {
+            // UTF-8, and a name Python decoded from bytes that are not (os.listdir gives such names
+            // with escapes) back to those bytes.
+            const auto bytes = reinterpret_steal<object>(PyUnicode_AsEncodedString(src.ptr(), "utf-8", "surrogateescape"));
+            if (!bytes) {
+                PyErr_Clear();
+                return false;
+            }
+            value.text.assign(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+        } else {
+            make_caster<std::string> text;
+            if (!text.load(src, convert)) return false;
+            value.text = cast_op<std::string&&>(std::move(text));
+        }
         if (value.text.find('\0') != std::string::npos) throw value_error("embedded null character");
         value.null = false;
         return true;
