@@ -124,6 +124,32 @@ assert cam.GetFixedLineScanPointMap().IsValid()
         assert rc == status, err[-2000:]
 
 
+@pytest.mark.parametrize("op, call", [
+    ("SystemIsInited", "T.SystemIsInited"),
+    ("DetectCodedCircleMarker",
+     "lambda: T.DetectCodedCircleMarker(T.ImageCreate(T.Mono8, T.Size(32, 32)), T.CodedCircleMarkerType())"),
+    ("GetTwoCameraTransformByCodedCircleMarker",  # the lock released inside the wrapper, not around it
+     "lambda: T.GetTwoCameraTransformByCodedCircleMarker(T.PointMap(), T.Image(), T.PointMap(), T.Image(), "
+     "T.CodedCircleMarkerType())"),
+])
+def test_a_daemon_thread_back_from_the_sdk_during_exit_leaves_the_exit_alone(op, call):
+    """A daemon thread held in the SDK until the interpreter is shutting down cannot have the
+    interpreter back: it waits for the process to end, and the exit status stays the script's."""
+    body = """
+class ReleaseAtShutdown:
+    def __del__(self):  # runs while the interpreter shuts down, when it no longer takes threads back
+        tuvo_sim.unblock(%(op)r)
+        time.sleep(0.5)
+tuvo_sim.block(%(op)r)
+threading.Thread(target=%(call)s, daemon=True).start()
+assert tuvo_sim.wait_entered(%(op)r) == 1
+keeper = ReleaseAtShutdown()
+print("exiting")
+""" % {"op": op, "call": call}
+    rc, out, err = run_child(body)
+    assert (rc, out) == (0, "exiting\n"), err[-2000:]
+
+
 def test_exhausted_memory_in_the_scanner_ends_the_scan_with_an_error(scan_cam):
     assert scan_cam.StartFixedLineScan(scan_options())
     first = scan_cam.GetFixedLineScanPointMap()

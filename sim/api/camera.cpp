@@ -44,8 +44,8 @@ Mat3 rot_x(double a) {
 }  // namespace
 
 Table<CameraState>& cameras() {
-    static Table<CameraState> t;
-    return t;
+    static auto* t = new Table<CameraState>;  // lives as long as the process
+    return *t;
 }
 
 int camera_index(unsigned cid) {
@@ -360,13 +360,8 @@ ScanStop stop_scanner(CameraState& c, int* code, std::string* why) {
 void stop_scanners_at_exit() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // Everything a producer touches exists by now, so the handler registered here runs
-        // before any of it is destroyed (exit runs handlers and destructors in reverse order).
-        cameras();
-        pointmaps();
-        images();
-        maps();
-        construct_control_state();
+        // A scanner's thread must not be left running while the process exits (the state it
+        // works on is never destroyed, so the order of exit's work does not matter).
         std::atexit([] {
             for (auto& c : cameras().all()) stop_scanner(*c);
         });

@@ -14,17 +14,19 @@
 
 namespace sim {
 
+// Like the rest of the SDK's state, the tables live as long as the process (calls may still run in
+// other threads while it exits).
 Table<ImageObj>& images() {
-    static Table<ImageObj> t;
-    return t;
+    static auto* t = new Table<ImageObj>;
+    return *t;
 }
 Table<PointMapObj>& pointmaps() {
-    static Table<PointMapObj> t;
-    return t;
+    static auto* t = new Table<PointMapObj>;
+    return *t;
 }
 Table<MapObj>& maps() {
-    static Table<MapObj> t;
-    return t;
+    static auto* t = new Table<MapObj>;
+    return *t;
 }
 
 namespace {
@@ -35,8 +37,8 @@ struct Pool {
     std::multimap<std::size_t, std::vector<std::uint8_t>> free;
 };
 Pool& pool() {
-    static Pool p;
-    return p;
+    static Pool* p = new Pool;  // lives as long as the process
+    return *p;
 }
 
 std::vector<std::uint8_t> take_pixels(std::size_t n) {

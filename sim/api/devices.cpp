@@ -13,9 +13,11 @@
 
 namespace sim {
 
+// The SDK's state lives as long as the process: a call still running in another thread while the
+// process exits must not find it destroyed.
 World& world() {
-    static World w;
-    return w;
+    static World* w = new World;
+    return *w;
 }
 
 namespace {

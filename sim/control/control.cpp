@@ -22,9 +22,11 @@ struct ErrorState {
     int code = 0;
     std::string message;
 };
+// The control and error state live as long as the process (calls may still run in other threads
+// while it exits).
 ErrorState& errors() {
-    static ErrorState e;
-    return e;
+    static ErrorState* e = new ErrorState;
+    return *e;
 }
 
 struct OpControl {
@@ -49,8 +51,8 @@ struct Control {
     std::uint64_t writes = 0;
 };
 Control& control() {
-    static Control c;
-    return c;
+    static Control* c = new Control;
+    return *c;
 }
 
 // The length of the well-formed UTF-8 sequence starting at s[i] (no overlong forms, no
@@ -315,11 +317,6 @@ void allocation_fault(const std::string& key) {
         c.values.erase(it);
     }
     throw std::bad_alloc();
-}
-
-void construct_control_state() {
-    control();
-    errors();
 }
 
 void reset_control() {

@@ -66,9 +66,6 @@ std::uint64_t param_version(const std::string& key);
 // Throws std::bad_alloc, once, when the test set `key` to a non-zero value: memory running out at
 // that point of the work.
 void allocation_fault(const std::string& key);
-// Builds the control and error state now, so that an exit handler registered afterwards runs
-// before they are destroyed.
-void construct_control_state();
 
 // Handle tables: a handle is (slot + 1, generation); destroying bumps the generation, so stale
 // copies are refused without touching freed memory.

@@ -4,8 +4,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -16,8 +18,36 @@ namespace py = pybind11;
 
 namespace pytuvo {
 
+// The interpreter lock released for an SDK call. A thread coming back from the SDK while the
+// interpreter shuts down (a daemon thread at exit) cannot have the lock again: Python ends such a
+// thread by unwinding it, which would end the process in std::terminate had the guard's destructor
+// no leave to throw. One that finds the shutdown under way waits for the process to end instead;
+// the thread doing the shutdown (the main one) goes on as usual.
+inline unsigned long g_main_thread = 0;  // PyThread_get_thread_ident() of the main thread
+class ReleasedLock {
+public:
+    ReleasedLock() : state_((py::detail::get_internals(), PyEval_SaveThread())) {}
+    ~ReleasedLock() noexcept(false) {
+        if (shutting_down() && PyThread_get_thread_ident() != g_main_thread)
+            for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+        PyEval_RestoreThread(state_);
+    }
+    ReleasedLock(const ReleasedLock&) = delete;
+    ReleasedLock& operator=(const ReleasedLock&) = delete;
+
+private:
+    static bool shutting_down() {
+#if PY_VERSION_HEX >= 0x030D0000
+        return Py_IsFinalizing();
+#else
+        return _Py_IsFinalizing();
+#endif
+    }
+    PyThreadState* state_;
+};
+
 // Every SDK call runs with the interpreter lock released.
-using release_gil = py::call_guard<py::gil_scoped_release>;
+using release_gil = py::call_guard<ReleasedLock>;
 
 // A fixed-size SDK text: the bytes up to the first NUL, at most N; decoded as strict UTF-8 when
 // converted to Python.

@@ -30,6 +30,7 @@ PYBIND11_MODULE(PyTUVO, m) {
     // array argument met by two threads at once could deadlock (one waits for the static's
     // initialisation while holding the interpreter lock the other needs to finish it).
     (void)py::dtype::of<std::uint8_t>();
+    g_main_thread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
     bind_error_functions(m);
     bind_Size(m);
     bind_ROI(m);

@@ -161,7 +161,7 @@ void bind_GetTwoCameraTransformByCodedCircleMarker(py::module_& m) {
               double rotation[9] = {}, translation[3] = {};
               int result;
               {
-                  py::gil_scoped_release unlocked;
+                  ReleasedLock unlocked;
                   result = TUVO::GetTwoCameraTransformByCodedCircleMarker(pm1, img1, pm2, img2, type, rotation,
                                                                           translation);
               }
