@@ -124,6 +124,15 @@ def test_arrays_an_image_cannot_describe(bad):
         T.DetectCodedCircleMarker(bad, T.CodedCircleMarkerType())
 
 
+def test_an_array_the_sdk_makes_no_image_of_is_an_error_not_an_empty_answer():
+    with pytest.raises(ValueError, match=r"the SDK makes no image of this array \(Image.Create: size 4096x4097"):
+        T.DetectCodedCircleMarker(np.zeros((4097, 4096), np.uint8), T.CodedCircleMarkerType())
+    tuvo_sim.fail("Image.Create", message="no memory for the image")
+    with pytest.raises(ValueError, match=r"no image of this array \(no memory for the image\)"):
+        T.DetectCodedCircleMarker(np.zeros((48, 64), np.uint8), T.CodedCircleMarkerType())
+    assert tuvo_sim.calls("DetectCodedCircleMarker") == 0
+
+
 def test_non_contiguous_array_is_read_row_by_row(x1):
     x1.Capture2D()
     pixels = np.array(x1.GetImage())
@@ -210,6 +219,10 @@ def test_transform_point_cloud_refusals():
         T.TransformPointCloud(np.eye(2), [0, 0, 0], pm)
     with pytest.raises(ValueError):
         T.TransformPointCloud(np.eye(3), [0, 0], pm)
+    for rotation, translation in [(np.eye(4), [0, 0, 0]), (np.eye(3, 4), [0, 0, 0]), (np.eye(3), np.zeros((3, 4)))]:
+        with pytest.raises(ValueError, match="expected (9|3) values"):  # a 4 x 4 pose is not a rotation
+            T.TransformPointCloud(rotation, translation, pm)
+    np.testing.assert_allclose(np.asarray(pm)[0, 0], [-1, 2, 4])
     with pytest.raises(TypeError):
         T.TransformPointCloud(np.eye(3), [0, 0, 0], None)
     # Column-major memory is read in row-major order.

@@ -28,10 +28,11 @@ const float* required_list(const std::vector<float>& values, std::size_t needed,
     return values.data();
 }
 
+// Exactly `needed` values: a 4 x 4 pose given for a 3 x 3 rotation is a mistake, not a longer one.
 const double* f64_arg(const F64Array& a, py::ssize_t needed, const char* what) {
-    if (a.size() < needed)
-        throw std::invalid_argument(std::string(what) + ": expected at least " + std::to_string(needed) +
-                                    " values, got " + std::to_string(a.size()));
+    if (a.size() != needed)
+        throw std::invalid_argument(std::string(what) + ": expected " + std::to_string(needed) + " values, got " +
+                                    std::to_string(a.size()));
     return a.data();
 }
 
@@ -147,6 +148,9 @@ void bind_DetectCodedCircleMarker(py::module_& m) {
         const TUVO::Size size{static_cast<int>(array.shape(1)), static_cast<int>(array.shape(0))};
         const auto kind = (ndim == 3 && array.shape(2) == 3) ? TUVO::ImageType::BGR8 : TUVO::ImageType::Mono8;
         TUVO::Image image = TUVO::Image::Create(kind, size, const_cast<std::uint8_t*>(array.data()), false);
+        if (!image.IsValid())  // not "no markers": the SDK could not look at the array at all
+            throw std::invalid_argument(std::string("DetectCodedCircleMarker: the SDK makes no image of this array (") +
+                                        TUVO::GetLastErrorMessage() + ")");
         std::vector<TUVO::CodedCircleMarker> found = detect(image, type);
         // The image only looked at the array's memory; release its handle.
         TUVO::Image::Destroy(image, true);
