@@ -268,6 +268,21 @@ def test_compensator_follows_a_moved_device(truth, x1):
     assert drift > 0.5 and left < 0.1
 
 
+def test_apply_after_a_failed_update_uses_no_stale_correction(x1):
+    comp = T.Compensator_FixedMarkers()
+    assert x1.Capture() and comp.Initialize(x1.GetPointMap(), x1.GetImage(), 0) == 12
+    tuvo_sim.set("scene.move_x", 5.0)
+    assert x1.Capture() and comp.Update(x1.GetPointMap(), x1.GetImage())[0]
+    tuvo_sim.set("scene.board", 0)  # the markers gone: the next Update measures nothing
+    assert x1.Capture()
+    pm = x1.GetPointMap()
+    assert comp.Update(pm, x1.GetImage())[0] is False
+    before = np.array(pm)
+    assert comp.Apply(pm)[0] is False
+    assert T.GetLastErrorMessage().endswith("Update has not measured the markers (not yet, or its last call failed)")
+    assert np.array_equal(np.asarray(pm), before, equal_nan=True)
+
+
 def test_compensator_out_of_order_and_lifetime(x1):
     comp = T.Compensator_FixedMarkers()
     pm = T.PointMapCreate(T.PointsOnly, T.Size(4, 4))
@@ -297,6 +312,22 @@ def test_test_accuracy(captured):
     assert same[0] == 12 and same[3] == pytest.approx(rms, rel=1e-4)
     empty_lists = T.TestAccuracy(img, pm, [], [], 3, 4, 62.0)
     assert empty_lists[3] == rms
+
+
+GRID = sum([[(c - 1.5) * 62.0, (1 - r) * 62.0] for r in range(3) for c in range(4)], [])
+
+
+@pytest.mark.parametrize("args, message", [
+    ((3, 4, float("inf")), "the marker spacing must be positive and finite"),
+    ((3, 4, 1e300), "the marker spacing must be positive and finite"),  # infinite as a float
+    (([float("nan")] + GRID[1:], [], 3, 4, 0.0), "the expected position or weight of board marker 0 is not a finite"),
+    ((GRID, [1.0] * 11 + [float("inf")], 3, 4, 0.0), "weight of board marker 11 is not a finite number"),
+    ((GRID, [0.0] * 12, 3, 4, 0.0), "0 of the 12 board markers measured have a positive weight; 3 are needed"),
+    ((GRID, [1.0, 1.0] + [-1.0] * 10, 3, 4, 0.0), "2 of the 12 board markers measured have a positive weight"),
+])
+def test_test_accuracy_refuses_what_gives_no_figure(captured, args, message):
+    n, _, _, rms, worst = T.TestAccuracy(captured.GetImage(), captured.GetPointMap(), *args)
+    assert n < 0 and message in T.GetLastErrorMessage()
 
 
 def test_test_accuracy_sizes():
@@ -338,6 +369,10 @@ def test_external_camera(usb_device):
     uv = optics.project(k, d, ext[v, u])
     assert np.abs(uv[:, 0] - u).max() <= 0.5 + 1e-3 and np.abs(uv[:, 1] - v).max() <= 0.5 + 1e-3
     assert v.size > 0.3 * 1280 * 1024
+    # Intrinsics that fit no pose: said so, not blamed on the markers the views share.
+    for bad_k, bad_d in [([float("nan")] + list(k[1:]), d), ([0.0] * 9, d), (k, [float("inf")] + list(d[1:]))]:
+        ok, _, _ = T.GetExternalCameraExtrinsicMatrix(*views, 1280, 1024, bad_k, bad_d)
+        assert ok is False and "no pose of the external camera fits the" in T.GetLastErrorMessage()
     with pytest.raises(ValueError):
         T.GetExternalCameraExtrinsicMatrix(*views[:-1], np.zeros(10, np.uint8), 1280, 1024, k, d)
     with pytest.raises(ValueError):

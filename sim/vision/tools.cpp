@@ -197,6 +197,7 @@ bool Compensator_FixedMarkers::Update(const PointMap& pointmap, const Image& ima
             call.fail(Error_Failed, "Initialize has not been called");
             return false;
         }
+        c->updated = false;  // a failed Update leaves no correction to apply: it would be stale
     }
     std::map<int, Eigen::Vector3d> found;
     if (!marker_centres(pointmap, image, c->type, call, &found)) return false;
@@ -228,7 +229,7 @@ bool Compensator_FixedMarkers::Apply(PointMap& pointmap) {
     {
         std::lock_guard<std::mutex> lock(c->m);
         if (!c->updated) {
-            call.fail(Error_Failed, "Update has not measured the markers yet");
+            call.fail(Error_Failed, "Update has not measured the markers (not yet, or its last call failed)");
             return false;
         }
         T = c->correction;
@@ -285,9 +286,14 @@ int GetExternalCameraExtrinsicMatrix(const Image& image1, const PointMap& pointm
     }
     Eigen::Matrix4d pose;
     double rms;
-    if (X.size() < 6 || !solve_pose(X, uv, K, D, &pose, &rms)) {
+    if (X.size() < 6) {
         call.fail(Error_Failed, "the views share " + std::to_string(X.size()) +
                                     " markers with the external camera; 6 are needed for a pose");
+        return 0;
+    }
+    if (!solve_pose(X, uv, K, D, &pose, &rms) || !std::isfinite(rms)) {
+        call.fail(Error_Failed, "no pose of the external camera fits the " + std::to_string(X.size()) +
+                                    " markers the views share (check its intrinsics and distortion)");
         return 0;
     }
     for (int i = 0; i < 16; ++i) extrinsic16[i] = static_cast<float>(pose(i / 4, i % 4));
@@ -356,8 +362,8 @@ int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expe
         call.fail(Error_InvalidArgument, "null output");
         return Error_InvalidArgument;
     }
-    if (!expected_xy && !(spacing_mm > 0)) {
-        call.fail(Error_InvalidArgument, "the marker spacing must be positive");
+    if (!expected_xy && !(spacing_mm > 0 && std::isfinite(spacing_mm))) {
+        call.fail(Error_InvalidArgument, "the marker spacing must be positive and finite");
         return Error_InvalidArgument;
     }
     const CodedCircleMarkerType type;
@@ -392,14 +398,25 @@ int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expe
         const int r = k / cols, c = k % cols;
         const double bx = expected_xy ? expected_xy[2 * k] : (c - (cols - 1) / 2.0) * spacing_mm;
         const double by = expected_xy ? expected_xy[2 * k + 1] : ((rows - 1) / 2.0 - r) * spacing_mm;
+        const double weight = weights ? weights[k] : 1.0;
+        if (!std::isfinite(bx) || !std::isfinite(by) || !std::isfinite(weight)) {
+            call.fail(Error_InvalidArgument, "the expected position or weight of board marker " + std::to_string(k) +
+                                                 " is not a finite number");
+            return Error_InvalidArgument;
+        }
         ideal.emplace_back(bx, by, 0.0);
         measured.push_back(p);
-        w.push_back(weights ? std::max(0.0f, weights[k]) : 1.0);
+        w.push_back(std::max(0.0, weight));
     }
-    double total = 0;
-    for (double x : w) total += x;
-    if (ideal.size() < 3 || total <= 0) {
+    if (ideal.size() < 3) {
         call.fail(Error_Failed, "only " + std::to_string(ideal.size()) + " board markers were measured; 3 are needed");
+        return Error_Failed;
+    }
+    int weighted = 0;
+    for (double x : w) weighted += x > 0;
+    if (weighted < 3) {
+        call.fail(Error_Failed, std::to_string(weighted) + " of the " + std::to_string(ideal.size()) +
+                                    " board markers measured have a positive weight; 3 are needed");
         return Error_Failed;
     }
     double rms;
