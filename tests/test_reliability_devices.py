@@ -232,6 +232,27 @@ print(json.dumps(answers))
         assert answers.count(True) >= 15  # in each round at least one stop stopped the scan
 
 
+@pytest.mark.parametrize("stop", ["StopFixedLineScan", "Close"])
+def test_a_call_waiting_for_the_first_sweep_hears_of_a_stop(scan_cam, stop):
+    tuvo_sim.block("scan publish")  # the first sweep is held before it is published
+    assert scan_cam.StartFixedLineScan(scan_options())
+    assert tuvo_sim.wait_entered("scan publish") == 1
+    got = []
+    waiter = threading.Thread(target=lambda: got.append(
+        (scan_cam.GetFixedLineScanPointMap().IsValid(), T.GetLastError(), T.GetLastErrorMessage())))
+    waiter.start()
+    assert tuvo_sim.wait_entered("X2.GetFixedLineScanPointMap(pm)") == 1
+    time.sleep(0.05)  # into its wait for the sweep
+    stopper = threading.Thread(target=getattr(scan_cam, stop))
+    stopper.start()  # the stop waits for the held sweep
+    time.sleep(0.05)
+    tuvo_sim.unblock("scan publish")
+    stopper.join(10)
+    waiter.join(10)
+    assert got == [(False, tuvo_sim.ERROR_FAILED,
+                    "X2.GetFixedLineScanPointMap(pm): the fixed line scan was stopped before a point map arrived")]
+
+
 def test_a_stop_waits_for_the_stop_under_way(scan_cam):
     """The second of two stops returns once the scan has stopped, not before."""
     assert scan_cam.StartFixedLineScan(scan_options(5000))

@@ -202,6 +202,15 @@ def test_two_camera_transform_failure(usb_device):
                                                          blank, T.CodedCircleMarkerType())
     assert n == tuvo_sim.ERROR_FAILED and (R == 0).all() and (t == 0).all()
     assert "only 0 markers are seen by both cameras" in T.GetLastErrorMessage()
+    # Every marker centre in one place, or along one line: no rotation follows from them.
+    for flatten in [lambda p: p.__setitem__(Ellipsis, [1.0, 2.0, 3.0]),
+                    lambda p: p.__setitem__((Ellipsis, slice(1, 3)), 0.0)]:
+        flat = left.GetPointMap().Clone()
+        flatten(np.asarray(flat))
+        n, R, t = T.GetTwoCameraTransformByCodedCircleMarker(flat, left.GetImage(), right.GetPointMap(),
+                                                             right.GetImage(), T.CodedCircleMarkerType())
+        assert n == tuvo_sim.ERROR_FAILED and (R == 0).all()
+        assert "markers both cameras see lie on one line or in one place" in T.GetLastErrorMessage()
     with pytest.raises(TypeError):
         T.GetTwoCameraTransformByCodedCircleMarker(None, blank, left.GetPointMap(), blank, T.CodedCircleMarkerType())
 
@@ -369,10 +378,12 @@ def test_external_camera(usb_device):
     uv = optics.project(k, d, ext[v, u])
     assert np.abs(uv[:, 0] - u).max() <= 0.5 + 1e-3 and np.abs(uv[:, 1] - v).max() <= 0.5 + 1e-3
     assert v.size > 0.3 * 1280 * 1024
-    # Intrinsics that fit no pose: said so, not blamed on the markers the views share.
+    # A lens no pose can be solved with: said so, not blamed on the markers the views share.
     for bad_k, bad_d in [([float("nan")] + list(k[1:]), d), ([0.0] * 9, d), (k, [float("inf")] + list(d[1:]))]:
         ok, _, _ = T.GetExternalCameraExtrinsicMatrix(*views, 1280, 1024, bad_k, bad_d)
-        assert ok is False and "no pose of the external camera fits the" in T.GetLastErrorMessage()
+        assert ok is False and T.GetLastErrorMessage().endswith(
+            "the external camera's intrinsics and distortion must be finite, its focal lengths positive")
+        assert not T.GetExternalCameraPointMap(views[1], 1280, 1024, bad_k, bad_d, extrinsic).IsValid()
     with pytest.raises(ValueError):
         T.GetExternalCameraExtrinsicMatrix(*views[:-1], np.zeros(10, np.uint8), 1280, 1024, k, d)
     with pytest.raises(ValueError):

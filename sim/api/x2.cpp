@@ -149,6 +149,7 @@ void sweep_loop(const std::shared_ptr<CameraState>& c, const CaptureParams& p, c
                 if ((zmin > 0 && z < zmin) || (zmax > 0 && z > zmax)) q[3 * i] = q[3 * i + 1] = q[3 * i + 2] = NAN;
             }
         }
+        hold_point("scan publish");  // tests hold a sweep here, before it is published
         std::unique_lock<std::mutex> lock(c->scan_m);
         if (c->scan_stop) {
             PointMap::Destroy(pm, true);
@@ -264,7 +265,11 @@ bool X2::GetFixedLineScanPointMap(PointMap& pointmap) {
         return c->scan_frames > 0 || c->scan_stop || !c->scanning;
     });
     if (!c->scanning) return ended();
-    if (!arrived || c->scan_stop) {
+    if (c->scan_stop) {  // stopped while this call waited (StopFixedLineScan, Close, Destroy, shutdown)
+        call.fail(Error_Failed, "the fixed line scan was stopped before a point map arrived");
+        return false;
+    }
+    if (!arrived) {
         call.fail(Error_Timeout, "no point map arrived");
         return false;
     }

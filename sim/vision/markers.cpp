@@ -6,6 +6,7 @@
 #include <map>
 #include <numeric>
 
+#include <Eigen/Eigenvalues>
 #include <Eigen/Geometry>
 
 #include "control/control.h"
@@ -471,6 +472,22 @@ int GetTwoCameraTransformByCodedCircleMarker(const PointMap& pointmap1, const Im
     if (from.size() < 3) {
         call.fail(Error_Failed, "only " + std::to_string(from.size()) + " markers are seen by both cameras; 3 are needed");
         return Error_Failed;
+    }
+    // Markers all in one place or along one line leave the rotation about them open.
+    for (const auto* set : {&from, &to}) {
+        Eigen::Vector3d mean = Eigen::Vector3d::Zero();
+        for (const auto& p : *set) mean += p;
+        mean /= static_cast<double>(set->size());
+        Eigen::Matrix3d spread = Eigen::Matrix3d::Zero();
+        for (const auto& p : *set) spread += (p - mean) * (p - mean).transpose();
+        const Eigen::Vector3d s = Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d>(spread).eigenvalues();  // ascending
+        // Spread across the line they lie nearest: at least a micrometre, and not lost to rounding.
+        const double across = std::sqrt(std::max(s[1], 0.0) / static_cast<double>(set->size()));
+        if (!(across > 1e-3) || !(s[1] > 1e-12 * s[2])) {
+            call.fail(Error_Failed, "the " + std::to_string(from.size()) +
+                                        " markers both cameras see lie on one line or in one place; their transform is open");
+            return Error_Failed;
+        }
     }
     double rms;
     const Eigen::Matrix4d T = rigid_fit(from, to, nullptr, &rms);

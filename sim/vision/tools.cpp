@@ -247,6 +247,21 @@ bool Compensator_FixedMarkers::Apply(PointMap& pointmap) {
     return true;
 }
 
+namespace {
+
+// The external camera's lens as given: finite values, positive focal lengths.
+bool usable_lens(const float* K, const float* D, Call& call) {
+    bool fine = K[0] > 0 && K[4] > 0;
+    for (int i = 0; i < 9; ++i) fine = fine && std::isfinite(K[i]);
+    for (int i = 0; i < 5; ++i) fine = fine && std::isfinite(D[i]);
+    if (!fine)
+        call.fail(Error_InvalidArgument,
+                  "the external camera's intrinsics and distortion must be finite, its focal lengths positive");
+    return fine;
+}
+
+}  // namespace
+
 int GetExternalCameraExtrinsicMatrix(const Image& image1, const PointMap& pointmap1, const unsigned char* external1,
                                      const Image& image2, const PointMap& pointmap2, const unsigned char* external2,
                                      const Image& image3, const PointMap& pointmap3, const unsigned char* external3,
@@ -265,6 +280,7 @@ int GetExternalCameraExtrinsicMatrix(const Image& image1, const PointMap& pointm
                                              std::to_string(kMaxPixels) + " pixels)");
         return 0;
     }
+    if (!usable_lens(K, D, call)) return 0;
     const CodedCircleMarkerType type;
     const Image* imgs[3] = {&image1, &image2, &image3};
     const PointMap* pms[3] = {&pointmap1, &pointmap2, &pointmap3};
@@ -316,6 +332,7 @@ PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width, int heig
                                              std::to_string(kMaxPixels) + " pixels)");
         return PointMap();
     }
+    if (!usable_lens(K, D, call)) return PointMap();
     auto src = lookup(pointmaps(), pointmap);
     if (!src) {
         call.fail(Error_InvalidHandle, "invalid or destroyed point map");
