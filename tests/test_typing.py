@@ -179,6 +179,16 @@ BYTE_ARRAYS = [np.zeros((8, 8), np.uint8), np.zeros((8, 8), np.int32), np.zeros(
 FLOAT_SEQUENCES = [[0.0] * 9, tuple(range(9)), np.zeros(9, np.float32), np.arange(9), np.ones(9, dtype=bool)]
 
 
+def first(value, n):
+    """The same form holding the first n values of `value` (9 as 3 x 3 where the form is nested)."""
+    if isinstance(value, np.ndarray):
+        return value.ravel()[:n].reshape((3, 3) if n == 9 else (n,))
+    flat = np.asarray(value).ravel()[:n].tolist()
+    if n == 9 and isinstance(value[0], (list, tuple)):
+        return [type(value[0])(flat[3 * r:3 * r + 3]) for r in range(3)]
+    return type(value)(flat)
+
+
 @pytest.mark.parametrize("value", FLOAT_ARRAYS, ids=lambda v: type(v).__name__ + str(getattr(v, "dtype", "")))
 def test_transforms_take_every_form_the_stubs_admit(value):
     opts = T.X1_CustomTransformOptions()
@@ -187,7 +197,7 @@ def test_transforms_take_every_form_the_stubs_admit(value):
     try:
         np.asarray(point_map)[...] = 1.0
         rotation = np.asarray(value, dtype=np.float64).ravel()[:9]
-        T.TransformPointCloud(value, value, point_map)
+        T.TransformPointCloud(first(value, 9), first(value, 3), point_map)
         expected = rotation.reshape(3, 3) @ np.ones(3) + np.asarray(value, dtype=np.float64).ravel()[:3]
         np.testing.assert_allclose(np.asarray(point_map)[0, 0], expected)
     finally:
