@@ -237,15 +237,17 @@ def bench_ray_casting(rows):
             assert cam.Open(), T.GetLastErrorMessage()
             cam.Capture()
             wall = {}
+            captures, floors = {1: [], 2: []}, {1: [], 2: []}
+            for _ in range(7):  # all in turns, so a busy spell on the machine slows each alike
+                for threads in (1, 2):
+                    tuvo_sim.set("render.threads", threads)
+                    captures[threads].append(cpu_timed(cam.Capture))
+                    floors[threads].append(tuvo_sim.ray_floor(sn))
             for threads in (1, 2):
-                tuvo_sim.set("render.threads", threads)
-                captures, floors = [], []
-                for _ in range(5):  # in turns, so a busy spell on the machine slows both alike
-                    captures.append(cpu_timed(cam.Capture))
-                    floors.append(tuvo_sim.ray_floor(sn))
-                capture = min(c[0] for c in captures)
-                floor = min(f["primary_s"] + f["shadow_s"] for f in floors)
-                rays = floors[0]["primary_rays"] + floors[0]["shadow_rays"]
+                captures_n, floors_n = captures[threads], floors[threads]
+                capture = min(c[0] for c in captures_n)
+                floor = min(f["primary_s"] + f["shadow_s"] for f in floors_n)
+                rays = floors_n[0]["primary_rays"] + floors_n[0]["shadow_rays"]
                 wall[threads] = (capture, floor)
                 name = "X1 capture 1280x1024, %s, %d thread%s" % (label, threads, "" if threads == 1 else "s")
                 rows += [
@@ -254,8 +256,8 @@ def bench_ray_casting(rows):
                     ("  ratio capture / floor (target <= 2)", capture / floor, "x"),
                 ]
                 if threads == 1:
-                    cpu = min(c[1] for c in captures)
-                    cpu_floor = min(f["primary_cpu_s"] + f["shadow_cpu_s"] for f in floors)
+                    cpu = min(c[1] for c in captures_n)
+                    cpu_floor = min(f["primary_cpu_s"] + f["shadow_cpu_s"] for f in floors_n)
                     rows += [
                         ("  CPU time: capture", cpu * 1e3, "ms"),
                         ("  CPU time: floor", cpu_floor * 1e3, "ms"),
