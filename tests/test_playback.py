@@ -578,6 +578,10 @@ def test_broken_manifests_are_refused_when_the_rig_is_read(tmp_path, pristine, f
      "streams.x2.frames[0]: must be an object"),
     ("2 million members", damage_manifest(lambda m: m.update(padding={"k%023d" % i: 0 for i in range(1990000)})),
      "manifest.json: reading it takes up to"),
+    ("2 million empty texts", damage_manifest(lambda m: m.update(padding=[""] * 1990000)),
+     "manifest.json: reading it takes up to"),
+    ("one 60 MB text", damage_manifest(lambda m: m.update(padding="a" * (60 << 20))),
+     "manifest.json: reading it takes up to"),
     ("64 MiB of numbers", lambda r: (r / "manifest.json").write_text(
         (r / "manifest.json").read_text()[:-1] + ', "padding": [' + "0," * ((64 << 20) // 2 - 40000) + "0]}"),
      "manifest.json: holds more than 2,000,000 values"),

@@ -124,22 +124,28 @@ assert cam.GetFixedLineScanPointMap().IsValid()
         assert rc == status, err[-2000:]
 
 
+# Targets that hold no reference to the script's globals (a lambda would keep them, and the object
+# whose __del__ releases the call, alive through the shutdown).
 @pytest.mark.parametrize("op, call", [
     ("SystemIsInited", "T.SystemIsInited"),
     ("DetectCodedCircleMarker",
-     "lambda: T.DetectCodedCircleMarker(T.ImageCreate(T.Mono8, T.Size(32, 32)), T.CodedCircleMarkerType())"),
+     "functools.partial(T.DetectCodedCircleMarker, T.ImageCreate(T.Mono8, T.Size(32, 32)), T.CodedCircleMarkerType())"),
     ("GetTwoCameraTransformByCodedCircleMarker",  # the lock released inside the wrapper, not around it
-     "lambda: T.GetTwoCameraTransformByCodedCircleMarker(T.PointMap(), T.Image(), T.PointMap(), T.Image(), "
+     "functools.partial(T.GetTwoCameraTransformByCodedCircleMarker, T.PointMap(), T.Image(), T.PointMap(), T.Image(), "
      "T.CodedCircleMarkerType())"),
 ])
 def test_a_daemon_thread_back_from_the_sdk_during_exit_leaves_the_exit_alone(op, call):
     """A daemon thread held in the SDK until the interpreter is shutting down cannot have the
     interpreter back: it waits for the process to end, and the exit status stays the script's."""
     body = """
+import functools
 class ReleaseAtShutdown:
     def __del__(self):  # runs while the interpreter shuts down, when it no longer takes threads back
         tuvo_sim.unblock(%(op)r)
-        time.sleep(0.5)
+        while tuvo_sim.inside(%(op)r):  # until the call has left the SDK
+            time.sleep(0.01)
+        time.sleep(0.2)  # and come back to the binding
+        os.write(1, b"released\\n")
 tuvo_sim.block(%(op)r)
 threading.Thread(target=%(call)s, daemon=True).start()
 assert tuvo_sim.wait_entered(%(op)r) == 1
@@ -147,7 +153,30 @@ keeper = ReleaseAtShutdown()
 print("exiting")
 """ % {"op": op, "call": call}
     rc, out, err = run_child(body)
-    assert (rc, out) == (0, "exiting\n"), err[-2000:]
+    assert (rc, out) == (0, "exiting\nreleased\n") and "Exception ignored" not in err, err[-2000:]
+
+
+def test_the_main_thread_shuts_down_whoever_imported_the_module():
+    """The thread that imports PyTUVO first (and with it threading) may not be the main one; the main
+    thread still makes its SDK calls while the interpreter shuts down."""
+    code = textwrap.dedent("""
+        import _thread, os, time
+        done = []
+        def worker():
+            import PyTUVO  # the first import, in a thread of its own
+            done.append(1)
+        _thread.start_new_thread(worker, ())
+        while not done:
+            time.sleep(0.01)
+        import PyTUVO as T
+        class AtShutdown:
+            def __del__(self):
+                os.write(1, b"%d\\n" % T.SystemIsInited())
+        keeper = AtShutdown()
+        print("exiting", flush=True)
+    """)
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=30)
+    assert (run.returncode, run.stdout) == (0, "exiting\n0\n"), run.stderr[-2000:]
 
 
 def test_exhausted_memory_in_the_scanner_ends_the_scan_with_an_error(scan_cam):

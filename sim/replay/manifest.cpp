@@ -32,14 +32,15 @@ const char* const kCameraNames[3] = {"left", "right", "extra"};
 // recovered from (the parser's clean-up allocates), so the memory is checked first.
 struct Extent {
     int depth = 0;
-    long long values = 0, containers = 0, members = 0, long_text_bytes = 0;
+    long long values = 0, containers = 0, members = 0, texts = 0, long_text_bytes = 0, longest = 0;
     // Bytes of the parsed value at most: a slot in its container for each value (a vector's,
     // which may have grown to twice what it holds), a heap block for each container, a tree node
-    // holding its key for each member of an object, a heap block for each text too long to be
-    // kept inside its string.
+    // holding its key for each member of an object, a heap block for each text and another for
+    // its characters when they do not fit inside it; and, once, the parser's copies of the
+    // longest text while it reads it.
     std::uint64_t bytes() const {
-        return 32ull * (values + containers) + 64ull * containers + 96ull * members +
-               static_cast<std::uint64_t>(long_text_bytes);
+        return 32ull * (values + containers) + 64ull * containers + 96ull * members + 48ull * texts +
+               static_cast<std::uint64_t>(long_text_bytes) + 5ull * static_cast<std::uint64_t>(longest);
     }
 };
 
@@ -58,10 +59,12 @@ Extent extent_of(const std::string& text) {
             } else if (ch == '"') {
                 in_string = false;
                 if (length > 16) e.long_text_bytes += length + 32;  // 15 bytes fit inside
+                e.longest = std::max(e.longest, length);
             }
         } else if (ch == '"') {
             in_string = true;
             length = 0;
+            ++e.texts;
         } else if (ch == '[' || ch == '{') {
             e.depth = std::max(e.depth, ++depth);
             ++e.values;
@@ -373,6 +376,8 @@ bool load_manifest(const std::string& root, Recording* out, std::string* why) {
     json j;
     try {
         j = json::parse(text);
+    } catch (const std::bad_alloc&) {  // more than the bound foresaw, with room left to unwind
+        return *why = name + ": out of memory while it was read", false;
     } catch (const json::exception& e) {
         *why = name + ": not JSON (" + e.what() + ")";
         return false;

@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -22,13 +23,15 @@ namespace pytuvo {
 // interpreter shuts down (a daemon thread at exit) cannot have the lock again: Python ends such a
 // thread by unwinding it, which would end the process in std::terminate had the guard's destructor
 // no leave to throw. One that finds the shutdown under way waits for the process to end instead;
-// the thread doing the shutdown (the main one) goes on as usual.
-inline unsigned long g_main_thread = 0;  // PyThread_get_thread_ident() of the main thread
+// the thread doing the shutdown goes on as usual.
+// PyThread_get_thread_ident() of the thread that shuts the interpreter down: the main thread, and
+// at exit (an atexit callback runs before the shutdown is marked) the thread that runs it.
+inline std::atomic<unsigned long> g_exiting_thread{0};
 class ReleasedLock {
 public:
     ReleasedLock() : state_((py::detail::get_internals(), PyEval_SaveThread())) {}
     ~ReleasedLock() noexcept(false) {
-        if (shutting_down() && PyThread_get_thread_ident() != g_main_thread)
+        if (shutting_down() && PyThread_get_thread_ident() != g_exiting_thread.load())
             for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
         PyEval_RestoreThread(state_);
     }

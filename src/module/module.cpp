@@ -30,7 +30,8 @@ PYBIND11_MODULE(PyTUVO, m) {
     // array argument met by two threads at once could deadlock (one waits for the static's
     // initialisation while holding the interpreter lock the other needs to finish it).
     (void)py::dtype::of<std::uint8_t>();
-    g_main_thread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+    g_exiting_thread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+    py::module_::import("atexit").attr("register")(py::cpp_function([] { g_exiting_thread = PyThread_get_thread_ident(); }));
     bind_error_functions(m);
     bind_Size(m);
     bind_ROI(m);
