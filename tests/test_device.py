@@ -4,6 +4,7 @@ import re
 import shutil
 import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -263,3 +264,23 @@ def test_a_rig_file_in_the_root_folder_finds_its_files_there(tmp_path):
     if run.returncode != 0 and "mount" in run.stderr + run.stdout:
         pytest.skip("no private mount namespace here: " + run.stderr.strip())
     assert run.stdout == "False SystemInit: device VDEV-000001: scene /s.toml: No such file or directory\n", run.stderr
+
+
+def test_a_relative_rig_file_in_a_folder_too_deep_to_name(tmp_path):
+    """A current folder deeper than a path can name (getcwd fails): a relative rig file's own
+    relative names still lead beside it."""
+    code = textwrap.dedent("""
+        import os, PyTUVO as T
+        os.chdir(%r)
+        for _ in range(24):  # 24 x 201 bytes: beyond the 4096 a path may hold
+            os.mkdir("d" * 200)
+            os.chdir("d" * 200)
+        with open("rig.txt", "w") as f:
+            f.write("[device]\\nsn = DEEP\\nscene = s.toml\\n")
+        with open("s.toml", "w") as f:
+            f.write('[[object]]\\nname = "b"\\ntype = "sphere"\\nradius = 50\\nposition = [0, 0, 800]\\n')
+        os.environ["TUVO_SIM_RIG"] = "rig.txt"
+        print(T.SystemInit(), T.GetLastErrorMessage())
+    """ % str(tmp_path))
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert run.stdout == "True \n", run.stdout + run.stderr

@@ -544,7 +544,6 @@ def test_hostile_sensor_parameters(key, value):
     ok = np.isfinite(points[..., 2])
     assert np.abs(points[ok]).max(initial=0) < 5000
     assert cam.Capture2D()
-    assert tuvo_sim.ray_floor(SERIAL)["primary_rays"] == 320 * 256
 
 
 @pytest.mark.parametrize("value, seen", [(float("nan"), True), (1e300, False)])
@@ -553,10 +552,12 @@ def test_a_device_moved_by_no_number_stays_and_one_moved_beyond_reach_sees_nothi
     still = np.nanmedian(capture(cam)[0][..., 2])
     tuvo_sim.set("scene.move_z", value)
     depth = capture(cam)[0][..., 2]
+    floor = tuvo_sim.ray_floor(SERIAL)  # Embree alone casts what the capture casts
     if seen:
         assert np.nanmedian(depth) == pytest.approx(still, abs=0.5)
+        assert floor["shadow_rays"] > 0.5 * floor["primary_rays"]
     else:
-        assert np.isnan(depth).all()
+        assert np.isnan(depth).all() and floor["shadow_rays"] == 0
 
 
 # ---- truth and realism on the default device ----

@@ -526,7 +526,7 @@ print("after", cam.GetPointMap().Save(sys.argv[1], T.Millimeter, False), T.GetLa
 """
 
 
-@pytest.mark.parametrize("name", ["/dev/stdout", "/proc/self/fd/1"])
+@pytest.mark.parametrize("name", ["/dev/stdout", "/proc/self/fd/1", "/dev/fd/1"])
 @pytest.mark.parametrize("into", ["pipe", "file"])
 def test_save_into_the_process_own_output(tmp_path, name, into):
     """The bytes follow what the output already holds, and what comes after follows them: the file
@@ -556,8 +556,10 @@ for path in sys.argv[1:]:
 @pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("setpriv"), reason="needs root to play another user")
 def test_save_over_a_group_shared_file_keeps_its_group(tmp_path):
     """A member of a file's group, saving over it: in a folder the group may write the file keeps its
-    group; in a folder only its owner writes, the file is written where it is."""
-    for folder, mode in [("open", 0o775), ("closed", 0o755)]:
+    group; in a folder only its owner writes (or may only search, or holds sticky), the file is
+    written where it is."""
+    folders = [("open", 0o775), ("closed", 0o755), ("search", 0o711), ("sticky", 0o1777)]
+    for folder, mode in folders:
         os.mkdir(tmp_path / folder)
         os.chown(tmp_path / folder, 1000, 100)
         os.chmod(tmp_path / folder, mode)
@@ -567,13 +569,13 @@ def test_save_over_a_group_shared_file_keeps_its_group(tmp_path):
     os.chmod(tmp_path, 0o755)
     # Root without its capabilities, in group 100 only: an ordinary member of the group.
     out = subprocess.run(["setpriv", "--bounding-set=-all", "--inh-caps=-all", "--groups=100", sys.executable,
-                          "-c", SHARED_SAVE, str(tmp_path / "open" / "team.ply"), str(tmp_path / "closed" / "team.ply")],
+                          "-c", SHARED_SAVE] + [str(tmp_path / f / "team.ply") for f, _ in folders],
                          capture_output=True, text=True, timeout=60)
-    assert out.stdout == "True \nTrue \n", out.stderr
-    for folder in ["open", "closed"]:
+    assert out.stdout == "True \n" * len(folders), out.stderr
+    for folder, _ in folders:
         st = os.stat(tmp_path / folder / "team.ply")
         assert st.st_gid == 100 and stat.S_IMODE(st.st_mode) == 0o664 and st.st_size > 3
-    assert sorted(os.listdir(tmp_path / "closed")) == ["team.ply"]
+        assert sorted(os.listdir(tmp_path / folder)) == ["team.ply"]
 
 
 def test_save_leaves_no_temporary_file_when_it_fails(small_cam, tmp_path):

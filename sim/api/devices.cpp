@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <unordered_map>
 
 #include "control/control.h"
 #include "control/files.h"
@@ -215,13 +216,15 @@ bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>
             return false;
         }
     }
-    for (std::size_t i = 0; i < devs.size(); ++i)
-        for (std::size_t k = 0; k < i; ++k)
-            if (devs[i]->sn == devs[k]->sn) {
-                *why = "device " + std::to_string(i + 1) + ": serial number " + devs[i]->sn + " is device " +
-                       std::to_string(k + 1) + "'s too";
-                return false;
-            }
+    std::unordered_map<std::string, std::size_t> serials;  // serial -> its first device
+    for (std::size_t i = 0; i < devs.size(); ++i) {
+        const auto first = serials.emplace(devs[i]->sn, i).first->second;
+        if (first != i) {
+            *why = "device " + std::to_string(i + 1) + ": serial number " + devs[i]->sn + " is device " +
+                   std::to_string(first + 1) + "'s too";
+            return false;
+        }
+    }
     for (auto& d : devs) {
         if (d->near_mm >= d->far_mm) {
             *why = "device " + d->sn + ": near_mm must be below far_mm";
@@ -258,9 +261,12 @@ bool load_rig(std::vector<std::shared_ptr<DeviceState>>* out, std::string* base,
         *base = g_rig_base;
     } else if (const char* path = std::getenv("TUVO_SIM_RIG")) {
         if (*path && !read_regular_file(path, 1u << 20, &text, why)) return false;
-        const std::string file = path[0] == '/' ? std::string(path) : current_folder() + "/" + path;
+        const std::string here = path[0] == '/' ? std::string() : current_folder();
+        const std::string file = here.empty() ? std::string(path) : here + "/" + path;
         const std::size_t slash = file.rfind('/');
-        *base = slash == 0 ? "/" : file.substr(0, slash);  // a rig in the root folder: "/", not the current one
+        // A rig in the root folder: "/"; a relative name when the current folder has no name: its
+        // folder as given ("" is the current one).
+        *base = slash == std::string::npos ? "" : slash == 0 ? "/" : file.substr(0, slash);
     }
     if (!parse_rig(text, out, why, *base)) return false;
     for (auto& d : *out)

@@ -2,6 +2,8 @@
 #include "control/files.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -199,17 +202,29 @@ struct Target {
     struct stat st {};
 };
 
-// The descriptor N of "/proc/self/fd/N" (or /proc/<this process>/fd/N) when this process holds it
-// open for writing, else -1.
+// The descriptor N of "/proc/self/fd/N" (by any name that leads there: /dev/fd/N, /dev/stdout)
+// when this process holds it open for writing, else -1.
 int own_writable_fd(const std::string& link) {
-    const std::string self = "/proc/self/fd/", mine = "/proc/" + std::to_string(::getpid()) + "/fd/";
-    std::string n;
-    if (link.rfind(self, 0) == 0) n = link.substr(self.size());
-    else if (link.rfind(mine, 0) == 0) n = link.substr(mine.size());
+    const std::size_t slash = link.rfind('/');
+    if (slash == std::string::npos) return -1;
+    const std::string n = link.substr(slash + 1);
     if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos) return -1;
+    char* real = ::realpath(slash == 0 ? "/" : link.substr(0, slash).c_str(), nullptr);
+    const bool ours = real && std::string(real) == "/proc/" + std::to_string(::getpid()) + "/fd";
+    std::free(real);
+    if (!ours) return -1;
     const int fd = std::stoi(n);
     const int flags = ::fcntl(fd, F_GETFL);
     return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY ? fd : -1;
+}
+
+// Whether the link `path` lies in a folder of /proc (reached by any name: /dev/fd/N is
+// /proc/self/fd/N), where links name open files, not paths.
+bool in_procfs(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct statfs fs;
+    return ::statfs(folder.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }
 
 // Follows symbolic links from `path` to the file they name (which may not exist yet).
@@ -227,7 +242,7 @@ bool resolve(const std::string& path, Target* t, std::string* why) {
             t->exists = true;
             return true;
         }
-        if (cur.rfind("/proc/", 0) == 0) {
+        if (in_procfs(cur)) {
             if (::stat(cur.c_str(), &t->st) != 0) return *why = std::strerror(errno), false;
             t->path = cur;
             t->exists = true;
@@ -254,7 +269,8 @@ bool replace(const Target& t, const std::string& bytes, std::string* why, bool* 
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : t.path.substr(0, slash);
     const std::string base = slash == std::string::npos ? t.path : t.path.substr(slash + 1);
     if (base.empty()) return *why = std::strerror(EISDIR), false;
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // O_PATH: a folder we may search but not read (0711) still takes files by name.
+    Fd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (dir.fd < 0) return *why = std::strerror(errno), false;
     static std::atomic<unsigned long> counter{0};
     const mode_t mode = t.exists ? (t.st.st_mode & 07777) : 0666;  // new files: 0666 less the umask
@@ -279,7 +295,10 @@ bool replace(const Target& t, const std::string& bytes, std::string* why, bool* 
     }
     int err = write_all(fd, bytes);
     if (err == 0 && ::fsync(fd) != 0) err = errno;
-    if (err == 0 && ::renameat(dir.fd, tmp.c_str(), dir.fd, base.c_str()) != 0) err = errno;
+    if (err == 0 && ::renameat(dir.fd, tmp.c_str(), dir.fd, base.c_str()) != 0) {
+        err = errno;
+        *no_room = err == EACCES || err == EPERM;  // a sticky folder: another's file is not ours to replace
+    }
     if (err != 0) {
         ::unlinkat(dir.fd, tmp.c_str(), 0);
         return *why = std::strerror(err), false;
@@ -310,7 +329,10 @@ bool rewrite(const Target& t, const std::string& bytes, std::string* why) {
     if (::fstat(file.fd, &st) != 0) return *why = std::strerror(errno), false;
     if (!bytes.empty()) {
         const int room = ::posix_fallocate(file.fd, 0, static_cast<off_t>(bytes.size()));
-        if (room != 0 && room != EOPNOTSUPP && room != EINVAL) return *why = std::strerror(room), false;
+        if (room != 0 && room != EOPNOTSUPP && room != EINVAL) {
+            if (::ftruncate(file.fd, st.st_size) != 0) { /* the room taken before it failed stays */ }
+            return *why = std::strerror(room), false;
+        }
     }
     std::string old(std::min(bytes.size(), static_cast<std::size_t>(st.st_size)), '\0');
     for (std::size_t got = 0; got < old.size();) {

@@ -37,7 +37,8 @@ double normal_quantile(double p) {
 }  // namespace
 
 const float* normal_quantiles() {
-    static const std::vector<float> table = [] {
+    // Never destroyed: a line scan may still draw noise while the process exits.
+    static const std::vector<float>& table = *new std::vector<float>([] {
         std::vector<float> t(kQuantiles);
         for (std::size_t i = 0; i < t.size() / 2; ++i) {
             const float q = static_cast<float>(normal_quantile((i + 0.5) / t.size()));
@@ -45,7 +46,7 @@ const float* normal_quantiles() {
             t[t.size() - 1 - i] = -q;  // exactly symmetric: the mean is zero
         }
         return t;
-    }();
+    }());
     return table.data();
 }
 

@@ -102,6 +102,12 @@ std::string take_embree_error() {
 }
 
 bool prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, double tmin, double tmax) {
+    // Embree asserts on rays outside this range (it is built with its checks on); checked before
+    // anything is narrowed to float.
+    constexpr double kLarge = 1.8e18;
+    bool fine = std::abs(tmin) <= kLarge && tmax >= -kLarge;  // NaN fails both
+    for (int k = 0; k < 3; ++k) fine = fine && std::abs(o[k]) <= kLarge && std::abs(d[k]) <= kLarge;
+    if (!fine) return false;
     rtcInitIntersectContext(&ctx->embree);
     ctx->o = o;
     ctx->d = d;
@@ -123,11 +129,7 @@ bool prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, d
     rh->hit.geomID = RTC_INVALID_GEOMETRY_ID;
     rh->hit.primID = RTC_INVALID_GEOMETRY_ID;
     rh->hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
-    // Embree asserts on rays outside this range (it is built with its checks on).
-    constexpr double kLarge = 1.8e18;
-    bool fine = !std::isnan(tmin) && !std::isnan(tmax);
-    for (int k = 0; k < 3; ++k) fine &= std::abs(o[k]) <= kLarge && std::abs(d[k]) <= kLarge;
-    return fine;
+    return true;
 }
 
 std::shared_ptr<const Accel> Accel::build(const std::vector<Object>& objects, std::string* why) {

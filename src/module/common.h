@@ -146,7 +146,7 @@ struct type_caster<pytuvo::CText> {
             return true;
         }
         if (PyUnicode_Check(src.ptr())) {
-            // UTF-8, and a name Python decoded from bytes that are not (os.listdir gives such names
+            // UTF-8, and text Python decoded from bytes that are not (os.listdir gives file names
             // with escapes) back to those bytes.
             const auto bytes = reinterpret_steal<object>(PyUnicode_AsEncodedString(src.ptr(), "utf-8", "surrogateescape"));
             if (!bytes) {
