@@ -270,11 +270,13 @@ def test_a_call_waiting_for_the_first_sweep_hears_of_a_stop(scan_cam, stop):
     waiter = threading.Thread(target=lambda: got.append(
         (scan_cam.GetFixedLineScanPointMap().IsValid(), T.GetLastError(), T.GetLastErrorMessage())))
     waiter.start()
-    assert tuvo_sim.wait_entered("X2.GetFixedLineScanPointMap(pm)") == 1
-    time.sleep(0.05)  # into its wait for the sweep
+    deadline = time.monotonic() + 10
+    while tuvo_sim.device_value("R-1", "scan_waiters") < 1 and time.monotonic() < deadline:
+        time.sleep(0.005)  # until it waits for the sweep (a stop can only come after that)
     stopper = threading.Thread(target=getattr(scan_cam, stop))
-    stopper.start()  # the stop waits for the held sweep
-    time.sleep(0.05)
+    stopper.start()  # the stop wakes the waiter, then waits for the held sweep
+    while tuvo_sim.device_value("R-1", "scan_waiters") > 0 and time.monotonic() < deadline:
+        time.sleep(0.005)
     tuvo_sim.unblock("scan publish")
     stopper.join(10)
     waiter.join(10)

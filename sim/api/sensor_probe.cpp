@@ -27,6 +27,7 @@ TUVO_SIM_API double tuvo_sim_device_value(const char* sn, const char* key) {
         return dev->last_capture_ms;
     }
     if (k == "baseline_mm") return dev->baseline_mm;
+    if (k == "scan_waiters") return dev->scan_waiters.load();
     if (k == "max_angle_deg") return param_in("sim.max_angle_deg", dev->max_angle_deg, 1.0, 89.9);
     CameraState optics;
     optics.dev = dev;

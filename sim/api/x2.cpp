@@ -261,9 +261,11 @@ bool X2::GetFixedLineScanPointMap(PointMap& pointmap) {
     };
     if (!c->scanning) return ended();
     // Wait for the first complete sweep.
+    ++c->dev->scan_waiters;
     const bool arrived = c->scan_cv.wait_for(lock, std::chrono::seconds(65), [&] {
         return c->scan_frames > 0 || c->scan_stop || !c->scanning;
     });
+    --c->dev->scan_waiters;
     if (!c->scanning) return ended();
     if (c->scan_stop) {  // stopped while this call waited (StopFixedLineScan, Close, Destroy, shutdown)
         call.fail(Error_Failed, "the fixed line scan was stopped before a point map arrived");

@@ -234,7 +234,9 @@ _device_value = _fn("tuvo_sim_device_value", ctypes.c_double, _c, _c)
 def device_value(serial: Text, key: Text) -> float:
     """A figure of a device's sensor model (after SystemInit), NaN when unknown: "focal_px",
     "baseline_mm", "max_angle_deg", "projector_x", "projector_y", "projector_z" (the projector's
-    true centre in the device's frame, mm) or "capture_ms"."""
+    true centre in the device's frame, mm), "capture_ms", or "scan_waiters" (calls waiting for a
+    fixed line scan's first point map; with block("scan publish"), which holds each sweep before it
+    is published, tests order a scan's events exactly)."""
     return float(_device_value(_b(serial), _b(key)))
 
 

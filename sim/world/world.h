@@ -54,6 +54,7 @@ struct DeviceState {
     std::array<std::uint64_t, 3> shots{};
     std::uint64_t shots_version = 0;
     double last_capture_ms = -1;
+    std::atomic<int> scan_waiters{0};  // calls waiting for a fixed line scan's point map (for tests)
 };
 
 struct World {
