@@ -515,6 +515,21 @@ def test_save_accepts_every_name_the_file_system_accepts(small_cam, tmp_path, sa
     assert os.listdir(tmp_path) == [name]
 
 
+@pytest.mark.parametrize("old_size", [10, 200000])  # shorter and longer than what is saved
+@pytest.mark.parametrize("cut", [0, 5000])
+def test_an_in_place_save_that_fails_part_way_puts_the_old_bytes_back(small_cam, tmp_path, old_size, cut):
+    old = bytes(range(256)) * (old_size // 256) + bytes(old_size % 256)
+    (tmp_path / "a.ply").write_bytes(old)
+    os.link(tmp_path / "a.ply", tmp_path / "b.ply")  # a second link: rewritten where it is
+    tuvo_sim.set("save.fail_after_bytes", cut)  # the disk fails after that many bytes
+    assert not small_cam.GetPointMap().Save(str(tmp_path / "a.ply"), T.Millimeter, False)
+    assert T.GetLastErrorMessage().endswith(": Input/output error")
+    assert (tmp_path / "a.ply").read_bytes() == old and sorted(os.listdir(tmp_path)) == ["a.ply", "b.ply"]
+    tuvo_sim.unset("save.fail_after_bytes")
+    assert small_cam.GetPointMap().Save(str(tmp_path / "a.ply"), T.Millimeter, False)
+    assert (tmp_path / "b.ply").read_bytes().startswith(b"ply\n")
+
+
 SAVE_TO_STDOUT = """
 import sys, PyTUVO as T, tuvo_sim
 tuvo_sim.set_rig("[device]\\nsn = S-1\\nwidth = 16\\nheight = 16\\n")

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <vector>
 
+#include "control/core.h"
+
 namespace sim {
 
 namespace {
@@ -342,7 +344,11 @@ bool rewrite(const Target& t, const std::string& bytes, std::string* why) {
         got += static_cast<std::size_t>(r);
     }
     std::size_t done = 0;
-    int err = write_at(file.fd, bytes.data(), bytes.size(), 0, &done);
+    // Tests make the disk fail part-way through (scene parameter save.fail_after_bytes).
+    const double cut = param("save.fail_after_bytes", -1);
+    const bool fails = cut >= 0 && cut < static_cast<double>(bytes.size());
+    int err = write_at(file.fd, bytes.data(), fails ? static_cast<std::size_t>(cut) : bytes.size(), 0, &done);
+    if (err == 0 && fails) err = EIO;
     if (err == 0 && ::fsync(file.fd) != 0) err = errno;
     if (err != 0) {  // back as it was, as far as it can be
         std::size_t back = 0;
