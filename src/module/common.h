@@ -19,14 +19,15 @@ namespace py = pybind11;
 
 namespace pytuvo {
 
+// PyThread_get_thread_ident() of the thread that shuts the interpreter down: the main thread, and
+// at exit (an atexit callback runs before the shutdown is marked) the thread that runs it.
+inline std::atomic<unsigned long> g_exiting_thread{0};
+
 // The interpreter lock released for an SDK call. A thread coming back from the SDK while the
 // interpreter shuts down (a daemon thread at exit) cannot have the lock again: Python ends such a
 // thread by unwinding it, which would end the process in std::terminate had the guard's destructor
 // no leave to throw. One that finds the shutdown under way waits for the process to end instead;
 // the thread doing the shutdown goes on as usual.
-// PyThread_get_thread_ident() of the thread that shuts the interpreter down: the main thread, and
-// at exit (an atexit callback runs before the shutdown is marked) the thread that runs it.
-inline std::atomic<unsigned long> g_exiting_thread{0};
 class ReleasedLock {
 public:
     ReleasedLock() : state_((py::detail::get_internals(), PyEval_SaveThread())) {}
