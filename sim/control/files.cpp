@@ -204,6 +204,12 @@ struct Target {
     struct stat st {};
 };
 
+// The folder holding `path`: "." for a bare name, "/" for a name in the root folder.
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // The descriptor N of "/proc/self/fd/N" (by any name that leads there: /dev/fd/N, /dev/stdout)
 // when this process holds it open for writing, else -1.
 int own_writable_fd(const std::string& link) {
@@ -211,7 +217,7 @@ int own_writable_fd(const std::string& link) {
     if (slash == std::string::npos) return -1;
     const std::string n = link.substr(slash + 1);
     if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos) return -1;
-    char* real = ::realpath(slash == 0 ? "/" : link.substr(0, slash).c_str(), nullptr);
+    char* real = ::realpath(folder_of(link).c_str(), nullptr);
     const bool ours = real && std::string(real) == "/proc/" + std::to_string(::getpid()) + "/fd";
     std::free(real);
     if (!ours) return -1;
@@ -223,10 +229,8 @@ int own_writable_fd(const std::string& link) {
 // Whether the link `path` lies in a folder of /proc (reached by any name: /dev/fd/N is
 // /proc/self/fd/N), where links name open files, not paths.
 bool in_procfs(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     struct statfs fs;
-    return ::statfs(folder.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+    return ::statfs(folder_of(path).c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }
 
 // Follows symbolic links from `path` to the file they name (which may not exist yet).
@@ -268,7 +272,7 @@ bool resolve(const std::string& path, Target* t, std::string* why) {
 // folder takes no new file (not writable), though the target itself may be.
 bool replace(const Target& t, const std::string& bytes, std::string* why, bool* no_room) {
     const std::size_t slash = t.path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : t.path.substr(0, slash);
+    const std::string folder = folder_of(t.path);
     const std::string base = slash == std::string::npos ? t.path : t.path.substr(slash + 1);
     if (base.empty()) return *why = std::strerror(EISDIR), false;
     // O_PATH: a folder we may search but not read (0711) still takes files by name.
