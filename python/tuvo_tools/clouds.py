@@ -5,7 +5,8 @@ was measured, the grid and unit in comments; PLY with doubles, PCD 0.7 organised
 floats and the colour packed in `rgb`. The normals follow the SDK's fields: `nx ny nz` (PLY, doubles)
 or `normal_x normal_y normal_z` (PCD, floats), NaN where the SDK has none. The file is written
 under a temporary name beside it and renamed into place, so that a failed write leaves an existing
-file whole; a name that is not a regular file (`/dev/stdout`, a FIFO) is written where it is."""
+file whole; a name that is not a regular file (`/dev/stdout`, a FIFO) or has other hard links is
+written where it is."""
 import os
 import stat
 
@@ -71,6 +72,8 @@ def save_cloud(path, point_map, image, normals, metres=False, binary=True):
         body = "".join(lines).encode("ascii")
     try:
         _write(path, header.encode("ascii") + body)
+    except BrokenPipeError:  # the reader of /dev/stdout went away: the command ends quietly
+        raise
     except OSError as e:
         raise OSError("cannot write %s: %s" % (os.fsdecode(path), e.strerror or e)) from e
 
@@ -113,15 +116,19 @@ def _pcd_header(width, height, unit, binary, colour, normals):
 
 def _write(path, data):
     """`data` into `path`: through a temporary file renamed into place, or in place where `path`
-    names something other than a regular file."""
+    names something other than a regular file or a file with other hard links."""
     try:
-        mode = os.stat(path).st_mode
+        st = os.stat(path)
+        mode = st.st_mode
     except FileNotFoundError:
-        mode = None
-    if mode is not None and not stat.S_ISREG(mode):
+        st = mode = None
+    # Not a regular file (a device, a FIFO, /dev/stdout), or one with other hard links that must keep seeing it.
+    if st is not None and (not stat.S_ISREG(st.st_mode) or st.st_nlink > 1):
         with open(path, "wb") as f:
             f.write(data)
         return
+    if st is not None:
+        path = os.path.realpath(path)  # a symbolic link keeps naming the file, which is replaced
     folder = os.path.dirname(os.path.abspath(path))
     tmp = os.path.join(folder, ".%s.%d.%s.tmp" % (os.path.basename(path), os.getpid(), os.urandom(4).hex()))
     fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666 if mode is None else stat.S_IMODE(mode))
