@@ -8,8 +8,8 @@ from numpy.typing import NDArray
 
 import PyTUVO as T
 import tuvo_sim
-from _common import BAR_GAP, check, colour_bar, font_size, heat_scale, out_dir, rgb_image, robust_range, save, \
-    start, text
+from _common import check, out_dir, save, start
+from tuvo_tools.pictures import BAR_GAP, colour_bar, font_size, heat_scale, rgb_image, robust_range, text
 
 Row = Tuple[str, NDArray[np.float64], NDArray[np.float64]]  # a move: its title, distances before and after
 BLOCK = 4  # the distances are shown as the median of each 4 x 4 pixel block: the drift, not the noise

@@ -4,7 +4,8 @@ import os
 import numpy as np
 
 import PyTUVO as T
-from _common import check, depth_figure, out_dir, robust_range
+from _common import check, out_dir
+from tuvo_tools.pictures import depth_figure, robust_range
 
 
 def main() -> None:

@@ -5,7 +5,8 @@ import os
 import numpy as np
 
 import PyTUVO as T
-from _common import check, depth_figure, out_dir, robust_range, save, start
+from _common import check, out_dir, save, start
+from tuvo_tools.pictures import depth_figure, robust_range
 
 
 def main() -> None:

@@ -6,7 +6,8 @@ import time
 import numpy as np
 
 import PyTUVO as T
-from _common import check, depth_figure, out_dir, robust_range, save, start
+from _common import check, out_dir, save, start
+from tuvo_tools.pictures import depth_figure, robust_range
 
 
 def main(frames: int = 5) -> None:

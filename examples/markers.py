@@ -5,7 +5,8 @@ import os
 import numpy as np
 
 import PyTUVO as T
-from _common import check, font_size, out_dir, ring, save, start, text
+from _common import check, out_dir, save, start
+from tuvo_tools.pictures import font_size, ring, text
 
 
 def main() -> None:

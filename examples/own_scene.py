@@ -10,8 +10,9 @@ from numpy.typing import NDArray
 
 import PyTUVO as T
 import tuvo_sim
-from _common import LEGEND_WIDTH, bar_geometry, check, colour_bar, depth_colours, font_size, out_dir, rgb_image, \
-    robust_range, save, start, text
+from _common import check, out_dir, save, start
+from tuvo_tools.pictures import (LEGEND_WIDTH, bar_geometry, colour_bar, depth_colours, font_size, rgb_image,
+                                 robust_range, text)
 
 SCENE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scenes", "bin_picking.toml")
 PARTS = ["bracket_1", "bracket_2", "bracket_3", "bracket_grey", "nut_1", "nut_2", "nut_3", "ball"]

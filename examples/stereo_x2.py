@@ -5,8 +5,9 @@ import os
 import numpy as np
 
 import PyTUVO as T
-from _common import LEGEND_WIDTH, bar_geometry, check, colour_bar, colour_scale, font_size, out_dir, rgb_image, \
-    robust_range, save, start, text
+from _common import check, out_dir, save, start
+from tuvo_tools.pictures import (LEGEND_WIDTH, bar_geometry, colour_bar, colour_scale, font_size, rgb_image,
+                                 robust_range, text)
 
 
 def main() -> None:

@@ -5,15 +5,17 @@ import os
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 import numpy as np
 import plyfile
 import pytest
+from PIL import Image
 
 import PyTUVO as T
 import tuvo_sim
-from tuvo_tools import cli
+from tuvo_tools import cli, options, pictures
 from tuvo_tools.recording import read_manifest
 
 RIG = ("[device]\nname = Bench S3\nsn = S-1\ncameras = left, right, extra\nx2 = yes\ncover = yes\n"
@@ -46,6 +48,15 @@ def test_console_script_and_help(env, tmp_path):
     assert r.returncode == 2 and "required" in r.stderr
     r = run(["--version"], env, tmp_path)
     assert r.returncode == 0 and "TUVO virtual SDK" in r.stdout
+    r = run(["play", "--help"], env, tmp_path)
+    assert "play [-h] [-q] [--json]" in r.stdout and " RECORDING" in r.stdout and "OUT_DIR" not in r.stdout
+    for kind in ("x1", "x2"):
+        listed = json.loads(run(["options", "--json"] + (["--x2"] if kind == "x2" else []), env, tmp_path).stdout)
+        assert [o["name"] for o in listed["options"]] == options.names(options.new_options(kind))
+    by_name = {o["name"]: o for o in listed["options"]}
+    assert by_name["exposure_time_3d"] == {"name": "exposure_time_3d", "type": "int", "default": 11}
+    assert by_name["projector_color"]["default"] == "ProjectorColor_Blue"
+    assert "line_scanner_scan_time_ms" in run(["options", "--x2"], env, tmp_path).stdout
 
 
 def test_list(env, tmp_path):
@@ -77,8 +88,17 @@ def test_info(env, tmp_path):
     (["capture", "M-1", "-o", "x.ply", "--x2"], 1, "tuvo: error: X2.Create: the device cannot be used as X2\n"),
     (["capture", "S-1", "-o", "x.ply", "--exposure-3d", "500"], 1,
      "tuvo: error: X1.Capture: exposure_time_3d must be 3..100, projector_brightness 1..255 and scan_times 1..8\n"),
-    (["capture", "S-1", "-o", "x.ply", "--set", "warp=1"], 2, "tuvo capture: error: unknown option 'warp' for X1 captures\n"),
-    (["capture", "S-1", "-o", "x.ply", "--settings", "missing.txt"], 2, "missing.txt: not a regular file\n"),
+    (["capture", "S-1", "-o", "x.ply", "--set", "warp=1"], 2, "tuvo capture: error: unknown option 'warp' for X1 captures; "
+     "the options are bilateral_filter_depth_sigma, "),
+    (["capture", "S-1", "-o", "x.ply", "--set", "exposure_3d=9"], 2, "(did you mean exposure_time_3d?)"),
+    (["capture", "S-1", "-o", "x.ply", "--x2", "--set", "truncate_z_min=9"], 2,
+     "use_auto_noise_removal, use_projector_capturing_2d_image (`tuvo options --x2` lists them with their types "
+     "and defaults)\n"),
+    (["capture", "S-1", "-o", "x.ply", "--settings", "missing.txt"], 2, "missing.txt: no such file\n"),
+    (["capture", "S-1", "-o", "x.ply", "--settings", "."], 2, ".: is a folder\n"),
+    (["capture", "M-1", "-o", "x.ply", "--camera", "right"], 1,
+     "tuvo: error: the device M-1 has no right camera (its camera: left)\n"),
+    (["info", "M-1", "--camera", "extra"], 1, "tuvo: error: the device M-1 has no extra camera (its camera: left)\n"),
     (["capture", "S-1", "-o", "no/such/folder/x.ply"], 1, "tuvo: error: PointMap.Save: cannot write no/such/folder/x.ply"),
     (["scan", "M-1"], 1, "tuvo: error: X2.Create: the device cannot be used as X2\n"),
     (["capture", "S-1", "-o", "x.xyz"], 1,
@@ -101,6 +121,8 @@ def test_info(env, tmp_path):
     (["record", "S-1", "out", "--frames", "2", "--interval", "-1"], 2, "argument --interval: "),
     (["record", "S-1", "out", "--frames", "2", "--interval", "nan"], 2, "argument --interval: "),
     (["record", "S-1", "out", "--frames", "2", "--interval", "inf"], 2, "argument --interval: "),
+    (["record", "S-1", "out", "--frames", "2", "--interval", "1e300"], 2,
+     "argument --interval: takes a number of seconds from 0 to 604800 (a week), not '1e300'"),
 ])
 def test_errors_are_one_line_and_a_status(env, tmp_path, args, status, message):
     r = run(args, env, tmp_path)
@@ -134,6 +156,63 @@ def test_capture_writes_the_scan_and_pictures(env, tmp_path):
         env, tmp_path).stdout)["valid_points"])
 
 
+def depth_picture_spread(path, width):
+    """A depth picture as the examples draw it (picture, colour bar right of it): where along its bar
+    the 5th and 95th percentiles of its measured pixels lie (0 top, 1 bottom), and the bar's ends."""
+    with Image.open(path) as f:
+        picture = np.asarray(f.convert("RGB"))
+    assert picture.shape[1] == width + pictures.LEGEND_WIDTH
+    x, y, height = pictures.bar_geometry(picture.shape[0], width)
+    bar = picture[y:y + height, x + pictures.BAR_WIDTH // 2].astype(np.int32)
+    measured = picture[:, :width].reshape(-1, 3)
+    measured = measured[measured.any(axis=1)].astype(np.int32)  # black: nothing measured
+    at = ((measured[:, None, :] - bar[None, ::4, :]) ** 2).sum(axis=2).argmin(axis=1) * 4 / (height - 1)
+    return np.percentile(at, [5, 95]), bar[0], bar[-1]
+
+
+@pytest.mark.parametrize("suffix", [".ply", ".pcd"])
+@pytest.mark.parametrize("ascii_", [False, True], ids=["binary", "ascii"])
+def test_capture_with_normals(env, tmp_path, suffix, ascii_):
+    name = "scan" + suffix
+    r = run(["capture", "S-1", "-o", name, "--normals", "--metres"] + (["--ascii"] if ascii_ else []), env, tmp_path)
+    assert r.returncode == 0, r.stderr
+    if suffix == ".ply":
+        vertex = plyfile.PlyData.read(str(tmp_path / name))["vertex"].data
+        normals = np.stack([vertex["nx"], vertex["ny"], vertex["nz"]], axis=1)
+        points = np.stack([vertex["x"], vertex["y"], vertex["z"]], axis=1)
+        assert {"red", "green", "blue"} <= set(vertex.dtype.names)
+    else:
+        raw = (tmp_path / name).read_bytes()
+        header, body = raw.split(b"DATA ascii\n" if ascii_ else b"DATA binary\n", 1)
+        assert b"FIELDS x y z rgb normal_x normal_y normal_z\nSIZE 4 4 4 4 4 4 4\nTYPE F F F U F F F\n" in header
+        kinds = [("x", "<f4"), ("y", "<f4"), ("z", "<f4"), ("rgb", "<u4"), ("nx", "<f4"), ("ny", "<f4"), ("nz", "<f4")]
+        table = np.loadtxt(body.decode().splitlines()) if ascii_ else np.frombuffer(body, dtype=kinds)
+        columns = [table[:, i] for i in range(7)] if ascii_ else [table[k] for k, _ in kinds]
+        points, normals = np.stack(columns[:3], axis=1), np.stack(columns[4:], axis=1)
+    assert len(points) == 320 * 256
+    valid = np.isfinite(points).all(axis=1) & np.isfinite(normals).all(axis=1)
+    assert valid.mean() > 0.5 and np.isnan(points[~np.isfinite(points).all(axis=1)]).all()
+    np.testing.assert_allclose(np.linalg.norm(normals[valid], axis=1), 1, atol=1e-5)
+    assert (np.einsum("ij,ij->i", normals[valid], points[valid]) < 0).mean() > 0.99  # towards the camera
+    assert 0.3 < np.nanmedian(points[:, 2]) < 2  # metres
+    # The SDK reads the file back: the same points (in millimetres).
+    back = T.PointMap.CreateFromFile(str(tmp_path / name), T.Size(320, 256), T.Millimeter)
+    assert back.IsValid(), T.GetLastErrorMessage()
+    np.testing.assert_allclose(np.asarray(back).reshape(-1, 3)[valid], points[valid] * 1000, rtol=1e-6)
+    T.PointMap.Destroy(back)
+
+
+def test_depth_pictures_explain_themselves(env, tmp_path):
+    r = run(["capture", "S-1", "-o", "scan.ply", "--depth", "depth.png"], env, tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert run(["record", "S-1", "rec", "--frames", "1", "-q"], env, tmp_path).returncode == 0
+    assert run(["play", "rec", "-q", "--save", "seen"], env, tmp_path).returncode == 0
+    for path in (tmp_path / "depth.png", tmp_path / "seen" / "x1-left-000000-depth.png"):
+        (low, high), top, bottom = depth_picture_spread(path, 320)
+        assert low < 0.25 and high > 0.75, (path, low, high)  # the colours span the bar
+        assert top[0] > 200 and top[2] < 50 and bottom[2] > 200 and bottom[0] < 50  # near red, far blue
+
+
 def test_record_then_play(env, tmp_path):
     r = run(["record", "S-1", "rec", "--frames", "3", "--x2"], env, tmp_path)
     assert r.returncode == 0, r.stderr
@@ -165,7 +244,9 @@ def test_scan(env, tmp_path):
     assert (tmp_path / "line.ply").stat().st_size > 320 * 256 * 24
 
 
-def test_ctrl_c_during_record_stops_cleanly(env, tmp_path):
+@pytest.mark.parametrize("sig, status, word", [(signal.SIGINT, 130, "interrupted"), (signal.SIGTERM, 143, "terminated")],
+                         ids=["ctrl-c", "sigterm"])
+def test_ctrl_c_during_record_stops_cleanly(env, tmp_path, sig, status, word):
     p = subprocess.Popen([sys.executable, "-m", "tuvo_tools", "record", "S-1", "rec", "--frames", "1000"], env=env,
                          cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     manifest = tmp_path / "rec" / "manifest.json"
@@ -174,18 +255,20 @@ def test_ctrl_c_during_record_stops_cleanly(env, tmp_path):
         if manifest.exists() and '"dir": "x1-left/000001"' in manifest.read_text():
             break
         time.sleep(0.05)
-    p.send_signal(signal.SIGINT)
+    p.send_signal(sig)
     out, err = p.communicate(timeout=60)
-    assert p.returncode == 130, err
-    assert "Traceback" not in err and "tuvo: interrupted after" in err and "of 1000 frames" in err
+    assert p.returncode == status, err
+    assert "Traceback" not in err and "tuvo: %s after" % word in err and "of 1000 frames" in err
     recorded = read_manifest(str(tmp_path / "rec"))["streams"]["x1-left"]["frames"]
-    assert 2 <= len(recorded) < 1000 and "interrupted after %d of 1000 frames" % len(recorded) in err
+    assert 2 <= len(recorded) < 1000 and "%s after %d of 1000 frames" % (word, len(recorded)) in err
     assert sorted(os.listdir(tmp_path / "rec" / "x1-left")) == ["%06d" % i for i in range(len(recorded))]
     r = run(["play", "rec", "--json"], env, tmp_path)
     assert r.returncode == 0 and len(json.loads(r.stdout)["frames"]) == len(recorded)
 
 
-def test_ctrl_c_releases_what_the_command_opened(tmp_path, monkeypatch, capsys):
+@pytest.mark.parametrize("sig, status, word", [(signal.SIGINT, 130, "interrupted"), (signal.SIGTERM, 143, "terminated")],
+                         ids=["ctrl-c", "sigterm"])
+def test_ctrl_c_releases_what_the_command_opened(tmp_path, monkeypatch, capsys, sig, status, word):
     tuvo_sim.set_rig(RIG)
     from tuvo_tools import recorder
     real = recorder.Recorder.capture
@@ -195,11 +278,13 @@ def test_ctrl_c_releases_what_the_command_opened(tmp_path, monkeypatch, capsys):
         calls.append(1)
         if len(calls) == 2:
             assert tuvo_sim.live("map") > 0
-            raise KeyboardInterrupt
+            os.kill(os.getpid(), sig)  # arrives while the frame is made
         return real(self, stream)
     monkeypatch.setattr(recorder.Recorder, "capture", capture)
-    assert cli.main(["record", "S-1", str(tmp_path / "rec"), "--frames", "5", "--x2"]) == 130
-    assert "interrupted after 1 of 5 frames" in capsys.readouterr().err
+    handler = signal.getsignal(signal.SIGTERM)
+    assert cli.main(["record", "S-1", str(tmp_path / "rec"), "--frames", "5", "--x2"]) == status
+    assert signal.getsignal(signal.SIGTERM) is handler  # the command's own handler is gone again
+    assert "%s after 1 of 5 frames" % word in capsys.readouterr().err
     assert not T.SystemIsInited()
     assert (tuvo_sim.live("image"), tuvo_sim.live("pointmap"), tuvo_sim.live("map")) == (0, 0, 0)
 
@@ -249,6 +334,59 @@ def test_a_closed_pipe_ends_the_command_quietly(env, tmp_path):
         err = p.stderr.read().decode()
         assert p.wait(timeout=60) == 141, err
         assert err == "", args
+
+
+# Runs the command as `python -m tuvo_tools` does, with SIGINT sent to itself as numpy starts to load.
+CTRL_C_WHILE_IMPORTING = """
+import importlib.abc, os, runpy, signal, sys
+
+class CtrlC(importlib.abc.MetaPathFinder):
+    def find_spec(self, name, path=None, target=None):
+        if name == "numpy":
+            sys.meta_path.remove(self)
+            os.kill(os.getpid(), signal.SIGINT)
+        return None
+
+sys.meta_path.insert(0, CtrlC())
+sys.argv = ["tuvo", "list"]
+runpy.run_module("tuvo_tools", run_name="__main__", alter_sys=True)
+"""
+
+
+def test_ctrl_c_while_modules_load_is_quiet(env, tmp_path):
+    r = subprocess.run([sys.executable, "-c", CTRL_C_WHILE_IMPORTING], env=env, cwd=tmp_path, capture_output=True,
+                       text=True, timeout=120)
+    assert r.returncode == 130 and r.stderr == "" and r.stdout == "", r.stderr
+
+
+def test_scan_counts_each_sweep_once(tmp_path, capsys):
+    """Each sweep reported is a new one, however late the scanner publishes it."""
+    tuvo_sim.set_rig(RIG)
+    tuvo_sim.block("scan publish")
+    done = []
+
+    def publish_one_sweep_per_two_polls():  # the scanner falls behind: two polls see each sweep
+        polls = 0
+        while not done:
+            if tuvo_sim.inside("scan publish") and tuvo_sim.calls("X2.GetFixedLineScanPointMap") >= polls:
+                polls = tuvo_sim.calls("X2.GetFixedLineScanPointMap") + 2
+                tuvo_sim.unblock("scan publish")
+                while tuvo_sim.inside("scan publish") and not done:
+                    time.sleep(0.001)
+                tuvo_sim.block("scan publish")
+            time.sleep(0.002)
+    helper = threading.Thread(target=publish_one_sweep_per_two_polls)
+    helper.start()
+    try:
+        assert cli.main(["scan", "S-1", "--sweeps", "3", "--scan-time", "20", "--json"]) == 0
+    finally:
+        done.append(1)
+        tuvo_sim.unblock("scan publish")
+        helper.join()
+    sweeps = json.loads(capsys.readouterr().out)["sweeps"]
+    assert len(sweeps) == 3 and all(s["valid_points"] > 1000 for s in sweeps)
+    assert len({json.dumps(s, sort_keys=True) for s in sweeps}) == 3  # no sweep twice
+    assert tuvo_sim.calls("X2.GetFixedLineScanPointMap") >= 5  # the repeats were seen and passed over
 
 
 def test_play_in_process_leaves_the_environment_alone(env, tmp_path, monkeypatch, capsys):

@@ -147,6 +147,33 @@ def test_normals_asked_of_a_capture_without_them(captured):
         T.PointMap.Destroy(pm)
 
 
+@pytest.mark.parametrize("kind", [T.Mono8, T.RGB8, T.BGR8])
+def test_results_are_copies_of_sdk_memory(captured, kind):
+    """Every array the package returns stays what it was after the SDK objects are destroyed, and
+    writing into it changes nothing in the SDK."""
+    pixels = np.arange(3 * 4 * 3, dtype=np.uint8).reshape(3, 4, 3)
+    image = made_image(kind, pixels[..., 0] if kind == T.Mono8 else pixels)
+    pm = made_point_map(np.ones((3, 4, 3)), normals=np.ones((3, 4, 3)))
+    view = np.asarray(image)
+    results = {"image_rgb": C.image_rgb(image), "image_rgb of an array": C.image_rgb(view)}
+    results.update(("valid_points." + k, v) for k, v in C.valid_points(pm, image, normals=True)._asdict().items())
+    results.update(("capture_arrays." + k, v) for k, v in C.capture_arrays(captured).items())
+    results["intrinsics"], results["extrinsics"] = C.intrinsics(captured).matrix, C.extrinsics(captured)
+    sdk_views = [view, np.asarray(pm), np.asarray(pm.GetNormalDataPtr()), np.asarray(captured.GetDepthMap()),
+                 np.asarray(captured.GetConfidenceMap())]
+    shared = [name for name, array in results.items() if any(np.shares_memory(array, v) for v in sdk_views)]
+    assert shared == []
+    before = C.image_rgb(image).copy()
+    kept = C.image_rgb(image)
+    T.Image.Destroy(image)
+    other = made_image(kind, 255 - (pixels[..., 0] if kind == T.Mono8 else pixels))  # may reuse its memory
+    try:
+        np.testing.assert_array_equal(kept, before)
+    finally:
+        T.Image.Destroy(other)
+        T.PointMap.Destroy(pm)
+
+
 @pytest.mark.parametrize("kind, order", [(T.RGB8, [0, 1, 2]), (T.BGR8, [2, 1, 0])])
 def test_colour_images_give_red_green_blue(sdk, kind, order):
     pixels = np.zeros((3, 4, 3), np.uint8)
@@ -349,8 +376,25 @@ def test_capture_arrays_released(captured):
     assert (tuvo_sim.live("pointmap"), tuvo_sim.live("image")) == (0, 0)
     assert not captured.GetPointMap().IsValid() and not captured.GetImage().IsValid()
     assert np.isfinite(arrays["points"]).any() and arrays["image"].shape == (1024, 1280)
-    with pytest.raises(C.SdkError):
+    # The SDK sets no error for a point map already taken; an older one must not stand in for it.
+    assert not captured.GetBalanceRange(T.BalanceSelector_Red)[0]  # the left camera is monochrome
+    stale = T.GetLastErrorMessage()
+    assert stale.startswith("X1.GetBalanceRange")
+    with pytest.raises(C.SdkError, match="GetPointMap failed: the camera holds no point map.*release=True") as e:
         C.capture_arrays(captured)
+    assert stale not in str(e.value) and e.value.code is None
+
+
+def test_sdk_errors_are_those_of_the_call_made(x1):
+    # A failure that sets its own error after an older one: the new one, with its code.
+    assert not x1.GetBalanceRange(T.BalanceSelector_Red)[0]
+    tuvo_sim.fail("X1.GetIntrinsicParameters", tuvo_sim.ERROR_FAILED, "X1.GetIntrinsicParameters: no calibration")
+    with pytest.raises(C.SdkError, match="^X1.GetIntrinsicParameters: no calibration$") as e:
+        C.intrinsics(x1)
+    assert e.value.code == tuvo_sim.ERROR_FAILED
+    # The same failure twice leaves the SDK's last error as it was: still the call's own.
+    with pytest.raises(C.SdkError, match="^X1.GetIntrinsicParameters: no calibration$"):
+        C.intrinsics(x1)
 
 
 def test_x2_capture_arrays(x2_captured):
@@ -402,6 +446,22 @@ def test_open3d_functions_name_the_missing_package(captured, monkeypatch):
                 call()
     finally:
         T.PointMap.Destroy(pm)
+
+
+@pytest.mark.parametrize("raises, reason", [
+    ("ImportError('libusb-1.0.so.0: cannot open shared object file: No such file or directory')",
+     "ImportError: libusb-1.0.so.0: cannot open shared object file"),
+    ("ModuleNotFoundError(\"No module named 'sklearn'\", name='sklearn')", "No module named 'sklearn'"),
+    ("AttributeError('module numpy has no attribute float_')", "AttributeError: module numpy has no attribute"),
+], ids=["library", "dependency", "other"])
+def test_open3d_that_fails_to_import_says_why(captured, tmp_path, monkeypatch, raises, reason):
+    (tmp_path / "open3d").mkdir()
+    (tmp_path / "open3d" / "__init__.py").write_text("raise " + raises + "\n")
+    monkeypatch.syspath_prepend(str(tmp_path))
+    monkeypatch.delitem(sys.modules, "open3d", raising=False)
+    with pytest.raises(ImportError, match="installed but fails to import: .*" + reason) as e:
+        C.open3d_intrinsic(captured)
+    assert "not installed" not in str(e.value)
 
 
 @pytest.fixture

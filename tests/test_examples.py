@@ -13,22 +13,22 @@ from PIL import Image
 import PyTUVO as T
 from tuvo_tools.recorder import Recorder
 
+from tuvo_tools import pictures  # the examples' drawing: where it puts the colour bar
+
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "examples"))
-import _common  # noqa: E402  (the examples' own helpers: where they put the colour bar)
 
 # The pictures each example writes into the folder given as its argument, (rows, columns) of each.
 CAMERA = (1024, 1280)
 PICTURES = {
-    "demo": {"demo.png": CAMERA, "demo_depth_mm.png": CAMERA, "demo_depth.png": (1024, 1280 + _common.LEGEND_WIDTH)},
-    "depth_picture": {"depth_picture.png": (1024, 1280 + _common.LEGEND_WIDTH)},
+    "demo": {"demo.png": CAMERA, "demo_depth_mm.png": CAMERA, "demo_depth.png": (1024, 1280 + pictures.LEGEND_WIDTH)},
+    "depth_picture": {"depth_picture.png": (1024, 1280 + pictures.LEGEND_WIDTH)},
     "stereo_x2": {"stereo_left.png": CAMERA, "stereo_right.png": CAMERA,
-                  "stereo_disparity.png": (1024, 1280 + _common.LEGEND_WIDTH)},
-    "line_scan": {"line_scan.png": (1024, 1280 + _common.LEGEND_WIDTH)},
+                  "stereo_disparity.png": (1024, 1280 + pictures.LEGEND_WIDTH)},
+    "line_scan": {"line_scan.png": (1024, 1280 + pictures.LEGEND_WIDTH)},
     "markers": {"markers.png": CAMERA},
     "compensator": {"compensator.png": None},
     "record_replay": {},
-    "own_scene": {"own_scene.png": (1024, 2 * 1280 + _common.LEGEND_WIDTH)},
+    "own_scene": {"own_scene.png": (1024, 2 * 1280 + pictures.LEGEND_WIDTH)},
 }
 EXAMPLES = sorted(PICTURES)
 
@@ -118,8 +118,8 @@ def test_compensator_stops_when_a_capture_fails_midway(tmp_path, monkeypatch):
 def bar_position(picture, colours, width):
     """Where along the colour bar of a picture `width` columns wide before its legend each colour
     lies: 0 at the bar's top, 1 at its bottom (the nearest colour of the bar)."""
-    x, y, height = _common.bar_geometry(picture.shape[0], width)
-    bar = picture[y:y + height, x + _common.BAR_WIDTH // 2].astype(np.int32)
+    x, y, height = pictures.bar_geometry(picture.shape[0], width)
+    bar = picture[y:y + height, x + pictures.BAR_WIDTH // 2].astype(np.int32)
     d = ((colours.astype(np.int32)[:, None, :] - bar[None, :, :]) ** 2).sum(axis=2)
     return d.argmin(axis=1) / (height - 1), bar
 

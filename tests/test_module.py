@@ -204,3 +204,28 @@ def test_none_as_self_is_refused_before_the_sdk(method, op):
         method(*args)
     import tuvo_sim
     assert tuvo_sim.calls(op) == 0
+
+
+def test_reference_explains_every_option_and_every_failure():
+    """docs/api.md (kept in sync with the module by test_packaging): every field of both option
+    records in its record's table with a meaning, unit, range and the module's default, and every
+    method and function that can report a failure followed by what it returns then."""
+    with open(os.path.join(ROOT, "docs", "api.md")) as f:
+        text = f.read()
+    sections = {s.split("`")[1]: s for s in text.split("\n## ")[1:]}
+    for cls in (T.X1_CaptureOptions, T.X2_CaptureOptions):
+        rows = re.findall(r"^\| `(\w+)` \| (.+) \| (.+) \| (.+) \| (.+) \|$", sections[cls.__name__], re.M)
+        fields = [name for name, member in vars(cls).items() if isinstance(member, property)]
+        assert [row[0] for row in rows] == fields
+        defaults = cls()
+        for name, meaning, unit, allowed, default in rows:
+            value = getattr(defaults, name)
+            assert len(meaning) > 10 and unit and allowed, name
+            assert default.strip("`") in (str(value), "%g" % value if isinstance(value, float) else "",
+                                         getattr(value, "name", "")) or isinstance(value, T.ROI), name
+    for name, section in sections.items():
+        calls = re.findall(r"^- (?:static )?`(\w+)\(.*-> (\w[\w\[\], .:]*)`$", section, re.M)
+        for call, result in calls:
+            if call != "__init__" and (result == "bool" or result.startswith("Tuple[bool")):
+                assert re.search(r"`%s\(.*\n(    )?- fails: " % call, section), (name, call)
+    assert "## function `SystemInit`\n\n- `SystemInit() -> bool`\n- fails: False" in text

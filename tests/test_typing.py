@@ -42,10 +42,10 @@ def run_mypy(tmp_path, cache, files):
 
 def run_pyright(tmp_path, files):
     """pyright in strict mode over `files`, for this interpreter; its diagnostics and full report."""
-    # The examples' helpers and tuvo_sim (one module, which PEP 561 cannot mark as typed) from source.
+    # The examples' helpers from source; tuvo_sim through its installed stubs (tuvo_sim-stubs).
     config = tmp_path / "pyrightconfig.json"
     config.write_text(json.dumps({"typeCheckingMode": "strict", "pythonVersion": "%d.%d" % sys.version_info[:2],
-                                  "extraPaths": [str(ROOT / "examples"), str(ROOT / "sim" / "python")]}))
+                                  "extraPaths": [str(ROOT / "examples")]}))
     run = subprocess.run([sys.executable, "-m", "pyright", "--outputjson", "--pythonpath", sys.executable,
                           "-p", str(config), *map(str, files)], cwd=tmp_path, capture_output=True, text=True,
                          timeout=300)
@@ -69,6 +69,21 @@ def test_user_script_and_examples_have_no_type_errors(checker, tmp_path, mypy_ca
     else:
         diagnostics, report = run_pyright(tmp_path, CHECKED + CONVERT)
         assert diagnostics == [], report
+
+
+def test_tuvo_sim_stubs_are_installed_and_match_the_module(tmp_path):
+    """The stub-only package tuvo_sim-stubs is what checkers read for the installed tuvo_sim, and it
+    says what the module has: stubtest compares every name and signature with the module itself."""
+    run = subprocess.run([sys.executable, "-m", "mypy.stubtest", "tuvo_sim", "--mypy-config-file", "/dev/null"],
+                         cwd=tmp_path, capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stdout + run.stderr
+    script = tmp_path / "steer.py"
+    script.write_text("import tuvo_sim\n\ntuvo_sim.set('noise.seed', 7)\nn: int = tuvo_sim.calls('X1.Capture')\n"
+                      "tuvo_sim.fail('X1.Capture', times='once')  # error\n")
+    status, report = run_mypy(tmp_path, tmp_path / "cache", [script])
+    assert [int(line.split(":")[1]) for line in report.splitlines() if ": error:" in line] == [5], report
+    diagnostics, report = run_pyright(tmp_path, [script])
+    assert [d["range"]["start"]["line"] + 1 for d in diagnostics] == [5], report
 
 
 def test_tools_package_has_no_type_errors(tmp_path):

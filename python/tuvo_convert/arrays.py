@@ -35,7 +35,8 @@ def points_view(point_map: PointsLike) -> NDArray[np.float64]:
 
 def image_rgb(image: ImageLike) -> NDArray[np.uint8]:
     """An image as (rows, cols, 3) uint8 red, green, blue: grey repeated in each channel, BGR8
-    reordered. An array is taken as grey when (rows, cols) and as RGB when (rows, cols, 3)."""
+    reordered. An array is taken as grey when (rows, cols) and as RGB when (rows, cols, 3). The
+    result is a copy: it stays valid after the image is destroyed."""
     if isinstance(image, T.Image):
         if not image.IsValid():
             raise ValueError("the image is not valid (destroyed, or taken before a capture)")
@@ -52,10 +53,12 @@ def image_rgb(image: ImageLike) -> NDArray[np.uint8]:
     else:
         raise TypeError("an image must be a PyTUVO.Image or a numpy array, not %s" % type(image).__name__)
     if pixels.ndim == 2:
-        pixels = np.repeat(pixels[:, :, None], 3, axis=2)
+        return np.repeat(pixels[:, :, None], 3, axis=2)  # a new array
     if pixels.ndim != 3 or pixels.shape[2] != 3:
         raise ValueError("an image must have the shape (rows, cols) or (rows, cols, 3), not %s" % (pixels.shape,))
-    return np.ascontiguousarray(pixels)
+    # A copy, never a view of the SDK's memory or of the caller's array.
+    copied: NDArray[np.uint8] = np.array(pixels, dtype=np.uint8, order="C")
+    return copied
 
 
 def normals_view(normals: Union[T.NormalData, NDArray[np.float64]]) -> NDArray[np.float64]:

@@ -6,7 +6,7 @@ from numpy.typing import NDArray
 
 import PyTUVO as T
 
-from .errors import check
+from .errors import check, last_error
 
 Camera = Union[T.X1, T.X2]
 
@@ -55,8 +55,9 @@ def intrinsics(camera: Camera, camera_id: Optional[T.CameraID] = None) -> Intrin
     """The camera matrix and distortion of an X1, or of camera `camera_id` of an X2. SdkError (with
     the SDK's message) when the SDK has none."""
     args = _camera_args(camera, camera_id)
+    before = last_error()
     ok, k, d = camera.GetIntrinsicParameters(*args)
-    check(ok, "GetIntrinsicParameters")
+    check(ok, "GetIntrinsicParameters", before, "the SDK has no lens calibration for this camera")
     distortion = np.asarray(d, dtype=np.float64)
     if distortion.shape != (5,):
         raise ValueError("the SDK gave %d distortion coefficients, not 5" % distortion.size)
@@ -67,6 +68,7 @@ def extrinsics(camera: Camera, camera_id: Optional[T.CameraID] = None) -> NDArra
     """The 4x4 extrinsic matrix of an X1, or of camera `camera_id` of an X2, as the SDK reports it.
     SdkError (with the SDK's message) when the SDK has none."""
     args = _camera_args(camera, camera_id)
+    before = last_error()
     ok, e = camera.GetExtrinsicMatrix(*args)
-    check(ok, "GetExtrinsicMatrix")
+    check(ok, "GetExtrinsicMatrix", before, "the SDK has no extrinsic calibration for this camera")
     return extrinsic_matrix(e)

@@ -6,8 +6,10 @@ from numpy.typing import NDArray
 
 import PyTUVO as T
 
-from .errors import check
+from .errors import check, last_error
 
+_NO_POINT_MAP = ("the camera holds no point map: it has made no capture since it was opened, or the point map of its "
+                 "last capture was destroyed (PointMap.Destroy, or capture_arrays with release=True); capture again")
 _X2_CAMERAS = (("left", T.CameraID_Left), ("right", T.CameraID_Right), ("extra", T.CameraID_Extra))
 
 
@@ -24,12 +26,14 @@ def capture_arrays(camera: Union[T.X1, T.X2], *, images: bool = True,
 
     The point map and images stay the camera's results, as GetPointMap and GetImage leave them;
     with `release` they are destroyed once copied (the camera then has none until the next
-    capture). SdkError (with the SDK's message) when the camera has no point map."""
+    capture). SdkError when the camera has no point map: the SDK's reason, or where it gives none,
+    what that means."""
     if not isinstance(camera, (T.X1, T.X2)):  # pyright: ignore[reportUnnecessaryIsInstance] (callers may be untyped)
         raise TypeError("camera must be a PyTUVO.X1 or X2, not %s" % type(camera).__name__)
     out: Dict[str, NDArray[Any]] = {}
+    before = last_error()
     point_map = camera.GetPointMap()
-    check(point_map.IsValid(), "GetPointMap")
+    check(point_map.IsValid(), "GetPointMap", before, _NO_POINT_MAP)
     try:
         out["points"] = np.array(point_map, dtype=np.float64)
         normals = point_map.GetNormalDataPtr()

@@ -9,18 +9,29 @@ import PyTUVO as T
 
 from .arrays import ImageLike, NormalsLike, PointsLike, float_array, image_rgb, valid_points
 from .calibration import Camera, intrinsics
-from .errors import check
+from .errors import check, last_error
 
 DepthLike = Union[T.DepthMap, NDArray[np.float64]]
 
 
 def _open3d() -> Any:
-    """The open3d module (untyped: its objects are Any to type checkers)."""
+    """The open3d module (untyped: its objects are Any to type checkers). ImportError saying
+    whether Open3D is missing or installed but failing to import, and why."""
     try:
         return importlib.import_module("open3d")
-    except ImportError as e:
-        raise ImportError("this conversion needs the Open3D package, which is not installed "
-                          "(pip install open3d)") from e
+    except ModuleNotFoundError as e:
+        if e.name == "open3d":
+            raise ImportError("this conversion needs the Open3D package, which is not installed "
+                              "(pip install open3d)") from e
+        raise _broken(e) from e
+    except Exception as e:  # noqa: BLE001 - whatever its import raises, say it
+        raise _broken(e) from e
+
+
+def _broken(e: BaseException) -> ImportError:
+    reason = str(e) or type(e).__name__
+    return ImportError("this conversion needs the Open3D package, which is installed but fails to import: "
+                       "%s: %s" % (type(e).__name__, reason))
 
 
 def to_open3d_point_cloud(point_map: PointsLike, image: Optional[ImageLike] = None, *,
@@ -72,8 +83,9 @@ def open3d_intrinsic(camera: Camera, camera_id: Optional[T.CameraID] = None) -> 
     resolution. Open3D's pinhole model has no distortion: it is left out."""
     o3d = _open3d()
     k = intrinsics(camera, camera_id).matrix
+    before = last_error()
     ok, size = camera.GetCameraResolution()
-    check(ok, "GetCameraResolution")
+    check(ok, "GetCameraResolution", before)
     return o3d.camera.PinholeCameraIntrinsic(int(size.width), int(size.height), float(k[0, 0]), float(k[1, 1]),
                                              float(k[0, 2]), float(k[1, 2]))
 

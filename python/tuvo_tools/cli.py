@@ -1,29 +1,35 @@
 """The `tuvo` command: devices, captures, recordings and their playback from the shell.
 
 Exit status: 0 done, 1 the SDK or a file refused (one line on stderr says why), 2 a usage error,
-130 interrupted (Ctrl-C), 141 the reader of the output went away (`tuvo play rec | head`), each
-after closing and destroying everything the command opened.
+130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 141 the reader of the output went away
+(`tuvo play rec | head`), each after closing and destroying everything the command opened.
 """
-import argparse
-import json
-import math
-import os
-import shutil
 import sys
-import tempfile
-import time
 
-import numpy as np
+try:  # Ctrl-C while the modules load (numpy, the SDK): nothing is open yet, so stop quietly
+    import argparse
+    import json
+    import math
+    import os
+    import shutil
+    import signal
+    import tempfile
+    import time
 
-import PyTUVO as T
+    import numpy as np
 
-from . import __version__
-from . import options as opts_mod
-from .progress import Progress
-from .recorder import Recorder
-from .recording import RecordingError, read_manifest
-from .sdk import (CAMERAS, CAPTURE_MODES, ERROR_NOT_FOUND, Session, SdkError, calibration, camera_names, check, describe,
-                  readable)
+    import PyTUVO as T
+
+    from . import __version__
+    from . import options as opts_mod
+    from .clouds import save_cloud
+    from .progress import Progress
+    from .recorder import Recorder
+    from .recording import RecordingError, read_manifest
+    from .sdk import (CAMERAS, CAPTURE_MODES, ERROR_NOT_FOUND, Session, SdkError, calibration, call, camera_names, check,
+                      describe, failure, last_error, readable)
+except KeyboardInterrupt:
+    raise SystemExit(130)
 
 _TEMPERATURES = {
     "camera": T.CameraTempSelector_Camera, "core_board": T.CameraTempSelector_CoreBoard,
@@ -39,11 +45,17 @@ _COVER = {
 }
 
 
-class Interrupted(Exception):
-    """Ctrl-C, after the command released what it opened; carries what it had done."""
+class Terminated(KeyboardInterrupt):
+    """SIGTERM (what `timeout`, `kill` and service managers send), raised where Ctrl-C would be so
+    that the same clean-up runs."""
 
-    def __init__(self, message):
-        super().__init__(message)
+
+class Interrupted(Exception):
+    """Ctrl-C or SIGTERM, after the command released what it opened; says what it had done."""
+
+    def __init__(self, cause, done):
+        self.status = 143 if isinstance(cause, Terminated) else 130
+        super().__init__("%s after %s" % ("terminated" if self.status == 143 else "interrupted", done))
 
 
 # ---- output ----
@@ -105,6 +117,11 @@ class UsageError(Exception):
 def _open_camera(session, device, args):
     if args.x2:
         return session.x2(device), True
+    d = describe(device)
+    cameras = camera_names(d["cameraid"])
+    if args.camera not in cameras:
+        raise SdkError("the device %s has no %s camera (its camera%s: %s)" % (
+            d["sn"], args.camera, "s" if len(cameras) != 1 else "", ", ".join(cameras) or "none"))
     return session.x1(device, args.camera), False
 
 
@@ -123,14 +140,13 @@ def cmd_list(args):
 
 def _temperatures(cam, x2, cameras):
     out = {}
-    ok, projector = cam.GetProjectorTemperature()
-    check(ok, "GetProjectorTemperature")
+    _, projector = call("GetProjectorTemperature", cam.GetProjectorTemperature)
     out["projector"] = round(projector, 2)
     for name in cameras:
         per = {}
         for key, selector in _TEMPERATURES.items():
-            ok, celsius = cam.GetCameraTemperature(CAMERAS[name], selector) if x2 else cam.GetCameraTemperature(selector)
-            check(ok, "GetCameraTemperature")
+            _, celsius = call("GetCameraTemperature", cam.GetCameraTemperature,
+                              *((CAMERAS[name], selector) if x2 else (selector,)))
             per[key] = round(celsius, 2)
         out[name] = per
     return out
@@ -141,8 +157,8 @@ def _known_calibration(cam, cid):
     cameras its recording saw)."""
     try:
         return calibration(cam) if cid is None else calibration(cam, cid)
-    except SdkError:
-        if T.GetLastError() != ERROR_NOT_FOUND:
+    except SdkError as e:
+        if e.code != ERROR_NOT_FOUND:
             raise
         return None
 
@@ -155,24 +171,20 @@ def cmd_info(args):
         args.x2, args.camera = x2, args.camera or "left"
         cam, x2 = _open_camera(s, device, args)
         cameras = camera_names(d["cameraid"]) if x2 else [args.camera]
-        ok, size = cam.GetCameraResolution()
-        check(ok, "GetCameraResolution")
+        _, size = call("GetCameraResolution", cam.GetCameraResolution)
         ranges = {}
         for key, getter in (("exposure_ms", cam.GetExposureTimeRange), ("gain_db", cam.GetGainRange),
                             ("gamma", cam.GetGammaRange)):
-            ok, lo, hi = getter()
-            check(ok, getter.__name__)
+            _, lo, hi = call(getter.__name__, getter)
             ranges[key] = [lo, hi]
-        ok, roi = cam.GetRoiRange()
-        check(ok, "GetRoiRange")
+        _, roi = call("GetRoiRange", cam.GetRoiRange)
         ranges["roi"] = {k: getattr(roi, k) for k in ("x_step", "y_step", "width_step", "height_step", "width_min",
                                                        "height_min", "width_max", "height_max")}
         calib = {n: _known_calibration(cam, CAMERAS[n] if x2 else None) for n in cameras}
         temperatures = _temperatures(cam, x2, cameras)
         cover = None
         if d["support_protective_cover"]:
-            ok, status = cam.GetProtectiveCoverStatus()
-            check(ok, "GetProtectiveCoverStatus")
+            _, status = call("GetProtectiveCoverStatus", cam.GetProtectiveCoverStatus)
             cover = _COVER.get(int(status), "unknown")
     info = readable(d)
     data = {"device": info, "opened_as": "X2" if x2 else "X1 (%s camera)" % args.camera,
@@ -202,31 +214,56 @@ def cmd_capture(args):
     with Session() as s:
         device = s.find(args.serial)
         cam, x2 = _open_camera(s, device, args)
-        check(cam.Capture(opts), "Capture")
-        point_map = cam.GetPointMap()
-        check(point_map.IsValid(), "GetPointMap")
+        call("Capture", cam.Capture, opts)
+        point_map = call("GetPointMap", cam.GetPointMap)
         s.on_exit(lambda: T.PointMap.Destroy(point_map))
+        before = last_error()
         image = cam.GetImage(T.CameraID_Left) if x2 else cam.GetImage()
         if image.IsValid():
             s.on_exit(lambda: T.Image.Destroy(image))
         unit = T.Meter if args.metres else T.Millimeter
-        if image.IsValid() and not args.no_colour:
-            check(point_map.SaveWithImage(args.output, image, unit, not args.ascii), "PointMap.Save")
+        colours = image if image.IsValid() and not args.no_colour else None
+        if args.normals:  # the SDK's files hold no normals: written here, in the same layout
+            normals = point_map.GetNormalDataPtr()
+            check(normals.IsValid(), "GetNormalDataPtr", explain="the capture computed no normals")
+            save_cloud(args.output, point_map, colours, normals, metres=args.metres, binary=not args.ascii)
+        elif colours is not None:
+            call("PointMap.SaveWithImage", point_map.SaveWithImage, args.output, image, unit, not args.ascii)
         else:
-            check(point_map.Save(args.output, unit, not args.ascii), "PointMap.Save")
+            call("PointMap.Save", point_map.Save, args.output, unit, not args.ascii)
         saved = [args.output]
         if args.image and not image.IsValid():
-            raise SdkError(T.GetLastErrorMessage() or "the capture gave no image%s" % (
+            error = failure("GetImage", before)
+            raise error if error.code is not None else SdkError("the capture gave no image%s" % (
                 "" if opts.enable_2d_in_capture else " (enable_2d_in_capture = false)"))
         if args.image:
-            check(image.SaveImage(args.image), "Image.SaveImage")
+            call("Image.SaveImage", image.SaveImage, args.image)
             saved.append(args.image)
         if args.depth:
-            check(cam.GetDepthMap().SaveDepthMap(args.depth, not args.depth_raw), "DepthMap.SaveDepthMap")
+            depth = call("GetDepthMap", cam.GetDepthMap)
+            if args.depth_raw:
+                call("DepthMap.SaveDepthMap", depth.SaveDepthMap, args.depth, False)
+            else:
+                info = describe(device)
+                _depth_picture(np.asarray(depth), args.depth, "%s %s: depth, black where nothing was measured" % (
+                    info["sn"], "X2" if x2 else "X1 %s camera" % args.camera))
             saved.append(args.depth)
         summary = _points_summary(np.asarray(point_map))
     _emit(args, {"saved": saved, **summary}, ["%s; saved %s" % (_summary_text(summary), ", ".join(saved))])
     return 0
+
+
+def _depth_picture(depth, path, caption):
+    """The depth (mm) as a picture for people, as the examples draw it: near red to far blue over a
+    robust range, black where nothing was measured, a colour bar in mm and a caption; saved by the
+    SDK (PNG)."""
+    from . import pictures  # Pillow writes the text: loaded only for pictures
+    near, far = pictures.robust_range(depth)
+    image, _ = pictures.depth_figure(depth, near, far, caption)
+    try:
+        call("Image.SaveImage", image.SaveImage, path)
+    finally:
+        T.Image.Destroy(image)
 
 
 def cmd_record(args):
@@ -249,9 +286,8 @@ def cmd_record(args):
                     time.sleep(args.interval)
                 rec.capture(stream)
                 progress.step()
-    except KeyboardInterrupt:
-        raise Interrupted("interrupted after %d of %d frames%s" % (
-            recorded(), args.frames, "; %s holds them" % rec.path if rec else ""))
+    except KeyboardInterrupt as e:
+        raise Interrupted(e, "%d of %d frames%s" % (recorded(), args.frames, "; %s holds them" % rec.path if rec else ""))
     finally:
         if progress:
             progress.close()
@@ -306,7 +342,7 @@ def cmd_play(args):
                 progress = Progress("play " + name, count, enabled=not args.quiet and not args.json)
                 try:
                     for i in range(count):
-                        check(cam.Capture(), "Capture")
+                        call("Capture", cam.Capture)
                         report.append(_look(cam, x2, name, i, marker_type, args.save))
                         if not args.json and not args.quiet:
                             r = report[-1]
@@ -316,8 +352,8 @@ def cmd_play(args):
                     progress.close()
                 if not x2:
                     cam.Close()
-    except KeyboardInterrupt:
-        raise Interrupted("interrupted after %d frames" % len(report))
+    except KeyboardInterrupt as e:
+        raise Interrupted(e, "%d frames" % len(report))
     finally:
         if previous is None:
             os.environ.pop("TUVO_SIM_RIG", None)
@@ -331,8 +367,7 @@ def cmd_play(args):
 
 def _look(cam, x2, name, index, marker_type, save):
     """What one played-back frame shows: its points, and the markers in its first image."""
-    point_map = cam.GetPointMap()
-    check(point_map.IsValid(), "GetPointMap")
+    point_map = call("GetPointMap", cam.GetPointMap)
     image = cam.GetImage(T.CameraID_Left) if x2 else cam.GetImage()
     try:
         summary = _points_summary(np.asarray(point_map))
@@ -340,10 +375,12 @@ def _look(cam, x2, name, index, marker_type, save):
                        if image.IsValid() else 0)
         if save:
             base = os.path.join(save, "%s-%06d" % (name, index))
-            check(point_map.Save(base + ".ply"), "PointMap.Save")
+            call("PointMap.Save", point_map.Save, base + ".ply")
             if image.IsValid():
-                check(image.SaveImage(base + ".png"), "Image.SaveImage")
-            check(cam.GetDepthMap().SaveDepthMap(base + "-depth.png", True), "DepthMap.SaveDepthMap")
+                call("Image.SaveImage", image.SaveImage, base + ".png")
+            depth = call("GetDepthMap", cam.GetDepthMap)
+            _depth_picture(np.asarray(depth), base + "-depth.png", "%s frame %d: depth, black where nothing was "
+                                                                   "measured" % (name, index))
     finally:
         T.PointMap.Destroy(point_map)
         if image.IsValid():
@@ -364,7 +401,7 @@ def cmd_scan(args):
         with Session() as s:
             device = s.find(args.serial)
             cam = s.x2(device)
-            check(cam.StartFixedLineScan(opts), "StartFixedLineScan")
+            call("StartFixedLineScan", cam.StartFixedLineScan, opts)
             s.on_exit(cam.StopFixedLineScan)
             progress = Progress("scan", args.sweeps, enabled=not args.quiet)
             point_map = None
@@ -372,21 +409,20 @@ def cmd_scan(args):
                 for i in range(args.sweeps):
                     if i:
                         time.sleep(args.scan_time / 1000.0)
-                    latest = cam.GetFixedLineScanPointMap()
-                    check(latest.IsValid(), "GetFixedLineScanPointMap")
+                    latest = _next_sweep(cam, point_map, args.scan_time)
                     if point_map is not None:
                         T.PointMap.Destroy(point_map)
                     point_map = latest
                     sweeps.append(_points_summary(np.asarray(point_map)))
                     progress.step()
                 if args.output:
-                    check(point_map.Save(args.output), "PointMap.Save")
+                    call("PointMap.Save", point_map.Save, args.output)
             finally:
                 progress.close()
                 if point_map is not None:
                     T.PointMap.Destroy(point_map)
-    except KeyboardInterrupt:
-        raise Interrupted("interrupted after %d sweeps" % len(sweeps))
+    except KeyboardInterrupt as e:
+        raise Interrupted(e, "%d sweeps" % len(sweeps))
     lines = ["sweep %d: %s" % (i, _summary_text(x)) for i, x in enumerate(sweeps)]
     if args.output:
         lines.append("saved %s" % args.output)
@@ -394,16 +430,48 @@ def cmd_scan(args):
     return 0
 
 
+def _next_sweep(cam, previous, scan_time_ms):
+    """The scan's next sweep: GetFixedLineScanPointMap gives the latest complete one, which is the
+    one already seen when the scanner has not finished another since (a sweep may take longer than
+    its scan time). Asks again until the points differ from `previous` (a new sweep's noise differs
+    in every measured point), for up to ten scan times and at least 5 s."""
+    deadline = time.monotonic() + max(5.0, 10 * scan_time_ms / 1000.0)
+    pause = min(max(scan_time_ms / 20000.0, 0.002), 0.05)
+    while True:
+        latest = call("GetFixedLineScanPointMap", cam.GetFixedLineScanPointMap)
+        if previous is None or not np.array_equal(np.asarray(latest), np.asarray(previous), equal_nan=True):
+            return latest
+        T.PointMap.Destroy(latest)
+        if time.monotonic() > deadline:
+            raise SdkError("the fixed line scan gave no new sweep within %.1f s (GetFixedLineScanPointMap returned the "
+                           "previous sweep's points)" % max(5.0, 10 * scan_time_ms / 1000.0))
+        time.sleep(pause)
+
+
+def cmd_options(args):
+    kind = "x2" if args.x2 else "x1"
+    listed = opts_mod.describe_options(kind)
+    lines = ["%-34s %-9s %s" % (o["name"], o["type"], o["default"]) for o in listed]
+    _emit(args, {"kind": kind.upper(), "options": listed},
+          ["%s capture options (name, type, default; set them with --set NAME=VALUE or a --settings file):"
+           % kind.upper()] + lines)
+    return 0
+
+
 # ---- the parser ----
 
+MAX_INTERVAL_S = 7 * 86400  # a week between captures
+
+
 def _seconds(text):
-    """A pause: a finite number of seconds, 0 or more."""
+    """A pause: a finite number of seconds from 0 to a week."""
     try:
         value = float(text)
     except ValueError:
         value = float("nan")
-    if not math.isfinite(value) or value < 0:
-        raise argparse.ArgumentTypeError("takes a number of seconds, 0 or more, not %r" % text)
+    if not math.isfinite(value) or not 0 <= value <= MAX_INTERVAL_S:
+        raise argparse.ArgumentTypeError("takes a number of seconds from 0 to %d (a week), not %r" % (MAX_INTERVAL_S,
+                                                                                                     text))
     return value
 
 
@@ -430,7 +498,7 @@ def _parser():
     parser = argparse.ArgumentParser(prog="tuvo", description="Work with TUVO 3-D cameras: list, inspect, capture, "
                                      "record and play back, line-scan.",
                                      epilog="Exit status: 0 done, 1 failed (the SDK's reason on stderr), 2 usage, "
-                                            "130 interrupted.")
+                                            "130 interrupted, 143 terminated.")
     parser.add_argument("--version", action="version", version="tuvo %s (PyTUVO SDK %s)" % (__version__,
                                                                                           T.GetVersion()))
     sub = parser.add_subparsers(dest="command", metavar="COMMAND")
@@ -461,7 +529,7 @@ def _parser():
     p.set_defaults(run=cmd_record)
 
     p = sub.add_parser("play", parents=[common], help="replay a recording through a playback device")
-    p.add_argument("recording", metavar="OUT_DIR")
+    p.add_argument("recording", metavar="RECORDING", help="the folder `tuvo record` wrote")
     p.add_argument("--stream", help="only this stream (x1-left, x1-right, x1-extra, x2)")
     p.add_argument("--frames", type=int, metavar="N", help="captures per stream (default: all recorded)")
     p.add_argument("--loop", action="store_true", help="start again after the last frame")
@@ -474,10 +542,40 @@ def _parser():
     p.add_argument("--scan-time", type=int, default=200, metavar="MS", help="one sweep's time (default 200)")
     p.add_argument("-o", "--output", metavar="SCAN.ply", help="save the last sweep's points")
     p.set_defaults(run=cmd_scan)
+
+    p = sub.add_parser("options", parents=[common], help="the capture options --set and --settings take")
+    p.add_argument("--x2", action="store_true", help="those of X2 captures (default: X1)")
+    p.set_defaults(run=cmd_options)
     return parser
 
 
 def main(argv=None):
+    """Runs the command; returns its exit status. SIGTERM is taken as Ctrl-C while it runs."""
+    previous = _catch_sigterm()
+    try:
+        return _main(argv)
+    except KeyboardInterrupt as e:  # before or after a command's own handling
+        print("tuvo: %s" % ("terminated" if isinstance(e, Terminated) else "interrupted"), file=sys.stderr)
+        return 143 if isinstance(e, Terminated) else 130
+    finally:
+        if previous is not None:
+            signal.signal(signal.SIGTERM, previous)
+
+
+def _terminate(signum, frame):
+    raise Terminated()
+
+
+def _catch_sigterm():
+    """Turns SIGTERM into Terminated for the command's run; the handler it replaced, or None where
+    signals cannot be handled (a thread other than the main one)."""
+    try:
+        return signal.signal(signal.SIGTERM, _terminate)
+    except ValueError:
+        return None
+
+
+def _main(argv):
     parser = _parser()
     args = parser.parse_args(argv)
     if not getattr(args, "run", None):
@@ -495,10 +593,7 @@ def main(argv=None):
         parser.exit(2, "tuvo %s: error: %s\n" % (args.command, e))
     except Interrupted as e:
         print("tuvo: %s" % e, file=sys.stderr)
-        return 130
-    except KeyboardInterrupt:
-        print("tuvo: interrupted", file=sys.stderr)
-        return 130
+        return e.status
     except (SdkError, RecordingError, opts_mod.OptionsError, OSError) as e:
         print("tuvo: error: %s" % e, file=sys.stderr)
         return 1

@@ -1,6 +1,9 @@
 """Capture options as plain data: to and from dicts, settings files and `key=value` texts."""
+import difflib
+import errno
 import json
 import os
+import stat
 
 import PyTUVO as T
 
@@ -32,6 +35,29 @@ def names(opts):
     cls = type(opts)
     plain = [n for n in dir(cls) if not n.startswith("_") and isinstance(getattr(cls, n), property)]
     return sorted(plain + [n for n, (getter, _, _) in _HDR.items() if hasattr(cls, getter)])
+
+
+def describe_options(kind):
+    """The options of "x1" or "x2" captures, sorted: each {"name", "type", "default"}, the type as
+    bool, int, float, roi, 3 ints, 3 floats or the name of an enumeration (the default then the
+    member's name)."""
+    opts = new_options(kind)
+    defaults = to_dict(opts)
+    out = []
+    for name in names(opts):
+        default = defaults[name]
+        if name in _HDR:
+            type_name = "3 ints" if _HDR[name][2] is int else "3 floats"
+        else:
+            value = getattr(opts, name)
+            if isinstance(value, T.ROI):
+                type_name = "roi"
+            elif isinstance(value, (bool, int, float)):
+                type_name = type(value).__name__
+            else:
+                type_name, default = type(value).__name__, value.name
+        out.append({"name": name, "type": type_name, "default": default})
+    return out
 
 
 def to_dict(opts):
@@ -105,8 +131,13 @@ def set_option(opts, name, value):
     """Sets one option; `value` may be text ("14", "true", "0,0,640,480", an enumeration member's
     name) or data. Raises OptionsError for an unknown name, a value of the wrong kind, or a number
     the option record cannot hold."""
-    if name not in names(opts):
-        raise OptionsError("unknown option %r for %s captures" % (name, kind_of(opts).upper()))
+    known = names(opts)
+    if name not in known:
+        close = difflib.get_close_matches(name, known, n=1)
+        raise OptionsError("unknown option %r for %s captures%s; the options are %s (`tuvo options%s` lists them "
+                           "with their types and defaults)" % (
+                               name, kind_of(opts).upper(), " (did you mean %s?)" % close[0] if close else "",
+                               ", ".join(known), " --x2" if kind_of(opts) == "x2" else ""))
     if isinstance(value, str):
         value = _parse_text(value)
     try:
@@ -155,12 +186,25 @@ def from_dict(kind, data, opts=None):
 def read_settings(path, kind, opts=None):
     """Options from a settings file: a JSON object, or `key = value` lines (# comments, [sections]
     ignored) as the SDK writes capture options."""
-    if not os.path.isfile(path):
-        raise OptionsError("%s: not a regular file" % path)
-    if os.path.getsize(path) > _MAX_SETTINGS_BYTES:
+    try:  # opened without waiting (a FIFO), then refused unless a regular file
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    except OSError as e:
+        reason = {errno.ENOENT: "no such file", errno.EISDIR: "is a folder"}.get(e.errno, e.strerror or str(e))
+        raise OptionsError("%s: %s" % (path, reason))
+    try:
+        mode = os.fstat(fd).st_mode
+        if not stat.S_ISREG(mode):
+            raise OptionsError("%s: %s" % (path, "is a folder" if stat.S_ISDIR(mode) else "not a regular file"))
+        raw = os.read(fd, _MAX_SETTINGS_BYTES + 1)
+        while len(raw) <= _MAX_SETTINGS_BYTES:
+            more = os.read(fd, _MAX_SETTINGS_BYTES + 1 - len(raw))
+            if not more:
+                break
+            raw += more
+    finally:
+        os.close(fd)
+    if len(raw) > _MAX_SETTINGS_BYTES:
         raise OptionsError("%s: larger than 1 MiB" % path)
-    with open(path, "rb") as f:
-        raw = f.read(_MAX_SETTINGS_BYTES + 1)
     try:
         text = raw.decode("utf-8")
     except UnicodeDecodeError as e:

@@ -2,6 +2,7 @@
 plain-data views of devices and cameras."""
 import PyTUVO as T
 from tuvo_convert import SdkError, extrinsics, intrinsics
+from tuvo_convert.errors import failure, last_error
 
 CAMERAS = {"left": T.CameraID_Left, "right": T.CameraID_Right, "extra": T.CameraID_Extra}
 PORT_TYPES = {int(T.PortType_USB): "usb", int(T.PortType_GIGE): "gige"}
@@ -20,12 +21,29 @@ COLOURS = {"red": T.ProjectorColor_Red, "green": T.ProjectorColor_Green, "blue":
 ERROR_NOT_FOUND = -9
 
 
-def check(ok, what):
-    """Raises SdkError with the SDK's explanation when `ok` is false."""
+def check(ok, what, before=None, explain=None):
+    """Raises SdkError with the SDK's reason for the call `what` when `ok` is false. `before` is
+    the SDK's last error noted just before the call (last_error()): the SDK keeps its last error
+    across successful calls, so only an error that changed since, or that names `what`, is this
+    call's; else the error says `explain` (what the failure means)."""
     if not ok:
-        message = T.GetLastErrorMessage() or "%s failed (error %d)" % (what, T.GetLastError())
-        raise SdkError(message)
+        raise failure(what, before, explain)
     return ok
+
+
+def call(what, fn, *args, explain=None):
+    """`fn(*args)`, checked: a bool result must be true, a tuple's first item true (or a status
+    of 0 where it is an int), a handle valid. Returns the result."""
+    before = last_error()
+    result = fn(*args)
+    if isinstance(result, tuple):
+        ok = result[0] == 0 if isinstance(result[0], int) and not isinstance(result[0], bool) else bool(result[0])
+    elif isinstance(result, bool):
+        ok = result
+    else:
+        ok = result.IsValid()
+    check(ok, what, before, explain)
+    return result
 
 
 def camera_names(flags):
@@ -44,7 +62,7 @@ class Session:
         self._cleanups = []
 
     def __enter__(self):
-        check(T.SystemInit(), "SystemInit")
+        call("SystemInit", T.SystemInit)
         return self
 
     def __exit__(self, *exc):
@@ -66,37 +84,30 @@ class Session:
         self._cleanups.append(fn)
 
     def devices(self):
-        status, devices = T.SystemListDevices(T.All)
-        if status != 0:
-            check(False, "SystemListDevices")
-        return devices
+        return call("SystemListDevices", T.SystemListDevices, T.All)[1]
 
     def find(self, serial):
-        device = T.SystemFindDevice(serial)
-        check(device.IsValid(), "SystemFindDevice")
-        return device
+        return call("SystemFindDevice", T.SystemFindDevice, serial,
+                    explain="no device with serial number %s" % serial)
 
     def x1(self, device, camera="left"):
-        cam = T.X1.Create(device, CAMERAS[camera])
-        check(cam.IsValid(), "X1.Create")
+        cam = call("X1.Create", T.X1.Create, device, CAMERAS[camera])
         self.on_exit(lambda: T.X1.Destroy(cam))
-        check(cam.Open(), "X1.Open")
+        call("X1.Open", cam.Open)
         self.on_exit(cam.Close)
         return cam
 
     def x2(self, device):
-        cam = T.X2.Create(device)
-        check(cam.IsValid(), "X2.Create")
+        cam = call("X2.Create", T.X2.Create, device)
         self.on_exit(lambda: T.X2.Destroy(cam))
-        check(cam.Open(), "X2.Open")
+        call("X2.Open", cam.Open)
         self.on_exit(cam.Close)
         return cam
 
 
 def describe(device):
     """The device's DeviceInfo as a dict keyed by the SDK's field names."""
-    ok, info = device.GetDeviceInfo()
-    check(ok, "Device.GetDeviceInfo")
+    _, info = call("Device.GetDeviceInfo", device.GetDeviceInfo)
     return {
         "name": _text(info, "name"), "sn": _text(info, "sn"), "factroydate": _text(info, "factroydate"),
         "port": _text(info, "port"),
@@ -133,8 +144,7 @@ def readable(description):
 
 def calibration(cam, cid=None):
     """Intrinsics (9), distortion (5) and extrinsic matrix (16) of an X1, or of camera `cid` of an X2.
-    SdkError when the SDK has none (GetLastError() == ERROR_NOT_FOUND where the device does not
-    know it)."""
+    SdkError when the SDK has none (its code ERROR_NOT_FOUND where the device does not know it)."""
     lens = intrinsics(cam, cid)
     return {"intrinsics": lens.matrix.ravel().tolist(), "distortion": lens.distortion.tolist(),
             "extrinsic": extrinsics(cam, cid).ravel().tolist()}

@@ -1,0 +1,148 @@
+"""Point clouds with normals, written as the SDK writes point maps (whose files hold no normals).
+
+The layout is the SDK's (see PointMap.Save): one vertex per pixel, row by row, NaN where nothing
+was measured, the grid and unit in comments; PLY with doubles, PCD 0.7 organised with 4-byte
+floats and the colour packed in `rgb`. The normals follow the SDK's fields: `nx ny nz` (PLY, doubles)
+or `normal_x normal_y normal_z` (PCD, floats), NaN where the SDK has none. The file is written
+under a temporary name beside it and renamed into place, so that a failed write leaves an existing
+file whole; a name that is not a regular file (`/dev/stdout`, a FIFO) or has other hard links is
+written where it is."""
+import os
+import stat
+
+import numpy as np
+
+from tuvo_convert import image_rgb
+
+
+class CloudError(OSError):
+    """A file name the SDK would refuse too (an unknown extension)."""
+
+
+def cloud_format(path):
+    """"pcd" or "ply" by the file name's extension, as the SDK chooses (case does not matter, no
+    extension is PLY); CloudError for another extension."""
+    base = os.path.basename(os.fsdecode(path))
+    stem, dot, ext = base.rpartition(".")
+    if not dot or not stem:
+        return "ply"
+    if ext.lower() in ("ply", "pcd"):
+        return ext.lower()
+    raise CloudError("%s: unknown file extension '.%s' (known: .ply, .pcd)" % (os.fsdecode(path), ext))
+
+
+def save_cloud(path, point_map, image, normals, metres=False, binary=True):
+    """Writes `point_map` (a PointMap or a (rows, cols, 3) array in millimetres) with the colours of
+    `image` (an Image or array, or None) and `normals` (a NormalData or array of the same shape, or
+    None) to `path` (PLY or PCD by its extension)."""
+    kind = cloud_format(path)
+    points = np.asarray(point_map, dtype=np.float64)
+    if points.ndim != 3 or points.shape[2] != 3:
+        raise ValueError("points must have the shape (rows, cols, 3), not %s" % (points.shape,))
+    rows, cols = points.shape[:2]
+    n = rows * cols
+    points = points.reshape(n, 3) * (0.001 if metres else 1.0)
+    colours = None if image is None else image_rgb(image).reshape(-1, 3)
+    if colours is not None and len(colours) != n:
+        raise ValueError("the image does not have the point map's size")
+    nrm = None if normals is None else np.asarray(normals, dtype=np.float64).reshape(-1, 3)
+    if nrm is not None and len(nrm) != n:
+        raise ValueError("the normals do not have the point map's size")
+    header = (_pcd_header if kind == "pcd" else _ply_header)(cols, rows, "m" if metres else "mm", binary,
+                                                               colours is not None, nrm is not None)
+    fields, formats = _fields(kind, colours is not None, nrm is not None)
+    table = np.empty(n, dtype=np.dtype({"names": [f for f, _ in fields], "formats": [t for _, t in fields]}))
+    coordinate = "<f4" if kind == "pcd" else "<f8"
+    for i, axis in enumerate("xyz"):
+        table[axis] = points[:, i].astype(coordinate)
+    if colours is not None:
+        if kind == "pcd":
+            c = colours.astype(np.uint32)
+            table["rgb"] = (c[:, 0] << 16) | (c[:, 1] << 8) | c[:, 2]
+        else:
+            for i, name in enumerate(("red", "green", "blue")):
+                table[name] = colours[:, i]
+    if nrm is not None:
+        for i, (name, _) in enumerate(fields[-3:]):
+            table[name] = nrm[:, i]
+    if binary:
+        body = table.tobytes()
+    else:
+        lines = ["%s\n" % " ".join(formats[j] % row[j] for j in range(len(formats))) for row in table.tolist()]
+        body = "".join(lines).encode("ascii")
+    try:
+        _write(path, header.encode("ascii") + body)
+    except BrokenPipeError:  # the reader of /dev/stdout went away: the command ends quietly
+        raise
+    except OSError as e:
+        raise OSError("cannot write %s: %s" % (os.fsdecode(path), e.strerror or e)) from e
+
+
+def _fields(kind, colour, normals):
+    """The record's fields (name, numpy type) and the text format of each."""
+    if kind == "pcd":
+        fields = [("x", "<f4"), ("y", "<f4"), ("z", "<f4")] + ([("rgb", "<u4")] if colour else [])
+        fields += [("normal_x", "<f4"), ("normal_y", "<f4"), ("normal_z", "<f4")] if normals else []
+        formats = ["%.9g" if t == "<f4" else "%d" for _, t in fields]
+    else:
+        fields = [("x", "<f8"), ("y", "<f8"), ("z", "<f8")]
+        fields += [("red", "u1"), ("green", "u1"), ("blue", "u1")] if colour else []
+        fields += [("nx", "<f8"), ("ny", "<f8"), ("nz", "<f8")] if normals else []
+        formats = ["%.9g" if t == "<f8" else "%d" for _, t in fields]
+    return fields, formats
+
+
+def _ply_header(width, height, unit, binary, colour, normals):
+    h = "ply\nformat %s 1.0\n" % ("binary_little_endian" if binary else "ascii")
+    h += "comment written by tuvo\ncomment grid %d %d\ncomment unit %s\n" % (width, height, unit)
+    h += "element vertex %d\nproperty double x\nproperty double y\nproperty double z\n" % (width * height)
+    if colour:
+        h += "property uchar red\nproperty uchar green\nproperty uchar blue\n"
+    if normals:
+        h += "property double nx\nproperty double ny\nproperty double nz\n"
+    return h + "end_header\n"
+
+
+def _pcd_header(width, height, unit, binary, colour, normals):
+    names = ["x", "y", "z"] + (["rgb"] if colour else []) + (["normal_x", "normal_y", "normal_z"] if normals else [])
+    types = ["F", "F", "F"] + (["U"] if colour else []) + (["F"] * 3 if normals else [])
+    h = "# .PCD v0.7 - Point Cloud Data file format\n# written by tuvo\n# unit %s\nVERSION 0.7\n" % unit
+    h += "FIELDS %s\nSIZE %s\nTYPE %s\nCOUNT %s\n" % (" ".join(names), " ".join("4" * len(names)), " ".join(types),
+                                                     " ".join("1" * len(names)))
+    h += "WIDTH %d\nHEIGHT %d\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS %d\nDATA %s\n" % (
+        width, height, width * height, "binary" if binary else "ascii")
+    return h
+
+
+def _write(path, data):
+    """`data` into `path`: through a temporary file renamed into place, or in place where `path`
+    names something other than a regular file or a file with other hard links."""
+    try:
+        st = os.stat(path)
+        mode = st.st_mode
+    except FileNotFoundError:
+        st = mode = None
+    # Not a regular file (a device, a FIFO, /dev/stdout), or one with other hard links that must keep seeing it.
+    if st is not None and (not stat.S_ISREG(st.st_mode) or st.st_nlink > 1):
+        with open(path, "wb") as f:
+            f.write(data)
+        return
+    if st is not None:
+        path = os.path.realpath(path)  # a symbolic link keeps naming the file, which is replaced
+    folder = os.path.dirname(os.path.abspath(path))
+    tmp = os.path.join(folder, ".%s.%d.%s.tmp" % (os.path.basename(path), os.getpid(), os.urandom(4).hex()))
+    fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666 if mode is None else stat.S_IMODE(mode))
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fsync(f.fileno())
+        if mode is not None:
+            os.chmod(tmp, stat.S_IMODE(mode))
+        os.replace(tmp, path)
+    except BaseException:
+        try:
+            os.unlink(tmp)
+        except OSError:
+            pass
+        raise
