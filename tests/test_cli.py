@@ -202,6 +202,52 @@ def test_capture_with_normals(env, tmp_path, suffix, ascii_):
     T.PointMap.Destroy(back)
 
 
+def _hostile_target(kind, folder):
+    """Puts at the name a capture will be saved to what `kind` says; returns the name."""
+    name = "a" * 251 + ".ply" if kind == "longest name" else "out.ply"
+    path = folder / name
+    if kind == "FIFO without a reader":
+        os.mkfifo(path)
+    elif kind == "dangling link":
+        os.symlink("made.ply", path)
+    elif kind != "longest name":
+        path.write_bytes(b"old")
+        if kind == "read-only":
+            path.chmod(0o444)
+        elif kind == "another's":
+            try:
+                os.chown(path, 4321, 4321)
+            except PermissionError:
+                pytest.skip("only root gives a file away")
+        elif kind == "hard link, file size limit":
+            os.link(path, folder / "other")
+    return name
+
+
+def _file_size_limit():
+    import resource
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))  # the cloud is larger: a write fails part-way
+
+
+@pytest.mark.parametrize("kind, status", [("read-only", 1), ("longest name", 0), ("FIFO without a reader", 1),
+                                          ("dangling link", 0), ("another's", 0), ("hard link, file size limit", 1)])
+def test_a_cloud_with_normals_goes_where_the_sdk_would_save_it(env, tmp_path, kind, status):
+    """Whatever stands at the name, the cloud with normals is written there, or refused, as the
+    SDK's own save does: the same status and reason, links kept, old bytes and owner kept."""
+    seen = []
+    for normals in ([], ["--normals"]):
+        folder = tmp_path / ("normals" if normals else "sdk")
+        folder.mkdir()
+        name = _hostile_target(kind, folder)
+        r = subprocess.run([sys.executable, "-m", "tuvo_tools", "capture", "S-1", "-o", name, "-q"] + normals, env=env,
+                           cwd=folder, capture_output=True, text=True, timeout=60,
+                           preexec_fn=_file_size_limit if "limit" in kind else None)
+        path = folder / name
+        seen.append((r.returncode, r.stderr.strip().rsplit(": ", 1)[-1], path.is_symlink(),
+                     path.stat().st_uid if path.exists() else None, path.read_bytes() == b"old" if path.is_file() else None))
+    assert seen[0][0] == status and seen[1] == seen[0]
+
+
 def test_depth_pictures_explain_themselves(env, tmp_path):
     r = run(["capture", "S-1", "-o", "scan.ply", "--depth", "depth.png"], env, tmp_path)
     assert r.returncode == 0, r.stderr
