@@ -248,6 +248,18 @@ def test_a_cloud_with_normals_goes_where_the_sdk_would_save_it(env, tmp_path, ki
     assert seen[0][0] == status and seen[1] == seen[0]
 
 
+def test_a_cloud_with_normals_to_dev_stdout_follows_what_the_output_holds(env, tmp_path):
+    for normals in ([], ["--normals"]):
+        out = tmp_path / ("normals" if normals else "sdk")
+        out.write_bytes(b"old\n")
+        with open(out, "ab") as f:  # `tuvo capture ... -o /dev/stdout >> out`
+            r = subprocess.run([sys.executable, "-m", "tuvo_tools", "capture", "S-1", "-o", "/dev/stdout"] + normals,
+                               env=env, cwd=tmp_path, stdout=f, stderr=subprocess.PIPE, timeout=60)
+        assert r.returncode == 0, r.stderr
+        data = out.read_bytes()
+        assert data.startswith(b"old\nply\n") and data.endswith(b"; saved /dev/stdout\n"), normals
+
+
 def test_depth_pictures_explain_themselves(env, tmp_path):
     r = run(["capture", "S-1", "-o", "scan.ply", "--depth", "depth.png"], env, tmp_path)
     assert r.returncode == 0, r.stderr

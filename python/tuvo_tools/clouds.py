@@ -8,8 +8,10 @@ as the SDK writes its own: under a temporary name beside it and renamed into pla
 failed write leaves an existing file whole; a FIFO or device (`/dev/stdout`), or a file with other
 hard links, is written where it is."""
 import errno
+import fcntl
 import os
 import stat
+import sys
 
 import numpy as np
 
@@ -120,7 +122,13 @@ def _write(path, data):
     renamed into place, symbolic links followed, the old file's mode and (where allowed) owner
     kept; a read-only file refused; a file with other hard links rewritten where it is, its old
     bytes put back when the write fails; a FIFO or character device written as it is, a FIFO
-    without a reader refused rather than waited on."""
+    without a reader refused rather than waited on; this process's own output (`/dev/stdout`,
+    `/dev/fd/N`) written where it stands."""
+    own = _own_descriptor(path)
+    if own is not None:
+        sys.stdout.flush()
+        sys.stderr.flush()
+        return _write_at(own, data, None)
     try:
         st = os.stat(path)
     except FileNotFoundError:
@@ -154,6 +162,24 @@ def _write(path, data):
         except OSError:
             pass
         raise
+
+
+def _own_descriptor(path):
+    """N where `path` leads through symbolic links to /proc/self/fd/N and N is open for writing
+    here, else None."""
+    proc = "/proc/%d/fd" % os.getpid()
+    for _ in range(40):  # as many links as the system follows
+        parent = os.path.realpath(os.path.dirname(os.path.abspath(path)))
+        name = os.path.basename(path)
+        if parent == proc and name.isdigit():
+            try:
+                return int(name) if fcntl.fcntl(int(name), fcntl.F_GETFL) & os.O_ACCMODE != os.O_RDONLY else None
+            except OSError:  # not open
+                return None
+        if not os.path.islink(os.path.join(parent, name)):
+            return None
+        path = os.path.join(parent, os.readlink(os.path.join(parent, name)))
+    return None
 
 
 def _write_special(path, data, st):
