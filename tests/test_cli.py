@@ -271,6 +271,26 @@ def test_depth_pictures_explain_themselves(env, tmp_path):
         assert top[0] > 200 and top[2] < 50 and bottom[2] > 200 and bottom[0] < 50  # near red, far blue
 
 
+@pytest.mark.parametrize("depth", [
+    np.full((256, 320), np.nan), np.full((256, 320), 500.0), np.full((256, 320), 1e30),
+    np.tile([600.0, np.inf, -np.inf, np.nan], (256, 80)), np.tile([-1e308, 1e308], (256, 160)),
+    np.linspace(400, 900, 16 * 16).reshape(16, 16),
+], ids=["nothing measured", "one value", "one huge value", "infinities", "the largest numbers", "16 x 16 pixels"])
+def test_depth_pictures_of_degenerate_depth(depth):
+    near, far = pictures.robust_range(depth)
+    image, view = pictures.depth_figure(depth, near, far, "depth")
+    try:
+        h, w = depth.shape
+        x, y, height = pictures.bar_geometry(view.shape[0], w)
+        bar = view[y:y + height, x + pictures.BAR_WIDTH // 2].astype(int)
+        assert view.shape[0] >= h and view.shape[1] == w + pictures.LEGEND_WIDTH and height > 0
+        assert bar[0, 0] > 200 and bar[0, 2] < 50 and bar[-1, 2] > 200 and bar[-1, 0] < 50  # near red, far blue
+        picture, depth = view[40:h, :w], depth[40:]  # below the caption
+        assert picture[np.isfinite(depth)].any(axis=-1).all() and not picture[np.isnan(depth)].any()
+    finally:
+        T.Image.Destroy(image)
+
+
 def test_record_then_play(env, tmp_path):
     r = run(["record", "S-1", "rec", "--frames", "3", "--x2"], env, tmp_path)
     assert r.returncode == 0, r.stderr
