@@ -393,6 +393,18 @@ def test_play_takes_any_folder_name(env, tmp_path, name):
     assert os.listdir(tmp_path / "tmp") == []  # the rig written for the playback is gone
 
 
+@pytest.mark.parametrize("args, line", [
+    (["capture", "S-1", "-o", b"caf\xe9.ply"], b"; saved caf\xe9.ply\n"),
+    (["record", "S-1", b"r\xe9c", "--frames", "1"], b"recorded 1 frames of x1-left into %s/r\xe9c\n"),
+], ids=["capture", "record"])
+def test_names_that_are_not_text_are_shown_as_their_bytes(env, tmp_path, args, line):
+    # An output that takes only text of its encoding (a UTF-8 locale other than C).
+    r = subprocess.run([sys.executable, "-m", "tuvo_tools", *args], env=dict(env, PYTHONIOENCODING="utf-8:strict"),
+                       cwd=tmp_path, capture_output=True)
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.endswith(line.replace(b"%s", os.fsencode(tmp_path)))
+
+
 def test_a_closed_pipe_ends_the_command_quietly(env, tmp_path):
     assert run(["record", "S-1", "rec", "--frames", "2", "-q"], env, tmp_path).returncode == 0
     # A reader that stops after one line (`tuvo play rec | head -1`).

@@ -65,7 +65,11 @@ def _emit(args, data, lines):
         print(json.dumps(data, indent=1, allow_nan=False))
     elif not args.quiet:
         for line in lines:
-            print(line)
+            try:
+                print(line)
+            except UnicodeEncodeError:  # a file name not in the output's encoding: its bytes, as `ls` shows them
+                sys.stdout.flush()
+                sys.stdout.buffer.write(os.fsencode(line) + b"\n")
 
 
 def _points_summary(points):
