@@ -479,6 +479,31 @@ def test_scan_counts_each_sweep_once(tmp_path, capsys):
     assert tuvo_sim.calls("X2.GetFixedLineScanPointMap") >= 5  # the repeats were seen and passed over
 
 
+def test_ctrl_c_while_the_scan_waits_for_its_first_sweep(capsys):
+    """A scanner that gives nothing: Ctrl-C is taken while the SDK waits for the first sweep."""
+    tuvo_sim.set_rig(RIG)
+    tuvo_sim.block("scan publish")  # the first sweep is held before it is published
+    stops, held_at_stop = tuvo_sim.calls("X2.StopFixedLineScan"), []
+
+    def ctrl_c_then_release():
+        while not (tuvo_sim.device_value("S-1", "scan_waiters") >= 1 and tuvo_sim.inside("scan publish")):
+            time.sleep(0.005)
+        signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)
+        while tuvo_sim.calls("X2.StopFixedLineScan") == stops:
+            time.sleep(0.005)
+        held_at_stop.append(tuvo_sim.inside("scan publish"))
+        tuvo_sim.unblock("scan publish")
+    helper = threading.Thread(target=ctrl_c_then_release)
+    helper.start()
+    try:
+        assert cli.main(["scan", "S-1", "--scan-time", "60000"]) == 130
+    finally:
+        tuvo_sim.unblock("scan publish")
+        helper.join()
+    assert held_at_stop == [1]  # the scan was stopped while the sweep was still held, not once it came
+    assert "interrupted after 0 sweeps" in capsys.readouterr().err
+
+
 def test_play_in_process_leaves_the_environment_alone(env, tmp_path, monkeypatch, capsys):
     assert run(["record", "S-1", "rec", "--frames", "1", "-q"], env, tmp_path).returncode == 0
     monkeypatch.setenv("TUVO_SIM_RIG", env["TUVO_SIM_RIG"])
