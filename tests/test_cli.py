@@ -244,7 +244,8 @@ def test_a_cloud_with_normals_goes_where_the_sdk_would_save_it(env, tmp_path, ki
                            preexec_fn=_file_size_limit if "limit" in kind else None)
         path = folder / name
         seen.append((r.returncode, r.stderr.strip().rsplit(": ", 1)[-1], path.is_symlink(),
-                     path.stat().st_uid if path.exists() else None, path.read_bytes() == b"old" if path.is_file() else None))
+                     path.stat().st_uid if path.exists() else None,
+                     path.read_bytes() == b"old" if path.is_file() else None))
     assert seen[0][0] == status and seen[1] == seen[0]
 
 
