@@ -202,6 +202,65 @@ def test_capture_with_normals(env, tmp_path, suffix, ascii_):
     T.PointMap.Destroy(back)
 
 
+def _hostile_target(kind, folder):
+    """Puts at the name a capture will be saved to what `kind` says; returns the name."""
+    name = "a" * 251 + ".ply" if kind == "longest name" else "out.ply"
+    path = folder / name
+    if kind == "FIFO without a reader":
+        os.mkfifo(path)
+    elif kind == "dangling link":
+        os.symlink("made.ply", path)
+    elif kind != "longest name":
+        path.write_bytes(b"old")
+        if kind == "read-only":
+            path.chmod(0o444)
+        elif kind == "another's":
+            try:
+                os.chown(path, 4321, 4321)
+            except PermissionError:
+                pytest.skip("only root gives a file away")
+        elif kind == "hard link, file size limit":
+            os.link(path, folder / "other")
+    return name
+
+
+def _file_size_limit():
+    import resource
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))  # the cloud is larger: a write fails part-way
+
+
+@pytest.mark.parametrize("kind, status", [("read-only", 1), ("longest name", 0), ("FIFO without a reader", 1),
+                                          ("dangling link", 0), ("another's", 0), ("hard link, file size limit", 1)])
+def test_a_cloud_with_normals_goes_where_the_sdk_would_save_it(env, tmp_path, kind, status):
+    """Whatever stands at the name, the cloud with normals is written there, or refused, as the
+    SDK's own save does: the same status and reason, links kept, old bytes and owner kept."""
+    seen = []
+    for normals in ([], ["--normals"]):
+        folder = tmp_path / ("normals" if normals else "sdk")
+        folder.mkdir()
+        name = _hostile_target(kind, folder)
+        r = subprocess.run([sys.executable, "-m", "tuvo_tools", "capture", "S-1", "-o", name, "-q"] + normals, env=env,
+                           cwd=folder, capture_output=True, text=True, timeout=60,
+                           preexec_fn=_file_size_limit if "limit" in kind else None)
+        path = folder / name
+        seen.append((r.returncode, r.stderr.strip().rsplit(": ", 1)[-1], path.is_symlink(),
+                     path.stat().st_uid if path.exists() else None,
+                     path.read_bytes() == b"old" if path.is_file() else None))
+    assert seen[0][0] == status and seen[1] == seen[0]
+
+
+def test_a_cloud_with_normals_to_dev_stdout_follows_what_the_output_holds(env, tmp_path):
+    for normals in ([], ["--normals"]):
+        out = tmp_path / ("normals" if normals else "sdk")
+        out.write_bytes(b"old\n")
+        with open(out, "ab") as f:  # `tuvo capture ... -o /dev/stdout >> out`
+            r = subprocess.run([sys.executable, "-m", "tuvo_tools", "capture", "S-1", "-o", "/dev/stdout"] + normals,
+                               env=env, cwd=tmp_path, stdout=f, stderr=subprocess.PIPE, timeout=60)
+        assert r.returncode == 0, r.stderr
+        data = out.read_bytes()
+        assert data.startswith(b"old\nply\n") and data.endswith(b"; saved /dev/stdout\n"), normals
+
+
 def test_depth_pictures_explain_themselves(env, tmp_path):
     r = run(["capture", "S-1", "-o", "scan.ply", "--depth", "depth.png"], env, tmp_path)
     assert r.returncode == 0, r.stderr
@@ -211,6 +270,26 @@ def test_depth_pictures_explain_themselves(env, tmp_path):
         (low, high), top, bottom = depth_picture_spread(path, 320)
         assert low < 0.25 and high > 0.75, (path, low, high)  # the colours span the bar
         assert top[0] > 200 and top[2] < 50 and bottom[2] > 200 and bottom[0] < 50  # near red, far blue
+
+
+@pytest.mark.parametrize("depth", [
+    np.full((256, 320), np.nan), np.full((256, 320), 500.0), np.full((256, 320), 1e30),
+    np.tile([600.0, np.inf, -np.inf, np.nan], (256, 80)), np.tile([-1e308, 1e308], (256, 160)),
+    np.linspace(400, 900, 16 * 16).reshape(16, 16),
+], ids=["nothing measured", "one value", "one huge value", "infinities", "the largest numbers", "16 x 16 pixels"])
+def test_depth_pictures_of_degenerate_depth(depth):
+    near, far = pictures.robust_range(depth)
+    image, view = pictures.depth_figure(depth, near, far, "depth")
+    try:
+        h, w = depth.shape
+        x, y, height = pictures.bar_geometry(view.shape[0], w)
+        bar = view[y:y + height, x + pictures.BAR_WIDTH // 2].astype(int)
+        assert view.shape[0] >= h and view.shape[1] == w + pictures.LEGEND_WIDTH and height > 0
+        assert bar[0, 0] > 200 and bar[0, 2] < 50 and bar[-1, 2] > 200 and bar[-1, 0] < 50  # near red, far blue
+        picture, depth = view[40:h, :w], depth[40:]  # below the caption
+        assert picture[np.isfinite(depth)].any(axis=-1).all() and not picture[np.isnan(depth)].any()
+    finally:
+        T.Image.Destroy(image)
 
 
 def test_record_then_play(env, tmp_path):
@@ -315,6 +394,18 @@ def test_play_takes_any_folder_name(env, tmp_path, name):
     assert os.listdir(tmp_path / "tmp") == []  # the rig written for the playback is gone
 
 
+@pytest.mark.parametrize("args, line", [
+    (["capture", "S-1", "-o", b"caf\xe9.ply"], b"; saved caf\xe9.ply\n"),
+    (["record", "S-1", b"r\xe9c", "--frames", "1"], b"recorded 1 frames of x1-left into %s/r\xe9c\n"),
+], ids=["capture", "record"])
+def test_names_that_are_not_text_are_shown_as_their_bytes(env, tmp_path, args, line):
+    # An output that takes only text of its encoding (a UTF-8 locale other than C).
+    r = subprocess.run([sys.executable, "-m", "tuvo_tools", *args], env=dict(env, PYTHONIOENCODING="utf-8:strict"),
+                       cwd=tmp_path, capture_output=True)
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.endswith(line.replace(b"%s", os.fsencode(tmp_path)))
+
+
 def test_a_closed_pipe_ends_the_command_quietly(env, tmp_path):
     assert run(["record", "S-1", "rec", "--frames", "2", "-q"], env, tmp_path).returncode == 0
     # A reader that stops after one line (`tuvo play rec | head -1`).
@@ -387,6 +478,31 @@ def test_scan_counts_each_sweep_once(tmp_path, capsys):
     assert len(sweeps) == 3 and all(s["valid_points"] > 1000 for s in sweeps)
     assert len({json.dumps(s, sort_keys=True) for s in sweeps}) == 3  # no sweep twice
     assert tuvo_sim.calls("X2.GetFixedLineScanPointMap") >= 5  # the repeats were seen and passed over
+
+
+def test_ctrl_c_while_the_scan_waits_for_its_first_sweep(capsys):
+    """A scanner that gives nothing: Ctrl-C is taken while the SDK waits for the first sweep."""
+    tuvo_sim.set_rig(RIG)
+    tuvo_sim.block("scan publish")  # the first sweep is held before it is published
+    stops, held_at_stop = tuvo_sim.calls("X2.StopFixedLineScan"), []
+
+    def ctrl_c_then_release():
+        while not (tuvo_sim.device_value("S-1", "scan_waiters") >= 1 and tuvo_sim.inside("scan publish")):
+            time.sleep(0.005)
+        signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)
+        while tuvo_sim.calls("X2.StopFixedLineScan") == stops:
+            time.sleep(0.005)
+        held_at_stop.append(tuvo_sim.inside("scan publish"))
+        tuvo_sim.unblock("scan publish")
+    helper = threading.Thread(target=ctrl_c_then_release)
+    helper.start()
+    try:
+        assert cli.main(["scan", "S-1", "--scan-time", "60000"]) == 130
+    finally:
+        tuvo_sim.unblock("scan publish")
+        helper.join()
+    assert held_at_stop == [1]  # the scan was stopped while the sweep was still held, not once it came
+    assert "interrupted after 0 sweeps" in capsys.readouterr().err
 
 
 def test_play_in_process_leaves_the_environment_alone(env, tmp_path, monkeypatch, capsys):

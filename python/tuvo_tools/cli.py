@@ -14,6 +14,7 @@ try:  # Ctrl-C while the modules load (numpy, the SDK): nothing is open yet, so 
     import shutil
     import signal
     import tempfile
+    import threading
     import time
 
     import numpy as np
@@ -65,7 +66,11 @@ def _emit(args, data, lines):
         print(json.dumps(data, indent=1, allow_nan=False))
     elif not args.quiet:
         for line in lines:
-            print(line)
+            try:
+                print(line)
+            except UnicodeEncodeError:  # a file name not in the output's encoding: its bytes, as `ls` shows them
+                sys.stdout.flush()
+                sys.stdout.buffer.write(os.fsencode(line) + b"\n")
 
 
 def _points_summary(points):
@@ -438,7 +443,8 @@ def _next_sweep(cam, previous, scan_time_ms):
     deadline = time.monotonic() + max(5.0, 10 * scan_time_ms / 1000.0)
     pause = min(max(scan_time_ms / 20000.0, 0.002), 0.05)
     while True:
-        latest = call("GetFixedLineScanPointMap", cam.GetFixedLineScanPointMap)
+        latest = _first_sweep(cam) if previous is None else call("GetFixedLineScanPointMap",
+                                                                  cam.GetFixedLineScanPointMap)
         if previous is None or not np.array_equal(np.asarray(latest), np.asarray(previous), equal_nan=True):
             return latest
         T.PointMap.Destroy(latest)
@@ -446,6 +452,26 @@ def _next_sweep(cam, previous, scan_time_ms):
             raise SdkError("the fixed line scan gave no new sweep within %.1f s (GetFixedLineScanPointMap returned the "
                            "previous sweep's points)" % max(5.0, 10 * scan_time_ms / 1000.0))
         time.sleep(pause)
+
+
+def _first_sweep(cam):
+    """GetFixedLineScanPointMap, which waits (up to a minute) for the scan's first sweep, called on a
+    helper thread so that Ctrl-C and SIGTERM are taken while it waits: the session's
+    StopFixedLineScan then ends the wait."""
+    outcome = []
+
+    def fetch():
+        try:
+            outcome.append(call("GetFixedLineScanPointMap", cam.GetFixedLineScanPointMap))
+        except SdkError as e:
+            outcome.append(e)
+    worker = threading.Thread(target=fetch, name="tuvo first sweep", daemon=True)
+    worker.start()
+    while worker.is_alive():
+        worker.join(0.05)  # wakes to take a signal, whichever thread the system gave it to
+    if isinstance(outcome[0], SdkError):
+        raise outcome[0]
+    return outcome[0]
 
 
 def cmd_options(args):

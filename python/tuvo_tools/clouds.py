@@ -4,11 +4,14 @@ The layout is the SDK's (see PointMap.Save): one vertex per pixel, row by row, N
 was measured, the grid and unit in comments; PLY with doubles, PCD 0.7 organised with 4-byte
 floats and the colour packed in `rgb`. The normals follow the SDK's fields: `nx ny nz` (PLY, doubles)
 or `normal_x normal_y normal_z` (PCD, floats), NaN where the SDK has none. The file is written
-under a temporary name beside it and renamed into place, so that a failed write leaves an existing
-file whole; a name that is not a regular file (`/dev/stdout`, a FIFO) or has other hard links is
-written where it is."""
+as the SDK writes its own: under a temporary name beside it and renamed into place, so that a
+failed write leaves an existing file whole; a FIFO or device (`/dev/stdout`), or a file with other
+hard links, is written where it is."""
+import errno
+import fcntl
 import os
 import stat
+import sys
 
 import numpy as np
 
@@ -115,30 +118,43 @@ def _pcd_header(width, height, unit, binary, colour, normals):
 
 
 def _write(path, data):
-    """`data` into `path`: through a temporary file renamed into place, or in place where `path`
-    names something other than a regular file or a file with other hard links."""
+    """`data` into `path` as the SDK saves its files (see PointMap.Save): through a temporary file
+    renamed into place, symbolic links followed, the old file's mode and (where allowed) owner
+    kept; a read-only file refused; a file with other hard links rewritten where it is, its old
+    bytes put back when the write fails; a FIFO or character device written as it is, a FIFO
+    without a reader refused rather than waited on; this process's own output (`/dev/stdout`,
+    `/dev/fd/N`) written where it stands."""
+    own = _own_descriptor(path)
+    if own is not None:
+        sys.stdout.flush()
+        sys.stderr.flush()
+        return _write_at(own, data, None)
     try:
         st = os.stat(path)
-        mode = st.st_mode
     except FileNotFoundError:
-        st = mode = None
-    # Not a regular file (a device, a FIFO, /dev/stdout), or one with other hard links that must keep seeing it.
-    if st is not None and (not stat.S_ISREG(st.st_mode) or st.st_nlink > 1):
-        with open(path, "wb") as f:
-            f.write(data)
-        return
-    if st is not None:
-        path = os.path.realpath(path)  # a symbolic link keeps naming the file, which is replaced
-    folder = os.path.dirname(os.path.abspath(path))
-    tmp = os.path.join(folder, ".%s.%d.%s.tmp" % (os.path.basename(path), os.getpid(), os.urandom(4).hex()))
-    fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666 if mode is None else stat.S_IMODE(mode))
+        st = None
+    if st is not None and not stat.S_ISREG(st.st_mode):
+        return _write_special(path, data, st)
+    if st is not None and (st.st_mode & 0o222 == 0 or not os.access(path, os.W_OK)):
+        raise PermissionError(errno.EACCES, "is read-only")
+    if st is not None and st.st_nlink > 1:
+        return _rewrite(path, data)
+    path = os.path.realpath(path)  # a symbolic link keeps naming the file (a dangling one: the file is made)
+    folder = os.path.dirname(path)
+    # Short and of fixed length, so that any name the folder takes can be saved.
+    tmp = os.path.join(folder, ".tuvo-%d-%s.tmp" % (os.getpid(), os.urandom(4).hex()))
+    fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
     try:
         with os.fdopen(fd, "wb") as f:
+            if st is not None:
+                try:
+                    os.fchown(f.fileno(), st.st_uid, st.st_gid)
+                except OSError:  # not allowed: the file becomes ours
+                    pass
+                os.fchmod(f.fileno(), stat.S_IMODE(st.st_mode))
             f.write(data)
             f.flush()
             os.fsync(f.fileno())
-        if mode is not None:
-            os.chmod(tmp, stat.S_IMODE(mode))
         os.replace(tmp, path)
     except BaseException:
         try:
@@ -146,3 +162,80 @@ def _write(path, data):
         except OSError:
             pass
         raise
+
+
+def _own_descriptor(path):
+    """N where `path` leads through symbolic links to /proc/self/fd/N and N is open for writing
+    here, else None."""
+    proc = "/proc/%d/fd" % os.getpid()
+    for _ in range(40):  # as many links as the system follows
+        parent = os.path.realpath(os.path.dirname(os.path.abspath(path)))
+        name = os.path.basename(path)
+        if parent == proc and name.isdigit():
+            try:
+                return int(name) if fcntl.fcntl(int(name), fcntl.F_GETFL) & os.O_ACCMODE != os.O_RDONLY else None
+            except OSError:  # not open
+                return None
+        if not os.path.islink(os.path.join(parent, name)):
+            return None
+        path = os.path.join(parent, os.readlink(os.path.join(parent, name)))
+    return None
+
+
+def _write_special(path, data, st):
+    if stat.S_ISDIR(st.st_mode):
+        raise IsADirectoryError(errno.EISDIR, "is a folder")
+    if not (stat.S_ISCHR(st.st_mode) or stat.S_ISFIFO(st.st_mode)):
+        raise OSError(errno.EINVAL, "is a block device or socket, not a file")
+    try:
+        fd = os.open(path, os.O_WRONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+    except OSError as e:
+        if e.errno == errno.ENXIO and stat.S_ISFIFO(st.st_mode):
+            raise OSError(errno.ENXIO, "is a FIFO without a reader") from None
+        raise
+    try:
+        os.set_blocking(fd, True)
+        _write_at(fd, data, None)
+    finally:
+        os.close(fd)
+
+
+def _rewrite(path, data):
+    """Rewrites a regular file where it is. The room is taken first, so that a full disk fails
+    before the old bytes are touched; the old bytes the new ones cover are kept and put back when
+    the write fails even so (a file size limit, Ctrl-C)."""
+    fd = os.open(path, os.O_RDWR | os.O_CLOEXEC)
+    try:
+        size = os.fstat(fd).st_size
+        try:
+            os.posix_fallocate(fd, 0, len(data))
+        except OSError as e:
+            if e.errno not in (errno.EOPNOTSUPP, errno.EINVAL):
+                os.ftruncate(fd, size)
+                raise
+        old = os.pread(fd, min(size, len(data)), 0)
+        if len(old) < min(size, len(data)):
+            raise OSError(errno.EIO, "the file shrank while it was read")
+        try:
+            _write_at(fd, data, 0)
+            os.fsync(fd)
+        except BaseException:
+            try:
+                _write_at(fd, old, 0)
+                os.ftruncate(fd, size)
+            except OSError:  # back as far as it can be
+                pass
+            raise
+        os.ftruncate(fd, len(data))  # the old tail goes once the new bytes are safely written
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
+def _write_at(fd, data, offset):
+    """All of `data` at `offset` (None: where the file stands)."""
+    view = memoryview(data)
+    while view:
+        done = os.write(fd, view) if offset is None else os.pwrite(fd, view, offset)
+        view = view[done:]
+        offset = None if offset is None else offset + done

@@ -21,6 +21,7 @@ MISSING: Colour = (0, 0, 0)  # pixels without a measurement
 BAR_GAP = 20  # between a picture and its colour bar
 BAR_WIDTH = 30
 LEGEND_WIDTH = 190  # room for a colour bar with its numbers right of a picture
+MIN_FIGURE_ROWS = 120  # room for the colour bar beside a picture of fewer rows (white below it)
 
 
 def colour_scale(t: ArrayLike) -> NDArray[np.uint8]:
@@ -55,12 +56,13 @@ def heat_scale(t: ArrayLike) -> NDArray[np.uint8]:
 def robust_range(values: ArrayLike, low: float = 0.5, high: float = 99.5) -> Tuple[float, float]:
     """The range of the finite values between two percentiles, widened by 5 % on each side, so that
     a few outliers (edge pixels, stray points) neither stretch the colours nor saturate an object."""
-    finite = np.asarray(values)[np.isfinite(values)]
+    finite = np.asarray(values, dtype=np.float64)[np.isfinite(values)]
     if finite.size == 0:
         return 0.0, 1.0
-    lo, hi = np.percentile(finite, [low, high])
-    pad = max(0.05 * (hi - lo), 1e-6)
-    return float(lo - pad), float(hi + pad)
+    # Within +-1e300, which no measurement comes near, the range's width and its ticks stay finite.
+    lo, hi = (float(v) for v in np.clip(np.percentile(finite, [low, high]), -1e300, 1e300))
+    pad = max(0.05 * (hi - lo), 1e-6 * max(1.0, abs(lo), abs(hi)))  # one value: a range around it
+    return lo - pad, hi + pad
 
 
 def depth_colours(depth: ArrayLike, near: float, far: float) -> NDArray[np.uint8]:
@@ -162,12 +164,14 @@ def bar_geometry(height: int, width: int) -> Tuple[int, int, int]:
 def depth_figure(depth: NDArray[np.float64], near: float, far: float,
                  caption: str) -> Tuple[T.Image, NDArray[np.uint8]]:
     """A depth map (mm) in colour, near red to far blue, with its colour bar in mm right of it and
-    a caption in its top left corner. Returns the SDK image and its numpy view."""
+    a caption in its top left corner (at least MIN_FIGURE_ROWS high). Returns the SDK image and its
+    numpy view."""
     h, w = depth.shape
-    img, view = rgb_image(h, w + LEGEND_WIDTH)
-    view[:, :w] = depth_colours(depth, near, far)
-    size = font_size(h)
-    x, y, bar = bar_geometry(h, w)
+    rows = max(h, MIN_FIGURE_ROWS)
+    img, view = rgb_image(rows, w + LEGEND_WIDTH)
+    view[:h, :w] = depth_colours(depth, near, far)
+    size = font_size(rows)
+    x, y, bar = bar_geometry(rows, w)
     colour_bar(view, x, y, bar, near, far, "mm", title="depth", size=size)
     text(view, 8, 8, caption, size=size, box=(255, 255, 255))
     return img, view
