@@ -196,6 +196,24 @@ def test_device_and_calibration_are_the_recorded_ones(tmp_path):
     assert T.GetLastErrorMessage() == "X1.Capture(): the recording holds no captures of the X1 on the left camera"
 
 
+def test_roi_range_check_and_adjust_use_the_camera_they_are_for(tmp_path):
+    """An X1 on the right camera of a recording of that camera alone: its ROIs are its own pixels."""
+    record(tmp_path / "right", "x1", "right", frames=1, width=192, height=160)
+    cam = open_cam(play(tmp_path / "right"), "x1", "right")
+    ok, size = cam.GetCameraResolution()
+    assert ok and (size.width, size.height) == (192, 160)
+    ok, g = cam.GetRoiRange()
+    assert ok and (g.width_max, g.height_max) == (192, 160)
+    assert cam.CheckRoi(T.ROI(0, 0, 192, 160)) and not cam.CheckRoi(T.ROI(16, 0, 192, 160))
+    r = cam.AutoAdjustRoi(T.ROI(100, 100, 5000, 5000))
+    assert (r.x, r.y, r.width, r.height) == (0, 0, 192, 160)
+    options = T.X1_CaptureOptions()
+    options.roi = T.ROI(128, 96, 64, 64)
+    assert cam.Capture(options), T.GetLastErrorMessage()
+    pm = np.array(cam.GetPointMap())
+    assert np.isfinite(pm[96:160, 128:192, 2]).any() and np.isnan(pm[:96, :, 2]).all()
+
+
 def test_rig_names_can_override_the_recorded_ones(tmp_path):
     record(tmp_path / "rec", frames=1)
     device = play(tmp_path / "rec", extra="sn = COPY-2\nname = Replay\n")
