@@ -197,9 +197,19 @@ def test_device_and_calibration_are_the_recorded_ones(tmp_path):
 
 
 def test_roi_range_check_and_adjust_use_the_camera_they_are_for(tmp_path):
-    """An X1 on the right camera of a recording of that camera alone: its ROIs are its own pixels."""
+    """A recording whose cameras differ in size (the left one 96 x 80, the right one 192 x 160): an
+    X1 on the right camera takes ROIs in its own pixels."""
     record(tmp_path / "right", "x1", "right", frames=1, width=192, height=160)
-    cam = open_cam(play(tmp_path / "right"), "x1", "right")
+    record(tmp_path / "left", "x1", "left", frames=1, width=96, height=80)
+    shutil.copytree(tmp_path / "left" / "x1-left", tmp_path / "right" / "x1-left")
+    manifests = [json.loads((tmp_path / name / "manifest.json").read_text()) for name in ("right", "left")]
+    manifests[0]["cameras"]["left"] = manifests[1]["cameras"]["left"]
+    manifests[0]["streams"]["x1-left"] = manifests[1]["streams"]["x1-left"]
+    (tmp_path / "right" / "manifest.json").write_text(json.dumps(manifests[0]))
+    device = play(tmp_path / "right")
+    left = open_cam(device, "x1", "left")
+    assert left.GetRoiRange()[1].width_max == 96 and not left.CheckRoi(T.ROI(0, 0, 192, 160))
+    cam = open_cam(device, "x1", "right")
     ok, size = cam.GetCameraResolution()
     assert ok and (size.width, size.height) == (192, 160)
     ok, g = cam.GetRoiRange()
