@@ -77,15 +77,15 @@ bool check_stl(const std::string& b, const MeshLimits& lim, std::string* why) {
 
 // OBJ, line by line as Assimp's reader takes it: a line ends at CR, LF, FF or NUL; a backslash
 // right before a line end joins the text after the next LF to the line; a line whose first
-// character is 'f' is a face. Each number its reader takes as a vertex index (one before any '/'
-// of a corner; a sign starts another) is a corner.
+// character (after any joins) is 'f' is a face. Each number its reader takes as a vertex index
+// (one before any '/' of a corner; a sign starts another) is a corner.
 bool check_obj(const std::string& b, const MeshLimits& lim, std::string* why) {
     auto line_end = [](char c) { return c == '\n' || c == '\r' || c == '\f' || c == '\0'; };
     const std::size_t n = b.size();
     std::uint64_t triangles = 0, faces = 0;
     std::size_t at = 0;
     while (at < n) {
-        const bool face = b[at] == 'f';
+        int first = -1;  // the line's first character as the reader sees it (after any joins)
         std::uint64_t corners = 0;
         int slashes = 0;           // '/' since the last blank: 0 while reading a vertex index
         bool in_number = false;
@@ -95,18 +95,18 @@ bool check_obj(const std::string& b, const MeshLimits& lim, std::string* why) {
             if (c == '\\' && p + 1 < n && line_end(b[p + 1])) {  // continued after the next LF
                 p = b.find('\n', p + 1);
                 if (p == std::string::npos) p = n - 1;
-                in_number = false;
                 continue;
             }
             if (line_end(c)) break;
-            if (!face) continue;
+            if (first < 0) first = c;
+            if (first != 'f') continue;
             const bool digit = c >= '0' && c <= '9';
             if (digit && !in_number && slashes == 0) ++corners;
             in_number = digit;
             if (c == '/') ++slashes;
             else if (c == ' ' || c == '\t' || c == '\v') slashes = 0;
         }
-        if (face) {
+        if (first == 'f') {
             ++faces;
             if (corners > lim.max_corners) {
                 *why = "face " + count_text(faces) + " of the OBJ file has " + count_text(corners) +
