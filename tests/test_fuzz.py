@@ -5,7 +5,7 @@ import os
 
 import numpy as np
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
 import PyTUVO as T
@@ -332,3 +332,132 @@ def test_exit_with_work_under_way(seed):
     r = subprocess.run([sys.executable, "-c", EXIT_SCRIPT % TINY_RIG, str(seed)], capture_output=True, text=True,
                        timeout=60)
     assert r.returncode == 0, r.stderr[-2000:]
+
+
+# ---- scene files and meshes: generated hostile texts, checked against what the readers must do ----
+
+try:
+    import tomllib
+except ImportError:  # CPython before 3.11
+    import tomli as tomllib
+
+SCENE_HEAD = '[[object]]\nname = "o"\ntype = "sphere"\nradius = 10\nposition = [0, 0, 800]\n[probe]\n'
+
+
+def scene_rig(path, extra=""):
+    tuvo_sim.set_rig("[device]\nsn = F-2\nwidth = 64\nheight = 48\nscene = %s\n%s" % (path, extra))
+
+
+@st.composite
+def toml_strings(draw):
+    """A TOML string of any kind: escapes, quotes and brackets inside, line-ending backslashes, and
+    multi-line ones closed by runs of three to five quotes."""
+    q = draw(st.sampled_from(['"', "'"]))
+    multi = draw(st.booleans())
+    plain = st.sampled_from(["a", ".", "[", "{", "}", "]", "#", "=", " ", ","] + (["'"] if q == '"' else ['"']))
+    pieces = [plain] + ([st.just('\\"'), st.just("\\\\")] if q == '"' else [])
+    if multi:
+        pieces += [st.just("\n"), st.just(q), st.just(q * 2)] + ([st.just("\\\n  ")] if q == '"' else [])
+    body = "".join(draw(st.lists(st.one_of(pieces), max_size=12)))
+    if multi:
+        tail = draw(st.integers(0, 2))  # quotes before the closing three
+        return q * 3 + body + "a" + q * tail + q * 3
+    return q + body + q
+
+
+@settings(max_examples=EXAMPLES * 10, deadline=None, suppress_health_check=list(HealthCheck))
+@given(string=toml_strings(), parts=st.integers(1, 20), depth=st.integers(0, 36), crlf=st.booleans())
+def test_scene_nesting_check_reads_strings_as_toml_does(tmp_path_factory, string, parts, depth, crlf):
+    probe = "t = { s = %s, %s = %s1%s }\n" % (string, ".".join(["k"] * parts), "[" * depth, "]" * depth)
+    text = SCENE_HEAD + probe
+    if crlf:
+        text = text.replace("\r", "").replace("\n", "\r\n")
+    try:
+        tomllib.loads(text)
+    except tomllib.TOMLDecodeError:
+        assume(False)
+    path = tmp_path_factory.mktemp("toml") / "scene.toml"
+    path.write_bytes(text.encode())
+    scene_rig(path)
+    assert T.SystemInit() is False
+    message = T.GetLastErrorMessage()
+    line = SCENE_HEAD.count("\n") + 1 + string.count("\n")
+    if parts > 16:
+        assert "line %d: a key has more than 16 dotted parts" % line in message
+    elif depth + 1 > 32:
+        assert "line %d: arrays and inline tables nest deeper than 32 levels" % line in message
+    else:
+        assert "unknown key 'probe'" in message
+
+
+@settings(max_examples=EXAMPLES * 4, deadline=None, suppress_health_check=list(HealthCheck))
+@given(faces=st.lists(st.integers(3, 300), min_size=1, max_size=6), limit=st.integers(1, 600), data=st.data())
+def test_obj_faces_are_counted_as_the_importer_reads_them(tmp_path_factory, faces, limit, data):
+    """Faces of many corners, CR, CR LF, FF and NUL line ends, and lines joined by backslashes: the
+    check before import counts what the importer would build, and refuses it by the limits."""
+    folder = tmp_path_factory.mktemp("obj")
+    ends = st.sampled_from(["\n", "\r\n", "\r", "\f", "\0"])
+    text = "".join("v %g %g 0%s" % (np.cos(a), np.sin(a), data.draw(ends)) for a in np.linspace(0, 6, 300))
+    for n in faces:
+        corners = [str(i) for i in range(1, n + 1)]
+        cuts = sorted(data.draw(st.lists(st.integers(1, n - 1), max_size=3, unique=True)))
+        parts = [corners[a:b] for a, b in zip([0] + cuts, cuts + [n])]
+        join = data.draw(st.sampled_from([" \\\n", " \\\r\n"]))
+        lead = data.draw(st.sampled_from(["", "\\\n"]))  # a line may start by joining the next one
+        text += lead + "f " + join.join(" ".join(p) for p in parts) + data.draw(ends)
+    (folder / "m.obj").write_bytes(text.encode())
+    (folder / "scene.toml").write_text('[[object]]\nname = "m"\ntype = "mesh"\nfile = "m.obj"\nposition = [0, 0, 800]\n')
+    tuvo_sim.set("scene.max_mesh_triangles", limit)
+    scene_rig(folder / "scene.toml")
+    expected, made = None, 0
+    for k, n in enumerate(faces):
+        made += n - 2
+        if n > 256:
+            expected = "face %d of the OBJ file has %d corners" % (k + 1, n)
+        elif made > limit:
+            expected = "the OBJ file's faces make"
+        if expected:
+            break
+    assert T.SystemInit() is (expected is None), T.GetLastErrorMessage()
+    if expected:
+        assert expected in T.GetLastErrorMessage()
+    tuvo_sim.reset()
+
+
+@settings(max_examples=EXAMPLES * 2, deadline=None, suppress_health_check=list(HealthCheck))
+@given(copies=st.lists(st.integers(1, 150), min_size=1, max_size=3), spellings=st.lists(
+    st.sampled_from(["part.stl", "./part.stl", ".//part.stl", "sub/../part.stl", "sub//..//./part.stl",
+                     "link.stl", "ABS"]), min_size=1, max_size=8), drop=st.booleans())
+def test_coincident_objects_and_path_spellings_cost_nothing_more(tmp_path_factory, copies, spellings, drop):
+    """Copies of objects placed on top of each other cost a ray no more tests than one of each;
+    a mesh named in many ways is read once; an ASCII STL without its end lines is still counted."""
+    import meshes
+    folder = tmp_path_factory.mktemp("objects")
+    v, f = meshes.box([20, 20, 20])
+    meshes.stl_ascii(folder / "part.stl", v, f)
+    if drop:
+        (folder / "part.stl").write_text((folder / "part.stl").read_text().replace("endfacet\n", "").replace(
+            "endloop\n", ""))
+    (folder / "sub").mkdir()
+    (folder / "link.stl").symlink_to(folder / "part.stl")
+    text = '[[object]]\nname = "wall"\ntype = "plane"\nposition = [0, 0, 900]\n'
+    shapes = ['type = "sphere"\nradius = 40\n', 'type = "box"\nsize = [50, 40, 30]\n',
+              'type = "cylinder"\nradius = 20\nheight = 30\n']
+    for k, n in enumerate(copies):
+        text += "".join('[[object]]\nname = "c%d_%d"\n%sposition = [%d, 0, 700]\n' % (k, i, shapes[k], 60 * k - 60)
+                        for i in range(n))
+    for i, name in enumerate(spellings):
+        name = str(folder / "part.stl") if name == "ABS" else name
+        text += '[[object]]\nname = "m%d"\ntype = "mesh"\nfile = "%s"\nposition = [0, 60, 750]\n' % (i, name)
+    (folder / "scene.toml").write_text(text)
+    tuvo_sim.set("scene.max_mesh_triangles", 12)
+    scene_rig(folder / "scene.toml")
+    assert T.SystemInit(), T.GetLastErrorMessage()
+    assert tuvo_sim.calls("scene.load_mesh") == 1
+    floor = tuvo_sim.ray_floor("F-2")
+    assert floor["primary_tests"] <= (len(copies) + 2) * floor["primary_rays"]
+    assert floor["shadow_tests"] <= (len(copies) + 2) * max(1, floor["shadow_rays"])
+    T.SystemShutdown()
+    tuvo_sim.set("scene.max_mesh_triangles", 11)
+    assert T.SystemInit() is False and "the ASCII STL holds 12 triangles" in T.GetLastErrorMessage()
+    tuvo_sim.reset()

@@ -196,6 +196,34 @@ def test_device_and_calibration_are_the_recorded_ones(tmp_path):
     assert T.GetLastErrorMessage() == "X1.Capture(): the recording holds no captures of the X1 on the left camera"
 
 
+def test_roi_range_check_and_adjust_use_the_camera_they_are_for(tmp_path):
+    """A recording whose cameras differ in size (the left one 96 x 80, the right one 192 x 160): an
+    X1 on the right camera takes ROIs in its own pixels."""
+    record(tmp_path / "right", "x1", "right", frames=1, width=192, height=160)
+    record(tmp_path / "left", "x1", "left", frames=1, width=96, height=80)
+    shutil.copytree(tmp_path / "left" / "x1-left", tmp_path / "right" / "x1-left")
+    manifests = [json.loads((tmp_path / name / "manifest.json").read_text()) for name in ("right", "left")]
+    manifests[0]["cameras"]["left"] = manifests[1]["cameras"]["left"]
+    manifests[0]["streams"]["x1-left"] = manifests[1]["streams"]["x1-left"]
+    (tmp_path / "right" / "manifest.json").write_text(json.dumps(manifests[0]))
+    device = play(tmp_path / "right")
+    left = open_cam(device, "x1", "left")
+    assert left.GetRoiRange()[1].width_max == 96 and not left.CheckRoi(T.ROI(0, 0, 192, 160))
+    cam = open_cam(device, "x1", "right")
+    ok, size = cam.GetCameraResolution()
+    assert ok and (size.width, size.height) == (192, 160)
+    ok, g = cam.GetRoiRange()
+    assert ok and (g.width_max, g.height_max) == (192, 160)
+    assert cam.CheckRoi(T.ROI(0, 0, 192, 160)) and not cam.CheckRoi(T.ROI(16, 0, 192, 160))
+    r = cam.AutoAdjustRoi(T.ROI(100, 100, 5000, 5000))
+    assert (r.x, r.y, r.width, r.height) == (0, 0, 192, 160)
+    options = T.X1_CaptureOptions()
+    options.roi = T.ROI(128, 96, 64, 64)
+    assert cam.Capture(options), T.GetLastErrorMessage()
+    pm = np.array(cam.GetPointMap())
+    assert np.isfinite(pm[96:160, 128:192, 2]).any() and np.isnan(pm[:96, :, 2]).all()
+
+
 def test_rig_names_can_override_the_recorded_ones(tmp_path):
     record(tmp_path / "rec", frames=1)
     device = play(tmp_path / "rec", extra="sn = COPY-2\nname = Replay\n")

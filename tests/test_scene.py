@@ -441,6 +441,22 @@ def special_files(folder):
     many["meshes"] = [{"primitives": [{"attributes": {"POSITION": 0}, "indices": 1}]}]
     many["nodes"] = [{"mesh": 0}] * 5
     (folder / "many_nodes.gltf").write_text(json.dumps(many))
+    # Faces of many corners, and line ends and continuations the importers take as their own.
+    ring = "".join("v %g %g 0\n" % (np.cos(a), np.sin(a)) for a in np.linspace(0, 6, 300))
+    (folder / "long_face.obj").write_text(ring + "f " + " ".join(str(i) for i in range(1, 301)) + "\n")
+    (folder / "long_face_ascii.ply").write_text(
+        (head % (1, faces.replace("uchar", "int"))).replace("vertex 3", "vertex 300").split("end_header\n")[0] +
+        "end_header\n" +
+        ring.replace("v ", "") + "300 " + " ".join(str(i) for i in range(300)) + "\n")
+    v, f = meshes.box([10, 10, 10])
+    meshes.obj(folder / "cr.obj", v, f)
+    (folder / "cr.obj").write_bytes((folder / "cr.obj").read_bytes().replace(b"\n", b"\r"))
+    corners = " \\\n".join(str(i) for i in range(1, 9)) + " \\\n1 2 3 4 5 6\n"  # one face of 14 corners
+    (folder / "joined.obj").write_text("".join("v %g %g %g\n" % tuple(p) for p in v) + "f " + corners)
+    meshes.stl_ascii(folder / "open_facets.stl", v, f)
+    (folder / "open_facets.stl").write_text((folder / "open_facets.stl").read_text().replace("endfacet\n", ""))
+    (folder / "far.ply").write_text(head.replace("10 0 0", "1e20 0 0") % (1, faces) + "3 0 1 2\n")
+    meshes.stl(folder / "giant.stl", v * 2e9, f)
 
 
 def obj(body, header=""):
@@ -518,6 +534,20 @@ REFUSALS = [
     (obj(MESH % "big.gltf"), {}, ["buffers declare 1000000000000 bytes"]),
     (obj(MESH % "small.stl"), {"scene.max_mesh_triangles": 11}, ["12 triangles, more than the limit of 11"]),
     (obj(MESH % "small.stl"), {"scene.max_mesh_bytes": 600}, ["is larger than 600 bytes"]),
+    (obj(MESH % "long_face.obj"), {}, ["face 1 of the OBJ file has 300 corners, more than the limit of 256"]),
+    (obj(MESH % "long_face_ascii.ply"), {}, ["face 0 has 300 corners, more than the limit of 256"]),
+    (obj(MESH % "cr.obj"), {"scene.max_mesh_triangles": 11}, ["the OBJ file's faces make at least 12 triangles"]),
+    (obj(MESH % "joined.obj"), {"scene.max_mesh_triangles": 11}, ["the OBJ file's faces make at least 12 triangles"]),
+    (obj(MESH % "open_facets.stl"), {"scene.max_mesh_triangles": 11}, ["the ASCII STL holds 12 triangles"]),
+    # Placed geometry beyond what the renderer handles.
+    ('[scene]\nreference_distance_mm = 1e-300\n' + obj('type = "sphere"\nradius = 5\n'), {},
+     ["line 3: object 'x': placed for this device (lengths times 8.8e+302), it reaches", "beyond the 1000000000 mm"]),
+    ('[scene]\nreference_distance_mm = 1e6\n' + obj('type = "sphere"\nradius = 1e-3\n'), {},
+     ["object 'x': placed for this device (lengths times 0.00088), it measures 8.8e-07 mm, less than the 0.0001 mm"]),
+    (obj(MESH % "far.ply"), {}, ["vertex 1 has a coordinate of 1e+20, beyond the 1e+12 a mesh may hold"]),
+    (obj(MESH % "giant.stl" + "scale = 1e6\n"), {}, ["object 'x': placed for this device, it reaches", "beyond the 1000000000 mm"]),
+    (obj(MESH % "giant.stl" + "scale = 1e-10\nposition = [0, 0, 900]\n"), {},
+     ["it is scaled so small that the device lies", "beyond the 1e+12 Embree handles"]),
     (obj(MESH % "small.stl") + '[[object]]\nname = "y"\ntype = "mesh"\nfile = "nan.ply"\n' +
      '[[object]]\nname = "z"\n' + MESH % "huge.stl", {}, ["object 'y'"]),  # the first fault is reported
     ("/dev/zero", {}, ["scene /dev/zero: is not a regular file"]),
@@ -559,6 +589,33 @@ def test_bad_scenes_are_refused_with_a_reason(tmp_path, scene, params, expected)
     assert T.SystemListDevices(T.All)[0] == tuvo_sim.ERROR_NOT_INITIALIZED
     use_scene(scene_file(tmp_path, WALL, "good.toml"))
     assert T.SystemInit()
+
+
+SMALL_STACK = """
+    import sys, threading
+    import PyTUVO as T
+    import tuvo_sim
+    tuvo_sim.set_rig("[device]\\nsn = S-1\\nwidth = 64\\nheight = 48\\nscene = %s\\n" % sys.argv[1])
+    threading.stack_size(1 << 20)
+    out = []
+    t = threading.Thread(target=lambda: out.append((T.SystemInit(), T.GetLastErrorMessage())))
+    t.start()
+    t.join()
+    print(out[0][1])
+"""
+
+
+@pytest.mark.parametrize("string", ['"""s"""', '"""s""""', '"""s"""""', "'''s'''", "'''s''''", "'''s'''''",
+                                    '"""\\\n s"""""', '"s\\""'])
+def test_strings_hide_no_nesting_on_a_small_stack(tmp_path, string):
+    """The nesting check reads strings as TOML does, whatever quotes close them: a deep key after
+    one is refused, also by SystemInit on a thread with a 1 MB stack."""
+    path = scene_file(tmp_path, "[t]\nx = { s = %s, %s = 1 }\n" % (string, ".".join(["a"] * 100000)))
+    r = subprocess.run([sys.executable, "-c", textwrap.dedent(SMALL_STACK), str(path)], capture_output=True,
+                       text=True, timeout=120)
+    assert r.returncode == 0, r.stderr[-2000:]
+    line = 3 if "\n" in string else 2
+    assert "scene.toml: line %d: a key has more than 16 dotted parts" % line in r.stdout
 
 
 def test_scene_named_by_the_environment_and_relative_to_the_rig(tmp_path, monkeypatch):
@@ -673,3 +730,52 @@ def test_ray_floor_casts_a_captures_rays(tmp_path):
     with pytest.raises(ValueError):
         tuvo_sim.ray_floor(SN, camera=1)
     assert cam.IsOpen()
+
+
+def test_coincident_objects_cost_a_ray_one_test(tmp_path):
+    """Objects placed on top of each other are one surface to the rays (the first is seen); the
+    others, apart, cost a ray only when it can meet them."""
+    sphere = '[[object]]\nname = "s%d"\ntype = "sphere"\nradius = 60\nposition = [0, 0, 700]\nmaterial = { albedo = %g }\n'
+    apart = '[[object]]\nname = "a%d"\ntype = "box"\nsize = [2, 2, 2]\nposition = [%d, -400, 600]\n'
+    boxes = "".join(apart % (i, 4 * i - 2000) for i in range(1000))
+    pictures = []
+    for copies in (1, 2000):
+        text = WALL + "".join(sphere % (i, 0.5 if i == 0 else 0.9) for i in range(copies)) + boxes
+        cam = start(scene_file(tmp_path, text))
+        floor = tuvo_sim.ray_floor(SN)
+        assert floor["primary_tests"] <= 3 * floor["primary_rays"]
+        assert floor["shadow_tests"] <= 3 * floor["shadow_rays"]
+        pictures.append((points(cam), np.array(cam.GetImage())))
+        T.SystemShutdown()
+    np.testing.assert_array_equal(pictures[0][0], pictures[1][0])
+    np.testing.assert_array_equal(pictures[0][1], pictures[1][1])  # the first sphere's material is seen
+
+
+def test_a_mesh_named_in_many_ways_is_read_once(tmp_path):
+    meshes.write(tmp_path, "stl", *meshes.box([20, 20, 20]), name="part")
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "link.stl").symlink_to(tmp_path / "part.stl")
+    (tmp_path / "other").mkdir()
+    (tmp_path / "other" / "part.stl").symlink_to(tmp_path / "part.stl")
+    names = ["part.stl", "./part.stl", ".//part.stl", "sub/../part.stl", str(tmp_path / "part.stl"), "link.stl"]
+    text = WALL + "".join('[[object]]\nname = "p%d"\ntype = "mesh"\nfile = "%s"\nposition = [%d, 0, 800]\n'
+                          % (i, name, 30 * i - 80) for i, name in enumerate(names))
+    start(scene_file(tmp_path, text))
+    assert tuvo_sim.calls("scene.load_mesh") == 1
+    # A file reached through another folder is read again: the files it refers to may differ there.
+    T.SystemShutdown()
+    start(scene_file(tmp_path, text.replace('"link.stl"', '"other/part.stl"')))
+    assert tuvo_sim.calls("scene.load_mesh") == 3
+
+
+def test_a_mesh_the_size_of_its_limit_loads(tmp_path):
+    """Each file counts once against the bytes a mesh may hold, however often the importer opens it."""
+    for kind in ("stl", "obj", "gltf", "glb"):
+        path = meshes.write(tmp_path, kind, *meshes.box([20, 20, 20]), name="part_" + kind)
+        size = path.stat().st_size + (path.with_suffix(".bin").stat().st_size if kind == "gltf" else 0)
+        tuvo_sim.set("scene.max_mesh_bytes", size)
+        start(scene_file(tmp_path, WALL + obj(MESH % path.name + "position = [0, 0, 800]\n")))
+        T.SystemShutdown()
+        tuvo_sim.set("scene.max_mesh_bytes", size - 1)
+        use_scene(tmp_path / "scene.toml")
+        assert not T.SystemInit() and "larger than" in T.GetLastErrorMessage()

@@ -2,6 +2,8 @@
 resident memory that stays flat over many calls."""
 import os
 import random
+import subprocess
+import sys
 import threading
 import time
 
@@ -206,3 +208,50 @@ def test_readers_survive_truncated_and_random_bytes(tmp_path_factory, data):
     load_everything(path, cam)
     T.X1.Destroy(cam)
     tuvo_sim.reset()
+
+
+KEPT_SCRIPT = """
+import threading
+import numpy as np
+import PyTUVO as T
+import tuvo_sim
+
+def rss_mb():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096 / 2 ** 20
+
+tuvo_sim.set_rig("[device]\\nsn = K-1\\ncameras = left, right\\nx2 = yes\\nwidth = 1600\\nheight = 1600\\n")
+assert T.SystemInit()
+cam = T.X1.Create(T.SystemFindDevice("K-1"))
+assert cam.Open()
+kind = T.CodedCircleMarkerType()
+big = np.full((4096, 4096), 128, np.uint8)
+small = np.full((64, 64), 128, np.uint8)
+
+def work():
+    T.DetectCodedCircleMarker(big, kind)
+    options = T.X1_CaptureOptions()
+    assert cam.Capture2D(options), T.GetLastErrorMessage()
+    T.Image.Destroy(cam.GetImage())
+
+T.DetectCodedCircleMarker(small, kind)
+before = rss_mb()
+work()
+print(rss_mb() - before)
+for _ in range(3):
+    t = threading.Thread(target=work)
+    t.start()
+    t.join()
+print(rss_mb() - before)
+"""
+
+
+def test_memory_kept_after_large_calls_is_bounded():
+    """Working buffers of a marker detection on a 4096 x 4096 image and the views of a 1600 x 1600
+    capture are freed when the call returns, also by threads that end."""
+    r = subprocess.run([sys.executable, "-c", KEPT_SCRIPT], capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, r.stderr[-2000:]
+    after_one, after_threads = (float(x) for x in r.stdout.split())
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):
+        assert after_one < 40 and after_threads < 40, r.stdout
+

@@ -159,8 +159,8 @@ void intrinsics(const CameraModel& m, float* k, float* d) {
     for (int i = 0; i < 5; ++i) d[i] = static_cast<float>(m.dist[i]);
 }
 
-bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi) {
-    if (check_roi(c, roi)) return true;
+bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi, int index) {
+    if (check_roi(c, roi, index)) return true;
     call.fail(TUVO::Error_InvalidArgument, "the ROI does not fit the camera's ROI range");
     return false;
 }
@@ -265,19 +265,22 @@ float temperature(const CameraState& c, int sensor) {
     return static_cast<float>(b + 4.0 * (1.0 - std::exp(-t / 900.0)) + 0.15 * std::sin(t / 45.0));
 }
 
-TUVO::ROIRange roi_range(const CameraState& c) {
+int roi_camera(const CameraState& c) { return c.x2 ? 0 : std::max(0, camera_index(c.cid)); }
+
+TUVO::ROIRange roi_range(const CameraState& c, int index) {
     // Steps of 16 columns and 2 rows, at least 64 x 64, on sensors too small for that the whole
     // width or height a step allows (single pixels on sensors narrower than one step).
-    const CameraModel& m = c.models[0];
+    const CameraModel& m = c.models[index < 0 ? roi_camera(c) : index];
     const int ws = m.width >= 16 ? 16 : 1, hs = m.height >= 2 ? 2 : 1;
     const int wmax = m.width - m.width % ws, hmax = m.height - m.height % hs;
     return TUVO::ROIRange{ws, hs, ws, hs, std::min(64, wmax), std::min(64, hmax), wmax, hmax};
 }
 
-bool check_roi(const CameraState& c, const TUVO::ROI& r) {
+bool check_roi(const CameraState& c, const TUVO::ROI& r, int index) {
     if (r.x == 0 && r.y == 0 && r.width == 0 && r.height == 0) return true;  // the whole image
-    const TUVO::ROIRange g = roi_range(c);
-    const CameraModel& m = c.models[0];
+    if (index < 0) index = roi_camera(c);
+    const TUVO::ROIRange g = roi_range(c, index);
+    const CameraModel& m = c.models[index];
     return r.x >= 0 && r.y >= 0 && r.x % g.x_step == 0 && r.y % g.y_step == 0 && r.width % g.width_step == 0 &&
            r.height % g.height_step == 0 && r.width >= g.width_min && r.height >= g.height_min &&
            r.width <= g.width_max && r.height <= g.height_max && static_cast<long long>(r.x) + r.width <= m.width &&
@@ -286,7 +289,7 @@ bool check_roi(const CameraState& c, const TUVO::ROI& r) {
 
 TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r) {
     const TUVO::ROIRange g = roi_range(c);
-    const CameraModel& m = c.models[0];
+    const CameraModel& m = c.models[roi_camera(c)];
     auto clampi = [](long long v, long long lo, long long hi) { return static_cast<int>(std::max(lo, std::min(v, hi))); };
     int w = clampi((static_cast<long long>(r.width) + g.width_step - 1) / g.width_step * g.width_step, g.width_min, g.width_max);
     int h = clampi((static_cast<long long>(r.height) + g.height_step - 1) / g.height_step * g.height_step, g.height_min,
@@ -388,7 +391,7 @@ bool in_roi(const TUVO::ROI& r, int x, int y) {
 void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* exposure_2d, int hdr[3]) {
     // Look at the scene through a coarse grid and pick exposures that put its bright parts near
     // the top of the usable signal and its dark parts above the noise.
-    const CameraModel& cam = c.models[c.x2 ? 0 : std::max(0, camera_index(c.cid))];
+    const CameraModel& cam = c.models[roi_camera(c)];
     std::vector<double> levels;
     for (int y = 4; y < cam.height; y += 8) {
         for (int x = 4; x < cam.width; x += 8) {

@@ -120,10 +120,13 @@ bool move_cover(CameraState& c, bool open, Call& call);
 bool wait_cover(CameraState& c, bool open, Call& call);
 bool reset_cover(CameraState& c, Call& call);
 float temperature(const CameraState& c, int sensor);
-TUVO::ROIRange roi_range(const CameraState& c);
-bool check_roi(const CameraState& c, const TUVO::ROI& r);
+// ROIs are pixels of one camera's image: an X1's own camera, an X2's left one (index < 0), or the
+// camera `index` names (0 left, 1 right, 2 extra), each by its own size.
+int roi_camera(const CameraState& c);
+TUVO::ROIRange roi_range(const CameraState& c, int index = -1);
+bool check_roi(const CameraState& c, const TUVO::ROI& r, int index = -1);
 // check_roi, with the last error set when the ROI does not fit.
-bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi);
+bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi, int index = -1);
 // Whether pixel (x, y) lies inside `r` (an empty ROI holds every pixel).
 bool in_roi(const TUVO::ROI& r, int x, int y);
 TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r);

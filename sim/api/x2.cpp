@@ -414,8 +414,7 @@ bool X2::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI&
     call.arg("iterations", static_cast<long long>(iterations));
     auto c = locked(*this, call, true);
     if (!c) return false;
-    if (!fits_roi(*c.cam, call, roi) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call)) return false;
-    // The colour camera of the rig is the one balanced.
+    // The colour camera of the rig is the one balanced; the ROI is in its pixels.
     int index = -1;
     for (int i = 0; i < 3; ++i)
         if ((c->dev->cameras & (1u << i)) && c->models[i].colour) index = i;
@@ -423,6 +422,8 @@ bool X2::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI&
         call.fail(Error_NotSupported, "the device has no colour camera");
         return false;
     }
+    if (!fits_roi(*c.cam, call, roi, index) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call))
+        return false;
     return auto_white_balance(*c.cam, index, iterations, params_of(opts), roi, call);
 }
 

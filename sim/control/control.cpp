@@ -12,6 +12,8 @@
 
 #include "control/core.h"
 #include "control/control.h"
+
+#include "control/scratch.h"
 #include "control/numbers.h"
 
 namespace sim {
@@ -167,7 +169,12 @@ void enter(Control& c, std::unique_lock<std::mutex>& lock, const char* op) {
 
 }  // namespace
 
+namespace {
+thread_local int t_call_depth = 0;  // entry points running on this thread (they nest)
+}  // namespace
+
 Call::Call(const char* op) : op_(op) {
+    ++t_call_depth;
     Control& c = control();
     std::unique_lock<std::mutex> lock(c.m);
     enter(c, lock, op_);
@@ -182,18 +189,21 @@ void hold_point(const char* name) {
 }
 
 Call::~Call() {
-    Control& c = control();
-    std::lock_guard<std::mutex> lock(c.m);
-    OpControl& oc = c.ops[op_];
-    --oc.inside;
-    std::string text = "{";
-    for (std::size_t i = 0; i < args_.size(); ++i) {
-        if (i) text += ", ";
-        text += json_escape(args_[i].first) + ": " + args_[i].second;
+    {
+        Control& c = control();
+        std::lock_guard<std::mutex> lock(c.m);
+        OpControl& oc = c.ops[op_];
+        --oc.inside;
+        std::string text = "{";
+        for (std::size_t i = 0; i < args_.size(); ++i) {
+            if (i) text += ", ";
+            text += json_escape(args_[i].first) + ": " + args_[i].second;
+        }
+        oc.last_args = text + "}";
+        oc.has_last_args = true;
+        c.cv.notify_all();
     }
-    oc.last_args = text + "}";
-    oc.has_last_args = true;
-    c.cv.notify_all();
+    if (--t_call_depth == 0) trim_thread_scratch();  // what the call kept beyond the bound goes
 }
 
 Call& Call::arg(const char* name, long long v) {

@@ -100,6 +100,13 @@ bool InFile::adopt(int fd, const std::string& name, std::size_t max_bytes, std::
     return regular_size(fd_, name_, max_bytes, &size_, why);
 }
 
+std::string InFile::identity() const {
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return "";
+    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
 bool InFile::read(void* out, std::size_t n, std::string* why) {
     if (n > size_ - offset_) {
         *why = name_ + ": is truncated";
@@ -140,6 +147,13 @@ bool read_regular_file(const std::string& path, std::size_t max_bytes, std::stri
     if (!file.open(path, max_bytes, why)) return false;
     bytes->clear();
     return file.append(file.size(), bytes, why);
+}
+
+bool file_identity(const std::string& path, std::string* identity, std::string* why) {
+    InFile file;
+    if (!file.open(path, SIZE_MAX, why)) return false;
+    *identity = file.identity();
+    return true;
 }
 
 bool regular_file_size(const std::string& path, std::uint64_t* size, std::string* why) {

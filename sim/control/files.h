@@ -36,6 +36,8 @@ public:
     std::size_t offset() const { return offset_; }
     bool at_end() const { return offset_ >= size_; }
     const std::string& name() const { return name_; }
+    // Which file it is, however its path was spelt (device and inode, "" before a successful open).
+    std::string identity() const;
 
     // Reads exactly `n` bytes to `out`; false when the file ends first or a read fails.
     bool read(void* out, std::size_t n, std::string* why);
@@ -55,6 +57,10 @@ bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std:
 // Reads a regular file (symbolic links followed) of at most `max_bytes`; FIFOs, devices and folders
 // are refused without waiting on them. `why` names the file and the reason.
 bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why);
+
+// Which regular file `path` names (same refusals as read_regular_file, nothing read): equal for
+// every spelling of its path and every link to it.
+bool file_identity(const std::string& path, std::string* identity, std::string* why);
 
 // The size of the regular file at `path` (same refusals as read_regular_file, nothing read).
 bool regular_file_size(const std::string& path, std::uint64_t* size, std::string* why);

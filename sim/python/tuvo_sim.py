@@ -220,14 +220,17 @@ def ray_floor(serial: Text, camera: int = 0) -> Dict[str, float]:
     """Embree alone casting the rays of one capture of a device's camera (0 left, 1 right, 2 extra)
     as it stands now: a primary ray per pixel, then a shadow ray from each hit towards the
     projector, rows in parallel as a capture casts them (render.threads applies). Returns
-    {"primary_s", "shadow_s", "primary_cpu_s", "shadow_cpu_s", "primary_rays", "shadow_rays"}: the
-    time of each pass, the CPU time the process spent in it, and the rays cast (after SystemInit)."""
+    {"primary_s", "shadow_s", "primary_cpu_s", "shadow_cpu_s", "primary_rays", "shadow_rays",
+    "primary_tests", "shadow_tests"}: the time of each pass, the CPU time the process spent in it,
+    the rays cast, and how often each pass tested a ray against one of the scene's primitive objects
+    (spheres, boxes, cylinders, planes, boards): the work Embree's acceleration structure leaves to
+    them (after SystemInit)."""
     seconds = (ctypes.c_double * 4)()
-    rays = (ctypes.c_longlong * 2)()
+    rays = (ctypes.c_longlong * 4)()
     if _ray_floor(_b(serial), camera, seconds, rays) != 0:
         raise ValueError("no camera %d on device %r" % (camera, serial))
     return {"primary_s": seconds[0], "shadow_s": seconds[1], "primary_cpu_s": seconds[2], "shadow_cpu_s": seconds[3],
-            "primary_rays": rays[0], "shadow_rays": rays[1]}
+            "primary_rays": rays[0], "shadow_rays": rays[1], "primary_tests": rays[2], "shadow_tests": rays[3]}
 _device_value = _fn("tuvo_sim_device_value", ctypes.c_double, _c, _c)
 
 

@@ -1,5 +1,6 @@
 // Stand-in SDK: the raw ray-casting floor of a capture (Embree alone over the same rays), for benchmarks.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <vector>
@@ -26,7 +27,9 @@ double cpu_seconds() {
 // one shadow ray from every hit towards the projector (rtcOccluded1), rows in parallel as a
 // capture runs them. seconds[0], seconds[1]: the time of each pass, seconds[2], seconds[3]: the CPU
 // time the process spent in each (all threads; steadier than the time on a busy machine);
-// rays[0], rays[1]: how many rays each cast. Returns 0, or -1 for an unknown device or camera.
+// rays[0], rays[1]: how many rays each cast; rays[2], rays[3]: how many times each pass tested a
+// ray against one of the scene's primitives (spheres, boxes, ...; not triangles), the work the
+// acceleration structure leaves. Returns 0, or -1 for an unknown device or camera.
 TUVO_SIM_API int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* rays) {
     std::shared_ptr<DeviceState> dev;
     {
@@ -53,6 +56,7 @@ TUVO_SIM_API int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds,
     std::vector<float> hit_t(n);
     using clock = std::chrono::steady_clock;
 
+    std::atomic<long long> tests[2] = {{0}, {0}};
     auto start = clock::now();
     double cpu = cpu_seconds();
     parallel_rows(cam.height, [&](int y0, int y1) {
@@ -65,6 +69,7 @@ TUVO_SIM_API int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds,
             rtcIntersect1(scene, &ctx.embree, &rh);
             if (rh.hit.geomID != RTC_INVALID_GEOMETRY_ID) hit_t[i] = rh.ray.tfar;
         }
+        tests[0] += static_cast<long long>(ctx.tests);
     });
     seconds[0] = std::chrono::duration<double>(clock::now() - start).count();
     seconds[2] = cpu_seconds() - cpu;
@@ -95,9 +100,12 @@ TUVO_SIM_API int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds,
             if (prepare_ray(&ctx, &rh, Vec3(s.o[0], s.o[1], s.o[2]), Vec3(s.d[0], s.d[1], s.d[2]), 1e-6, s.len))
                 rtcOccluded1(scene, &ctx.embree, &rh.ray);
         }
+        tests[1] += static_cast<long long>(ctx.tests);
     });
     seconds[1] = std::chrono::duration<double>(clock::now() - start).count();
     seconds[3] = cpu_seconds() - cpu;
     rays[1] = static_cast<long long>(shadows.size());
+    rays[2] = tests[0];
+    rays[3] = tests[1];
     return 0;
 }

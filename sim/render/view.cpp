@@ -10,11 +10,17 @@ namespace sim {
 
 void HitBuffer::resize(std::size_t n) {
     if (n > capacity_) {
-        data_.reset();  // the old block goes before the new one comes
-        data_.reset(new Packed[n]);
+        release();  // the old block goes before the new one comes
+        if (n > static_cast<std::size_t>(-1) / sizeof(Packed)) throw std::bad_alloc();
+        data_ = std::unique_ptr<Packed[], Free>(static_cast<Packed*>(scratch_allocate(n * sizeof(Packed))), Free{n});
         capacity_ = n;
     }
     size_ = n;
+}
+
+void HitBuffer::release() {
+    data_.reset();
+    capacity_ = size_ = 0;
 }
 
 void HitBuffer::set(std::size_t i, const Hit& h) {
@@ -41,7 +47,15 @@ void HitBuffer::set(std::size_t i, const Hit& h) {
 }
 
 View& thread_view(int k) {
+    // Kept for the thread's next capture (fresh memory costs page faults), up to kKeptScratchBytes
+    // each: a larger view is freed when the call that rendered it returns.
     thread_local View views[2];
+    trim_after_calls([] {
+        for (int i = 0; i < 2; ++i) {
+            View& v = thread_view(i);
+            if (v.hits.capacity_bytes() > kKeptScratchBytes) v.hits.release();
+        }
+    });
     return views[k & 1];
 }
 

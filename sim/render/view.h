@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "control/scratch.h"
 #include "render/ray_table.h"
 #include "world/scene.h"
 
@@ -38,6 +39,9 @@ public:
     std::size_t size() const { return size_; }
     // Makes room for n pixels (reusing the memory held), their contents undefined until set.
     void resize(std::size_t n);
+    // Frees the memory held (the buffer is then empty).
+    void release();
+    std::size_t capacity_bytes() const { return capacity_ * kBytesPerHit; }
     static constexpr std::size_t kBytesPerHit = 36;
 
 private:
@@ -49,7 +53,11 @@ private:
         std::int32_t object;  // -1: no hit
     };
     static_assert(sizeof(Packed) == kBytesPerHit, "a packed hit is 36 bytes");
-    std::unique_ptr<Packed[]> data_;
+    struct Free {
+        std::size_t n;
+        void operator()(Packed* p) const { scratch_free(p, n * sizeof(Packed)); }
+    };
+    std::unique_ptr<Packed[], Free> data_{nullptr, Free{0}};
     std::size_t size_ = 0, capacity_ = 0;
 };
 

@@ -27,21 +27,29 @@ struct Component {
 };
 
 // Working memory of one thread's detections, kept between calls: fresh buffers of this size cost
-// more in page faults than the detection itself, and the faults serialise threads.
+// more in page faults than the detection itself, and the faults serialise threads. Only up to
+// kKeptScratchBytes: a call on a larger image frees them when it returns.
 struct Scratch {
-    std::vector<std::uint8_t> grey;
-    std::vector<std::uint64_t> integral;
-    std::vector<std::uint8_t> mask;
-    std::vector<int> label;
+    ScratchBytes grey;
+    std::vector<std::uint64_t, ScratchAllocator<std::uint64_t>> integral;
+    ScratchBytes mask;
+    std::vector<int, ScratchAllocator<int>> label;
+    std::size_t bytes() const {
+        return grey.capacity() + 8 * integral.capacity() + mask.capacity() + sizeof(int) * label.capacity();
+    }
 };
 Scratch& scratch() {
     thread_local Scratch s;
+    trim_after_calls([] {
+        Scratch& t = scratch();
+        if (t.bytes() > kKeptScratchBytes) t = Scratch();
+    });
     return s;
 }
 
 // Dark pixels: darker than 70% of the mean of their neighbourhood.
-const std::vector<std::uint8_t>& dark_mask(const std::uint8_t* g, int w, int h, int half) {
-    std::vector<std::uint64_t>& integral = scratch().integral;
+const ScratchBytes& dark_mask(const std::uint8_t* g, int w, int h, int half) {
+    auto& integral = scratch().integral;
     integral.assign(static_cast<std::size_t>(w + 1) * (h + 1), 0);
     for (int y = 0; y < h; ++y) {
         std::uint64_t row = 0;
@@ -50,7 +58,7 @@ const std::vector<std::uint8_t>& dark_mask(const std::uint8_t* g, int w, int h, 
             integral[static_cast<std::size_t>(y + 1) * (w + 1) + x + 1] = integral[static_cast<std::size_t>(y) * (w + 1) + x + 1] + row;
         }
     }
-    std::vector<std::uint8_t>& mask = scratch().mask;
+    ScratchBytes& mask = scratch().mask;
     mask.assign(static_cast<std::size_t>(w) * h, 0);
     for (int y = 0; y < h; ++y) {
         const int ya = std::max(0, y - half), yb = std::min(h, y + half + 1);
@@ -68,8 +76,8 @@ const std::vector<std::uint8_t>& dark_mask(const std::uint8_t* g, int w, int h, 
 }
 
 // 8-connected components of the mask (two passes with union-find).
-std::vector<Component> components(const std::vector<std::uint8_t>& mask, int w, int h) {
-    std::vector<int>& label = scratch().label;
+std::vector<Component> components(const ScratchBytes& mask, int w, int h) {
+    auto& label = scratch().label;
     label.assign(mask.size(), 0);
     std::vector<int> parent(1, 0);
     auto find = [&](int a) {
@@ -138,7 +146,7 @@ double sample(const std::uint8_t* g, int w, int h, double x, double y) {
 
 }  // namespace
 
-bool grey_of(const ImageObj& img, std::vector<std::uint8_t>* grey) {
+bool grey_of(const ImageObj& img, ScratchBytes* grey) {
     const std::size_t n = static_cast<std::size_t>(img.width) * img.height;
     if (!img.data || n == 0) return false;
     grey->resize(n);
@@ -162,7 +170,7 @@ std::vector<Detected> detect_markers(const std::uint8_t* g, int w, int h, const 
     const int N = type.N;
     const double r1 = type.r1_to_r0_ratio, r2 = type.r2_to_r0_ratio;
     if (N < 4 || N > 30 || !(r1 > 1.2) || !(r2 > r1 + 0.2) || !(r2 < 10) || w < 16 || h < 16) return found;
-    const std::vector<std::uint8_t>& mask = dark_mask(g, w, h, std::max(15, std::min(w, h) / 20));
+    const ScratchBytes& mask = dark_mask(g, w, h, std::max(15, std::min(w, h) / 20));
     for (const Component& c : components(mask, w, h)) {
         if (c.area < 12 || c.area > static_cast<long long>(w) * h / 50) continue;
         // The centre dot: a filled ellipse. Its second moments give the ellipse.
@@ -312,7 +320,7 @@ bool detect_in(const std::shared_ptr<ImageObj>& img, const TUVO::CodedCircleMark
         call.fail(TUVO::Error_InvalidArgument, "marker type needs 4 <= N <= 30 and 1.2 < r1/r0 < r2/r0 - 0.2 < 10");
         return false;
     }
-    std::vector<std::uint8_t>& grey = scratch().grey;
+    ScratchBytes& grey = scratch().grey;
     if (!grey_of(*img, &grey)) {
         call.fail(TUVO::Error_InvalidArgument, "the image has no usable pixels");
         return false;
@@ -321,7 +329,7 @@ bool detect_in(const std::shared_ptr<ImageObj>& img, const TUVO::CodedCircleMark
     return true;
 }
 
-const std::vector<std::uint8_t>& detected_grey() { return scratch().grey; }
+const ScratchBytes& detected_grey() { return scratch().grey; }
 
 bool point_at(const PointMapObj& pm, const std::uint8_t* grey, double x, double y, double radius,
               Eigen::Vector3d* out) {

@@ -5,8 +5,12 @@
 #include <vector>
 
 #include "api/containers.h"
+#include "control/scratch.h"
 
 namespace sim {
+
+// Bytes of a working buffer (see control/scratch.h).
+using ScratchBytes = std::vector<std::uint8_t, ScratchAllocator<std::uint8_t>>;
 
 struct Detected {
     double x, y;  // sub-pixel centre
@@ -18,13 +22,13 @@ struct Detected {
 std::vector<Detected> detect_markers(const std::uint8_t* grey, int width, int height,
                                      const TUVO::CodedCircleMarkerType& type);
 // Grey copy of an SDK image (Mono8, RGB8 or BGR8); false for an unusable image.
-bool grey_of(const ImageObj& img, std::vector<std::uint8_t>* grey);
+bool grey_of(const ImageObj& img, ScratchBytes* grey);
 // Detects in an SDK image handle; false (last error set) for an invalid image or type.
 bool detect_in(const TUVO::Image& image, const TUVO::CodedCircleMarkerType& type, Call& call,
                std::vector<Detected>* out);
 // The grey image (the point map's size after a size check) the calling thread's latest detect_in
 // looked at.
-const std::vector<std::uint8_t>& detected_grey();
+const ScratchBytes& detected_grey();
 // The same for an image already looked up (null: invalid); the caller holds it for the call.
 bool detect_in(const std::shared_ptr<ImageObj>& img, const TUVO::CodedCircleMarkerType& type, Call& call,
                std::vector<Detected>* out);

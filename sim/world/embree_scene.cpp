@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 
 #include "world/mesh.h"
 #include "world/shapes.h"
@@ -45,6 +46,7 @@ void bounds_fn(const RTCBoundsFunctionArguments* a) {
 void intersect_fn(const RTCIntersectFunctionNArguments* a) {
     const auto* obj = static_cast<const Object*>(a->geometryUserPtr);
     auto* c = reinterpret_cast<RayContext*>(a->context);
+    ++c->tests;
     RTCRayN* ray = RTCRayHitN_RayN(a->rayhit, a->N);
     RTCHitN* hit = RTCRayHitN_HitN(a->rayhit, a->N);
     for (unsigned i = 0; i < a->N; ++i) {
@@ -72,7 +74,8 @@ void intersect_fn(const RTCIntersectFunctionNArguments* a) {
 
 void occluded_fn(const RTCOccludedFunctionNArguments* a) {
     const auto* obj = static_cast<const Object*>(a->geometryUserPtr);
-    const auto* c = reinterpret_cast<const RayContext*>(a->context);
+    auto* c = reinterpret_cast<RayContext*>(a->context);
+    ++c->tests;
     for (unsigned i = 0; i < a->N; ++i) {
         if (!a->valid[i]) continue;
         Vec3 o, d, n;
@@ -82,6 +85,22 @@ void occluded_fn(const RTCOccludedFunctionNArguments* a) {
         if (intersect_primitive(*obj, o, d, RTCRayN_tnear(a->ray, a->N, i), tfar, &t, &n) && t < tfar)
             RTCRayN_tfar(a->ray, a->N, i) = -kInf;
     }
+}
+
+// The bytes of an object's shape, size and pose: equal for objects that occupy the same space.
+std::string placement_key(const Object& o) {
+    std::string key;
+    auto add = [&key](const void* p, std::size_t n) { key.append(static_cast<const char*>(p), n); };
+    const Mesh* mesh = o.mesh.get();
+    add(&o.shape, sizeof o.shape);
+    add(o.R.data(), 9 * sizeof(double));
+    add(o.t.data(), 3 * sizeof(double));
+    add(o.half.data(), 3 * sizeof(double));
+    add(&o.radius, sizeof o.radius);
+    add(&o.height, sizeof o.height);
+    add(o.scale.data(), 3 * sizeof(double));
+    add(&mesh, sizeof mesh);
+    return key;
 }
 
 }  // namespace
@@ -138,9 +157,12 @@ std::shared_ptr<const Accel> Accel::build(const std::vector<Object>& objects, st
     std::shared_ptr<Accel> a(new Accel);
     a->objects_ = objects;  // never resized again: the callbacks hold pointers into it
     a->scene_ = rtcNewScene(dev);
+    // Objects placed exactly where an earlier one stands are one surface to the rays: the first
+    // in the scene is the one seen. Kept apart, a ray would test every one of them.
+    std::unordered_set<std::string> placed;
     for (std::size_t i = 0; i < a->objects_.size(); ++i) {
         const Object& obj = a->objects_[i];
-        if (obj.hidden) continue;
+        if (obj.hidden || !placed.insert(placement_key(obj)).second) continue;
         RTCGeometry g;
         if (obj.shape == Shape::Mesh) {
             g = rtcNewGeometry(dev, RTC_GEOMETRY_TYPE_INSTANCE);

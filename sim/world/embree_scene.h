@@ -1,5 +1,6 @@
 // Stand-in SDK: the Embree scenes rays are cast into, built once per placement of a scene.
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ struct RayContext {
     double t = -1;
     Vec3 n = Vec3::Zero();
     unsigned geom = RTC_INVALID_GEOMETRY_ID;
+    std::uint64_t tests = 0;  // primitives the ray was tested against (counted, never reset here)
 };
 // Sets up `ctx` and `rh` for the ray o + t d, t in (tmin, tmax]. False when Embree cannot take the
 // ray (a coordinate not a number or beyond what its floats hold, a bound not a number): such a ray

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 
 #include <assimp/IOSystem.hpp>
 #include <assimp/Importer.hpp>
@@ -15,7 +16,9 @@
 
 #include "world/embree_scene.h"
 #include "world/ply_check.h"
+#include "control/core.h"
 #include "control/files.h"
+#include "control/numbers.h"
 
 namespace sim {
 
@@ -62,30 +65,58 @@ bool check_stl(const std::string& b, const MeshLimits& lim, std::string* why) {
         }
         return false;
     }
-    std::uint64_t facets = 0;
-    for (std::size_t at = b.find("endfacet", first); at != std::string::npos; at = b.find("endfacet", at + 8)) ++facets;
-    return !too_many(facets, lim, "the ASCII STL holds", why);
+    // Assimp's reader keeps every "vertex" it meets (three to a facet, with or without "endfacet"):
+    // each one a word followed by a blank.
+    std::uint64_t vertices = 0;
+    for (std::size_t at = b.find("vertex", first); at != std::string::npos; at = b.find("vertex", at + 6)) {
+        const char next = at + 6 < b.size() ? b[at + 6] : '\0';
+        vertices += next == ' ' || next == '\t' || next == '\r' || next == '\n' || next == '\f' || next == '\0';
+    }
+    return !too_many((vertices + 2) / 3, lim, "the ASCII STL holds", why);
 }
 
+// OBJ, line by line as Assimp's reader takes it: a line ends at CR, LF, FF or NUL; a backslash
+// right before a line end joins the text after the next LF to the line; a line whose first
+// character (after any joins) is 'f' is a face. Each number its reader takes as a vertex index
+// (one before any '/' of a corner; a sign starts another) is a corner.
 bool check_obj(const std::string& b, const MeshLimits& lim, std::string* why) {
-    std::uint64_t triangles = 0;
+    auto line_end = [](char c) { return c == '\n' || c == '\r' || c == '\f' || c == '\0'; };
+    const std::size_t n = b.size();
+    std::uint64_t triangles = 0, faces = 0;
     std::size_t at = 0;
-    while (at < b.size()) {
-        std::size_t eol = b.find('\n', at);
-        if (eol == std::string::npos) eol = b.size();
+    while (at < n) {
+        int first = -1;  // the line's first character as the reader sees it (after any joins)
+        std::uint64_t corners = 0;
+        int slashes = 0;           // '/' since the last blank: 0 while reading a vertex index
+        bool in_number = false;
         std::size_t p = at;
-        while (p < eol && (b[p] == ' ' || b[p] == '\t')) ++p;
-        if (p + 1 < eol && b[p] == 'f' && (b[p + 1] == ' ' || b[p + 1] == '\t')) {
-            std::uint64_t corners = 0;
-            bool in_word = false;
-            for (std::size_t q = p + 1; q < eol; ++q) {
-                const bool space = b[q] == ' ' || b[q] == '\t' || b[q] == '\r';
-                if (!space && !in_word) ++corners;
-                in_word = !space;
+        for (; p < n; ++p) {
+            const char c = b[p];
+            if (c == '\\' && p + 1 < n && line_end(b[p + 1])) {  // continued after the next LF
+                p = b.find('\n', p + 1);
+                if (p == std::string::npos) p = n - 1;
+                continue;
+            }
+            if (line_end(c)) break;
+            if (first < 0) first = c;
+            if (first != 'f') continue;
+            const bool digit = c >= '0' && c <= '9';
+            if (digit && !in_number && slashes == 0) ++corners;
+            in_number = digit;
+            if (c == '/') ++slashes;
+            else if (c == ' ' || c == '\t' || c == '\v') slashes = 0;
+        }
+        if (first == 'f') {
+            ++faces;
+            if (corners > lim.max_corners) {
+                *why = "face " + count_text(faces) + " of the OBJ file has " + count_text(corners) +
+                       " corners, more than the limit of " + count_text(lim.max_corners);
+                return false;
             }
             if (corners >= 3) triangles += corners - 2;
+            if (too_many(triangles, lim, "the OBJ file's faces make at least", why)) return false;
         }
-        at = eol + 1;
+        at = p + 1;
     }
     return !too_many(triangles, lim, "the OBJ file's faces make", why);
 }
@@ -295,11 +326,16 @@ bool check_glb(const std::string& b, const MeshLimits& lim, std::string* why) {
     return check_gltf_json(b.substr(20, head[3]), lim, why);
 }
 
-// Every file Assimp opens goes through here: regular files only, their bytes counted against the
-// mesh's budget, read whole into memory.
+// Every file Assimp opens goes through here: regular files only, read whole into memory, each
+// counted once against the mesh's budget however often the importers open it (some open a file
+// twice: once to tell its format, once to read it). The mesh file itself is served from the bytes
+// already read and checked, so what is imported is what was checked.
 class BoundedIO : public Assimp::IOSystem {
 public:
-    explicit BoundedIO(std::uint64_t budget) : left_(budget) {}
+    BoundedIO(std::uint64_t limit, const std::string& identity, std::shared_ptr<const std::string> bytes)
+        : limit_(limit), left_(limit - std::min<std::uint64_t>(limit, bytes->size())) {
+        files_[identity] = std::move(bytes);
+    }
     bool Exists(const char* file) const override {
         std::uint64_t size;
         std::string why;
@@ -308,21 +344,33 @@ public:
     char getOsSeparator() const override { return '/'; }
     Assimp::IOStream* Open(const char* file, const char* mode) override {
         if (!file || (mode && (std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+')))) return nullptr;
-        std::string bytes, why;
-        if (!read_regular_file(file, left_, &bytes, &why)) {
-            if (error.empty()) error = why;
-            return nullptr;
+        InFile in;
+        std::string why;
+        if (!in.open(file, SIZE_MAX, &why)) return refuse(why);
+        auto& bytes = files_[in.identity()];
+        if (!bytes) {
+            if (in.size() > left_)
+                return refuse(in.name() + ": is larger than the " + count_text(left_) + " bytes the mesh's other files " +
+                              "leave of its limit of " + count_text(limit_) + " bytes");
+            auto read = std::make_shared<std::string>();
+            if (!in.append(in.size(), read.get(), &why)) return refuse(why);
+            left_ -= read->size();
+            bytes = std::move(read);
         }
-        left_ -= bytes.size();
-        auto* buf = new std::uint8_t[bytes.size() + 1];
-        std::memcpy(buf, bytes.data(), bytes.size());
-        return new Assimp::MemoryIOStream(buf, bytes.size(), true);
+        // The stream reads the bytes in place; they live as long as this object, which outlives
+        // every stream the importer opens.
+        return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size(), false);
     }
     void Close(Assimp::IOStream* s) override { delete s; }
     std::string error;  // the first refusal
 
 private:
-    std::uint64_t left_;
+    Assimp::IOStream* refuse(const std::string& why) {
+        if (error.empty()) error = why;
+        return nullptr;
+    }
+    std::uint64_t limit_, left_;
+    std::map<std::string, std::shared_ptr<const std::string>> files_;  // by identity
 };
 
 }  // namespace
@@ -357,10 +405,13 @@ std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits&
         *why = "unsupported mesh format '" + ext + "' (ply, stl, obj, gltf or glb)";
         return nullptr;
     }
+    hold_point("scene.load_mesh");  // counted: tests see how often a file is read
     auto mesh = std::make_shared<Mesh>();
     try {
-        std::string bytes;
-        if (!read_regular_file(path, lim.max_bytes, &bytes, why)) return nullptr;
+        auto held = std::make_shared<std::string>();
+        std::string& bytes = *held;
+        InFile file;
+        if (!file.open(path, lim.max_bytes, why) || !file.append(file.size(), held.get(), why)) return nullptr;
         bool ok = true;
         if (ext == "stl") ok = check_stl(bytes, lim, why);
         else if (ext == "ply") ok = check_ply_mesh(bytes, lim, why);
@@ -368,11 +419,9 @@ std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits&
         else if (ext == "gltf") ok = check_gltf_json(bytes, lim, why);
         else ok = check_glb(bytes, lim, why);
         if (!ok) return nullptr;
-        bytes.clear();
-        bytes.shrink_to_fit();
 
         Assimp::Importer importer;
-        auto* io = new BoundedIO(lim.max_bytes);
+        auto* io = new BoundedIO(lim.max_bytes, file.identity(), std::move(held));
         importer.SetIOHandler(io);  // the importer owns it from here
         importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
         // The importers' own output is validated before anything works on it.
@@ -410,6 +459,16 @@ std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits&
                 if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
                     *why = "vertex " + std::to_string(base + v) + " is not a finite number";
                     return nullptr;
+                }
+                const float c[3] = {p.x, p.y, p.z};
+                for (int k = 0; k < 3; ++k) {
+                    if (std::abs(c[k]) > kMaxMeshCoordinate) {
+                        *why = "vertex " + std::to_string(base + v) + " has a coordinate of " + format_double(c[k], 6) +
+                               ", beyond the " + format_double(kMaxMeshCoordinate, 6) + " a mesh may hold";
+                        return nullptr;
+                    }
+                    if (base + v == 0 || c[k] < mesh->lo[k]) mesh->lo[k] = c[k];
+                    if (base + v == 0 || c[k] > mesh->hi[k]) mesh->hi[k] = c[k];
                 }
                 mesh->vertices.insert(mesh->vertices.end(), {p.x, p.y, p.z});
                 if (normals) {

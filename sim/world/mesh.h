@@ -15,6 +15,9 @@ namespace sim {
 struct MeshLimits {
     std::uint64_t max_bytes = 256ull << 20;    // 256 MiB of files per mesh
     std::uint64_t max_triangles = 4000000;    // per mesh (a scene holds at most 8 million)
+    // Corners of one face (OBJ, PLY): a polygon is cut into triangles in time that grows with the
+    // square of its corners.
+    std::uint64_t max_corners = 256;
 };
 
 // Triangles in the mesh's own frame (file units), ready for Embree: it reads them in place.
@@ -23,6 +26,7 @@ struct Mesh {
     std::vector<std::uint32_t> indices;  // three per triangle
     std::vector<float> normals;          // x, y, z per vertex, or empty (faces are flat)
     RTCScene prototype = nullptr;        // an Embree scene of these triangles, instanced by placements
+    float lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};  // the box its vertices span (file units)
 
     std::size_t triangles() const { return indices.size() / 3; }
     std::size_t vertex_count() const { return vertices.size() / 3; }
@@ -31,6 +35,10 @@ struct Mesh {
     Mesh& operator=(const Mesh&) = delete;
     ~Mesh();
 };
+
+// The largest coordinate a mesh may hold (file units): Embree intersects its triangles in single
+// precision, with products of three coordinates.
+constexpr double kMaxMeshCoordinate = 1e12;
 
 // Reads the mesh file at `path` (its format from its extension: .ply, .stl, .obj, .gltf, .glb).
 // Null with `why` set when the file cannot be read, breaks the limits, holds no triangles or

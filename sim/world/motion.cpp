@@ -62,7 +62,8 @@ void place_scene(Scene& s, const std::shared_ptr<const SceneSource>& source, dou
         scaled(spec.motion, k).after(step, &MR, &Mt);
         o.R = DR.transpose() * (MR * o.R);
         o.t = DR.transpose() * (MR * o.t + Mt - Dt);
-        o.hidden = o.shape == Shape::Board && !board;
+        // A motion may carry an object beyond what the renderer handles: it has left the picture.
+        o.hidden = (o.shape == Shape::Board && !board) || !(o.t.norm() <= kMaxPlacedReach);
         objects.push_back(std::move(o));
     }
     std::string why;

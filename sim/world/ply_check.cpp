@@ -197,6 +197,10 @@ public:
                             if (n < 3)
                                 return fail(why, "face " + std::to_string(r) + " has " + std::to_string(n) +
                                                      " corners; a face needs at least 3");
+                            if (n > lim.max_corners)
+                                return fail(why, "face " + std::to_string(r) + " has " + std::to_string(n) +
+                                                     " corners, more than the limit of " +
+                                                     std::to_string(lim.max_corners));
                             triangles += n - 2;
                             if (triangles > lim.max_triangles)
                                 return fail(why, "the PLY file's faces make more than the limit of " +

@@ -122,8 +122,11 @@ private:
 };
 
 // Checks how deep the TOML text nests (keys of many dotted parts, arrays and inline tables within
-// each other) without parsing it: toml++ recurses once per level and would run out of stack on a
-// hostile file. False with `line` set at the first place that goes too deep.
+// each other) without parsing it: toml++ builds a table per dotted part and frees them by recursion,
+// and recurses once per bracket, so a hostile file would run out of stack. Strings are read as toml++
+// reads them (escapes, line-ending backslashes, a multi-line string closed by the last three of a
+// run of three to five quotes), so no text hides from the check what the parser then builds. False
+// with `line` set at the first place that goes too deep.
 bool nesting_ok(const std::string& s, std::size_t* line, std::string* what) {
     constexpr int kMaxKeyParts = 16, kMaxBrackets = 32;
     const std::size_t n = s.size();
@@ -135,6 +138,7 @@ bool nesting_ok(const std::string& s, std::size_t* line, std::string* what) {
         i += multi ? 3 : 1;
         while (i < n) {
             if (q == '"' && s[i] == '\\') {
+                if (i + 1 < n && s[i + 1] == '\n') ++*line;  // a line-ending backslash
                 i += 2;
                 continue;
             }
@@ -142,9 +146,19 @@ bool nesting_ok(const std::string& s, std::size_t* line, std::string* what) {
                 ++*line;
                 if (!multi) return;  // unterminated: toml++ says so
             }
-            if (s[i] == q && (!multi || s.compare(i, 3, std::string(3, q)) == 0)) {
-                i += multi ? 3 : 1;
-                return;
+            if (s[i] == q) {
+                if (!multi) {
+                    ++i;
+                    return;
+                }
+                std::size_t run = 0;
+                while (i + run < n && s[i + run] == q && run < 5) ++run;
+                if (run >= 3) {  // up to two quotes before the closing three belong to the string
+                    i += run;
+                    return;
+                }
+                i += run;
+                continue;
             }
             ++i;
         }
@@ -298,8 +312,23 @@ MotionStep parse_motion(const Reader& r, const toml::node& node, const Vec3& def
     return m;
 }
 
+// What a file is shared by, however its path is spelt: the file itself and the folder its
+// relative references are taken from (a folder reached through a link may hold other ones). The
+// path itself when the file cannot be opened (its reader then says why).
+std::string file_key(const std::string& path) {
+    std::string identity, why;
+    if (!file_identity(path, &identity, &why)) return "path:" + path;
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (!real) return "path:" + path;
+    identity += std::string(" in ") + real;
+    std::free(real);
+    return identity;
+}
+
 struct MeshCache {
-    std::map<std::string, std::shared_ptr<const Mesh>> meshes;
+    std::map<std::string, std::shared_ptr<const Mesh>> meshes;  // by the file's identity
     MeshLimits limits;
 };
 
@@ -352,7 +381,8 @@ void parse_shape(const Reader& r, const toml::table& t, const std::string& type,
         o.shape = Shape::Mesh;
         const toml::node& n = need("file");
         const std::string file = resolve_path(path, r.text(n, "file"));
-        auto it = cache.meshes.find(file);
+        const std::string identity = file_key(file);
+        auto it = cache.meshes.find(identity);
         if (it == cache.meshes.end()) {
             std::string why;
             auto mesh = load_mesh(file, cache.limits, &why);
@@ -365,7 +395,7 @@ void parse_shape(const Reader& r, const toml::table& t, const std::string& type,
             if (scene.triangles > most)
                 r.fail(n, "the scene's meshes hold " + std::to_string(scene.triangles) +
                               " triangles, more than the limit of " + std::to_string(most));
-            it = cache.meshes.emplace(file, std::move(mesh)).first;
+            it = cache.meshes.emplace(identity, std::move(mesh)).first;
         }
         o.mesh = it->second;
     } else {
@@ -465,6 +495,52 @@ void parse_object(Reader& r, const toml::node& node, std::map<std::string, int>&
     if (const toml::node* n = t.get("motion")) spec.motion = parse_motion(r, *n, o.t);
     if (o.shape == Shape::Board) scene.board = static_cast<int>(scene.objects.size());
     scene.objects.push_back(std::move(spec));
+}
+
+// What the objects of `src` span placed for a device whose lengths scale by `k`, at rest: false
+// with `why` naming the object when one reaches beyond what the renderer handles or is too small
+// for it to resolve.
+bool check_placement(const SceneSource& src, double k, std::string* why) {
+    for (const ObjectSpec& spec : src.objects) {
+        const Object& o = spec.object;
+        double reach = 0, size = 0, mesh_units = 0;
+        switch (o.shape) {
+            case Shape::Sphere: size = reach = o.radius; break;
+            case Shape::Cylinder: size = std::max(o.radius, o.height); reach = std::hypot(o.radius, o.height); break;
+            case Shape::Mesh: {
+                const Mesh& m = *o.mesh;
+                Vec3 far = Vec3::Zero();
+                for (int a = 0; a < 3; ++a) {
+                    size = std::max(size, (double(m.hi[a]) - m.lo[a]) * o.scale[a]);
+                    far[a] = std::max(std::abs(double(m.lo[a])), std::abs(double(m.hi[a]))) * o.scale[a];
+                }
+                reach = far.norm();
+                // Rays from the device in the mesh's own units, as Embree meets its triangles.
+                mesh_units = (o.t.norm() + reach) / o.scale.minCoeff();
+                break;
+            }
+            default: size = o.half.maxCoeff(); reach = o.half.norm(); break;  // plane, box, board
+        }
+        reach = (reach + o.t.norm()) * k;
+        size *= k;
+        std::string what;
+        if (!(reach <= kMaxPlacedReach))
+            what = "reaches " + Reader::fmt(reach) + " mm from the device, beyond the " + Reader::fmt(kMaxPlacedReach) +
+                   " mm the renderer handles";
+        else if (!(size >= kMinPlacedSize))
+            what = "measures " + Reader::fmt(size) + " mm, less than the " + Reader::fmt(kMinPlacedSize) +
+                   " mm the renderer resolves";
+        else if (!(mesh_units <= kMaxMeshCoordinate))
+            what = "is scaled so small that the device lies " + Reader::fmt(mesh_units) +
+                   " of the mesh's units away, beyond the " + Reader::fmt(kMaxMeshCoordinate) + " Embree handles";
+        if (!what.empty()) {
+            *why = (src.path.empty() ? std::string("default scene") : src.path) + ": line " + std::to_string(spec.line) +
+                   ": object '" + spec.name + "': placed for this device" +
+                   (k != 1 ? " (lengths times " + Reader::fmt(k) + ")" : std::string()) + ", it " + what;
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -575,7 +651,8 @@ bool load_scenes(std::vector<std::shared_ptr<DeviceState>>& rig, const std::stri
             d->scene = default_scene();
             continue;
         }
-        auto it = loaded.find(path);
+        const std::string identity = file_key(path);
+        auto it = loaded.find(identity);
         if (it == loaded.end()) {
             std::string w;
             auto s = load_scene(path, &w);
@@ -583,7 +660,12 @@ bool load_scenes(std::vector<std::shared_ptr<DeviceState>>& rig, const std::stri
                 *why = "device " + d->sn + ": scene " + w;
                 return false;
             }
-            it = loaded.emplace(path, std::move(s)).first;
+            it = loaded.emplace(identity, std::move(s)).first;
+        }
+        std::string w;
+        if (!check_placement(*it->second, it->second->range_scale(d->near_mm, d->far_mm), &w)) {
+            *why = "device " + d->sn + ": scene " + w;
+            return false;
         }
         d->scene = it->second;
     }

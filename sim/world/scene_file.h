@@ -41,6 +41,10 @@ struct SceneSource {
 constexpr std::uint64_t kMaxSceneFileBytes = 1 << 20;
 constexpr std::size_t kMaxObjects = 10000;
 constexpr std::uint64_t kMaxSceneTriangles = 8000000;
+// Objects as placed for a device (lengths scaled for its range): within this of the device, mm,
+// and at least this large, mm, for the renderer to handle them.
+constexpr double kMaxPlacedReach = 1e9;
+constexpr double kMinPlacedSize = 1e-4;
 
 // Reads a scene file. Null with `why` set ("<file>: line <n>: object '<name>': <reason>") on
 // any fault; nothing is kept of a scene that fails.
