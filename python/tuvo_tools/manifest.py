@@ -153,10 +153,10 @@ def check_options(obj: Any, path: str, kind: str) -> None:
 def extent(data: bytes):
     """How deep the text nests arrays and objects and how many values it holds (each container and
     each comma outside texts), as the SDK counts them before parsing."""
-    bare = _STRING.sub(b"s", data)
-    if b'"' in bare:  # a text left open holds the rest
-        bare = bare[:bare.index(b'"')]
-    bare = np.frombuffer(bare, np.uint8)
+    text = _STRING.sub(b"s", data)
+    if b'"' in text:  # a text left open holds the rest
+        text = text[:text.index(b'"')]
+    bare = np.frombuffer(text, np.uint8)
     step = (np.isin(bare, (0x5B, 0x7B)).astype(np.int32) - np.isin(bare, (0x5D, 0x7D)))
     depth = int(np.cumsum(step).max()) if bare.size else 0
     values = int(np.count_nonzero(bare == 0x2C) + np.count_nonzero(np.isin(bare, (0x5B, 0x7B))))
@@ -237,8 +237,8 @@ def _invertible(a: "np.ndarray[Any, Any]") -> bool:
     pivots = []
     for i in range(4):
         sub = np.abs(a[i:, i:])
-        r, c = np.unravel_index(int(np.argmax(sub)), sub.shape)
-        pivots.append(sub[r, c])
+        r, c = (int(x) for x in np.unravel_index(int(np.argmax(sub)), sub.shape))
+        pivots.append(float(sub[r, c]))
         if sub[r, c] == 0:
             break
         a[[i, i + r]] = a[[i + r, i]]

@@ -211,7 +211,7 @@ class RecordingWriter:
         os.makedirs(os.path.join(self.path, name), exist_ok=True)
         if os.path.lexists(tmp):
             shutil.rmtree(tmp)
-        entry: Dict[str, Any] = {"dir": rel, "time": _now(), "images": {}}
+        entry = {"dir": rel, "time": _now(), "images": {}}
         if self.compress:
             entry["compression"] = COMPRESSION
         suffix = ".bsz" if self.compress else ""
@@ -306,8 +306,8 @@ def read_manifest(path: Union[str, "os.PathLike[str]"]) -> Dict[str, Any]:
     try:
         fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
     except OSError as e:
-        raise RecordingError("%s: %s" % (name, {errno.ELOOP: "is a symbolic link", errno.ENOENT: "is missing",
-                                                 errno.ENOTDIR: "is not a folder"}.get(e.errno, e.strerror)))
+        why = {errno.ELOOP: "is a symbolic link", errno.ENOENT: "is missing", errno.ENOTDIR: "is not a folder"}
+        raise RecordingError("%s: %s" % (name, why.get(e.errno or 0, e.strerror or str(e))))
     with os.fdopen(fd, "rb") as f:
         st = os.fstat(f.fileno())
         if not stat.S_ISREG(st.st_mode):
