@@ -70,12 +70,12 @@ def test_files_open_with_common_tools(tmp_path, device):
 
 
 def test_compressed_frames_read_back_bit_identical_and_smaller(tmp_path, device):
-    """The default: the numbers of each frame shuffled and deflated, read back to the same bytes
+    """On request, the numbers of each frame shuffled and deflated, read back to the same bytes
     (NaN payloads included) by the package's reader, whose header stays a standard one."""
     options = T.X2_CaptureOptions()
     options.calc_normal = True
     cam = open_x2(device)
-    plain, packed = Recorder(str(tmp_path / "plain"), device, compress=False), Recorder(str(tmp_path / "packed"), device)
+    plain, packed = Recorder(str(tmp_path / "plain"), device), Recorder(str(tmp_path / "packed"), device, compress=True)
     a = plain.capture(plain.add_x2(cam, options))
     assert cam.Capture(options)
     stream = packed.add_x2(cam, options)
@@ -210,7 +210,7 @@ def test_a_full_disk_is_named_and_leaves_a_valid_recording(tmp_path):
     r = subprocess.run([sys.executable, "-m", "tuvo_tools", "record", "R-1", "rec", "--frames", "2", "-q"], env=env,
                        cwd=tmp_path, capture_output=True, text=True, preexec_fn=limit, timeout=120)
     assert r.returncode == 1 and "Traceback" not in r.stderr
-    assert r.stderr == "tuvo: error: %s: cannot write x1-left/000000/points.ply.bsz: File too large\n" % (tmp_path / "rec")
+    assert r.stderr == "tuvo: error: %s: cannot write x1-left/000000/points.ply: File too large\n" % (tmp_path / "rec")
     assert stream_state(tmp_path / "rec", "x1-left") == ([], [])
 
 

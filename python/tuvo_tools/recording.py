@@ -137,11 +137,11 @@ def _now():
 
 class RecordingWriter:
     """Writes a new recording folder: a device, the calibration of its cameras, and streams of frames.
-    `compress` (the default) writes the numbers of each frame shuffled and deflated (format version
-    2); without it, plain PLY and .npy files (version 1)."""
+    `compress` writes the numbers of each frame shuffled and deflated (format version 2); without it
+    (the default), plain PLY and .npy files (version 1)."""
 
     def __init__(self, path: Union[str, "os.PathLike[str]"], device: Dict[str, Any], sdk_version: str, recorder: str,
-                 compress: bool = True):
+                 compress: bool = False):
         if "\0" in os.fsdecode(path):
             raise RecordingError("%r: a folder's name cannot hold a NUL character" % path)
         self.path = os.path.abspath(path)
