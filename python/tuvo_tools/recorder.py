@@ -1,6 +1,7 @@
 """Records captures of X1 and X2 cameras through the public PyTUVO interface only, so it works
 with any implementation of the SDK, the real one included."""
 import os
+import weakref
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
@@ -55,6 +56,20 @@ class Recorder:
         self.info = describe(device)
         self.writer = RecordingWriter(path, self.info, T.GetVersion(), "tuvo_tools %s" % __version__, compress)
         self._colour_known: "set[str]" = set()
+        self._streams: List[Stream] = []
+        # The results the last frames left to their cameras go when the recorder does (or at close).
+        self._finalizer = weakref.finalize(self, _release_all, self._streams)
+
+    def close(self) -> None:
+        """Destroys the results the last frame of each stream left to its camera (see
+        record_current); the recorder itself needs no closing, its files are complete."""
+        self._finalizer()
+
+    def __enter__(self) -> "Recorder":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
 
     @property
     def path(self) -> str:
@@ -99,7 +114,8 @@ class Recorder:
 
         The camera's image and point map are left as they were (GetPointMap, GetImage and
         tuvo_convert.capture_arrays give them as after any capture) until the stream's next
-        capture (or frame recorded), which destroys them first, as they were handed out."""
+        capture (or frame recorded), which destroys them first, as they were handed out; close()
+        (or the recorder going away) destroys the last ones."""
         self._release(stream)
         cam = stream.camera
         images: Dict[str, Tuple[NDArray[np.uint8], str]] = {}
@@ -128,14 +144,7 @@ class Recorder:
                     **maps)
 
     def _release(self, stream: Stream) -> None:
-        """Destroys the results the stream's last frame left to the camera: handed out, the camera
-        would not destroy them itself. Destroying a handle the caller destroyed already does nothing."""
-        for handle in stream.held:
-            if isinstance(handle, T.Image):
-                T.Image.Destroy(handle)
-            else:
-                T.PointMap.Destroy(handle)
-        stream.held = []
+        _release(stream)
 
     # ---- set-up ----
 
@@ -155,7 +164,9 @@ class Recorder:
                 check(ok, "GetBalanceRatio")
                 balance.append(ratio)
         self.writer.add_stream(name, size.width, size.height, options_mod.to_dict(opts), custom, balance)
-        return Stream(name, camera, opts, cameras)
+        stream = Stream(name, camera, opts, cameras)
+        self._streams.append(stream)
+        return stream
 
     def _x1_calibration(self, camera: T.X1, name: str) -> None:
         ok, size = camera.GetCameraResolution()
@@ -179,6 +190,22 @@ class Recorder:
         if entry["colour"] != colour or entry["width"] != width or entry["height"] != height:
             entry.update(colour=colour, width=width, height=height)
             self.writer.set_camera(name, width, height, entry, colour)
+
+
+def _release(stream: Stream) -> None:
+    """Destroys the results the stream's last frame left to the camera: handed out, the camera
+    would not destroy them itself. Destroying a handle the caller destroyed already does nothing."""
+    for handle in stream.held:
+        if isinstance(handle, T.Image):
+            T.Image.Destroy(handle)
+        else:
+            T.PointMap.Destroy(handle)
+    stream.held = []
+
+
+def _release_all(streams: List[Stream]) -> None:
+    for stream in streams:
+        _release(stream)
 
 
 def _stored_or_default(camera: Camera, kind: str) -> Options:
