@@ -105,7 +105,7 @@ def test_info(env, tmp_path):
      "tuvo: error: PointMap.Save: x.xyz: unknown file extension '.xyz' (known: .ply, .pcd)\n"),
     (["capture", "S-1", "-o", "x.ply", "--image", "i.png", "--set", "enable_2d_in_capture=false"], 1,
      "tuvo: error: the capture gave no image (enable_2d_in_capture = false)\n"),
-    (["play", "nowhere"], 1, "tuvo: error: nowhere/manifest.json: No such file or directory\n"),
+    (["play", "nowhere"], 1, "tuvo: error: nowhere/manifest.json: is missing\n"),
     (["record", "S-1", "out", "--frames", "0"], 2, "--frames must be at least 1"),
     (["play", "nowhere", "--frames", "-2"], 2, "--frames must be at least 1"),
     # numbers the option records cannot hold, and pauses time.sleep cannot take
@@ -372,7 +372,7 @@ def test_ctrl_c_releases_what_the_command_opened(tmp_path, monkeypatch, capsys, 
     ("capture", "latin1.txt", b"exposure_time_3d = 19 # \xe9t\xe9\n", 2, "latin1.txt: not UTF-8 text"),
     ("capture", "deep.json", b'{"a":' * 100000, 2, "deep.json: not JSON (nested too deeply)"),
     ("play", "manifest.json", b'{"format": "tuvo-recording", "device": ' + b"[" * 100000, 1,
-     "manifest.json: not JSON (nested too deeply)"),
+     "manifest.json: nests deeper than a recording's manifest"),
 ], ids=["latin-1 settings", "deep settings", "deep manifest"])
 def test_hostile_settings_and_manifests_are_one_line_errors(env, tmp_path, command, name, content, status, message):
     (tmp_path / name).write_bytes(content)

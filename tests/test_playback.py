@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import sys
 import threading
+import zlib
 
 import numpy as np
 import pytest
@@ -14,8 +15,10 @@ import pytest
 import PyTUVO as T
 import tuvo_sim
 from tuvo_tools.recorder import Recorder
+from tuvo_tools.recording import RecordingError, read_frame, read_manifest
 
 SERIAL = "R-1"
+ERROR_OUT_OF_MEMORY = -10
 RIG = ("[device]\nname = Bench rig\nsn = R-1\ncameras = left, right, extra\nx2 = yes\ncover = yes\n"
        "capture_modes = fast, normal, fixedlinescan\nwidth = %d\nheight = %d\n")
 
@@ -33,11 +36,11 @@ def open_cam(device, kind, camera="left"):
     return cam
 
 
-def record(path, kind="x1", camera="left", options=None, frames=2, **rig):
+def record(path, kind="x1", camera="left", options=None, frames=2, compress=True, **rig):
     """Records `frames` captures on the live virtual device; returns what the SDK gave for each."""
     device = live_rig(**rig)
     cam = open_cam(device, kind, camera)
-    rec = Recorder(str(path), device)
+    rec = Recorder(str(path), device, compress=compress)
     stream = rec.add_x2(cam, options) if kind == "x2" else rec.add_x1(cam, camera, options)
     captured = [rec.capture(stream) for _ in range(frames)]
     T.SystemShutdown()
@@ -86,6 +89,7 @@ def assert_identical(got, want):
 @pytest.mark.smoke
 @pytest.mark.parametrize("kind, camera, fields", [
     ("x1", "left", {}),
+    ("x1", "left", {"compress": False}),  # format version 1: plain PLY and .npy files
     ("x1", "right", {"calc_normal": True, "exposure_time_3d": 17}),
     ("x1", "extra", {"roi": T.ROI(0, 0, 160, 128)}),  # a colour camera (RGB8 images)
     ("x2", "left", {"correspond2d": True}),
@@ -93,9 +97,11 @@ def assert_identical(got, want):
 ])
 def test_round_trip_is_bit_identical(tmp_path, kind, camera, fields):
     options = T.X2_CaptureOptions() if kind == "x2" else T.X1_CaptureOptions()
+    fields = dict(fields)
+    compress = fields.pop("compress", True)
     for name, value in fields.items():
         setattr(options, name, value)
-    captured = record(tmp_path / "rec", kind, camera, options, frames=2)
+    captured = record(tmp_path / "rec", kind, camera, options, frames=2, compress=compress)
     assert np.isfinite(captured[0]["points"]).any() and np.isnan(captured[0]["points"]).any()
     cam = open_cam(play(tmp_path / "rec"), kind, camera)
     for frame in captured:
@@ -463,16 +469,26 @@ def test_tools_give_the_same_answers_on_played_back_frames(tmp_path):
 
 # ---- broken, foreign and hostile recordings ----
 
-@pytest.fixture(scope="module")
-def pristine(tmp_path_factory):
-    """A small X2 recording with normals, made once and copied by each test."""
-    path = tmp_path_factory.mktemp("pristine") / "rec"
+def small_x2_recording(factory, compress):
+    path = factory.mktemp("pristine") / "rec"
     tuvo_sim.reset()
     options = T.X2_CaptureOptions()
     options.calc_normal = True
-    record(path, "x2", options=options, frames=1)
+    record(path, "x2", options=options, frames=1, compress=compress)
     tuvo_sim.reset()
     return path
+
+
+@pytest.fixture(scope="module")
+def pristine(tmp_path_factory):
+    """A small X2 recording with normals, in plain files, made once and copied by each test."""
+    return small_x2_recording(tmp_path_factory, False)
+
+
+@pytest.fixture(scope="module")
+def packed(tmp_path_factory):
+    """The same, compressed."""
+    return small_x2_recording(tmp_path_factory, True)
 
 
 def damage_manifest(change):
@@ -531,7 +547,21 @@ MANIFEST_FAULTS = [
         '"boardmodel": 3', '"boardmodel": NaN')), "manifest.json: not JSON"),
     ("foreign", lambda r: (r / "manifest.json").write_text('{"name": "my-app", "version": 1}'),
      'not a TUVO recording ("format" is not "tuvo-recording")'),
-    ("newer", damage_manifest(lambda m: m.update(version=2)), "recording format version 2 is newer than this SDK reads (1)"),
+    ("newer", damage_manifest(lambda m: m.update(version=3)), "recording format version 3 is newer than this reader reads (2)"),
+    ("40 levels deep", damage_manifest(lambda m: m.update(padding=json.loads("[" * 40 + "]" * 40))),
+     "manifest.json: nests deeper than a recording's manifest"),
+    ("8 intrinsics", damage_manifest(lambda m: m["cameras"]["left"].update(intrinsics=m["cameras"]["left"]["intrinsics"][:8])),
+     "cameras.left.intrinsics: must be a list of 9 numbers"),
+    ("intrinsic of 1e300", damage_manifest(lambda m: m["cameras"]["right"]["intrinsics"].__setitem__(0, 1e300)),
+     "cameras.right.intrinsics: holds a number out of the range of a 32-bit float"),
+    ("option as a word", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(exposure_time_3d="long")),
+     "streams.x2.options.exposure_time_3d: must be a finite number"),
+    ("fractional option", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(scan_times=1.5)),
+     "streams.x2.options.scan_times: must be a 32-bit integer"),
+    ("compression in version 1", damage_manifest(lambda m: frame0(m).update(compression="shuffle-zlib")),
+     "streams.x2.frames[0].compression: needs recording format version 2"),
+    ("unknown compression", damage_manifest(lambda m: m.update(version=2) or frame0(m).update(compression="zstd")),
+     "streams.x2.frames[0].compression: must be shuffle-zlib"),
     ("deep", lambda r: (r / "manifest.json").write_text("[" * 100000 + "]" * 100000),
      "nests deeper than a recording's manifest"),
     ("dev/zero", symlink("manifest.json", "/dev/zero"), "manifest.json: is a symbolic link"),
@@ -564,7 +594,7 @@ MANIFEST_FAULTS = [
     ("NUL after the JSON", lambda r: (r / "manifest.json").write_bytes((r / "manifest.json").read_bytes() + b"\0 {["),
      "manifest.json: holds a NUL character"),
     ("unknown option", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(warp_drive=1)),
-     "unknown option warp_drive"),
+     "streams.x2.options: unknown option warp_drive"),
     ("unknown stream", damage_manifest(lambda m: m["streams"].update(x3=m["streams"]["x2"])),
      "streams.x3: is not a stream name"),
     ("image type", damage_manifest(lambda m: frame0(m)["images"]["left"].update(type="Mono16")),
@@ -575,20 +605,27 @@ MANIFEST_FAULTS = [
     ("too many values", damage_manifest(lambda m: m.update(padding=[0] * 2000001)),
      "manifest.json: holds more than 2,000,000 values"),
     ("float out of range", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(gain_2d=1e300)),
-     "gain_2d is out of the range of a 32-bit float"),
+     "streams.x2.options.gain_2d: is out of the range of a 32-bit float"),
     ("floats out of range", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(
-        hdr_gain_content=[0, -1e39, 0])), "hdr_gain_content is out of the range of a 32-bit float"),
+        hdr_gain_content=[0, -1e39, 0])), "streams.x2.options.hdr_gain_content: is out of the range of a 32-bit float"),
 ]
 
 
 @pytest.mark.parametrize("fault, damage, message", MANIFEST_FAULTS, ids=[f[0] for f in MANIFEST_FAULTS])
 def test_broken_manifests_are_refused_when_the_rig_is_read(tmp_path, pristine, fault, damage, message):
+    """Playback and the Python reader follow one table of rules: the same manifests are refused,
+    with the same words (but for what the JSON parsers say)."""
     root = tmp_path / "rec"
     shutil.copytree(pristine, root)
     damage(root)
     with pytest.raises(ValueError, match=re.escape("device 1: " + str(root))):
         tuvo_sim.set_rig("[device]\nplayback = %s\n" % root)
     assert message in T.GetLastErrorMessage()
+    with pytest.raises(RecordingError) as python:
+        read_manifest(str(root))
+    assert message in str(python.value)
+    if "not JSON" not in message:
+        assert T.GetLastErrorMessage().endswith(str(python.value))
     tuvo_sim.reset()
     (tmp_path / "bench.rig").write_text("[device]\nplayback = rec\n")
     os.environ["TUVO_SIM_RIG"] = str(tmp_path / "bench.rig")
@@ -670,7 +707,37 @@ FRAME_FAULTS = [
                               (5000).to_bytes(4, "big") + (5000).to_bytes(4, "big") + bytes.fromhex("0800000000") + bytes(4)),
      "right.png: the image is 5000 x 5000, not the camera's 320 x 256"),
     ("PNG truncated", truncate_file("left.png", 200), "left.png: "),
+    # 4 kB on disk, 25 MB once inflated: counted, not decoded
+    ("PNG bomb", lambda r: bomb_png(r / "x2" / "000000" / "left.png", 100),
+     "left.png: the PNG holds more image data than its header announces"),
+    ("PNG short", lambda r: bomb_png(r / "x2" / "000000" / "left.png", 0.5),
+     "left.png: the PNG's image data end before the image its header announces"),
+    ("npy header left open", replace_file("depth.npy", npy_header("{" + " " * 117 + "\n", bytes(655360))), "depth.npy: "),
 ]
+
+
+def bomb_png(path, times):
+    """The PNG with its header kept and image data that inflate to `times` the image's rows."""
+    data = path.read_bytes()
+    width, height, channels = int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big"), \
+        {0: 1, 2: 3}[data[25]]
+    rows = bytes(int(height * (1 + width * channels) * times))
+    idat = zlib.compress(rows, 9)
+    path.write_bytes(data[:33] + len(idat).to_bytes(4, "big") + b"IDAT" + idat +
+                     zlib.crc32(b"IDAT" + idat).to_bytes(4, "big") + bytes(4) + b"IEND" + zlib.crc32(b"IEND").to_bytes(4, "big"))
+
+
+def refused_alike(root, message, options=None):
+    """A capture of the played-back frame and the Python reader both refuse it, naming the file."""
+    cam = open_cam(play(root), "x2")
+    assert not cam.Capture(options) if options is not None else not cam.Capture()
+    assert T.GetLastError() == tuvo_sim.ERROR_FILE_IO
+    assert T.GetLastErrorMessage().startswith(("X2.Capture: " if options is not None else "X2.Capture(): ") + str(root))
+    assert message in T.GetLastErrorMessage()
+    with pytest.raises(RecordingError) as python:
+        read_frame(str(root), read_manifest(str(root)), "x2", 0)
+    assert str(root / "x2" / "000000") in str(python.value)
+    return str(python.value)
 
 
 @pytest.mark.parametrize("fault, damage, message", FRAME_FAULTS, ids=[f[0] for f in FRAME_FAULTS])
@@ -678,13 +745,81 @@ def test_broken_frames_fail_the_capture_naming_the_file(tmp_path, pristine, faul
     root = tmp_path / "rec"
     shutil.copytree(pristine, root)
     damage(root)
-    cam = open_cam(play(root), "x2")
     options = T.X2_CaptureOptions()
     options.calc_normal = True
-    assert not cam.Capture(options)
-    assert T.GetLastError() == tuvo_sim.ERROR_FILE_IO
-    assert T.GetLastErrorMessage().startswith("X2.Capture: " + str(root))
-    assert message in T.GetLastErrorMessage()
+    python = refused_alike(root, message, options)
+    if fault in ("PNG bomb", "PNG short"):  # counted alike, so worded alike
+        assert T.GetLastErrorMessage().endswith(python)
+
+
+def packed_file(name, body):
+    """Replaces a compressed file's numbers (after its header) with `body`."""
+    def apply(root):
+        path = root / "x2" / "000000" / name
+        data = path.read_bytes()
+        end = data.index(b"end_header\n") + 11 if name.startswith("points") else 10 + int.from_bytes(data[8:10], "little")
+        path.write_bytes(data[:end] + body)
+    return apply
+
+
+DEPTH_BYTES = 320 * 256 * 8
+PACKED_FAULTS = [
+    ("bomb", packed_file("depth.npy.bsz", zlib.compress(bytes(DEPTH_BYTES * 200))),
+     "depth.npy.bsz: the compressed data inflate to more than the 655360 bytes the header announces"),
+    ("short", packed_file("confidence.npy.bsz", zlib.compress(bytes(DEPTH_BYTES - 8))),
+     "confidence.npy.bsz: the compressed data inflate to less than the 655360 bytes the header announces"),
+    ("cut", packed_file("points.ply.bsz", zlib.compress(bytes(320 * 256 * 48))[:-3]),
+     "points.ply.bsz: the compressed vertices inflate to less than the 3932160 bytes the header announces"),
+    ("trailing", packed_file("depth.npy.bsz", zlib.compress(bytes(DEPTH_BYTES)) + b"more"),
+     "depth.npy.bsz: the compressed data hold bytes after their zlib stream"),
+    ("no zlib", packed_file("correspond.npy.bsz", bytes(range(256)) * 4),
+     "correspond.npy.bsz: the compressed data are not a readable zlib stream"),
+    ("too large", packed_file("depth.npy.bsz", bytes(DEPTH_BYTES + 8192)), "depth.npy.bsz: is larger than"),
+]
+
+
+@pytest.mark.parametrize("fault, damage, message", PACKED_FAULTS, ids=[f[0] for f in PACKED_FAULTS])
+def test_compressed_frames_are_bounded_by_the_manifest(tmp_path, packed, fault, damage, message):
+    """Small on disk, huge once inflated: both readers stop at the size the manifest implies."""
+    root = tmp_path / "rec"
+    shutil.copytree(packed, root)
+    damage(root)
+    python = refused_alike(root, message)
+    assert message in python
+
+
+def test_playback_captures_check_memory_as_live_ones_do(tmp_path, packed):
+    """The check comes first; memory that still runs out (a limit the check could not see) fails the
+    capture with Error_OutOfMemory rather than raising out of the SDK."""
+    code = """
+import json, resource, PyTUVO as T, tuvo_sim
+tuvo_sim.set_rig("[device]\\nplayback = %s\\nloop = yes\\n")
+assert T.SystemInit()
+cam = T.X2.Create(T.SystemFindDevice("R-1"))
+assert cam.Open()
+out = []
+tuvo_sim.set("memory.available_mb", 2)
+out.append([cam.Capture(), T.GetLastError(), T.GetLastErrorMessage()])
+tuvo_sim.set("memory.available_mb", 1e6)  # the check finds room; the address space has none
+with open("/proc/self/statm") as f:
+    vm = int(f.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (vm + (2 << 20), resource.RLIM_INFINITY))
+try:
+    out.append([cam.Capture(), T.GetLastError(), T.GetLastErrorMessage()])
+except MemoryError:
+    out.append("MemoryError")
+resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+out.append(cam.Capture())
+print(json.dumps(out))
+""" % packed
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr[-800:]
+    checked, ran_out, again = json.loads(run.stdout)
+    assert checked[:2] == [False, ERROR_OUT_OF_MEMORY]
+    assert re.fullmatch(r"X2\.Capture\(\): a 320 x 256 playback capture returns \d+ MB and needs up to \d+ MB while it "
+                        r"runs; 2 MB of memory is available", checked[2]), checked[2]
+    assert ran_out == [False, ERROR_OUT_OF_MEMORY, "X2.Capture(): out of memory"]
+    assert again
 
 
 def test_rig_keys_of_playback_devices(tmp_path, pristine):

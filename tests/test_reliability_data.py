@@ -638,3 +638,62 @@ def test_error_message_escapes_bytes_of_settings_files(x1, tmp_path):
 def write(path, data):
     path.write_bytes(data)
     return path
+
+
+# ---- no exception leaves the SDK ----
+
+ERROR_OUT_OF_MEMORY = -10
+SDK_SOURCES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "sim")
+
+
+def entry_points():
+    """(file:line, mapped) for every top-level function of the SDK's sources whose body makes a Call
+    (the SDK's entry points): mapped when it is a function-try-block whose handler maps exceptions."""
+    out = []
+    for folder, _, files in os.walk(SDK_SOURCES):
+        for name in sorted(f for f in files if f.endswith(".cpp")):
+            lines = open(os.path.join(folder, name)).read().split("\n")
+            start = None
+            for i, line in enumerate(lines):
+                if line.startswith("}"):
+                    body = lines[start:i + 1] if start is not None else []
+                    if any(b.startswith("    Call call(") for b in body):
+                        mapped = any(b.endswith(" try {") for b in body[:6]) and "catch (...) { " in line \
+                            and "escaped" in line
+                        out.append(("%s:%d" % (name, start + 1), mapped))
+                    start = None
+                elif line.rstrip().endswith(";") and not line[:1].isspace():
+                    start = None
+                elif line and not line[0].isspace() and start is None and not line.startswith(
+                        ("//", "#", "namespace", "using", "extern")):
+                    start = i
+    return out
+
+
+def test_every_entry_point_maps_exceptions_to_errors():
+    found = entry_points()
+    assert len(found) > 140  # every operation of the interface
+    assert [where for where, mapped in found if not mapped] == []
+
+
+@pytest.mark.parametrize("op, call, failure", [
+    ("SystemInit", lambda: T.SystemInit(), False),
+    ("X1.Create", lambda: T.X1.Create(T.SystemFindDevice("VS3-000101"), T.CameraID_Left).IsValid(), False),
+    ("Image.Create", lambda: T.ImageCreate(T.Mono8, T.Size(4, 4)).IsValid(), False),
+    ("Image.Clone", lambda: T.ImageCreate(T.Mono8, T.Size(4, 4)).Clone().IsValid(), False),
+    ("PointMap.GetSize", lambda: T.PointMapCreate(T.PointsOnly, T.Size(4, 4)).GetSize().width, 0),
+    ("SystemListDevices", lambda: T.SystemListDevices(T.All)[0], ERROR_OUT_OF_MEMORY),
+    ("TestAccuracy", lambda: T.TestAccuracy(T.ImageCreate(T.Mono8, T.Size(8, 8)),
+                                            T.PointMapCreate(T.PointsOnly, T.Size(8, 8)), 2, 2, 10.0)[0],
+     ERROR_OUT_OF_MEMORY),
+])
+def test_memory_running_out_in_an_operation_is_its_error(sdk, op, call, failure):
+    """An allocation failure inside an operation (made at its start here) comes back as the
+    operation's failure with Error_OutOfMemory, never as a Python MemoryError."""
+    tuvo_sim.set("sim.bad_alloc", op)
+    try:
+        got = call()
+    finally:
+        tuvo_sim.unset("sim.bad_alloc")
+    assert got == failure
+    assert (T.GetLastError(), T.GetLastErrorMessage()) == (ERROR_OUT_OF_MEMORY, op + ": out of memory")

@@ -6,6 +6,8 @@ import io
 import os
 import re
 import stat
+import zlib
+from typing import Optional, Tuple
 
 import numpy as np
 import png  # type: ignore[import-untyped]  # pypng carries no types
@@ -61,9 +63,63 @@ def read_in(root, rel, max_bytes):
             os.close(fd)
 
 
+def compress_bound(size):
+    """The most bytes zlib can make of `size` bytes (zlib's compressBound)."""
+    return size + (size >> 12) + (size >> 14) + (size >> 25) + 13
+
+
+def inflate_exactly(name, data, size, what):
+    """The zlib stream `data` inflated, which must give exactly `size` bytes and end there; more is
+    refused after `size` + 1 bytes, so a small file cannot make a large allocation."""
+    d = zlib.decompressobj()
+    try:
+        out = d.decompress(data, size + 1)
+        if len(out) == size and not d.eof:  # what is left may be only the stream's end
+            out += d.decompress(d.unconsumed_tail, 1)
+    except zlib.error as e:
+        raise RecordingError("%s: %s are not a readable zlib stream (%s)" % (name, what, e))
+    if len(out) > size:
+        raise RecordingError("%s: %s inflate to more than the %d bytes the header announces" % (name, what, size))
+    if len(out) < size or not d.eof:
+        raise RecordingError("%s: %s inflate to less than the %d bytes the header announces" % (name, what, size))
+    if d.unused_data:
+        raise RecordingError("%s: %s hold bytes after their zlib stream" % (name, what))
+    return out
+
+
+def check_png_data(name, data, width, height, channels):
+    """Walks the PNG's chunks and inflates its image data into nothing, counting: it must be exactly
+    the rows of the `width` x `height` 8-bit image its header announces, not interlaced (as the
+    recorder writes it), or the PNG is refused before anything is decoded."""
+    if len(data) < 33 or data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+        raise RecordingError("%s: not a PNG file" % name)
+    if data[28] != 0:
+        raise RecordingError("%s: the PNG is interlaced, which a recording's images are not" % name)
+    d, at, total, limit, extra = zlib.decompressobj(), 8, 0, height * (1 + width * channels), False
+    try:
+        while at + 12 <= len(data) and total <= limit and not extra:
+            length, kind = int.from_bytes(data[at:at + 4], "big"), data[at + 4:at + 8]
+            if kind == b"IEND" or at + 12 + length > len(data):
+                break
+            if kind == b"IDAT":
+                chunk = data[at + 8:at + 8 + length]
+                while chunk and not d.eof and total <= limit:
+                    total += len(d.decompress(chunk, 1 << 16))
+                    chunk = d.unconsumed_tail
+                extra = d.eof and bool(chunk or d.unused_data)
+            at += 12 + length
+    except zlib.error as e:
+        raise RecordingError("%s: the PNG's image data are not a readable zlib stream (%s)" % (name, e))
+    if total > limit or extra:
+        raise RecordingError("%s: the PNG holds more image data than its header announces" % name)
+    if total < limit or not d.eof:
+        raise RecordingError("%s: the PNG's image data end before the image its header announces" % name)
+
+
 def parse_png(name, data, width, height, image_type):
     """An 8-bit PNG of `width` x `height`: grey for Mono8, RGB for RGB8 and BGR8 (whose channels
-    are put back in blue, green, red order). Its header is checked before anything is decoded."""
+    are put back in blue, green, red order). Its header, and what its image data inflate to, are
+    checked before anything is decoded."""
     grey = image_type == "Mono8"
     try:
         reader = png.Reader(bytes=data)
@@ -73,6 +129,7 @@ def parse_png(name, data, width, height, image_type):
                 name, reader.width, reader.height, width, height))
         if reader.bitdepth != 8 or reader.color_type != (0 if grey else 2):
             raise RecordingError("%s: a %s image must be an 8-bit %s PNG" % (name, image_type, "grey" if grey else "RGB"))
+        check_png_data(name, data, width, height, 1 if grey else 3)
         _, _, rows, _ = reader.read()
         pixels = np.array([np.frombuffer(bytes(row), np.uint8) for row in rows], dtype=np.uint8)
     except png.Error as e:
@@ -83,9 +140,32 @@ def parse_png(name, data, width, height, image_type):
     return np.ascontiguousarray(pixels[..., ::-1]) if image_type == "BGR8" else pixels
 
 
-def parse_ply(name, data, count, normals):
+def shuffle(body):
+    """The bytes of 8-byte numbers regrouped by their place in the number: all first bytes, then all
+    second bytes, ... (exponents and signs together, which compresses them well)."""
+    return np.frombuffer(body, np.uint8).reshape(-1, 8).T.tobytes()
+
+
+def unshuffle(planes, dtype="<f8"):
+    """shuffle undone: the numbers as an array of `dtype`."""
+    return np.frombuffer(planes, np.uint8).reshape(8, -1).T.copy().view(dtype).reshape(-1)
+
+
+def body_of(name, data, start, size, compressed, what):
+    """The `size` bytes of numbers after the header (ending at `start`): as they are, or for a
+    compressed file inflated (bounded) and unshuffled."""
+    if not compressed:
+        if len(data) - start != size:
+            raise RecordingError("%s: the %s holds %d bytes of %s, not %d" % (
+                name, "PLY file" if what == "vertices" else ".npy file", len(data) - start, what, size))
+        return np.frombuffer(data, "<f8", offset=start)
+    return unshuffle(inflate_exactly(name, data[start:], size, "the compressed " + what))
+
+
+def parse_ply(name, data, count, normals, compressed=False):
     """A binary little-endian PLY of `count` vertices of double x, y, z and, with `normals`, nx, ny,
-    nz: the points and the normals (None without), each (count, 3)."""
+    nz: the points and the normals (None without), each (count, 3). `compressed`: the header is
+    followed by the numbers shuffled and deflated (a recording's compressed form)."""
     end = data.find(b"\nend_header\n", 0, _HEADER_ROOM)
     if not data.startswith(b"ply\n") or end < 0:
         raise RecordingError("%s: not a PLY file with a header of at most 4096 bytes" % name)
@@ -108,15 +188,13 @@ def parse_ply(name, data, count, normals):
         raise RecordingError("%s: the PLY vertices must be binary little-endian double %s" % (name, ", ".join(want)))
     if vertices != count:
         raise RecordingError("%s: the PLY file holds %s vertices, not %d" % (name, vertices, count))
-    body = len(data) - end - 12
-    if body != count * 8 * len(want):
-        raise RecordingError("%s: the PLY file holds %d bytes of vertices, not %d" % (name, body, count * 8 * len(want)))
-    values = np.frombuffer(data, "<f8", offset=end + 12).reshape(count, len(want))
+    values = body_of(name, data, end + 12, count * 8 * len(want), compressed, "vertices").reshape(count, len(want))
     return np.ascontiguousarray(values[:, :3]), (np.ascontiguousarray(values[:, 3:]) if normals else None)
 
 
-def parse_npy(name, data, shape):
-    """A .npy file of little-endian float64 numbers in C order of exactly `shape`."""
+def parse_npy(name, data, shape, compressed=False):
+    """A .npy file of little-endian float64 numbers in C order of exactly `shape`; `compressed`: its
+    header followed by the numbers shuffled and deflated."""
     f = io.BytesIO(data)
     try:
         version = np.lib.format.read_magic(f)
@@ -126,17 +204,17 @@ def parse_npy(name, data, shape):
             header = np.lib.format.read_array_header_2_0(f)
         else:
             raise RecordingError("%s: .npy format version %d.%d is not supported" % ((name,) + version))
-    except ValueError as e:
-        raise RecordingError("%s: not a NumPy .npy file (%s)" % (name, e))
+    except RecordingError:
+        raise
+    except Exception as e:  # noqa: BLE001 - numpy's header reader raises what its parser met (TokenError, SyntaxError, ...)
+        raise RecordingError("%s: not a NumPy .npy file (%s)" % (name, str(e) or type(e).__name__))
     found, fortran, dtype = header
     if dtype != np.dtype("<f8") or fortran:
         raise RecordingError("%s: the .npy data must be little-endian float64 (<f8) in C order" % name)
     if tuple(found) != tuple(shape):
         raise RecordingError("%s: the .npy shape is %s, not %s" % (name, tuple(found), tuple(shape)))
-    body = len(data) - f.tell()
-    if body != int(np.prod(shape)) * 8:
-        raise RecordingError("%s: the .npy file holds %d bytes of data, not %d" % (name, body, int(np.prod(shape)) * 8))
-    return np.frombuffer(data, "<f8", offset=f.tell()).reshape(shape).copy()
+    values = body_of(name, data, f.tell(), int(np.prod(shape)) * 8, compressed, "data")
+    return values.reshape(shape).copy() if not compressed else values.reshape(shape)
 
 
 def dimension(value, what):

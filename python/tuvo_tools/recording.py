@@ -7,29 +7,47 @@ and its manifest valid.
 import contextlib
 import datetime
 import errno
+import io
 import json
 import os
 import shutil
 import signal
 import stat
 import threading
+import zlib
+from typing import Any, Dict, Optional, TypedDict, Union
 
 import numpy as np
 import png  # type: ignore[import-untyped]  # pypng carries no types
+from numpy.typing import NDArray
 
+from . import manifest as rules
 from . import reading
 from .reading import RecordingError
 
 FORMAT = "tuvo-recording"
-VERSION = 1
+VERSION = rules.NEWEST_VERSION  # written with compressed frames; without, version 1
 MANIFEST = "manifest.json"
-STREAMS = ("x1-left", "x1-right", "x1-extra", "x2")
-CAMERA_NAMES = ("left", "right", "extra")
-_MAX_MANIFEST_BYTES = 64 << 20
-_MAX_MANIFEST_VALUES = 2000000
-_MAX_PIXELS = 1 << 24
+STREAMS = tuple(rules.RULES["streams"])
+CAMERA_NAMES = tuple(rules.CAMERAS)
+COMPRESSION = "shuffle-zlib"
+_MAX_MANIFEST_BYTES = rules.LIMITS["manifest_bytes"]
+_MAX_PIXELS = rules.LIMITS["pixels"]
+_HEADER_ROOM = rules.LIMITS["header_bytes"] + 16
+# zlib's level for the shuffled numbers: 1 compresses them nearly as well as 9, several times faster.
+_LEVEL = 1
+# The folder a recorder claims (made with O_EXCL) before it writes anything, and keeps.
+LOCK = ".recording"
 
 
+class FrameArrays(TypedDict):
+    """One frame as read_frame gives it: copies, in the SDK's layout; None for what it lacks."""
+    images: Dict[str, NDArray[np.uint8]]  # per camera: (rows, cols) grey or (rows, cols, 3)
+    points: NDArray[np.float64]  # (rows, cols, 3) millimetres, NaN where invalid
+    normals: Optional[NDArray[np.float64]]  # (rows, cols, 3)
+    depth: Optional[NDArray[np.float64]]  # (rows, cols)
+    confidence: Optional[NDArray[np.float64]]  # (rows, cols)
+    correspond: Optional[NDArray[np.float64]]  # (rows, cols, 2), X2 only
 
 
 def _fsync_dir(path):
@@ -76,9 +94,16 @@ def write_png(path, pixels, image_type):
     _write_synced(path, lambda f: writer.write(f, rows))
 
 
-def write_ply(path, points, normals=None):
+def _body(header, body, compressed):
+    """A file's bytes: the header, then the numbers as they are or shuffled and deflated."""
+    data = np.ascontiguousarray(body).tobytes()
+    return header + (zlib.compress(reading.shuffle(data), _LEVEL) if compressed else data)
+
+
+def write_ply(path, points, normals=None, compressed=False):
     """Binary little-endian PLY, one double vertex per pixel in row order, millimetres, NaN where
-    invalid; with normals, double nx, ny, nz after x, y, z."""
+    invalid; with normals, double nx, ny, nz after x, y, z. `compressed`: the vertices shuffled and
+    deflated after the PLY header (a recording's compressed form)."""
     height, width = points.shape[:2]
     fields = ["x", "y", "z"] + (["nx", "ny", "nz"] if normals is not None else [])
     header = ["ply", "format binary_little_endian 1.0",
@@ -89,16 +114,21 @@ def write_ply(path, points, normals=None):
     if normals is not None:
         body = np.concatenate([body, normals.reshape(-1, 3).astype("<f8", copy=False)], axis=1)
 
-    def write(f):
-        f.write(("\n".join(header) + "\n").encode("ascii"))
-        f.write(np.ascontiguousarray(body).tobytes())
-    _write_synced(path, write)
+    data = _body(("\n".join(header) + "\n").encode("ascii"), body, compressed)
+    _write_synced(path, lambda f: f.write(data))
 
 
-def write_npy(path, array):
-    """float64, C order: the SDK's maps exactly as they are in memory."""
+def write_npy(path, array, compressed=False):
+    """float64, C order: the SDK's maps exactly as they are in memory. `compressed`: the numbers
+    shuffled and deflated after the .npy header."""
     data = np.ascontiguousarray(array, dtype="<f8")
-    _write_synced(path, lambda f: np.save(f, data, allow_pickle=False))
+    if not compressed:
+        _write_synced(path, lambda f: np.save(f, data, allow_pickle=False))
+        return
+    head = io.BytesIO()
+    np.lib.format.write_array_header_1_0(head, np.lib.format.header_data_from_array_1_0(data))
+    out = _body(head.getvalue(), data, True)
+    _write_synced(path, lambda f: f.write(out))
 
 
 def _now():
@@ -106,17 +136,29 @@ def _now():
 
 
 class RecordingWriter:
-    """Writes a new recording folder: a device, the calibration of its cameras, and streams of frames."""
+    """Writes a new recording folder: a device, the calibration of its cameras, and streams of frames.
+    `compress` writes the numbers of each frame shuffled and deflated (format version 2); without it
+    (the default), plain PLY and .npy files (version 1)."""
 
-    def __init__(self, path, device, sdk_version, recorder):
+    def __init__(self, path: Union[str, "os.PathLike[str]"], device: Dict[str, Any], sdk_version: str, recorder: str,
+                 compress: bool = False):
         if "\0" in os.fsdecode(path):
             raise RecordingError("%r: a folder's name cannot hold a NUL character" % path)
         self.path = os.path.abspath(path)
+        self.compress = bool(compress)
         if os.path.lexists(self.path) and (not os.path.isdir(self.path) or os.listdir(self.path)):
             raise RecordingError("%s: already exists and is not an empty folder" % path)
         os.makedirs(self.path, exist_ok=True)
-        self.manifest = {"format": FORMAT, "version": VERSION, "created": _now(), "recorder": recorder,
-                         "sdk_version": sdk_version, "device": device, "cameras": {}, "streams": {}}
+        # Two recorders may both have found the folder empty: the one that makes the lock file owns it.
+        try:
+            os.close(os.open(os.path.join(self.path, LOCK), os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644))
+        except FileExistsError:
+            raise RecordingError("%s: another recorder is writing into this folder" % path) from None
+        except OSError as e:
+            raise RecordingError("%s: cannot write into it: %s" % (path, e.strerror or e)) from e
+        self.manifest: Dict[str, Any] = {
+            "format": FORMAT, "version": VERSION if self.compress else 1, "created": _now(), "recorder": recorder,
+            "sdk_version": sdk_version, "device": device, "cameras": {}, "streams": {}}
         self._save_manifest()
 
     def set_camera(self, name, width, height, calibration, colour):
@@ -170,6 +212,9 @@ class RecordingWriter:
         if os.path.lexists(tmp):
             shutil.rmtree(tmp)
         entry = {"dir": rel, "time": _now(), "images": {}}
+        if self.compress:
+            entry["compression"] = COMPRESSION
+        suffix = ".bsz" if self.compress else ""
         current = None  # the file being written
         try:
             os.makedirs(tmp)
@@ -177,13 +222,13 @@ class RecordingWriter:
                 current = camera + ".png"
                 write_png(os.path.join(tmp, current), pixels, image_type)
                 entry["images"][camera] = {"file": current, "type": image_type}
-            current = "points.ply"
-            write_ply(os.path.join(tmp, current), points, normals)
+            current = "points.ply" + suffix
+            write_ply(os.path.join(tmp, current), points, normals, self.compress)
             entry["points"] = {"file": current, "normals": normals is not None}
             for key, array in (("depth", depth), ("confidence", confidence), ("correspond", correspond)):
                 if array is not None:
-                    current = key + ".npy"
-                    write_npy(os.path.join(tmp, current), array)
+                    current = key + ".npy" + suffix
+                    write_npy(os.path.join(tmp, current), array, self.compress)
                     entry[key] = current
             current = None
             _fsync_dir(tmp)
@@ -254,13 +299,15 @@ class RecordingWriter:
             raise
 
 
-def read_manifest(path):
-    """The manifest of the recording in folder `path`, with its format and version checked."""
+def read_manifest(path: Union[str, "os.PathLike[str]"]) -> Dict[str, Any]:
+    """The manifest of the recording in folder `path`, checked by the rules playback follows
+    (recording_rules.json): a RecordingError names the file, where in it and what is wrong."""
     name = os.path.join(path, MANIFEST)
     try:
         fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
     except OSError as e:
-        raise RecordingError("%s: %s" % (name, "is a symbolic link" if e.errno == errno.ELOOP else e.strerror))
+        why = {errno.ELOOP: "is a symbolic link", errno.ENOENT: "is missing", errno.ENOTDIR: "is not a folder"}
+        raise RecordingError("%s: %s" % (name, why.get(e.errno or 0, e.strerror or str(e))))
     with os.fdopen(fd, "rb") as f:
         st = os.fstat(f.fileno())
         if not stat.S_ISREG(st.st_mode):
@@ -268,74 +315,66 @@ def read_manifest(path):
         if st.st_size > _MAX_MANIFEST_BYTES:
             raise RecordingError("%s: is larger than %d bytes" % (name, _MAX_MANIFEST_BYTES))
         data = f.read(_MAX_MANIFEST_BYTES + 1)
-    # Parsed, each value takes tens of bytes: they are counted first (commas and openings, as the
-    # playback devices count them).
-    if data.count(b",") + data.count(b"[") + data.count(b"{") > _MAX_MANIFEST_VALUES:
-        raise RecordingError("%s: holds more than 2,000,000 values" % name)
-    try:
-        manifest = json.loads(data.decode("utf-8"))
-    except ValueError as e:
-        raise RecordingError("%s: not JSON (%s)" % (name, e))
-    except RecursionError:
-        raise RecordingError("%s: not JSON (nested too deeply)" % name)
-    if not isinstance(manifest, dict) or manifest.get("format") != FORMAT:
-        raise RecordingError('%s: not a TUVO recording ("format" is not "%s")' % (name, FORMAT))
-    version = manifest.get("version")
-    if not isinstance(version, int) or version < 1:
-        raise RecordingError("%s: version must be a positive integer" % name)
-    if version > VERSION:
-        raise RecordingError("%s: recording format version %d is newer than this reader (%d)" % (name, version, VERSION))
-    for key in ("device", "cameras", "streams"):
-        if not isinstance(manifest.get(key), dict):
-            raise RecordingError("%s: lacks the object %r" % (name, key))
-    return manifest
+    return rules.parse(data, name)
 
 
-def read_frame(path, manifest, stream, index):
+def read_frame(path: Union[str, "os.PathLike[str]"], manifest: Dict[str, Any], stream: str,
+               index: int) -> FrameArrays:
     """One frame as numpy arrays: {"images": {camera: array}, "points", "normals", "depth",
     "confidence", "correspond"} (None for what the frame lacks). For tools and checks; playback
     devices read the files themselves. Hostile recordings are refused as the playback devices
-    refuse them: names outside the recording, links, special files and sizes the manifest does
-    not announce raise RecordingError naming the file."""
+    refuse them: names outside the recording, links, special files, sizes the manifest does not
+    announce and files that inflate to more raise RecordingError naming the file."""
+    path = os.fspath(path)
     where = "%s: stream %s, frame %s" % (os.path.join(path, MANIFEST), stream, index)
     try:
         s = manifest["streams"][stream]
-        frame = s["frames"][index]
-        height = reading.dimension(s["height"], where + ": the stream's height")
-        width = reading.dimension(s["width"], where + ": the stream's width")
-        folder, images, points = frame["dir"], frame.get("images") or {}, frame["points"]
-        ply, normals = points["file"], points["normals"]
-        names = [image["file"] for image in images.values()] + [ply] + [
-            frame[k] for k in ("depth", "confidence", "correspond") if frame.get(k)]
-        sizes = {camera: (reading.dimension(manifest["cameras"][camera]["width"], where + ": the camera's width"),
-                          reading.dimension(manifest["cameras"][camera]["height"], where + ": the camera's height"))
-                 for camera in images}
+        if isinstance(index, bool) or not isinstance(index, int) or not 0 <= index < len(s["frames"]):
+            raise IndexError(index)
     except (KeyError, IndexError, TypeError, AttributeError) as e:
         raise RecordingError("%s: is not described in the manifest (%r)" % (where, e))
-    if width * height > _MAX_PIXELS:
-        raise RecordingError("%s: the stream is larger than 16,777,216 pixels" % where)
-    if not reading.inside(folder, 2) or not all(reading.inside(n, 1) for n in names) or not isinstance(normals, bool):
-        raise RecordingError("%s: names a file outside its folder" % where)
+    try:  # the parts of the manifest this frame depends on, by the rules read_manifest applies to all
+        rules.check_record(manifest, "manifest", "version")
+        rules.check_record(manifest, "manifest", "manifest")
+        for camera in sorted(manifest["cameras"]):
+            if camera in rules.CAMERAS:
+                rules.check_camera(manifest["cameras"][camera], "cameras." + camera)
+        rules.check_stream(manifest, stream, frames=True, only=index)
+    except rules.Fault as e:
+        raise RecordingError("%s: %s" % (os.path.join(path, MANIFEST), e))
+    if stream not in STREAMS:
+        raise RecordingError("%s: is not described in the manifest (%r)" % (where, stream))
+    frame = s["frames"][index]
+    height, width = s["height"], s["width"]
+    folder, images, points = frame["dir"], frame.get("images") or {}, frame["points"]
+    ply, normals, compressed = points["file"], points["normals"], frame.get("compression") is not None
     count = width * height
-    out = {"images": {}}
-    for camera, image in images.items():
-        w, h = sizes[camera]
-        kind = image.get("type") if isinstance(image, dict) else None
-        if kind not in ("Mono8", "RGB8", "BGR8") or w * h > _MAX_PIXELS:
-            raise RecordingError("%s: the %s image is not an 8-bit image the camera could give" % (where, camera))
+    out: FrameArrays = {"images": {}, "points": np.empty((0, 0, 3)), "normals": None, "depth": None,
+                        "confidence": None, "correspond": None}
+    for camera, image in sorted(images.items()):
+        w, h = manifest["cameras"][camera]["width"], manifest["cameras"][camera]["height"]
+        kind = image["type"]
         rel = folder + "/" + image["file"]
         raw = w * h * (1 if kind == "Mono8" else 3)
         out["images"][camera] = reading.parse_png(os.path.join(path, rel), reading.read_in(path, rel, 2 * raw + (1 << 20)),
                                                   w, h, kind)
     rel = folder + "/" + ply
+    body = count * (48 if normals else 24)
     xyz, nxyz = reading.parse_ply(os.path.join(path, rel), reading.read_in(
-        path, rel, count * (48 if normals else 24) + 4096 + 16), count, normals)
+        path, rel, _file_bound(body, compressed)), count, normals, compressed)
     out["points"] = xyz.reshape(height, width, 3)
-    out["normals"] = nxyz.reshape(height, width, 3) if normals else None
+    out["normals"] = nxyz.reshape(height, width, 3) if nxyz is not None else None
+    maps = {}
     for key, shape in (("depth", (height, width)), ("confidence", (height, width)), ("correspond", (height, width, 2))):
-        out[key] = None
-        if frame.get(key):
+        if frame.get(key) is not None:
             rel = folder + "/" + frame[key]
-            out[key] = reading.parse_npy(os.path.join(path, rel), reading.read_in(
-                path, rel, int(np.prod(shape)) * 8 + 4096 + 16), shape)
+            maps[key] = reading.parse_npy(os.path.join(path, rel), reading.read_in(
+                path, rel, _file_bound(int(np.prod(shape)) * 8, compressed)), shape, compressed)
+    out["depth"], out["confidence"], out["correspond"] = maps.get("depth"), maps.get("confidence"), maps.get("correspond")
     return out
+
+
+def _file_bound(body: int, compressed: bool) -> int:
+    """The most bytes a frame's file of `body` bytes of numbers may hold: its header, and the numbers
+    as they are or deflated (zlib's bound)."""
+    return _HEADER_ROOM + (reading.compress_bound(body) if compressed else body)

@@ -260,7 +260,7 @@ void release_all_objects_containers() {
 }
 
 namespace ImageType {
-const char* ToString(Enum type) {
+const char* ToString(Enum type) try {
     Call call("ImageType.ToString");
     call.arg("type", static_cast<long long>(type));
     if (auto o = override_text("ImageType.ToString")) return *o;
@@ -271,7 +271,7 @@ const char* ToString(Enum type) {
         case BGR8: return "BGR8";
     }
     return "Unknown";
-}
+} catch (...) { return escaped<const char*>(""); }
 
 std::uint64_t GetPixelSize(Enum type) {
     switch (type) {
@@ -284,7 +284,7 @@ std::uint64_t GetPixelSize(Enum type) {
 }  // namespace ImageType
 
 namespace PointMapType {
-const char* ToString(Enum type) {
+const char* ToString(Enum type) try {
     Call call("PointMapType.ToString");
     call.arg("type", static_cast<long long>(type));
     if (auto o = override_text("PointMapType.ToString")) return *o;
@@ -294,14 +294,14 @@ const char* ToString(Enum type) {
         case PointsNormals: return "PointsNormals";
     }
     return "Unknown";
-}
+} catch (...) { return escaped<const char*>(""); }
 }  // namespace PointMapType
 
 // ---- Image ----
 
 Image::Image() : slot(0), generation(0) {}
 
-Image Image::Create(ImageType::Enum type, Size size, unsigned char* data, bool own_data) {
+Image Image::Create(ImageType::Enum type, Size size, unsigned char* data, bool own_data) try {
     Call call("Image.Create");
     call.arg("type", static_cast<long long>(type)).arg("width", static_cast<long long>(size.width));
     call.arg("height", static_cast<long long>(size.height)).arg_bool("own_data", own_data);
@@ -328,9 +328,9 @@ Image Image::Create(ImageType::Enum type, Size size, unsigned char* data, bool o
     Image img = new_image(type, size.width, size.height, &obj);
     if (data) std::memcpy(obj->data, data, obj->bytes());
     return img;
-}
+} catch (...) { return escaped(Image()); }
 
-Image Image::CreateFromFile(const char* filename) {
+Image Image::CreateFromFile(const char* filename) try {
     Call call("Image.CreateFromFile");
     call.arg("filename", filename);
     if (call.failed()) return Image();
@@ -358,16 +358,16 @@ Image Image::CreateFromFile(const char* filename) {
     Image img = new_image(ch == 1 ? ImageType::Mono8 : ImageType::RGB8, w, h, &obj);
     std::memcpy(obj->data, px.data(), px.size());
     return img;
-}
+} catch (...) { return escaped(Image()); }
 
-void Image::Destroy(Image image, bool no_reuse) {
+void Image::Destroy(Image image, bool no_reuse) try {
     Call call("Image.Destroy");
     call.arg("slot", static_cast<long long>(image.slot)).arg_bool("no_reuse", no_reuse);
     auto obj = images().remove(image.slot, image.generation);
     if (obj && !no_reuse && obj.use_count() == 1) give_pixels(std::move(obj->storage));
-}
+} catch (...) { escaped(); }
 
-Image Image::Clone() const {
+Image Image::Clone() const try {
     Call call("Image.Clone");
     if (call.failed()) return Image();
     auto obj = lookup(images(), *this);
@@ -379,35 +379,35 @@ Image Image::Clone() const {
     Image copy = new_image(obj->type, obj->width, obj->height, &to);
     std::memcpy(to->data, obj->data, obj->bytes());
     return copy;
-}
+} catch (...) { return escaped(Image()); }
 
-bool Image::IsValid() const {
+bool Image::IsValid() const try {
     Call call("Image.IsValid");
     return lookup(images(), *this) != nullptr;
-}
+} catch (...) { return escaped(false); }
 
-Size Image::GetSize() const {
+Size Image::GetSize() const try {
     Call call("Image.GetSize");
     if (auto o = override_size("Image.GetSize")) return *o;
     auto obj = lookup(images(), *this);
     return obj ? Size{obj->width, obj->height} : Size{0, 0};
-}
+} catch (...) { return escaped(Size()); }
 
-ImageType::Enum Image::GetType() const {
+ImageType::Enum Image::GetType() const try {
     Call call("Image.GetType");
     if (auto o = override_int("Image.GetType")) return static_cast<ImageType::Enum>(*o);
     auto obj = lookup(images(), *this);
     return obj ? obj->type : ImageType::None;
-}
+} catch (...) { return escaped(ImageType::None); }
 
-unsigned char* Image::GetDataPtr() const {
+unsigned char* Image::GetDataPtr() const try {
     Call call("Image.GetDataPtr");
     if (auto o = override_bytes("Image.GetDataPtr"); o && o->is_null) return nullptr;
     auto obj = lookup(images(), *this);
     return obj ? obj->data : nullptr;
-}
+} catch (...) { return escaped<unsigned char*>(nullptr); }
 
-bool Image::SaveImage(const char* filename) const {
+bool Image::SaveImage(const char* filename) const try {
     Call call("Image.SaveImage");
     call.arg("filename", filename);
     if (call.failed()) return false;
@@ -439,13 +439,13 @@ bool Image::SaveImage(const char* filename) const {
         return false;
     }
     return true;
-}
+} catch (...) { return escaped(false); }
 
 // ---- PointMap ----
 
 PointMap::PointMap() : slot(0), generation(0) {}
 
-PointMap PointMap::Create(PointMapType::Enum type, Size size, double* data, bool own_data) {
+PointMap PointMap::Create(PointMapType::Enum type, Size size, double* data, bool own_data) try {
     Call call("PointMap.Create");
     call.arg("type", static_cast<long long>(type)).arg("width", static_cast<long long>(size.width));
     call.arg("height", static_cast<long long>(size.height)).arg_bool("own_data", own_data);
@@ -469,9 +469,9 @@ PointMap PointMap::Create(PointMapType::Enum type, Size size, double* data, bool
         std::memcpy(obj->points.data(), data, obj->points.size() * sizeof(double));
     }
     return pm;
-}
+} catch (...) { return escaped(PointMap()); }
 
-PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit::Enum unit) {
+PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit::Enum unit) try {
     Call call("PointMap.CreateFromFile");
     call.arg("filename", filename).arg("width", static_cast<long long>(size.width));
     call.arg("height", static_cast<long long>(size.height)).arg("unit", static_cast<long long>(unit));
@@ -513,15 +513,15 @@ PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit:
     PointMap pm = new_pointmap(w, h, false, nullptr, &obj);
     obj->points = std::move(pts);
     return pm;
-}
+} catch (...) { return escaped(PointMap()); }
 
-void PointMap::Destroy(PointMap pointmap, bool no_reuse) {
+void PointMap::Destroy(PointMap pointmap, bool no_reuse) try {
     Call call("PointMap.Destroy");
     call.arg("slot", static_cast<long long>(pointmap.slot)).arg_bool("no_reuse", no_reuse);
     pointmaps().remove(pointmap.slot, pointmap.generation);
-}
+} catch (...) { escaped(); }
 
-PointMap PointMap::Clone() const {
+PointMap PointMap::Clone() const try {
     Call call("PointMap.Clone");
     if (call.failed()) return PointMap();
     auto obj = lookup(pointmaps(), *this);
@@ -534,35 +534,35 @@ PointMap PointMap::Clone() const {
     std::memcpy(c->points.data(), obj->pts(), obj->count() * 3 * sizeof(double));
     c->normals = obj->normals;
     return copy;
-}
+} catch (...) { return escaped(PointMap()); }
 
-bool PointMap::IsValid() const {
+bool PointMap::IsValid() const try {
     Call call("PointMap.IsValid");
     return lookup(pointmaps(), *this) != nullptr;
-}
+} catch (...) { return escaped(false); }
 
-Size PointMap::GetSize() const {
+Size PointMap::GetSize() const try {
     Call call("PointMap.GetSize");
     if (auto o = override_size("PointMap.GetSize")) return *o;
     auto obj = lookup(pointmaps(), *this);
     return obj ? Size{obj->width, obj->height} : Size{0, 0};
-}
+} catch (...) { return escaped(Size()); }
 
-double* PointMap::GetPointDataPtr() {
+double* PointMap::GetPointDataPtr() try {
     Call call("PointMap.GetPointDataPtr");
     if (auto o = override_bytes("PointMap.GetPointDataPtr"); o && o->is_null) return nullptr;
     auto obj = lookup(pointmaps(), *this);
     return obj ? obj->pts() : nullptr;
-}
+} catch (...) { return escaped<double*>(nullptr); }
 
-double* PointMap::GetNormalDataPtr() {
+double* PointMap::GetNormalDataPtr() try {
     Call call("PointMap.GetNormalDataPtr");
     if (auto o = override_bytes("PointMap.GetNormalDataPtr"); o && o->is_null) return nullptr;
     auto obj = lookup(pointmaps(), *this);
     return obj ? obj->nrm() : nullptr;
-}
+} catch (...) { return escaped<double*>(nullptr); }
 
-bool PointMap::Save(const char* filename, PointMapUnit::Enum unit, bool isBinary, const Image& image) {
+bool PointMap::Save(const char* filename, PointMapUnit::Enum unit, bool isBinary, const Image& image) try {
     Call call("PointMap.Save");
     call.arg("filename", filename).arg("unit", static_cast<long long>(unit)).arg_bool("isBinary", isBinary);
     call.arg("image_slot", static_cast<long long>(image.slot));
@@ -611,7 +611,7 @@ bool PointMap::Save(const char* filename, PointMapUnit::Enum unit, bool isBinary
         return false;
     }
     return true;
-}
+} catch (...) { return escaped(false); }
 
 // ---- per-pixel maps ----
 
@@ -639,20 +639,20 @@ double* map_data(const H& h, const char* op) {
 }  // namespace
 
 DepthMap::DepthMap() : slot(0), generation(0) {}
-bool DepthMap::IsValid() const {
+bool DepthMap::IsValid() const try {
     Call call("DepthMap.IsValid");
     return map_of(*this) != nullptr;
-}
-Size DepthMap::GetSize() const {
+} catch (...) { return escaped(false); }
+Size DepthMap::GetSize() const try {
     Call call("DepthMap.GetSize");
     return map_size(*this, "DepthMap");
-}
-double* DepthMap::GetDataPtr() {
+} catch (...) { return escaped(Size()); }
+double* DepthMap::GetDataPtr() try {
     Call call("DepthMap.GetDataPtr");
     return map_data(*this, "DepthMap");
-}
+} catch (...) { return escaped<double*>(nullptr); }
 
-bool DepthMap::SaveDepthMap(const char* filename, bool flag) {
+bool DepthMap::SaveDepthMap(const char* filename, bool flag) try {
     Call call("DepthMap.SaveDepthMap");
     call.arg("filename", filename).arg_bool("flag", flag);
     if (call.failed()) return false;
@@ -702,35 +702,35 @@ bool DepthMap::SaveDepthMap(const char* filename, bool flag) {
         return false;
     }
     return true;
-}
+} catch (...) { return escaped(false); }
 
 ConfidenceMap::ConfidenceMap() : slot(0), generation(0) {}
-bool ConfidenceMap::IsValid() const {
+bool ConfidenceMap::IsValid() const try {
     Call call("ConfidenceMap.IsValid");
     return map_of(*this) != nullptr;
-}
-Size ConfidenceMap::GetSize() const {
+} catch (...) { return escaped(false); }
+Size ConfidenceMap::GetSize() const try {
     Call call("ConfidenceMap.GetSize");
     return map_size(*this, "ConfidenceMap");
-}
-double* ConfidenceMap::GetDataPtr() {
+} catch (...) { return escaped(Size()); }
+double* ConfidenceMap::GetDataPtr() try {
     Call call("ConfidenceMap.GetDataPtr");
     return map_data(*this, "ConfidenceMap");
-}
+} catch (...) { return escaped<double*>(nullptr); }
 
 CorrespondMap::CorrespondMap() : slot(0), generation(0) {}
-bool CorrespondMap::IsValid() const {
+bool CorrespondMap::IsValid() const try {
     Call call("CorrespondMap.IsValid");
     return map_of(*this) != nullptr;
-}
-Size CorrespondMap::GetSize() const {
+} catch (...) { return escaped(false); }
+Size CorrespondMap::GetSize() const try {
     Call call("CorrespondMap.GetSize");
     return map_size(*this, "CorrespondMap");
-}
-double* CorrespondMap::GetDataPtr() {
+} catch (...) { return escaped(Size()); }
+double* CorrespondMap::GetDataPtr() try {
     Call call("CorrespondMap.GetDataPtr");
     return map_data(*this, "CorrespondMap");
-}
+} catch (...) { return escaped<double*>(nullptr); }
 
 }  // namespace TUVO
 

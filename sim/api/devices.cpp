@@ -303,19 +303,19 @@ using namespace sim;
 
 namespace TUVO {
 
-const char* GetVersion() {
+const char* GetVersion() try {
     Call call("GetVersion");
     if (auto o = override_text("GetVersion")) return *o;
     return kVersion;
-}
+} catch (...) { return escaped<const char*>(""); }
 
-int GetLastError() {
+int GetLastError() try {
     Call call("GetLastError");
     if (auto o = override_int("GetLastError")) return static_cast<int>(*o);
     return last_error_code();
-}
+} catch (...) { return escaped_code(); }
 
-const char* GetLastErrorMessage() {
+const char* GetLastErrorMessage() try {
     Call call("GetLastErrorMessage");
     thread_local std::string text;
     if (auto o = override_bytes("GetLastErrorMessage"))
@@ -323,9 +323,9 @@ const char* GetLastErrorMessage() {
     else
         text = last_error_message();
     return text.c_str();
-}
+} catch (...) { return escaped<const char*>(""); }
 
-bool SystemInit() {
+bool SystemInit() try {
     Call call("SystemInit");
     if (call.failed()) return false;
     World& w = world();
@@ -347,17 +347,17 @@ bool SystemInit() {
     w.inited = true;
     clear_error();
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool SystemIsInited() {
+bool SystemIsInited() try {
     Call call("SystemIsInited");
     return sdk_inited();
-}
+} catch (...) { return escaped(false); }
 
 void release_all_objects();             // cameras, defined with them
 void release_all_objects_containers();  // images, point maps and maps
 
-void SystemShutdown() {
+void SystemShutdown() try {
     Call call("SystemShutdown");
     {
         World& w = world();
@@ -367,10 +367,10 @@ void SystemShutdown() {
         w.devices.clear();
     }
     release_all_objects();
-}
+} catch (...) { escaped(); }
 
 namespace SystemListDeviceType {
-const char* ToString(Enum type) {
+const char* ToString(Enum type) try {
     Call call("SystemListDeviceType.ToString");
     call.arg("type", static_cast<long long>(type));
     if (auto o = override_text("SystemListDeviceType.ToString")) return *o;
@@ -380,11 +380,11 @@ const char* ToString(Enum type) {
         case All: return "All";
     }
     return "Unknown";
-}
+} catch (...) { return escaped<const char*>(""); }
 }  // namespace SystemListDeviceType
 
 int SystemListDevices(Device* devices, std::size_t capacity, std::size_t* count,
-                      SystemListDeviceType::Enum type) {
+                      SystemListDeviceType::Enum type) try {
     Call call("SystemListDevices");
     call.arg("capacity", static_cast<long long>(capacity)).arg("type", static_cast<long long>(type));
     if (count) *count = 0;
@@ -420,9 +420,9 @@ int SystemListDevices(Device* devices, std::size_t capacity, std::size_t* count,
     if (auto o = override_int("SystemListDevices.count")) *count = static_cast<std::size_t>(*o);
     if (auto o = override_int("SystemListDevices.status")) return static_cast<int>(*o);
     return 0;
-}
+} catch (...) { return escaped_code(); }
 
-Device SystemFindDevice(const char* serialNumber) {
+Device SystemFindDevice(const char* serialNumber) try {
     Call call("SystemFindDevice");
     call.arg("serialNumber", serialNumber);
     Device out;
@@ -447,23 +447,23 @@ Device SystemFindDevice(const char* serialNumber) {
     }
     call.fail(Error_NotFound, std::string("no device with serial number ") + serialNumber);
     return out;
-}
+} catch (...) { return escaped(Device()); }
 
 Device::Device() : slot(0), generation(0) {}
 
-void Device::Destroy(Device device) {
+void Device::Destroy(Device device) try {
     Call call("Device.Destroy");
     call.arg("slot", static_cast<long long>(device.slot));
     world().devices.remove(device.slot, device.generation);
-}
+} catch (...) { escaped(); }
 
-bool Device::IsValid() const {
+bool Device::IsValid() const try {
     Call call("Device.IsValid");
     if (auto o = override_int("Device.IsValid")) return *o != 0;
     return world().devices.get(slot, generation) != nullptr;
-}
+} catch (...) { return escaped(false); }
 
-void Device::Print() const {
+void Device::Print() const try {
     Call call("Device.Print");
     auto d = world().devices.get(slot, generation);
     if (!d) {
@@ -480,9 +480,9 @@ void Device::Print() const {
                 d->cameras & CameraID_Extra ? " extra" : "", d->width, d->height, d->near_mm,
                 d->far_mm, d->x1 ? "yes" : "no", d->x2 ? "yes" : "no", d->cover ? "yes" : "no");
     std::fflush(stdout);
-}
+} catch (...) { escaped(); }
 
-bool Device::GetDeviceInfo(DeviceInfo* info) {
+bool Device::GetDeviceInfo(DeviceInfo* info) try {
     Call call("Device.GetDeviceInfo");
     if (call.failed()) return false;
     if (!info) {
@@ -513,14 +513,14 @@ bool Device::GetDeviceInfo(DeviceInfo* info) {
     info->support_protective_cover = d->cover;
     info->support_extra = d->extra;
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool Device::IsFirmwareMatch() {
+bool Device::IsFirmwareMatch() try {
     Call call("Device.IsFirmwareMatch");
     if (call.failed()) return false;
     auto d = device_of(*this, call);
     return d && d->firmware_match;
-}
+} catch (...) { return escaped(false); }
 
 namespace {
 
@@ -557,7 +557,7 @@ int mask_prefix(std::uint32_t mask) {
 }  // namespace
 
 int Device::SetNetworkConfig(NetworkDevice dev, NetworkType type, const char* ip,
-                             const char* netmask, const char* gateway) {
+                             const char* netmask, const char* gateway) try {
     Call call("Device.SetNetworkConfig");
     call.arg("dev", static_cast<long long>(dev)).arg("type", static_cast<long long>(type));
     call.arg("ip", ip).arg("netmask", netmask).arg("gateway", gateway);
@@ -616,10 +616,10 @@ int Device::SetNetworkConfig(NetworkDevice dev, NetworkType type, const char* ip
     std::lock_guard<std::mutex> lock(d->m);
     d->net[dev] = cfg;
     return 0;
-}
+} catch (...) { return escaped_code(); }
 
 int Device::GetNetworkConfig(NetworkDevice dev, NetworkType* type, char* ip, char* netmask,
-                             char* gateway, int* prefix) {
+                             char* gateway, int* prefix) try {
     Call call("Device.GetNetworkConfig");
     call.arg("dev", static_cast<long long>(dev));
     if (call.failed()) return GetLastError();
@@ -661,7 +661,7 @@ int Device::GetNetworkConfig(NetworkDevice dev, NetworkType* type, char* ip, cha
         *prefix = parse_ipv4(cfg.netmask.c_str(), &m) ? mask_prefix(m) : 0;
     }
     return 0;
-}
+} catch (...) { return escaped_code(); }
 
 }  // namespace TUVO
 

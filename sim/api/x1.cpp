@@ -18,7 +18,7 @@ int index_of(const CameraState& c) { return camera_index(c.cid); }
 
 X1::X1() : slot(0), generation(0) {}
 
-X1 X1::Create(const Device& device, CameraID camid) {
+X1 X1::Create(const Device& device, CameraID camid) try {
     Call call("X1.Create");
     call.arg("device_slot", static_cast<long long>(device.slot)).arg("camid", static_cast<long long>(camid));
     if (call.failed()) return X1();
@@ -42,9 +42,9 @@ X1 X1::Create(const Device& device, CameraID camid) {
     c->cid = camid;
     setup_camera(*c);
     return make_handle<X1>(cameras().add(c));
-}
+} catch (...) { return escaped(X1()); }
 
-void X1::Destroy(X1& camera) {
+void X1::Destroy(X1& camera) try {
     Call call("X1.Destroy");
     call.arg("slot", static_cast<long long>(camera.slot));
     auto c = cameras().remove(camera.slot, camera.generation);
@@ -55,37 +55,37 @@ void X1::Destroy(X1& camera) {
     close_camera(*c);
     release_results(*c);
     release_maps(*c);
-}
+} catch (...) { escaped(); }
 
-bool X1::Open() {
+bool X1::Open() try {
     Call call("X1.Open");
     auto c = locked(*this, call, false);
     const std::string what = std::string("the ") + camera_name(c ? c->cid : 0) + " camera is";
     return ops::open(std::move(c), call, what);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::IsOpen() {
+bool X1::IsOpen() try {
     Call call("X1.IsOpen");
     auto c = locked(*this, call, false);
     return c && c->open;
-}
+} catch (...) { return escaped(false); }
 
-void X1::Close() {
+void X1::Close() try {
     Call call("X1.Close");
     auto c = locked(*this, call, false);
     if (c) close_camera(*c.cam);
-}
+} catch (...) { escaped(); }
 
-bool X1::IsValid() const {
+bool X1::IsValid() const try {
     Call call("X1.IsValid");
     return cameras().get(slot, generation) != nullptr;
-}
+} catch (...) { return escaped(false); }
 
-bool X1::IsPhysicallyConnected() {
+bool X1::IsPhysicallyConnected() try {
     Call call("X1.IsPhysicallyConnected");
     auto c = locked(*this, call, false);
     return c && param("device." + c->dev->sn + ".connected", 1.0) != 0.0;
-}
+} catch (...) { return escaped(false); }
 
 namespace {
 
@@ -109,91 +109,91 @@ bool capture_2d_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
 }
 }  // namespace
 
-bool X1::Capture(const CaptureOptions& opts) {
+bool X1::Capture(const CaptureOptions& opts) try {
     Call call("X1.Capture");
     call.arg("exposure_time_3d", static_cast<long long>(opts.exposure_time_3d));
     return capture_x1(*this, &opts, call);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::Capture() {
+bool X1::Capture() try {
     Call call("X1.Capture()");
     return capture_x1(*this, nullptr, call);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::Capture2D(const CaptureOptions& opts) {
+bool X1::Capture2D(const CaptureOptions& opts) try {
     Call call("X1.Capture2D");
     call.arg("exposure_time_2d", static_cast<long long>(opts.exposure_time_2d));
     return capture_2d_x1(*this, &opts, call);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::Capture2D() {
+bool X1::Capture2D() try {
     Call call("X1.Capture2D()");
     return capture_2d_x1(*this, nullptr, call);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::SetBandwidth(float ratio) {
+bool X1::SetBandwidth(float ratio) try {
     Call call("X1.SetBandwidth");
     call.arg("ratio", static_cast<double>(ratio));
     return ops::set_bandwidth(locked(*this, call, true), call, ratio);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::SetCustomTransformation(const CustomTransformOptions& opts) {
+bool X1::SetCustomTransformation(const CustomTransformOptions& opts) try {
     Call call("X1.SetCustomTransformation");
     call.arg("coordinate_select", static_cast<long long>(opts.coordinate_select));
     record_transform(call, opts.transform);
     auto c = locked(*this, call, true);
     const unsigned most = CustomTransformOptions::CoordinateSelect_CaliBoard;
     return ops::set_transform(std::move(c), call, opts.coordinate_select, most, opts.transform);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetCustomTransformation(CustomTransformOptions& opts) {
+bool X1::GetCustomTransformation(CustomTransformOptions& opts) try {
     Call call("X1.GetCustomTransformation");
     unsigned select = 0;
     if (!ops::get_transform(locked(*this, call, true), &select, opts.transform)) return false;
     opts.coordinate_select = static_cast<CustomTransformOptions::CoordinateSelect>(select);
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetCameraResolution(Size& size) {
+bool X1::GetCameraResolution(Size& size) try {
     Call call("X1.GetCameraResolution");
     auto c = locked(*this, call, false);
     if (!c) return false;
     const CameraModel& m = c->models[index_of(*c.cam)];
     size = Size{m.width, m.height};
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetProjectorTemperature(float& celsius) {
+bool X1::GetProjectorTemperature(float& celsius) try {
     Call call("X1.GetProjectorTemperature");
     auto c = locked(*this, call, true);
     if (!c) return false;
     celsius = temperature(*c.cam, 6);
     return true;
-}
+} catch (...) { return escaped(false); }
 
-Image X1::GetImage() {
+Image X1::GetImage() try {
     Call call("X1.GetImage");
     auto c = locked(*this, call, false);
     if (!c) return Image();
     return take_image(*c.cam, index_of(*c.cam));
-}
+} catch (...) { return escaped(Image()); }
 
-bool X1::GetExposureTimeRange(int* lo, int* hi) {
+bool X1::GetExposureTimeRange(int* lo, int* hi) try {
     Call call("X1.GetExposureTimeRange");
     return ops::exposure_range(locked(*this, call, true), lo, hi);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetGainRange(float* lo, float* hi) {
+bool X1::GetGainRange(float* lo, float* hi) try {
     Call call("X1.GetGainRange");
     return ops::gain_range(locked(*this, call, true), lo, hi);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetGammaRange(float* lo, float* hi) {
+bool X1::GetGammaRange(float* lo, float* hi) try {
     Call call("X1.GetGammaRange");
     return ops::gamma_range(locked(*this, call, true), lo, hi);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetCameraTemperature(CameraTempSelector selector, float& celsius) {
+bool X1::GetCameraTemperature(CameraTempSelector selector, float& celsius) try {
     Call call("X1.GetCameraTemperature");
     call.arg("selector", static_cast<long long>(selector));
     auto c = locked(*this, call, true);
@@ -204,35 +204,35 @@ bool X1::GetCameraTemperature(CameraTempSelector selector, float& celsius) {
     }
     celsius = temperature(*c.cam, static_cast<int>(selector)) + 0.4f * index_of(*c.cam);
     return true;
-}
+} catch (...) { return escaped(false); }
 
-DepthMap X1::GetDepthMap() {
+DepthMap X1::GetDepthMap() try {
     Call call("X1.GetDepthMap");
     auto c = locked(*this, call, false);
     if (!c) return DepthMap();
     return make_handle<DepthMap>(c->depth);
-}
+} catch (...) { return escaped(DepthMap()); }
 
-PointMap X1::GetPointMap() {
+PointMap X1::GetPointMap() try {
     Call call("X1.GetPointMap");
     auto c = locked(*this, call, false);
     if (!c) return PointMap();
     return take_points(*c.cam);
-}
+} catch (...) { return escaped(PointMap()); }
 
-ConfidenceMap X1::GetConfidenceMap() {
+ConfidenceMap X1::GetConfidenceMap() try {
     Call call("X1.GetConfidenceMap");
     auto c = locked(*this, call, false);
     if (!c) return ConfidenceMap();
     return make_handle<ConfidenceMap>(c->confidence);
-}
+} catch (...) { return escaped(ConfidenceMap()); }
 
-bool X1::SaveEncodedImagesData(const char* filename) {
+bool X1::SaveEncodedImagesData(const char* filename) try {
     Call call("X1.SaveEncodedImagesData");
     call.arg("filename", filename);
     auto c = locked(*this, call, true);
     return c && save_encoded(*c.cam, filename, call);
-}
+} catch (...) { return escaped(false); }
 
 namespace {
 int balance_channel(BalanceSelector s) {
@@ -257,7 +257,7 @@ bool colour_camera(CameraState& c, BalanceSelector s, Call& call) {
 }
 }  // namespace
 
-bool X1::SetBalanceRatio(BalanceSelector selector, float ratio) {
+bool X1::SetBalanceRatio(BalanceSelector selector, float ratio) try {
     Call call("X1.SetBalanceRatio");
     call.arg("selector", static_cast<long long>(selector)).arg("ratio", static_cast<double>(ratio));
     auto c = locked(*this, call, true);
@@ -268,18 +268,18 @@ bool X1::SetBalanceRatio(BalanceSelector selector, float ratio) {
     }
     c->balance[balance_channel(selector)] = ratio;
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetBalanceRatio(BalanceSelector selector, float* ratio) {
+bool X1::GetBalanceRatio(BalanceSelector selector, float* ratio) try {
     Call call("X1.GetBalanceRatio");
     call.arg("selector", static_cast<long long>(selector));
     auto c = locked(*this, call, true);
     if (!c || !ratio || !colour_camera(*c.cam, selector, call)) return false;
     *ratio = c->balance[balance_channel(selector)];
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetBalanceRange(BalanceSelector selector, float* lo, float* hi) {
+bool X1::GetBalanceRange(BalanceSelector selector, float* lo, float* hi) try {
     Call call("X1.GetBalanceRange");
     call.arg("selector", static_cast<long long>(selector));
     auto c = locked(*this, call, true);
@@ -287,122 +287,122 @@ bool X1::GetBalanceRange(BalanceSelector selector, float* lo, float* hi) {
     *lo = 0.5f;
     *hi = 4.0f;
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X1::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI& roi) {
+bool X1::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI& roi) try {
     Call call("X1.AutoWhiteBalance");
     call.arg("iterations", static_cast<long long>(iterations));
     auto c = locked(*this, call, true);
     if (!c) return false;
     if (!fits_roi(*c.cam, call, roi) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call)) return false;
     return auto_white_balance(*c.cam, index_of(*c.cam), iterations, params_of(opts), roi, call);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetExtrinsicMatrix(float* matrix16) {
+bool X1::GetExtrinsicMatrix(float* matrix16) try {
     Call call("X1.GetExtrinsicMatrix");
     auto c = locked(*this, call, false);
     if (!c || !matrix16) return false;
     if (c->dev->playback) return replay::extrinsic(*c.cam, index_of(*c.cam), matrix16, call);
     pose_matrix(c->calib[index_of(*c.cam)], matrix16);
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetIntrinsicParameters(float* k, float* d) {
+bool X1::GetIntrinsicParameters(float* k, float* d) try {
     Call call("X1.GetIntrinsicParameters");
     auto c = locked(*this, call, false);
     if (!c || !k || !d) return false;
     if (c->dev->playback) return replay::intrinsics(*c.cam, index_of(*c.cam), k, d, call);
     intrinsics(c->calib[index_of(*c.cam)], k, d);
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X1::SaveCaptureOptionParameters(const CaptureOptions& opts) {
+bool X1::SaveCaptureOptionParameters(const CaptureOptions& opts) try {
     Call call("X1.SaveCaptureOptionParameters");
     auto c = locked(*this, call, true);
     const unsigned key = c ? c->cid : 0;
     return ops::save_options(std::move(c), key, opts);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::LoadCaptureOptionParameters(CaptureOptions& opts) {
+bool X1::LoadCaptureOptionParameters(CaptureOptions& opts) try {
     Call call("X1.LoadCaptureOptionParameters");
     auto c = locked(*this, call, true);
     const unsigned key = c ? c->cid : 0;
     return ops::load_options(std::move(c), call, key, &opts, "camera");
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetAutoCaptureSetting(CaptureOptions& opts, const ROI& roi) {
+bool X1::GetAutoCaptureSetting(CaptureOptions& opts, const ROI& roi) try {
     Call call("X1.GetAutoCaptureSetting");
     return ops::auto_capture(locked(*this, call, true), call, &opts, roi, false);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetAutoHdrCaptureSetting(CaptureOptions& opts, const ROI& roi) {
+bool X1::GetAutoHdrCaptureSetting(CaptureOptions& opts, const ROI& roi) try {
     Call call("X1.GetAutoHdrCaptureSetting");
     return ops::auto_capture(locked(*this, call, true), call, &opts, roi, true);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetAutoNoiseRemovalSetting(CaptureOptions& opts) {
+bool X1::GetAutoNoiseRemovalSetting(CaptureOptions& opts) try {
     Call call("X1.GetAutoNoiseRemovalSetting");
     return ops::auto_noise_removal(locked(*this, call, true), &opts);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::LoadSettingFromFile(const char* filename) {
+bool X1::LoadSettingFromFile(const char* filename) try {
     Call call("X1.LoadSettingFromFile");
     call.arg("filename", filename);
     return ops::load_settings(locked(*this, call, true), call, filename);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::SaveSettingToFile(const char* filename) {
+bool X1::SaveSettingToFile(const char* filename) try {
     Call call("X1.SaveSettingToFile");
     call.arg("filename", filename);
     return ops::save_settings(locked(*this, call, true), call, filename);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::CheckRoi(ROI roi) {
+bool X1::CheckRoi(ROI roi) try {
     Call call("X1.CheckRoi");
     call.arg("x", static_cast<long long>(roi.x)).arg("y", static_cast<long long>(roi.y));
     call.arg("width", static_cast<long long>(roi.width)).arg("height", static_cast<long long>(roi.height));
     return ops::check_roi(locked(*this, call, false), roi);
-}
+} catch (...) { return escaped(false); }
 
-ROI X1::AutoAdjustRoi(ROI roi) {
+ROI X1::AutoAdjustRoi(ROI roi) try {
     Call call("X1.AutoAdjustRoi");
     return ops::adjust_roi(locked(*this, call, false), roi);
-}
+} catch (...) { return escaped(ROI()); }
 
-bool X1::GetRoiRange(ROIRange& range) {
+bool X1::GetRoiRange(ROIRange& range) try {
     Call call("X1.GetRoiRange");
     return ops::roi_range(locked(*this, call, false), &range);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::OpenProtectiveCover() {
+bool X1::OpenProtectiveCover() try {
     Call call("X1.OpenProtectiveCover");
     return ops::move_cover(locked(*this, call, true), call, true, true);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::CloseProtectiveCover() {
+bool X1::CloseProtectiveCover() try {
     Call call("X1.CloseProtectiveCover");
     return ops::move_cover(locked(*this, call, true), call, false, true);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::ResetProtectiveCover() {
+bool X1::ResetProtectiveCover() try {
     Call call("X1.ResetProtectiveCover");
     return ops::reset_cover(locked(*this, call, true), call);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::OpenProtectiveCoverAsync() {
+bool X1::OpenProtectiveCoverAsync() try {
     Call call("X1.OpenProtectiveCoverAsync");
     return ops::move_cover(locked(*this, call, true), call, true, false);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::CloseProtectiveCoverAsync() {
+bool X1::CloseProtectiveCoverAsync() try {
     Call call("X1.CloseProtectiveCoverAsync");
     return ops::move_cover(locked(*this, call, true), call, false, false);
-}
+} catch (...) { return escaped(false); }
 
-bool X1::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) {
+bool X1::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) try {
     Call call("X1.GetProtectiveCoverStatus");
     return ops::cover_status(locked(*this, call, true), call, &status);
-}
+} catch (...) { return escaped(false); }
 
 void release_all_objects() {
     // Taken from the table at once: a camera made by another thread meanwhile is either taken and

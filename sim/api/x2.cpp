@@ -51,7 +51,7 @@ bool capture_x2(X2& h, const X2::CaptureOptions* opts, Call& call) {
 
 X2::X2() : slot(0), generation(0) {}
 
-X2 X2::Create(const Device& device) {
+X2 X2::Create(const Device& device) try {
     Call call("X2.Create");
     call.arg("device_slot", static_cast<long long>(device.slot));
     if (call.failed()) return X2();
@@ -71,9 +71,9 @@ X2 X2::Create(const Device& device) {
     c->cid = dev->cameras;  // left, right and the extra camera where there is one
     setup_camera(*c);
     return make_handle<X2>(cameras().add(c));
-}
+} catch (...) { return escaped(X2()); }
 
-void X2::Destroy(X2& camera) {
+void X2::Destroy(X2& camera) try {
     Call call("X2.Destroy");
     call.arg("slot", static_cast<long long>(camera.slot));
     auto c = cameras().remove(camera.slot, camera.generation);
@@ -84,49 +84,49 @@ void X2::Destroy(X2& camera) {
     close_camera(*c);
     release_results(*c);
     release_maps(*c);
-}
+} catch (...) { escaped(); }
 
-bool X2::Open() {
+bool X2::Open() try {
     Call call("X2.Open");
     auto c = locked(*this, call, false);
     const std::string what = std::string("the device's cameras are");
     return ops::open(std::move(c), call, what);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::IsOpen() {
+bool X2::IsOpen() try {
     Call call("X2.IsOpen");
     auto c = locked(*this, call, false);
     return c && c->open;
-}
+} catch (...) { return escaped(false); }
 
-void X2::Close() {
+void X2::Close() try {
     Call call("X2.Close");
     auto c = locked(*this, call, false);
     if (!c) return;
     close_camera(*c.cam);
-}
+} catch (...) { escaped(); }
 
-bool X2::IsValid() const {
+bool X2::IsValid() const try {
     Call call("X2.IsValid");
     return cameras().get(slot, generation) != nullptr;
-}
+} catch (...) { return escaped(false); }
 
-bool X2::IsPhysicallyConnected() {
+bool X2::IsPhysicallyConnected() try {
     Call call("X2.IsPhysicallyConnected");
     auto c = locked(*this, call, false);
     return c && param("device." + c->dev->sn + ".connected", 1.0) != 0.0;
-}
+} catch (...) { return escaped(false); }
 
-bool X2::Capture(const CaptureOptions& opts) {
+bool X2::Capture(const CaptureOptions& opts) try {
     Call call("X2.Capture");
     call.arg("exposure_time_3d", static_cast<long long>(opts.exposure_time_3d));
     return capture_x2(*this, &opts, call);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::Capture() {
+bool X2::Capture() try {
     Call call("X2.Capture()");
     return capture_x2(*this, nullptr, call);
-}
+} catch (...) { return escaped(false); }
 
 // ---- fixed line scan ----
 //
@@ -230,25 +230,25 @@ bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
 
 }  // namespace
 
-bool X2::StartFixedLineScan(const CaptureOptions& opts) {
+bool X2::StartFixedLineScan(const CaptureOptions& opts) try {
     Call call("X2.StartFixedLineScan");
     call.arg("line_scanner_scan_time_ms", static_cast<long long>(opts.line_scanner_scan_time_ms));
     return start_scan(*this, &opts, call);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::StartFixedLineScan() {
+bool X2::StartFixedLineScan() try {
     Call call("X2.StartFixedLineScan()");
     return start_scan(*this, nullptr, call);
-}
+} catch (...) { return escaped(false); }
 
-PointMap X2::GetFixedLineScanPointMap() {
+PointMap X2::GetFixedLineScanPointMap() try {
     Call call("X2.GetFixedLineScanPointMap");
     PointMap out;
     if (!GetFixedLineScanPointMap(out)) return PointMap();
     return out;
-}
+} catch (...) { return escaped(PointMap()); }
 
-bool X2::GetFixedLineScanPointMap(PointMap& pointmap) {
+bool X2::GetFixedLineScanPointMap(PointMap& pointmap) try {
     Call call("X2.GetFixedLineScanPointMap(pm)");
     if (call.failed()) return false;
     auto c = camera_of(slot, generation, call, true);
@@ -289,9 +289,9 @@ bool X2::GetFixedLineScanPointMap(PointMap& pointmap) {
     }
     std::copy(src->pts(), src->pts() + src->count() * 3, dst->pts());
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X2::StopFixedLineScan() {
+bool X2::StopFixedLineScan() try {
     Call call("X2.StopFixedLineScan");
     if (call.failed()) return false;
     auto c = camera_of(slot, generation, call, true);
@@ -305,9 +305,9 @@ bool X2::StopFixedLineScan() {
     }
     call.fail(Error_Failed, "no fixed line scan is running");
     return false;
-}
+} catch (...) { return escaped(false); }
 
-bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) {
+bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) try {
     Call call("X2.Capture2D");
     call.arg("cid", static_cast<long long>(cid)).arg("exposure_time_2d", static_cast<long long>(opts.exposure_time_2d));
     auto c = locked(*this, call, true);
@@ -316,9 +316,9 @@ bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) {
     const int i = x2_index(*c.cam, cid, call);
     return i >= 0 && fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call) &&
            capture_2d(*c.cam, i, params_of(opts), call);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::Capture2D(CameraID cid) {
+bool X2::Capture2D(CameraID cid) try {
     Call call("X2.Capture2D(cid)");
     call.arg("cid", static_cast<long long>(cid));
     auto c = locked(*this, call, true);
@@ -328,88 +328,88 @@ bool X2::Capture2D(CameraID cid) {
     const CaptureOptions o = ops::stored_or_default<CaptureOptions>(*c.cam, kStereo);
     return i >= 0 && fits_memory(*c.cam, params_of(o), CaptureKind::Image, call) &&
            capture_2d(*c.cam, i, params_of(o), call);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::SetBandwidth(float ratio) {
+bool X2::SetBandwidth(float ratio) try {
     Call call("X2.SetBandwidth");
     call.arg("ratio", static_cast<double>(ratio));
     return ops::set_bandwidth(locked(*this, call, true), call, ratio);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::SetCustomTransformation(const CustomTransformOptions& opts) {
+bool X2::SetCustomTransformation(const CustomTransformOptions& opts) try {
     Call call("X2.SetCustomTransformation");
     call.arg("coordinate_select", static_cast<long long>(opts.coordinate_select));
     record_transform(call, opts.transform);
     auto c = locked(*this, call, true);
     const unsigned most = (c && c->dev->extra) ? CustomTransformOptions::CoordinateSelect_CameraExtra : CustomTransformOptions::CoordinateSelect_CaliBoard;
     return ops::set_transform(std::move(c), call, opts.coordinate_select, most, opts.transform);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetCustomTransformation(CustomTransformOptions& opts) {
+bool X2::GetCustomTransformation(CustomTransformOptions& opts) try {
     Call call("X2.GetCustomTransformation");
     unsigned select = 0;
     if (!ops::get_transform(locked(*this, call, true), &select, opts.transform)) return false;
     opts.coordinate_select = static_cast<CustomTransformOptions::CoordinateSelect>(select);
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetCameraResolution(Size& size) {
+bool X2::GetCameraResolution(Size& size) try {
     Call call("X2.GetCameraResolution");
     auto c = locked(*this, call, false);
     if (!c) return false;
     size = Size{c->models[0].width, c->models[0].height};
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetProjectorTemperature(float& celsius) {
+bool X2::GetProjectorTemperature(float& celsius) try {
     Call call("X2.GetProjectorTemperature");
     auto c = locked(*this, call, true);
     if (!c) return false;
     celsius = temperature(*c.cam, 6);
     return true;
-}
+} catch (...) { return escaped(false); }
 
-Image X2::GetImage(CameraID cid) {
+Image X2::GetImage(CameraID cid) try {
     Call call("X2.GetImage");
     call.arg("cid", static_cast<long long>(cid));
     auto c = locked(*this, call, false);
     if (!c) return Image();
     const int i = x2_index(*c.cam, cid, call);
     return i < 0 ? Image() : take_image(*c.cam, i);
-}
+} catch (...) { return escaped(Image()); }
 
-PointMap X2::GetPointMap() {
+PointMap X2::GetPointMap() try {
     Call call("X2.GetPointMap");
     auto c = locked(*this, call, false);
     return c ? take_points(*c.cam) : PointMap();
-}
+} catch (...) { return escaped(PointMap()); }
 
-ConfidenceMap X2::GetConfidenceMap() {
+ConfidenceMap X2::GetConfidenceMap() try {
     Call call("X2.GetConfidenceMap");
     auto c = locked(*this, call, false);
     return c ? make_handle<ConfidenceMap>(c->confidence) : ConfidenceMap();
-}
+} catch (...) { return escaped(ConfidenceMap()); }
 
-CorrespondMap X2::GetCorrespondMap() {
+CorrespondMap X2::GetCorrespondMap() try {
     Call call("X2.GetCorrespondMap");
     auto c = locked(*this, call, false);
     return c ? make_handle<CorrespondMap>(c->correspond) : CorrespondMap();
-}
+} catch (...) { return escaped(CorrespondMap()); }
 
-bool X2::SaveEncodedImagesData(const char* filename) {
+bool X2::SaveEncodedImagesData(const char* filename) try {
     Call call("X2.SaveEncodedImagesData");
     call.arg("filename", filename);
     auto c = locked(*this, call, true);
     return c && save_encoded(*c.cam, filename, call);
-}
+} catch (...) { return escaped(false); }
 
-DepthMap X2::GetDepthMap() {
+DepthMap X2::GetDepthMap() try {
     Call call("X2.GetDepthMap");
     auto c = locked(*this, call, false);
     return c ? make_handle<DepthMap>(c->depth) : DepthMap();
-}
+} catch (...) { return escaped(DepthMap()); }
 
-bool X2::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI& roi) {
+bool X2::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI& roi) try {
     Call call("X2.AutoWhiteBalance");
     call.arg("iterations", static_cast<long long>(iterations));
     auto c = locked(*this, call, true);
@@ -425,9 +425,9 @@ bool X2::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI&
     if (!fits_roi(*c.cam, call, roi, index) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call))
         return false;
     return auto_white_balance(*c.cam, index, iterations, params_of(opts), roi, call);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetExtrinsicMatrix(CameraID cid, float* matrix16) {
+bool X2::GetExtrinsicMatrix(CameraID cid, float* matrix16) try {
     Call call("X2.GetExtrinsicMatrix");
     call.arg("cid", static_cast<long long>(cid));
     auto c = locked(*this, call, false);
@@ -437,9 +437,9 @@ bool X2::GetExtrinsicMatrix(CameraID cid, float* matrix16) {
     if (c->dev->playback) return replay::extrinsic(*c.cam, i, matrix16, call);
     pose_matrix(c->calib[i], matrix16);
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetIntrinsicParameters(CameraID cid, float* k, float* d) {
+bool X2::GetIntrinsicParameters(CameraID cid, float* k, float* d) try {
     Call call("X2.GetIntrinsicParameters");
     call.arg("cid", static_cast<long long>(cid));
     auto c = locked(*this, call, false);
@@ -449,24 +449,24 @@ bool X2::GetIntrinsicParameters(CameraID cid, float* k, float* d) {
     if (c->dev->playback) return replay::intrinsics(*c.cam, i, k, d, call);
     intrinsics(c->calib[i], k, d);
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetExposureTimeRange(int* lo, int* hi) {
+bool X2::GetExposureTimeRange(int* lo, int* hi) try {
     Call call("X2.GetExposureTimeRange");
     return ops::exposure_range(locked(*this, call, true), lo, hi);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetGainRange(float* lo, float* hi) {
+bool X2::GetGainRange(float* lo, float* hi) try {
     Call call("X2.GetGainRange");
     return ops::gain_range(locked(*this, call, true), lo, hi);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetGammaRange(float* lo, float* hi) {
+bool X2::GetGammaRange(float* lo, float* hi) try {
     Call call("X2.GetGammaRange");
     return ops::gamma_range(locked(*this, call, true), lo, hi);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetCameraTemperature(CameraID cid, CameraTempSelector selector, float& celsius) {
+bool X2::GetCameraTemperature(CameraID cid, CameraTempSelector selector, float& celsius) try {
     Call call("X2.GetCameraTemperature");
     call.arg("cid", static_cast<long long>(cid)).arg("selector", static_cast<long long>(selector));
     auto c = locked(*this, call, true);
@@ -479,90 +479,90 @@ bool X2::GetCameraTemperature(CameraID cid, CameraTempSelector selector, float& 
     }
     celsius = temperature(*c.cam, static_cast<int>(selector)) + 0.4f * i;
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool X2::SaveCaptureOptionParameters(const CaptureOptions& opts) {
+bool X2::SaveCaptureOptionParameters(const CaptureOptions& opts) try {
     Call call("X2.SaveCaptureOptionParameters");
     return ops::save_options(locked(*this, call, true), kStereo, opts);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::LoadCaptureOptionParameters(CaptureOptions& opts) {
+bool X2::LoadCaptureOptionParameters(CaptureOptions& opts) try {
     Call call("X2.LoadCaptureOptionParameters");
     return ops::load_options(locked(*this, call, true), call, kStereo, &opts, "device");
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetAutoCaptureSetting(CaptureOptions& opts, const ROI& roi) {
+bool X2::GetAutoCaptureSetting(CaptureOptions& opts, const ROI& roi) try {
     Call call("X2.GetAutoCaptureSetting");
     return ops::auto_capture(locked(*this, call, true), call, &opts, roi, false);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetAutoHdrCaptureSetting(CaptureOptions& opts, const ROI& roi) {
+bool X2::GetAutoHdrCaptureSetting(CaptureOptions& opts, const ROI& roi) try {
     Call call("X2.GetAutoHdrCaptureSetting");
     return ops::auto_capture(locked(*this, call, true), call, &opts, roi, true);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetAutoNoiseRemovalSetting(CaptureOptions& opts) {
+bool X2::GetAutoNoiseRemovalSetting(CaptureOptions& opts) try {
     Call call("X2.GetAutoNoiseRemovalSetting");
     return ops::auto_noise_removal(locked(*this, call, true), &opts);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::LoadSettingFromFile(const char* filename) {
+bool X2::LoadSettingFromFile(const char* filename) try {
     Call call("X2.LoadSettingFromFile");
     call.arg("filename", filename);
     return ops::load_settings(locked(*this, call, true), call, filename);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::SaveSettingToFile(const char* filename) {
+bool X2::SaveSettingToFile(const char* filename) try {
     Call call("X2.SaveSettingToFile");
     call.arg("filename", filename);
     return ops::save_settings(locked(*this, call, true), call, filename);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::CheckRoi(ROI roi) {
+bool X2::CheckRoi(ROI roi) try {
     Call call("X2.CheckRoi");
     call.arg("x", static_cast<long long>(roi.x)).arg("y", static_cast<long long>(roi.y));
     call.arg("width", static_cast<long long>(roi.width)).arg("height", static_cast<long long>(roi.height));
     return ops::check_roi(locked(*this, call, false), roi);
-}
+} catch (...) { return escaped(false); }
 
-ROI X2::AutoAdjustRoi(ROI roi) {
+ROI X2::AutoAdjustRoi(ROI roi) try {
     Call call("X2.AutoAdjustRoi");
     return ops::adjust_roi(locked(*this, call, false), roi);
-}
+} catch (...) { return escaped(ROI()); }
 
-bool X2::GetRoiRange(ROIRange& range) {
+bool X2::GetRoiRange(ROIRange& range) try {
     Call call("X2.GetRoiRange");
     return ops::roi_range(locked(*this, call, false), &range);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::OpenProtectiveCover() {
+bool X2::OpenProtectiveCover() try {
     Call call("X2.OpenProtectiveCover");
     return ops::move_cover(locked(*this, call, true), call, true, true);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::CloseProtectiveCover() {
+bool X2::CloseProtectiveCover() try {
     Call call("X2.CloseProtectiveCover");
     return ops::move_cover(locked(*this, call, true), call, false, true);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::ResetProtectiveCover() {
+bool X2::ResetProtectiveCover() try {
     Call call("X2.ResetProtectiveCover");
     return ops::reset_cover(locked(*this, call, true), call);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::OpenProtectiveCoverAsync() {
+bool X2::OpenProtectiveCoverAsync() try {
     Call call("X2.OpenProtectiveCoverAsync");
     return ops::move_cover(locked(*this, call, true), call, true, false);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::CloseProtectiveCoverAsync() {
+bool X2::CloseProtectiveCoverAsync() try {
     Call call("X2.CloseProtectiveCoverAsync");
     return ops::move_cover(locked(*this, call, true), call, false, false);
-}
+} catch (...) { return escaped(false); }
 
-bool X2::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) {
+bool X2::GetProtectiveCoverStatus(ProtectiveCoverStatus& status) try {
     Call call("X2.GetProtectiveCoverStatus");
     return ops::cover_status(locked(*this, call, true), call, &status);
-}
+} catch (...) { return escaped(false); }
 
 }  // namespace TUVO

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <map>
 #include <new>
@@ -171,13 +172,58 @@ void enter(Control& c, std::unique_lock<std::mutex>& lock, const char* op) {
 
 namespace {
 thread_local int t_call_depth = 0;  // entry points running on this thread (they nest)
+// The operation an exception in flight on this thread has left last: the outermost Call's
+// destructor runs last while it unwinds, so this names the entry point.
+thread_local const char* t_escaping_op = nullptr;
 }  // namespace
 
-Call::Call(const char* op) : op_(op) {
-    ++t_call_depth;
+Call::Call(const char* op) : op_(op), unwinding_(std::uncaught_exceptions()) {
+    t_escaping_op = op_;  // an exception thrown before the call is set up leaves it too
     Control& c = control();
     std::unique_lock<std::mutex> lock(c.m);
     enter(c, lock, op_);
+    // A test's allocation failure at the start of the operation it names (sim.bad_alloc); the
+    // count of entries goes back, as the call never began.
+    auto it = c.values.find("sim.bad_alloc");
+    if (it != c.values.end() && !it->second.is_null && it->second.bytes == op_) {
+        --c.ops[op_].inside;
+        c.cv.notify_all();
+        throw std::bad_alloc();
+    }
+    ++t_call_depth;  // counted once the call is set up: its destructor takes it back
+}
+
+void record_escape() noexcept {
+    int code = TUVO::Error_Failed;
+    const char* reason = "an internal error";
+    std::string what;
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        code = TUVO::Error_OutOfMemory;
+        reason = "out of memory";
+    } catch (const std::exception& e) {
+        try {
+            what = std::string("an internal error: ") + e.what();
+            reason = what.c_str();
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+    const char* op = t_escaping_op ? t_escaping_op : "TUVO";
+    try {
+        set_error(code, op, reason);
+    } catch (...) {  // no room even for the message: the code alone
+        ErrorState& e = errors();
+        std::lock_guard<std::mutex> lock(e.m);
+        e.code = code;
+        e.message.clear();
+    }
+}
+
+int escaped_code() noexcept {
+    record_escape();
+    return last_error_code();
 }
 
 void hold_point(const char* name) {
@@ -189,18 +235,22 @@ void hold_point(const char* name) {
 }
 
 Call::~Call() {
+    if (std::uncaught_exceptions() > unwinding_) t_escaping_op = op_;
     {
         Control& c = control();
         std::lock_guard<std::mutex> lock(c.m);
-        OpControl& oc = c.ops[op_];
-        --oc.inside;
-        std::string text = "{";
-        for (std::size_t i = 0; i < args_.size(); ++i) {
-            if (i) text += ", ";
-            text += json_escape(args_[i].first) + ": " + args_[i].second;
+        try {
+            OpControl& oc = c.ops[op_];
+            --oc.inside;
+            std::string text = "{";
+            for (std::size_t i = 0; i < args_.size(); ++i) {
+                if (i) text += ", ";
+                text += json_escape(args_[i].first) + ": " + args_[i].second;
+            }
+            oc.last_args = text + "}";
+            oc.has_last_args = true;
+        } catch (...) {  // no room to record the call: its own outcome matters more
         }
-        oc.last_args = text + "}";
-        oc.has_last_args = true;
         c.cv.notify_all();
     }
     if (--t_call_depth == 0) trim_thread_scratch();  // what the call kept beyond the bound goes

@@ -37,8 +37,25 @@ public:
 
 private:
     const char* op_;
+    int unwinding_;  // exceptions in flight when the call began: one more at its end is leaving it
     std::vector<std::pair<std::string, std::string>> args_;
 };
+
+// What an SDK entry point does with an exception that reaches it (memory running out deep in the
+// work, a library's error): nothing may leave the SDK as an exception. Each entry point's body is a
+// function-try-block whose handler returns `escaped(failure)`: the last error becomes
+// Error_OutOfMemory for std::bad_alloc, else Error_Failed naming the exception, for the operation
+// the exception left; `failure` is the operation's failure value. Call only inside a handler.
+// Tests make an operation's start fail so with the parameter sim.bad_alloc = its name.
+void record_escape() noexcept;
+template <class R>
+R escaped(R failure) {
+    record_escape();
+    return failure;
+}
+inline void escaped() { record_escape(); }
+// For entry points that return their error code: records it as escaped() does and returns it.
+int escaped_code() noexcept;
 
 // A point inside an operation where a test can hold it: tuvo_sim_delay, tuvo_sim_block and
 // tuvo_sim_wait_entered apply to `name` as to an operation's name (it counts as entered while held).

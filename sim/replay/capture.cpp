@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "render/budget.h"
 #include "replay/frame_data.h"
 #include "replay/plan.h"
 
@@ -146,6 +147,29 @@ void publish(CameraState& c, const Stream& s, const Plan& plan, FrameData& f) {
             if (f.images[i].type != TUVO::ImageType::None) set_image(c, i, f.images[i]);
 }
 
+std::string megabytes(std::uint64_t bytes) { return std::to_string((bytes + 500000) / 1000000) + " MB"; }
+
+// The memory check a live capture makes (render/budget.h), for the frame a playback capture
+// yields: its results three times over while it runs (a file as read and, compressed, inflated;
+// the frame decoded; the camera's maps it is copied into). Nothing is allocated before it.
+bool fits_memory(const Recording& rec, const Stream& s, const Frame& f, const Plan& plan, Call& call) {
+    const std::uint64_t pixels = static_cast<std::uint64_t>(s.width) * s.height;
+    std::uint64_t results = pixels * (24 + (f.normals ? 24 : 0) + (f.depth.empty() ? 0 : 8) +
+                                      (f.confidence.empty() ? 0 : 8) + (f.correspond.empty() ? 0 : 16));
+    if (plan.images)
+        for (int i = 0; i < 3; ++i)
+            if (!f.images[i].file.empty())
+                results += static_cast<std::uint64_t>(rec.cameras[i].width) * rec.cameras[i].height *
+                           (f.images[i].type == TUVO::ImageType::Mono8 ? 1 : 3);
+    const std::uint64_t need = 3 * results, avail = available_memory();
+    if (need <= avail) return true;
+    call.fail(TUVO::Error_OutOfMemory, "a " + std::to_string(s.width) + " x " + std::to_string(s.height) +
+                                           " playback capture returns " + megabytes(results) + " and needs up to " +
+                                           megabytes(need) + " while it runs; " + megabytes(avail) +
+                                           " of memory is available");
+    return false;
+}
+
 template <class Opts>
 bool replay_capture(CameraState& c, const Opts* opts, unsigned key, Call& call) {
     const Stream* s = stream_of(c, call);
@@ -155,6 +179,7 @@ bool replay_capture(CameraState& c, const Opts* opts, unsigned key, Call& call) 
     if (!plan_capture(c, *s, o, &plan, call)) return false;
     std::size_t index;
     if (!next_frame(c, *s, &index, call)) return false;
+    if (!fits_memory(c.dev->playback->rec, *s, s->frames[index], plan, call)) return false;
     FrameData f;
     std::string why;
     if (!load_frame(c.dev->playback->rec, *s, s->frames[index], plan.images, plan.normals, &f, &why)) {

@@ -4,17 +4,22 @@
 #include <algorithm>
 
 #include "api/containers.h"
+#include "replay/compressed.h"
 #include "replay/files.h"
 #include "replay/npy.h"
 #include "replay/ply.h"
+#include "replay/rules.h"
 
 namespace sim {
 namespace replay {
 
 namespace {
 
-constexpr std::size_t kNpyHeaderRoom = 4096 + 16;
-constexpr std::size_t kPlyHeaderRoom = 4096 + 16;
+// The most bytes a frame's file of `body` bytes of numbers may hold: its header (PLY and .npy alike),
+// and the numbers as they are or deflated.
+std::size_t file_bound(std::size_t body, bool compressed) {
+    return static_cast<std::size_t>(limit("header_bytes")) + 16 + (compressed ? compress_bound(body) : body);
+}
 
 std::uint32_t be32(const std::string& b, std::size_t at) {
     return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
@@ -44,6 +49,8 @@ bool load_picture(const Recording& rec, const std::string& rel, int index, TUVO:
         return *why = name + ": a " + (channels == 1 ? "Mono8" : type == TUVO::ImageType::RGB8 ? "RGB8" : "BGR8") +
                       " image must be an 8-bit " +
                       (channels == 1 ? "grey" : "RGB") + " PNG", false;
+    // What the image data inflate to is counted before libpng decodes (and allocates for) them.
+    if (!check_png_data(bytes, cal.width, cal.height, channels, why)) return *why = name + ": " + *why, false;
     int dw, dh, dch, dbd;
     if (!decode_png(bytes, &out->pixels, &dw, &dh, &dch, &dbd, why)) return *why = name + ": " + *why, false;
     if (dw != cal.width || dh != cal.height || dch != channels || dbd != 8 || out->pixels.size() != raw)
@@ -56,13 +63,13 @@ bool load_picture(const Recording& rec, const std::string& rel, int index, TUVO:
     return true;
 }
 
-bool load_npy(const Recording& rec, const std::string& rel, const std::vector<long long>& shape, std::vector<double>* out,
-              std::string* why) {
+bool load_npy(const Recording& rec, const std::string& rel, const std::vector<long long>& shape, bool compressed,
+              std::vector<double>* out, std::string* why) {
     long long count = 1;
     for (long long d : shape) count *= d;
     std::string bytes;
-    if (!read_file_in(rec.root, rel, static_cast<std::size_t>(count) * 8 + kNpyHeaderRoom, &bytes, why)) return false;
-    if (!parse_npy_f64(bytes, shape, out, why)) return *why = rec.root + "/" + rel + ": " + *why, false;
+    if (!read_file_in(rec.root, rel, file_bound(static_cast<std::size_t>(count) * 8, compressed), &bytes, why)) return false;
+    if (!parse_npy_f64(bytes, shape, out, why, compressed)) return *why = rec.root + "/" + rel + ": " + *why, false;
     return true;
 }
 
@@ -79,18 +86,19 @@ bool load_frame(const Recording& rec, const Stream& s, const Frame& f, bool imag
         }
     }
     std::string bytes;
-    const std::size_t ply_bytes = static_cast<std::size_t>(n) * (f.normals ? 48 : 24) + kPlyHeaderRoom;
+    const std::size_t ply_bytes = file_bound(static_cast<std::size_t>(n) * (f.normals ? 48 : 24), f.compressed);
     if (!read_file_in(rec.root, dir + f.points, ply_bytes, &bytes, why)) return false;
-    if (!parse_ply_points(bytes, n, &out->points, &out->normals, why))
+    if (!parse_ply_points(bytes, n, &out->points, &out->normals, why, f.compressed))
         return *why = rec.root + "/" + dir + f.points + ": " + *why, false;
     if (out->normals.empty() != !f.normals)
         return *why = rec.root + "/" + dir + f.points + (f.normals ? ": has no normals" : ": has normals the manifest does not announce"),
                false;
     if (!normals) out->normals.clear();
     const std::vector<long long> plane = {s.height, s.width}, pairs = {s.height, s.width, 2};
-    if (!f.depth.empty() && !load_npy(rec, dir + f.depth, plane, &out->depth, why)) return false;
-    if (!f.confidence.empty() && !load_npy(rec, dir + f.confidence, plane, &out->confidence, why)) return false;
-    if (!f.correspond.empty() && !load_npy(rec, dir + f.correspond, pairs, &out->correspond, why)) return false;
+    bytes = std::string();  // the point map's file is parsed: its room goes back before the next file is read
+    if (!f.depth.empty() && !load_npy(rec, dir + f.depth, plane, f.compressed, &out->depth, why)) return false;
+    if (!f.confidence.empty() && !load_npy(rec, dir + f.confidence, plane, f.compressed, &out->confidence, why)) return false;
+    if (!f.correspond.empty() && !load_npy(rec, dir + f.correspond, pairs, f.compressed, &out->correspond, why)) return false;
     return true;
 }
 

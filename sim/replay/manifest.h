@@ -9,9 +9,6 @@
 namespace sim {
 namespace replay {
 
-constexpr int kFormatVersion = 1;
-constexpr std::size_t kMaxManifestBytes = 64u << 20;
-constexpr std::size_t kMaxFrames = 1000000;
 
 // The device as GetDeviceInfo described it when it was recorded.
 struct Description {
@@ -44,6 +41,7 @@ struct Frame {
     std::string points;             // PLY
     bool normals = false;
     std::string depth, confidence, correspond;  // .npy; empty when not recorded
+    bool compressed = false;  // the numbers of the PLY and .npy files shuffled and deflated
 };
 
 // The custom transformation in force while recording.

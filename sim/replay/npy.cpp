@@ -6,6 +6,8 @@
 #include <cstring>
 #include <map>
 
+#include "replay/compressed.h"
+
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "recordings store little-endian numbers");
 
 namespace sim {
@@ -118,7 +120,7 @@ std::string shape_text(const std::vector<long long>& shape) {
 }  // namespace
 
 bool parse_npy_f64(const std::string& bytes, const std::vector<long long>& shape, std::vector<double>* out,
-                   std::string* why) {
+                   std::string* why, bool compressed) {
     if (bytes.size() < 10 || std::memcmp(bytes.data(), "\x93NUMPY", 6) != 0)
         return *why = "not a NumPy .npy file", false;
     const unsigned major = static_cast<unsigned char>(bytes[6]);
@@ -152,6 +154,14 @@ bool parse_npy_f64(const std::string& bytes, const std::vector<long long>& shape
     unsigned long long count = 1;
     for (long long d : dims) count *= static_cast<unsigned long long>(d);  // the expected shape, already bounded
     const std::size_t body = bytes.size() - start - header_len;
+    if (compressed) {
+        std::vector<unsigned char> planes;
+        if (!inflate_exactly(bytes.data() + start + header_len, body, count * 8, &planes, "the compressed data", why))
+            return false;
+        out->resize(static_cast<std::size_t>(count));
+        unshuffle(planes.data(), count, out->data());
+        return true;
+    }
     if (body != count * 8)
         return *why = "the .npy file holds " + std::to_string(body) + " bytes of data, not " + std::to_string(count * 8), false;
     out->resize(static_cast<std::size_t>(count));

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "replay/compressed.h"
+
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "recordings store little-endian numbers");
 
 namespace sim {
@@ -14,7 +16,7 @@ constexpr std::size_t kMaxHeader = 4096;
 }
 
 bool parse_ply_points(const std::string& bytes, long long count, std::vector<double>* points,
-                      std::vector<double>* normals, std::string* why) {
+                      std::vector<double>* normals, std::string* why, bool compressed) {
     if (bytes.compare(0, 4, "ply\n") != 0) return *why = "not a PLY file", false;
     std::size_t end = bytes.find("\nend_header\n");
     if (end != std::string::npos) ++end;  // the header's last line starts here
@@ -66,11 +68,25 @@ bool parse_ply_points(const std::string& bytes, long long count, std::vector<dou
         return *why = "the PLY file holds " + std::to_string(vertices) + " vertices, not " + std::to_string(count), false;
     const std::size_t stride = props.size() * 8;
     const std::size_t body = bytes.size() - end - 11;
-    if (body != static_cast<std::size_t>(count) * stride)
-        return *why = "the PLY file holds " + std::to_string(body) + " bytes of vertices, not " +
-                      std::to_string(static_cast<std::size_t>(count) * stride), false;
-    const char* p = bytes.data() + end + 11;
     const std::size_t n = static_cast<std::size_t>(count);
+    std::vector<double> values;  // a compressed file's vertices, inflated and unshuffled
+    if (compressed) {
+        std::vector<unsigned char> planes;
+        if (!inflate_exactly(bytes.data() + end + 11, body, n * stride, &planes, "the compressed vertices", why))
+            return false;
+        if (props.size() == 3) {
+            points->resize(n * 3);
+            normals->clear();
+            unshuffle(planes.data(), n * 3, points->data());
+            return true;
+        }
+        values.resize(n * 6);
+        unshuffle(planes.data(), n * 6, values.data());
+    } else if (body != n * stride) {
+        return *why = "the PLY file holds " + std::to_string(body) + " bytes of vertices, not " +
+                      std::to_string(n * stride), false;
+    }
+    const char* p = compressed ? reinterpret_cast<const char*>(values.data()) : bytes.data() + end + 11;
     points->resize(n * 3);
     normals->clear();
     if (props.size() == 3) {

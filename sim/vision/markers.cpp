@@ -428,7 +428,7 @@ CodedCircleMarkerType::CodedCircleMarkerType() : N(12), r1_to_r0_ratio(2.0), r2_
 CodedCircleMarker::CodedCircleMarker() : x(0.0), y(0.0), code(0) {}
 
 bool DetectCodedCircleMarker(const Image& image, const CodedCircleMarkerType& type, int* count,
-                             CodedCircleMarker* markers) {
+                             CodedCircleMarker* markers) try {
     Call call("DetectCodedCircleMarker");
     call.arg("N", static_cast<long long>(type.N));
     if (count) *count = 0;
@@ -457,12 +457,12 @@ bool DetectCodedCircleMarker(const Image& image, const CodedCircleMarkerType& ty
     }
     *count = n;
     return true;
-}
+} catch (...) { return escaped(false); }
 
 
 int GetTwoCameraTransformByCodedCircleMarker(const PointMap& pointmap1, const Image& image1, const PointMap& pointmap2,
                                              const Image& image2, const CodedCircleMarkerType& type, double* rotation9,
-                                             double* translation3) {
+                                             double* translation3) try {
     Call call("GetTwoCameraTransformByCodedCircleMarker");
     if (call.failed()) return GetLastError();
     if (!rotation9 || !translation3) {
@@ -504,6 +504,6 @@ int GetTwoCameraTransformByCodedCircleMarker(const PointMap& pointmap1, const Im
         translation3[r] = T(r, 3);
     }
     return static_cast<int>(from.size());
-}
+} catch (...) { return escaped_code(); }
 
 }  // namespace TUVO

@@ -135,7 +135,7 @@ bool solve_pose(const std::vector<Eigen::Vector3d>& X, const std::vector<Eigen::
 
 namespace TUVO {
 
-void TransformPointCloud(const double* R, const double* T, PointMap& pm) {
+void TransformPointCloud(const double* R, const double* T, PointMap& pm) try {
     Call call("TransformPointCloud");
     call.arg("slot", static_cast<long long>(pm.slot));
     if (call.failed()) return;
@@ -164,13 +164,13 @@ void TransformPointCloud(const double* R, const double* T, PointMap& pm) {
             m[2] = R[6] * a + R[7] * b + R[8] * c;
         }
     }
-}
+} catch (...) { escaped(); }
 
 Compensator_FixedMarkers::Compensator_FixedMarkers() : impl_(new Compensation) {}
 
 Compensator_FixedMarkers::~Compensator_FixedMarkers() { delete static_cast<Compensation*>(impl_); }
 
-int Compensator_FixedMarkers::Initialize(const PointMap& pointmap, const Image& image, int min_code) {
+int Compensator_FixedMarkers::Initialize(const PointMap& pointmap, const Image& image, int min_code) try {
     Call call("Compensator_FixedMarkers.Initialize");
     call.arg("min_code", static_cast<long long>(min_code));
     if (call.failed()) return GetLastError();
@@ -185,9 +185,9 @@ int Compensator_FixedMarkers::Initialize(const PointMap& pointmap, const Image& 
     c->updated = false;
     c->correction.setIdentity();
     return static_cast<int>(c->reference.size());
-}
+} catch (...) { return escaped_code(); }
 
-bool Compensator_FixedMarkers::Update(const PointMap& pointmap, const Image& image, double& rms_mm) {
+bool Compensator_FixedMarkers::Update(const PointMap& pointmap, const Image& image, double& rms_mm) try {
     Call call("Compensator_FixedMarkers.Update");
     if (call.failed()) return false;
     auto* c = static_cast<Compensation*>(impl_);
@@ -219,9 +219,9 @@ bool Compensator_FixedMarkers::Update(const PointMap& pointmap, const Image& ima
     c->correction = rigid_fit(now, then, nullptr, nullptr);
     c->updated = true;
     return true;
-}
+} catch (...) { return escaped(false); }
 
-bool Compensator_FixedMarkers::Apply(PointMap& pointmap) {
+bool Compensator_FixedMarkers::Apply(PointMap& pointmap) try {
     Call call("Compensator_FixedMarkers.Apply");
     if (call.failed()) return false;
     auto* c = static_cast<Compensation*>(impl_);
@@ -245,7 +245,7 @@ bool Compensator_FixedMarkers::Apply(PointMap& pointmap) {
     }
     TransformPointCloud(R, t, pointmap);
     return true;
-}
+} catch (...) { return escaped(false); }
 
 namespace {
 
@@ -266,7 +266,7 @@ int GetExternalCameraExtrinsicMatrix(const Image& image1, const PointMap& pointm
                                      const Image& image2, const PointMap& pointmap2, const unsigned char* external2,
                                      const Image& image3, const PointMap& pointmap3, const unsigned char* external3,
                                      int width, int height, const float* K, const float* D, float* extrinsic16,
-                                     double* rms_px) {
+                                     double* rms_px) try {
     Call call("GetExternalCameraExtrinsicMatrix");
     call.arg("width", static_cast<long long>(width)).arg("height", static_cast<long long>(height));
     if (call.failed()) return 0;
@@ -315,10 +315,10 @@ int GetExternalCameraExtrinsicMatrix(const Image& image1, const PointMap& pointm
     for (int i = 0; i < 16; ++i) extrinsic16[i] = static_cast<float>(pose(i / 4, i % 4));
     *rms_px = rms;
     return 1;
-}
+} catch (...) { return escaped_code(); }
 
 PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width, int height, const float* K, const float* D,
-                                   const float* extrinsic16) {
+                                   const float* extrinsic16) try {
     Call call("GetExternalCameraPointMap");
     call.arg("width", static_cast<long long>(width)).arg("height", static_cast<long long>(height));
     if (call.failed()) return PointMap();
@@ -362,10 +362,10 @@ PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width, int heig
         q[3 * j + 2] = c.z();
     }
     return out;
-}
+} catch (...) { return escaped(PointMap()); }
 
 int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expected_xy, const float* weights, int rows,
-                 int cols, float spacing_mm, float* image_xy, float* board_xyz, float* rms_mm, float* max_mm) {
+                 int cols, float spacing_mm, float* image_xy, float* board_xyz, float* rms_mm, float* max_mm) try {
     Call call("TestAccuracy");
     call.arg("rows", static_cast<long long>(rows)).arg("cols", static_cast<long long>(cols));
     call.arg("spacing_mm", static_cast<double>(spacing_mm)).arg_bool("expected", expected_xy != nullptr);
@@ -446,6 +446,6 @@ int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expe
     *rms_mm = static_cast<float>(rms);
     *max_mm = static_cast<float>(worst);
     return static_cast<int>(ideal.size());
-}
+} catch (...) { return escaped_code(); }
 
 }  // namespace TUVO

@@ -11,6 +11,8 @@ from numpy.typing import NDArray
 
 import PyTUVO as T
 import tuvo_convert as C
+from tuvo_tools.recorder import Recorder
+from tuvo_tools.recording import read_frame, read_manifest
 
 
 def need(ok: bool, what: str) -> None:
@@ -145,6 +147,24 @@ def register(device: T.Device) -> None:
         T.X1.Destroy(cam)
 
 
+def record_and_read(device: T.Device, out: str) -> None:
+    """A frame recorded, then read back from the recording as arrays."""
+    cam = T.X1.Create(device, T.CameraID_Left)
+    need(cam.Open(), "X1.Open")
+    folder = os.path.join(out, "recording")
+    recorder = Recorder(folder, device)
+    recorder.capture(recorder.add_x1(cam, "left"))
+    manifest = read_manifest(folder)
+    frames: List[Dict[str, Any]] = manifest["streams"]["x1-left"]["frames"]
+    frame = read_frame(folder, manifest, "x1-left", len(frames) - 1)
+    points: NDArray[np.float64] = frame["points"]
+    image: NDArray[np.uint8] = frame["images"]["left"]
+    depth = frame["depth"]
+    print("recorded %s: mean z %.1f mm, image %s, depth %s" % (
+        manifest["device"]["sn"], finite_mean(points[..., 2]), image.shape, None if depth is None else depth.shape))
+    T.X1.Destroy(cam)
+
+
 def main() -> None:
     out = sys.argv[1] if len(sys.argv) > 1 else "."
     device = find_device()
@@ -152,6 +172,7 @@ def main() -> None:
     matrix, pose = x2_session(device, out)
     print("right camera matrix\n%s\npose\n%s" % (np.round(matrix, 1), np.round(pose, 3)))
     register(device)
+    record_and_read(device, out)
     T.SystemShutdown()
     print("done")
 

@@ -1,0 +1,26 @@
+// Stand-in SDK, playback: the zlib streams of a recording's files, inflated within the bounds the
+// manifest sets: a compressed frame's numbers (shuffled bytes) and a PNG's image data.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace sim {
+namespace replay {
+
+// Inflates the zlib stream at `data` (`n` bytes) into `out`, which must take exactly `size` bytes
+// and end there; more is refused after `size` + 1 bytes. `what` names the data in `why`.
+bool inflate_exactly(const char* data, std::size_t n, std::size_t size, std::vector<unsigned char>* out,
+                     const std::string& what, std::string* why);
+
+// The 8-byte numbers whose bytes are grouped by their place (all first bytes, then all second
+// bytes, ...) put back together: `count` numbers from `planes` into `out`.
+void unshuffle(const unsigned char* planes, std::size_t count, double* out);
+
+// Walks the PNG's chunks and inflates its image data into nothing, counting: they must be exactly
+// the rows of the 8-bit `width` x `height` image of `channels` channels, not interlaced, before
+// anything is decoded.
+bool check_png_data(const std::string& bytes, int width, int height, int channels, std::string* why);
+
+}  // namespace replay
+}  // namespace sim
