@@ -19,6 +19,7 @@ import PyTUVO as T
 
 from . import __version__
 from . import options as opts_mod
+from . import viewer
 from .progress import Progress
 from .recorder import Recorder
 from .recording import RecordingError, read_manifest
@@ -394,6 +395,10 @@ def cmd_scan(args):
     return 0
 
 
+def cmd_view(args):
+    return viewer.main(args, _capture_options)
+
+
 # ---- the parser ----
 
 def _seconds(text):
@@ -474,6 +479,10 @@ def _parser():
     p.add_argument("--scan-time", type=int, default=200, metavar="MS", help="one sweep's time (default 200)")
     p.add_argument("-o", "--output", metavar="SCAN.ply", help="save the last sweep's points")
     p.set_defaults(run=cmd_scan)
+
+    p = sub.add_parser("view", parents=[camera, capture], help="a live viewer in the browser, until Ctrl-C")
+    viewer.add_arguments(p)
+    p.set_defaults(run=cmd_view)
     return parser
 
 
