@@ -231,7 +231,7 @@ class Station:
             opts = initial(kind)
         else:
             opts = self._carried(kind)
-        self._opts, self._good, self._captures = opts, None, 0
+        self._opts, self._good = opts, None
         ranges = {}
         for key, getter in (("exposure_ms", cam.GetExposureTimeRange), ("gain_db", cam.GetGainRange)):
             ok, lo, hi = getter()
