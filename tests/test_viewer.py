@@ -7,6 +7,7 @@ import signal
 import socket
 import subprocess
 import sys
+import urllib.request
 
 import numpy as np
 import pytest
@@ -155,6 +156,18 @@ def test_view_refuses_to_start(args, prelude, status_, says, env, tmp_path):
     assert r.returncode == status_ and says in r.stderr and r.stdout == "", r.stderr
 
 
+@pytest.mark.smoke
+def test_view_serves_the_page_until_ctrl_c(env, tmp_path):
+    viewer = Viewer(["V-1", "--host", "0.0.0.0"], env, tmp_path)
+    try:
+        with urllib.request.urlopen(viewer.url, timeout=60) as r:
+            served = r.read().decode("utf-8", "replace")
+    finally:
+        code, err = viewer.stop()
+    assert "<html" in served.lower() and code == 130, err
+    assert "listening on 0.0.0.0, not on this machine alone" in err
+
+
 def test_live_device(browser, env, tmp_path):
     viewer = Viewer(["V-1", "--exposure-2d", "10"], env, tmp_path)
     try:
@@ -163,6 +176,8 @@ def test_live_device(browser, env, tmp_path):
         canvas = page.locator("canvas").first
         pixels = shot(canvas)
         assert (np.abs(pixels - pixels[0, 0]).sum(axis=2) > 30).mean() > 0.02
+        page.wait_for_function("() => [...document.querySelectorAll(\"img[src^='blob:']\")]"
+                               ".some(i => i.naturalWidth > 64)", timeout=WAIT_MS)
         image = shot(page.locator("img[src^='blob:']").first)
         assert image.std() > 10 and image.shape[0] > 50
 
