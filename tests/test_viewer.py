@@ -199,10 +199,21 @@ def test_live_device(browser, env, tmp_path):
         assert {"before.ply", "before-depth.png", "after.ply"} <= set(os.listdir(tmp_path))
 
         # An option the SDK refuses: its message in the page, the options back as they were.
+        exposure = field(page, "Exposure 3-D (ms)", "input[inputmode=decimal]")
+        was = exposure.input_value()
         fill(page, "Other option", "exposure_time_3d = 500")
         click(page, "Set option")
         expected = sdk_refusal(RIG, exposure_time_3d=500)
-        assert status(page, expected).get_attribute("data-error") == "1"
+        assert status(page, expected).get_attribute("data-error") == "1" and exposure.input_value() == was
+
+        # Names that lead out of the output folder; the rig shown, and the scene read again.
+        fill(page, "Recording folder", "../elsewhere")
+        click(page, "Start recording")
+        status(page, "leads outside")
+        assert page.get_by_text(env["TUVO_SIM_RIG"]).count() == 1
+        click(page, "Reload scene")
+        status(page, "the SDK started anew")
+        n = counts(page, n + 1)
 
         # A recording of two captures; a second page sees the same device and the same captures,
         # also when both press capture at once, and while the first one closes mid-capture.

@@ -107,7 +107,12 @@ def run(args, initial_options):
     station = server = None
     stop = threading.Event()
     handlers = {}
+
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
     try:
+        for signum in (signal.SIGTERM, signal.SIGHUP):  # as Ctrl-C: everything released first
+            handlers[signum] = signal.signal(signum, interrupt)
         if target is not None and os.path.isdir(target):
             playback = read_manifest(target)
             if not T.GetVersion().startswith("TUVO virtual SDK"):
@@ -134,11 +139,6 @@ def run(args, initial_options):
         station.ready.wait()
         if station.failure is not None:
             raise station.failure
-
-        def interrupt(signum, frame):
-            raise KeyboardInterrupt
-        for signum in (signal.SIGTERM, signal.SIGHUP):
-            handlers[signum] = signal.signal(signum, interrupt)
         url = _url(args.host, port)
         if not loopback:
             print("tuvo view: listening on %s, not on this machine alone: whoever reaches port %d can watch and "

@@ -108,12 +108,14 @@ class Page:
             async def callback(event):
                 if event.client is None or self.station is None:  # the viewer's own update
                     return
-                fn()
+                try:
+                    fn()
+                except (KeyError, ValueError, TypeError):  # a value no control of this page sends
+                    self.message("a control sent a value it cannot have", True)
             (handle.on_click if click else handle.on_update)(callback)
 
         ask = lambda *a: self.station.submit(*a)  # noqa: E731
-        on(self.device, lambda: ask("open", self._serials.get(self.device.value), self.mode.value and
-                                    self._mode_key(self.mode.value)))
+        on(self.device, lambda: ask("open", self._serials.get(self.device.value), self._mode_key(self.mode.value)))
         on(self.mode, lambda: ask("open", self._serials.get(self.device.value), self._mode_key(self.mode.value)))
         on(self.rescan, lambda: ask("restart"), click=True)
         on(self.reload, lambda: ask("restart"), click=True)
@@ -174,6 +176,7 @@ class Page:
             1 if error else 0, colour, _esc(text))
 
     def message(self, text, error):
+        text = text if len(text) <= 600 else text[:600] + "..."  # names a page typed may be long
         self.status.content = self._status_html(("refused: " if error else "") + text, error)
 
     def devices(self, devices):
@@ -182,9 +185,10 @@ class Page:
         if not devices:
             self.message("no devices found; connect one and press Rescan devices", True)
 
-    def opened(self, info):
+    def opened(self, info, aim=True):
+        """The camera open (None: none); `aim` turns the 3-D view to its next points."""
         self._opened = info
-        self._framed = False
+        self._framed = self._framed and not aim
         if info is None:
             self.about.content = "<p>no camera is open</p>"
             return

@@ -61,6 +61,7 @@ class Station:
         self._serial = None
         self._mode = None
         self._cameras = []
+        self._info = None  # what the page was told of the camera open
         self._cam = None
         self._opts = None
         self._good = None  # the options of the last capture the SDK took
@@ -154,6 +155,7 @@ class Station:
             return ("capture", ())
 
     def _failed(self, kind, text):
+        """Says why a request failed, and puts back on the pages the controls it had moved."""
         with self._cond:
             stopped = self._continuous and kind in ("capture", "seek")
             if stopped:
@@ -161,6 +163,9 @@ class Station:
         self.page.message(text + ("; continuous capture stopped" if stopped else ""), True)
         if stopped:
             self._tell_state()
+        if self._cam is not None and kind in ("open", "option", "settings_load", "seek"):
+            self.page.opened(dict(self._info, position=self._positions.get(self._mode, 0)), aim=False)
+            self.page.options(opts_mod.to_dict(self._opts))
 
     def _boot(self):
         self._init_sdk()
@@ -226,7 +231,11 @@ class Station:
         self._cameras = info["cameras"]
         kind = "x2" if x2 else "x1"
         if self.playback is not None:
-            opts = opts_mod.from_dict(kind, self.playback["streams"][mode]["options"])
+            recorded = self.playback["streams"][mode].get("options") if isinstance(
+                self.playback["streams"][mode], dict) else None
+            if not isinstance(recorded, dict):
+                raise RecordingError("the recording's stream %s holds no capture options" % mode)
+            opts = opts_mod.from_dict(kind, recorded)
         elif initial is not None:
             opts = initial(kind)
         else:
@@ -241,11 +250,11 @@ class Station:
                                                        "height_min", "width_max", "height_max")} if ok else None
         frames = None
         if self.playback is not None:
-            frames = self.playback["streams"][mode]["frames"]
+            frames = self.playback["streams"][mode].get("frames")
             frames = len(frames) if isinstance(frames, list) else 0
-        self.page.opened({"serial": serial, "device": info, "mode": mode, "modes": modes, "kind": kind,
-                          "ranges": ranges, "capture_modes": info["capture_modes"], "frames": frames,
-                          "position": self._positions.get(mode, 0), "virtual": self._virtual(serial)})
+        self._info = {"serial": serial, "device": info, "mode": mode, "modes": modes, "kind": kind, "ranges": ranges,
+                      "capture_modes": info["capture_modes"], "frames": frames, "virtual": self._virtual(serial)}
+        self.page.opened(dict(self._info, position=self._positions.get(mode, 0)))
         self.page.options(opts_mod.to_dict(opts))
         self._tell_state()
         if show:
@@ -283,6 +292,8 @@ class Station:
     # ---- requests ----
 
     def _do_open(self, serial, mode):
+        if serial is None:
+            raise ViewerError("no such device")
         self._open(serial, mode)
 
     def _do_capture(self):
@@ -355,11 +366,7 @@ class Station:
             raise ViewerError("the options stay as they are while recording (a recording keeps one set); "
                               "stop the recording to change them")
         trial = _copy(self._opts)
-        try:
-            opts_mod.set_option(trial, name, value)
-        except opts_mod.OptionsError:
-            self.page.options(opts_mod.to_dict(self._opts))
-            raise
+        opts_mod.set_option(trial, name, value)
         self._apply(trial)
 
     def _apply(self, trial):
@@ -368,7 +375,6 @@ class Station:
         roi = trial.roi
         if (roi.x, roi.y, roi.width, roi.height) != (0, 0, 0, 0) and not self._cam.CheckRoi(roi):
             near = self._cam.AutoAdjustRoi(roi)
-            self.page.options(opts_mod.to_dict(self._opts))
             raise SdkError("%sthe camera cannot take the ROI %d, %d, %d, %d; the nearest it takes is %d, %d, %d, %d" % (
                 (T.GetLastErrorMessage() + ": ") if T.GetLastErrorMessage() else "", roi.x, roi.y, roi.width,
                 roi.height, near.x, near.y, near.width, near.height))
