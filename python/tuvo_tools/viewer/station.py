@@ -163,7 +163,9 @@ class Station:
         self.page.message(text + ("; continuous capture stopped" if stopped else ""), True)
         if stopped:
             self._tell_state()
-        if self._cam is not None and kind in ("open", "option", "settings_load", "seek"):
+        if self._cam is None and kind in ("open", "restart"):
+            self.page.opened(None)
+        elif self._cam is not None and kind in ("open", "option", "settings_load", "seek"):
             self.page.opened(dict(self._info, position=self._positions.get(self._mode, 0)), aim=False)
             self.page.options(opts_mod.to_dict(self._opts))
 
@@ -221,6 +223,17 @@ class Station:
         if mode not in modes:
             mode = modes[0]
         x2 = mode == "x2"
+        kind = "x2" if x2 else "x1"
+        if self.playback is not None:
+            stream = self.playback["streams"][mode]
+            recorded = stream.get("options") if isinstance(stream, dict) else None
+            if not isinstance(recorded, dict):
+                raise RecordingError("the recording's stream %s holds no capture options" % mode)
+            opts = opts_mod.from_dict(kind, recorded)
+        elif initial is not None:
+            opts = initial(kind)
+        else:
+            opts = self._carried(kind)
         cam = T.X2.Create(device) if x2 else T.X1.Create(device, CAMERAS[mode[3:]])
         check(cam.IsValid(), "X2.Create" if x2 else "X1.Create")
         if not cam.Open():
@@ -229,17 +242,6 @@ class Station:
             raise SdkError(message or "Open failed")
         self._device, self._serial, self._mode, self._cam = device, serial, mode, cam
         self._cameras = info["cameras"]
-        kind = "x2" if x2 else "x1"
-        if self.playback is not None:
-            recorded = self.playback["streams"][mode].get("options") if isinstance(
-                self.playback["streams"][mode], dict) else None
-            if not isinstance(recorded, dict):
-                raise RecordingError("the recording's stream %s holds no capture options" % mode)
-            opts = opts_mod.from_dict(kind, recorded)
-        elif initial is not None:
-            opts = initial(kind)
-        else:
-            opts = self._carried(kind)
         self._opts, self._good = opts, None
         ranges = {}
         for key, getter in (("exposure_ms", cam.GetExposureTimeRange), ("gain_db", cam.GetGainRange)):
@@ -399,7 +401,8 @@ class Station:
         taken = [t for t in targets if os.path.lexists(t)]
         if taken:
             raise ViewerError("%s exists; choose another name" % taken[0])
-        if first is not None and first.GetSize().width == point_map.GetSize().width:
+        if first is not None and (first.GetSize().width, first.GetSize().height) == (
+                point_map.GetSize().width, point_map.GetSize().height):
             check(point_map.SaveWithImage(targets[0], first, T.Millimeter, True), "PointMap.SaveWithImage")
         else:
             check(point_map.Save(targets[0], T.Millimeter, True), "PointMap.Save")
