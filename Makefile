@@ -1,7 +1,7 @@
 # Set-up, build, demo and tests. `make demo` and `make test` do everything on a fresh machine.
 SHELL := /bin/bash
 DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev libtbb-dev libembree-dev libassimp-dev libtomlplusplus-dev \
-  nlohmann-json3-dev cmake patchelf locales
+  nlohmann-json3-dev cmake patchelf locales chromium
 
 # The CPython version to build and test: 3.9 unless PYVER names another (make test PYVER=3.12), or
 # PYTHON an interpreter (its version is then PYVER). 3.9 lives in .venv, any other in .venv-X.Y.
@@ -31,7 +31,8 @@ SDK_LIB := $(CURDIR)/$(SDK_DIR)/sim/libTUVO.so.1
 
 all: $(STAMP)
 
-# Debian packages the stand-in SDK builds with, and patchelf for auditwheel (installed only when missing).
+# Debian packages the stand-in SDK builds with, patchelf for auditwheel and chromium for the viewer's
+# browser tests (installed only when missing).
 .deps-ok: Makefile
 	@missing=""; for p in $(DEB_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \

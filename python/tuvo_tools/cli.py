@@ -23,6 +23,7 @@ try:  # Ctrl-C while the modules load (numpy, the SDK): nothing is open yet, so 
 
     from . import __version__
     from . import options as opts_mod
+    from . import viewer
     from .clouds import save_cloud
     from .progress import Progress
     from .recorder import Recorder
@@ -484,6 +485,10 @@ def cmd_options(args):
     return 0
 
 
+def cmd_view(args):
+    return viewer.main(args, _capture_options)
+
+
 # ---- the parser ----
 
 MAX_INTERVAL_S = 7 * 86400  # a week between captures
@@ -572,6 +577,10 @@ def _parser():
     p = sub.add_parser("options", parents=[common], help="the capture options --set and --settings take")
     p.add_argument("--x2", action="store_true", help="those of X2 captures (default: X1)")
     p.set_defaults(run=cmd_options)
+
+    p = sub.add_parser("view", parents=[camera, capture], help="a live viewer in the browser, until Ctrl-C")
+    viewer.add_arguments(p)
+    p.set_defaults(run=cmd_view)
     return parser
 
 
