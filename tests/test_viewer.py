@@ -17,6 +17,7 @@ from playwright.sync_api import sync_playwright
 import PyTUVO as T
 import tuvo_sim
 from tuvo_tools.recording import read_manifest
+from tuvo_tools.viewer import pictures
 
 RIG = "[device]\nname = View bench\nsn = V-1\ncameras = left, right\nx2 = yes\nwidth = 320\nheight = 256\n"
 WAIT_MS = 60000  # a page's first load under a loaded machine (software WebGL)
@@ -154,6 +155,12 @@ def test_view_refuses_to_start(args, prelude, status_, says, env, tmp_path):
         r = subprocess.run([sys.executable, "-c", code], env=env, cwd=tmp_path, capture_output=True, text=True,
                            timeout=120)
     assert r.returncode == status_ and says in r.stderr and r.stdout == "", r.stderr
+
+
+def test_depth_of_one_huge_value_is_drawn():
+    """A depth map of one value, however large (a damaged recording's), in one colour with its bar."""
+    figure, (near, far) = pictures.depth_figure(np.full((20, 30), 1e300))
+    assert near < 1e300 < far and (figure[:20, :30] == pictures.colour_scale(0.5)).all()
 
 
 @pytest.mark.smoke
