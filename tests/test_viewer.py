@@ -217,6 +217,12 @@ def test_live_device(browser, env, tmp_path):
         fill(page, "Recording folder", "../elsewhere")
         click(page, "Start recording")
         status(page, "leads outside")
+        # The last capture saved after a refused one, wholly or not at all: the cloud's and the
+        # image's names fit, the depth's does not.
+        fill(page, "Save as", "L" * 248)
+        click(page, "Save PLY and PNG")
+        status(page, "SaveDepthMap")
+        assert not [f for f in os.listdir(tmp_path) if f.startswith("LL")]
         assert page.get_by_text(env["TUVO_SIM_RIG"]).count() == 1
         click(page, "Reload scene")
         status(page, "the SDK started anew")
