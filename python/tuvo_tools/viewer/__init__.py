@@ -90,6 +90,7 @@ def run(args, initial_options):
 
     import PyTUVO as T
 
+    from ..cli import Terminated  # SIGTERM ends the viewer as it ends every other command
     from ..recording import read_manifest
     from ..sdk import SdkError
     from .page import Page
@@ -109,7 +110,7 @@ def run(args, initial_options):
     handlers = {}
 
     def interrupt(signum, frame):
-        raise KeyboardInterrupt
+        raise Terminated() if signum == signal.SIGTERM else KeyboardInterrupt()
     try:
         for signum in (signal.SIGTERM, signal.SIGHUP):  # as Ctrl-C: everything released first
             handlers[signum] = signal.signal(signum, interrupt)

@@ -1,63 +1,17 @@
 """What the viewer shows of a capture, made from copies of its results: pictures for the page (images,
 depth and confidence with their colour bars) and the points for the 3-D view.
 
-The conventions are the examples': near is red, far is blue, black where nothing was measured;
-ranges come from robust percentiles, so that a few stray points neither stretch the colours nor
-saturate an object."""
+The colours, ranges and colour bars are those of tuvo_tools.pictures (near red, far blue, robust
+ranges); what is the viewer's own is the size the pictures are sent at and the points it sends."""
 import math
 
 import numpy as np
-from PIL import Image, ImageDraw, ImageFont
+
+from ..pictures import BAR_GAP, colour_bar, colour_scale, heat_scale, robust_range
 
 # Pictures are sent at most this wide: the page shows them in a panel, not at full size.
 MAX_WIDTH = 640
-_BAR_ROOM = 110  # right of a map: the colour bar, its ticks and numbers
-_HEAT = np.array([[25, 15, 70], [120, 30, 120], [215, 70, 60], [250, 170, 40], [252, 245, 160]], dtype=np.float64)
-
-
-def colour_scale(t):
-    """Values 0..1 (NaN allowed) to RGB bytes: 0 red through yellow, green and cyan to 1 blue; NaN black."""
-    t = np.asarray(t, dtype=np.float64)
-    missing = np.isnan(t)
-    t = np.clip(np.nan_to_num(t), 0, 1)
-    rgb = np.stack([np.clip(1.5 - np.abs(4 * t - c), 0, 1) for c in (0.5, 2.0, 3.5)], axis=-1)
-    rgb = (rgb * 255).astype(np.uint8)
-    rgb[missing] = 0
-    return rgb
-
-
-def heat_scale(t):
-    """Values 0..1 (NaN allowed) to RGB bytes for magnitudes: dark violet through red and orange to
-    light yellow; NaN black."""
-    t = np.asarray(t, dtype=np.float64)
-    missing = np.isnan(t)
-    t = np.clip(np.nan_to_num(t), 0, 1)
-    stops = np.linspace(0, 1, len(_HEAT))
-    rgb = np.stack([np.interp(t, stops, _HEAT[:, c]) for c in range(3)], axis=-1).astype(np.uint8)
-    rgb[missing] = 0
-    return rgb
-
-
-def robust_range(values, low=0.5, high=99.5):
-    """The range of the finite values between two percentiles, widened by 5 % on each side."""
-    values = np.asarray(values)
-    finite = values[np.isfinite(values)]
-    if finite.size == 0:
-        return 0.0, 1.0
-    lo, hi = np.percentile(finite, [low, high])
-    pad = max(0.05 * (hi - lo), 1e-6)
-    return float(lo - pad), float(hi + pad)
-
-
-def nice_ticks(a, b, count=6):
-    """Round numbers (1, 2 or 5 times a power of ten apart) between a and b."""
-    lo, hi = min(a, b), max(a, b)
-    if not hi > lo:
-        return np.array([lo])
-    raw = (hi - lo) / count
-    power = 10.0 ** math.floor(math.log10(raw))
-    step = min((m * power for m in (1, 2, 5, 10)), key=lambda s: abs(s - raw))
-    return step * np.arange(math.ceil(lo / step), math.floor(hi / step + 1e-9) + 1, dtype=np.float64)
+_BAR_ROOM = 150  # right of a map: the gap, the colour bar, its ticks and numbers
 
 
 def shrink(pixels):
@@ -76,28 +30,24 @@ def image_rgb(pixels):
 
 def map_figure(values, unit, title, scale, near_top=True):
     """A map (NaN where nothing was measured) in colour with a colour bar, ticks and numbers in
-    `unit` right of it. Returns (rows, cols, 3) bytes and the range shown."""
+    `unit` right of it; the scale's 0 (the low values) at the bar's top when `near_top`, else at
+    its bottom. Returns (rows, cols, 3) bytes and the range shown."""
     small = np.asarray(shrink(values), dtype=np.float64)
     small = np.where(np.isfinite(small), small, np.nan)
     lo, hi = robust_range(small)
     rows, cols = small.shape
     size = int(max(11, min(15, rows // 24)))
-    figure = np.full((max(rows, 10 * size), cols + _BAR_ROOM, 3), 255, dtype=np.uint8)
+    figure = np.full((max(rows, 11 * size), cols + _BAR_ROOM, 3), 255, dtype=np.uint8)
     figure[:rows, :cols] = scale((small - lo) / (hi - lo))
-    top, bottom = lo if near_top else hi, hi if near_top else lo
-    x, y, height = cols + 12, 3 * size, max(rows - 5 * size, 2 * size)
-    bar = scale(np.linspace(0, 1, height) if near_top else np.linspace(1, 0, height))
-    figure[y:y + height, x:x + 16] = bar[:, None, :]
-    picture = Image.fromarray(figure)
-    draw = ImageDraw.Draw(picture)
-    font = ImageFont.load_default(size=size)
-    draw.rectangle([x - 1, y - 1, x + 16, y + height], outline=(0, 0, 0))
-    for value in nice_ticks(lo, hi):
-        row = y + int(round((value - top) / (bottom - top) * (height - 1)))
-        draw.line([x + 16, row, x + 21, row], fill=(0, 0, 0))
-        draw.text((x + 24, row), "%g %s" % (round(float(value), 6), unit), fill=(0, 0, 0), font=font, anchor="lm")
-    draw.text((x, y - size // 2), title, fill=(0, 0, 0), font=font, anchor="ld")
-    return np.asarray(picture), (lo, hi)
+    y = 4 * size  # room for the title above the bar
+    height = max(rows - 6 * size, 2 * size)
+    if near_top:
+        colour_bar(figure, cols + BAR_GAP, y, height, lo, hi, unit, scale=scale, top_label=None, bottom_label=None,
+                   title=title, size=size)
+    else:
+        colour_bar(figure, cols + BAR_GAP, y, height, hi, lo, unit, scale=lambda t: scale(1 - np.asarray(t)),
+                   top_label=None, bottom_label=None, title=title, size=size)
+    return figure, (lo, hi)
 
 
 def depth_figure(depth):

@@ -7,6 +7,7 @@ state. It tells the page what changed through the listener's methods (devices, o
 frame, state, message), from its own thread.
 """
 import collections
+import contextlib
 import os
 import threading
 import time
@@ -304,7 +305,6 @@ class Station:
 
     def _capture(self):
         cam, opts = self._cam, self._opts
-        self._drop_results()
         began = time.perf_counter()
         ok = cam.Capture(opts)
         took = time.perf_counter() - began
@@ -317,6 +317,7 @@ class Station:
                 self.page.options(opts_mod.to_dict(self._opts))
                 message += " (the options are back to those of the last capture)"
             raise SdkError(message)
+        self._drop_results()  # kept until now: a refused capture leaves the last one to save
         self._good = _copy(opts)
         self._captures += 1
         index = None
@@ -401,17 +402,23 @@ class Station:
         taken = [t for t in targets if os.path.lexists(t)]
         if taken:
             raise ViewerError("%s exists; choose another name" % taken[0])
-        if first is not None and (first.GetSize().width, first.GetSize().height) == (
-                point_map.GetSize().width, point_map.GetSize().height):
-            check(point_map.SaveWithImage(targets[0], first, T.Millimeter, True), "PointMap.SaveWithImage")
-        else:
-            check(point_map.Save(targets[0], T.Millimeter, True), "PointMap.Save")
-        for path, image in pictures.items():
-            check(image.SaveImage(path), "Image.SaveImage")
         depth = self._cam.GetDepthMap()
         saved = targets if depth.IsValid() else targets[:-1]
-        if depth.IsValid():
-            check(depth.SaveDepthMap(targets[-1], True), "DepthMap.SaveDepthMap")
+        try:
+            if first is not None and (first.GetSize().width, first.GetSize().height) == (
+                    point_map.GetSize().width, point_map.GetSize().height):
+                check(point_map.SaveWithImage(targets[0], first, T.Millimeter, True), "PointMap.SaveWithImage")
+            else:
+                check(point_map.Save(targets[0], T.Millimeter, True), "PointMap.Save")
+            for path, image in pictures.items():
+                check(image.SaveImage(path), "Image.SaveImage")
+            if depth.IsValid():
+                check(depth.SaveDepthMap(targets[-1], True), "DepthMap.SaveDepthMap")
+        except BaseException:  # a save is whole or not made: the files it wrote go
+            for path in saved:
+                with contextlib.suppress(OSError):
+                    os.remove(path)
+            raise
         self.page.saved(name)
         self.page.message("saved %s in %s" % (", ".join(os.path.basename(p) for p in saved), self.out_dir), False)
 
