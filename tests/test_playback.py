@@ -591,6 +591,12 @@ MANIFEST_FAULTS = [
      "streams.x2.balance: holds a number out of the range of a 32-bit float"),
     ("singular extrinsic", damage_manifest(lambda m: m["cameras"]["right"].update(extrinsic=[1.0] * 16)),
      "cameras.right.extrinsic: is not invertible"),
+    ("number beyond doubles", lambda r: (r / "manifest.json").write_text((r / "manifest.json").read_text().replace(
+        '"created"', '"note": 1e999, "created"')), "manifest.json: not JSON"),
+    ("integer beyond doubles", lambda r: (r / "manifest.json").write_text((r / "manifest.json").read_text().replace(
+        '"created"', '"note": 1%s, "created"' % ("0" * 400))), "manifest.json: not JSON"),
+    ("half a surrogate pair", lambda r: (r / "manifest.json").write_text((r / "manifest.json").read_text().replace(
+        '"created"', '"note": "\\ud800", "created"')), "manifest.json: not JSON"),
     ("NUL after the JSON", lambda r: (r / "manifest.json").write_bytes((r / "manifest.json").read_bytes() + b"\0 {["),
      "manifest.json: holds a NUL character"),
     ("unknown option", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(warp_drive=1)),
@@ -820,6 +826,14 @@ print(json.dumps(out))
                         r"runs; 2 MB of memory is available", checked[2]), checked[2]
     assert ran_out == [False, ERROR_OUT_OF_MEMORY, "X2.Capture(): out of memory"]
     assert again
+
+
+def test_both_readers_skip_a_byte_order_mark(tmp_path, pristine):
+    root = tmp_path / "rec"
+    shutil.copytree(pristine, root)
+    (root / "manifest.json").write_bytes(b"\xef\xbb\xbf" + (root / "manifest.json").read_bytes())
+    assert len(read_manifest(str(root))["streams"]["x2"]["frames"]) == 1
+    assert open_cam(play(root), "x2").Capture(), T.GetLastErrorMessage()
 
 
 def test_rig_keys_of_playback_devices(tmp_path, pristine):

@@ -167,6 +167,20 @@ def _no_constant(name: str):
     raise ValueError("%s is not JSON" % name)
 
 
+def _json_float(text: str) -> float:
+    """A JSON number as the SDK's parser reads it: one beyond the range of a double is refused."""
+    value = float(text)
+    if math.isinf(value):
+        raise ValueError("number overflow parsing %s" % text[:40])
+    return value
+
+
+def _json_int(text: str) -> int:
+    if len(text) > 300:  # beyond 64 bits the SDK's parser reads a double, which may overflow
+        _json_float(text)
+    return int(text)
+
+
 def parse(data: bytes, name: str) -> Dict[str, Any]:
     """The manifest's text parsed and checked; a RecordingError names `name` and the first fault."""
     if b"\0" in data:
@@ -177,7 +191,11 @@ def parse(data: bytes, name: str) -> Dict[str, Any]:
     if values > LIMITS["manifest_values"]:
         raise RecordingError("%s: holds more than {:,} values".format(LIMITS["manifest_values"]) % name)
     try:
-        manifest = json.loads(data.decode("utf-8"), parse_constant=_no_constant)
+        # A byte order mark is skipped, as the SDK's parser skips it.
+        manifest = json.loads(data.decode("utf-8-sig"), parse_constant=_no_constant, parse_float=_json_float,
+                              parse_int=_json_int)
+        # Half of a UTF-16 surrogate pair (a lone "\\ud800") is text no UTF-8 reader can hold.
+        json.dumps(manifest, ensure_ascii=False, check_circular=False).encode("utf-8")
     except (ValueError, RecursionError) as e:
         raise RecordingError("%s: not JSON (%s)" % (name, e))
     except MemoryError:
