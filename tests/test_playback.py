@@ -718,6 +718,14 @@ FRAME_FAULTS = [
      "left.png: the PNG holds more image data than its header announces"),
     ("PNG short", lambda r: bomb_png(r / "x2" / "000000" / "left.png", 0.5),
      "left.png: the PNG's image data end before the image its header announces"),
+    ("npy of doubles by another name", replace_file("depth.npy", npy_header(
+        "{'descr': 'float64', 'fortran_order': False, 'shape': (256, 320), }", bytes(655360))),
+     "the .npy data are float64, not little-endian float64 (<f8)"),
+    ("npy shape in hexadecimal", replace_file("depth.npy", npy_header(
+        "{'descr': '<f8', 'fortran_order': False, 'shape': (0x100, 320), }", bytes(655360))), "the .npy shape is malformed"),
+    ("npy key twice", replace_file("depth.npy", npy_header(
+        "{'descr': '<i4', 'descr': '<f8', 'fortran_order': False, 'shape': (256, 320), }", bytes(655360))),
+     "malformed .npy header: the header repeats descr"),
     ("npy header left open", replace_file("depth.npy", npy_header("{" + " " * 117 + "\n", bytes(655360))), "depth.npy: "),
 ]
 
@@ -754,7 +762,7 @@ def test_broken_frames_fail_the_capture_naming_the_file(tmp_path, pristine, faul
     options = T.X2_CaptureOptions()
     options.calc_normal = True
     python = refused_alike(root, message, options)
-    if fault in ("PNG bomb", "PNG short"):  # counted alike, so worded alike
+    if fault.startswith(("PNG bomb", "PNG short", "npy")):  # read alike, so worded alike
         assert T.GetLastErrorMessage().endswith(python)
 
 

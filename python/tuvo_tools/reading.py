@@ -2,7 +2,6 @@
 only (no symbolic links, FIFOs or devices), every size checked against the manifest before
 anything is allocated, and each fault a RecordingError naming the file and the reason."""
 import errno
-import io
 import os
 import re
 import stat
@@ -192,28 +191,111 @@ def parse_ply(name, data, count, normals, compressed=False):
     return np.ascontiguousarray(values[:, :3]), (np.ascontiguousarray(values[:, 3:]) if normals else None)
 
 
+def _npy_fields(text):
+    """numpy's header, a Python dict literal such as {'descr': '<f8', 'fortran_order': False,
+    'shape': (1024, 1280), }, read as playback reads it (never evaluated): each key a quoted text,
+    each value a quoted text, a parenthesised shape or a word, kept as its text."""
+    i, n, fields = 0, len(text), {}
+
+    def skip(i):
+        while i < n and text[i] in " \n\t":
+            i += 1
+        return i
+
+    def quoted(i):  # (the text, the index after it) or None
+        if i >= n or text[i] not in "'\"":
+            return None
+        close = text.find(text[i], i + 1)
+        return None if close < 0 else (text[i + 1:close], close + 1)
+    i = skip(i)
+    if not text.startswith("{", i):
+        raise ValueError("the header is not a dict")
+    i = skip(i + 1)
+    while not text.startswith("}", i):
+        key = quoted(i)
+        if key is None:
+            raise ValueError("a header key is not a quoted text")
+        key, i = key
+        i = skip(i)
+        if not text.startswith(":", i):
+            raise ValueError("a header key lacks its value")
+        i = skip(i + 1)
+        if text.startswith(("'", '"'), i):
+            value = quoted(i)
+            if value is None:
+                raise ValueError("a header text is not closed")
+            value, i = value
+        elif text.startswith("(", i):
+            close = text.find(")", i)
+            if close < 0:
+                raise ValueError("the shape is not closed")
+            value, i = text[i:close + 1], close + 1
+        else:
+            start = i
+            while i < n and text[i].isascii() and text[i].isalpha():
+                i += 1
+            value = text[start:i]
+        if key in fields:
+            raise ValueError("the header repeats " + key)
+        fields[key] = value
+        i = skip(i)
+        if text.startswith(",", i):
+            i = skip(i + 1)
+        elif not text.startswith("}", i):
+            raise ValueError("the header is malformed")
+    if skip(i + 1) != n:
+        raise ValueError("the header holds more than a dict")
+    return fields
+
+
+_SHAPE = re.compile(r"\( *(?:[0-9]{1,10} *(?:, *|(?=\))))*\)\Z")
+
+
+def _npy_shape(text):
+    """"(1024, 1280)" or "(5,)" as numbers, each below 2^31; None when malformed."""
+    if not _SHAPE.match(text):
+        return None
+    dims = tuple(int(d) for d in re.findall(r"[0-9]+", text))
+    return dims if all(d < (1 << 31) for d in dims) else None
+
+
 def parse_npy(name, data, shape, compressed=False):
     """A .npy file of little-endian float64 numbers in C order of exactly `shape`; `compressed`: its
-    header followed by the numbers shuffled and deflated."""
-    f = io.BytesIO(data)
+    header followed by the numbers shuffled and deflated. The header is read as playback reads it,
+    so that both refuse the same files with the same words."""
+    def fail(what):
+        raise RecordingError("%s: %s" % (name, what))
+    if len(data) < 10 or data[:6] != b"\x93NUMPY":
+        fail("not a NumPy .npy file")
+    if data[6] not in (1, 2, 3):
+        fail(".npy format version %d is not supported" % data[6])
+    if data[6] != 1 and len(data) < 12:
+        fail("the .npy header is truncated")
+    start = 10 if data[6] == 1 else 12
+    size = int.from_bytes(data[8:start], "little")
+    if size > _HEADER_ROOM - 16:
+        fail("the .npy header is longer than 4096 bytes")
+    if len(data) < start + size:
+        fail("the .npy header is truncated")
+    header = data[start:start + size]
+    if b"\0" in header:
+        fail("the .npy header holds a NUL character")
     try:
-        version = np.lib.format.read_magic(f)
-        if version == (1, 0):
-            header = np.lib.format.read_array_header_1_0(f)
-        elif version == (2, 0):
-            header = np.lib.format.read_array_header_2_0(f)
-        else:
-            raise RecordingError("%s: .npy format version %d.%d is not supported" % ((name,) + version))
-    except RecordingError:
-        raise
-    except Exception as e:  # noqa: BLE001 - numpy's header reader raises what its parser met (TokenError, SyntaxError, ...)
-        raise RecordingError("%s: not a NumPy .npy file (%s)" % (name, str(e) or type(e).__name__))
-    found, fortran, dtype = header
-    if dtype != np.dtype("<f8") or fortran:
-        raise RecordingError("%s: the .npy data must be little-endian float64 (<f8) in C order" % name)
-    if tuple(found) != tuple(shape):
-        raise RecordingError("%s: the .npy shape is %s, not %s" % (name, tuple(found), tuple(shape)))
-    values = body_of(name, data, f.tell(), int(np.prod(shape)) * 8, compressed, "data")
+        fields = _npy_fields(header.rstrip(b"\n ").decode("latin-1"))
+    except ValueError as e:
+        fail("malformed .npy header: %s" % e)
+    if sorted(fields) != ["descr", "fortran_order", "shape"]:
+        fail("the .npy header must hold descr, fortran_order and shape")
+    if fields["descr"] != "<f8":
+        fail("the .npy data are %s, not little-endian float64 (<f8)" % fields["descr"])
+    if fields["fortran_order"] != "False":
+        fail("the .npy data are not in C order")
+    found = _npy_shape(fields["shape"])
+    if found is None:
+        fail("the .npy shape is malformed")
+    if found != tuple(shape):
+        fail("the .npy shape is (%s), not (%s)" % (", ".join(map(str, found)), ", ".join(map(str, shape))))
+    values = body_of(name, data, start + size, int(np.prod(shape)) * 8, compressed, "data")
     return values.reshape(shape).copy() if not compressed else values.reshape(shape)
 
 
