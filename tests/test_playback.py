@@ -673,6 +673,21 @@ def test_manifests_cost_no_memory_before_they_are_checked(tmp_path, pristine, fa
 PLY_BODY = 320 * 256 * 48
 
 
+def png_chunks(change):
+    """Changes the chunks of left.png: `change` maps a list of (type, data, CRC or None for the right
+    one) to another."""
+    def apply(root):
+        path = root / "x2" / "000000" / "left.png"
+        data, at, chunks = path.read_bytes(), 8, []
+        while at < len(data):
+            n = int.from_bytes(data[at:at + 4], "big")
+            chunks.append((data[at + 4:at + 8], data[at + 8:at + 8 + n], None))
+            at += 12 + n
+        path.write_bytes(data[:8] + b"".join(len(d).to_bytes(4, "big") + t + d + (
+            crc if crc is not None else zlib.crc32(t + d).to_bytes(4, "big")) for t, d, crc in change(chunks)))
+    return apply
+
+
 # Faults found when the frame is played (the capture fails, naming the file).
 FRAME_FAULTS = [
     ("missing PLY", lambda r: (r / "x2" / "000000" / "points.ply").unlink(), "points.ply: is missing"),
@@ -726,6 +741,14 @@ FRAME_FAULTS = [
     ("npy key twice", replace_file("depth.npy", npy_header(
         "{'descr': '<i4', 'descr': '<f8', 'fortran_order': False, 'shape': (256, 320), }", bytes(655360))),
      "malformed .npy header: the header repeats descr"),
+    ("PNG chunks: a damaged CRC", png_chunks(lambda c: c[:1] + [(b"tEXt", b"k\0v", b"\0" * 4)] + c[1:]),
+     "left.png: the PNG's tEXt chunk is damaged (its CRC does not match)"),
+    ("PNG chunks: no IEND", png_chunks(lambda c: c[:-1]), "left.png: the PNG ends without its IEND chunk"),
+    ("PNG chunks: an unknown critical chunk", png_chunks(lambda c: c[:1] + [(b"ABCD", b"", None)] + c[1:]),
+     "left.png: the PNG holds a critical chunk ABCD out of place or unknown to PNG readers"),
+    ("PNG chunks: image data split", png_chunks(lambda c: c[:1] + [(b"IDAT", c[1][1][:9], None), (b"tEXt", b"k\0v", None),
+                                                                  (b"IDAT", c[1][1][9:], None)] + c[2:]),
+     "left.png: the PNG's image data are not in consecutive IDAT chunks"),
     ("npy header left open", replace_file("depth.npy", npy_header("{" + " " * 117 + "\n", bytes(655360))), "depth.npy: "),
 ]
 
@@ -762,7 +785,7 @@ def test_broken_frames_fail_the_capture_naming_the_file(tmp_path, pristine, faul
     options = T.X2_CaptureOptions()
     options.calc_normal = True
     python = refused_alike(root, message, options)
-    if fault.startswith(("PNG bomb", "PNG short", "npy")):  # read alike, so worded alike
+    if fault.startswith(("PNG bomb", "PNG short", "PNG chunks", "npy")):  # read alike, so worded alike
         assert T.GetLastErrorMessage().endswith(python)
 
 

@@ -86,20 +86,44 @@ def inflate_exactly(name, data, size, what):
     return out
 
 
+def png_header(name, data):
+    """What the PNG's header (its IHDR chunk) announces: width, height, bit depth, colour type and
+    interlace method."""
+    if len(data) < 33 or data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+        raise RecordingError("%s: not a PNG file" % name)
+    return int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big"), data[24], data[25], data[28]
+
+
 def check_png_data(name, data, width, height, channels):
     """Walks the PNG's chunks and inflates its image data into nothing, counting: it must be exactly
     the rows of the `width` x `height` 8-bit image its header announces, not interlaced (as the
-    recorder writes it), or the PNG is refused before anything is decoded."""
-    if len(data) < 33 or data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
-        raise RecordingError("%s: not a PNG file" % name)
-    if data[28] != 0:
+    recorder writes it), or the PNG is refused before anything is decoded. Every chunk must be whole
+    with its CRC, of a type PNG readers know when it is critical, and the last one IEND, so that no
+    reader is left to its own leniency."""
+    if png_header(name, data)[4] != 0:
         raise RecordingError("%s: the PNG is interlaced, which a recording's images are not" % name)
-    d, at, total, limit, extra = zlib.decompressobj(), 8, 0, height * (1 + width * channels), False
+    d, at, total, limit, extra, ended = zlib.decompressobj(), 8, 0, height * (1 + width * channels), False, False
+    in_idat = idat_done = False
     try:
         while at + 12 <= len(data) and total <= limit and not extra:
             length, kind = int.from_bytes(data[at:at + 4], "big"), data[at + 4:at + 8]
-            if kind == b"IEND" or at + 12 + length > len(data):
+            if at + 12 + length > len(data):
                 break
+            text = kind.decode("latin-1")
+            if not (kind.isalpha() and kind.isascii()):
+                raise RecordingError("%s: the PNG holds a chunk of a malformed type" % name)
+            if zlib.crc32(data[at + 4:at + 8 + length]) != int.from_bytes(data[at + 8 + length:at + 12 + length], "big"):
+                raise RecordingError("%s: the PNG's %s chunk is damaged (its CRC does not match)" % (name, text))
+            if kind == b"IEND":
+                ended = True
+                break
+            if kind[:1].isupper() and kind not in (b"PLTE", b"IDAT") and (kind != b"IHDR" or at != 8):
+                raise RecordingError("%s: the PNG holds a critical chunk %s out of place or unknown to PNG readers" % (
+                    name, text))
+            idat_done = idat_done or (in_idat and kind != b"IDAT")
+            in_idat = kind == b"IDAT"
+            if in_idat and idat_done:
+                raise RecordingError("%s: the PNG's image data are not in consecutive IDAT chunks" % name)
             if kind == b"IDAT":
                 chunk = data[at + 8:at + 8 + length]
                 while chunk and not d.eof and total <= limit:
@@ -113,23 +137,24 @@ def check_png_data(name, data, width, height, channels):
         raise RecordingError("%s: the PNG holds more image data than its header announces" % name)
     if total < limit or not d.eof:
         raise RecordingError("%s: the PNG's image data end before the image its header announces" % name)
+    if not ended:
+        raise RecordingError("%s: the PNG ends without its IEND chunk" % name)
 
 
 def parse_png(name, data, width, height, image_type):
     """An 8-bit PNG of `width` x `height`: grey for Mono8, RGB for RGB8 and BGR8 (whose channels
     are put back in blue, green, red order). Its header, and what its image data inflate to, are
-    checked before anything is decoded."""
+    checked before anything is decoded, as playback checks them."""
     grey = image_type == "Mono8"
+    found_width, found_height, depth, colour, _ = png_header(name, data)
+    if (found_width, found_height) != (width, height):
+        raise RecordingError("%s: the image is %d x %d, not the camera's %d x %d" % (
+            name, found_width, found_height, width, height))
+    if depth != 8 or colour != (0 if grey else 2):
+        raise RecordingError("%s: a %s image must be an 8-bit %s PNG" % (name, image_type, "grey" if grey else "RGB"))
+    check_png_data(name, data, width, height, 1 if grey else 3)
     try:
-        reader = png.Reader(bytes=data)
-        reader.preamble()
-        if (reader.width, reader.height) != (width, height):
-            raise RecordingError("%s: the image is %d x %d, not the camera's %d x %d" % (
-                name, reader.width, reader.height, width, height))
-        if reader.bitdepth != 8 or reader.color_type != (0 if grey else 2):
-            raise RecordingError("%s: a %s image must be an 8-bit %s PNG" % (name, image_type, "grey" if grey else "RGB"))
-        check_png_data(name, data, width, height, 1 if grey else 3)
-        _, _, rows, _ = reader.read()
+        _, _, rows, _ = png.Reader(bytes=data).read()
         pixels = np.array([np.frombuffer(bytes(row), np.uint8) for row in rows], dtype=np.uint8)
     except png.Error as e:
         raise RecordingError("%s: not a readable PNG (%s)" % (name, e))
