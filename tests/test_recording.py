@@ -124,6 +124,35 @@ def test_two_recorders_on_one_empty_folder(tmp_path, device, monkeypatch):
     assert len(recording.read_manifest(str(tmp_path / "rec"))["streams"]["x2"]["frames"]) == 1
 
 
+def test_sigterm_during_a_commit_waits_for_the_manifest(tmp_path, device, monkeypatch):
+    """A SIGTERM handler that raises (as tuvo record's does) comes after the manifest lists the frame
+    whose folder was just renamed into place, as Ctrl-C does."""
+    class Stop(Exception):
+        pass
+
+    def stop(signum, frame):
+        raise Stop()
+    rec = Recorder(str(tmp_path / "rec"), device)
+    stream = rec.add_x2(open_x2(device))
+    replace = os.replace
+
+    def replace_then_signal(src, dst):
+        replace(src, dst)
+        if rec.writer.frames("x2"):  # the frame's commit
+            os.kill(os.getpid(), signal.SIGTERM)
+    monkeypatch.setattr(recording.os, "replace", replace_then_signal)
+    previous = signal.signal(signal.SIGTERM, stop)
+    try:
+        with pytest.raises(Stop):
+            rec.capture(stream)
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+    monkeypatch.undo()
+    manifest = recording.read_manifest(str(tmp_path / "rec"))
+    assert len(manifest["streams"]["x2"]["frames"]) == 1
+    assert recording.read_frame(str(tmp_path / "rec"), manifest, "x2", 0)["depth"] is not None
+
+
 def test_an_interrupted_recording_keeps_its_finished_frames(tmp_path, device, monkeypatch):
     rec = Recorder(str(tmp_path / "rec"), device)
     stream = rec.add_x2(open_x2(device))
