@@ -6,7 +6,7 @@ import os
 import re
 import stat
 import zlib
-from typing import Optional, Tuple
+from typing import NoReturn, Optional, Tuple
 
 import numpy as np
 import png  # type: ignore[import-untyped]  # pypng carries no types
@@ -288,7 +288,7 @@ def parse_npy(name, data, shape, compressed=False):
     """A .npy file of little-endian float64 numbers in C order of exactly `shape`; `compressed`: its
     header followed by the numbers shuffled and deflated. The header is read as playback reads it,
     so that both refuse the same files with the same words."""
-    def fail(what):
+    def fail(what) -> NoReturn:
         raise RecordingError("%s: %s" % (name, what))
     if len(data) < 10 or data[:6] != b"\x93NUMPY":
         fail("not a NumPy .npy file")
