@@ -153,6 +153,19 @@ def test_sigterm_during_a_commit_waits_for_the_manifest(tmp_path, device, monkey
     assert recording.read_frame(str(tmp_path / "rec"), manifest, "x2", 0)["depth"] is not None
 
 
+@pytest.mark.parametrize("damage", [lambda p: p.unlink(), lambda p: p.write_bytes(p.read_bytes()[:500]),
+                                    lambda p: p.write_text(p.read_text().replace('"max_bytes": 31', '"most": 31'))],
+                         ids=["missing", "cut short", "a rule without its bound"])
+def test_a_damaged_table_of_rules_is_named(tmp_path, damage):
+    shutil.copytree(os.path.dirname(recording.__file__), tmp_path / "tuvo_tools")
+    damage(tmp_path / "tuvo_tools" / "recording_rules.json")
+    run = subprocess.run([sys.executable, "-c", "import tuvo_tools.recording"], capture_output=True, text=True,
+                         cwd=tmp_path, timeout=60)
+    assert run.returncode == 1
+    assert "recording_rules.json: cannot be read" in run.stderr.splitlines()[-1]
+    assert "this installation of tuvo_tools is damaged; reinstall it" in run.stderr
+
+
 def test_an_interrupted_recording_keeps_its_finished_frames(tmp_path, device, monkeypatch):
     rec = Recorder(str(tmp_path / "rec"), device)
     stream = rec.add_x2(open_x2(device))
