@@ -313,6 +313,10 @@ def test_record_then_play(env, tmp_path):
     assert r.returncode == 0 and r.stdout.count("x2 ") == 5
     r = run(["play", "rec", "--stream", "x1-left"], env, tmp_path)
     assert r.returncode == 2 and "the recording holds no stream x1-left (it holds x2)" in r.stderr
+    assert run(["record", "S-1", "packed", "--frames", "1", "--compress", "-q"], env, tmp_path).returncode == 0
+    assert read_manifest(str(tmp_path / "packed"))["streams"]["x1-left"]["frames"][0]["compression"] == "shuffle-zlib"
+    r = run(["play", "packed", "--json"], env, tmp_path)
+    assert r.returncode == 0 and json.loads(r.stdout)["frames"][0]["valid_points"] > 1000, r.stderr
 
 
 def test_scan(env, tmp_path):

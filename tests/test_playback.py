@@ -591,6 +591,12 @@ MANIFEST_FAULTS = [
      "streams.x2.balance: holds a number out of the range of a 32-bit float"),
     ("singular extrinsic", damage_manifest(lambda m: m["cameras"]["right"].update(extrinsic=[1.0] * 16)),
      "cameras.right.extrinsic: is not invertible"),
+    ("number beyond doubles", lambda r: (r / "manifest.json").write_text((r / "manifest.json").read_text().replace(
+        '"created"', '"note": 1e999, "created"')), "manifest.json: not JSON"),
+    ("integer beyond doubles", lambda r: (r / "manifest.json").write_text((r / "manifest.json").read_text().replace(
+        '"created"', '"note": 1%s, "created"' % ("0" * 400))), "manifest.json: not JSON"),
+    ("half a surrogate pair", lambda r: (r / "manifest.json").write_text((r / "manifest.json").read_text().replace(
+        '"created"', '"note": "\\ud800", "created"')), "manifest.json: not JSON"),
     ("NUL after the JSON", lambda r: (r / "manifest.json").write_bytes((r / "manifest.json").read_bytes() + b"\0 {["),
      "manifest.json: holds a NUL character"),
     ("unknown option", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(warp_drive=1)),
@@ -667,6 +673,21 @@ def test_manifests_cost_no_memory_before_they_are_checked(tmp_path, pristine, fa
 PLY_BODY = 320 * 256 * 48
 
 
+def png_chunks(change):
+    """Changes the chunks of left.png: `change` maps a list of (type, data, CRC or None for the right
+    one) to another."""
+    def apply(root):
+        path = root / "x2" / "000000" / "left.png"
+        data, at, chunks = path.read_bytes(), 8, []
+        while at < len(data):
+            n = int.from_bytes(data[at:at + 4], "big")
+            chunks.append((data[at + 4:at + 8], data[at + 8:at + 8 + n], None))
+            at += 12 + n
+        path.write_bytes(data[:8] + b"".join(len(d).to_bytes(4, "big") + t + d + (
+            crc if crc is not None else zlib.crc32(t + d).to_bytes(4, "big")) for t, d, crc in change(chunks)))
+    return apply
+
+
 # Faults found when the frame is played (the capture fails, naming the file).
 FRAME_FAULTS = [
     ("missing PLY", lambda r: (r / "x2" / "000000" / "points.ply").unlink(), "points.ply: is missing"),
@@ -712,6 +733,22 @@ FRAME_FAULTS = [
      "left.png: the PNG holds more image data than its header announces"),
     ("PNG short", lambda r: bomb_png(r / "x2" / "000000" / "left.png", 0.5),
      "left.png: the PNG's image data end before the image its header announces"),
+    ("npy of doubles by another name", replace_file("depth.npy", npy_header(
+        "{'descr': 'float64', 'fortran_order': False, 'shape': (256, 320), }", bytes(655360))),
+     "the .npy data are float64, not little-endian float64 (<f8)"),
+    ("npy shape in hexadecimal", replace_file("depth.npy", npy_header(
+        "{'descr': '<f8', 'fortran_order': False, 'shape': (0x100, 320), }", bytes(655360))), "the .npy shape is malformed"),
+    ("npy key twice", replace_file("depth.npy", npy_header(
+        "{'descr': '<i4', 'descr': '<f8', 'fortran_order': False, 'shape': (256, 320), }", bytes(655360))),
+     "malformed .npy header: the header repeats descr"),
+    ("PNG chunks: a damaged CRC", png_chunks(lambda c: c[:1] + [(b"tEXt", b"k\0v", b"\0" * 4)] + c[1:]),
+     "left.png: the PNG's tEXt chunk is damaged (its CRC does not match)"),
+    ("PNG chunks: no IEND", png_chunks(lambda c: c[:-1]), "left.png: the PNG ends without its IEND chunk"),
+    ("PNG chunks: an unknown critical chunk", png_chunks(lambda c: c[:1] + [(b"ABCD", b"", None)] + c[1:]),
+     "left.png: the PNG holds a critical chunk ABCD out of place or unknown to PNG readers"),
+    ("PNG chunks: image data split", png_chunks(lambda c: c[:1] + [(b"IDAT", c[1][1][:9], None), (b"tEXt", b"k\0v", None),
+                                                                  (b"IDAT", c[1][1][9:], None)] + c[2:]),
+     "left.png: the PNG's image data are not in consecutive IDAT chunks"),
     ("npy header left open", replace_file("depth.npy", npy_header("{" + " " * 117 + "\n", bytes(655360))), "depth.npy: "),
 ]
 
@@ -748,7 +785,7 @@ def test_broken_frames_fail_the_capture_naming_the_file(tmp_path, pristine, faul
     options = T.X2_CaptureOptions()
     options.calc_normal = True
     python = refused_alike(root, message, options)
-    if fault in ("PNG bomb", "PNG short"):  # counted alike, so worded alike
+    if fault.startswith(("PNG bomb", "PNG short", "PNG chunks", "npy")):  # read alike, so worded alike
         assert T.GetLastErrorMessage().endswith(python)
 
 
@@ -820,6 +857,14 @@ print(json.dumps(out))
                         r"runs; 2 MB of memory is available", checked[2]), checked[2]
     assert ran_out == [False, ERROR_OUT_OF_MEMORY, "X2.Capture(): out of memory"]
     assert again
+
+
+def test_both_readers_skip_a_byte_order_mark(tmp_path, pristine):
+    root = tmp_path / "rec"
+    shutil.copytree(pristine, root)
+    (root / "manifest.json").write_bytes(b"\xef\xbb\xbf" + (root / "manifest.json").read_bytes())
+    assert len(read_manifest(str(root))["streams"]["x2"]["frames"]) == 1
+    assert open_cam(play(root), "x2").Capture(), T.GetLastErrorMessage()
 
 
 def test_rig_keys_of_playback_devices(tmp_path, pristine):

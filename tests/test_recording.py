@@ -124,6 +124,48 @@ def test_two_recorders_on_one_empty_folder(tmp_path, device, monkeypatch):
     assert len(recording.read_manifest(str(tmp_path / "rec"))["streams"]["x2"]["frames"]) == 1
 
 
+def test_sigterm_during_a_commit_waits_for_the_manifest(tmp_path, device, monkeypatch):
+    """A SIGTERM handler that raises (as tuvo record's does) comes after the manifest lists the frame
+    whose folder was just renamed into place, as Ctrl-C does."""
+    class Stop(Exception):
+        pass
+
+    def stop(signum, frame):
+        raise Stop()
+    rec = Recorder(str(tmp_path / "rec"), device)
+    stream = rec.add_x2(open_x2(device))
+    replace = os.replace
+
+    def replace_then_signal(src, dst):
+        replace(src, dst)
+        if rec.writer.frames("x2"):  # the frame's commit
+            os.kill(os.getpid(), signal.SIGTERM)
+    monkeypatch.setattr(recording.os, "replace", replace_then_signal)
+    previous = signal.signal(signal.SIGTERM, stop)
+    try:
+        with pytest.raises(Stop):
+            rec.capture(stream)
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+    monkeypatch.undo()
+    manifest = recording.read_manifest(str(tmp_path / "rec"))
+    assert len(manifest["streams"]["x2"]["frames"]) == 1
+    assert recording.read_frame(str(tmp_path / "rec"), manifest, "x2", 0)["depth"] is not None
+
+
+@pytest.mark.parametrize("damage", [lambda p: p.unlink(), lambda p: p.write_bytes(p.read_bytes()[:500]),
+                                    lambda p: p.write_text(p.read_text().replace('"max_bytes": 31', '"most": 31'))],
+                         ids=["missing", "cut short", "a rule without its bound"])
+def test_a_damaged_table_of_rules_is_named(tmp_path, damage):
+    shutil.copytree(os.path.dirname(recording.__file__), tmp_path / "tuvo_tools")
+    damage(tmp_path / "tuvo_tools" / "recording_rules.json")
+    run = subprocess.run([sys.executable, "-c", "import tuvo_tools.recording"], capture_output=True, text=True,
+                         cwd=tmp_path, timeout=60)
+    assert run.returncode == 1
+    assert "recording_rules.json: cannot be read" in run.stderr.splitlines()[-1]
+    assert "this installation of tuvo_tools is damaged; reinstall it" in run.stderr
+
+
 def test_an_interrupted_recording_keeps_its_finished_frames(tmp_path, device, monkeypatch):
     rec = Recorder(str(tmp_path / "rec"), device)
     stream = rec.add_x2(open_x2(device))

@@ -284,7 +284,7 @@ def cmd_record(args):
         with Session() as s:
             device = s.find(args.serial)
             cam, x2 = _open_camera(s, device, args)
-            rec = Recorder(args.out_dir, device)
+            rec = Recorder(args.out_dir, device, compress=args.compress)
             stream = rec.add_x2(cam, opts) if x2 else rec.add_x1(cam, args.camera, opts)
             progress = Progress("record", args.frames, enabled=not args.quiet)
             for i in range(args.frames):
@@ -557,6 +557,8 @@ def _parser():
     p.add_argument("out_dir", metavar="OUT_DIR")
     p.add_argument("--frames", type=int, required=True, metavar="N")
     p.add_argument("--interval", type=_seconds, default=0.0, metavar="SECONDS", help="pause between captures")
+    p.add_argument("--compress", action="store_true",
+                   help="store each frame's numbers compressed (about 30 %% smaller, slower to record and play back)")
     p.set_defaults(run=cmd_record)
 
     p = sub.add_parser("play", parents=[common], help="replay a recording through a playback device")

@@ -11,13 +11,23 @@ import numpy as np
 
 from .reading import RecordingError, inside
 
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "recording_rules.json"), "rb") as _f:
-    RULES: Dict[str, Any] = json.loads(_f.read().decode("utf-8"))
-
-LIMITS: Dict[str, int] = RULES["limits"]
-NEWEST_VERSION: int = RULES["newest_version"]
-CAMERAS: List[str] = RULES["cameras"]
-_OPTIONS = {kind: dict(fields) for kind, fields in RULES["options"].items()}
+_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "recording_rules.json")
+try:  # installed with the package: without it no recording can be read or written
+    with open(_TABLE, "rb") as _f:
+        RULES: Dict[str, Any] = json.loads(_f.read().decode("utf-8"))
+    LIMITS: Dict[str, int] = RULES["limits"]
+    NEWEST_VERSION: int = RULES["newest_version"]
+    CAMERAS: List[str] = RULES["cameras"]
+    _OPTIONS = {kind: dict(fields) for kind, fields in RULES["options"].items()}
+    _NEEDS = {"text": ("max_bytes",), "integer": ("min", "max"), "choice": ("of",), "numbers": ("count", "range"),
+              "record": ("of",), "options": ("of",)}
+    for _rule in (rule for record in RULES["records"].values() for rule in record):
+        for _key in ("key", "type") + _NEEDS.get(_rule["type"], ()):  # each rule with what its type needs
+            if _key not in _rule:
+                raise KeyError("a %s rule lacks %s" % (_rule["type"], _key))
+except (OSError, ValueError, LookupError, TypeError, AttributeError) as _e:
+    raise ImportError("%s: cannot be read (%s: %s): this installation of tuvo_tools is damaged; reinstall it" % (
+        _TABLE, type(_e).__name__, _e)) from None
 _FLOAT_MAX = float(np.finfo(np.float32).max)
 _STRING = re.compile(rb'"(?:[^"\\]|\\.)*"', re.S)
 _OPTION_NAME = re.compile(r"[a-z0-9_]{1,64}\Z")
@@ -167,6 +177,20 @@ def _no_constant(name: str):
     raise ValueError("%s is not JSON" % name)
 
 
+def _json_float(text: str) -> float:
+    """A JSON number as the SDK's parser reads it: one beyond the range of a double is refused."""
+    value = float(text)
+    if math.isinf(value):
+        raise ValueError("number overflow parsing %s" % text[:40])
+    return value
+
+
+def _json_int(text: str) -> int:
+    if len(text) > 300:  # beyond 64 bits the SDK's parser reads a double, which may overflow
+        _json_float(text)
+    return int(text)
+
+
 def parse(data: bytes, name: str) -> Dict[str, Any]:
     """The manifest's text parsed and checked; a RecordingError names `name` and the first fault."""
     if b"\0" in data:
@@ -177,7 +201,11 @@ def parse(data: bytes, name: str) -> Dict[str, Any]:
     if values > LIMITS["manifest_values"]:
         raise RecordingError("%s: holds more than {:,} values".format(LIMITS["manifest_values"]) % name)
     try:
-        manifest = json.loads(data.decode("utf-8"), parse_constant=_no_constant)
+        # A byte order mark is skipped, as the SDK's parser skips it.
+        manifest = json.loads(data.decode("utf-8-sig"), parse_constant=_no_constant, parse_float=_json_float,
+                              parse_int=_json_int)
+        # Half of a UTF-16 surrogate pair (a lone "\\ud800") is text no UTF-8 reader can hold.
+        json.dumps(manifest, ensure_ascii=False, check_circular=False).encode("utf-8")
     except (ValueError, RecursionError) as e:
         raise RecordingError("%s: not JSON (%s)" % (name, e))
     except MemoryError:

@@ -2,12 +2,11 @@
 only (no symbolic links, FIFOs or devices), every size checked against the manifest before
 anything is allocated, and each fault a RecordingError naming the file and the reason."""
 import errno
-import io
 import os
 import re
 import stat
 import zlib
-from typing import Optional, Tuple
+from typing import NoReturn, Optional, Tuple
 
 import numpy as np
 import png  # type: ignore[import-untyped]  # pypng carries no types
@@ -87,20 +86,44 @@ def inflate_exactly(name, data, size, what):
     return out
 
 
+def png_header(name, data):
+    """What the PNG's header (its IHDR chunk) announces: width, height, bit depth, colour type and
+    interlace method."""
+    if len(data) < 33 or data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+        raise RecordingError("%s: not a PNG file" % name)
+    return int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big"), data[24], data[25], data[28]
+
+
 def check_png_data(name, data, width, height, channels):
     """Walks the PNG's chunks and inflates its image data into nothing, counting: it must be exactly
     the rows of the `width` x `height` 8-bit image its header announces, not interlaced (as the
-    recorder writes it), or the PNG is refused before anything is decoded."""
-    if len(data) < 33 or data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
-        raise RecordingError("%s: not a PNG file" % name)
-    if data[28] != 0:
+    recorder writes it), or the PNG is refused before anything is decoded. Every chunk must be whole
+    with its CRC, of a type PNG readers know when it is critical, and the last one IEND, so that no
+    reader is left to its own leniency."""
+    if png_header(name, data)[4] != 0:
         raise RecordingError("%s: the PNG is interlaced, which a recording's images are not" % name)
-    d, at, total, limit, extra = zlib.decompressobj(), 8, 0, height * (1 + width * channels), False
+    d, at, total, limit, extra, ended = zlib.decompressobj(), 8, 0, height * (1 + width * channels), False, False
+    in_idat = idat_done = False
     try:
         while at + 12 <= len(data) and total <= limit and not extra:
             length, kind = int.from_bytes(data[at:at + 4], "big"), data[at + 4:at + 8]
-            if kind == b"IEND" or at + 12 + length > len(data):
+            if at + 12 + length > len(data):
                 break
+            text = kind.decode("latin-1")
+            if not (kind.isalpha() and kind.isascii()):
+                raise RecordingError("%s: the PNG holds a chunk of a malformed type" % name)
+            if zlib.crc32(data[at + 4:at + 8 + length]) != int.from_bytes(data[at + 8 + length:at + 12 + length], "big"):
+                raise RecordingError("%s: the PNG's %s chunk is damaged (its CRC does not match)" % (name, text))
+            if kind == b"IEND":
+                ended = True
+                break
+            if kind[:1].isupper() and kind not in (b"PLTE", b"IDAT") and (kind != b"IHDR" or at != 8):
+                raise RecordingError("%s: the PNG holds a critical chunk %s out of place or unknown to PNG readers" % (
+                    name, text))
+            idat_done = idat_done or (in_idat and kind != b"IDAT")
+            in_idat = kind == b"IDAT"
+            if in_idat and idat_done:
+                raise RecordingError("%s: the PNG's image data are not in consecutive IDAT chunks" % name)
             if kind == b"IDAT":
                 chunk = data[at + 8:at + 8 + length]
                 while chunk and not d.eof and total <= limit:
@@ -114,23 +137,24 @@ def check_png_data(name, data, width, height, channels):
         raise RecordingError("%s: the PNG holds more image data than its header announces" % name)
     if total < limit or not d.eof:
         raise RecordingError("%s: the PNG's image data end before the image its header announces" % name)
+    if not ended:
+        raise RecordingError("%s: the PNG ends without its IEND chunk" % name)
 
 
 def parse_png(name, data, width, height, image_type):
     """An 8-bit PNG of `width` x `height`: grey for Mono8, RGB for RGB8 and BGR8 (whose channels
     are put back in blue, green, red order). Its header, and what its image data inflate to, are
-    checked before anything is decoded."""
+    checked before anything is decoded, as playback checks them."""
     grey = image_type == "Mono8"
+    found_width, found_height, depth, colour, _ = png_header(name, data)
+    if (found_width, found_height) != (width, height):
+        raise RecordingError("%s: the image is %d x %d, not the camera's %d x %d" % (
+            name, found_width, found_height, width, height))
+    if depth != 8 or colour != (0 if grey else 2):
+        raise RecordingError("%s: a %s image must be an 8-bit %s PNG" % (name, image_type, "grey" if grey else "RGB"))
+    check_png_data(name, data, width, height, 1 if grey else 3)
     try:
-        reader = png.Reader(bytes=data)
-        reader.preamble()
-        if (reader.width, reader.height) != (width, height):
-            raise RecordingError("%s: the image is %d x %d, not the camera's %d x %d" % (
-                name, reader.width, reader.height, width, height))
-        if reader.bitdepth != 8 or reader.color_type != (0 if grey else 2):
-            raise RecordingError("%s: a %s image must be an 8-bit %s PNG" % (name, image_type, "grey" if grey else "RGB"))
-        check_png_data(name, data, width, height, 1 if grey else 3)
-        _, _, rows, _ = reader.read()
+        _, _, rows, _ = png.Reader(bytes=data).read()
         pixels = np.array([np.frombuffer(bytes(row), np.uint8) for row in rows], dtype=np.uint8)
     except png.Error as e:
         raise RecordingError("%s: not a readable PNG (%s)" % (name, e))
@@ -192,28 +216,111 @@ def parse_ply(name, data, count, normals, compressed=False):
     return np.ascontiguousarray(values[:, :3]), (np.ascontiguousarray(values[:, 3:]) if normals else None)
 
 
+def _npy_fields(text):
+    """numpy's header, a Python dict literal such as {'descr': '<f8', 'fortran_order': False,
+    'shape': (1024, 1280), }, read as playback reads it (never evaluated): each key a quoted text,
+    each value a quoted text, a parenthesised shape or a word, kept as its text."""
+    i, n, fields = 0, len(text), {}
+
+    def skip(i):
+        while i < n and text[i] in " \n\t":
+            i += 1
+        return i
+
+    def quoted(i):  # (the text, the index after it) or None
+        if i >= n or text[i] not in "'\"":
+            return None
+        close = text.find(text[i], i + 1)
+        return None if close < 0 else (text[i + 1:close], close + 1)
+    i = skip(i)
+    if not text.startswith("{", i):
+        raise ValueError("the header is not a dict")
+    i = skip(i + 1)
+    while not text.startswith("}", i):
+        key = quoted(i)
+        if key is None:
+            raise ValueError("a header key is not a quoted text")
+        key, i = key
+        i = skip(i)
+        if not text.startswith(":", i):
+            raise ValueError("a header key lacks its value")
+        i = skip(i + 1)
+        if text.startswith(("'", '"'), i):
+            value = quoted(i)
+            if value is None:
+                raise ValueError("a header text is not closed")
+            value, i = value
+        elif text.startswith("(", i):
+            close = text.find(")", i)
+            if close < 0:
+                raise ValueError("the shape is not closed")
+            value, i = text[i:close + 1], close + 1
+        else:
+            start = i
+            while i < n and text[i].isascii() and text[i].isalpha():
+                i += 1
+            value = text[start:i]
+        if key in fields:
+            raise ValueError("the header repeats " + key)
+        fields[key] = value
+        i = skip(i)
+        if text.startswith(",", i):
+            i = skip(i + 1)
+        elif not text.startswith("}", i):
+            raise ValueError("the header is malformed")
+    if skip(i + 1) != n:
+        raise ValueError("the header holds more than a dict")
+    return fields
+
+
+_SHAPE = re.compile(r"\( *(?:[0-9]{1,10} *(?:, *|(?=\))))*\)\Z")
+
+
+def _npy_shape(text):
+    """"(1024, 1280)" or "(5,)" as numbers, each below 2^31; None when malformed."""
+    if not _SHAPE.match(text):
+        return None
+    dims = tuple(int(d) for d in re.findall(r"[0-9]+", text))
+    return dims if all(d < (1 << 31) for d in dims) else None
+
+
 def parse_npy(name, data, shape, compressed=False):
     """A .npy file of little-endian float64 numbers in C order of exactly `shape`; `compressed`: its
-    header followed by the numbers shuffled and deflated."""
-    f = io.BytesIO(data)
+    header followed by the numbers shuffled and deflated. The header is read as playback reads it,
+    so that both refuse the same files with the same words."""
+    def fail(what) -> NoReturn:
+        raise RecordingError("%s: %s" % (name, what))
+    if len(data) < 10 or data[:6] != b"\x93NUMPY":
+        fail("not a NumPy .npy file")
+    if data[6] not in (1, 2, 3):
+        fail(".npy format version %d is not supported" % data[6])
+    if data[6] != 1 and len(data) < 12:
+        fail("the .npy header is truncated")
+    start = 10 if data[6] == 1 else 12
+    size = int.from_bytes(data[8:start], "little")
+    if size > _HEADER_ROOM - 16:
+        fail("the .npy header is longer than 4096 bytes")
+    if len(data) < start + size:
+        fail("the .npy header is truncated")
+    header = data[start:start + size]
+    if b"\0" in header:
+        fail("the .npy header holds a NUL character")
     try:
-        version = np.lib.format.read_magic(f)
-        if version == (1, 0):
-            header = np.lib.format.read_array_header_1_0(f)
-        elif version == (2, 0):
-            header = np.lib.format.read_array_header_2_0(f)
-        else:
-            raise RecordingError("%s: .npy format version %d.%d is not supported" % ((name,) + version))
-    except RecordingError:
-        raise
-    except Exception as e:  # noqa: BLE001 - numpy's header reader raises what its parser met (TokenError, SyntaxError, ...)
-        raise RecordingError("%s: not a NumPy .npy file (%s)" % (name, str(e) or type(e).__name__))
-    found, fortran, dtype = header
-    if dtype != np.dtype("<f8") or fortran:
-        raise RecordingError("%s: the .npy data must be little-endian float64 (<f8) in C order" % name)
-    if tuple(found) != tuple(shape):
-        raise RecordingError("%s: the .npy shape is %s, not %s" % (name, tuple(found), tuple(shape)))
-    values = body_of(name, data, f.tell(), int(np.prod(shape)) * 8, compressed, "data")
+        fields = _npy_fields(header.rstrip(b"\n ").decode("latin-1"))
+    except ValueError as e:
+        fail("malformed .npy header: %s" % e)
+    if sorted(fields) != ["descr", "fortran_order", "shape"]:
+        fail("the .npy header must hold descr, fortran_order and shape")
+    if fields["descr"] != "<f8":
+        fail("the .npy data are %s, not little-endian float64 (<f8)" % fields["descr"])
+    if fields["fortran_order"] != "False":
+        fail("the .npy data are not in C order")
+    found = _npy_shape(fields["shape"])
+    if found is None:
+        fail("the .npy shape is malformed")
+    if found != tuple(shape):
+        fail("the .npy shape is (%s), not (%s)" % (", ".join(map(str, found)), ", ".join(map(str, shape))))
+    values = body_of(name, data, start + size, int(np.prod(shape)) * 8, compressed, "data")
     return values.reshape(shape).copy() if not compressed else values.reshape(shape)
 
 

@@ -60,20 +60,24 @@ def _fsync_dir(path):
 
 @contextlib.contextmanager
 def _ctrl_c_deferred():
-    """Ctrl-C in the main thread waits until the block is done, then interrupts as usual: a
-    frame's commit (its folder renamed into place, then the manifest replaced) is never cut in two."""
-    if threading.current_thread() is not threading.main_thread() or \
-            signal.getsignal(signal.SIGINT) is not signal.default_int_handler:
+    """Ctrl-C in the main thread, and SIGTERM where a handler of the program takes it (as `tuvo
+    record`'s does), waits until the block is done, then goes to its handler as usual: a frame's
+    commit (its folder renamed into place, then the manifest replaced) is never cut in two."""
+    if threading.current_thread() is not threading.main_thread():
         yield
         return
+    # SIG_DFL and SIG_IGN are not callable: a signal the program does not handle is left alone.
+    handlers = {s: h for s in (signal.SIGINT, signal.SIGTERM) for h in [signal.getsignal(s)] if callable(h)}
     caught = []
-    signal.signal(signal.SIGINT, lambda signum, frame: caught.append(signum))
+    for signum in handlers:
+        signal.signal(signum, lambda signum, frame: caught.append((signum, frame)))
     try:
         yield
     finally:
-        signal.signal(signal.SIGINT, signal.default_int_handler)
+        for signum, handler in handlers.items():
+            signal.signal(signum, handler)
         if caught:
-            raise KeyboardInterrupt
+            handlers[caught[0][0]](*caught[0])
 
 
 def _write_synced(path, write):

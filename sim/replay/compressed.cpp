@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -88,22 +89,48 @@ void unshuffle(const unsigned char* planes, std::size_t count, double* out) {
     }
 }
 
-bool check_png_data(const std::string& bytes, int width, int height, int channels, std::string* why) {
+bool png_header(const std::string& bytes, PngHeader* out, std::string* why) {
     if (bytes.size() < 33 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || bytes.compare(12, 4, "IHDR") != 0)
         return *why = "not a PNG file", false;
-    if (bytes[28] != 0) return *why = "the PNG is interlaced, which a recording's images are not", false;
+    out->width = be32(bytes, 16);
+    out->height = be32(bytes, 20);
+    out->depth = static_cast<unsigned char>(bytes[24]);
+    out->colour = static_cast<unsigned char>(bytes[25]);
+    out->interlace = static_cast<unsigned char>(bytes[28]);
+    return true;
+}
+
+bool check_png_data(const std::string& bytes, int width, int height, int channels, std::string* why) {
+    PngHeader header;
+    if (!png_header(bytes, &header, why)) return false;
+    if (header.interlace != 0) return *why = "the PNG is interlaced, which a recording's images are not", false;
     Inflater inf;
     if (!inf.ok) return *why = "out of memory", false;
     const std::uint64_t limit = static_cast<std::uint64_t>(height) * (1 + static_cast<std::uint64_t>(width) * channels);
     std::uint64_t total = 0;
-    bool eof = false, extra = false;
+    bool eof = false, extra = false, ended = false, in_idat = false, idat_done = false;
     std::vector<unsigned char> scratch(1 << 16);
     std::size_t at = 8;
     while (at + 12 <= bytes.size() && total <= limit && !extra) {
         const std::uint64_t length = be32(bytes, at);
-        if (bytes.compare(at + 4, 4, "IEND") == 0 || at + 12 + length > bytes.size()) break;
-        if (bytes.compare(at + 4, 4, "IDAT") == 0) {
-            const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes.data()) + at + 8;
+        if (at + 12 + length > bytes.size()) break;
+        const std::string kind = bytes.substr(at + 4, 4);
+        const unsigned char* chunk = reinterpret_cast<const unsigned char*>(bytes.data()) + at + 4;
+        if (!std::all_of(kind.begin(), kind.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); }))
+            return *why = "the PNG holds a chunk of a malformed type", false;
+        if (crc32(0, chunk, static_cast<uInt>(length + 4)) != be32(bytes, at + 8 + length))
+            return *why = "the PNG's " + kind + " chunk is damaged (its CRC does not match)", false;
+        if (kind == "IEND") {
+            ended = true;
+            break;
+        }
+        if (std::isupper(static_cast<unsigned char>(kind[0])) && kind != "PLTE" && kind != "IDAT" && (kind != "IHDR" || at != 8))
+            return *why = "the PNG holds a critical chunk " + kind + " out of place or unknown to PNG readers", false;
+        if (kind != "IDAT") idat_done = idat_done || in_idat;
+        in_idat = kind == "IDAT";
+        if (in_idat && idat_done) return *why = "the PNG's image data are not in consecutive IDAT chunks", false;
+        if (kind == "IDAT") {
+            const unsigned char* in = chunk + 4;
             std::size_t left = length, made = 0;
             while (left && !eof && total <= limit) {
                 const int ret = inf.step(&in, &left, scratch.data(), scratch.size(), &made);
@@ -119,6 +146,7 @@ bool check_png_data(const std::string& bytes, int width, int height, int channel
     }
     if (total > limit || extra) return *why = "the PNG holds more image data than its header announces", false;
     if (total < limit || !eof) return *why = "the PNG's image data end before the image its header announces", false;
+    if (!ended) return *why = "the PNG ends without its IEND chunk", false;
     return true;
 }
 

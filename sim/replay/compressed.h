@@ -2,6 +2,7 @@
 // manifest sets: a compressed frame's numbers (shuffled bytes) and a PNG's image data.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,19 @@ bool inflate_exactly(const char* data, std::size_t n, std::size_t size, std::vec
 // bytes, ...) put back together: `count` numbers from `planes` into `out`.
 void unshuffle(const unsigned char* planes, std::size_t count, double* out);
 
+// What a PNG's header (its IHDR chunk) announces.
+struct PngHeader {
+    std::uint32_t width = 0, height = 0;
+    int depth = 0, colour = 0, interlace = 0;
+};
+
+// The header of the PNG `bytes`; false with `why` when they do not start as a PNG.
+bool png_header(const std::string& bytes, PngHeader* out, std::string* why);
+
 // Walks the PNG's chunks and inflates its image data into nothing, counting: they must be exactly
 // the rows of the 8-bit `width` x `height` image of `channels` channels, not interlaced, before
-// anything is decoded.
+// anything is decoded. Every chunk must be whole with its CRC, of a type PNG readers know when it
+// is critical, and the last one IEND, so that no reader is left to its own leniency.
 bool check_png_data(const std::string& bytes, int width, int height, int channels, std::string* why);
 
 }  // namespace replay

@@ -21,13 +21,6 @@ std::size_t file_bound(std::size_t body, bool compressed) {
     return static_cast<std::size_t>(limit("header_bytes")) + 16 + (compressed ? compress_bound(body) : body);
 }
 
-std::uint32_t be32(const std::string& b, std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3]));
-}
-
 // The picture of camera `index`: an 8-bit PNG of the camera's recorded size, grey for Mono8 and
 // RGB for RGB8 and BGR8. Its header is checked before anything is decoded.
 bool load_picture(const Recording& rec, const std::string& rel, int index, TUVO::ImageType::Enum type,
@@ -38,10 +31,10 @@ bool load_picture(const Recording& rec, const std::string& rel, int index, TUVO:
     std::string bytes;
     if (!read_file_in(rec.root, rel, 2 * raw + (1u << 20), &bytes, why)) return false;
     const std::string name = rec.root + "/" + rel;
-    if (bytes.size() < 33 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || bytes.compare(12, 4, "IHDR") != 0)
-        return *why = name + ": not a PNG file", false;
-    const std::uint32_t w = be32(bytes, 16), h = be32(bytes, 20);
-    const int depth = static_cast<unsigned char>(bytes[24]), colour = static_cast<unsigned char>(bytes[25]);
+    PngHeader header;
+    if (!png_header(bytes, &header, why)) return *why = name + ": " + *why, false;
+    const std::uint32_t w = header.width, h = header.height;
+    const int depth = header.depth, colour = header.colour;
     if (w != static_cast<std::uint32_t>(cal.width) || h != static_cast<std::uint32_t>(cal.height))
         return *why = name + ": the image is " + std::to_string(w) + " x " + std::to_string(h) + ", not the camera's " +
                       std::to_string(cal.width) + " x " + std::to_string(cal.height), false;
