@@ -13,7 +13,6 @@ import png  # type: ignore[import-untyped]  # pypng carries no types
 
 _NAME = re.compile(r"[A-Za-z0-9._-]+\Z")
 _HEADER_ROOM = 4096 + 16  # PLY and .npy headers, as the playback devices allow
-MAX_PIXELS = 1 << 24
 
 
 class RecordingError(RuntimeError):
@@ -322,10 +321,3 @@ def parse_npy(name, data, shape, compressed=False):
         fail("the .npy shape is (%s), not (%s)" % (", ".join(map(str, found)), ", ".join(map(str, shape))))
     values = body_of(name, data, start + size, int(np.prod(shape)) * 8, compressed, "data")
     return values.reshape(shape).copy() if not compressed else values.reshape(shape)
-
-
-def dimension(value, what):
-    """A width or height from the manifest: an integer from 1 to 65535."""
-    if isinstance(value, bool) or not isinstance(value, int) or not 1 <= value <= 65535:
-        raise RecordingError("%s must be an integer from 1 to 65535" % what)
-    return value

@@ -32,7 +32,6 @@ STREAMS = tuple(rules.RULES["streams"])
 CAMERA_NAMES = tuple(rules.CAMERAS)
 COMPRESSION = "shuffle-zlib"
 _MAX_MANIFEST_BYTES = rules.LIMITS["manifest_bytes"]
-_MAX_PIXELS = rules.LIMITS["pixels"]
 _HEADER_ROOM = rules.LIMITS["header_bytes"] + 16
 # zlib's level for the shuffled numbers: 1 compresses them nearly as well as 9, several times faster.
 _LEVEL = 1
