@@ -618,6 +618,16 @@ def test_strings_hide_no_nesting_on_a_small_stack(tmp_path, string):
     assert "scene.toml: line %d: a key has more than 16 dotted parts" % line in r.stdout
 
 
+def test_a_byte_order_mark_hides_no_nesting(tmp_path):
+    """toml++ skips a byte order mark: the key right after it is checked as any other."""
+    path = tmp_path / "scene.toml"
+    path.write_bytes(b"\xef\xbb\xbf" + ".".join(["a"] * 100000).encode() + b" = 1\n")
+    r = subprocess.run([sys.executable, "-c", textwrap.dedent(SMALL_STACK), str(path)], capture_output=True,
+                       text=True, timeout=120)
+    assert r.returncode == 0, r.stderr[-2000:]
+    assert "scene.toml: line 1: a key has more than 16 dotted parts" in r.stdout
+
+
 def test_scene_named_by_the_environment_and_relative_to_the_rig(tmp_path, monkeypatch):
     folder = tmp_path / "cell"
     folder.mkdir()
