@@ -453,6 +453,13 @@ def special_files(folder):
     (folder / "cr.obj").write_bytes((folder / "cr.obj").read_bytes().replace(b"\n", b"\r"))
     corners = " \\\n".join(str(i) for i in range(1, 9)) + " \\\n1 2 3 4 5 6\n"  # one face of 14 corners
     (folder / "joined.obj").write_text("".join("v %g %g %g\n" % tuple(p) for p in v) + "f " + corners)
+    # Indices the reader takes as many corners, lines it does not join, and primitives it builds only
+    # to drop them.
+    (folder / "zeros.obj").write_text(ring + "f 1 2 " + "0" * 300 + "3\n")
+    (folder / "unjoined.obj").write_text(ring + "#\\\n\\\nf " + " ".join(str(i) for i in range(1, 301)) + "\n")
+    box = "".join("v %g %g %g\n" % tuple(p) for p in v) + "f 1 2 3\n"
+    (folder / "polyline.obj").write_text(box + "l 1 2 3 4 5 6 7 8 1 2 3\n")
+    (folder / "points.obj").write_text(box + "f 1 2\n" * 4 + "p 1 2 3 4 5 6 7\n")
     meshes.stl_ascii(folder / "open_facets.stl", v, f)
     (folder / "open_facets.stl").write_text((folder / "open_facets.stl").read_text().replace("endfacet\n", ""))
     (folder / "far.ply").write_text(head.replace("10 0 0", "1e20 0 0") % (1, faces) + "3 0 1 2\n")
@@ -539,6 +546,12 @@ REFUSALS = [
     (obj(MESH % "cr.obj"), {"scene.max_mesh_triangles": 11}, ["the OBJ file's faces make at least 12 triangles"]),
     (obj(MESH % "joined.obj"), {"scene.max_mesh_triangles": 11}, ["the OBJ file's faces make at least 12 triangles"]),
     (obj(MESH % "open_facets.stl"), {"scene.max_mesh_triangles": 11}, ["the ASCII STL holds 12 triangles"]),
+    (obj(MESH % "zeros.obj"), {}, ["face 1 of the OBJ file has the index '000000000000000000000000...': indices"]),
+    (obj(MESH % "unjoined.obj"), {}, ["face 1 of the OBJ file has 300 corners, more than the limit of 256"]),
+    (obj(MESH % "polyline.obj"), {"scene.max_mesh_triangles": 11},
+     ["the OBJ file's faces, polylines and points make at least 12 triangles"]),
+    (obj(MESH % "points.obj"), {"scene.max_mesh_triangles": 11},
+     ["the OBJ file's faces, polylines and points make at least 12 triangles"]),
     # Placed geometry beyond what the renderer handles.
     ('[scene]\nreference_distance_mm = 1e-300\n' + obj('type = "sphere"\nradius = 5\n'), {},
      ["line 3: object 'x': placed for this device (lengths times 8.8e+302), it reaches", "beyond the 1000000000 mm"]),
