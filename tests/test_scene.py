@@ -571,6 +571,24 @@ REFUSALS = [
 ]
 
 
+def test_a_mesh_file_replaced_after_its_check_is_not_what_is_imported(tmp_path):
+    """The importer reads the bytes that were checked, not a file renamed over the mesh's name since."""
+    import meshes
+    v, f = meshes.box([10, 10, 10])
+    meshes.obj(tmp_path / "part.obj", v, f)
+    (tmp_path / "other.obj").write_text("".join("v %g %g %g\n" % tuple(p) for p in v) + "f 1 2 3\n" * 100)
+    tuvo_sim.set("scene.max_mesh_triangles", 12)
+    use_scene(scene_file(tmp_path, obj(MESH % "part.obj" + "position = [0, 0, 800]\n")))
+    done = []
+    with tuvo_sim.blocked("scene.import_mesh"):
+        t = threading.Thread(target=lambda: done.append((T.SystemInit(), T.GetLastErrorMessage())))
+        t.start()
+        assert tuvo_sim.wait_entered("scene.import_mesh") == 1
+        os.replace(tmp_path / "other.obj", tmp_path / "part.obj")
+    t.join()
+    assert done == [(True, "")]
+
+
 def test_a_ply_comment_that_mentions_end_header_ends_nothing(tmp_path):
     (tmp_path / "part.ply").write_text(
         "ply\nformat ascii 1.0\ncomment written before end_header\nelement vertex 3\nproperty float x\n"

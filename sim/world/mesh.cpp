@@ -364,8 +364,10 @@ bool check_glb(const std::string& b, const MeshLimits& lim, std::string* why) {
 // already read and checked, so what is imported is what was checked.
 class BoundedIO : public Assimp::IOSystem {
 public:
-    BoundedIO(std::uint64_t limit, const std::string& identity, std::shared_ptr<const std::string> bytes)
-        : limit_(limit), left_(limit - std::min<std::uint64_t>(limit, bytes->size())) {
+    // `bytes`: those of the mesh file at `path`, read and checked, which is `identity`.
+    BoundedIO(std::uint64_t limit, const std::string& path, const std::string& identity,
+              std::shared_ptr<const std::string> bytes)
+        : limit_(limit), left_(limit - std::min<std::uint64_t>(limit, bytes->size())), path_(path), main_(bytes) {
         files_[identity] = std::move(bytes);
     }
     bool Exists(const char* file) const override {
@@ -376,6 +378,8 @@ public:
     char getOsSeparator() const override { return '/'; }
     Assimp::IOStream* Open(const char* file, const char* mode) override {
         if (!file || (mode && (std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+')))) return nullptr;
+        // The mesh file by its name is what was checked, whatever has taken that name since.
+        if (path_ == file) return stream(*main_);
         InFile in;
         std::string why;
         if (!in.open(file, SIZE_MAX, &why)) return refuse(why);
@@ -389,19 +393,24 @@ public:
             left_ -= read->size();
             bytes = std::move(read);
         }
-        // The stream reads the bytes in place; they live as long as this object, which outlives
-        // every stream the importer opens.
-        return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size(), false);
+        return stream(*bytes);
     }
     void Close(Assimp::IOStream* s) override { delete s; }
     std::string error;  // the first refusal
 
 private:
+    // The stream reads the bytes in place; they live as long as this object, which outlives every
+    // stream the importer opens.
+    static Assimp::IOStream* stream(const std::string& bytes) {
+        return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), false);
+    }
     Assimp::IOStream* refuse(const std::string& why) {
         if (error.empty()) error = why;
         return nullptr;
     }
     std::uint64_t limit_, left_;
+    std::string path_;
+    std::shared_ptr<const std::string> main_;
     std::map<std::string, std::shared_ptr<const std::string>> files_;  // by identity
 };
 
@@ -451,9 +460,10 @@ std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits&
         else if (ext == "gltf") ok = check_gltf_json(bytes, lim, why);
         else ok = check_glb(bytes, lim, why);
         if (!ok) return nullptr;
+        hold_point("scene.import_mesh");  // tests change the file here
 
         Assimp::Importer importer;
-        auto* io = new BoundedIO(lim.max_bytes, file.identity(), std::move(held));
+        auto* io = new BoundedIO(lim.max_bytes, path, file.identity(), std::move(held));
         importer.SetIOHandler(io);  // the importer owns it from here
         importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
         // The importers' own output is validated before anything works on it.
