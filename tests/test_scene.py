@@ -453,6 +453,13 @@ def special_files(folder):
     (folder / "cr.obj").write_bytes((folder / "cr.obj").read_bytes().replace(b"\n", b"\r"))
     corners = " \\\n".join(str(i) for i in range(1, 9)) + " \\\n1 2 3 4 5 6\n"  # one face of 14 corners
     (folder / "joined.obj").write_text("".join("v %g %g %g\n" % tuple(p) for p in v) + "f " + corners)
+    # Indices the reader takes as many corners, lines it does not join, and primitives it builds only
+    # to drop them.
+    (folder / "zeros.obj").write_text(ring + "f 1 2 " + "0" * 300 + "3\n")
+    (folder / "unjoined.obj").write_text(ring + "#\\\n\\\nf " + " ".join(str(i) for i in range(1, 301)) + "\n")
+    box = "".join("v %g %g %g\n" % tuple(p) for p in v) + "f 1 2 3\n"
+    (folder / "polyline.obj").write_text(box + "l 1 2 3 4 5 6 7 8 1 2 3\n")
+    (folder / "points.obj").write_text(box + "f 1 2\n" * 4 + "p 1 2 3 4 5 6 7\n")
     meshes.stl_ascii(folder / "open_facets.stl", v, f)
     (folder / "open_facets.stl").write_text((folder / "open_facets.stl").read_text().replace("endfacet\n", ""))
     (folder / "far.ply").write_text(head.replace("10 0 0", "1e20 0 0") % (1, faces) + "3 0 1 2\n")
@@ -539,6 +546,12 @@ REFUSALS = [
     (obj(MESH % "cr.obj"), {"scene.max_mesh_triangles": 11}, ["the OBJ file's faces make at least 12 triangles"]),
     (obj(MESH % "joined.obj"), {"scene.max_mesh_triangles": 11}, ["the OBJ file's faces make at least 12 triangles"]),
     (obj(MESH % "open_facets.stl"), {"scene.max_mesh_triangles": 11}, ["the ASCII STL holds 12 triangles"]),
+    (obj(MESH % "zeros.obj"), {}, ["face 1 of the OBJ file has the index '000000000000000000000000...': indices"]),
+    (obj(MESH % "unjoined.obj"), {}, ["face 1 of the OBJ file has 300 corners, more than the limit of 256"]),
+    (obj(MESH % "polyline.obj"), {"scene.max_mesh_triangles": 11},
+     ["the OBJ file's faces, polylines and points make at least 12 triangles"]),
+    (obj(MESH % "points.obj"), {"scene.max_mesh_triangles": 11},
+     ["the OBJ file's faces, polylines and points make at least 12 triangles"]),
     # Placed geometry beyond what the renderer handles.
     ('[scene]\nreference_distance_mm = 1e-300\n' + obj('type = "sphere"\nradius = 5\n'), {},
      ["line 3: object 'x': placed for this device (lengths times 8.8e+302), it reaches", "beyond the 1000000000 mm"]),
@@ -556,6 +569,24 @@ REFUSALS = [
     (".", {}, ["is not a regular file"]),
     ("absent.toml", {}, ["absent.toml: No such file or directory"]),
 ]
+
+
+def test_a_mesh_file_replaced_after_its_check_is_not_what_is_imported(tmp_path):
+    """The importer reads the bytes that were checked, not a file renamed over the mesh's name since."""
+    import meshes
+    v, f = meshes.box([10, 10, 10])
+    meshes.obj(tmp_path / "part.obj", v, f)
+    (tmp_path / "other.obj").write_text("".join("v %g %g %g\n" % tuple(p) for p in v) + "f 1 2 3\n" * 100)
+    tuvo_sim.set("scene.max_mesh_triangles", 12)
+    use_scene(scene_file(tmp_path, obj(MESH % "part.obj" + "position = [0, 0, 800]\n")))
+    done = []
+    with tuvo_sim.blocked("scene.import_mesh"):
+        t = threading.Thread(target=lambda: done.append((T.SystemInit(), T.GetLastErrorMessage())))
+        t.start()
+        assert tuvo_sim.wait_entered("scene.import_mesh") == 1
+        os.replace(tmp_path / "other.obj", tmp_path / "part.obj")
+    t.join()
+    assert done == [(True, "")]
 
 
 def test_a_ply_comment_that_mentions_end_header_ends_nothing(tmp_path):
@@ -616,6 +647,16 @@ def test_strings_hide_no_nesting_on_a_small_stack(tmp_path, string):
     assert r.returncode == 0, r.stderr[-2000:]
     line = 3 if "\n" in string else 2
     assert "scene.toml: line %d: a key has more than 16 dotted parts" % line in r.stdout
+
+
+def test_a_byte_order_mark_hides_no_nesting(tmp_path):
+    """toml++ skips a byte order mark: the key right after it is checked as any other."""
+    path = tmp_path / "scene.toml"
+    path.write_bytes(b"\xef\xbb\xbf" + ".".join(["a"] * 100000).encode() + b" = 1\n")
+    r = subprocess.run([sys.executable, "-c", textwrap.dedent(SMALL_STACK), str(path)], capture_output=True,
+                       text=True, timeout=120)
+    assert r.returncode == 0, r.stderr[-2000:]
+    assert "scene.toml: line 1: a key has more than 16 dotted parts" in r.stdout
 
 
 def test_scene_named_by_the_environment_and_relative_to_the_rig(tmp_path, monkeypatch):

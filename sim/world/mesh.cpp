@@ -75,50 +75,82 @@ bool check_stl(const std::string& b, const MeshLimits& lim, std::string* why) {
     return !too_many((vertices + 2) / 3, lim, "the ASCII STL holds", why);
 }
 
-// OBJ, line by line as Assimp's reader takes it: a line ends at CR, LF, FF or NUL; a backslash
-// right before a line end joins the text after the next LF to the line; a line whose first
-// character (after any joins) is 'f' is a face. Each number its reader takes as a vertex index
-// (one before any '/' of a corner; a sign starts another) is a corner.
+// OBJ, line by line as Assimp's reader takes it. A line ends at CR, LF, FF or NUL; a backslash
+// right before a line end joins the text after the next LF to the line, its first character taken
+// as it stands (even a line end or another backslash). A line whose first character is 'f', 'l' or
+// 'p' is a face, a polyline or points: the words after the first (up to a line end or '#') are its
+// corners, one vertex index each before any '/'. The reader steps through an index by the digits of
+// the value it makes of it, so an index written any other way than as a plain integer (leading
+// zeros, a '+', beyond an int) is read as several corners, or slowly: such a line is refused. Every
+// face, line segment and point is built before lines and points are dropped: each counts as at least
+// one triangle.
 bool check_obj(const std::string& b, const MeshLimits& lim, std::string* why) {
     auto line_end = [](char c) { return c == '\n' || c == '\r' || c == '\f' || c == '\0'; };
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
     const std::size_t n = b.size();
-    std::uint64_t triangles = 0, faces = 0;
-    std::size_t at = 0;
+    std::uint64_t triangles = 0, counts[3] = {0, 0, 0};  // faces, polylines, point lists
+    std::string line;  // the line as the reader holds it, when it is a face, a polyline or points
+    std::size_t at = b.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (at < n) {
-        int first = -1;  // the line's first character as the reader sees it (after any joins)
+        line.clear();
+        char first = 0;
+        for (bool any = false; at < n;) {
+            char c = b[at];
+            if (c == '\\' && at + 1 < n && line_end(b[at + 1])) {
+                at = b.find('\n', at + 1);
+                if (at == std::string::npos || at + 1 >= n) {
+                    at = n;
+                    break;
+                }
+                c = b[++at];
+            } else if (line_end(c)) {
+                ++at;
+                break;
+            }
+            ++at;
+            if (!any) first = c, any = true;
+            if (first == 'f' || first == 'l' || first == 'p') line += c;
+        }
+        if (line.empty()) continue;
+        const int kind = first == 'f' ? 0 : first == 'l' ? 1 : 2;
+        const std::string what = std::string(kind == 0 ? "face " : kind == 1 ? "polyline " : "point list ") +
+                                 count_text(++counts[kind]) + " of the OBJ file";
+        std::size_t q = 0;
+        while (q < line.size() && !blank(line[q]) && !line_end(line[q])) ++q;  // the keyword
         std::uint64_t corners = 0;
-        int slashes = 0;           // '/' since the last blank: 0 while reading a vertex index
-        bool in_number = false;
-        std::size_t p = at;
-        for (; p < n; ++p) {
-            const char c = b[p];
-            if (c == '\\' && p + 1 < n && line_end(b[p + 1])) {  // continued after the next LF
-                p = b.find('\n', p + 1);
-                if (p == std::string::npos) p = n - 1;
+        int slot = 0;  // '/' since the last blank: 0 while reading a vertex index
+        while (q < line.size() && !line_end(line[q]) && line[q] != '#') {
+            const char c = line[q];
+            if (c == '/' || blank(c)) {
+                slot = c == '/' ? slot + 1 : 0;
+                ++q;
                 continue;
             }
-            if (line_end(c)) break;
-            if (first < 0) first = c;
-            if (first != 'f') continue;
-            const bool digit = c >= '0' && c <= '9';
-            if (digit && !in_number && slashes == 0) ++corners;
-            in_number = digit;
-            if (c == '/') ++slashes;
-            else if (c == ' ' || c == '\t' || c == '\v') slashes = 0;
-        }
-        if (first == 'f') {
-            ++faces;
-            if (corners > lim.max_corners) {
-                *why = "face " + count_text(faces) + " of the OBJ file has " + count_text(corners) +
-                       " corners, more than the limit of " + count_text(lim.max_corners);
+            std::size_t e = q;
+            while (e < line.size() && line[e] != '/' && !blank(line[e]) && !line_end(line[e]) && line[e] != '#') ++e;
+            const std::string word = line.substr(q, e - q);
+            const std::size_t digits = word.size() - (word[0] == '-');
+            const bool plain = digits >= 1 && digits <= 10 && word[word.size() - digits] != '0' &&
+                               word.find_first_not_of("0123456789", word.size() - digits) == std::string::npos &&
+                               std::stoull(word.substr(word.size() - digits)) <= 2147483647ull;
+            if (!plain) {
+                *why = what + " has the index '" + word.substr(0, 24) + (word.size() > 24 ? "...'" : "'") +
+                       ": indices are read only as plain integers (no leading zeros or '+', at most 2147483647)";
                 return false;
             }
-            if (corners >= 3) triangles += corners - 2;
-            if (too_many(triangles, lim, "the OBJ file's faces make at least", why)) return false;
+            corners += slot == 0;
+            q = e;
         }
-        at = p + 1;
+        if (kind == 0 && corners > lim.max_corners) {
+            *why = what + " has " + count_text(corners) + " corners, more than the limit of " + count_text(lim.max_corners);
+            return false;
+        }
+        triangles += kind == 0 ? (corners > 3 ? corners - 2 : std::min<std::uint64_t>(corners, 1)) : corners;
+        const char* made = counts[1] + counts[2] ? "the OBJ file's faces, polylines and points make at least"
+                                                 : "the OBJ file's faces make at least";
+        if (too_many(triangles, lim, made, why)) return false;
     }
-    return !too_many(triangles, lim, "the OBJ file's faces make", why);
+    return true;
 }
 
 // Whether JSON text nests no deeper than `most` (parsers recurse on nesting).
@@ -332,8 +364,10 @@ bool check_glb(const std::string& b, const MeshLimits& lim, std::string* why) {
 // already read and checked, so what is imported is what was checked.
 class BoundedIO : public Assimp::IOSystem {
 public:
-    BoundedIO(std::uint64_t limit, const std::string& identity, std::shared_ptr<const std::string> bytes)
-        : limit_(limit), left_(limit - std::min<std::uint64_t>(limit, bytes->size())) {
+    // `bytes`: those of the mesh file at `path`, read and checked, which is `identity`.
+    BoundedIO(std::uint64_t limit, const std::string& path, const std::string& identity,
+              std::shared_ptr<const std::string> bytes)
+        : limit_(limit), left_(limit - std::min<std::uint64_t>(limit, bytes->size())), path_(path), main_(bytes) {
         files_[identity] = std::move(bytes);
     }
     bool Exists(const char* file) const override {
@@ -344,6 +378,8 @@ public:
     char getOsSeparator() const override { return '/'; }
     Assimp::IOStream* Open(const char* file, const char* mode) override {
         if (!file || (mode && (std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+')))) return nullptr;
+        // The mesh file by its name is what was checked, whatever has taken that name since.
+        if (path_ == file) return stream(*main_);
         InFile in;
         std::string why;
         if (!in.open(file, SIZE_MAX, &why)) return refuse(why);
@@ -357,19 +393,24 @@ public:
             left_ -= read->size();
             bytes = std::move(read);
         }
-        // The stream reads the bytes in place; they live as long as this object, which outlives
-        // every stream the importer opens.
-        return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size(), false);
+        return stream(*bytes);
     }
     void Close(Assimp::IOStream* s) override { delete s; }
     std::string error;  // the first refusal
 
 private:
+    // The stream reads the bytes in place; they live as long as this object, which outlives every
+    // stream the importer opens.
+    static Assimp::IOStream* stream(const std::string& bytes) {
+        return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), false);
+    }
     Assimp::IOStream* refuse(const std::string& why) {
         if (error.empty()) error = why;
         return nullptr;
     }
     std::uint64_t limit_, left_;
+    std::string path_;
+    std::shared_ptr<const std::string> main_;
     std::map<std::string, std::shared_ptr<const std::string>> files_;  // by identity
 };
 
@@ -419,9 +460,10 @@ std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits&
         else if (ext == "gltf") ok = check_gltf_json(bytes, lim, why);
         else ok = check_glb(bytes, lim, why);
         if (!ok) return nullptr;
+        hold_point("scene.import_mesh");  // tests change the file here
 
         Assimp::Importer importer;
-        auto* io = new BoundedIO(lim.max_bytes, file.identity(), std::move(held));
+        auto* io = new BoundedIO(lim.max_bytes, path, file.identity(), std::move(held));
         importer.SetIOHandler(io);  // the importer owns it from here
         importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
         // The importers' own output is validated before anything works on it.

@@ -130,7 +130,7 @@ private:
 bool nesting_ok(const std::string& s, std::size_t* line, std::string* what) {
     constexpr int kMaxKeyParts = 16, kMaxBrackets = 32;
     const std::size_t n = s.size();
-    std::size_t i = 0;
+    std::size_t i = s.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // toml++ skips a byte order mark
     *line = 1;
     auto skip_string = [&] {
         const char q = s[i];
