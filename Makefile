@@ -3,20 +3,46 @@ SHELL := /bin/bash
 DEB_PACKAGES := libpng-dev libeigen3-dev zlib1g-dev libtbb-dev libembree-dev libassimp-dev libtomlplusplus-dev \
   nlohmann-json3-dev cmake patchelf locales chromium
 
-# The CPython version to build and test: 3.9 unless PYVER names another (make test PYVER=3.12), or
-# PYTHON an interpreter (its version is then PYVER). 3.9 lives in .venv, any other in .venv-X.Y.
+# What a minimal Debian or Ubuntu system lacks to build at all: the compiler and make, and the
+# system's CPython with its headers and venv.
+DEB_PACKAGES += build-essential python3-dev python3-venv
+
+# Debian packages the stand-in SDK builds with, patchelf for auditwheel, chromium for the viewer's
+# browser tests and the above (installed only when missing).
+.deps-ok: Makefile
+	@missing=""; for p in $(DEB_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO="sudo"; fi; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+	@touch $@
+
+# The CPython version to build and test: PYVER when named (make test PYVER=3.12), else that of
+# PYTHON (an interpreter), else 3.9, or when no 3.9 is found the newest supported version found
+# (as python3.X on the PATH or through pyenv; the choice is said). 3.9 lives in .venv, any other
+# in .venv-X.Y.
 PY_VERSIONS := 3.9 3.10 3.11 3.12 3.13
 ifeq ($(origin PYVER),undefined)
   ifneq ($(strip $(PYTHON)),)
     PYVER := $(shell "$(PYTHON)" -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null)
     $(if $(PYVER),,$(error PYTHON=$(PYTHON) does not run))
   else
-    PYVER := 3.9
+    reverse = $(if $(1),$(call reverse,$(wordlist 2,$(words $(1)),$(1))) $(firstword $(1)))
+    PYVER := $(shell scripts/find_python.sh --default 3.9 $(filter-out 3.9,$(call reverse,$(PY_VERSIONS))))
   endif
 endif
-ifeq ($(filter $(PY_VERSIONS),$(PYVER)),)
+ifeq ($(PYVER),)
+  # No supported CPython, as on a fresh system: the Debian packages (the system's python3 among
+  # them) first, then the same goals again in a make that finds it.
+  $(if $(TUVO_DEPS_DONE),$(error no supported CPython ($(PY_VERSIONS)) found, even after installing python3))
+  GOALS := $(or $(MAKECMDGOALS),all)
+  .PHONY: $(GOALS)
+  $(GOALS): .deps-ok
+	@$(MAKE) --no-print-directory $@ TUVO_DEPS_DONE=1
+else ifeq ($(filter $(PY_VERSIONS),$(PYVER)),)
   $(error PYVER=$(PYVER) (PYTHON=$(PYTHON)) is none of the supported CPython versions $(PY_VERSIONS))
-endif
+else
 VENV := $(if $(filter 3.9,$(PYVER)),.venv,.venv-$(PYVER))
 PY := $(VENV)/bin/python
 STAMP := $(VENV)/.installed
@@ -31,24 +57,13 @@ SDK_LIB := $(CURDIR)/$(SDK_DIR)/sim/libTUVO.so.1
 
 all: $(STAMP)
 
-# Debian packages the stand-in SDK builds with, patchelf for auditwheel and chromium for the viewer's
-# browser tests (installed only when missing).
-.deps-ok: Makefile
-	@missing=""; for p in $(DEB_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:$$missing"; \
-	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO="sudo"; fi; \
-	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
-	fi
-	@touch $@
-
-$(SDK_STAMP): .deps-ok $(shell find sim src/sdk -type f) CMakeLists.txt
+$(SDK_STAMP): $(shell find sim src/sdk -type f) CMakeLists.txt | .deps-ok
 	@echo "== building the virtual camera SDK (libTUVO.so.1) in $(SDK_DIR)"
 	@cmake -S . -B $(SDK_DIR) -DTUVO_SDK_ONLY=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(SDK_DIR) --parallel $$(nproc)
 	@touch $@
 
-$(VENV)/bin/python:
+$(VENV)/bin/python: | .deps-ok
 	@echo "== creating $(VENV) for CPython $(PYVER)"
 	@interp=$$(scripts/find_python.sh $(PYVER)) && "$$interp" -m venv $(VENV)
 	@$(PY) -m pip install -q --upgrade pip
@@ -63,7 +78,7 @@ $(REQUIREMENTS): requirements-dev.txt $(VENV)/bin/python
 # The extension's build shows CMake's progress lines; its whole output goes to the log, whose end is
 # shown when it fails.
 INSTALL_LOG := build/install-$(PYVER).log
-$(STAMP): .deps-ok $(SDK_STAMP) $(REQUIREMENTS) $(SOURCES)
+$(STAMP): $(SDK_STAMP) $(REQUIREMENTS) $(SOURCES) | .deps-ok
 	@echo "== building and installing PyTUVO into $(VENV) (full output: $(INSTALL_LOG))"
 	@mkdir -p build; set -o pipefail; \
 	$(PY) -m pip install -v --no-build-isolation --no-deps -C cmake.define.TUVO_SDK_LIBRARY=$(SDK_LIB) . 2>&1 \
@@ -98,7 +113,7 @@ wheel: $(STAMP)
 	@rm -rf build/wheels/$(PYVER) dist/*-cp$(subst .,,$(PYVER))-*.whl && mkdir -p dist
 	$(PY) -m pip wheel -q --no-build-isolation --no-deps -C cmake.define.TUVO_SDK_LIBRARY=$(SDK_LIB) \
 	  -w build/wheels/$(PYVER) .
-	$(PY) -m auditwheel repair -w dist build/wheels/$(PYVER)/*.whl
+	$(PY) scripts/repair_wheel.py -w dist build/wheels/$(PYVER)/*.whl
 	$(PY) scripts/check_wheel.py dist/*-cp$(subst .,,$(PYVER))-*.whl
 
 # A bare pybind11 module for comparison, built beside the benchmark only (never installed).
@@ -147,3 +162,5 @@ stubs: $(STAMP)
 # Regenerate the API reference from the built module (a test checks it is in sync).
 docs: $(STAMP)
 	$(PY) scripts/gen_docs.py docs/api.md
+
+endif

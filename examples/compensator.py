@@ -46,8 +46,8 @@ def distance_to_reference(points: NDArray[np.float64], reference: NDArray[np.flo
 
 def block_median(values: NDArray[np.float64]) -> NDArray[np.float64]:
     h, w = values.shape
-    blocks = values[:h - h % BLOCK, :w - w % BLOCK].reshape(h // BLOCK, BLOCK, w // BLOCK, BLOCK)
-    blocks = blocks.transpose(0, 2, 1, 3).reshape(h // BLOCK, w // BLOCK, BLOCK * BLOCK)
+    tiles = values[:h - h % BLOCK, :w - w % BLOCK].reshape(h // BLOCK, BLOCK, w // BLOCK, BLOCK)
+    blocks = tiles.transpose(0, 2, 1, 3).reshape(h // BLOCK, w // BLOCK, BLOCK * BLOCK)
     keep = np.isfinite(blocks).sum(axis=2) >= BLOCK * BLOCK // 2
     out = np.full(keep.shape, np.nan)
     out[keep] = np.nanmedian(blocks[keep], axis=1)

@@ -24,7 +24,7 @@ def main() -> None:
     corr = np.asarray(cam.GetCorrespondMap())  # per left pixel: (x, y) in the right image
     depth = np.asarray(cam.GetPointMap())[..., 2]  # mm, in the left camera's frame
     h, w = corr.shape[:2]
-    disparity = np.arange(w)[None, :] - corr[..., 0]
+    disparity = np.arange(w, dtype=np.float64)[None, :] - corr[..., 0]
     valid = np.isfinite(disparity)
     lo, hi = robust_range(disparity)
     img, view = rgb_image(h, w + LEGEND_WIDTH)

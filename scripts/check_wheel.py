@@ -76,6 +76,22 @@ def main(wheel):
         sys.stdout.write(run.stdout)
         if run.returncode != 0:
             sys.exit("check_wheel: %s failed in a fresh venv:\n%s" % (wheel.name, run.stderr))
+        # A libTUVO.so.1 that LD_LIBRARY_PATH names answers in place of the wheel's, as the README
+        # says: here a copy of the wheel's with another version text, beside the libraries vendored
+        # for it.
+        site = pathlib.Path(subprocess.run([python, "-c", "import sysconfig; print(sysconfig.get_paths()['platlib'])"],
+                                           check=True, capture_output=True, text=True).stdout.strip())
+        other = pathlib.Path(tmp) / "other-sdk"
+        other.mkdir()
+        ours = (site / "libTUVO.so.1").read_bytes()
+        (other / "libTUVO.so.1").write_bytes(ours.replace(b"TUVO virtual SDK", b"TUVO VIRTUAL SDK"))
+        (other / "pytuvo.libs").symlink_to(site / "pytuvo.libs")
+        run = subprocess.run([python, "-I", "-c", "import PyTUVO as T; print(T.GetVersion())"], cwd=work,
+                             env=dict(env, LD_LIBRARY_PATH=str(other)), capture_output=True, text=True)
+        if run.returncode != 0 or not run.stdout.startswith("TUVO VIRTUAL SDK"):
+            sys.exit("check_wheel: %s does not load the libTUVO.so.1 LD_LIBRARY_PATH names:\n%s%s"
+                     % (wheel.name, run.stdout, run.stderr))
+        print("checked: LD_LIBRARY_PATH comes first (%s)" % run.stdout.strip())
         # The console script the wheel installs finds the virtual devices too.
         run = subprocess.run([str(venv / "bin" / "tuvo"), "list"], cwd=work, env=env, capture_output=True, text=True)
         if run.returncode != 0 or "VM1-000202" not in run.stdout or "VS3-000101" not in run.stdout:

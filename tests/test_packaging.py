@@ -5,6 +5,7 @@ import os
 import pathlib
 import platform
 import re
+import shutil
 import subprocess
 import sys
 import sysconfig
@@ -49,16 +50,47 @@ def wheel(tmp_path_factory):
     return pathlib.Path(found[0])
 
 
+def version_text():
+    import PyTUVO
+    return PyTUVO.GetVersion()
+
+
+OTHER_VERSION = version_text().replace("virtual", "VIRTUAL")
+
+
+def other_sdk(beside_extension, folder):
+    """Another libTUVO.so.1 in `folder`: a copy of the one beside the extension whose version text is
+    OTHER_VERSION (with the libraries a repaired wheel vendored for it, where it has them)."""
+    data = (beside_extension / "libTUVO.so.1").read_bytes()
+    text = version_text().encode() + b"\0"
+    assert data.count(text) == 1
+    folder.mkdir(parents=True)
+    (folder / "libTUVO.so.1").write_bytes(data.replace(text, OTHER_VERSION.encode() + b"\0"))
+    if (beside_extension / "pytuvo.libs").is_dir():
+        (folder / "pytuvo.libs").symlink_to(beside_extension / "pytuvo.libs")
+    return folder
+
+
 def load_unpacked(wheel, somewhere, cwd):
+    """Installs the wheel by unpacking it and loads it: its files, and the version text and libraries
+    of the SDK that answers, once as installed and once with LD_LIBRARY_PATH naming another SDK."""
     with zipfile.ZipFile(wheel) as z:
         names = z.namelist()
         z.extractall(somewhere)
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_LIBRARY_PATH")}
-    run = subprocess.run([sys.executable, "-I", "-c", LOAD, str(somewhere)], env=env, capture_output=True, text=True,
-                         cwd=cwd)
-    assert run.returncode == 0, run.stderr
-    version, *libraries = run.stdout.splitlines()
-    assert version.startswith("TUVO virtual SDK")
+    loaded = []
+    for library_path in (None, other_sdk(somewhere, cwd / "other-sdk")):
+        run = subprocess.run([sys.executable, "-I", "-c", LOAD, str(somewhere)], capture_output=True, text=True,
+                             env=dict(env, LD_LIBRARY_PATH=str(library_path)) if library_path else env, cwd=cwd)
+        assert run.returncode == 0, run.stderr
+        version, *libraries = run.stdout.splitlines()
+        loaded.append((version, libraries))
+    (version, libraries), (other_version, other_libraries) = loaded
+    assert version == version_text() != OTHER_VERSION
+    # The loader's path comes before the wheel's own folders, as in a source installation.
+    assert other_version == OTHER_VERSION
+    assert str(cwd / "other-sdk" / "libTUVO.so.1") in other_libraries
+    assert str(somewhere / "libTUVO.so.1") not in other_libraries
     return names, libraries
 
 
@@ -79,8 +111,8 @@ def test_wheel_loads_from_any_directory(wheel, tmp_path):
 
 
 def test_repaired_wheel_brings_the_sdk_libraries(wheel, tmp_path):
-    subprocess.run([sys.executable, "-m", "auditwheel", "repair", "-w", str(tmp_path / "fixed"), str(wheel)],
-                   check=True, capture_output=True)
+    subprocess.run([sys.executable, str(ROOT / "scripts" / "repair_wheel.py"), "-w", str(tmp_path / "fixed"),
+                    str(wheel)], check=True, capture_output=True)
     repaired = [p.name for p in (tmp_path / "fixed").iterdir()]
     assert len(repaired) == 1
     match = re.fullmatch(r"pytuvo-0\.1\.0-%s-%s-manylinux_2_(\d+)_x86_64\.whl" % (TAG, TAG), repaired[0])
@@ -93,6 +125,28 @@ def test_repaired_wheel_brings_the_sdk_libraries(wheel, tmp_path):
     # libTUVO.so.1's libraries outside the manylinux set (libpng) are vendored and loaded from the wheel.
     png = [lib for lib in libraries if os.path.basename(lib).startswith("libpng16")]
     assert png and all(lib.startswith(str(somewhere / "pytuvo.libs") + os.sep) for lib in png), libraries
+
+
+def newest_versions(library):
+    """{"GLIBC": (2, 34), "GLIBCXX": (3, 4, 29), ...}: the newest version of each library the file asks for."""
+    from elftools.elf.elffile import ELFFile
+    newest = {}
+    with open(library, "rb") as f:
+        for _, auxiliaries in ELFFile(f).get_section_by_name(".gnu.version_r").iter_versions():
+            for aux in auxiliaries:
+                family, _, number = aux.name.partition("_")
+                version = tuple(int(n) for n in number.split("."))
+                newest[family] = max(newest.get(family, version), version)
+    return newest
+
+
+def test_own_libraries_need_no_newer_system_than_the_wheels_tag():
+    # The wheels are manylinux_2_34 (glibc 2.34, libstdc++ of GCC 11), set by the libraries vendored
+    # for libTUVO.so.1 on Debian 12; the extension and the stand-in itself ask for nothing newer.
+    import PyTUVO
+    for library in (pathlib.Path(PyTUVO.__file__), pathlib.Path(PyTUVO.__file__).parent / "libTUVO.so.1"):
+        newest = newest_versions(library)
+        assert newest["GLIBC"] <= (2, 34) and newest.get("GLIBCXX", ()) <= (3, 4, 29), (library.name, newest)
 
 
 def test_api_reference_matches_the_module(tmp_path):
@@ -128,3 +182,52 @@ def test_an_sdk_named_by_the_loader_path_replaces_the_one_beside_the_extension(t
     run = subprocess.run([sys.executable, "-c", STEER_THROUGH_LOADER], env=env, capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert run.stdout.splitlines() == [str([str(other)]), "False the copy was steered"]
+
+
+VERSIONS_NEWEST_FIRST = ["3.9", "3.13", "3.12", "3.11", "3.10"]
+RUNNING = "%d.%d" % sys.version_info[:2]
+
+
+def interpreters(tmp_path, where):
+    """The running CPython alone, found on the PATH or through pyenv, beside interpreters of other
+    versions that do not run; returns the environment to look in."""
+    bin_dir, home = tmp_path / "bin", tmp_path / "home"
+    bin_dir.mkdir()
+    interpreter = os.path.realpath(sys.executable)
+    if where == "path":
+        (bin_dir / ("python" + RUNNING)).symlink_to(interpreter)
+    else:
+        found = home / ".pyenv" / "versions" / (RUNNING + ".99") / "bin"
+        found.mkdir(parents=True)
+        (found / ("python" + RUNNING)).symlink_to(interpreter)
+    for other in VERSIONS_NEWEST_FIRST:
+        if other != RUNNING:
+            (bin_dir / ("python" + other)).write_text("#!/bin/sh\nexit 1\n")
+            (bin_dir / ("python" + other)).chmod(0o755)
+    return {"PATH": str(bin_dir), "HOME": str(home)}
+
+
+@pytest.mark.parametrize("where", ["path", "pyenv"])
+def test_setup_builds_for_3_9_else_the_newest_version_found(tmp_path, where):
+    env = interpreters(tmp_path, where)
+    run = subprocess.run([str(ROOT / "scripts" / "find_python.sh"), "--default", *VERSIONS_NEWEST_FIRST], env=env,
+                         capture_output=True, text=True)
+    assert (run.returncode, run.stdout) == (0, RUNNING + "\n"), run.stderr
+    said = "no CPython 3.9 found; building for CPython %s (" % RUNNING
+    assert (said in run.stderr) == (RUNNING != "3.9"), run.stderr
+    # make demo and make test take that version, in its venv.
+    run = subprocess.run([shutil.which("make"), "-n", "-C", str(ROOT), "demo"], env=env, capture_output=True, text=True)
+    venv = ".venv" if RUNNING == "3.9" else ".venv-" + RUNNING
+    assert run.returncode == 0, run.stderr
+    assert "%s/bin/python examples/demo.py" % venv in run.stdout.splitlines()
+    assert (said in run.stderr) == (RUNNING != "3.9"), run.stderr
+
+
+def test_setup_without_any_python_installs_the_system_one_first(tmp_path):
+    env = {"PATH": str(tmp_path), "HOME": str(tmp_path)}
+    run = subprocess.run([shutil.which("make"), "-n", "-C", str(ROOT), "demo"], env=env, capture_output=True, text=True)
+    # The Debian packages (python3 among them) first, then make again: here, where -n installs
+    # nothing, that make finds no interpreter either and stops instead of going round.
+    assert run.returncode != 0
+    assert "none of CPython 3.9 3.13 3.12 3.11 3.10 found" in run.stderr
+    assert "no supported CPython (3.9 3.10 3.11 3.12 3.13) found, even after installing python3" in run.stderr

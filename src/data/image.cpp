@@ -23,7 +23,7 @@ void bind_image_functions(py::module_& m) {
 }
 
 void bind_Image(py::module_& m) {
-    py::class_<Image>(m, "Image", py::buffer_protocol())
+    py::class_<Image>(m, "Image", guarded_buffer_protocol())
         .def(py::init<>(), release_gil())
         .def_static("CreateFromFile", [](const CText& filename) { return Image::CreateFromFile(filename); },
                     release_gil())

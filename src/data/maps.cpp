@@ -24,7 +24,7 @@ py::buffer_info map_view(Map& map, py::ssize_t components) {
 // ConfidenceMap and CorrespondMap hold the interpreter lock in every member.
 template <class Map>
 void bind_locked_map(py::module_& m, const char* name, py::ssize_t components) {
-    py::class_<Map>(m, name, py::buffer_protocol())
+    py::class_<Map>(m, name, guarded_buffer_protocol())
         .def(py::init<>())
         .def("IsValid", self_ref(&Map::IsValid))
         .def("GetSize", self_ref(&Map::GetSize))
@@ -34,7 +34,7 @@ void bind_locked_map(py::module_& m, const char* name, py::ssize_t components) {
 }  // namespace
 
 void bind_DepthMap(py::module_& m) {
-    py::class_<TUVO::DepthMap>(m, "DepthMap", py::buffer_protocol())
+    py::class_<TUVO::DepthMap>(m, "DepthMap", guarded_buffer_protocol())
         .def(py::init<>(), release_gil())
         .def("IsValid", self_ref(&TUVO::DepthMap::IsValid), release_gil())
         .def("GetSize", self_ref(&TUVO::DepthMap::GetSize), release_gil())

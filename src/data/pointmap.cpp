@@ -34,7 +34,7 @@ void bind_pointmap_functions(py::module_& m) {
 }
 
 void bind_PointMap(py::module_& m) {
-    py::class_<PointMap>(m, "PointMap", py::buffer_protocol())
+    py::class_<PointMap>(m, "PointMap", guarded_buffer_protocol())
         .def(py::init<>(), release_gil())
         .def_static("CreateFromFile", [](const CText& filename, const TUVO::Size& size, PointMapUnit::Enum unit) {
             return PointMap::CreateFromFile(filename, size, unit);
@@ -66,7 +66,7 @@ void bind_PointMap(py::module_& m) {
 }
 
 void bind_NormalData(py::module_& m) {
-    py::class_<NormalData>(m, "NormalData", py::buffer_protocol())
+    py::class_<NormalData>(m, "NormalData", guarded_buffer_protocol())
         .def(py::init<>(), release_gil())
         .def("IsValid", [](const NormalData& nd) { return nd.valid && holds(nd); }, release_gil())
         .def("GetSize", [](const NormalData& nd) { return nd.size; }, release_gil())

@@ -66,15 +66,11 @@ extern "C" inline int constructed_getbuffer(PyObject* obj, Py_buffer* view, int 
     return pybind11::detail::pybind11_getbuffer(obj, view, flags);
 }
 
-// Puts the check above before every view the module's classes offer (once, after binding them).
-inline void guard_views(pybind11::module_& m) {
-    for (auto item : pybind11::reinterpret_borrow<pybind11::dict>(m.attr("__dict__"))) {
-        if (!PyType_Check(item.second.ptr())) continue;
-        auto* type = reinterpret_cast<PyTypeObject*>(item.second.ptr());
-        if (type->tp_as_buffer && type->tp_as_buffer->bf_getbuffer == pybind11::detail::pybind11_getbuffer)
-            type->tp_as_buffer->bf_getbuffer = constructed_getbuffer;
-    }
-}
+// The buffer protocol of the module's classes, in place of py::buffer_protocol(): pybind11's, with
+// the check above in front. It is set before the class is readied, because from CPython 3.12 on
+// readying builds the class's __buffer__ from the entry point it finds then; one changed later would
+// be bypassed by every call of __buffer__.
+struct guarded_buffer_protocol {};
 
 }  // namespace pytuvo
 
@@ -82,5 +78,15 @@ namespace pybind11 {
 namespace detail {
 template <class T>
 class type_caster<T, enable_if_t<pytuvo::is_bound<T>>> : public pytuvo::constructed_caster<T> {};
+
+template <>
+struct process_attribute<pytuvo::guarded_buffer_protocol> : process_attribute_default<pytuvo::guarded_buffer_protocol> {
+    static void init(const pytuvo::guarded_buffer_protocol&, type_record* r) {
+        r->buffer_protocol = true;
+        r->custom_type_setup_callback = [](PyHeapTypeObject* type) {
+            type->as_buffer.bf_getbuffer = pytuvo::constructed_getbuffer;
+        };
+    }
+};
 }  // namespace detail
 }  // namespace pybind11

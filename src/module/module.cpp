@@ -79,5 +79,4 @@ PYBIND11_MODULE(PyTUVO, m) {
     bind_GetTwoCameraTransformByCodedCircleMarker(m);
     bind_TransformPointCloud(m);
     bind_TestAccuracy(m);
-    guard_views(m);
 }

@@ -110,7 +110,7 @@ def x2_session(device: T.Device, out: str) -> Tuple[NDArray[np.float64], NDArray
     correspond = np.asarray(cam.GetCorrespondMap())  # per left pixel: (x, y) in the right image
     left = np.asarray(cam.GetImage(T.CameraID_Left))
     right = np.asarray(cam.GetImage(T.CameraID_Right))
-    disparity = np.arange(correspond.shape[1])[None, :] - correspond[..., 0]
+    disparity = np.arange(correspond.shape[1], dtype=np.float64)[None, :] - correspond[..., 0]
     print("disparity %.1f px on average; images %s and %s" % (finite_mean(disparity), left.shape, right.shape))
 
     custom = T.X2_CustomTransformOptions()
