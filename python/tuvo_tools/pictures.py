@@ -27,12 +27,12 @@ MIN_FIGURE_ROWS = 120  # room for the colour bar beside a picture of fewer rows 
 def colour_scale(t: ArrayLike) -> NDArray[np.uint8]:
     """Values 0..1 (NaN allowed) to RGB bytes: 0 (near) red through yellow, green and cyan to
     1 (far) blue; NaN black."""
-    t = np.asarray(t, dtype=np.float64)
-    missing = np.isnan(t)
-    t = np.clip(np.nan_to_num(t), 0, 1)
-    r = np.clip(1.5 - np.abs(4 * t - 0.5), 0, 1)
-    g = np.clip(1.5 - np.abs(4 * t - 2.0), 0, 1)
-    b = np.clip(1.5 - np.abs(4 * t - 3.5), 0, 1)
+    values = np.asarray(t, dtype=np.float64)
+    missing = np.isnan(values)
+    v: NDArray[np.float64] = np.clip(np.nan_to_num(values), 0, 1)
+    r = np.clip(1.5 - np.abs(4 * v - 0.5), 0, 1)
+    g = np.clip(1.5 - np.abs(4 * v - 2.0), 0, 1)
+    b = np.clip(1.5 - np.abs(4 * v - 3.5), 0, 1)
     rgb: NDArray[np.uint8] = (np.stack([r, g, b], axis=-1) * 255).astype(np.uint8)
     rgb[missing] = MISSING
     return rgb
@@ -44,11 +44,11 @@ _HEAT = np.array([[25, 15, 70], [120, 30, 120], [215, 70, 60], [250, 170, 40], [
 def heat_scale(t: ArrayLike) -> NDArray[np.uint8]:
     """Values 0..1 (NaN allowed) to RGB bytes for magnitudes such as distances: 0 dark violet
     through red and orange to 1 light yellow; NaN mid grey (so it differs from both ends)."""
-    t = np.asarray(t, dtype=np.float64)
-    missing = np.isnan(t)
-    t = np.clip(np.nan_to_num(t), 0, 1)
+    values = np.asarray(t, dtype=np.float64)
+    missing = np.isnan(values)
+    v: NDArray[np.float64] = np.clip(np.nan_to_num(values), 0, 1)
     stops = np.linspace(0, 1, len(_HEAT))
-    rgb = np.stack([np.interp(t, stops, _HEAT[:, c]) for c in range(3)], axis=-1).astype(np.uint8)
+    rgb = np.stack([np.interp(v, stops, _HEAT[:, c]) for c in range(3)], axis=-1).astype(np.uint8)
     rgb[missing] = (128, 128, 128)
     return rgb
 
