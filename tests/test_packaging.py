@@ -231,3 +231,46 @@ def test_setup_without_any_python_installs_the_system_one_first(tmp_path):
     assert run.returncode != 0
     assert "none of CPython 3.9 3.13 3.12 3.11 3.10 found" in run.stderr
     assert "no supported CPython (3.9 3.10 3.11 3.12 3.13) found, even after installing python3" in run.stderr
+
+
+# Includes that still point up while the stand-in is being reshaped; none may be added.
+_UPWARD_FOR_NOW = {
+    "core/files.cpp -> control/core.h",
+    "render/budget.h -> api/camera.h",
+    "render/capture.cpp -> control/control.h",
+    "render/capture.h -> api/camera.h",
+    "render/floor.cpp -> api/camera.h",
+    "render/floor.cpp -> control/control.h",
+    "render/image.h -> api/camera.h",
+    "render/measure.cpp -> api/calibration.h",
+    "render/measure.h -> api/camera.h",
+    "render/parallel.h -> control/core.h",
+    "render/sensor.h -> api/camera.h",
+    "render/timing.h -> api/camera.h",
+    "replay/frame_data.cpp -> api/containers.h",
+    "replay/manifest.cpp -> api/camera.h",
+    "replay/playback.h -> api/camera.h",
+    "vision/markers.cpp -> control/control.h",
+    "vision/markers.h -> api/containers.h",
+    "vision/tools.cpp -> control/control.h",
+    "world/mesh.cpp -> control/core.h",
+    "world/motion.cpp -> control/core.h",
+    "world/scene.h -> render/camera_model.h",
+    "world/scene_file.cpp -> control/core.h",
+    "world/world.h -> control/core.h",
+}
+
+
+def test_stand_in_layers_depend_downwards(tmp_path):
+    sys.path.insert(0, str(ROOT / "scripts"))
+    try:
+        import check_layers
+    finally:
+        sys.path.pop(0)
+    found = {re.sub(r":\d+: \w+ includes ", " -> ", v) for v in check_layers.violations(ROOT / "sim")}
+    assert found <= _UPWARD_FOR_NOW, sorted(found - _UPWARD_FOR_NOW)
+    # The check sees an upward include in a tree of its own making.
+    for folder, text in {"core": '#include "api/camera.h"\n', "api": '#include "core/files.h"\n'}.items():
+        (tmp_path / folder).mkdir()
+        (tmp_path / folder / "x.cpp").write_text(text)
+    assert check_layers.violations(tmp_path) == ["core/x.cpp:1: core includes api/camera.h"]

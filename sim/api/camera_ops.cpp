@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "control/files.h"
+#include "core/files.h"
 
 namespace sim {
 namespace ops {

@@ -10,7 +10,7 @@
 #include "api/containers.h"
 #include "api/cloud_files.h"
 #include "control/control.h"
-#include "control/files.h"
+#include "core/files.h"
 
 namespace sim {
 

@@ -1,7 +1,7 @@
 // Stand-in SDK: the objects behind image, point-map and per-pixel map handles.
 #pragma once
 #include "control/core.h"
-#include "control/files.h"
+#include "core/files.h"
 
 namespace sim {
 

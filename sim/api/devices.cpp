@@ -7,7 +7,7 @@
 #include <unordered_map>
 
 #include "control/control.h"
-#include "control/files.h"
+#include "core/files.h"
 #include "replay/playback.h"
 #include "world/scene_file.h"
 #include "world/world.h"

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "api/camera.h"
-#include "control/numbers.h"
+#include "core/numbers.h"
 
 namespace TUVO {
 

@@ -14,23 +14,11 @@
 #include "control/core.h"
 #include "control/control.h"
 
-#include "control/scratch.h"
-#include "control/numbers.h"
+#include "core/scratch.h"
+#include "core/numbers.h"
 
 namespace sim {
 namespace {
-
-struct ErrorState {
-    std::mutex m;
-    int code = 0;
-    std::string message;
-};
-// The control and error state live as long as the process (calls may still run in other threads
-// while it exits).
-ErrorState& errors() {
-    static ErrorState* e = new ErrorState;
-    return *e;
-}
 
 struct OpControl {
     long long calls = 0;
@@ -58,95 +46,7 @@ Control& control() {
     return *c;
 }
 
-// The length of the well-formed UTF-8 sequence starting at s[i] (no overlong forms, no
-// surrogates, nothing above U+10FFFF), or 0 when there is none.
-std::size_t utf8_sequence(const std::string& s, std::size_t i) {
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b = at(i);
-    if (b < 0x80) return 1;
-    std::size_t n;
-    unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) n = 2;
-    else if (b >= 0xE0 && b <= 0xEF) n = 3, lo = b == 0xE0 ? 0xA0 : 0x80, hi = b == 0xED ? 0x9F : 0xBF;
-    else if (b >= 0xF0 && b <= 0xF4) n = 4, lo = b == 0xF0 ? 0x90 : 0x80, hi = b == 0xF4 ? 0x8F : 0xBF;
-    else return 0;
-    if (i + n > s.size() || at(i + 1) < lo || at(i + 1) > hi) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-    return n;
-}
-
-// Messages echo file names and file contents: every byte that is not part of valid UTF-8 is
-// written as \xNN, so the message always decodes.
-std::string printable(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8_sequence(s, i);
-        if (n == 0) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(s[i]));
-            out += buf;
-            ++i;
-        } else {
-            out.append(s, i, n);
-            i += n;
-        }
-    }
-    return out;
-}
-
 }  // namespace
-
-void set_error(int code, const std::string& op, const std::string& reason) {
-    std::string message = printable(op + ": " + reason);
-    ErrorState& e = errors();
-    std::lock_guard<std::mutex> lock(e.m);
-    e.code = code;
-    e.message = std::move(message);
-}
-
-void clear_error() {
-    ErrorState& e = errors();
-    std::lock_guard<std::mutex> lock(e.m);
-    e.code = 0;
-    e.message.clear();
-}
-
-int last_error_code() {
-    ErrorState& e = errors();
-    std::lock_guard<std::mutex> lock(e.m);
-    return e.code;
-}
-
-std::string last_error_message() {
-    ErrorState& e = errors();
-    std::lock_guard<std::mutex> lock(e.m);
-    return e.message;
-}
-
-bool is_utf8(const std::string& s) {
-    for (std::size_t i = 0, n; i < s.size(); i += n)
-        if ((n = utf8_sequence(s, i)) == 0) return false;
-    return true;
-}
-
-std::string json_escape(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char ch : s) {
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += static_cast<char>(ch);
-        } else if (ch < 0x20 || ch >= 0x80) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", ch);
-            out += buf;  // bytes >= 0x80 are recorded one by one, as Latin-1 code points
-        } else {
-            out += static_cast<char>(ch);
-        }
-    }
-    return out + "\"";
-}
 
 namespace {
 
@@ -214,10 +114,7 @@ void record_escape() noexcept {
     try {
         set_error(code, op, reason);
     } catch (...) {  // no room even for the message: the code alone
-        ErrorState& e = errors();
-        std::lock_guard<std::mutex> lock(e.m);
-        e.code = code;
-        e.message.clear();
+        set_error_code(code);
     }
 }
 
@@ -226,7 +123,7 @@ int escaped_code() noexcept {
     return last_error_code();
 }
 
-void hold_point(const char* name) {
+void hold_at(const char* name) {
     Control& c = control();
     std::unique_lock<std::mutex> lock(c.m);
     enter(c, lock, name);
@@ -299,10 +196,7 @@ bool Call::failed() {
         code = oc.fail_code;
         message = oc.fail_message;
     }
-    ErrorState& e = errors();
-    std::lock_guard<std::mutex> lock(e.m);
-    e.code = code;
-    e.message = message;
+    set_error_as_is(code, message);
     return true;
 }
 
@@ -368,7 +262,7 @@ std::uint64_t param_version(const std::string& key) {
     return it == c.versions.end() ? 0 : it->second;
 }
 
-void allocation_fault(const std::string& key) {
+void fault_at(const std::string& key) {
     {
         Control& c = control();
         std::lock_guard<std::mutex> lock(c.m);
@@ -378,6 +272,11 @@ void allocation_fault(const std::string& key) {
     }
     throw std::bad_alloc();
 }
+
+namespace {
+// The hooks of the work below the entry points, installed when the library is loaded.
+[[maybe_unused]] const bool g_hooks_installed = (install_hooks(Hooks{hold_at, fault_at}), true);
+}  // namespace
 
 void reset_control() {
     Control& c = control();

@@ -1,4 +1,4 @@
-// Stand-in SDK internals: error state, the test-control hooks and generation-checked handle tables.
+// Stand-in SDK: one SDK call as the test-control interface sees it, and the values tests put in place.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -9,16 +9,17 @@
 #include <vector>
 
 #include "TUVO.h"
+#include "core/errors.h"
+#include "core/handles.h"
+#include "core/hooks.h"
+#include "core/report.h"
+#include "core/text.h"
 
 namespace sim {
 
-// Records a failure as the SDK's last error. The message names the operation and the reason.
-void set_error(int code, const std::string& op, const std::string& reason);
-void clear_error();
-
 // One SDK call as seen by the control interface: counts it, records its arguments, applies any
 // delay or block, and tells whether a failure was injected for it.
-class Call {
+class Call final : public Report {
 public:
     explicit Call(const char* op);
     ~Call();
@@ -32,8 +33,8 @@ public:
     // True (and the last error set) when the test made this operation fail.
     bool failed();
     // Sets the last error for a real failure of this operation.
-    void fail(int code, const std::string& reason);
-    const char* op() const { return op_; }
+    void fail(int code, const std::string& reason) override;
+    const char* op() const override { return op_; }
 
 private:
     const char* op_;
@@ -57,10 +58,6 @@ inline void escaped() { record_escape(); }
 // For entry points that return their error code: records it as escaped() does and returns it.
 int escaped_code() noexcept;
 
-// A point inside an operation where a test can hold it: tuvo_sim_delay, tuvo_sim_block and
-// tuvo_sim_wait_entered apply to `name` as to an operation's name (it counts as entered while held).
-void hold_point(const char* name);
-
 // Values the test put in place of what an operation would answer.
 struct Blob {
     bool is_null = false;
@@ -80,107 +77,5 @@ double param(const std::string& key, double fallback);
 double param_in(const std::string& key, double fallback, double lo, double hi);
 // A number that changes whenever `key` is set or unset (0: never since the last reset).
 std::uint64_t param_version(const std::string& key);
-// Throws std::bad_alloc, once, when the test set `key` to a non-zero value: memory running out at
-// that point of the work.
-void allocation_fault(const std::string& key);
-
-// Handle tables: a handle is (slot + 1, generation); destroying bumps the generation, so stale
-// copies are refused without touching freed memory.
-template <class T>
-class Table {
-public:
-    std::pair<std::uint32_t, std::uint32_t> add(std::shared_ptr<T> obj) {
-        std::lock_guard<std::mutex> lock(m_);
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (!entries_[i].obj) {
-                entries_[i].obj = std::move(obj);
-                return {static_cast<std::uint32_t>(i + 1), entries_[i].gen};
-            }
-        }
-        entries_.push_back({1u, std::move(obj)});
-        return {static_cast<std::uint32_t>(entries_.size()), 1u};
-    }
-    std::shared_ptr<T> get(std::uint32_t slot, std::uint32_t gen) const {
-        std::lock_guard<std::mutex> lock(m_);
-        if (slot == 0 || slot > entries_.size()) return nullptr;
-        const Entry& e = entries_[slot - 1];
-        if (e.gen != gen) return nullptr;
-        return e.obj;
-    }
-    // Removes the object; returns it so the caller can finish with it outside the lock.
-    std::shared_ptr<T> remove(std::uint32_t slot, std::uint32_t gen) {
-        std::lock_guard<std::mutex> lock(m_);
-        if (slot == 0 || slot > entries_.size()) return nullptr;
-        Entry& e = entries_[slot - 1];
-        if (e.gen != gen || !e.obj) return nullptr;
-        std::shared_ptr<T> out = std::move(e.obj);
-        e.obj.reset();
-        ++e.gen;
-        if (e.gen == 0) e.gen = 1;
-        return out;
-    }
-    std::vector<std::shared_ptr<T>> all() const {
-        std::lock_guard<std::mutex> lock(m_);
-        std::vector<std::shared_ptr<T>> out;
-        for (const Entry& e : entries_)
-            if (e.obj) out.push_back(e.obj);
-        return out;
-    }
-    // Removes every object at once; returns them so the caller can finish with them outside the lock
-    // (objects added meanwhile are not touched).
-    std::vector<std::shared_ptr<T>> take_all() {
-        std::lock_guard<std::mutex> lock(m_);
-        std::vector<std::shared_ptr<T>> out;
-        for (Entry& e : entries_) {
-            if (!e.obj) continue;
-            out.push_back(std::move(e.obj));
-            e.obj.reset();
-            ++e.gen;
-            if (e.gen == 0) e.gen = 1;
-        }
-        return out;
-    }
-    void clear() {
-        std::lock_guard<std::mutex> lock(m_);
-        for (Entry& e : entries_) {
-            if (e.obj) {
-                e.obj.reset();
-                ++e.gen;
-                if (e.gen == 0) e.gen = 1;
-            }
-        }
-    }
-    std::size_t live() const {
-        std::lock_guard<std::mutex> lock(m_);
-        std::size_t n = 0;
-        for (const Entry& e : entries_) n += e.obj ? 1 : 0;
-        return n;
-    }
-
-private:
-    struct Entry {
-        std::uint32_t gen;
-        std::shared_ptr<T> obj;
-    };
-    mutable std::mutex m_;
-    std::vector<Entry> entries_;
-};
-
-template <class H, class T>
-std::shared_ptr<T> lookup(const Table<T>& table, const H& handle) {
-    return table.get(handle.slot, handle.generation);
-}
-
-template <class H>
-H make_handle(std::pair<std::uint32_t, std::uint32_t> sg) {
-    H h;
-    h.slot = sg.first;
-    h.generation = sg.second;
-    return h;
-}
-
-std::string json_escape(const std::string& s);
-// Whether every byte of `s` belongs to a well-formed UTF-8 sequence.
-bool is_utf8(const std::string& s);
 
 }  // namespace sim

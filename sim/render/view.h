@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "control/scratch.h"
+#include "core/scratch.h"
 #include "render/ray_table.h"
 #include "world/scene.h"
 

@@ -1,7 +1,7 @@
 // Stand-in SDK, playback: reading a recording's files safely (regular files only, bounded sizes).
 #include "replay/files.h"
 
-#include "control/files.h"
+#include "core/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

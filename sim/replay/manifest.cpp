@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "api/camera.h"
-#include "control/numbers.h"
+#include "core/numbers.h"
 #include "render/budget.h"
 #include "replay/files.h"
 #include "replay/rules.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "control/numbers.h"
+#include "core/numbers.h"
 #include "render/capture.h"
 
 namespace sim {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "api/containers.h"
-#include "control/scratch.h"
+#include "core/scratch.h"
 
 namespace sim {
 

@@ -17,8 +17,8 @@
 #include "world/embree_scene.h"
 #include "world/ply_check.h"
 #include "control/core.h"
-#include "control/files.h"
-#include "control/numbers.h"
+#include "core/files.h"
+#include "core/numbers.h"
 
 namespace sim {
 

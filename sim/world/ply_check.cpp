@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "control/numbers.h"
+#include "core/numbers.h"
 
 namespace sim {
 

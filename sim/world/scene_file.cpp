@@ -12,8 +12,8 @@
 #include <toml++/toml.h>
 
 #include "control/core.h"
-#include "control/files.h"
-#include "control/numbers.h"
+#include "core/files.h"
+#include "core/numbers.h"
 #include "world/world.h"
 
 namespace sim {

@@ -1,5 +1,5 @@
 // Stand-in SDK: numbers as text, read and written the same in every locale.
-#include "control/numbers.h"
+#include "core/numbers.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Stand-in SDK: files read and written safely (regular files only, bounded reads, careful saves).
-#include "control/files.h"
+#include "core/files.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>

@@ -1,5 +1,5 @@
 // Stand-in SDK: large working buffers mapped straight from the kernel.
-#include "control/scratch.h"
+#include "core/scratch.h"
 
 #include <sys/mman.h>
 
