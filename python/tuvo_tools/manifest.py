@@ -217,13 +217,13 @@ def parse(data: bytes, name: str) -> Dict[str, Any]:
         if manifest["version"] > NEWEST_VERSION:
             raise RecordingError("%s: recording format version %d is newer than this reader reads (%d)" % (
                 name, manifest["version"], NEWEST_VERSION))
-        check(manifest)
+        check_manifest(manifest)
     except Fault as e:
         raise RecordingError("%s: %s" % (name, e))
     return manifest
 
 
-def check(m: Dict[str, Any]) -> None:
+def check_manifest(m: Dict[str, Any]) -> None:
     """The whole manifest: each record by the table, then what relates fields to one another, in the
     order the SDK checks them."""
     check_record(m, "manifest", "manifest")
