@@ -11,8 +11,9 @@ from typing import NoReturn, Optional, Tuple
 import numpy as np
 import png  # type: ignore[import-untyped]  # pypng carries no types
 
+from .recording_rules import HEADER_BYTES, HEADER_ROOM
+
 _NAME = re.compile(r"[A-Za-z0-9._-]+\Z")
-_HEADER_ROOM = 4096 + 16  # PLY and .npy headers, as the playback devices allow
 
 
 class RecordingError(RuntimeError):
@@ -189,9 +190,9 @@ def parse_ply(name, data, count, normals, compressed=False):
     """A binary little-endian PLY of `count` vertices of double x, y, z and, with `normals`, nx, ny,
     nz: the points and the normals (None without), each (count, 3). `compressed`: the header is
     followed by the numbers shuffled and deflated (a recording's compressed form)."""
-    end = data.find(b"\nend_header\n", 0, _HEADER_ROOM)
+    end = data.find(b"\nend_header\n", 0, HEADER_ROOM)
     if not data.startswith(b"ply\n") or end < 0:
-        raise RecordingError("%s: not a PLY file with a header of at most 4096 bytes" % name)
+        raise RecordingError("%s: not a PLY file with a header of at most %d bytes" % (name, HEADER_BYTES))
     fields, vertices, fmt = [], None, None
     for line in data[:end].split(b"\n")[1:]:
         words = line.split()
@@ -297,8 +298,8 @@ def parse_npy(name, data, shape, compressed=False):
         fail("the .npy header is truncated")
     start = 10 if data[6] == 1 else 12
     size = int.from_bytes(data[8:start], "little")
-    if size > _HEADER_ROOM - 16:
-        fail("the .npy header is longer than 4096 bytes")
+    if size > HEADER_BYTES:
+        fail("the .npy header is longer than %d bytes" % HEADER_BYTES)
     if len(data) < start + size:
         fail("the .npy header is truncated")
     header = data[start:start + size]

@@ -24,15 +24,15 @@ from numpy.typing import NDArray
 from . import manifest as rules
 from . import reading
 from .reading import RecordingError
+from .recording_rules import CAMERAS, HEADER_ROOM, LIMITS, NEWEST_VERSION, RULES
 
 FORMAT = "tuvo-recording"
-VERSION = rules.NEWEST_VERSION  # written with compressed frames; without, version 1
+VERSION = NEWEST_VERSION  # written with compressed frames; without, version 1
 MANIFEST = "manifest.json"
-STREAMS = tuple(rules.RULES["streams"])
-CAMERA_NAMES = tuple(rules.CAMERAS)
+STREAMS = tuple(RULES["streams"])
+CAMERA_NAMES = tuple(CAMERAS)
 COMPRESSION = "shuffle-zlib"
-_MAX_MANIFEST_BYTES = rules.LIMITS["manifest_bytes"]
-_HEADER_ROOM = rules.LIMITS["header_bytes"] + 16
+_MAX_MANIFEST_BYTES = LIMITS["manifest_bytes"]
 # zlib's level for the shuffled numbers: 1 compresses them nearly as well as 9, several times faster.
 _LEVEL = 1
 # The folder a recorder claims (made with O_EXCL) before it writes anything, and keeps.
@@ -340,7 +340,7 @@ def read_frame(path: Union[str, "os.PathLike[str]"], manifest: Dict[str, Any], s
         rules.check_record(manifest, "manifest", "version")
         rules.check_record(manifest, "manifest", "manifest")
         for camera in sorted(manifest["cameras"]):
-            if camera in rules.CAMERAS:
+            if camera in CAMERAS:
                 rules.check_camera(manifest["cameras"][camera], "cameras." + camera)
         rules.check_stream(manifest, stream, frames=True, only=index)
     except rules.Fault as e:
@@ -380,4 +380,4 @@ def read_frame(path: Union[str, "os.PathLike[str]"], manifest: Dict[str, Any], s
 def _file_bound(body: int, compressed: bool) -> int:
     """The most bytes a frame's file of `body` bytes of numbers may hold: its header, and the numbers
     as they are or deflated (zlib's bound)."""
-    return _HEADER_ROOM + (reading.compress_bound(body) if compressed else body)
+    return HEADER_ROOM + (reading.compress_bound(body) if compressed else body)
