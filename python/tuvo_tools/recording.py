@@ -22,7 +22,7 @@ import png  # type: ignore[import-untyped]  # pypng carries no types
 from numpy.typing import NDArray
 
 from . import manifest as rules
-from . import reading
+from . import ply, reading
 from .reading import RecordingError
 from .recording_rules import CAMERAS, HEADER_ROOM, LIMITS, NEWEST_VERSION, RULES
 
@@ -109,15 +109,14 @@ def write_ply(path, points, normals=None, compressed=False):
     deflated after the PLY header (a recording's compressed form)."""
     height, width = points.shape[:2]
     fields = ["x", "y", "z"] + (["nx", "ny", "nz"] if normals is not None else [])
-    header = ["ply", "format binary_little_endian 1.0",
-              "comment TUVO recording: millimetres, one vertex per pixel in row order, NaN where invalid",
-              "comment grid %d %d" % (width, height), "element vertex %d" % (width * height)]
-    header += ["property double %s" % f for f in fields] + ["end_header"]
+    header = ply.header(True, width * height, [("double", f) for f in fields],
+                        ["TUVO recording: millimetres, one vertex per pixel in row order, NaN where invalid",
+                         "grid %d %d" % (width, height)])
     body = points.reshape(-1, 3).astype("<f8", copy=False)
     if normals is not None:
         body = np.concatenate([body, normals.reshape(-1, 3).astype("<f8", copy=False)], axis=1)
 
-    data = _body(("\n".join(header) + "\n").encode("ascii"), body, compressed)
+    data = _body(header.encode("ascii"), body, compressed)
     _write_synced(path, lambda f: f.write(data))
 
 
