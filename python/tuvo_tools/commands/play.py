@@ -1,9 +1,10 @@
 """`tuvo play`: a recording replayed through a playback device of the virtual SDK."""
+import contextlib
 import json
 import os
 import shutil
 import tempfile
-from typing import Any, Dict, List, Optional
+from typing import Any, Dict, Iterator, List, Optional
 
 import numpy as np
 
@@ -32,13 +33,9 @@ def run(out: Output, recording: str, stream: Optional[str] = None, frames: Optio
     if save:
         os.makedirs(save, exist_ok=True)
     marker_type = T.CodedCircleMarkerType()
-    folder = tempfile.mkdtemp(prefix="tuvo-play-")
-    previous = os.environ.get("TUVO_SIM_RIG")
     report: List[Dict[str, Any]] = []
     try:
-        # Playback devices are read from the rig at SystemInit.
-        os.environ["TUVO_SIM_RIG"] = write_rig(folder, recording, loop)
-        with Session() as s:
+        with playback_rig(recording, loop), Session() as s:
             serial = manifest["device"]["sn"]
             device = T.SystemFindDevice(serial)
             if not device.IsValid():
@@ -63,18 +60,30 @@ def run(out: Output, recording: str, stream: Optional[str] = None, frames: Optio
                     cam.Close()
     except KeyboardInterrupt as e:
         raise Interrupted(e, "%d frames" % len(report))
+    if out.json:
+        print(json.dumps({"recording": os.path.abspath(recording), "frames": report}, indent=1, allow_nan=False))
+    return 0
+
+
+@contextlib.contextmanager
+def playback_rig(recording: str, loop: bool, prefix: str = "tuvo-play-") -> Iterator[None]:
+    """While the block runs, TUVO_SIM_RIG names a rig (in a temporary folder named from `prefix`)
+    that declares `recording` as a playback device, which the SDK reads at SystemInit; afterwards
+    TUVO_SIM_RIG is as it was and the folder is gone."""
+    folder = tempfile.mkdtemp(prefix=prefix)
+    previous = os.environ.get("TUVO_SIM_RIG")
+    try:
+        os.environ["TUVO_SIM_RIG"] = _write_rig(folder, recording, loop)
+        yield
     finally:
         if previous is None:
             os.environ.pop("TUVO_SIM_RIG", None)
         else:
             os.environ["TUVO_SIM_RIG"] = previous
         shutil.rmtree(folder, ignore_errors=True)
-    if out.json:
-        print(json.dumps({"recording": os.path.abspath(recording), "frames": report}, indent=1, allow_nan=False))
-    return 0
 
 
-def write_rig(folder: str, path: str, loop: bool) -> str:
+def _write_rig(folder: str, path: str, loop: bool) -> str:
     """A rig in `folder` that declares the recording at `path` as a playback device; returns its name.
     A rig line holds any name but one with a line break or white space at its end: such a
     recording is reached through a symbolic link beside the rig."""

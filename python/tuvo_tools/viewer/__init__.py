@@ -7,11 +7,9 @@ import errno
 import io
 import ipaddress
 import os
-import shutil
 import signal
 import socket
 import sys
-import tempfile
 import threading
 
 HOW_TO_GET = ('tuvo view needs viser, which is not installed: pip install "pytuvo[viewer]" '
@@ -74,12 +72,6 @@ def _url(host, port):
     return "http://%s:%d/" % (shown, port)
 
 
-def _playback_rig(folder, recording):
-    """A rig in `folder` that declares `recording` as a playback device (as `tuvo play` does)."""
-    from ..commands.play import write_rig
-    return write_rig(folder, recording, False)
-
-
 def run(target, x2, camera, initial_options, host, port, open_page, out, max_points):
     """Serves the viewer of `target` (a device's serial, a recording's folder, or None: the first
     device found), opened as an X2 or as an X1 on `camera`, on `host` and `port` (0: any free one)
@@ -91,6 +83,7 @@ def run(target, x2, camera, initial_options, host, port, open_page, out, max_poi
     import PyTUVO as T
 
     from ..commands.errors import Terminated  # SIGTERM ends the viewer as it ends every other command
+    from ..commands.play import playback_rig
     from ..recording import read_manifest
     from ..sdk import SdkError
     from .page import Page
@@ -102,8 +95,7 @@ def run(target, x2, camera, initial_options, host, port, open_page, out, max_poi
     loopback = _check_address(host, port)
 
     playback = None
-    folder = None
-    previous_rig = os.environ.get("TUVO_SIM_RIG")
+    rig = contextlib.ExitStack()  # the playback device's rig, while the viewer runs
     station = server = None
     stop = threading.Event()
     handlers = {}
@@ -118,8 +110,7 @@ def run(target, x2, camera, initial_options, host, port, open_page, out, max_poi
             if not T.GetVersion().startswith("TUVO virtual SDK"):
                 raise SdkError("the SDK in use (%s) offers no playback device: recordings play back on the "
                                "virtual SDK installed with PyTUVO" % T.GetVersion())
-            folder = tempfile.mkdtemp(prefix="tuvo-view-")
-            os.environ["TUVO_SIM_RIG"] = _playback_rig(folder, target)
+            rig.enter_context(playback_rig(target, False, prefix="tuvo-view-"))
             serial = playback["device"].get("sn") if isinstance(playback["device"].get("sn"), str) else None
             modes = [m for m in ("x2", "x1-left", "x1-right", "x1-extra") if m in playback["streams"]]
             mode = "x2" if x2 else ("x1-" + camera if "x1-" + camera in modes else
@@ -160,12 +151,7 @@ def run(target, x2, camera, initial_options, host, port, open_page, out, max_poi
         if server is not None:
             with contextlib.redirect_stdout(io.StringIO()):
                 server.stop()
-        if folder is not None:
-            shutil.rmtree(folder, ignore_errors=True)
-            if previous_rig is None:
-                os.environ.pop("TUVO_SIM_RIG", None)
-            else:
-                os.environ["TUVO_SIM_RIG"] = previous_rig
+        rig.close()
     return 0
 
 
