@@ -35,12 +35,12 @@ def run(out: Output, serial: str, camera: str, x2: bool, flags: CaptureFlags, ou
                     time.sleep(interval)
                 rec.capture(stream)
                 progress.step()
+            where, name = rec.path, stream.name
     except KeyboardInterrupt as e:
         raise Interrupted(e, "%d of %d frames%s" % (recorded(), frames, "; %s holds them" % rec.path if rec else ""))
     finally:
         if progress:
             progress.close()
-    assert rec is not None and stream is not None  # both made before the first capture
-    out.emit({"recording": rec.path, "stream": stream.name, "frames": recorded()},
-             ["recorded %d frames of %s into %s" % (recorded(), stream.name, rec.path)])
+    out.emit({"recording": where, "stream": name, "frames": recorded()},
+             ["recorded %d frames of %s into %s" % (recorded(), name, where)])
     return 0
