@@ -99,7 +99,8 @@ def test_wheel_loads_from_any_directory(wheel, tmp_path):
     somewhere = tmp_path / "somewhere" / "else"
     names, libraries = load_unpacked(wheel, somewhere, tmp_path)
     assert {"libTUVO.so.1", EXTENSION, "PyTUVO.pyi", "PyTUVO-stubs/__init__.pyi", "tuvo_sim.py",
-            "tuvo_tools/cli.py", "tuvo_tools/recorder.py", "tuvo_convert/__init__.py", "tuvo_convert/arrays.py",
+            "tuvo_tools/cli.py", "tuvo_tools/commands/__init__.py", "tuvo_tools/commands/record.py",
+            "tuvo_tools/recorder.py", "tuvo_convert/__init__.py", "tuvo_convert/arrays.py",
             "tuvo_convert/calibration.py", "tuvo_convert/captures.py", "tuvo_convert/open3d_io.py",
             "tuvo_convert/errors.py", "tuvo_convert/py.typed", "tuvo_tools/py.typed"} <= set(names)
     assert str(somewhere / "libTUVO.so.1") in libraries

@@ -17,6 +17,8 @@ import numpy as np
 
 from tuvo_convert import image_rgb
 
+from . import ply
+
 
 class CloudError(OSError):
     """A file name the SDK would refuse too (an unknown extension)."""
@@ -96,14 +98,11 @@ def _fields(kind, colour, normals):
 
 
 def _ply_header(width, height, unit, binary, colour, normals):
-    h = "ply\nformat %s 1.0\n" % ("binary_little_endian" if binary else "ascii")
-    h += "comment written by tuvo\ncomment grid %d %d\ncomment unit %s\n" % (width, height, unit)
-    h += "element vertex %d\nproperty double x\nproperty double y\nproperty double z\n" % (width * height)
-    if colour:
-        h += "property uchar red\nproperty uchar green\nproperty uchar blue\n"
-    if normals:
-        h += "property double nx\nproperty double ny\nproperty double nz\n"
-    return h + "end_header\n"
+    properties = [("double", "x"), ("double", "y"), ("double", "z")]
+    properties += [("uchar", "red"), ("uchar", "green"), ("uchar", "blue")] if colour else []
+    properties += [("double", "nx"), ("double", "ny"), ("double", "nz")] if normals else []
+    return ply.header(binary, width * height, properties, ["written by tuvo", "grid %d %d" % (width, height),
+                                                           "unit %s" % unit])
 
 
 def _pcd_header(width, height, unit, binary, colour, normals):

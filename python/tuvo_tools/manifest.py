@@ -3,31 +3,14 @@ playback compiles in: the same fields, types, ranges and limits, checked in the 
 both refuse the same manifests with the same message."""
 import json
 import math
-import os
 import re
 from typing import Any, Dict, List, Optional
 
 import numpy as np
 
 from .reading import RecordingError, inside
+from .recording_rules import CAMERAS, LIMITS, NEWEST_VERSION, OPTIONS, RULES
 
-_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "recording_rules.json")
-try:  # installed with the package: without it no recording can be read or written
-    with open(_TABLE, "rb") as _f:
-        RULES: Dict[str, Any] = json.loads(_f.read().decode("utf-8"))
-    LIMITS: Dict[str, int] = RULES["limits"]
-    NEWEST_VERSION: int = RULES["newest_version"]
-    CAMERAS: List[str] = RULES["cameras"]
-    _OPTIONS = {kind: dict(fields) for kind, fields in RULES["options"].items()}
-    _NEEDS = {"text": ("max_bytes",), "integer": ("min", "max"), "choice": ("of",), "numbers": ("count", "range"),
-              "record": ("of",), "options": ("of",)}
-    for _rule in (rule for record in RULES["records"].values() for rule in record):
-        for _key in ("key", "type") + _NEEDS.get(_rule["type"], ()):  # each rule with what its type needs
-            if _key not in _rule:
-                raise KeyError("a %s rule lacks %s" % (_rule["type"], _key))
-except (OSError, ValueError, LookupError, TypeError, AttributeError) as _e:
-    raise ImportError("%s: cannot be read (%s: %s): this installation of tuvo_tools is damaged; reinstall it" % (
-        _TABLE, type(_e).__name__, _e)) from None
 _FLOAT_MAX = float(np.finfo(np.float32).max)
 _STRING = re.compile(rb'"(?:[^"\\]|\\.)*"', re.S)
 _OPTION_NAME = re.compile(r"[a-z0-9_]{1,64}\Z")
@@ -135,7 +118,7 @@ def check_options(obj: Any, path: str, kind: str) -> None:
     """Every key a field of the option record of `kind`, every value of the field's type and range."""
     if not isinstance(obj, dict):
         raise Fault(path, "must be an object")
-    table = _OPTIONS[kind]
+    table = OPTIONS[kind]
     for key in sorted(obj):
         if key not in table:
             raise Fault(path, "unknown option " + key if _OPTION_NAME.match(key) else "has a malformed option name")
@@ -217,13 +200,13 @@ def parse(data: bytes, name: str) -> Dict[str, Any]:
         if manifest["version"] > NEWEST_VERSION:
             raise RecordingError("%s: recording format version %d is newer than this reader reads (%d)" % (
                 name, manifest["version"], NEWEST_VERSION))
-        check(manifest)
+        check_manifest(manifest)
     except Fault as e:
         raise RecordingError("%s: %s" % (name, e))
     return manifest
 
 
-def check(m: Dict[str, Any]) -> None:
+def check_manifest(m: Dict[str, Any]) -> None:
     """The whole manifest: each record by the table, then what relates fields to one another, in the
     order the SDK checks them."""
     check_record(m, "manifest", "manifest")

@@ -11,8 +11,10 @@ from typing import NoReturn, Optional, Tuple
 import numpy as np
 import png  # type: ignore[import-untyped]  # pypng carries no types
 
+from . import ply
+from .recording_rules import HEADER_BYTES
+
 _NAME = re.compile(r"[A-Za-z0-9._-]+\Z")
-_HEADER_ROOM = 4096 + 16  # PLY and .npy headers, as the playback devices allow
 
 
 class RecordingError(RuntimeError):
@@ -189,29 +191,16 @@ def parse_ply(name, data, count, normals, compressed=False):
     """A binary little-endian PLY of `count` vertices of double x, y, z and, with `normals`, nx, ny,
     nz: the points and the normals (None without), each (count, 3). `compressed`: the header is
     followed by the numbers shuffled and deflated (a recording's compressed form)."""
-    end = data.find(b"\nend_header\n", 0, _HEADER_ROOM)
-    if not data.startswith(b"ply\n") or end < 0:
-        raise RecordingError("%s: not a PLY file with a header of at most 4096 bytes" % name)
-    fields, vertices, fmt = [], None, None
-    for line in data[:end].split(b"\n")[1:]:
-        words = line.split()
-        if not words or words[0] in (b"comment", b"obj_info"):
-            continue
-        if words[0] == b"format":
-            fmt = words[1:]
-        elif words[0] == b"element" and len(words) == 3 and words[1] == b"vertex" and vertices is None and \
-                words[2].isdigit() and len(words[2]) <= 12:
-            vertices = int(words[2])
-        elif words[0] == b"property" and len(words) == 3 and vertices is not None and words[1] in (b"double", b"float64"):
-            fields.append(words[2].decode("ascii", "replace"))
-        else:
-            raise RecordingError("%s: unexpected PLY header line %r" % (name, line[:60].decode("ascii", "replace")))
+    try:
+        head = ply.read_header(data)
+    except ply.PlyError as e:
+        raise RecordingError("%s: %s" % (name, e))
     want = ["x", "y", "z"] + (["nx", "ny", "nz"] if normals else [])
-    if fmt != [b"binary_little_endian", b"1.0"] or fields != want:
+    if head.format != [b"binary_little_endian", b"1.0"] or head.fields != want:
         raise RecordingError("%s: the PLY vertices must be binary little-endian double %s" % (name, ", ".join(want)))
-    if vertices != count:
-        raise RecordingError("%s: the PLY file holds %s vertices, not %d" % (name, vertices, count))
-    values = body_of(name, data, end + 12, count * 8 * len(want), compressed, "vertices").reshape(count, len(want))
+    if head.vertices != count:
+        raise RecordingError("%s: the PLY file holds %s vertices, not %d" % (name, head.vertices, count))
+    values = body_of(name, data, head.size, count * 8 * len(want), compressed, "vertices").reshape(count, len(want))
     return np.ascontiguousarray(values[:, :3]), (np.ascontiguousarray(values[:, 3:]) if normals else None)
 
 
@@ -297,8 +286,8 @@ def parse_npy(name, data, shape, compressed=False):
         fail("the .npy header is truncated")
     start = 10 if data[6] == 1 else 12
     size = int.from_bytes(data[8:start], "little")
-    if size > _HEADER_ROOM - 16:
-        fail("the .npy header is longer than 4096 bytes")
+    if size > HEADER_BYTES:
+        fail("the .npy header is longer than %d bytes" % HEADER_BYTES)
     if len(data) < start + size:
         fail("the .npy header is truncated")
     header = data[start:start + size]

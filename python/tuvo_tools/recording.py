@@ -22,17 +22,17 @@ import png  # type: ignore[import-untyped]  # pypng carries no types
 from numpy.typing import NDArray
 
 from . import manifest as rules
-from . import reading
+from . import ply, reading
 from .reading import RecordingError
+from .recording_rules import CAMERAS, HEADER_ROOM, LIMITS, NEWEST_VERSION, RULES
 
 FORMAT = "tuvo-recording"
-VERSION = rules.NEWEST_VERSION  # written with compressed frames; without, version 1
+VERSION = NEWEST_VERSION  # written with compressed frames; without, version 1
 MANIFEST = "manifest.json"
-STREAMS = tuple(rules.RULES["streams"])
-CAMERA_NAMES = tuple(rules.CAMERAS)
+STREAMS = tuple(RULES["streams"])
+CAMERA_NAMES = tuple(CAMERAS)
 COMPRESSION = "shuffle-zlib"
-_MAX_MANIFEST_BYTES = rules.LIMITS["manifest_bytes"]
-_HEADER_ROOM = rules.LIMITS["header_bytes"] + 16
+_MAX_MANIFEST_BYTES = LIMITS["manifest_bytes"]
 # zlib's level for the shuffled numbers: 1 compresses them nearly as well as 9, several times faster.
 _LEVEL = 1
 # The folder a recorder claims (made with O_EXCL) before it writes anything, and keeps.
@@ -109,15 +109,14 @@ def write_ply(path, points, normals=None, compressed=False):
     deflated after the PLY header (a recording's compressed form)."""
     height, width = points.shape[:2]
     fields = ["x", "y", "z"] + (["nx", "ny", "nz"] if normals is not None else [])
-    header = ["ply", "format binary_little_endian 1.0",
-              "comment TUVO recording: millimetres, one vertex per pixel in row order, NaN where invalid",
-              "comment grid %d %d" % (width, height), "element vertex %d" % (width * height)]
-    header += ["property double %s" % f for f in fields] + ["end_header"]
+    header = ply.header(True, width * height, [("double", f) for f in fields],
+                        ["TUVO recording: millimetres, one vertex per pixel in row order, NaN where invalid",
+                         "grid %d %d" % (width, height)])
     body = points.reshape(-1, 3).astype("<f8", copy=False)
     if normals is not None:
         body = np.concatenate([body, normals.reshape(-1, 3).astype("<f8", copy=False)], axis=1)
 
-    data = _body(("\n".join(header) + "\n").encode("ascii"), body, compressed)
+    data = _body(header.encode("ascii"), body, compressed)
     _write_synced(path, lambda f: f.write(data))
 
 
@@ -340,7 +339,7 @@ def read_frame(path: Union[str, "os.PathLike[str]"], manifest: Dict[str, Any], s
         rules.check_record(manifest, "manifest", "version")
         rules.check_record(manifest, "manifest", "manifest")
         for camera in sorted(manifest["cameras"]):
-            if camera in rules.CAMERAS:
+            if camera in CAMERAS:
                 rules.check_camera(manifest["cameras"][camera], "cameras." + camera)
         rules.check_stream(manifest, stream, frames=True, only=index)
     except rules.Fault as e:
@@ -380,4 +379,4 @@ def read_frame(path: Union[str, "os.PathLike[str]"], manifest: Dict[str, Any], s
 def _file_bound(body: int, compressed: bool) -> int:
     """The most bytes a frame's file of `body` bytes of numbers may hold: its header, and the numbers
     as they are or deflated (zlib's bound)."""
-    return _HEADER_ROOM + (reading.compress_bound(body) if compressed else body)
+    return HEADER_ROOM + (reading.compress_bound(body) if compressed else body)

@@ -2,7 +2,7 @@
 plain-data views of devices and cameras."""
 import PyTUVO as T
 from tuvo_convert import SdkError, extrinsics, intrinsics
-from tuvo_convert.errors import failure, last_error
+from tuvo_convert.errors import check, failure, last_error
 
 CAMERAS = {"left": T.CameraID_Left, "right": T.CameraID_Right, "extra": T.CameraID_Extra}
 PORT_TYPES = {int(T.PortType_USB): "usb", int(T.PortType_GIGE): "gige"}
@@ -19,16 +19,6 @@ COLOURS = {"red": T.ProjectorColor_Red, "green": T.ProjectorColor_Green, "blue":
 # The SDK's Error_NotFound (GetLastError): what the device does not know, such as the calibration
 # of a camera a recording did not see.
 ERROR_NOT_FOUND = -9
-
-
-def check(ok, what, before=None, explain=None):
-    """Raises SdkError with the SDK's reason for the call `what` when `ok` is false. `before` is
-    the SDK's last error noted just before the call (last_error()): the SDK keeps its last error
-    across successful calls, so only an error that changed since, or that names `what`, is this
-    call's; else the error says `explain` (what the failure means)."""
-    if not ok:
-        raise failure(what, before, explain)
-    return ok
 
 
 def call(what, fn, *args, explain=None):

@@ -7,11 +7,9 @@ import errno
 import io
 import ipaddress
 import os
-import shutil
 import signal
 import socket
 import sys
-import tempfile
 import threading
 
 HOW_TO_GET = ('tuvo view needs viser, which is not installed: pip install "pytuvo[viewer]" '
@@ -23,17 +21,14 @@ class ViewerStartError(Exception):
     """The viewer cannot start (an address it cannot listen on, an output folder that is none)."""
 
 
-def main(args, capture_options):
-    """`tuvo view`: the exit status. `capture_options(args, kind)` makes the options the first
-    camera starts with from the command's flags."""
+def main(target, x2, camera, initial_options, host="127.0.0.1", port=0, open_page=False, out=".",
+         max_points=_DEFAULT_MAX_POINTS):
+    """`tuvo view` (see run): the exit status; a ViewerStartError when it cannot start, viser
+    missing among the reasons."""
     missing = viser_missing()
-    if missing is None:
-        try:
-            return run(args, lambda kind: capture_options(args, kind))
-        except ViewerStartError as e:
-            missing = str(e)
-    print("tuvo: error: %s" % missing, file=sys.stderr)
-    return 1
+    if missing is not None:
+        raise ViewerStartError(missing)
+    return run(target, x2, camera, initial_options, host, port, open_page, out, max_points)
 
 
 def viser_missing():
@@ -77,34 +72,30 @@ def _url(host, port):
     return "http://%s:%d/" % (shown, port)
 
 
-def _playback_rig(folder, recording):
-    """A rig in `folder` that declares `recording` as a playback device (as `tuvo play` does)."""
-    from ..cli import _write_rig
-    return _write_rig(folder, recording, False)
-
-
-def run(args, initial_options):
-    """Serves the viewer until Ctrl-C (or SIGTERM); returns the exit status. `initial_options(kind)`
-    gives the options the first camera starts with (from the command's flags)."""
+def run(target, x2, camera, initial_options, host, port, open_page, out, max_points):
+    """Serves the viewer of `target` (a device's serial, a recording's folder, or None: the first
+    device found), opened as an X2 or as an X1 on `camera`, on `host` and `port` (0: any free one)
+    until Ctrl-C (or SIGTERM); returns the exit status. `initial_options(kind)` gives the options the
+    first camera starts with (from the command's flags); saves go to the folder `out`; a capture
+    sends at most `max_points` points to the page; `open_page` opens the page in the browser."""
     import viser
 
     import PyTUVO as T
 
-    from ..cli import Terminated  # SIGTERM ends the viewer as it ends every other command
+    from ..commands.errors import Terminated  # SIGTERM ends the viewer as it ends every other command
+    from ..commands.play import playback_rig
     from ..recording import read_manifest
     from ..sdk import SdkError
     from .page import Page
     from .station import Station
 
-    out_dir = os.path.abspath(args.out)
+    out_dir = os.path.abspath(out)
     if not os.path.isdir(out_dir):
-        raise ViewerStartError("--out %s: not a folder" % args.out)
-    loopback = _check_address(args.host, args.port)
+        raise ViewerStartError("--out %s: not a folder" % out)
+    loopback = _check_address(host, port)
 
-    target = args.target
     playback = None
-    folder = None
-    previous_rig = os.environ.get("TUVO_SIM_RIG")
+    rig = contextlib.ExitStack()  # the playback device's rig, while the viewer runs
     station = server = None
     stop = threading.Event()
     handlers = {}
@@ -119,33 +110,32 @@ def run(args, initial_options):
             if not T.GetVersion().startswith("TUVO virtual SDK"):
                 raise SdkError("the SDK in use (%s) offers no playback device: recordings play back on the "
                                "virtual SDK installed with PyTUVO" % T.GetVersion())
-            folder = tempfile.mkdtemp(prefix="tuvo-view-")
-            os.environ["TUVO_SIM_RIG"] = _playback_rig(folder, target)
+            rig.enter_context(playback_rig(target, False, prefix="tuvo-view-"))
             serial = playback["device"].get("sn") if isinstance(playback["device"].get("sn"), str) else None
             modes = [m for m in ("x2", "x1-left", "x1-right", "x1-extra") if m in playback["streams"]]
-            mode = "x2" if args.x2 else ("x1-" + args.camera if "x1-" + args.camera in modes else
-                                         (modes[0] if modes else "x1-left"))
+            mode = "x2" if x2 else ("x1-" + camera if "x1-" + camera in modes else
+                                    (modes[0] if modes else "x1-left"))
         else:
-            serial, mode = target, "x2" if args.x2 else "x1-" + args.camera
+            serial, mode = target, "x2" if x2 else "x1-" + camera
 
         with contextlib.redirect_stdout(io.StringIO()):  # viser's own banner: the address is told below
-            server = viser.ViserServer(host=args.host, port=args.port, verbose=False)
-        port = server.get_port()
-        if args.port and port != args.port:  # taken between the check and viser's own try
-            raise ViewerStartError("cannot listen on %s port %d: the port is in use" % (args.host, args.port))
-        page = Page(server, args.max_points, out_dir)
+            server = viser.ViserServer(host=host, port=port, verbose=False)
+        served = server.get_port()
+        if port and served != port:  # taken between the check and viser's own try
+            raise ViewerStartError("cannot listen on %s port %d: the port is in use" % (host, port))
+        page = Page(server, max_points, out_dir)
         station = Station(page, out_dir, serial, mode, initial_options, playback)
         page.station = station
         station.start()
         station.ready.wait()
         if station.failure is not None:
             raise station.failure
-        url = _url(args.host, port)
+        url = _url(host, served)
         if not loopback:
             print("tuvo view: listening on %s, not on this machine alone: whoever reaches port %d can watch and "
-                  "drive the camera and write files in %s" % (args.host, port, out_dir), file=sys.stderr)
+                  "drive the camera and write files in %s" % (host, served, out_dir), file=sys.stderr)
         print("tuvo view: %s (Ctrl-C stops)" % url, flush=True)
-        if args.open:
+        if open_page:
             import webbrowser
             webbrowser.open(url)
         while not stop.wait(3600):
@@ -161,12 +151,7 @@ def run(args, initial_options):
         if server is not None:
             with contextlib.redirect_stdout(io.StringIO()):
                 server.stop()
-        if folder is not None:
-            shutil.rmtree(folder, ignore_errors=True)
-            if previous_rig is None:
-                os.environ.pop("TUVO_SIM_RIG", None)
-            else:
-                os.environ["TUVO_SIM_RIG"] = previous_rig
+        rig.close()
     return 0
 
 
