@@ -254,10 +254,8 @@ _UPWARD_FOR_NOW = {
     "vision/markers.h -> api/containers.h",
     "vision/tools.cpp -> control/control.h",
     "world/mesh.cpp -> control/core.h",
-    "world/motion.cpp -> control/core.h",
     "world/scene.h -> render/camera_model.h",
     "world/scene_file.cpp -> control/core.h",
-    "world/world.h -> control/core.h",
 }
 
 

@@ -16,6 +16,7 @@
 #include "core/numbers.h"
 #include "render/capture.h"
 #include "replay/playback.h"
+#include "api/device_scene.h"
 #include "world/motion.h"
 #include "world/scene_file.h"
 
@@ -567,13 +568,7 @@ bool parse_settings(CameraState& c, const std::string& text, std::string* why) {
 extern "C" __attribute__((visibility("default"))) int tuvo_sim_marker_truth(const char* sn, int k, double* xyz,
                                                                             int* code) {
     using namespace sim;
-    std::shared_ptr<DeviceState> dev;
-    {
-        World& w = world();
-        std::lock_guard<std::mutex> lock(w.m);
-        for (auto& d : w.rig)
-            if (sn && d->sn == sn) dev = d;
-    }
+    auto dev = device_by_serial(sn);
     if (!dev || !xyz || !code) return -1;
     Scene s;  // the device's scene at rest
     place_scene(s, dev->scene ? dev->scene : default_scene(), dev->near_mm, dev->far_mm, 0, true);

@@ -8,7 +8,7 @@
 
 #include "api/containers.h"
 #include "world/scene.h"
-#include "world/world.h"
+#include "api/state.h"
 
 namespace sim {
 

@@ -9,17 +9,10 @@
 #include "control/control.h"
 #include "core/files.h"
 #include "replay/playback.h"
-#include "world/scene_file.h"
-#include "world/world.h"
+#include "api/device_scene.h"
+#include "api/state.h"
 
 namespace sim {
-
-// The SDK's state lives as long as the process: a call still running in another thread while the
-// process exits must not find it destroyed.
-World& world() {
-    static World* w = new World;
-    return *w;
-}
 
 namespace {
 
@@ -285,18 +278,6 @@ std::pair<std::uint32_t, std::uint32_t> handle_for(World& w, std::size_t i) {
 
 }  // namespace
 
-bool sdk_inited() {
-    World& w = world();
-    std::lock_guard<std::mutex> lock(w.m);
-    return w.inited;
-}
-
-std::shared_ptr<DeviceState> device_of(const TUVO::Device& d, Call& call) {
-    auto dev = world().devices.get(d.slot, d.generation);
-    if (!dev) call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed device handle");
-    return dev;
-}
-
 }  // namespace sim
 
 using namespace sim;
@@ -437,13 +418,11 @@ Device SystemFindDevice(const char* serialNumber) try {
         call.fail(Error_NotInitialized, "SystemInit has not been called");
         return out;
     }
-    for (std::size_t i = 0; i < w.rig.size(); ++i) {
-        if (w.rig[i]->sn == serialNumber) {
-            auto h = handle_for(w, i);
-            out.slot = h.first;
-            out.generation = h.second;
-            return out;
-        }
+    if (const int i = rig_index(w, serialNumber); i >= 0) {
+        auto h = handle_for(w, i);
+        out.slot = h.first;
+        out.generation = h.second;
+        return out;
     }
     call.fail(Error_NotFound, std::string("no device with serial number ") + serialNumber);
     return out;

@@ -13,13 +13,7 @@ TUVO_SIM_API double tuvo_sim_device_value(const char* sn, const char* key) {
     using namespace sim;
     const double nan = std::nan("");
     if (!sn || !key) return nan;
-    std::shared_ptr<DeviceState> dev;
-    {
-        World& w = world();
-        std::lock_guard<std::mutex> lock(w.m);
-        for (auto& d : w.rig)
-            if (d->sn == sn) dev = d;
-    }
+    auto dev = device_by_serial(sn);
     if (!dev) return nan;
     const std::string k = key;
     if (k == "capture_ms") {

@@ -8,8 +8,6 @@ namespace sim {
 int last_error_code();
 std::string last_error_message();
 void reset_control();
-// Clears every SDK object and re-reads the rig; defined with the devices.
-void reset_world();
 }  // namespace sim
 
 // Make `op` fail with `code` and `message` (`times` calls, or every call when times <= 0).

@@ -31,13 +31,7 @@ double cpu_seconds() {
 // ray against one of the scene's primitives (spheres, boxes, ...; not triangles), the work the
 // acceleration structure leaves. Returns 0, or -1 for an unknown device or camera.
 TUVO_SIM_API int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* rays) {
-    std::shared_ptr<DeviceState> dev;
-    {
-        World& w = world();
-        std::lock_guard<std::mutex> lock(w.m);
-        for (auto& d : w.rig)
-            if (sn && d->sn == sn) dev = d;
-    }
+    auto dev = device_by_serial(sn);
     if (!dev || camera < 0 || camera > 2 || !(dev->cameras & (1u << camera)) || !seconds || !rays) return -1;
     CameraState c;
     c.dev = dev;
