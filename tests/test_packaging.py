@@ -272,3 +272,13 @@ def test_stand_in_layers_depend_downwards(tmp_path):
         (tmp_path / folder).mkdir()
         (tmp_path / folder / "x.cpp").write_text(text)
     assert check_layers.violations(tmp_path) == ["core/x.cpp:1: core includes api/camera.h"]
+
+
+def test_every_control_function_is_declared_in_the_control_header():
+    sim = ROOT / "sim"
+    defined = set()
+    for path in sim.rglob("*.cpp"):
+        defined |= set(re.findall(r"^[A-Za-z][\w\s*:]*?\b(tuvo_sim_\w+)\([^;{]*\)\s*\{", path.read_text(), re.M))
+    declared = set(re.findall(r"^TUVO_SIM_API [^;(]*?\b(tuvo_sim_\w+)\(", (sim / "control" / "control.h").read_text(),
+                              re.M))
+    assert len(defined) >= 17 and defined == declared

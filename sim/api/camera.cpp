@@ -564,9 +564,7 @@ bool parse_settings(CameraState& c, const std::string& text, std::string* why) {
 
 }  // namespace sim
 
-// The true centres of the board's markers, for tests: device frame at rest (mm) and the code.
-extern "C" __attribute__((visibility("default"))) int tuvo_sim_marker_truth(const char* sn, int k, double* xyz,
-                                                                            int* code) {
+int tuvo_sim_marker_truth(const char* sn, int k, double* xyz, int* code) {
     using namespace sim;
     auto dev = device_by_serial(sn);
     if (!dev || !xyz || !code) return -1;

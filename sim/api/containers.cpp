@@ -734,7 +734,7 @@ double* CorrespondMap::GetDataPtr() try {
 
 }  // namespace TUVO
 
-extern "C" long long tuvo_sim_live(const char* kind) {
+long long tuvo_sim_live(const char* kind) {
     std::string k = kind ? kind : "";
     if (k == "image") return static_cast<long long>(images().live());
     if (k == "pointmap") return static_cast<long long>(pointmaps().live());
