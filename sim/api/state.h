@@ -81,9 +81,4 @@ std::shared_ptr<DeviceState> device_by_serial(const char* sn);
 // Where in the rig the device with serial number `sn` stands, or -1; the caller holds `w.m`.
 int rig_index(const World& w, const char* sn);
 
-// Parses a rig description; returns false with `why` set on a malformed text. Relative playback
-// folders are taken from `base`.
-bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>>* out,
-               std::string* why, const std::string& base = "");
-
 }  // namespace sim
