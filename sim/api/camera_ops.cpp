@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "api/settings.h"
 #include "core/files.h"
 
 namespace sim {
