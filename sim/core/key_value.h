@@ -32,8 +32,8 @@ public:
     std::string_view line() const { return trim(raw_); }
     // Whether the line holds a '='.
     bool has_equals() const { return equals_ != std::string_view::npos; }
-    // The text before the first '=' without blanks at its ends, and the text after it without blanks
-    // at its ends; only for a line that has_equals().
+    // The text before the first '=' and the text after it, without blanks at their ends (the line's
+    // own at the line's ends, `blanks_at_equals` beside the '='); only for a line that has_equals().
     std::string_view key() const;
     std::string_view value() const;
     // The text after the first '=' as the line gives it, blanks and all.
