@@ -10,13 +10,13 @@
 #include <sstream>
 
 #include "api/calibration.h"
+#include "api/device_scene.h"
 #include "api/materials.h"
 #include "control/control.h"
 #include "core/files.h"
 #include "core/numbers.h"
 #include "render/capture.h"
 #include "replay/playback.h"
-#include "api/device_scene.h"
 #include "world/motion.h"
 #include "world/scene_file.h"
 

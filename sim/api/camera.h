@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "api/containers.h"
-#include "world/scene.h"
 #include "api/state.h"
+#include "world/scene.h"
 
 namespace sim {
 
