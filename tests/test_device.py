@@ -168,6 +168,14 @@ def test_three_devices_in_sdk_order():
     assert status == 0 and [d.GetDeviceInfo()[1].sn for d in devices] == ["RIG-0", "RIG-1", "RIG-2"]
 
 
+@pytest.mark.parametrize("end", ["\n", "\r\n"])
+def test_rig_lines_end_either_way(end):
+    # Blanks and carriage returns around sections, keys and values are no part of them.
+    tuvo_sim.set_rig(end.join(["# two devices", " [device] ", "sn = CR-1\t", "", "[device]", "  sn=CR-2"]) + end)
+    T.SystemInit()
+    assert [d.GetDeviceInfo()[1].sn for d in T.SystemListDevices(T.All)[1]] == ["CR-1", "CR-2"]
+
+
 def test_no_devices(sdk):
     tuvo_sim.set("SystemListDevices.count", 0)
     assert T.SystemListDevices(T.All) == (0, [])

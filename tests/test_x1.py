@@ -466,6 +466,14 @@ def test_a_saved_bandwidth_loads_back(x1, tmp_path, text, loads):
     assert x1.SaveSettingToFile(saved) and x1.LoadSettingFromFile(saved), T.GetLastErrorMessage()
 
 
+@pytest.mark.parametrize("end", ["\n", "\r\n"])
+def test_settings_file_lines_end_either_way(x1, tmp_path, end):
+    path, saved = tmp_path / "in.txt", tmp_path / "out.txt"
+    path.write_bytes(end.join(["# written elsewhere", " [camera]", "bandwidth\t= 0.5 ", ""]).encode())
+    assert x1.LoadSettingFromFile(str(path)), T.GetLastErrorMessage()
+    assert x1.SaveSettingToFile(str(saved)) and "bandwidth = 0.5\n" in saved.read_text()
+
+
 def test_roi_queries(x1):
     ok, r = x1.GetRoiRange()
     assert ok and (r.x_step, r.y_step, r.width_step, r.height_step) == (16, 2, 16, 2)

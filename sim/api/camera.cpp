@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "api/calibration.h"
+#include "api/device_scene.h"
 #include "api/materials.h"
 #include "control/control.h"
 #include "core/files.h"
@@ -469,111 +470,18 @@ bool save_encoded(CameraState& c, const char* filename, Call& call) {
     }
     std::string png, why;
     if (!encode_png(reinterpret_cast<const std::uint8_t*>(c.phase.data()), c.phase_w, c.phase_h, 1, 16, &png, &why) ||
-        !save_file(filename, png, &why)) {
+        !save_file(filename, png, save_fail_after_bytes(), &why)) {
         call.fail(TUVO::Error_FileIO, why);
         return false;
     }
     return true;
 }
 
-// ---- settings files ----
-
-unsigned max_transform_select(const CameraState& c) {
-    if (!c.x2) return TUVO::X1::CustomTransformOptions::CoordinateSelect_CaliBoard;
-    return c.dev->extra ? TUVO::X2::CustomTransformOptions::CoordinateSelect_CameraExtra
-                        : TUVO::X2::CustomTransformOptions::CoordinateSelect_CaliBoard;
-}
-
-std::string format_settings(CameraState& c) {
-    std::ostringstream os;
-    os.imbue(std::locale::classic());  // a decimal point whatever the program's locale
-    os.precision(9);
-    os << "# TUVO camera settings\n[camera]\n";
-    os << "bandwidth = " << c.bandwidth << "\n";
-    os << "balance = " << c.balance[0] << ", " << c.balance[1] << ", " << c.balance[2] << "\n";
-    os << "transform_select = " << c.transform.select << "\n";
-    os << "transform =";
-    os.precision(17);
-    for (int i = 0; i < 16; ++i) os << (i ? ", " : " ") << c.transform.m[i];
-    os << "\n";
-    return os.str();
-}
-
-bool parse_settings(CameraState& c, const std::string& text, std::string* why) {
-    std::istringstream in(text);
-    std::string line;
-    int lineno = 0;
-    float bandwidth = c.bandwidth, balance[3] = {c.balance[0], c.balance[1], c.balance[2]};
-    CustomTransform t = c.transform;
-    bool section = false;
-    while (std::getline(in, line)) {
-        ++lineno;
-        const auto b = line.find_first_not_of(" \t\r");
-        if (b == std::string::npos || line[b] == '#') continue;
-        line = line.substr(b);
-        if (line.rfind("[camera]", 0) == 0) {
-            section = true;
-            continue;
-        }
-        const auto eq = line.find('=');
-        if (!section || eq == std::string::npos) {
-            *why = "line " + std::to_string(lineno) + ": expected key = value in a [camera] section";
-            return false;
-        }
-        std::string key = line.substr(0, eq);
-        key.erase(key.find_last_not_of(" \t") + 1);
-        std::vector<double> v;
-        if (!parse_number_list(std::string_view(line).substr(eq + 1), &v)) {
-            *why = "line " + std::to_string(lineno) + ": malformed number";
-            return false;
-        }
-        if (key == "bandwidth" && v.size() == 1 && v[0] > 0 && v[0] <= 1 && static_cast<float>(v[0]) > 0)  // not 0 as a float
-            bandwidth = static_cast<float>(v[0]);
-        else if (key == "balance" && v.size() == 3 && v[0] >= 0.5 && v[0] <= 4 && v[1] >= 0.5 && v[1] <= 4 && v[2] >= 0.5 &&
-                 v[2] <= 4)
-            for (int k = 0; k < 3; ++k) balance[k] = static_cast<float>(v[k]);
-        else if (key == "transform_select") {
-            const unsigned most = max_transform_select(c);
-            if (v.size() != 1 || !(v[0] >= 0 && v[0] <= most) || v[0] != std::floor(v[0])) {
-                *why = "line " + std::to_string(lineno) + ": transform_select must be an integer from 0 to " +
-                       std::to_string(most);
-                return false;
-            }
-            t.select = static_cast<unsigned>(v[0]);
-        } else if (key == "transform" && v.size() == 16) {
-            if (!std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); })) {
-                *why = "line " + std::to_string(lineno) + ": the transformation holds a value that is not finite";
-                return false;
-            }
-            std::copy(v.begin(), v.end(), t.m);
-        } else {
-            *why = "line " + std::to_string(lineno) + ": unknown key or value out of range: " + key;
-            return false;
-        }
-    }
-    if (!section) {
-        *why = "no [camera] section";
-        return false;
-    }
-    c.bandwidth = bandwidth;
-    std::copy(balance, balance + 3, c.balance);
-    c.transform = t;
-    return true;
-}
-
 }  // namespace sim
 
-// The true centres of the board's markers, for tests: device frame at rest (mm) and the code.
-extern "C" __attribute__((visibility("default"))) int tuvo_sim_marker_truth(const char* sn, int k, double* xyz,
-                                                                            int* code) {
+int tuvo_sim_marker_truth(const char* sn, int k, double* xyz, int* code) {
     using namespace sim;
-    std::shared_ptr<DeviceState> dev;
-    {
-        World& w = world();
-        std::lock_guard<std::mutex> lock(w.m);
-        for (auto& d : w.rig)
-            if (sn && d->sn == sn) dev = d;
-    }
+    auto dev = device_by_serial(sn);
     if (!dev || !xyz || !code) return -1;
     Scene s;  // the device's scene at rest
     place_scene(s, dev->scene ? dev->scene : default_scene(), dev->near_mm, dev->far_mm, 0, true);

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "api/containers.h"
+#include "api/state.h"
 #include "world/scene.h"
-#include "world/world.h"
 
 namespace sim {
 
@@ -136,11 +136,6 @@ double auto_noise_distance(CameraState& c);
 bool auto_white_balance(CameraState& c, int index, int iterations, const CaptureParams& p, const TUVO::ROI& roi,
                         Call& call);
 bool save_encoded(CameraState& c, const char* filename, Call& call);
-// The largest custom transformation selection the camera takes (X1: the board; X2: the board, or
-// the extra camera where the device has one).
-unsigned max_transform_select(const CameraState& c);
-std::string format_settings(CameraState& c);
-bool parse_settings(CameraState& c, const std::string& text, std::string* why);
 
 void close_camera(CameraState& c);
 // Stops the fixed line scan and joins its producer. Exactly one caller joins; callers that find a

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "api/settings.h"
 #include "core/files.h"
 
 namespace sim {
@@ -94,7 +95,7 @@ bool save_settings(Locked c, Call& call, const char* filename) {
         return false;
     }
     std::string why;
-    if (!save_file(filename, format_settings(*c.cam), &why)) {
+    if (!save_file(filename, format_settings(*c.cam), save_fail_after_bytes(), &why)) {
         call.fail(TUVO::Error_FileIO, why);
         return false;
     }

@@ -7,6 +7,8 @@
 #include <map>
 #include <sstream>
 
+#include "core/ply_header.h"
+
 namespace sim {
 
 namespace PointMapUnit = TUVO::PointMapUnit;
@@ -127,51 +129,49 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
                std::string* why) {
     std::string bytes;
     if (!file.append(kMaxHeader, &bytes, why)) return false;
-    // The header ends at a line of its own (a comment may mention the word).
-    std::size_t end = bytes.find("\nend_header\n");
-    if (end != std::string::npos) ++end;
-    if (bytes.compare(0, 4, "ply\n") != 0) return *why = "not a PLY file", false;
-    if (end == std::string::npos)
-        return *why = file.at_end() ? "not a PLY file" : "PLY header is longer than 65536 bytes", false;
-    std::stringstream hdr(bytes.substr(0, end));
-    std::string line, format;
+    std::vector<PlyHeaderLine> lines;
+    std::size_t body_at = 0;
+    switch (read_ply_header(bytes, {kMaxHeader}, &lines, &body_at)) {
+        case PlyHeaderFound::NotPly: return *why = "not a PLY file", false;
+        case PlyHeaderFound::Unclosed:
+            return *why = file.at_end() ? "not a PLY file" : "PLY header is longer than 65536 bytes", false;
+        case PlyHeaderFound::Yes: break;
+    }
+    std::string format;
     long long vertices = -1;
     int gw = 0, gh = 0;
     double scale_to_mm = 1.0;
     std::vector<std::pair<std::string, std::string>> props;  // (type, name) of the vertex element
     bool in_vertex = false;
-    while (std::getline(hdr, line)) {
-        std::stringstream ls(line);
-        std::string word;
-        ls >> word;
+    for (const PlyHeaderLine& l : lines) {
+        const std::string& word = l.word(0);
         if (word == "format") {
             if (!format.empty()) return *why = "the PLY file has two format lines", false;
-            std::string version;
-            ls >> format >> version;
+            format = l.word(1);
+            const std::string& version = l.word(2);
             if (format != "ascii" && format != "binary_little_endian")
                 return *why = "PLY format " + format + " is not supported", false;
             if (version != "1.0") return *why = "PLY format version " + version + " is not supported", false;
         } else if (word == "element") {
             // The vertices come first (their records open the body); elements after them are ignored.
-            std::string name, n, rest;
-            ls >> name >> n >> rest;
+            const std::string& name = l.word(1);
+            const std::string& n = l.word(2);
             in_vertex = name == "vertex";
             if (!in_vertex) {
                 if (vertices < 0) return *why = "the vertex element must come first", false;
                 continue;
             }
             if (vertices >= 0) return *why = "the PLY file has two vertex elements", false;
-            if (n.empty() || n.size() > 12 || n.find_first_not_of("0123456789") != std::string::npos || !rest.empty())
+            if (n.empty() || n.size() > 12 || n.find_first_not_of("0123456789") != std::string::npos || l.words.size() > 3)
                 return *why = "the PLY vertex count is malformed", false;
             vertices = std::stoll(n);
             if (vertices == 0) return *why = "the PLY file holds no points", false;
         } else if (word == "property" && in_vertex) {
-            std::string type, name;
-            ls >> type >> name;
-            props.emplace_back(type, name);
+            props.emplace_back(l.word(1), l.word(2));
         } else if (word == "comment") {
+            std::istringstream ls(l.text);
             std::string key;
-            ls >> key;
+            ls >> key >> key;  // the word after "comment"
             if (key == "grid") ls >> gw >> gh;
             if (key == "unit") {
                 std::string u;
@@ -208,10 +208,10 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
     // Room only for what the file can hold: binary needs whole records, ASCII two bytes a value.
     const bool text = format == "ascii";
     const std::size_t values = props.size() * static_cast<std::size_t>(vertices);
-    if (!read_body(file, &bytes, end + 11, text ? 2 * values - 1 : stride * static_cast<std::size_t>(vertices),
+    if (!read_body(file, &bytes, body_at, text ? 2 * values - 1 : stride * static_cast<std::size_t>(vertices),
                    text ? kMaxAsciiValue * values : stride * static_cast<std::size_t>(vertices), "PLY", why))
         return false;
-    const char* body = bytes.data() + end + 11;
+    const char* body = bytes.data() + body_at;
     pts->assign(static_cast<std::size_t>(vertices) * 3, 0.0);
     if (!text) {
         for (long long i = 0; i < vertices; ++i) {
@@ -232,7 +232,7 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
             }
         }
     } else {
-        TextValues in(bytes, end + 11, !file.at_end(), "PLY");
+        TextValues in(bytes, body_at, !file.at_end(), "PLY");
         for (long long i = 0; i < vertices; ++i) {
             for (std::size_t k = 0; k < props.size(); ++k) {
                 double v;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "api/camera.h"
+#include "core/key_value.h"
 #include "core/numbers.h"
 
 namespace TUVO {
@@ -149,24 +150,16 @@ template <class O>
 bool parse_fields(const std::string& text, O* out, std::string* why) {
     O o = *out;
     void* base = &o;
-    std::istringstream in(text);
-    std::string line;
-    int lineno = 0;
-    while (std::getline(in, line)) {
-        ++lineno;
-        auto b = line.find_first_not_of(" \t\r");
-        if (b == std::string::npos || line[b] == '#' || line[b] == '[') continue;
-        auto eq = line.find('=');
-        auto fail = [&](const std::string& what) {
-            *why = "line " + std::to_string(lineno) + ": " + what;
-            return false;
-        };
-        if (eq == std::string::npos) return fail("expected key = value");
-        std::string key = line.substr(b, eq - b);
-        key.erase(key.find_last_not_of(" \t") + 1);
-        std::string val = line.substr(eq + 1);
-        val.erase(0, val.find_first_not_of(" \t"));
-        val.erase(val.find_last_not_of(" \t\r") + 1);
+    // A carriage return beside the '=' stays part of the key or the value.
+    KeyValueReader r(text, " \t");
+    auto fail = [&](const std::string& what) {
+        *why = r.fault(what);
+        return false;
+    };
+    while (r.next()) {
+        if (r.line()[0] == '[') continue;  // section lines are passed over
+        if (!r.has_equals()) return fail("expected key = value");
+        const std::string key(r.key()), val(r.value());
         const Field* field = nullptr;
         for (const Field& f : fields(&o))
             if (key == f.name) field = &f;

@@ -5,21 +5,11 @@
 #include "api/calibration.h"
 #include "control/control.h"
 
-// A figure of device `sn`'s sensor model, NaN for an unknown device or key: "focal_px" and
-// "baseline_mm" (the rig's), "max_angle_deg" (in force now), "projector_x", "projector_y",
-// "projector_z" (the projector's true centre in the device's frame at rest, mm) and
-// "capture_ms" (the modelled duration of the device's latest capture; -1 before any).
-TUVO_SIM_API double tuvo_sim_device_value(const char* sn, const char* key) {
+double tuvo_sim_device_value(const char* sn, const char* key) {
     using namespace sim;
     const double nan = std::nan("");
     if (!sn || !key) return nan;
-    std::shared_ptr<DeviceState> dev;
-    {
-        World& w = world();
-        std::lock_guard<std::mutex> lock(w.m);
-        for (auto& d : w.rig)
-            if (d->sn == sn) dev = d;
-    }
+    auto dev = device_by_serial(sn);
     if (!dev) return nan;
     const std::string k = key;
     if (k == "capture_ms") {

@@ -15,7 +15,6 @@
 #include <cstring>
 #include <vector>
 
-#include "control/core.h"
 
 namespace sim {
 
@@ -342,7 +341,7 @@ int write_at(int fd, const char* data, std::size_t n, off_t offset, std::size_t*
 // new file, or reached through a link of /proc). The room is taken first, so a full disk fails the
 // save before the old contents are touched; the old bytes the new ones cover are kept, so a write
 // that fails even so (a file size limit) puts them back.
-bool rewrite(const Target& t, const std::string& bytes, std::string* why) {
+bool rewrite(const Target& t, const std::string& bytes, double fail_after_bytes, std::string* why) {
     Fd file(::open(t.path.c_str(), O_RDWR | O_CLOEXEC | (t.by_process_link ? 0 : O_NOFOLLOW)));
     if (file.fd < 0) return *why = std::strerror(errno), false;
     struct stat st;
@@ -362,8 +361,8 @@ bool rewrite(const Target& t, const std::string& bytes, std::string* why) {
         got += static_cast<std::size_t>(r);
     }
     std::size_t done = 0;
-    // Tests make the disk fail part-way through (scene parameter save.fail_after_bytes).
-    const double cut = param("save.fail_after_bytes", -1);
+    // Tests make the disk fail part-way through.
+    const double cut = fail_after_bytes;
     const bool fails = cut >= 0 && cut < static_cast<double>(bytes.size());
     int err = write_at(file.fd, bytes.data(), fails ? static_cast<std::size_t>(cut) : bytes.size(), 0, &done);
     if (err == 0 && fails) err = EIO;
@@ -396,7 +395,7 @@ bool write_special(const Target& t, const std::string& bytes, std::string* why) 
 
 }  // namespace
 
-bool save_file(const std::string& path, const std::string& bytes, std::string* why) {
+bool save_file(const std::string& path, const std::string& bytes, double fail_after_bytes, std::string* why) {
     if (path.empty()) {
         *why = "empty file name";
         return false;
@@ -420,8 +419,8 @@ bool save_file(const std::string& path, const std::string& bytes, std::string* w
         if (S_ISREG(m)) {
             if ((m & 0222) == 0 || ::faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0)
                 return reason = "is read-only", false;
-            if (t.st.st_nlink > 1 || t.by_process_link) return rewrite(t, bytes, &reason);
-            return replace(t, bytes, &reason, &no_room) || (no_room && rewrite(t, bytes, &reason));
+            if (t.st.st_nlink > 1 || t.by_process_link) return rewrite(t, bytes, fail_after_bytes, &reason);
+            return replace(t, bytes, &reason, &no_room) || (no_room && rewrite(t, bytes, fail_after_bytes, &reason));
         }
         if (S_ISDIR(m)) return reason = "is a folder", false;
         if (S_ISCHR(m) || S_ISFIFO(m)) return write_special(t, bytes, &reason);

@@ -85,6 +85,8 @@ std::string resolve_path(const std::string& base, const std::string& path);
 //   with other hard links is rewritten in place so the links keep sharing it;
 // - a read-only file is refused, as are folders, block devices and sockets;
 // - character devices and FIFOs (with a reader) are written directly, never replaced.
-bool save_file(const std::string& path, const std::string& bytes, std::string* why);
+// A file rewritten in place fails with EIO after `fail_after_bytes` bytes when that is below the
+// file's new size (a disk that fails part-way through; tests set it, < 0: never).
+bool save_file(const std::string& path, const std::string& bytes, double fail_after_bytes, std::string* why);
 
 }  // namespace sim

@@ -22,22 +22,8 @@ double cpu_seconds() {
 
 }  // namespace
 
-// Casts the rays of one capture of camera `camera` (0 left, 1 right, 2 extra) of device `sn`, as
-// the device stands now, through Embree alone: one primary ray per pixel (rtcIntersect1), then
-// one shadow ray from every hit towards the projector (rtcOccluded1), rows in parallel as a
-// capture runs them. seconds[0], seconds[1]: the time of each pass, seconds[2], seconds[3]: the CPU
-// time the process spent in each (all threads; steadier than the time on a busy machine);
-// rays[0], rays[1]: how many rays each cast; rays[2], rays[3]: how many times each pass tested a
-// ray against one of the scene's primitives (spheres, boxes, ...; not triangles), the work the
-// acceleration structure leaves. Returns 0, or -1 for an unknown device or camera.
-TUVO_SIM_API int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* rays) {
-    std::shared_ptr<DeviceState> dev;
-    {
-        World& w = world();
-        std::lock_guard<std::mutex> lock(w.m);
-        for (auto& d : w.rig)
-            if (sn && d->sn == sn) dev = d;
-    }
+int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* rays) {
+    auto dev = device_by_serial(sn);
     if (!dev || camera < 0 || camera > 2 || !(dev->cameras & (1u << camera)) || !seconds || !rays) return -1;
     CameraState c;
     c.dev = dev;

@@ -2,8 +2,7 @@
 #include "replay/ply.h"
 
 #include <cstring>
-#include <sstream>
-
+#include "core/ply_header.h"
 #include "replay/compressed.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "recordings store little-endian numbers");
@@ -17,42 +16,40 @@ constexpr std::size_t kMaxHeader = 4096;
 
 bool parse_ply_points(const std::string& bytes, long long count, std::vector<double>* points,
                       std::vector<double>* normals, std::string* why, bool compressed) {
-    if (bytes.compare(0, 4, "ply\n") != 0) return *why = "not a PLY file", false;
-    std::size_t end = bytes.find("\nend_header\n");
-    if (end != std::string::npos) ++end;  // the header's last line starts here
-    if (end == std::string::npos || end > kMaxHeader) return *why = "the PLY header is not closed within 4096 bytes", false;
-    const std::string header = bytes.substr(0, end);
-    if (header.find('\0') != std::string::npos) return *why = "the PLY header holds a NUL character", false;
-    std::istringstream in(header);
-    std::string line;
-    std::getline(in, line);  // "ply"
+    std::vector<PlyHeaderLine> lines;
+    std::size_t body_at = 0;
+    switch (read_ply_header(bytes, {kMaxHeader}, &lines, &body_at)) {
+        case PlyHeaderFound::NotPly: return *why = "not a PLY file", false;
+        case PlyHeaderFound::Unclosed: return *why = "the PLY header is not closed within 4096 bytes", false;
+        case PlyHeaderFound::Yes: break;
+    }
+    for (const PlyHeaderLine& l : lines)
+        if (l.text.find('\0') != std::string::npos) return *why = "the PLY header holds a NUL character", false;
     bool format_ok = false;
     int elements = 0;
     long long vertices = -1;
     std::vector<std::string> props;
-    while (std::getline(in, line)) {
+    for (std::size_t i = 1; i < lines.size(); ++i) {  // after "ply"
+        const PlyHeaderLine& l = lines[i];
+        const std::string& line = l.text;
         if (!line.empty() && line.back() == '\r') return *why = "the PLY header has DOS line ends", false;
-        std::istringstream ls(line);
-        std::string word;
-        ls >> word;
+        const std::string& word = l.word(0);
         if (word == "comment" || word == "obj_info" || word.empty()) continue;
         if (word == "format") {
-            std::string kind, version, rest;
-            ls >> kind >> version >> rest;
-            if (kind != "binary_little_endian" || version != "1.0" || !rest.empty())
+            if (l.word(1) != "binary_little_endian" || l.word(2) != "1.0" || l.words.size() > 3)
                 return *why = "the PLY format must be binary_little_endian 1.0, not " + line.substr(7), false;
             format_ok = true;
         } else if (word == "element") {
-            std::string name, n, rest;
-            ls >> name >> n >> rest;
+            const std::string& name = l.word(1);
+            const std::string& n = l.word(2);
             if (++elements > 1 || name != "vertex") return *why = "the PLY file must hold vertices only", false;
-            if (n.empty() || n.size() > 12 || n.find_first_not_of("0123456789") != std::string::npos || !rest.empty())
+            if (n.empty() || n.size() > 12 || n.find_first_not_of("0123456789") != std::string::npos || l.words.size() > 3)
                 return *why = "the PLY vertex count is malformed", false;
             vertices = std::stoll(n);
         } else if (word == "property") {
-            std::string type, name, rest;
-            ls >> type >> name >> rest;
-            if (elements != 1 || !rest.empty()) return *why = "the PLY header is malformed", false;
+            const std::string& type = l.word(1);
+            const std::string& name = l.word(2);
+            if (elements != 1 || l.words.size() > 3) return *why = "the PLY header is malformed", false;
             if (type != "double" && type != "float64") return *why = "PLY property " + name + " is " + type + ", not double", false;
             props.push_back(name);
         } else {
@@ -67,12 +64,12 @@ bool parse_ply_points(const std::string& bytes, long long count, std::vector<dou
     if (vertices != count)
         return *why = "the PLY file holds " + std::to_string(vertices) + " vertices, not " + std::to_string(count), false;
     const std::size_t stride = props.size() * 8;
-    const std::size_t body = bytes.size() - end - 11;
+    const std::size_t body = bytes.size() - body_at;
     const std::size_t n = static_cast<std::size_t>(count);
     std::vector<double> values;  // a compressed file's vertices, inflated and unshuffled
     if (compressed) {
         std::vector<unsigned char> planes;
-        if (!inflate_exactly(bytes.data() + end + 11, body, n * stride, &planes, "the compressed vertices", why))
+        if (!inflate_exactly(bytes.data() + body_at, body, n * stride, &planes, "the compressed vertices", why))
             return false;
         if (props.size() == 3) {
             points->resize(n * 3);
@@ -86,7 +83,7 @@ bool parse_ply_points(const std::string& bytes, long long count, std::vector<dou
         return *why = "the PLY file holds " + std::to_string(body) + " bytes of vertices, not " +
                       std::to_string(n * stride), false;
     }
-    const char* p = compressed ? reinterpret_cast<const char*>(values.data()) : bytes.data() + end + 11;
+    const char* p = compressed ? reinterpret_cast<const char*>(values.data()) : bytes.data() + body_at;
     points->resize(n * 3);
     normals->clear();
     if (props.size() == 3) {

@@ -16,7 +16,7 @@
 
 #include "world/embree_scene.h"
 #include "world/ply_check.h"
-#include "control/core.h"
+#include "core/hooks.h"
 #include "core/files.h"
 #include "core/numbers.h"
 
@@ -27,15 +27,6 @@ Mesh::~Mesh() {
 }
 
 namespace {
-
-std::string extension(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const auto dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string e = path.substr(dot + 1);
-    for (auto& ch : e) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return e;
-}
 
 std::string count_text(std::uint64_t n) { return std::to_string(n); }
 
@@ -441,7 +432,7 @@ bool build_prototype(Mesh& m, std::string* why) {
 }
 
 std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits& lim, std::string* why) {
-    const std::string ext = extension(path);
+    const std::string ext = file_extension(path);
     if (ext != "ply" && ext != "stl" && ext != "obj" && ext != "gltf" && ext != "glb") {
         *why = "unsupported mesh format '" + ext + "' (ply, stl, obj, gltf or glb)";
         return nullptr;

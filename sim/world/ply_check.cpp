@@ -5,11 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <sstream>
 #include <string_view>
 #include <vector>
 
 #include "core/numbers.h"
+#include "core/ply_header.h"
 
 namespace sim {
 
@@ -58,36 +58,16 @@ bool fail(std::string* why, const std::string& what) {
     return false;
 }
 
-// The header's lines, up to the line that is end_header itself (text such as a comment that
-// merely holds the word ends nothing), within the first 64 KiB.
-bool header_lines(const std::string& b, std::vector<std::string>* lines, std::size_t* body) {
-    const std::size_t limit = std::min<std::size_t>(b.size(), 64 * 1024);
-    for (std::size_t at = 0; at < limit;) {
-        auto end = b.find('\n', at);
-        const bool last = end == std::string::npos;
-        if (last) end = b.size();
-        std::string line = b.substr(at, end - at);
-        at = end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
-        if (line == "end_header") {
-            *body = std::min(at, b.size());
-            return true;
-        }
-        lines->push_back(std::move(line));
-        if (last) break;
-    }
-    return false;
-}
-
 bool read_header(const std::string& b, const MeshLimits& lim, Header* h, std::string* why) {
-    std::vector<std::string> lines;
-    if (b.compare(0, 3, "ply") != 0 || !header_lines(b, &lines, &h->body))
+    std::vector<PlyHeaderLine> lines;
+    // The header's lines, up to the line that is end_header itself (text such as a comment that
+    // merely holds the word ends nothing), within the first 64 KiB.
+    if (read_ply_header(b, {64 * 1024 - 1, true}, &lines, &h->body) != PlyHeaderFound::Yes)
         return fail(why, "not a PLY file (no ply ... end_header within its first 64 KiB)");
     bool format = false, first = true;
-    for (const std::string& line : lines) {
-        std::istringstream words(line);
-        std::string word;
-        words >> word;
+    for (const PlyHeaderLine& l : lines) {
+        const std::string& line = l.text;
+        const std::string& word = l.word(0);
         if (first) {
             if (word != "ply") return fail(why, "not a PLY file (its first line is not ply)");
             first = false;
@@ -95,37 +75,33 @@ bool read_header(const std::string& b, const MeshLimits& lim, Header* h, std::st
         }
         if (word.empty() || word == "comment" || word == "obj_info") continue;
         // Readers differ on lines that say more than they should: none are taken.
-        auto done = [&] {
-            std::string extra;
-            return !(words >> extra);
-        };
+        auto done = [&](std::size_t words) { return l.words.size() <= words; };
         if (word == "format") {
             if (format) return fail(why, "the PLY header gives its format twice");
-            std::string f, version;
-            words >> f >> version;
-            if (!done()) return fail(why, "the PLY header has a malformed line: " + line.substr(0, 40));
+            const std::string& f = l.word(1);
+            if (!done(3)) return fail(why, "the PLY header has a malformed line: " + line.substr(0, 40));
             if (f != "ascii" && f != "binary_little_endian" && f != "binary_big_endian")
                 return fail(why, "PLY format " + f + " is none of ascii, binary_little_endian, binary_big_endian");
             h->ascii = f == "ascii";
             h->big_endian = f == "binary_big_endian";
             format = true;
         } else if (word == "element") {
-            std::string name, count;
-            words >> name >> count;
+            const std::string& name = l.word(1);
+            const std::string& count = l.word(2);
             if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos || count.size() > 18)
                 return fail(why, "PLY element " + name + " has a count that is not a number below 10^18: " + count);
-            if (!done()) return fail(why, "the PLY header has a malformed line: " + line.substr(0, 40));
+            if (!done(3)) return fail(why, "the PLY header has a malformed line: " + line.substr(0, 40));
             for (const Element& e : h->elements)
                 if (e.name == name) return fail(why, "the PLY header declares the element " + name + " twice");
             h->elements.push_back({name, std::stoull(count), {}});
         } else if (word == "property") {
             if (h->elements.empty()) return fail(why, "the PLY header gives a property before any element");
             Property p;
-            std::string type;
-            words >> type;
+            std::size_t at = 1;  // the next word
+            std::string type = l.word(at++);
             if (type == "list") {
-                std::string count_type;
-                words >> count_type >> type;
+                const std::string& count_type = l.word(at++);
+                type = l.word(at++);
                 p.list = true;
                 p.count = type_of(count_type);
                 if (!p.count.size) return fail(why, "PLY property of unknown type " + count_type);
@@ -133,8 +109,8 @@ bool read_header(const std::string& b, const MeshLimits& lim, Header* h, std::st
             }
             p.type = type_of(type);
             if (!p.type.size) return fail(why, "PLY property of unknown type " + type);
-            words >> p.name;
-            if (p.name.empty() || !done()) return fail(why, "the PLY header has a malformed line: " + line.substr(0, 40));
+            p.name = l.word(at++);
+            if (p.name.empty() || !done(at)) return fail(why, "the PLY header has a malformed line: " + line.substr(0, 40));
             h->elements.back().props.push_back(p);
         } else {
             return fail(why, "the PLY header has an unknown line: " + line.substr(0, 40));

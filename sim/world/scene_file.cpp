@@ -14,7 +14,6 @@
 #include "control/core.h"
 #include "core/files.h"
 #include "core/numbers.h"
-#include "world/world.h"
 
 namespace sim {
 
@@ -641,14 +640,17 @@ std::shared_ptr<const SceneSource> default_scene() {
     return scene;
 }
 
-bool load_scenes(std::vector<std::shared_ptr<DeviceState>>& rig, const std::string& rig_folder, std::string* why) {
+bool load_scenes(const std::vector<SceneWanted>& wanted, const std::string& rig_folder,
+                 std::vector<std::shared_ptr<const SceneSource>>* out, std::size_t* failed, std::string* why) {
     const char* env = std::getenv("TUVO_SIM_SCENE");
     std::map<std::string, std::shared_ptr<const SceneSource>> loaded;
-    for (auto& d : rig) {
+    std::vector<std::shared_ptr<const SceneSource>> scenes;
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        const SceneWanted& d = wanted[i];
         const std::string folder = rig_folder.empty() || rig_folder.back() == '/' ? rig_folder : rig_folder + "/";
-        const std::string path = d->scene_path.empty() ? std::string(env ? env : "") : resolve_path(folder, d->scene_path);
+        const std::string path = d.path.empty() ? std::string(env ? env : "") : resolve_path(folder, d.path);
         if (path.empty()) {
-            d->scene = default_scene();
+            scenes.push_back(default_scene());
             continue;
         }
         const std::string identity = file_key(path);
@@ -657,18 +659,21 @@ bool load_scenes(std::vector<std::shared_ptr<DeviceState>>& rig, const std::stri
             std::string w;
             auto s = load_scene(path, &w);
             if (!s) {
-                *why = "device " + d->sn + ": scene " + w;
+                *failed = i;
+                *why = "scene " + w;
                 return false;
             }
             it = loaded.emplace(identity, std::move(s)).first;
         }
         std::string w;
-        if (!check_placement(*it->second, it->second->range_scale(d->near_mm, d->far_mm), &w)) {
-            *why = "device " + d->sn + ": scene " + w;
+        if (!check_placement(*it->second, it->second->range_scale(d.near_mm, d.far_mm), &w)) {
+            *failed = i;
+            *why = "scene " + w;
             return false;
         }
-        d->scene = it->second;
+        scenes.push_back(it->second);
     }
+    *out = std::move(scenes);
     return true;
 }
 

@@ -10,8 +10,6 @@
 
 namespace sim {
 
-struct DeviceState;
-
 // One object as the file describes it: shape, pose at rest, material and motion, lengths as
 // written (a placement scales them with the device's range when the scene asks for it).
 struct ObjectSpec {
@@ -53,9 +51,17 @@ std::shared_ptr<const SceneSource> load_scene(const std::string& path, std::stri
 std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const std::string& path, std::string* why);
 // The built-in default scene (sim/scenes/default.toml, compiled into the library).
 std::shared_ptr<const SceneSource> default_scene();
+// The scene one device of a rig asks for: the rig's `scene` key ("" when it names none) and the
+// device's working range, which the scene's objects must fit once placed.
+struct SceneWanted {
+    std::string path;
+    double near_mm = 0, far_mm = 0;
+};
 // Loads the scene of every device of a rig: its `scene` key, else the file TUVO_SIM_SCENE names,
 // else the default (a file several devices name is loaded once). Relative paths in the rig are
-// taken from `rig_folder`. False with `why` naming the device and the fault.
-bool load_scenes(std::vector<std::shared_ptr<DeviceState>>& rig, const std::string& rig_folder, std::string* why);
+// taken from `rig_folder`. False with `*failed` the device's index and `why` the fault
+// ("scene <file>: ...").
+bool load_scenes(const std::vector<SceneWanted>& wanted, const std::string& rig_folder,
+                 std::vector<std::shared_ptr<const SceneSource>>* out, std::size_t* failed, std::string* why);
 
 }  // namespace sim

@@ -1,10 +1,17 @@
-// Stand-in SDK: the virtual devices of the rig and the SDK-wide state they live in.
+// Stand-in SDK: the SDK-wide state (initialised or not, the rig, device handles) and each device's state.
 #pragma once
 #include <array>
 #include <atomic>
 #include <map>
 
-#include "control/core.h"
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "TUVO.h"
+#include "core/handles.h"
+#include "core/report.h"
 
 namespace sim {
 
@@ -66,13 +73,12 @@ struct World {
 };
 World& world();
 
-// The device behind a handle, or null (last error set through `call`).
-std::shared_ptr<DeviceState> device_of(const TUVO::Device& d, Call& call);
+// The device behind a handle, or null (the failure reported through `report`).
+std::shared_ptr<DeviceState> device_of(const TUVO::Device& d, Report& report);
 bool sdk_inited();
-
-// Parses a rig description; returns false with `why` set on a malformed text. Relative playback
-// folders are taken from `base`.
-bool parse_rig(const std::string& text, std::vector<std::shared_ptr<DeviceState>>* out,
-               std::string* why, const std::string& base = "");
+// The rig's device with serial number `sn`, or null (also for a null `sn`). Takes the world's lock.
+std::shared_ptr<DeviceState> device_by_serial(const char* sn);
+// Where in the rig the device with serial number `sn` stands, or -1; the caller holds `w.m`.
+int rig_index(const World& w, const char* sn);
 
 }  // namespace sim
