@@ -248,8 +248,6 @@ _UPWARD_FOR_NOW = {
     "render/sensor.h -> api/camera.h",
     "render/timing.h -> api/camera.h",
     "replay/frame_data.cpp -> api/containers.h",
-    "replay/manifest.cpp -> api/camera.h",
-    "replay/playback.h -> api/camera.h",
     "world/mesh.cpp -> control/core.h",
     "world/motion.cpp -> control/core.h",
     "world/scene.h -> render/camera_model.h",

@@ -6,9 +6,9 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "api/playback.h"
 #include "control/control.h"
 #include "core/files.h"
-#include "replay/playback.h"
 #include "world/scene_file.h"
 #include "world/world.h"
 

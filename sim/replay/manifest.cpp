@@ -5,7 +5,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "api/camera.h"
 #include "core/json_bounds.h"
 #include "core/numbers.h"
 #include "render/budget.h"
@@ -79,7 +78,8 @@ bool read_camera(RuleChecker& ck, const json& c, const std::string& p, Calibrati
 // The options, checked by the table, as the text form the stand-in keeps them in ("key = value"
 // lines), then parsed into the record.
 template <class Opts>
-bool read_options(RuleChecker& ck, const json& o, const std::string& p, Opts* out) {
+bool read_options(RuleChecker& ck, const json& o, const std::string& p,
+                  bool (*parse_options)(const std::string&, Opts*, std::string*), Opts* out) {
     std::string text;
     for (auto it = o.begin(); it != o.end(); ++it) {
         std::string value;
@@ -139,7 +139,8 @@ bool read_frame(RuleChecker& ck, const json& f, const std::string& p, const Stre
     return true;
 }
 
-bool read_stream(RuleChecker& ck, const std::string& name, const json& j, Recording& rec, long long version, Stream* out) {
+bool read_stream(RuleChecker& ck, const std::string& name, const json& j, Recording& rec, long long version,
+                 const OptionReaders& options, Stream* out) {
     const std::string p = "streams." + name;
     out->name = name;
     if (!ck.record(j, p, "stream_kind")) return false;
@@ -175,8 +176,8 @@ bool read_stream(RuleChecker& ck, const std::string& name, const json& j, Record
     } else if (out->transform.select != 0) {
         return ck.fail(p + ".custom_transform.matrix", "is needed with a coordinate_select other than 0");
     }
-    if (out->x2 ? !read_options(ck, j["options"], p + ".options", &out->x2_options)
-                : !read_options(ck, j["options"], p + ".options", &out->x1_options))
+    if (out->x2 ? !read_options(ck, j["options"], p + ".options", options.x2, &out->x2_options)
+                : !read_options(ck, j["options"], p + ".options", options.x1, &out->x1_options))
         return false;
     if (j.contains("balance") && !j["balance"].is_null()) {
         floats(j["balance"], out->balance);
@@ -194,7 +195,7 @@ bool read_stream(RuleChecker& ck, const std::string& name, const json& j, Record
 
 }  // namespace
 
-bool load_manifest(const std::string& root, Recording* out, std::string* why) {
+bool load_manifest(const std::string& root, const OptionReaders& options, Recording* out, std::string* why) {
     std::string text;
     if (!read_file_in(root, "manifest.json", static_cast<std::size_t>(limit("manifest_bytes")), &text, why)) return false;
     const std::string name = root + "/manifest.json";
@@ -259,7 +260,7 @@ bool load_manifest(const std::string& root, Recording* out, std::string* why) {
         if (!known)
             return ck.fail("streams." + it.key(), "is not a stream name (" + choices(rules().at("streams")) + ")"), done();
         rec.streams.emplace_back();
-        if (!read_stream(ck, it.key(), it.value(), rec, version, &rec.streams.back())) return done();
+        if (!read_stream(ck, it.key(), it.value(), rec, version, options, &rec.streams.back())) return done();
     }
     *out = std::move(rec);
     return true;

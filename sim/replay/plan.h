@@ -2,7 +2,7 @@
 #pragma once
 #include <Eigen/Dense>
 
-#include "replay/playback.h"
+#include "TUVO.h"
 
 namespace sim {
 namespace replay {
@@ -20,9 +20,6 @@ struct Plan {
     bool truncate = false;  // clear points whose output z lies outside [zmin, zmax]
     double zmin = -9999, zmax = 9999;
 };
-
-bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X1::CaptureOptions& o, Plan* plan, Call& call);
-bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X2::CaptureOptions& o, Plan* plan, Call& call);
 
 }  // namespace replay
 }  // namespace sim
