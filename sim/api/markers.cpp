@@ -11,21 +11,26 @@ ImageView view_of(const ImageObj& img) { return ImageView{img.type, img.width, i
 
 PointsView view_of(PointMapObj& pm) { return PointsView{pm.width, pm.height, pm.pts()}; }
 
+// Each object is looked up once and held to the end: destroyed meanwhile by another thread, it
+// stays alive until the call is done with it.
+std::shared_ptr<ImageObj> image_of(const TUVO::Image& image, Call& call) {
+    auto img = lookup(images(), image);
+    if (!img) call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed image");
+    return img;
+}
+
+std::shared_ptr<PointMapObj> points_of(const TUVO::PointMap& pm, Call& call) {
+    auto points = lookup(pointmaps(), pm);
+    if (!points) call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed point map");
+    return points;
+}
+
 bool centres_of(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO::CodedCircleMarkerType& type, Call& call,
                 std::map<int, Eigen::Vector3d>* out) {
-    auto points = lookup(pointmaps(), pm);
-    if (!points) {
-        call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed point map");
-        return false;
-    }
-    // The image is looked up once and held to the end: destroyed meanwhile by another thread, it
-    // stays alive until this call is done with it.
-    auto image = lookup(images(), img);
-    if (!image) {
-        call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed image");
-        return false;
-    }
-    return marker_centres(view_of(*points), view_of(*image), type, call, out);
+    auto points = points_of(pm, call);
+    if (!points) return false;
+    auto image = image_of(img, call);
+    return image && marker_centres(view_of(*points), view_of(*image), type, call, out);
 }
 
 }  // namespace sim
@@ -57,13 +62,9 @@ bool DetectCodedCircleMarker(const Image& image, const CodedCircleMarkerType& ty
         call.fail(Error_InvalidArgument, "null count or marker buffer");
         return false;
     }
-    auto img = lookup(images(), image);  // held while the detection looks at it
-    if (!img) {
-        call.fail(Error_InvalidHandle, "invalid or destroyed image");
-        return false;
-    }
+    auto img = image_of(image, call);
     std::vector<Detected> found;
-    if (!detect_in(view_of(*img), type, call, &found)) return false;
+    if (!img || !detect_in(view_of(*img), type, call, &found)) return false;
     const int n = static_cast<int>(std::min<std::size_t>(found.size(), kMaxCodedCircleMarkers));
     for (int i = 0; i < n; ++i) {
         markers[i].x = found[i].x;

@@ -35,11 +35,8 @@ void TransformPointCloud(const double* R, const double* T, PointMap& pm) try {
         call.fail(Error_InvalidArgument, "null rotation or translation");
         return;
     }
-    auto obj = lookup(pointmaps(), pm);
-    if (!obj) {
-        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
-        return;
-    }
+    auto obj = points_of(pm, call);
+    if (!obj) return;
     transform_points(obj->pts(), obj->nrm(), obj->count(), R, T);
 } catch (...) { escaped(); }
 
@@ -111,10 +108,7 @@ bool Compensator_FixedMarkers::Apply(PointMap& pointmap) try {
         }
         T = c->correction;
     }
-    if (!lookup(pointmaps(), pointmap)) {
-        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
-        return false;
-    }
+    if (!points_of(pointmap, call)) return false;
     double R[9], t[3];
     for (int r = 0; r < 3; ++r) {
         for (int k = 0; k < 3; ++k) R[3 * r + k] = T(r, k);
@@ -174,11 +168,8 @@ PointMap GetExternalCameraPointMap(const PointMap& pointmap, int width, int heig
         return PointMap();
     }
     if (!usable_lens(K, D, call)) return PointMap();
-    auto src = lookup(pointmaps(), pointmap);
-    if (!src) {
-        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
-        return PointMap();
-    }
+    auto src = points_of(pointmap, call);
+    if (!src) return PointMap();
     std::shared_ptr<PointMapObj> dst;
     PointMap out = new_pointmap(width, height, false, nullptr, &dst);
     external_point_map(view_of(*src), width, height, K, D, extrinsic16, dst->pts());
@@ -205,18 +196,11 @@ int TestAccuracy(const Image& image, const PointMap& pointmap, const float* expe
         return Error_InvalidArgument;
     }
     const CodedCircleMarkerType type;
-    auto points = lookup(pointmaps(), pointmap);
-    if (!points) {
-        call.fail(Error_InvalidHandle, "invalid or destroyed point map");
-        return Error_InvalidHandle;
-    }
-    auto img = lookup(images(), image);  // held while the tools look at it
-    if (!img) {
-        call.fail(Error_InvalidHandle, "invalid or destroyed image");
-        return Error_InvalidHandle;
-    }
+    auto points = points_of(pointmap, call);
+    if (!points) return Error_InvalidHandle;
+    auto img = image_of(image, call);
     std::vector<Detected> found;
-    if (!detect_in(view_of(*img), type, call, &found)) return GetLastError();
+    if (!img || !detect_in(view_of(*img), type, call, &found)) return GetLastError();
     // The image weighs the points where it matches the point map pixel for pixel.
     const std::uint8_t* grey =
         img->width == points->width && img->height == points->height ? detected_grey().data() : nullptr;
