@@ -53,9 +53,9 @@ public:
     }
 
     // Whether the input may give one more character, with `left` more after it. Once the token
-    // under way has grown to an eighth of the memory there is (the parser's buffers, which grow by
-    // doubling, may then hold five times it, and the memory there is is known only roughly), the
-    // rest of the text is taken as its length: the reading ends there unless even that would fit.
+    // under way has grown to an eighth of the memory (the parser's buffers, which grow by doubling,
+    // may then hold five times it, and the memory available is known only roughly), the rest of
+    // the text is taken as its length: the reading ends there unless even that would fit.
     bool room(std::uint64_t left) {
         if (over) return false;
         if (8 * ++read_ <= bounds_.memory || checked_) return true;
