@@ -1,5 +1,5 @@
-// Stand-in SDK, playback devices: what a capture's options ask of a recorded frame, or why they cannot be
-// honoured.
+// Stand-in SDK, playback devices: what a capture's options ask of a recorded frame, or why they
+// cannot be honoured.
 #include "api/playback.h"
 
 #include <algorithm>

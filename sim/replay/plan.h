@@ -1,4 +1,5 @@
-// Stand-in SDK, playback: what a capture's options ask of a recorded frame, or why they cannot be honoured.
+// Stand-in SDK, playback: how a recorded frame becomes the result of a capture (the plan the entry
+// points make of the capture's options, api/playback_plan.cpp).
 #pragma once
 #include <Eigen/Dense>
 
