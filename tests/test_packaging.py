@@ -248,11 +248,6 @@ _UPWARD_FOR_NOW = {
     "render/sensor.h -> api/camera.h",
     "render/timing.h -> api/camera.h",
     "replay/frame_data.cpp -> api/containers.h",
-    "replay/manifest.cpp -> api/camera.h",
-    "replay/playback.h -> api/camera.h",
-    "vision/markers.cpp -> control/control.h",
-    "vision/markers.h -> api/containers.h",
-    "vision/tools.cpp -> control/control.h",
     "world/scene.h -> render/camera_model.h",
     "world/scene_file.cpp -> control/core.h",
 }

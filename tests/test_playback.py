@@ -597,6 +597,10 @@ MANIFEST_FAULTS = [
         '"created"', '"note": 1%s, "created"' % ("0" * 400))), "manifest.json: not JSON"),
     ("half a surrogate pair", lambda r: (r / "manifest.json").write_text((r / "manifest.json").read_text().replace(
         '"created"', '"note": "\\ud800", "created"')), "manifest.json: not JSON"),
+    ("cut short", lambda r: (r / "manifest.json").write_text((r / "manifest.json").read_text()[:-40]),
+     "manifest.json: not JSON"),
+    ("Latin-1 text", lambda r: (r / "manifest.json").write_bytes((r / "manifest.json").read_bytes().replace(
+        b'"created"', b'"note": "caf\xe9", "created"')), "manifest.json: not JSON"),
     ("NUL after the JSON", lambda r: (r / "manifest.json").write_bytes((r / "manifest.json").read_bytes() + b"\0 {["),
      "manifest.json: holds a NUL character"),
     ("unknown option", damage_manifest(lambda m: m["streams"]["x2"]["options"].update(warp_drive=1)),

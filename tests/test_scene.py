@@ -394,6 +394,8 @@ def special_files(folder):
                                        "property float z\nend_header\n0 0 0\n")
     (folder / "cycle.gltf").write_text('{"asset": {"version": "2.0"}, "nodes": [{"children": [1]}, {"children": [0]}]}')
     (folder / "deep.gltf").write_text("[" * 10000 + "]" * 10000)
+    (folder / "cut.gltf").write_text('{"asset": {"version": "2.0"}, "nodes": [{"children": [')
+    (folder / "latin1.gltf").write_bytes(b'{"asset": {"version": "2.0", "generator": "caf\xe9"}}')
     (folder / "big.gltf").write_text('{"asset": {"version": "2.0"}, "buffers": [{"byteLength": 1000000000000}]}')
     (folder / "part.fbx").write_bytes(b"x")
     strip = {"asset": {"version": "2.0"}, "accessors": [{"count": 12000000, "componentType": 5126, "type": "VEC3"}],
@@ -538,6 +540,8 @@ REFUSALS = [
     (obj(MESH % "far_index.ply"), {}, ["face 0 refers to vertex 3 of 3"]),
     (obj(MESH % "few_corners.ply"), {}, ["face 0 has 1 corners; a face needs at least 3"]),
     (obj(MESH % "deep.gltf"), {}, ["nests deeper than 64 levels"]),
+    (obj(MESH % "cut.gltf"), {}, ["glTF: the JSON text is malformed"]),
+    (obj(MESH % "latin1.gltf"), {}, ["glTF: the JSON text is malformed"]),
     (obj(MESH % "big.gltf"), {}, ["buffers declare 1000000000000 bytes"]),
     (obj(MESH % "small.stl"), {"scene.max_mesh_triangles": 11}, ["12 triangles, more than the limit of 11"]),
     (obj(MESH % "small.stl"), {"scene.max_mesh_bytes": 600}, ["is larger than 600 bytes"]),

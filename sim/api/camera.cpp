@@ -12,11 +12,11 @@
 #include "api/calibration.h"
 #include "api/device_scene.h"
 #include "api/materials.h"
+#include "api/playback.h"
 #include "control/control.h"
 #include "core/files.h"
 #include "core/numbers.h"
 #include "render/capture.h"
-#include "replay/playback.h"
 #include "world/motion.h"
 #include "world/scene_file.h"
 

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "api/playback.h"
 #include "core/key_value.h"
 #include "core/text.h"
-#include "replay/playback.h"
 
 namespace sim {
 

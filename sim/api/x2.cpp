@@ -2,8 +2,8 @@
 #include <cmath>
 
 #include "api/camera_ops.h"
+#include "api/playback.h"
 #include "control/control.h"
-#include "replay/playback.h"
 #include "render/budget.h"
 
 using namespace sim;

@@ -1,13 +1,11 @@
 // Stand-in SDK, playback: a recording's manifest (manifest.json), read and checked.
 #include "replay/manifest.h"
 
-#include <algorithm>
 #include <Eigen/LU>
 #include <cmath>
-#include <limits>
 #include <nlohmann/json.hpp>
 
-#include "api/camera.h"
+#include "core/json_bounds.h"
 #include "core/numbers.h"
 #include "render/budget.h"
 #include "replay/files.h"
@@ -29,61 +27,6 @@ int camera_of(const std::string& name) {
 template <class T, std::size_t N>
 void floats(const json& v, T (&out)[N]) {
     for (std::size_t i = 0; i < N; ++i) out[i] = static_cast<T>(v[i].get<double>());
-}
-
-// How deep the text nests arrays and objects, about how many values it holds (each container and
-// each comma outside texts) and what they take once parsed, found before parsing, so that a
-// hostile file can neither make the parser or the value's destructor recurse without bound nor
-// take memory without bound. Running out of memory while the parsed value is built cannot be
-// recovered from (the parser's clean-up allocates), so the memory is checked first.
-struct Extent {
-    int depth = 0;
-    long long values = 0, containers = 0, members = 0, texts = 0, long_text_bytes = 0, longest = 0;
-    // Bytes of the parsed value at most: a slot in its container for each value (a vector's,
-    // which may have grown to twice what it holds), a heap block for each container, a tree node
-    // holding its key for each member of an object, a heap block for each text and another for
-    // its characters when they do not fit inside it; and, once, the parser's copies of the
-    // longest text while it reads it.
-    std::uint64_t bytes() const {
-        return 32ull * (values + containers) + 64ull * containers + 96ull * members + 48ull * texts +
-               static_cast<std::uint64_t>(long_text_bytes) + 5ull * static_cast<std::uint64_t>(longest);
-    }
-};
-
-Extent extent_of(const std::string& text) {
-    Extent e;
-    int depth = 0;
-    bool in_string = false, escaped = false;
-    long long length = 0;  // of the text being read
-    for (char ch : text) {
-        if (in_string) {
-            ++length;
-            if (escaped) {
-                escaped = false;
-            } else if (ch == '\\') {
-                escaped = true;
-            } else if (ch == '"') {
-                in_string = false;
-                if (length > 16) e.long_text_bytes += length + 32;  // 15 bytes fit inside
-                e.longest = std::max(e.longest, length);
-            }
-        } else if (ch == '"') {
-            in_string = true;
-            length = 0;
-            ++e.texts;
-        } else if (ch == '[' || ch == '{') {
-            e.depth = std::max(e.depth, ++depth);
-            ++e.values;
-            ++e.containers;
-        } else if (ch == ']' || ch == '}') {
-            --depth;
-        } else if (ch == ',') {
-            ++e.values;
-        } else if (ch == ':') {
-            ++e.members;
-        }
-    }
-    return e;
 }
 
 // The checks below follow the table's records (RuleChecker), then what relates fields to one
@@ -135,7 +78,8 @@ bool read_camera(RuleChecker& ck, const json& c, const std::string& p, Calibrati
 // The options, checked by the table, as the text form the stand-in keeps them in ("key = value"
 // lines), then parsed into the record.
 template <class Opts>
-bool read_options(RuleChecker& ck, const json& o, const std::string& p, Opts* out) {
+bool read_options(RuleChecker& ck, const json& o, const std::string& p,
+                  bool (*parse_options)(const std::string&, Opts*, std::string*), Opts* out) {
     std::string text;
     for (auto it = o.begin(); it != o.end(); ++it) {
         std::string value;
@@ -195,7 +139,8 @@ bool read_frame(RuleChecker& ck, const json& f, const std::string& p, const Stre
     return true;
 }
 
-bool read_stream(RuleChecker& ck, const std::string& name, const json& j, Recording& rec, long long version, Stream* out) {
+bool read_stream(RuleChecker& ck, const std::string& name, const json& j, Recording& rec, long long version,
+                 const OptionReaders& options, Stream* out) {
     const std::string p = "streams." + name;
     out->name = name;
     if (!ck.record(j, p, "stream_kind")) return false;
@@ -231,8 +176,8 @@ bool read_stream(RuleChecker& ck, const std::string& name, const json& j, Record
     } else if (out->transform.select != 0) {
         return ck.fail(p + ".custom_transform.matrix", "is needed with a coordinate_select other than 0");
     }
-    if (out->x2 ? !read_options(ck, j["options"], p + ".options", &out->x2_options)
-                : !read_options(ck, j["options"], p + ".options", &out->x1_options))
+    if (out->x2 ? !read_options(ck, j["options"], p + ".options", options.x2, &out->x2_options)
+                : !read_options(ck, j["options"], p + ".options", options.x1, &out->x1_options))
         return false;
     if (j.contains("balance") && !j["balance"].is_null()) {
         floats(j["balance"], out->balance);
@@ -250,25 +195,36 @@ bool read_stream(RuleChecker& ck, const std::string& name, const json& j, Record
 
 }  // namespace
 
-bool load_manifest(const std::string& root, Recording* out, std::string* why) {
+bool load_manifest(const std::string& root, const OptionReaders& options, Recording* out, std::string* why) {
     std::string text;
     if (!read_file_in(root, "manifest.json", static_cast<std::size_t>(limit("manifest_bytes")), &text, why)) return false;
     const std::string name = root + "/manifest.json";
     if (text.find('\0') != std::string::npos) return *why = name + ": holds a NUL character", false;
-    const Extent extent = extent_of(text);
-    if (extent.depth > limit("manifest_depth")) return *why = name + ": nests deeper than a recording's manifest", false;
-    if (extent.values > limit("manifest_values"))
-        return *why = name + ": holds more than " + grouped(limit("manifest_values")) + " values", false;
-    const std::uint64_t need = extent.bytes(), avail = available_memory();
-    if (need > avail)
-        return *why = name + ": reading it takes up to " + std::to_string(need >> 20) + " MB and " +
-                      std::to_string(avail >> 20) + " MB of memory is available", false;
+    // Measured before it is parsed: how deep it nests, how many values it holds and what they
+    // take once parsed. Running out of memory while the parsed value is built cannot be recovered
+    // from (the parser's clean-up allocates), so the memory is checked first.
+    JsonBounds bounds;
+    bounds.depth = static_cast<int>(limit("manifest_depth"));
+    bounds.values = limit("manifest_values");
+    bounds.memory = available_memory();
+    JsonExtent extent;
+    std::string parse_error;
     json j;
     try {
+        switch (measure_json(text, bounds, &extent, &parse_error)) {
+            case JsonFit::fits: break;
+            case JsonFit::too_deep: return *why = name + ": nests deeper than a recording's manifest", false;
+            case JsonFit::too_many:
+                return *why = name + ": holds more than " + grouped(limit("manifest_values")) + " values", false;
+            case JsonFit::too_large:
+                return *why = name + ": reading it takes up to " + std::to_string(extent.bytes() >> 20) + " MB and " +
+                              std::to_string(bounds.memory >> 20) + " MB of memory is available", false;
+            case JsonFit::malformed: return *why = name + ": not JSON (" + parse_error + ")", false;
+        }
         j = json::parse(text);
     } catch (const std::bad_alloc&) {  // more than the bound foresaw, with room left to unwind
         return *why = name + ": out of memory while it was read", false;
-    } catch (const json::exception& e) {
+    } catch (const json::exception& e) {  // (measured as well-formed above)
         *why = name + ": not JSON (" + e.what() + ")";
         return false;
     }
@@ -304,7 +260,7 @@ bool load_manifest(const std::string& root, Recording* out, std::string* why) {
         if (!known)
             return ck.fail("streams." + it.key(), "is not a stream name (" + choices(rules().at("streams")) + ")"), done();
         rec.streams.emplace_back();
-        if (!read_stream(ck, it.key(), it.value(), rec, version, &rec.streams.back())) return done();
+        if (!read_stream(ck, it.key(), it.value(), rec, version, options, &rec.streams.back())) return done();
     }
     *out = std::move(rec);
     return true;

@@ -78,8 +78,15 @@ struct Recording {
     }
 };
 
+// The SDK's readers of capture options in their text form ("key = value" lines): a manifest's
+// options are checked as the SDK reads options it stored.
+struct OptionReaders {
+    bool (*x1)(const std::string& text, TUVO::X1::CaptureOptions* out, std::string* why);
+    bool (*x2)(const std::string& text, TUVO::X2::CaptureOptions* out, std::string* why);
+};
+
 // Reads `root`/manifest.json and checks everything it says; `why` names the file and the fault.
-bool load_manifest(const std::string& root, Recording* out, std::string* why);
+bool load_manifest(const std::string& root, const OptionReaders& options, Recording* out, std::string* why);
 
 }  // namespace replay
 }  // namespace sim

@@ -1,8 +1,9 @@
-// Stand-in SDK, playback: what a capture's options ask of a recorded frame, or why they cannot be honoured.
+// Stand-in SDK, playback: how a recorded frame becomes the result of a capture (the plan the entry
+// points make of the capture's options, api/playback_plan.cpp).
 #pragma once
 #include <Eigen/Dense>
 
-#include "replay/playback.h"
+#include "TUVO.h"
 
 namespace sim {
 namespace replay {
@@ -20,9 +21,6 @@ struct Plan {
     bool truncate = false;  // clear points whose output z lies outside [zmin, zmax]
     double zmin = -9999, zmax = 9999;
 };
-
-bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X1::CaptureOptions& o, Plan* plan, Call& call);
-bool plan_capture(const CameraState& c, const Stream& s, const TUVO::X2::CaptureOptions& o, Plan* plan, Call& call);
 
 }  // namespace replay
 }  // namespace sim

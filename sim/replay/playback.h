@@ -1,11 +1,14 @@
 // Stand-in SDK, playback: devices that replay a recording instead of looking at the virtual scene.
 #pragma once
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 
-#include "api/camera.h"
+#include "core/report.h"
+#include "replay/frame_data.h"
 #include "replay/manifest.h"
+#include "replay/plan.h"
 
 namespace sim {
 namespace replay {
@@ -27,21 +30,25 @@ struct Playback {
 
 // The rig keys `playback` (a folder, relative to `base` unless absolute) and `loop` (yes/no).
 bool rig_key(RigEntry& e, const std::string& key, const std::string& value, const std::string& base, std::string* why);
-// Reads the recording a rig entry names and describes the device by it; nothing for a virtual device.
-bool attach(DeviceState& d, const RigEntry& e, std::string* why);
+// The recording a rig entry names, read and checked: null for a virtual device. False, with `why`
+// set, for a rig entry a playback device cannot take or a recording that cannot be read.
+bool open_recording(const RigEntry& e, const OptionReaders& options, std::shared_ptr<Playback>* out, std::string* why);
 
-// The cameras' models and balance as recorded (run after the virtual set-up of a camera).
-void setup_camera(CameraState& c);
-// Calibration as recorded; fails for a camera whose calibration the recording lacks.
-bool extrinsic(const CameraState& c, int index, float* m16, Call& call);
-bool intrinsics(const CameraState& c, int index, float* k9, float* d5, Call& call);
+// The calibration of camera `index` (0 left, 1 right, 2 extra) as recorded; null (reported) when
+// the recording holds none.
+const Calibration* recorded_calibration(const Recording& rec, int index, Report& report);
 
-// The next recorded frame as the result of a capture with `opts` (null: the options stored by
-// SaveCaptureOptionParameters, else the recording's own).
-bool capture(CameraState& c, const TUVO::X1::CaptureOptions* opts, Call& call);
-bool capture(CameraState& c, const TUVO::X2::CaptureOptions* opts, Call& call);
+// The frame the next capture of stream `s` yields, read and shaped by `plan` as a live capture
+// would be (at the end of the stream, the first again when the playback loops); `index` gets its
+// number, for `played` once the frame is handed out. Reported when the stream has been played to
+// its end (`what` names the device's camera), the memory does not allow it or its files are
+// faulty.
+bool next_frame(Playback& pb, const Stream& s, const Plan& plan, const std::string& what, FrameData* out,
+                std::size_t* index, Report& report);
+void played(Playback& pb, const Stream& s, std::size_t index);
+
 // Refuses an operation a recording cannot serve (2-D captures, the fixed line scan).
-bool not_recorded(Call& call, const std::string& what);
+bool not_recorded(Report& report, const std::string& what);
 
 }  // namespace replay
 }  // namespace sim

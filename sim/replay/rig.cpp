@@ -1,4 +1,4 @@
-// Stand-in SDK, playback: the rig's playback devices, described by their recordings.
+// Stand-in SDK, playback: the rig's playback devices and the recordings they name.
 #include <algorithm>
 #include <cctype>
 
@@ -30,7 +30,8 @@ bool rig_key(RigEntry& e, const std::string& key, const std::string& value, cons
     return true;
 }
 
-bool attach(DeviceState& d, const RigEntry& e, std::string* why) {
+bool open_recording(const RigEntry& e, const OptionReaders& options, std::shared_ptr<Playback>* out, std::string* why) {
+    out->reset();
     if (e.path.empty()) {
         if (e.keys.count("loop")) return *why = "loop needs playback", false;
         return true;
@@ -38,34 +39,9 @@ bool attach(DeviceState& d, const RigEntry& e, std::string* why) {
     for (const std::string& k : e.keys)
         if (!kRigKeys.count(k)) return *why = k + " cannot be set for a playback device: its recording describes it", false;
     auto pb = std::make_shared<Playback>();
-    if (!load_manifest(e.path, &pb->rec, why)) return false;
+    if (!load_manifest(e.path, options, &pb->rec, why)) return false;
     pb->loop = e.loop;
-    const Description& r = pb->rec.device;
-    if (!e.keys.count("name")) d.name = r.name;
-    if (!e.keys.count("sn")) d.sn = r.sn;
-    if (!e.keys.count("port")) d.port = r.port;
-    if (!e.keys.count("port_type")) d.port_type = r.port_type;
-    d.factory_date = r.factory_date;
-    d.cameras = r.cameras;
-    d.boardmodel = r.boardmodel;
-    d.x1 = r.x1;
-    d.x2 = r.x2;
-    d.cover = r.cover;
-    d.extra = r.extra;
-    d.projector_colors = r.colors;
-    d.capture_modes = r.capture_modes;
-    d.near_mm = r.near_mm;
-    d.far_mm = r.far_mm;
-    const Calibration& left = pb->rec.cameras[0];
-    if (left.known) {
-        d.width = left.width;
-        d.height = left.height;
-    } else if (!pb->rec.streams.empty()) {
-        d.width = pb->rec.streams.front().width;
-        d.height = pb->rec.streams.front().height;
-    }
-    d.color = left.known && left.colour;
-    d.playback = std::move(pb);
+    *out = std::move(pb);
     return true;
 }
 

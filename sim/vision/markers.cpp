@@ -9,10 +9,8 @@
 #include <Eigen/Eigenvalues>
 #include <Eigen/Geometry>
 
-#include "control/control.h"
+#include "core/hooks.h"
 #include "world/scene.h"
-
-using namespace sim;
 
 namespace sim {
 
@@ -146,7 +144,7 @@ double sample(const std::uint8_t* g, int w, int h, double x, double y) {
 
 }  // namespace
 
-bool grey_of(const ImageObj& img, ScratchBytes* grey) {
+bool grey_of(const ImageView& img, ScratchBytes* grey) {
     const std::size_t n = static_cast<std::size_t>(img.width) * img.height;
     if (!img.data || n == 0) return false;
     grey->resize(n);
@@ -302,42 +300,33 @@ std::vector<Detected> detect_markers(const std::uint8_t* g, int w, int h, const 
     return out;
 }
 
-bool detect_in(const TUVO::Image& image, const TUVO::CodedCircleMarkerType& type, Call& call,
+bool detect_in(const ImageView& image, const TUVO::CodedCircleMarkerType& type, Report& report,
                std::vector<Detected>* out) {
-    return detect_in(lookup(images(), image), type, call, out);
-}
-
-bool detect_in(const std::shared_ptr<ImageObj>& img, const TUVO::CodedCircleMarkerType& type, Call& call,
-               std::vector<Detected>* out) {
-    if (!img) {
-        call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed image");
-        return false;
-    }
     // A point where tests can hold a detection while other threads work on the image.
-    { Call hold("markers.detect"); }
+    hold_point("markers.detect");
     if (type.N < 4 || type.N > 30 || !(type.r1_to_r0_ratio > 1.2) || !(type.r2_to_r0_ratio > type.r1_to_r0_ratio + 0.2) ||
         !(type.r2_to_r0_ratio < 10)) {
-        call.fail(TUVO::Error_InvalidArgument, "marker type needs 4 <= N <= 30 and 1.2 < r1/r0 < r2/r0 - 0.2 < 10");
+        report.fail(TUVO::Error_InvalidArgument, "marker type needs 4 <= N <= 30 and 1.2 < r1/r0 < r2/r0 - 0.2 < 10");
         return false;
     }
     ScratchBytes& grey = scratch().grey;
-    if (!grey_of(*img, &grey)) {
-        call.fail(TUVO::Error_InvalidArgument, "the image has no usable pixels");
+    if (!grey_of(image, &grey)) {
+        report.fail(TUVO::Error_InvalidArgument, "the image has no usable pixels");
         return false;
     }
-    *out = detect_markers(grey.data(), img->width, img->height, type);
+    *out = detect_markers(grey.data(), image.width, image.height, type);
     return true;
 }
 
 const ScratchBytes& detected_grey() { return scratch().grey; }
 
-bool point_at(const PointMapObj& pm, const std::uint8_t* grey, double x, double y, double radius,
+bool point_at(const PointsView& pm, const std::uint8_t* grey, double x, double y, double radius,
               Eigen::Vector3d* out) {
     const int x0 = std::max(0, static_cast<int>(std::floor(x - radius)));
     const int x1 = std::min(pm.width - 1, static_cast<int>(std::ceil(x + radius)));
     const int y0 = std::max(0, static_cast<int>(std::floor(y - radius)));
     const int y1 = std::min(pm.height - 1, static_cast<int>(std::ceil(y + radius)));
-    const double* p = const_cast<PointMapObj&>(pm).pts();
+    const double* p = pm.points;
     // Second order in the pixel offsets: a plane seen in perspective and through a lens bends
     // over the window, and a first-order fit would be biased at its centre.
     using Row = Eigen::Matrix<double, 6, 1>;
@@ -393,93 +382,35 @@ Eigen::Matrix4d rigid_fit(const std::vector<Eigen::Vector3d>& from, const std::v
 }
 
 // Marker centres in 3-D (code -> point) from an image and its point map.
-bool marker_centres(const TUVO::PointMap& pm, const TUVO::Image& img, const TUVO::CodedCircleMarkerType& type, Call& call,
-                    std::map<int, Eigen::Vector3d>* out) {
-    auto points = lookup(pointmaps(), pm);
-    if (!points) {
-        call.fail(TUVO::Error_InvalidHandle, "invalid or destroyed point map");
-        return false;
-    }
-    // The image is looked up once and held to the end: destroyed meanwhile by another thread, it
-    // stays alive until this call is done with it.
-    auto image = lookup(images(), img);
+bool marker_centres(const PointsView& points, const ImageView& image, const TUVO::CodedCircleMarkerType& type,
+                    Report& report, std::map<int, Eigen::Vector3d>* out) {
     std::vector<Detected> found;
-    if (!detect_in(image, type, call, &found)) return false;
-    if (image->width != points->width || image->height != points->height) {
-        call.fail(TUVO::Error_InvalidArgument, "the image's size differs from the point map's");
+    if (!detect_in(image, type, report, &found)) return false;
+    if (image.width != points.width || image.height != points.height) {
+        report.fail(TUVO::Error_InvalidArgument, "the image's size differs from the point map's");
         return false;
     }
     std::map<int, int> seen;
     for (const Detected& d : found) ++seen[d.code];
     for (const Detected& d : found) {
         Eigen::Vector3d p;
-        if (seen[d.code] == 1 && point_at(*points, scratch().grey.data(), d.x, d.y, d.radius * type.r2_to_r0_ratio, &p))
+        if (seen[d.code] == 1 && point_at(points, scratch().grey.data(), d.x, d.y, d.radius * type.r2_to_r0_ratio, &p))
             (*out)[d.code] = p;
     }
     return true;
 }
 
-
-}  // namespace sim
-
-namespace TUVO {
-
-CodedCircleMarkerType::CodedCircleMarkerType() : N(12), r1_to_r0_ratio(2.0), r2_to_r0_ratio(3.0) {}
-CodedCircleMarker::CodedCircleMarker() : x(0.0), y(0.0), code(0) {}
-
-bool DetectCodedCircleMarker(const Image& image, const CodedCircleMarkerType& type, int* count,
-                             CodedCircleMarker* markers) try {
-    Call call("DetectCodedCircleMarker");
-    call.arg("N", static_cast<long long>(type.N));
-    if (count) *count = 0;
-    if (call.failed()) return false;
-    if (auto o = override_int("DetectCodedCircleMarker.count")) {
-        // A crafted answer: that many markers, written up to the buffer's room.
-        if (count) *count = static_cast<int>(*o);
-        for (long long i = 0; markers && i < std::min<long long>(*o, kMaxCodedCircleMarkers); ++i) {
-            markers[i].x = static_cast<double>(i);
-            markers[i].y = static_cast<double>(2 * i);
-            markers[i].code = static_cast<int>(100 + i);
-        }
-        return true;
-    }
-    if (!count || !markers) {
-        call.fail(Error_InvalidArgument, "null count or marker buffer");
-        return false;
-    }
-    std::vector<Detected> found;
-    if (!detect_in(image, type, call, &found)) return false;
-    const int n = static_cast<int>(std::min<std::size_t>(found.size(), kMaxCodedCircleMarkers));
-    for (int i = 0; i < n; ++i) {
-        markers[i].x = found[i].x;
-        markers[i].y = found[i].y;
-        markers[i].code = found[i].code;
-    }
-    *count = n;
-    return true;
-} catch (...) { return escaped(false); }
-
-
-int GetTwoCameraTransformByCodedCircleMarker(const PointMap& pointmap1, const Image& image1, const PointMap& pointmap2,
-                                             const Image& image2, const CodedCircleMarkerType& type, double* rotation9,
-                                             double* translation3) try {
-    Call call("GetTwoCameraTransformByCodedCircleMarker");
-    if (call.failed()) return GetLastError();
-    if (!rotation9 || !translation3) {
-        call.fail(Error_InvalidArgument, "null rotation or translation buffer");
-        return Error_InvalidArgument;
-    }
-    std::map<int, Eigen::Vector3d> a, b;
-    if (!marker_centres(pointmap1, image1, type, call, &a) || !marker_centres(pointmap2, image2, type, call, &b))
-        return GetLastError();
+int two_camera_transform(const std::map<int, Eigen::Vector3d>& a, const std::map<int, Eigen::Vector3d>& b,
+                         double* rotation9, double* translation3, Report& report) {
     std::vector<Eigen::Vector3d> from, to;
     for (const auto& kv : a) {
         auto it = b.find(kv.first);
         if (it != b.end()) from.push_back(kv.second), to.push_back(it->second);
     }
     if (from.size() < 3) {
-        call.fail(Error_Failed, "only " + std::to_string(from.size()) + " markers are seen by both cameras; 3 are needed");
-        return Error_Failed;
+        report.fail(TUVO::Error_Failed,
+                    "only " + std::to_string(from.size()) + " markers are seen by both cameras; 3 are needed");
+        return 0;
     }
     // Markers all in one place or along one line leave the rotation about them open.
     for (const auto* set : {&from, &to}) {
@@ -492,9 +423,10 @@ int GetTwoCameraTransformByCodedCircleMarker(const PointMap& pointmap1, const Im
         // Spread across the line they lie nearest: at least a micrometre, and not lost to rounding.
         const double across = std::sqrt(std::max(s[1], 0.0) / static_cast<double>(set->size()));
         if (!(across > 1e-3) || !(s[1] > 1e-12 * s[2])) {
-            call.fail(Error_Failed, "the " + std::to_string(from.size()) +
-                                        " markers both cameras see lie on one line or in one place; their transform is open");
-            return Error_Failed;
+            report.fail(TUVO::Error_Failed, "the " + std::to_string(from.size()) +
+                                                " markers both cameras see lie on one line or in one place; their "
+                                                "transform is open");
+            return 0;
         }
     }
     double rms;
@@ -504,6 +436,6 @@ int GetTwoCameraTransformByCodedCircleMarker(const PointMap& pointmap1, const Im
         translation3[r] = T(r, 3);
     }
     return static_cast<int>(from.size());
-} catch (...) { return escaped_code(); }
+}
 
-}  // namespace TUVO
+}  // namespace sim

@@ -18,6 +18,7 @@
 #include "world/ply_check.h"
 #include "core/hooks.h"
 #include "core/files.h"
+#include "core/json_bounds.h"
 #include "core/numbers.h"
 
 namespace sim {
@@ -144,26 +145,6 @@ bool check_obj(const std::string& b, const MeshLimits& lim, std::string* why) {
     return true;
 }
 
-// Whether JSON text nests no deeper than `most` (parsers recurse on nesting).
-bool json_depth_ok(const std::string& s, int most) {
-    int depth = 0;
-    bool in_string = false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char ch = s[i];
-        if (in_string) {
-            if (ch == '\\') ++i;
-            else if (ch == '"') in_string = false;
-        } else if (ch == '"') {
-            in_string = true;
-        } else if (ch == '[' || ch == '{') {
-            if (++depth > most) return false;
-        } else if (ch == ']' || ch == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
-
 std::uint64_t json_count(const nlohmann::json& j, const char* key) {
     if (!j.is_object() || !j.contains(key) || !j[key].is_number_unsigned()) return 0;
     return j[key].get<std::uint64_t>();
@@ -173,8 +154,14 @@ std::uint64_t json_count(const nlohmann::json& j, const char* key) {
 // place (a mesh counts once for every node that shows it) stay within the limits, and the nodes
 // form a forest.
 bool check_gltf_json(const std::string& text, const MeshLimits& lim, std::string* why) {
-    if (!json_depth_ok(text, 64)) {
-        *why = "glTF: the JSON nests deeper than 64 levels";
+    // Measured before it is parsed: the parsed value's destructor recurses on nesting.
+    JsonBounds bounds;
+    bounds.depth = 64;
+    JsonExtent extent;
+    std::string error;
+    const JsonFit fit = measure_json(text, bounds, &extent, &error);
+    if (fit != JsonFit::fits) {
+        *why = fit == JsonFit::too_deep ? "glTF: the JSON nests deeper than 64 levels" : "glTF: the JSON text is malformed";
         return false;
     }
     const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);

@@ -1,5 +1,6 @@
-// Stand-in SDK, playback: what a capture's options ask of a recorded frame, or why they cannot be honoured.
-#include "replay/plan.h"
+// Stand-in SDK, playback devices: what a capture's options ask of a recorded frame, or why they
+// cannot be honoured.
+#include "api/playback.h"
 
 #include <algorithm>
 #include <cmath>
