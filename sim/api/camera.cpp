@@ -9,13 +9,11 @@
 #include <mutex>
 #include <sstream>
 
-#include "api/calibration.h"
-#include "api/materials.h"
+#include "api/capture.h"
 #include "control/control.h"
+#include "control/knobs.h"
 #include "core/files.h"
 #include "core/numbers.h"
-#include "render/capture.h"
-#include "replay/playback.h"
 #include "world/motion.h"
 #include "world/scene_file.h"
 
@@ -30,31 +28,12 @@ double now_s() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-Mat3 rot_y(double a) {
-    Mat3 r;
-    r << std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a);
-    return r;
-}
-Mat3 rot_x(double a) {
-    Mat3 r;
-    r << 1, 0, 0, 0, std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a);
-    return r;
-}
 
 }  // namespace
 
 Table<CameraState>& cameras() {
     static auto* t = new Table<CameraState>;  // lives as long as the process
     return *t;
-}
-
-int camera_index(unsigned cid) {
-    switch (cid) {
-        case TUVO::CameraID_Left: return 0;
-        case TUVO::CameraID_Right: return 1;
-        case TUVO::CameraID_Extra: return 2;
-        default: return -1;
-    }
 }
 
 const char* camera_name(unsigned cid) {
@@ -64,24 +43,6 @@ const char* camera_name(unsigned cid) {
         case TUVO::CameraID_Extra: return "extra";
         default: return "unknown";
     }
-}
-
-void setup_camera(CameraState& c) {
-    const DeviceState& d = *c.dev;
-    place_scene(c.scene, *c.dev);  // the device's scene as it stands for this capture
-    apply_material_params(c.scene);
-    setup_optics(c);
-    // A moved device sees the scene from a shifted pose (tests move it through scene.move_*).
-    // Moves within a kilometre (turns, in radians, within a million); a value not a number: none.
-    auto move = [](const char* key) { return param_in(key, 0, -1e6, 1e6); };
-    c.device_t = Vec3(move("scene.move_x"), move("scene.move_y"), move("scene.move_z"));
-    c.device_R = rot_y(move("scene.turn_y")) * rot_x(move("scene.turn_x"));
-    for (CameraModel* m : {&c.models[0], &c.models[1], &c.models[2], &c.projector_model}) {
-        m->R = c.device_R * m->R;
-        m->t = c.device_R * m->t + c.device_t;
-    }
-    c.projector = c.projector_model.t;
-    if (c.dev->playback) replay::setup_camera(c);
 }
 
 std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open) {
@@ -136,7 +97,7 @@ void record_transform(Call& call, const double* m) {
 }
 
 bool connected(CameraState& c, Call& call) {
-    if (param("device." + c.dev->sn + ".connected", 1.0) == 0.0) {
+    if (!device_connected(c.dev->sn)) {
         call.fail(TUVO::Error_Failed, "the device is not connected");
         return false;
     }
@@ -270,7 +231,7 @@ int roi_camera(const CameraState& c) { return c.x2 ? 0 : std::max(0, camera_inde
 TUVO::ROIRange roi_range(const CameraState& c, int index) {
     // Steps of 16 columns and 2 rows, at least 64 x 64, on sensors too small for that the whole
     // width or height a step allows (single pixels on sensors narrower than one step).
-    const CameraModel& m = c.models[index < 0 ? roi_camera(c) : index];
+    const CameraModel& m = c.optics.models[index < 0 ? roi_camera(c) : index];
     const int ws = m.width >= 16 ? 16 : 1, hs = m.height >= 2 ? 2 : 1;
     const int wmax = m.width - m.width % ws, hmax = m.height - m.height % hs;
     return TUVO::ROIRange{ws, hs, ws, hs, std::min(64, wmax), std::min(64, hmax), wmax, hmax};
@@ -280,7 +241,7 @@ bool check_roi(const CameraState& c, const TUVO::ROI& r, int index) {
     if (r.x == 0 && r.y == 0 && r.width == 0 && r.height == 0) return true;  // the whole image
     if (index < 0) index = roi_camera(c);
     const TUVO::ROIRange g = roi_range(c, index);
-    const CameraModel& m = c.models[index];
+    const CameraModel& m = c.optics.models[index];
     return r.x >= 0 && r.y >= 0 && r.x % g.x_step == 0 && r.y % g.y_step == 0 && r.width % g.width_step == 0 &&
            r.height % g.height_step == 0 && r.width >= g.width_min && r.height >= g.height_min &&
            r.width <= g.width_max && r.height <= g.height_max && static_cast<long long>(r.x) + r.width <= m.width &&
@@ -289,7 +250,7 @@ bool check_roi(const CameraState& c, const TUVO::ROI& r, int index) {
 
 TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r) {
     const TUVO::ROIRange g = roi_range(c);
-    const CameraModel& m = c.models[roi_camera(c)];
+    const CameraModel& m = c.optics.models[roi_camera(c)];
     auto clampi = [](long long v, long long lo, long long hi) { return static_cast<int>(std::max(lo, std::min(v, hi))); };
     int w = clampi((static_cast<long long>(r.width) + g.width_step - 1) / g.width_step * g.width_step, g.width_min, g.width_max);
     int h = clampi((static_cast<long long>(r.height) + g.height_step - 1) / g.height_step * g.height_step, g.height_min,
@@ -391,14 +352,14 @@ bool in_roi(const TUVO::ROI& r, int x, int y) {
 void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* exposure_2d, int hdr[3]) {
     // Look at the scene through a coarse grid and pick exposures that put its bright parts near
     // the top of the usable signal and its dark parts above the noise.
-    const CameraModel& cam = c.models[roi_camera(c)];
+    const CameraModel& cam = c.optics.models[roi_camera(c)];
     std::vector<double> levels;
     for (int y = 4; y < cam.height; y += 8) {
         for (int x = 4; x < cam.width; x += 8) {
             if (!in_roi(roi, x, y)) continue;
             Hit h = cast(c.scene, cam.t, cam.R * cam.ray(x, y));
             if (h.t < 0) continue;
-            const double cos_in = std::max(0.05, h.n.dot((c.projector - h.p).normalized()));
+            const double cos_in = std::max(0.05, h.n.dot((c.optics.projector - h.p).normalized()));
             levels.push_back(h.albedo.dot(Vec3(0.299, 0.587, 0.114)) * cos_in);
         }
     }
@@ -418,14 +379,14 @@ void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* 
 }
 
 double auto_noise_distance(CameraState& c) {
-    const CameraModel& cam = c.models[0];
+    const CameraModel& cam = c.optics.models[0];
     const double z0 = c.dev->near_mm + 0.6 * (c.dev->far_mm - c.dev->near_mm);
     return 3.0 * z0 / cam.fx;  // three point spacings at the working distance
 }
 
 bool auto_white_balance(CameraState& c, int index, int iterations, const CaptureParams& p, const TUVO::ROI& roi,
-                        Call& call) {
-    if (!c.models[index].colour) {
+                        const Knobs& k, Call& call) {
+    if (!c.optics.models[index].colour) {
         call.fail(TUVO::Error_NotSupported, std::string("the ") + camera_name(1u << index) + " camera is monochrome");
         return false;
     }
@@ -435,9 +396,9 @@ bool auto_white_balance(CameraState& c, int index, int iterations, const Capture
     }
     if (!valid_2d(p, call)) return false;
     View& v = thread_view(0);
-    render_view(c.scene, c.models[index], v);
+    render_view(c.scene, c.optics.models[index], k.render_threads, v);
     for (int it = 0; it < iterations; ++it) {
-        TUVO::Image img = render_image(c, index, p, v, 7 + it);
+        TUVO::Image img = render_image(c, index, p, k, v, 7 + it);
         auto obj = lookup(images(), img);
         double sum[3] = {0, 0, 0};
         for (int y = 0; y < obj->height; ++y)

@@ -3,36 +3,20 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <string>
 #include <thread>
 
 #include "api/containers.h"
+#include "control/knobs.h"
+#include "core/knobs.h"
+#include "render/optics.h"
+#include "render/params.h"
 #include "world/scene.h"
 #include "world/world.h"
 
 namespace sim {
 
-// Capture settings common to both option records.
-struct CaptureParams {
-    bool calc_normal = false;
-    int exposure_2d = 11, exposure_3d = 11, brightness = 240;
-    float gain_2d = 0, gain_3d = 0, gamma_2d = 1, gamma_3d = 1;
-    int hdr_times = 0;
-    int hdr_exposure[3] = {11, 20, 50};
-    float hdr_gain[3] = {0, 0, 0};
-    int hdr_scan[3] = {1, 1, 1};
-    int hdr_brightness[3] = {240, 240, 240};
-    bool use_projector_2d = true, enable_2d = true, noise_removal = true;
-    unsigned smoothness = 0, capture_mode = TUVO::CaptureMode_Normal;
-    double confidence_threshold = 0, zmin = -9999, zmax = 9999;
-    int contrast_threshold = 3;  // grey levels of fringe swing a pixel needs to decode
-    unsigned projector_color = 0;  // ProjectorColor of the fringes; 0: the device's own
-    TUVO::ROI roi{0, 0, 0, 0};
-    int scan_times = 1, bilateral_kernel = 0;
-    unsigned frame_camera = TUVO::CameraID_Left;  // CameraID whose frame the points are given in
-    bool camera_frame = true;                      // X1: false gives the device (left camera) frame
-    bool correspond2d = false, completion = false;
-};
 CaptureParams params_of(const TUVO::X1::CaptureOptions& o);
 CaptureParams params_of(const TUVO::X2::CaptureOptions& o);
 
@@ -42,14 +26,20 @@ std::string format_options(const TUVO::X2::CaptureOptions& o);
 bool parse_options(const std::string& text, TUVO::X1::CaptureOptions* o, std::string* why);
 bool parse_options(const std::string& text, TUVO::X2::CaptureOptions* o, std::string* why);
 
-struct CustomTransform {
-    unsigned select = 0;  // 0 disabled, else a CoordinateSelect value
-    double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-};
-
-// Camera index within a device: 0 left, 1 right, 2 extra.
-int camera_index(unsigned cid);
+// The name of a camera in messages (its index: camera_index, render/optics.h).
 const char* camera_name(unsigned cid);
+
+// What a camera's optics were made from, beyond its device: truth mode and the device's pose.
+struct OpticsInputs {
+    bool made = false;
+    bool truth = false;
+    double pose[5] = {0, 0, 0, 0, 0};  // scene.move_x, _y, _z, scene.turn_x, _y
+    bool operator==(const OpticsInputs& o) const {
+        for (int i = 0; i < 5; ++i)  // bit for bit, so that a knob set to NaN counts as a change too
+            if (std::memcmp(&pose[i], &o.pose[i], sizeof(double)) != 0) return false;
+        return made == o.made && truth == o.truth;
+    }
+};
 
 struct CameraState {
     CameraState() = default;
@@ -65,15 +55,10 @@ struct CameraState {
     // before and waited for the lock must not open it or start a scan that nobody could stop.
     std::atomic<bool> gone{false};
     Scene scene;
-    // Calibration as the device reports it: the cameras and the projector in the device's frame
-    // (the left camera's). The true optics differ from it by a small residual (none in truth mode).
-    CameraModel calib[3], projector_calib;
-    // The true cameras and projector where the device is now, in the scene's frame.
-    CameraModel models[3], projector_model;
-    Vec3 projector;  // projector_model's centre
-    // Where the device is: x_scene = device_R * x_device + device_t.
-    Mat3 device_R = Mat3::Identity();
-    Vec3 device_t = Vec3::Zero();
+    // The device's optics (true and reported cameras and projector, where it stands), and the
+    // knobs they were made for (api/calibration.h makes them again when those change).
+    DeviceOptics optics;
+    OpticsInputs optics_inputs;
     std::chrono::steady_clock::time_point opened_at = std::chrono::steady_clock::now();
     float bandwidth = 1.0f;
     float balance[3] = {1.0f, 1.0f, 1.0f};  // red, green, blue
@@ -102,8 +87,6 @@ struct CameraState {
 
 Table<CameraState>& cameras();
 
-// Builds the camera models and scene of a device.
-void setup_camera(CameraState& c);
 std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open);
 
 // Hands out the latest image of camera `index`, transferring it to the script.
@@ -134,7 +117,7 @@ TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r);
 void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* exposure_2d, int hdr[3]);
 double auto_noise_distance(CameraState& c);
 bool auto_white_balance(CameraState& c, int index, int iterations, const CaptureParams& p, const TUVO::ROI& roi,
-                        Call& call);
+                        const Knobs& k, Call& call);
 bool save_encoded(CameraState& c, const char* filename, Call& call);
 // The largest custom transformation selection the camera takes (X1: the board; X2: the board, or
 // the extra camera where the device has one).

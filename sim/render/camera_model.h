@@ -1,14 +1,12 @@
 // Stand-in SDK: the optical model of one camera or of the projector (intrinsics, lens distortion, pose).
 #pragma once
-#include <Eigen/Dense>
 #include <algorithm>
 #include <memory>
 #include <vector>
 
-namespace sim {
+#include "core/geometry.h"
 
-using Vec3 = Eigen::Vector3d;
-using Mat3 = Eigen::Matrix3d;
+namespace sim {
 
 // Undistorted normalised coordinates at every `step`-th pixel (and a border), so rays need one
 // refinement step instead of a full inversion of the lens model.

@@ -27,7 +27,7 @@ void setup_camera(CameraState& c) {
     for (int i = 0; i < 3; ++i) {
         const Calibration& cal = rec.cameras[i];
         if (!cal.known) continue;
-        CameraModel& m = c.models[i];
+        CameraModel& m = c.optics.models[i];
         m.width = cal.width;
         m.height = cal.height;
         m.fx = cal.intrinsics[0];
@@ -39,7 +39,7 @@ void setup_camera(CameraState& c) {
             m.t[r] = cal.extrinsic[4 * r + 3];
         }
         m.colour = cal.colour;
-        c.calib[i] = m;
+        c.optics.calib[i] = m;
     }
     const Stream* s = rec.stream(c.x2 ? "x2" : std::string("x1-") + camera_name(c.cid));
     if (s && s->balance_known) std::copy(s->balance, s->balance + 3, c.balance);

@@ -161,7 +161,7 @@ bool fits_memory(const Recording& rec, const Stream& s, const Frame& f, const Pl
             if (!f.images[i].file.empty())
                 results += static_cast<std::uint64_t>(rec.cameras[i].width) * rec.cameras[i].height *
                            (f.images[i].type == TUVO::ImageType::Mono8 ? 1 : 3);
-    const std::uint64_t need = 3 * results, avail = available_memory();
+    const std::uint64_t need = 3 * results, avail = available_memory(read_knobs());
     if (need <= avail) return true;
     call.fail(TUVO::Error_OutOfMemory, "a " + std::to_string(s.width) + " x " + std::to_string(s.height) +
                                            " playback capture returns " + megabytes(results) + " and needs up to " +

@@ -259,7 +259,7 @@ bool load_manifest(const std::string& root, Recording* out, std::string* why) {
     if (extent.depth > limit("manifest_depth")) return *why = name + ": nests deeper than a recording's manifest", false;
     if (extent.values > limit("manifest_values"))
         return *why = name + ": holds more than " + grouped(limit("manifest_values")) + " values", false;
-    const std::uint64_t need = extent.bytes(), avail = available_memory();
+    const std::uint64_t need = extent.bytes(), avail = available_memory(read_knobs());
     if (need > avail)
         return *why = name + ": reading it takes up to " + std::to_string(need >> 20) + " MB and " +
                       std::to_string(avail >> 20) + " MB of memory is available", false;
