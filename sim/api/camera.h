@@ -93,17 +93,18 @@ std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Ca
 TUVO::Image take_image(CameraState& c, int index);
 TUVO::PointMap take_points(CameraState& c);
 
-// Queries shared by both cameras.
-bool cover_ready(CameraState& c, Call& call);
-TUVO::ProtectiveCoverStatus cover_status(DeviceState& d);
+// The protective cover (api/cover.cpp); it takes the knob cover.travel_ms to move.
+bool cover_ready(CameraState& c, const Knobs& k, Call& call);
+TUVO::ProtectiveCoverStatus cover_status(DeviceState& d, const Knobs& k);
 // Sets the cover moving towards open or closed (at once true when it is there already).
-bool move_cover(CameraState& c, bool open, Call& call);
+bool move_cover(CameraState& c, bool open, const Knobs& k, Call& call);
 // Waits, holding no lock of the camera, until the cover is open or closed: fails when another
-// handle reverses it, when the camera is closed meanwhile, and after `cover.timeout_ms` (10 s).
-bool wait_cover(CameraState& c, bool open, Call& call);
+// handle reverses it, when the camera is closed meanwhile, and after the knob cover.timeout_ms.
+bool wait_cover(CameraState& c, bool open, const Knobs& k, Call& call);
 bool reset_cover(CameraState& c, Call& call);
+// The temperature of sensor `sensor` (selectors 0-5, the projector 6; api/temperature.cpp).
 float temperature(const CameraState& c, int sensor);
-// ROIs are pixels of one camera's image: an X1's own camera, an X2's left one (index < 0), or the
+// ROIs (api/roi.cpp) are pixels of one camera's image: an X1's own camera, an X2's left one (index < 0), or the
 // camera `index` names (0 left, 1 right, 2 extra), each by its own size.
 int roi_camera(const CameraState& c);
 TUVO::ROIRange roi_range(const CameraState& c, int index = -1);
@@ -113,7 +114,7 @@ bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi, int index = -1);
 // Whether pixel (x, y) lies inside `r` (an empty ROI holds every pixel).
 bool in_roi(const TUVO::ROI& r, int x, int y);
 TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r);
-// Automatic settings computed from a quick look at the scene.
+// Automatic settings computed from a quick look at the scene (api/auto_settings.cpp).
 void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* exposure_2d, int hdr[3]);
 double auto_noise_distance(CameraState& c);
 bool auto_white_balance(CameraState& c, int index, int iterations, const CaptureParams& p, const TUVO::ROI& roi,
@@ -126,18 +127,10 @@ std::string format_settings(CameraState& c);
 bool parse_settings(CameraState& c, const std::string& text, std::string* why);
 
 void close_camera(CameraState& c);
-// Stops the fixed line scan and joins its producer. Exactly one caller joins; callers that find a
-// stop under way wait for it to finish. Stopped: a running scan was stopped (by this call or the one
-// it waited for); Ended: the producer had ended on its own (its error in `why` and `code`); Idle:
-// there was no scan.
-enum class ScanStop { Idle, Stopped, Ended };
-ScanStop stop_scanner(CameraState& c, int* code = nullptr, std::string* why = nullptr);
-// Stops every camera's scan at the process's exit, before the state the producers use is torn
-// down; registered once, when the first scan starts.
-void stop_scanners_at_exit();
 
-// The camera behind a handle, locked for the call; empty (and the last error set) when the call
-// was made to fail, the handle is stale, or an open camera is needed and this one is closed.
+// The camera behind a handle (api/locking.cpp), locked for the call; empty (and the last error
+// set) when the call was made to fail, the handle is stale, or an open camera is needed and this
+// one is closed.
 struct Locked {
     std::shared_ptr<CameraState> cam;
     std::unique_lock<std::mutex> lock;

@@ -93,7 +93,7 @@ namespace {
 bool capture_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     const Knobs k = read_knobs();
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call)) return false;
     if (c->dev->playback) return replay::capture(*c.cam, opts, call);
     const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
     CaptureParams p = params_of(o);
@@ -104,7 +104,7 @@ bool capture_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
 bool capture_2d_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     const Knobs k = read_knobs();
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call)) return false;
     if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
     return fits_memory(*c.cam, params_of(o), CaptureKind::Image, k, call) &&

@@ -3,6 +3,7 @@
 
 #include "api/camera_ops.h"
 #include "api/capture.h"
+#include "api/line_scan.h"
 #include "control/control.h"
 #include "control/knobs.h"
 #include "replay/playback.h"
@@ -38,7 +39,7 @@ bool not_scanning(CameraState& c, Call& call) {
 bool capture_x2(X2& h, const X2::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     const Knobs k = read_knobs();
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call) || !not_scanning(*c.cam, call)) return false;
     if (c->dev->playback) return replay::capture(*c.cam, opts, call);
     const X2::CaptureOptions o = opts ? *opts : ops::stored_or_default<X2::CaptureOptions>(*c.cam, kStereo);
     CaptureParams p = params_of(o);
@@ -130,70 +131,14 @@ bool X2::Capture() try {
     return capture_x2(*this, nullptr, call);
 } catch (...) { return escaped(false); }
 
-// ---- fixed line scan ----
-//
-// A laser line sweeps the scene once per line_scanner_scan_time_ms; the producer publishes a
-// complete point map at the end of every sweep, refining it line by line in between.
+// ---- fixed line scan (its producer: api/line_scan.cpp) ----
 
 namespace {
-
-void sweep_loop(const std::shared_ptr<CameraState>& c, const CaptureParams& p, const CustomTransform& t, int period_ms,
-                double zmin, double zmax) {
-    std::uint64_t frame = 0;
-    for (;;) {
-        const auto start = std::chrono::steady_clock::now();
-        PointMap pm = render_line_scan(*c, p, t, 0x51ull + frame, read_knobs());
-        if (zmin > 0 || zmax > 0) {
-            auto obj = lookup(pointmaps(), pm);
-            double* q = obj->pts();
-            for (std::size_t i = 0; i < obj->count(); ++i) {
-                const double z = q[3 * i + 2];
-                if ((zmin > 0 && z < zmin) || (zmax > 0 && z > zmax)) q[3 * i] = q[3 * i + 1] = q[3 * i + 2] = NAN;
-            }
-        }
-        hold_point("scan publish");  // tests hold a sweep here, before it is published
-        std::unique_lock<std::mutex> lock(c->scan_m);
-        if (c->scan_stop) {
-            PointMap::Destroy(pm, true);
-            return;
-        }
-        PointMap::Destroy(c->scan_latest, true);
-        c->scan_latest = pm;
-        ++c->scan_frames;
-        ++frame;
-        c->scan_cv.notify_all();
-        c->scan_cv.wait_until(lock, start + std::chrono::milliseconds(period_ms), [&] { return c->scan_stop; });
-        if (c->scan_stop) return;
-    }
-}
-
-// The producer: sweeps until stopped. A failure ends the scan; the next call on it reports why.
-void scan_loop(std::shared_ptr<CameraState> c, CaptureParams p, CustomTransform t, int period_ms, double zmin,
-               double zmax) {
-    int code = Error_Failed;
-    std::string why;
-    try {
-        sweep_loop(c, p, t, period_ms, zmin, zmax);
-        return;
-    } catch (const std::bad_alloc&) {
-        code = Error_OutOfMemory;
-        why = "out of memory";
-    } catch (const std::exception& e) {
-        why = e.what();
-    }
-    std::lock_guard<std::mutex> lock(c->scan_m);
-    c->scanning = false;
-    c->scan_error_code = code;
-    c->scan_error = why;
-    PointMap::Destroy(c->scan_latest, true);
-    c->scan_latest = PointMap();
-    c->scan_cv.notify_all();
-}
 
 bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
     const Knobs k = read_knobs();
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call)) return false;
     if (!(c->dev->capture_modes & CaptureMode_FixedLineScan)) {
         call.fail(Error_NotSupported, "the device has no fixed line scan");
         return false;
@@ -315,7 +260,7 @@ bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) try {
     call.arg("cid", static_cast<long long>(cid)).arg("exposure_time_2d", static_cast<long long>(opts.exposure_time_2d));
     auto c = locked(*this, call, true);
     const Knobs k = read_knobs();
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call) || !not_scanning(*c.cam, call)) return false;
     if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const int i = x2_index(*c.cam, cid, call);
     return i >= 0 && fits_memory(*c.cam, params_of(opts), CaptureKind::Image, k, call) &&
@@ -327,7 +272,7 @@ bool X2::Capture2D(CameraID cid) try {
     call.arg("cid", static_cast<long long>(cid));
     auto c = locked(*this, call, true);
     const Knobs k = read_knobs();
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call) || !not_scanning(*c.cam, call)) return false;
     if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const int i = x2_index(*c.cam, cid, call);
     const CaptureOptions o = ops::stored_or_default<CaptureOptions>(*c.cam, kStereo);
