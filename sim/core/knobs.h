@@ -26,7 +26,7 @@ struct Knobs {
     double cover_travel_ms = 400;     // cover.travel_ms
     double cover_timeout_ms = 10000;  // cover.timeout_ms
     double save_fail_after_bytes = -1;  // save.fail_after_bytes
-    double max_mesh_bytes = 256.0 * 1048576;  // scene.max_mesh_bytes
+    double max_mesh_bytes = 268435456;        // scene.max_mesh_bytes (256 MiB)
     double max_mesh_triangles = 4000000;      // scene.max_mesh_triangles
 
     // Truth mode: the reported calibration is the true one; no systematic error, no correlated noise.

@@ -3,10 +3,8 @@
 
 #include <cmath>
 
-#include "control/core.h"
 #include "world/embree_scene.h"
 #include "world/scene_file.h"
-#include "world/world.h"
 
 namespace sim {
 
@@ -89,18 +87,6 @@ void place_scene(Scene& s, const std::shared_ptr<const SceneSource>& source, dou
     s.source = source;
     s.range_scale = k;
     s.step = step;
-}
-
-void place_scene(Scene& s, DeviceState& d) {
-    std::shared_ptr<const SceneSource> source;
-    std::uint64_t step;
-    {
-        std::lock_guard<std::mutex> lock(d.m);
-        source = d.scene;
-        step = d.captures;
-    }
-    if (!source) source = default_scene();
-    place_scene(s, source, d.near_mm, d.far_mm, step, param("scene.board", 1.0) != 0.0);
 }
 
 }  // namespace sim

@@ -7,8 +7,6 @@
 
 namespace sim {
 
-struct DeviceState;
-
 // A fixed step per capture: after k captures a thing has turned by k * deg about `axis` through
 // `centre`, then shifted by k * translate (all in the device's frame at rest).
 struct MotionStep {
@@ -27,8 +25,5 @@ struct MotionStep {
 // always reset from the source.
 void place_scene(Scene& s, const std::shared_ptr<const SceneSource>& source, double near_mm, double far_mm,
                  std::uint64_t step, bool board);
-
-// Places the device's scene for its next capture (the hook the camera set-up calls).
-void place_scene(Scene& s, DeviceState& d);
 
 }  // namespace sim
