@@ -114,8 +114,7 @@ private:
     double reach0_, reach2_;
     Mat3 out_ray_;    // the camera's frame -> the output frame: rotation, then origin
     Vec3 out_origin_;
-    const Sensor& sensor_;  // per exposure (HDR has up to three), the phase it measures
-    const PhaseModel* phases_;
+    const PhaseModel* phases_;  // per exposure (HDR has up to three), the phase the sensor measures
     int steps_;
     const PatternSet& patterns_;
     Vec3 weights_;
@@ -141,7 +140,7 @@ Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CapturePar
     : s_(s), c_(c), p_(p), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
       cam_(c.models[job.index]), rep_(c.calib[job.index]),
       other_(job.other >= 0 ? &c.models[job.other] : nullptr),
-      other_rep_(job.other >= 0 ? &c.calib[job.other] : nullptr), sensor_(*job.sensor),
+      other_rep_(job.other >= 0 ? &c.calib[job.other] : nullptr),
       phases_(&job.sensor->phase(0)), steps_(job.sensor->steps()), patterns_(job.sensor->patterns()),
       white_noise_(combine(job.key, kWhite)), edge_noise_(combine(job.key, kEdges)),
       corr_noise_(combine(job.key, kCorrespond)),
