@@ -114,9 +114,9 @@ private:
     double reach0_, reach2_;
     Mat3 out_ray_;    // the camera's frame -> the output frame: rotation, then origin
     Vec3 out_origin_;
-    const PhaseModel* phases_;  // per exposure (HDR has up to three), the phase the sensor measures
+    PhaseModel phases_[3];  // per exposure (HDR has up to three), the phase the sensor measures
     int steps_;
-    const PatternSet& patterns_;
+    PatternSet patterns_;
     Vec3 weights_;
     double cos_limit_;
     double max_variance_;  // the disparity variance at the confidence threshold
@@ -141,13 +141,14 @@ Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CapturePar
       cam_(c.models[job.index]), rep_(c.calib[job.index]),
       other_(job.other >= 0 ? &c.models[job.other] : nullptr),
       other_rep_(job.other >= 0 ? &c.calib[job.other] : nullptr),
-      phases_(&job.sensor->phase(0)), steps_(job.sensor->steps()), patterns_(job.sensor->patterns()),
+      steps_(job.sensor->steps()), patterns_(job.sensor->patterns()),
       white_noise_(combine(job.key, kWhite)), edge_noise_(combine(job.key, kEdges)),
       corr_noise_(combine(job.key, kCorrespond)),
       field_(combine(job.key, kField), c.models[job.index].width, c.models[job.index].height, kFieldCell) {
     out_R_ = job.output.topLeftCorner<3, 3>();
     out_t_ = job.output.topRightCorner<3, 1>();
     normal_R_ = out_R_ * c.pose.R.transpose();  // scene -> device -> output
+    for (int i = 0; i < steps_; ++i) phases_[i] = job.sensor->phase(i);  // kept beside the rest the pixels read
     unsigned colour = p.projector_color;
     if (!colour) {  // the device's own: blue where it has it
         const unsigned have = c.device.projector_colors;
