@@ -1,17 +1,17 @@
-// Stand-in SDK: a device's optics: its true cameras and projector, and the calibration it reports.
+// Stand-in SDK: a camera's optics as it keeps them: made from the rig's description of its device
+// and the knobs that move it or put it in truth mode, again only when those change.
 #pragma once
 #include "api/camera.h"
+#include "core/knobs.h"
 
 namespace sim {
 
-// Truth mode (scene parameter `sim.truth` = 1): the reported calibration is the true one, and
-// measurements carry neither systematic error nor spatially correlated noise (the white noise
-// stays; `noise.scale` = 0 removes it too).
-bool truth_mode();
-
-// Sets c.calib and c.projector_calib (reported, device frame) and c.models and c.projector_model
-// (true, device frame: the caller then moves them to where the device is). The lens distortion and
-// the calibration residual are fixed per device (seeded by its serial number).
-void setup_optics(CameraState& c);
+// What the rig says of a device that its optics and the renderer need.
+DeviceSpec spec_of(const DeviceState& d);
+// Where the knobs put the device (scene.move_*, scene.turn_*).
+DevicePose pose_of(const Knobs& k);
+// The camera's optics for the knobs in force: made on the first call and whenever truth mode or
+// the device's pose changed since they were made.
+const DeviceOptics& optics_for(CameraState& c, const Knobs& k);
 
 }  // namespace sim

@@ -3,36 +3,20 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <string>
 #include <thread>
 
 #include "api/containers.h"
 #include "api/state.h"
+#include "control/knobs.h"
+#include "core/knobs.h"
+#include "render/optics.h"
+#include "render/params.h"
 #include "world/scene.h"
 
 namespace sim {
 
-// Capture settings common to both option records.
-struct CaptureParams {
-    bool calc_normal = false;
-    int exposure_2d = 11, exposure_3d = 11, brightness = 240;
-    float gain_2d = 0, gain_3d = 0, gamma_2d = 1, gamma_3d = 1;
-    int hdr_times = 0;
-    int hdr_exposure[3] = {11, 20, 50};
-    float hdr_gain[3] = {0, 0, 0};
-    int hdr_scan[3] = {1, 1, 1};
-    int hdr_brightness[3] = {240, 240, 240};
-    bool use_projector_2d = true, enable_2d = true, noise_removal = true;
-    unsigned smoothness = 0, capture_mode = TUVO::CaptureMode_Normal;
-    double confidence_threshold = 0, zmin = -9999, zmax = 9999;
-    int contrast_threshold = 3;  // grey levels of fringe swing a pixel needs to decode
-    unsigned projector_color = 0;  // ProjectorColor of the fringes; 0: the device's own
-    TUVO::ROI roi{0, 0, 0, 0};
-    int scan_times = 1, bilateral_kernel = 0;
-    unsigned frame_camera = TUVO::CameraID_Left;  // CameraID whose frame the points are given in
-    bool camera_frame = true;                      // X1: false gives the device (left camera) frame
-    bool correspond2d = false, completion = false;
-};
 CaptureParams params_of(const TUVO::X1::CaptureOptions& o);
 CaptureParams params_of(const TUVO::X2::CaptureOptions& o);
 
@@ -42,14 +26,20 @@ std::string format_options(const TUVO::X2::CaptureOptions& o);
 bool parse_options(const std::string& text, TUVO::X1::CaptureOptions* o, std::string* why);
 bool parse_options(const std::string& text, TUVO::X2::CaptureOptions* o, std::string* why);
 
-struct CustomTransform {
-    unsigned select = 0;  // 0 disabled, else a CoordinateSelect value
-    double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-};
-
-// Camera index within a device: 0 left, 1 right, 2 extra.
-int camera_index(unsigned cid);
+// The name of a camera in messages (its index: camera_index, render/optics.h).
 const char* camera_name(unsigned cid);
+
+// What a camera's optics were made from, beyond its device: truth mode and the device's pose.
+struct OpticsInputs {
+    bool made = false;
+    bool truth = false;
+    double pose[5] = {0, 0, 0, 0, 0};  // scene.move_x, _y, _z, scene.turn_x, _y
+    bool operator==(const OpticsInputs& o) const {
+        for (int i = 0; i < 5; ++i)  // bit for bit, so that a knob set to NaN counts as a change too
+            if (std::memcmp(&pose[i], &o.pose[i], sizeof(double)) != 0) return false;
+        return made == o.made && truth == o.truth;
+    }
+};
 
 struct CameraState {
     CameraState() = default;
@@ -65,15 +55,10 @@ struct CameraState {
     // before and waited for the lock must not open it or start a scan that nobody could stop.
     std::atomic<bool> gone{false};
     Scene scene;
-    // Calibration as the device reports it: the cameras and the projector in the device's frame
-    // (the left camera's). The true optics differ from it by a small residual (none in truth mode).
-    CameraModel calib[3], projector_calib;
-    // The true cameras and projector where the device is now, in the scene's frame.
-    CameraModel models[3], projector_model;
-    Vec3 projector;  // projector_model's centre
-    // Where the device is: x_scene = device_R * x_device + device_t.
-    Mat3 device_R = Mat3::Identity();
-    Vec3 device_t = Vec3::Zero();
+    // The device's optics (true and reported cameras and projector, where it stands), and the
+    // knobs they were made for (api/calibration.h makes them again when those change).
+    DeviceOptics optics;
+    OpticsInputs optics_inputs;
     std::chrono::steady_clock::time_point opened_at = std::chrono::steady_clock::now();
     float bandwidth = 1.0f;
     float balance[3] = {1.0f, 1.0f, 1.0f};  // red, green, blue
@@ -102,25 +87,24 @@ struct CameraState {
 
 Table<CameraState>& cameras();
 
-// Builds the camera models and scene of a device.
-void setup_camera(CameraState& c);
 std::shared_ptr<CameraState> camera_of(std::uint32_t slot, std::uint32_t gen, Call& call, bool need_open);
 
 // Hands out the latest image of camera `index`, transferring it to the script.
 TUVO::Image take_image(CameraState& c, int index);
 TUVO::PointMap take_points(CameraState& c);
 
-// Queries shared by both cameras.
-bool cover_ready(CameraState& c, Call& call);
-TUVO::ProtectiveCoverStatus cover_status(DeviceState& d);
+// The protective cover (api/cover.cpp); it takes the knob cover.travel_ms to move.
+bool cover_ready(CameraState& c, const Knobs& k, Call& call);
+TUVO::ProtectiveCoverStatus cover_status(DeviceState& d, const Knobs& k);
 // Sets the cover moving towards open or closed (at once true when it is there already).
-bool move_cover(CameraState& c, bool open, Call& call);
+bool move_cover(CameraState& c, bool open, const Knobs& k, Call& call);
 // Waits, holding no lock of the camera, until the cover is open or closed: fails when another
-// handle reverses it, when the camera is closed meanwhile, and after `cover.timeout_ms` (10 s).
-bool wait_cover(CameraState& c, bool open, Call& call);
+// handle reverses it, when the camera is closed meanwhile, and after the knob cover.timeout_ms.
+bool wait_cover(CameraState& c, bool open, const Knobs& k, Call& call);
 bool reset_cover(CameraState& c, Call& call);
+// The temperature of sensor `sensor` (selectors 0-5, the projector 6; api/temperature.cpp).
 float temperature(const CameraState& c, int sensor);
-// ROIs are pixels of one camera's image: an X1's own camera, an X2's left one (index < 0), or the
+// ROIs (api/roi.cpp) are pixels of one camera's image: an X1's own camera, an X2's left one (index < 0), or the
 // camera `index` names (0 left, 1 right, 2 extra), each by its own size.
 int roi_camera(const CameraState& c);
 TUVO::ROIRange roi_range(const CameraState& c, int index = -1);
@@ -130,26 +114,18 @@ bool fits_roi(CameraState& c, Call& call, const TUVO::ROI& roi, int index = -1);
 // Whether pixel (x, y) lies inside `r` (an empty ROI holds every pixel).
 bool in_roi(const TUVO::ROI& r, int x, int y);
 TUVO::ROI adjust_roi(const CameraState& c, TUVO::ROI r);
-// Automatic settings computed from a quick look at the scene.
+// Automatic settings computed from a quick look at the scene (api/auto_settings.cpp).
 void auto_exposure(CameraState& c, const TUVO::ROI& roi, int* exposure_3d, int* exposure_2d, int hdr[3]);
 double auto_noise_distance(CameraState& c);
 bool auto_white_balance(CameraState& c, int index, int iterations, const CaptureParams& p, const TUVO::ROI& roi,
-                        Call& call);
+                        const Knobs& k, Call& call);
 bool save_encoded(CameraState& c, const char* filename, Call& call);
 
 void close_camera(CameraState& c);
-// Stops the fixed line scan and joins its producer. Exactly one caller joins; callers that find a
-// stop under way wait for it to finish. Stopped: a running scan was stopped (by this call or the one
-// it waited for); Ended: the producer had ended on its own (its error in `why` and `code`); Idle:
-// there was no scan.
-enum class ScanStop { Idle, Stopped, Ended };
-ScanStop stop_scanner(CameraState& c, int* code = nullptr, std::string* why = nullptr);
-// Stops every camera's scan at the process's exit, before the state the producers use is torn
-// down; registered once, when the first scan starts.
-void stop_scanners_at_exit();
 
-// The camera behind a handle, locked for the call; empty (and the last error set) when the call
-// was made to fail, the handle is stale, or an open camera is needed and this one is closed.
+// The camera behind a handle (api/locking.cpp), locked for the call; empty (and the last error
+// set) when the call was made to fail, the handle is stale, or an open camera is needed and this
+// one is closed.
 struct Locked {
     std::shared_ptr<CameraState> cam;
     std::unique_lock<std::mutex> lock;

@@ -115,12 +115,13 @@ bool roi_range(Locked c, TUVO::ROIRange* range) {
 }
 
 bool move_cover(Locked c, Call& call, bool open, bool wait) {
-    if (!c || !sim::move_cover(*c.cam, open, call)) return false;
+    const Knobs k = read_knobs();
+    if (!c || !sim::move_cover(*c.cam, open, k, call)) return false;
     if (!wait) return true;
     // The wait lets the camera go: its other calls, and SystemShutdown, go on meanwhile.
     const std::shared_ptr<CameraState> cam = c.cam;
     c.lock.unlock();
-    return sim::wait_cover(*cam, open, call);
+    return sim::wait_cover(*cam, open, k, call);
 }
 
 bool reset_cover(Locked c, Call& call) { return c && sim::reset_cover(*c.cam, call); }
@@ -132,7 +133,7 @@ bool cover_status(Locked c, Call& call, TUVO::ProtectiveCoverStatus* status) {
         return false;
     }
     std::lock_guard<std::mutex> lock(c->dev->m);
-    *status = sim::cover_status(*c->dev);
+    *status = sim::cover_status(*c->dev, read_knobs());
     return true;
 }
 

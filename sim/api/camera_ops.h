@@ -1,7 +1,7 @@
 // Stand-in SDK: the operations X1 and X2 share, each on a camera locked for the call.
 #pragma once
 #include "api/camera.h"
-#include "render/capture.h"
+#include "api/capture.h"
 
 namespace sim {
 namespace ops {

@@ -1,7 +1,6 @@
 // Stand-in SDK: the scene each device of the rig looks at, loaded once and placed for each capture.
 #include "api/device_scene.h"
 
-#include "control/core.h"
 #include "world/motion.h"
 #include "world/scene_file.h"
 
@@ -21,7 +20,7 @@ bool load_scenes(std::vector<std::shared_ptr<DeviceState>>& rig, const std::stri
     return true;
 }
 
-void place_scene(Scene& s, DeviceState& d) {
+void place_scene(Scene& s, DeviceState& d, const Knobs& k) {
     std::shared_ptr<const SceneSource> source;
     std::uint64_t step;
     {
@@ -30,7 +29,7 @@ void place_scene(Scene& s, DeviceState& d) {
         step = d.captures;
     }
     if (!source) source = default_scene();
-    place_scene(s, source, d.near_mm, d.far_mm, step, param("scene.board", 1.0) != 0.0);
+    place_scene(s, source, d.near_mm, d.far_mm, step, k.with_board());
 }
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "api/state.h"
+#include "core/knobs.h"
 #include "world/scene.h"
 
 namespace sim {
@@ -14,7 +15,7 @@ namespace sim {
 // taken from `rig_folder`. False with `why` naming the device and the fault.
 bool load_scenes(std::vector<std::shared_ptr<DeviceState>>& rig, const std::string& rig_folder, std::string* why);
 
-// Places the device's scene for its next capture (the hook the camera set-up calls).
-void place_scene(Scene& s, DeviceState& d);
+// Places the device's scene for its next capture (the marker board shown as the knobs say).
+void place_scene(Scene& s, DeviceState& d, const Knobs& k);
 
 }  // namespace sim

@@ -94,7 +94,7 @@ bool replay_capture(CameraState& c, const Opts* opts, unsigned key, Call& call) 
     if (!plan_capture(c, *s, o, &plan, call)) return false;
     FrameData f;
     std::size_t index;
-    if (!next_frame(*c.dev->playback, *s, plan, what(c), &f, &index, call)) return false;
+    if (!next_frame(*c.dev->playback, *s, plan, what(c), read_knobs(), &f, &index, call)) return false;
     publish(c, *s, plan, f);
     played(*c.dev->playback, *s, index);
     return true;
@@ -104,7 +104,7 @@ bool replay_capture(CameraState& c, const Opts* opts, unsigned key, Call& call) 
 
 bool attach(DeviceState& d, const RigEntry& e, std::string* why) {
     std::shared_ptr<Playback> pb;
-    if (!open_recording(e, OptionReaders{read_x1_options, read_x2_options}, &pb, why)) return false;
+    if (!open_recording(e, OptionReaders{read_x1_options, read_x2_options}, read_knobs(), &pb, why)) return false;
     if (!pb) return true;  // a virtual device
     const Description& r = pb->rec.device;
     if (!e.keys.count("name")) d.name = r.name;
@@ -140,7 +140,7 @@ void setup_camera(CameraState& c) {
     for (int i = 0; i < 3; ++i) {
         const Calibration& cal = rec.cameras[i];
         if (!cal.known) continue;
-        CameraModel& m = c.models[i];
+        CameraModel& m = c.optics.models[i];
         m.width = cal.width;
         m.height = cal.height;
         m.fx = cal.intrinsics[0];
@@ -152,7 +152,7 @@ void setup_camera(CameraState& c) {
             m.t[r] = cal.extrinsic[4 * r + 3];
         }
         m.colour = cal.colour;
-        c.calib[i] = m;
+        c.optics.calib[i] = m;
     }
     const Stream* s = rec.stream(stream_name(c));
     if (s && s->balance_known) std::copy(s->balance, s->balance + 3, c.balance);

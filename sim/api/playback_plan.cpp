@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "core/numbers.h"
-#include "render/capture.h"
+#include "render/params.h"
 
 namespace sim {
 namespace replay {

@@ -4,6 +4,7 @@
 
 #include "api/calibration.h"
 #include "control/control.h"
+#include "control/knobs.h"
 
 double tuvo_sim_device_value(const char* sn, const char* key) {
     using namespace sim;
@@ -18,10 +19,9 @@ double tuvo_sim_device_value(const char* sn, const char* key) {
     }
     if (k == "baseline_mm") return dev->baseline_mm;
     if (k == "scan_waiters") return dev->scan_waiters.load();
-    if (k == "max_angle_deg") return param_in("sim.max_angle_deg", dev->max_angle_deg, 1.0, 89.9);
-    CameraState optics;
-    optics.dev = dev;
-    setup_optics(optics);
+    const Knobs knobs = read_knobs();
+    if (k == "max_angle_deg") return knobs.max_angle(dev->max_angle_deg);
+    const DeviceOptics optics = make_optics(spec_of(*dev), knobs.truth_mode(), DevicePose());
     if (k == "focal_px") return optics.models[0].fx;
     if (k.rfind("projector_", 0) == 0 && k.size() == 11 && k[10] >= 'x' && k[10] <= 'z')
         return optics.projector_model.t[k[10] - 'x'];

@@ -2,8 +2,10 @@
 #include <cstdio>
 
 #include "api/camera_ops.h"
+#include "api/capture.h"
 #include "api/playback.h"
 #include "control/control.h"
+#include "control/knobs.h"
 #include "render/budget.h"
 
 using namespace sim;
@@ -40,7 +42,7 @@ X1 X1::Create(const Device& device, CameraID camid) try {
     c->dev = dev;
     c->x2 = false;
     c->cid = camid;
-    setup_camera(*c);
+    setup_camera(*c, read_knobs());
     return make_handle<X1>(cameras().add(c));
 } catch (...) { return escaped(X1()); }
 
@@ -84,28 +86,30 @@ bool X1::IsValid() const try {
 bool X1::IsPhysicallyConnected() try {
     Call call("X1.IsPhysicallyConnected");
     auto c = locked(*this, call, false);
-    return c && param("device." + c->dev->sn + ".connected", 1.0) != 0.0;
+    return c && device_connected(c->dev->sn);
 } catch (...) { return escaped(false); }
 
 namespace {
 
 bool capture_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    const Knobs k = read_knobs();
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call)) return false;
     if (c->dev->playback) return replay::capture(*c.cam, opts, call);
     const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
     CaptureParams p = params_of(o);
     p.frame_camera = c->cid;
-    return fits_memory(*c.cam, p, CaptureKind::Points, call) && capture_3d(*c.cam, p, call);
+    return fits_memory(*c.cam, p, CaptureKind::Points, k, call) && capture_3d(*c.cam, p, k, call);
 }
 
 bool capture_2d_x1(X1& h, const X1::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    const Knobs k = read_knobs();
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call)) return false;
     if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const X1::CaptureOptions o = opts ? *opts : ops::stored_or_default<X1::CaptureOptions>(*c.cam, c->cid);
-    return fits_memory(*c.cam, params_of(o), CaptureKind::Image, call) &&
-           capture_2d(*c.cam, index_of(*c.cam), params_of(o), call);
+    return fits_memory(*c.cam, params_of(o), CaptureKind::Image, k, call) &&
+           capture_2d(*c.cam, index_of(*c.cam), params_of(o), k, call);
 }
 }  // namespace
 
@@ -158,7 +162,7 @@ bool X1::GetCameraResolution(Size& size) try {
     Call call("X1.GetCameraResolution");
     auto c = locked(*this, call, false);
     if (!c) return false;
-    const CameraModel& m = c->models[index_of(*c.cam)];
+    const CameraModel& m = c->optics.models[index_of(*c.cam)];
     size = Size{m.width, m.height};
     return true;
 } catch (...) { return escaped(false); }
@@ -245,7 +249,7 @@ int balance_channel(BalanceSelector s) {
 }
 
 bool colour_camera(CameraState& c, BalanceSelector s, Call& call) {
-    if (!c.models[camera_index(c.cid)].colour) {
+    if (!c.optics.models[camera_index(c.cid)].colour) {
         call.fail(Error_NotSupported, std::string("the ") + camera_name(c.cid) + " camera is monochrome");
         return false;
     }
@@ -293,9 +297,10 @@ bool X1::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI&
     Call call("X1.AutoWhiteBalance");
     call.arg("iterations", static_cast<long long>(iterations));
     auto c = locked(*this, call, true);
+    const Knobs k = read_knobs();
     if (!c) return false;
-    if (!fits_roi(*c.cam, call, roi) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call)) return false;
-    return auto_white_balance(*c.cam, index_of(*c.cam), iterations, params_of(opts), roi, call);
+    if (!fits_roi(*c.cam, call, roi) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, k, call)) return false;
+    return auto_white_balance(*c.cam, index_of(*c.cam), iterations, params_of(opts), roi, k, call);
 } catch (...) { return escaped(false); }
 
 bool X1::GetExtrinsicMatrix(float* matrix16) try {
@@ -303,7 +308,7 @@ bool X1::GetExtrinsicMatrix(float* matrix16) try {
     auto c = locked(*this, call, false);
     if (!c || !matrix16) return false;
     if (c->dev->playback) return replay::extrinsic(*c.cam, index_of(*c.cam), matrix16, call);
-    pose_matrix(c->calib[index_of(*c.cam)], matrix16);
+    pose_matrix(c->optics.calib[index_of(*c.cam)], matrix16);
     return true;
 } catch (...) { return escaped(false); }
 
@@ -312,7 +317,7 @@ bool X1::GetIntrinsicParameters(float* k, float* d) try {
     auto c = locked(*this, call, false);
     if (!c || !k || !d) return false;
     if (c->dev->playback) return replay::intrinsics(*c.cam, index_of(*c.cam), k, d, call);
-    intrinsics(c->calib[index_of(*c.cam)], k, d);
+    intrinsics(c->optics.calib[index_of(*c.cam)], k, d);
     return true;
 } catch (...) { return escaped(false); }
 

@@ -2,8 +2,11 @@
 #include <cmath>
 
 #include "api/camera_ops.h"
+#include "api/capture.h"
+#include "api/line_scan.h"
 #include "api/playback.h"
 #include "control/control.h"
+#include "control/knobs.h"
 #include "render/budget.h"
 
 using namespace sim;
@@ -36,7 +39,8 @@ bool not_scanning(CameraState& c, Call& call) {
 
 bool capture_x2(X2& h, const X2::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
+    const Knobs k = read_knobs();
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call) || !not_scanning(*c.cam, call)) return false;
     if (c->dev->playback) return replay::capture(*c.cam, opts, call);
     const X2::CaptureOptions o = opts ? *opts : ops::stored_or_default<X2::CaptureOptions>(*c.cam, kStereo);
     CaptureParams p = params_of(o);
@@ -44,7 +48,7 @@ bool capture_x2(X2& h, const X2::CaptureOptions* opts, Call& call) {
         call.fail(Error_InvalidArgument, "transform_to_camera names a camera the device lacks");
         return false;
     }
-    return fits_memory(*c.cam, p, CaptureKind::Points, call) && capture_3d(*c.cam, p, call);
+    return fits_memory(*c.cam, p, CaptureKind::Points, k, call) && capture_3d(*c.cam, p, k, call);
 }
 
 }  // namespace
@@ -69,7 +73,7 @@ X2 X2::Create(const Device& device) try {
     c->dev = dev;
     c->x2 = true;
     c->cid = dev->cameras;  // left, right and the extra camera where there is one
-    setup_camera(*c);
+    setup_camera(*c, read_knobs());
     return make_handle<X2>(cameras().add(c));
 } catch (...) { return escaped(X2()); }
 
@@ -114,7 +118,7 @@ bool X2::IsValid() const try {
 bool X2::IsPhysicallyConnected() try {
     Call call("X2.IsPhysicallyConnected");
     auto c = locked(*this, call, false);
-    return c && param("device." + c->dev->sn + ".connected", 1.0) != 0.0;
+    return c && device_connected(c->dev->sn);
 } catch (...) { return escaped(false); }
 
 bool X2::Capture(const CaptureOptions& opts) try {
@@ -128,69 +132,14 @@ bool X2::Capture() try {
     return capture_x2(*this, nullptr, call);
 } catch (...) { return escaped(false); }
 
-// ---- fixed line scan ----
-//
-// A laser line sweeps the scene once per line_scanner_scan_time_ms; the producer publishes a
-// complete point map at the end of every sweep, refining it line by line in between.
+// ---- fixed line scan (its producer: api/line_scan.cpp) ----
 
 namespace {
 
-void sweep_loop(const std::shared_ptr<CameraState>& c, const CaptureParams& p, const CustomTransform& t, int period_ms,
-                double zmin, double zmax) {
-    std::uint64_t frame = 0;
-    for (;;) {
-        const auto start = std::chrono::steady_clock::now();
-        PointMap pm = render_line_scan(*c, p, t, 0x51ull + frame);
-        if (zmin > 0 || zmax > 0) {
-            auto obj = lookup(pointmaps(), pm);
-            double* q = obj->pts();
-            for (std::size_t i = 0; i < obj->count(); ++i) {
-                const double z = q[3 * i + 2];
-                if ((zmin > 0 && z < zmin) || (zmax > 0 && z > zmax)) q[3 * i] = q[3 * i + 1] = q[3 * i + 2] = NAN;
-            }
-        }
-        hold_point("scan publish");  // tests hold a sweep here, before it is published
-        std::unique_lock<std::mutex> lock(c->scan_m);
-        if (c->scan_stop) {
-            PointMap::Destroy(pm, true);
-            return;
-        }
-        PointMap::Destroy(c->scan_latest, true);
-        c->scan_latest = pm;
-        ++c->scan_frames;
-        ++frame;
-        c->scan_cv.notify_all();
-        c->scan_cv.wait_until(lock, start + std::chrono::milliseconds(period_ms), [&] { return c->scan_stop; });
-        if (c->scan_stop) return;
-    }
-}
-
-// The producer: sweeps until stopped. A failure ends the scan; the next call on it reports why.
-void scan_loop(std::shared_ptr<CameraState> c, CaptureParams p, CustomTransform t, int period_ms, double zmin,
-               double zmax) {
-    int code = Error_Failed;
-    std::string why;
-    try {
-        sweep_loop(c, p, t, period_ms, zmin, zmax);
-        return;
-    } catch (const std::bad_alloc&) {
-        code = Error_OutOfMemory;
-        why = "out of memory";
-    } catch (const std::exception& e) {
-        why = e.what();
-    }
-    std::lock_guard<std::mutex> lock(c->scan_m);
-    c->scanning = false;
-    c->scan_error_code = code;
-    c->scan_error = why;
-    PointMap::Destroy(c->scan_latest, true);
-    c->scan_latest = PointMap();
-    c->scan_cv.notify_all();
-}
-
 bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
     auto c = locked(h, call, true);
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call)) return false;
+    const Knobs k = read_knobs();
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call)) return false;
     if (!(c->dev->capture_modes & CaptureMode_FixedLineScan)) {
         call.fail(Error_NotSupported, "the device has no fixed line scan");
         return false;
@@ -203,7 +152,7 @@ bool start_scan(X2& h, const X2::CaptureOptions* opts, Call& call) {
                                          "line_scanner_exposure_time_us 10..100000");
         return false;
     }
-    if (!valid_3d(params_of(o), call) || !fits_memory(*c.cam, params_of(o), CaptureKind::LineScan, call)) return false;
+    if (!valid_3d(params_of(o), call) || !fits_memory(*c.cam, params_of(o), CaptureKind::LineScan, k, call)) return false;
     if (o.line_scanner_max_distance > 0 && o.line_scanner_min_distance >= o.line_scanner_max_distance) {
         call.fail(Error_InvalidArgument, "line_scanner_min_distance must be below line_scanner_max_distance");
         return false;
@@ -311,23 +260,25 @@ bool X2::Capture2D(CameraID cid, const CaptureOptions& opts) try {
     Call call("X2.Capture2D");
     call.arg("cid", static_cast<long long>(cid)).arg("exposure_time_2d", static_cast<long long>(opts.exposure_time_2d));
     auto c = locked(*this, call, true);
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
+    const Knobs k = read_knobs();
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call) || !not_scanning(*c.cam, call)) return false;
     if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const int i = x2_index(*c.cam, cid, call);
-    return i >= 0 && fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call) &&
-           capture_2d(*c.cam, i, params_of(opts), call);
+    return i >= 0 && fits_memory(*c.cam, params_of(opts), CaptureKind::Image, k, call) &&
+           capture_2d(*c.cam, i, params_of(opts), k, call);
 } catch (...) { return escaped(false); }
 
 bool X2::Capture2D(CameraID cid) try {
     Call call("X2.Capture2D(cid)");
     call.arg("cid", static_cast<long long>(cid));
     auto c = locked(*this, call, true);
-    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, call) || !not_scanning(*c.cam, call)) return false;
+    const Knobs k = read_knobs();
+    if (!c || !connected(*c.cam, call) || !cover_ready(*c.cam, k, call) || !not_scanning(*c.cam, call)) return false;
     if (c->dev->playback) return replay::not_recorded(call, "a 2-D capture");
     const int i = x2_index(*c.cam, cid, call);
     const CaptureOptions o = ops::stored_or_default<CaptureOptions>(*c.cam, kStereo);
-    return i >= 0 && fits_memory(*c.cam, params_of(o), CaptureKind::Image, call) &&
-           capture_2d(*c.cam, i, params_of(o), call);
+    return i >= 0 && fits_memory(*c.cam, params_of(o), CaptureKind::Image, k, call) &&
+           capture_2d(*c.cam, i, params_of(o), k, call);
 } catch (...) { return escaped(false); }
 
 bool X2::SetBandwidth(float ratio) try {
@@ -357,7 +308,7 @@ bool X2::GetCameraResolution(Size& size) try {
     Call call("X2.GetCameraResolution");
     auto c = locked(*this, call, false);
     if (!c) return false;
-    size = Size{c->models[0].width, c->models[0].height};
+    size = Size{c->optics.models[0].width, c->optics.models[0].height};
     return true;
 } catch (...) { return escaped(false); }
 
@@ -413,18 +364,19 @@ bool X2::AutoWhiteBalance(int iterations, const CaptureOptions& opts, const ROI&
     Call call("X2.AutoWhiteBalance");
     call.arg("iterations", static_cast<long long>(iterations));
     auto c = locked(*this, call, true);
+    const Knobs k = read_knobs();
     if (!c) return false;
     // The colour camera of the rig is the one balanced; the ROI is in its pixels.
     int index = -1;
     for (int i = 0; i < 3; ++i)
-        if ((c->dev->cameras & (1u << i)) && c->models[i].colour) index = i;
+        if ((c->dev->cameras & (1u << i)) && c->optics.models[i].colour) index = i;
     if (index < 0) {
         call.fail(Error_NotSupported, "the device has no colour camera");
         return false;
     }
-    if (!fits_roi(*c.cam, call, roi, index) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, call))
+    if (!fits_roi(*c.cam, call, roi, index) || !fits_memory(*c.cam, params_of(opts), CaptureKind::Image, k, call))
         return false;
-    return auto_white_balance(*c.cam, index, iterations, params_of(opts), roi, call);
+    return auto_white_balance(*c.cam, index, iterations, params_of(opts), roi, k, call);
 } catch (...) { return escaped(false); }
 
 bool X2::GetExtrinsicMatrix(CameraID cid, float* matrix16) try {
@@ -435,7 +387,7 @@ bool X2::GetExtrinsicMatrix(CameraID cid, float* matrix16) try {
     const int i = x2_index(*c.cam, cid, call);
     if (i < 0) return false;
     if (c->dev->playback) return replay::extrinsic(*c.cam, i, matrix16, call);
-    pose_matrix(c->calib[i], matrix16);
+    pose_matrix(c->optics.calib[i], matrix16);
     return true;
 } catch (...) { return escaped(false); }
 
@@ -447,7 +399,7 @@ bool X2::GetIntrinsicParameters(CameraID cid, float* k, float* d) try {
     const int i = x2_index(*c.cam, cid, call);
     if (i < 0) return false;
     if (c->dev->playback) return replay::intrinsics(*c.cam, i, k, d, call);
-    intrinsics(c->calib[i], k, d);
+    intrinsics(c->optics.calib[i], k, d);
     return true;
 } catch (...) { return escaped(false); }
 

@@ -14,15 +14,15 @@
 namespace sim {
 
 
-std::uint64_t result_bytes(const CameraState& c, const CaptureParams& p, CaptureKind kind) {
-    const std::uint64_t pixels = static_cast<std::uint64_t>(c.dev->width) * c.dev->height;
+std::uint64_t result_bytes(const DeviceOptics& o, unsigned cameras, bool x2, const CaptureParams& p, CaptureKind kind) {
+    const std::uint64_t pixels = static_cast<std::uint64_t>(o.device.width) * o.device.height;
     // Bytes per pixel of the images: the camera's own (X1), the left and right cameras' (X2).
     std::uint64_t images = 0, largest = 0;
     for (int i = 0; i < 3; ++i) {
-        if (!(c.cid & (1u << i))) continue;
-        const std::uint64_t b = c.models[i].colour ? 3 : 1;
+        if (!(cameras & (1u << i))) continue;
+        const std::uint64_t b = o.models[i].colour ? 3 : 1;
         largest = std::max(largest, b);
-        if (!c.x2 || i < 2) images += b;
+        if (!x2 || i < 2) images += b;
     }
     switch (kind) {
         case CaptureKind::Image: return pixels * largest;
@@ -32,12 +32,12 @@ std::uint64_t result_bytes(const CameraState& c, const CaptureParams& p, Capture
     std::uint64_t per_pixel = 24 + 8 + 8;
     if (p.calc_normal) per_pixel += 24;
     if (p.enable_2d) per_pixel += images;
-    if (c.x2) per_pixel += 16;
+    if (x2) per_pixel += 16;
     return pixels * per_pixel;
 }
 
-std::uint64_t available_memory() {
-    const double forced = param("memory.available_mb", -1);
+std::uint64_t available_memory(const Knobs& k) {
+    const double forced = k.memory_available_mb;
     if (forced >= 0)  // a test's figure; beyond what 64 bits count (infinity too), no limit
         return forced < 1.7e13 ? static_cast<std::uint64_t>(forced * 1048576.0) : std::numeric_limits<std::uint64_t>::max();
     std::uint64_t avail = std::numeric_limits<std::uint64_t>::max();
@@ -77,13 +77,15 @@ std::string gigabytes(std::uint64_t bytes) {
 
 }  // namespace
 
-bool fits_memory(const CameraState& c, const CaptureParams& p, CaptureKind kind, Call& call) {
-    const std::uint64_t results = result_bytes(c, p, kind);
-    const std::uint64_t views = kind == CaptureKind::Image || !c.x2 ? 1 : 2;
-    const std::uint64_t need = 3 * results + views * HitBuffer::kBytesPerHit * c.dev->width * c.dev->height;
-    const std::uint64_t avail = available_memory();
+bool fits_memory(const DeviceOptics& o, unsigned cameras, bool x2, const CaptureParams& p, CaptureKind kind,
+                 const Knobs& k, Report& report) {
+    const DeviceSpec& d = o.device;
+    const std::uint64_t results = result_bytes(o, cameras, x2, p, kind);
+    const std::uint64_t views = kind == CaptureKind::Image || !x2 ? 1 : 2;
+    const std::uint64_t need = 3 * results + views * HitBuffer::kBytesPerHit * d.width * d.height;
+    const std::uint64_t avail = available_memory(k);
     if (need <= avail) return true;
-    call.fail(TUVO::Error_OutOfMemory, "a " + std::to_string(c.dev->width) + " x " + std::to_string(c.dev->height) +
+    report.fail(TUVO::Error_OutOfMemory, "a " + std::to_string(d.width) + " x " + std::to_string(d.height) +
                                            " capture returns " + gigabytes(results) + " and needs up to " +
                                            gigabytes(need) + " while it runs; " + gigabytes(avail) +
                                            " of memory is available");

@@ -1,14 +1,13 @@
 // Stand-in SDK: the optical model of one camera or of the projector (intrinsics, lens distortion, pose).
 #pragma once
-#include <Eigen/Dense>
 #include <algorithm>
 #include <memory>
 #include <vector>
 
-namespace sim {
+#include "core/geometry.h"
+#include "render/lens.h"
 
-using Vec3 = Eigen::Vector3d;
-using Mat3 = Eigen::Matrix3d;
+namespace sim {
 
 // Undistorted normalised coordinates at every `step`-th pixel (and a border), so rays need one
 // refinement step instead of a full inversion of the lens model.
@@ -20,8 +19,8 @@ struct RayGrid {
     std::vector<double> xy;  // per node: x, y
 };
 
-// A pinhole with the usual five-coefficient lens distortion (k1, k2, p1, p2, k3) acting on
-// normalised image coordinates. Pose: x_device = R * x_camera + t (mm).
+// A pinhole with the usual five-coefficient lens distortion (k1, k2, p1, p2, k3, render/lens.h)
+// acting on normalised image coordinates. Pose: x_device = R * x_camera + t (mm).
 struct CameraModel {
     int width = 0, height = 0;
     double fx = 0, fy = 0, cx = 0, cy = 0;
@@ -34,28 +33,9 @@ struct CameraModel {
     bool colour = false;
     std::shared_ptr<const RayGrid> grid;  // set by prepare_rays(), for the lens it was made for
 
-    // Normalised, undistorted coordinates (x, y) to where the lens puts them.
-    void distort(double x, double y, double* xd, double* yd) const {
-        const double r2 = x * x + y * y;
-        const double radial = 1 + r2 * (dist[0] + r2 * (dist[1] + r2 * dist[4]));
-        *xd = x * radial + 2 * dist[2] * x * y + dist[3] * (r2 + 2 * x * x);
-        *yd = y * radial + dist[2] * (r2 + 2 * y * y) + 2 * dist[3] * x * y;
-    }
-    // The inverse of distort: fixed-point steps, which contract fast for lens models of a few percent
-    // (four steps leave well under 1e-5 pixel at the image corners).
-    void undistort(double xd, double yd, double* x, double* y) const {
-        double u = xd, v = yd;
-        for (int it = 0; it < 4; ++it) {
-            const double r2 = u * u + v * v;
-            const double radial = 1 + r2 * (dist[0] + r2 * (dist[1] + r2 * dist[4]));
-            const double dx = 2 * dist[2] * u * v + dist[3] * (r2 + 2 * u * u);
-            const double dy = dist[2] * (r2 + 2 * v * v) + 2 * dist[3] * u * v;
-            u = (xd - dx) / radial;
-            v = (yd - dy) / radial;
-        }
-        *x = u;
-        *y = v;
-    }
+    // Normalised, undistorted coordinates (x, y) to where the lens puts them, and back.
+    void distort(double x, double y, double* xd, double* yd) const { lens_distort(dist, x, y, xd, yd); }
+    void undistort(double xd, double yd, double* x, double* y) const { lens_undistort(dist, xd, yd, x, y); }
     // Direction (x, y, 1), in this camera's frame, of the light that reaches pixel (u, v): the
     // undistorted normalised coordinates.
     Vec3 direction(double u, double v) const {

@@ -37,8 +37,9 @@ Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h) {
     return l;
 }
 
-ImageShader::ImageShader(const CameraState& c, int index, const CaptureParams& p, std::uint64_t key)
-    : c_(c), noise_(key) {
+ImageShader::ImageShader(const Scene& s, const DeviceOptics& c, int index, const CaptureParams& p, const Knobs& knobs,
+                         const float balance[3], std::uint64_t key)
+    : s_(s), projector_at_(c.projector), noise_(key) {
     using namespace sensor;
     const CameraModel& cam = c.models[index];
     centre_ = cam.t;
@@ -47,9 +48,9 @@ ImageShader::ImageShader(const CameraState& c, int index, const CaptureParams& p
     projector_light_ = (1 - kImageAmbient) * p.brightness / kRefBrightness;
     scale_ = kImageUnitElectrons * p.exposure_2d / kRefExposureMs;
     grey_ = kTint.cwiseProduct(kLuminance) * scale_;
-    noise_scale_ = static_cast<float>(param_in("noise.scale", 1.0, 0.0, 100.0));
+    noise_scale_ = static_cast<float>(knobs.noise_scale);
     const double dn_per_electron = 255.0 / kFullWell * std::pow(10.0, p.gain_2d / 20.0);
-    for (int k = 0; k < 3; ++k) gain_[k] = dn_per_electron * (colour_ ? c.balance[k] : 1.0f);
+    for (int k = 0; k < 3; ++k) gain_[k] = dn_per_electron * (colour_ ? balance[k] : 1.0f);
     const double inv_gamma = 1.0 / std::max(0.05f, p.gamma_2d);
     lut_.resize(4096);
     for (int k = 0; k < 4096; ++k)
@@ -66,7 +67,7 @@ std::uint8_t ImageShader::encode(double electrons, double gain, float noise) con
 }
 
 Vec3 ImageShader::diffuse_light(const Hit& h, double cos_proj, bool lit) const {
-    const Material& m = material_of(c_.scene, h);
+    const Material& m = material_of(s_, h);
     double light = sensor::kImageAmbient;
     if (lit && projector_ && cos_proj > 0) light += projector_light_ * cos_proj;
     return h.albedo * ((1 - m.mirror) * light);
@@ -75,7 +76,7 @@ Vec3 ImageShader::diffuse_light(const Hit& h, double cos_proj, bool lit) const {
 void ImageShader::shade(std::size_t i, const Hit& h, const Lighting& l, const Vec3& mirrored, std::uint8_t* out) const {
     Vec3 light = mirrored;
     if (h.t >= 0) {
-        const Material& m = material_of(c_.scene, h);
+        const Material& m = material_of(s_, h);
         double diffuse = sensor::kImageAmbient;  // as diffuse_light(h, l.cos_proj, l.lit)
         if (l.lit && projector_ && l.cos_proj > 0) diffuse += projector_light_ * l.cos_proj;
         light += h.albedo * ((1 - m.mirror) * diffuse);
@@ -100,33 +101,30 @@ void ImageShader::shade(std::size_t i, int n, const Hit* h, const Lighting* l, c
 }
 
 Vec3 mirrored_light(const ImageShader& shader, const Hit& h, const Vec3& from) {
-    const CameraState& c = shader.camera();
-    const Material& m = material_of(c.scene, h);
+    const Scene& s = shader.scene();
+    const Material& m = material_of(s, h);
     if (m.mirror <= 0 || h.t < 0) return Vec3::Zero();
     const Vec3 d = (h.p - from).normalized();
     const Vec3 reflected = d - 2 * d.dot(h.n) * h.n;
-    const Hit q = cast(c.scene, h.p + h.n * 0.01, reflected);
+    const Hit q = cast(s, h.p + h.n * 0.01, reflected);
     if (q.t < 0) return Vec3::Zero();
-    const Lighting l = lighting_of(c.scene, c.projector, q);
+    const Lighting l = lighting_of(s, shader.projector(), q);
     return shader.diffuse_light(q, l.cos_proj, l.lit) * m.mirror;
 }
 
-TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t key) {
+void shade_image(const Scene& s, const DeviceOptics& c, int index, const CaptureParams& p, const Knobs& k,
+                 const float balance[3], const View& v, std::uint64_t key, std::uint8_t* out) {
     const CameraModel& cam = c.models[index];
-    const ImageShader shader(c, index, p, key);
-    std::shared_ptr<ImageObj> obj;  // held while it is written
-    TUVO::Image img = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, cam.width, cam.height, &obj);
-    std::uint8_t* out = obj->data;
+    const ImageShader shader(s, c, index, p, k, balance, key);
     const int ch = shader.channels();
-    parallel_rows(cam.height, [&](int y0, int y1) {
+    parallel_rows(cam.height, k.render_threads, [&](int y0, int y1) {
         for (std::size_t i = static_cast<std::size_t>(y0) * cam.width; i < static_cast<std::size_t>(y1) * cam.width; ++i) {
             const Hit& h = v.hits[i];
             Lighting l;
-            if (p.use_projector_2d) l = lighting_of(c.scene, c.projector, h);
+            if (p.use_projector_2d) l = lighting_of(s, c.projector, h);
             shader.shade(i, h, l, mirrored_light(shader, h, cam.t), out + ch * i);
         }
     });
-    return img;
 }
 
 }  // namespace sim

@@ -1,7 +1,9 @@
 // Stand-in SDK: 2-D images: the light a pixel gets, the sensor's noise and the camera's processing.
 #pragma once
-#include "api/camera.h"
+#include "core/knobs.h"
 #include "render/noise.h"
+#include "render/optics.h"
+#include "render/params.h"
 #include "render/view.h"
 
 namespace sim {
@@ -44,7 +46,10 @@ bool unshadowed(const Scene& s, const Hit& h, const Lighting& l, double len);
 // 8-bit conversion and gamma.
 class ImageShader {
 public:
-    ImageShader(const CameraState& c, int index, const CaptureParams& p, std::uint64_t key);
+    // Camera `index` of the optics looking at scene `s`; `balance`: the white balance's red,
+    // green and blue gains.
+    ImageShader(const Scene& s, const DeviceOptics& o, int index, const CaptureParams& p, const Knobs& k,
+                const float balance[3], std::uint64_t key);
     int channels() const { return colour_ ? 3 : 1; }
     // Pixel i of hit `h` under lighting `l`; `mirrored`: RGB light a mirror-like surface at the point
     // reflects from elsewhere (units of the projector's white on white paper).
@@ -53,11 +58,13 @@ public:
     void shade(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored, std::uint8_t* out) const;
     // The RGB light a lit (or unlit) diffuse point sends back: for the reflections of other points.
     Vec3 diffuse_light(const Hit& h, double cos_proj, bool lit) const;
-    const CameraState& camera() const { return c_; }
+    const Scene& scene() const { return s_; }
+    const Vec3& projector() const { return projector_at_; }
 
 private:
     std::uint8_t encode(double electrons, double gain, float noise) const;
-    const CameraState& c_;
+    const Scene& s_;
+    Vec3 projector_at_;  // the projector's centre (scene frame)
     Vec3 centre_;        // the camera's centre (scene frame)
     bool colour_, projector_;
     double projector_light_;  // the projector's share of the light on a face-on surface
@@ -73,7 +80,9 @@ private:
 // mirrors (zero for other surfaces).
 Vec3 mirrored_light(const ImageShader& shader, const Hit& h, const Vec3& from);
 
-// Renders the image of camera `index` from its view into a new Image.
-TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, const View& v, std::uint64_t key);
+// Shades the image of camera `index` from its view into `out` (its width x height pixels of 1 or 3
+// channels, as the camera is monochrome or colour).
+void shade_image(const Scene& s, const DeviceOptics& o, int index, const CaptureParams& p, const Knobs& k,
+                 const float balance[3], const View& v, std::uint64_t key, std::uint8_t* out);
 
 }  // namespace sim

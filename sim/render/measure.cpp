@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "api/calibration.h"
 #include "render/image.h"
 #include "render/noise.h"
 #include "render/parallel.h"
@@ -65,7 +64,8 @@ struct Measured {
 // One capture's measurement: everything fixed for the capture, then one call per pixel.
 class Measurement {
 public:
-    Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out);
+    Measurement(const Scene& s, const DeviceOptics& o, const CaptureParams& p, const Knobs& k, const MeasureJob& job,
+                const MeasureOut& out);
     // Pixels x0 .. x0 + n - 1 of row y, which see hits[0 .. n - 1]: their lighting first, all
     // together, then each pixel decoded, then triangulated (the reported camera's ray made only
     // for pixels that decoded something), and last all stored.
@@ -98,7 +98,8 @@ private:
         return r.width <= 0 || r.height <= 0 || (x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height);
     }
 
-    const CameraState& c_;
+    const Scene& s_;
+    const DeviceOptics& c_;
     const CaptureParams& p_;
     const MeasureOut& out_;
     int W_, H_;
@@ -113,11 +114,11 @@ private:
     double reach0_, reach2_;
     Mat3 out_ray_;    // the camera's frame -> the output frame: rotation, then origin
     Vec3 out_origin_;
-    PhaseModel phases_[3];  // per exposure (HDR has up to three)
+    PhaseModel phases_[3];  // per exposure (HDR has up to three), the phase the sensor measures
     int steps_;
     PatternSet patterns_;
     Vec3 weights_;
-    double cos_limit_, contrast_;
+    double cos_limit_;
     double max_variance_;  // the disparity variance at the confidence threshold
     double fringe_;  // one fringe period in the projector's normalised coordinates
     double white_, correlated_;  // noise weights after smoothing, times noise.scale
@@ -134,52 +135,50 @@ private:
     std::unique_ptr<std::uint8_t[]> outside_;
 };
 
-Measurement::Measurement(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out)
-    : c_(c), p_(p), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
+Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CaptureParams& p, const Knobs& k,
+                         const MeasureJob& job, const MeasureOut& out)
+    : s_(s), c_(c), p_(p), out_(out), W_(c.models[job.index].width), H_(c.models[job.index].height),
       cam_(c.models[job.index]), rep_(c.calib[job.index]),
       other_(job.other >= 0 ? &c.models[job.other] : nullptr),
       other_rep_(job.other >= 0 ? &c.calib[job.other] : nullptr),
+      steps_(job.sensor->steps()), patterns_(job.sensor->patterns()),
       white_noise_(combine(job.key, kWhite)), edge_noise_(combine(job.key, kEdges)),
       corr_noise_(combine(job.key, kCorrespond)),
       field_(combine(job.key, kField), c.models[job.index].width, c.models[job.index].height, kFieldCell) {
     out_R_ = job.output.topLeftCorner<3, 3>();
     out_t_ = job.output.topRightCorner<3, 1>();
-    normal_R_ = out_R_ * c.device_R.transpose();  // scene -> device -> output
-    patterns_ = pattern_set(p.capture_mode);
-    contrast_ = std::clamp(p.contrast_threshold, 0, 255);
-    Exposure exposures[3];
-    steps_ = exposures_of(p, exposures);
-    for (int k = 0; k < steps_; ++k) phases_[k] = PhaseModel(exposures[k], patterns_, contrast_);
+    normal_R_ = out_R_ * c.pose.R.transpose();  // scene -> device -> output
+    for (int i = 0; i < steps_; ++i) phases_[i] = job.sensor->phase(i);  // kept beside the rest the pixels read
     unsigned colour = p.projector_color;
     if (!colour) {  // the device's own: blue where it has it
-        const unsigned have = c.dev->projector_colors;
+        const unsigned have = c.device.projector_colors;
         colour = (have & TUVO::ProjectorColor_Blue) ? TUVO::ProjectorColor_Blue : have;
     }
     weights_ = colour_weights(colour);
-    const double limit = param_in("sim.max_angle_deg", c.dev->max_angle_deg, 1.0, 89.9);
+    const double limit = k.max_angle(c.device.max_angle_deg);
     cos_limit_ = std::cos(limit * kPi / 180);
     max_variance_ = variance_at(p.confidence_threshold);
     fringe_ = sensor::kFringePx / cam_.fx;  // the projector's resolution matches the camera's
-    truth_ = truth_mode();
+    truth_ = k.truth_mode();
     // Smoothing averages neighbours: it removes white noise well, correlated noise hardly.
     static const double smooth_white[4] = {1.0, 0.7, 0.5, 0.35};
     static const double smooth_field[4] = {1.0, 0.95, 0.9, 0.85};
     const unsigned level = std::min(p.smoothness, 3u);
-    const double scale = param_in("noise.scale", 1.0, 0.0, 100.0);
+    const double scale = k.noise_scale;
     const double share = truth_ ? 0.0 : kCorrelatedShare;
     white_ = scale * std::sqrt(1 - share * share) * smooth_white[level] * (p.bilateral_kernel > 1 ? 0.85 : 1.0);
     correlated_ = scale * share * smooth_field[level];
     // The systematic error belongs to the device and camera, not to the capture.
-    const PixelNoise device(hash_text("systematic:" + c.dev->sn + ":" + std::to_string(job.index)));
+    const PixelNoise device(hash_text("systematic:" + c.device.sn + ":" + std::to_string(job.index)));
     const std::uint64_t bits = device.bits(0);
     bias_ = truth_ ? 0 : kBiasPx * (1 + 0.3 * device.normal(bits, 0));
     ripple_ = truth_ ? 0 : kRipplePx * (1 + 0.3 * device.normal(bits, 1));
     ripple_phase_ = 2 * kPi * PixelNoise::uniform(device.bits(1));
     ripple_scale_ = 2 * kPi * c.projector_model.fx / kRipplePeriod;
     inv_fx_ = 1 / rep_.fx;
-    near_ = c.dev->near_mm * 0.85;
-    far_ = c.dev->far_mm * 1.15;
-    rep_rays_ = pixel_directions(rep_);
+    near_ = c.device.near_mm * 0.85;
+    far_ = c.device.far_mm * 1.15;
+    rep_rays_ = pixel_directions(rep_, k.render_threads);
     const Vec3 baseline = c.projector_calib.t - rep_.t;
     plane0_ = rep_.R.transpose() * c.projector_calib.R.col(0);
     plane2_ = rep_.R.transpose() * c.projector_calib.R.col(2);
@@ -196,7 +195,7 @@ bool Measurement::in_view(const CameraModel& m, const Vec3& p, double* u, double
 }
 
 bool Measurement::sees(const CameraModel& m, const Vec3& p, double* u, double* v) const {
-    return in_view(m, p, u, v) && !occluded(c_.scene, p, m.t);
+    return in_view(m, p, u, v) && !occluded(s_, p, m.t);
 }
 
 bool Measurement::by_projector(const Vec3& r, double column, double* z) const {
@@ -380,7 +379,7 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     for (int k = 0; k < n; ++k)
         if (hits[k].t >= 0 && (out_.image || inside(x0 + k, y))) light[k] = facing(c_.projector, hits[k], &len[k]);
     for (int k = 0; k < n; ++k)
-        if (light[k].cos_proj > 0) light[k].lit = unshadowed(c_.scene, hits[k], light[k], len[k]);
+        if (light[k].cos_proj > 0) light[k].lit = unshadowed(s_, hits[k], light[k], len[k]);
     Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
     Decoded decoded[PixelRenderer::kBlock];
     for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], &mirrored[k], &decoded[k]);
@@ -398,14 +397,14 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
 }
 
 void Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored, Decoded* f) const {
-    const Material& m = material_of(c_.scene, h);
+    const Material& m = material_of(s_, h);
     Reflection reflection;
     const Reflection* r = nullptr;
     if (m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y))) {  // what the mirror-like part shows
         const Vec3 d = (h.p - cam_.t).normalized();
-        reflection.q = cast(c_.scene, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
+        reflection.q = cast(s_, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
         if (reflection.q.t >= 0) {
-            const Lighting lq = lighting_of(c_.scene, c_.projector, reflection.q);
+            const Lighting lq = lighting_of(s_, c_.projector, reflection.q);
             reflection.cos_proj = lq.cos_proj;
             reflection.lit = lq.lit;
             r = &reflection;
@@ -542,16 +541,52 @@ void Measurement::finish_pixel(int x, int y, bool keep_corr) const {
 
 }  // namespace
 
-void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out,
-             const std::atomic<bool>* cancel) {
-    const Measurement m(c, p, job, out);
+namespace {
+
+// The map from device coordinates into a frame given by its pose (R, t) in the device's frame.
+Eigen::Matrix4d into_frame(const Mat3& R, const Vec3& t) {
+    Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
+    m.topLeftCorner<3, 3>() = R.transpose();
+    m.topRightCorner<3, 1>() = -R.transpose() * t;
+    return m;
+}
+
+}  // namespace
+
+// Device coordinates to output coordinates: the frame of the camera the options name (the left
+// camera's, which is the device's, when they ask for the device frame), as the calibration reports
+// it; with a custom transformation, its matrix applied to the chosen camera's or the calibration
+// board's frame.
+Eigen::Matrix4d output_transform(const DeviceOptics& c, const Scene& s, bool x2, unsigned cid, const CaptureParams& p,
+                                 const CustomTransform& t) {
+    if (t.select == 0) {
+        const int idx = p.camera_frame ? std::max(0, camera_index(p.frame_camera)) : 0;
+        return into_frame(c.calib[idx].R, c.calib[idx].t);
+    }
+    Eigen::Matrix4d user;
+    for (int i = 0; i < 16; ++i) user(i / 4, i % 4) = t.m[i];
+    const bool board = (!x2 && t.select == 2) || (x2 && t.select == 3);
+    if (board) {  // the board where it stands relative to the device now
+        const Mat3 R = c.pose.R.transpose() * s.board_R;
+        const Vec3 tb = c.pose.R.transpose() * (s.board_t - c.pose.t);
+        return user * into_frame(R, tb);
+    }
+    unsigned cam = cid;  // X1: its own camera
+    if (x2) cam = t.select == 2 ? TUVO::CameraID_Right : t.select == 4 ? TUVO::CameraID_Extra : TUVO::CameraID_Left;
+    const CameraModel& m = c.calib[std::max(0, camera_index(cam))];
+    return user * into_frame(m.R, m.t);
+}
+
+void measure(const Scene& s, const DeviceOptics& c, const CaptureParams& p, const Knobs& k, const MeasureJob& job,
+             const MeasureOut& out, const std::atomic<bool>* cancel) {
+    const Measurement m(s, c, p, k, job, out);
     const CameraModel& cam = c.models[job.index];
-    const PixelRenderer render(c.scene, cam);
+    const PixelRenderer render(s, cam, k.render_threads);
     const int W = cam.width, H = cam.height;
     // A row is finished once its neighbours are measured: inside a run of rows right after the
     // next row (while the three are still in the cache), at the run's ends after all runs.
     std::vector<std::uint8_t> later(H, 0);
-    parallel_rows(H, [&](int y0, int y1) {
+    parallel_rows(H, k.render_threads, [&](int y0, int y1) {
         bool stopped = false;
         Hit hits[PixelRenderer::kBlock];
         for (int y = y0; y < y1; ++y) {
@@ -572,7 +607,7 @@ void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job
     std::vector<int> ends;
     for (int y = 0; y < H; ++y)
         if (later[y]) ends.push_back(y);
-    parallel_rows(static_cast<int>(ends.size()), [&](int k0, int k1) {
+    parallel_rows(static_cast<int>(ends.size()), k.render_threads, [&](int k0, int k1) {
         for (int k = k0; k < k1; ++k) m.finish_row(ends[k]);
     });
 }

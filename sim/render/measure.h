@@ -1,6 +1,11 @@
 // Stand-in SDK: the 3-D measurement: what the device decodes at each pixel and the point it triangulates.
 #pragma once
-#include "api/camera.h"
+#include <atomic>
+
+#include "core/knobs.h"
+#include "render/optics.h"
+#include "render/params.h"
+#include "render/sensor.h"
 #include "render/view.h"
 
 namespace sim {
@@ -25,13 +30,21 @@ struct MeasureJob {
     int index = 0, other = -1;
     Eigen::Matrix4d output = Eigen::Matrix4d::Identity();  // device frame -> output frame
     std::uint64_t key = 0;                                 // the capture's noise
+    const Sensor* sensor = nullptr;                        // the sensor as the capture set it
 };
 
-// Renders the true scene through camera `index`, measures every pixel in the same pass and
+// Device coordinates to output coordinates: the frame of the camera the options name (the left
+// camera's, which is the device's, when they ask for the device frame), as the calibration reports
+// it; with a custom transformation, its matrix applied to the chosen camera's or the calibration
+// board's frame. `x2`: a two-camera handle; `cid`: an X1's camera.
+Eigen::Matrix4d output_transform(const DeviceOptics& o, const Scene& s, bool x2, unsigned cid, const CaptureParams& p,
+                                 const CustomTransform& t);
+
+// Renders the true scene `s` through camera `index` of the optics, measures every pixel in the same pass and
 // triangulates with the calibration the device reports. Rows run in parallel; each pixel's noise
 // depends only on the key and the pixel. Once `cancel` reads true the rows not yet rendered are
 // measured as if they saw nothing.
-void measure(const CameraState& c, const CaptureParams& p, const MeasureJob& job, const MeasureOut& out,
-             const std::atomic<bool>* cancel = nullptr);
+void measure(const Scene& s, const DeviceOptics& o, const CaptureParams& p, const Knobs& k, const MeasureJob& job,
+             const MeasureOut& out, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace sim

@@ -1,22 +1,23 @@
 // Stand-in SDK: rows of an image processed in parallel, on as many threads as `render.threads` allows.
 #pragma once
+#include <algorithm>
+
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
-#include "control/core.h"
 
 namespace sim {
 
-// Calls fn(y0, y1) over disjoint row ranges covering [0, rows). The scene parameter
-// `render.threads` caps the threads used (0, unset or more than the cores: all cores); 1 runs on
-// the calling thread.
+// Calls fn(y0, y1) over disjoint row ranges covering [0, rows). `threads` (the knob
+// render.threads) caps the threads used (0 or more than the cores: all cores); 1 runs on the
+// calling thread.
 // Work must not depend on how the rows are split: noise is drawn per pixel, never per chunk.
 template <class Fn>
-void parallel_rows(int rows, Fn&& fn) {
+void parallel_rows(int rows, double threads, Fn&& fn) {
     if (rows <= 0) return;
     const int cores = tbb::this_task_arena::max_concurrency();
-    const int cap = static_cast<int>(param_in("render.threads", 0, 0, cores));
+    const int cap = static_cast<int>(std::min(threads, static_cast<double>(cores)));
     if (cap == 1) {
         fn(0, rows);
         return;

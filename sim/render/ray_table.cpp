@@ -27,7 +27,7 @@ Cache& cache() {
     return *c;
 }
 
-std::shared_ptr<const RayTable> table(const CameraModel& m, int comps) {
+std::shared_ptr<const RayTable> table(const CameraModel& m, int comps, double threads) {
     const std::size_t bytes = static_cast<std::size_t>(m.width) * m.height * comps * sizeof(double);
     if (m.width <= 0 || m.height <= 0 || bytes > kMaxBytes / 2) return nullptr;
     const Key key = {double(comps), double(m.width), double(m.height), m.fx, m.fy, m.cx, m.cy,
@@ -47,7 +47,7 @@ std::shared_ptr<const RayTable> table(const CameraModel& m, int comps) {
     t->height = m.height;
     t->comps = comps;
     t->v.resize(static_cast<std::size_t>(m.width) * m.height * comps);
-    parallel_rows(m.height, [&](int y0, int y1) {
+    parallel_rows(m.height, threads, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y)
             for (int x = 0; x < m.width; ++x) {
                 double* out = &t->v[comps * (static_cast<std::size_t>(y) * m.width + x)];
@@ -67,7 +67,9 @@ std::shared_ptr<const RayTable> table(const CameraModel& m, int comps) {
 
 }  // namespace
 
-std::shared_ptr<const RayTable> unit_rays(const CameraModel& m) { return table(m, 3); }
-std::shared_ptr<const RayTable> pixel_directions(const CameraModel& m) { return table(m, 2); }
+std::shared_ptr<const RayTable> unit_rays(const CameraModel& m, double threads) { return table(m, 3, threads); }
+std::shared_ptr<const RayTable> pixel_directions(const CameraModel& m, double threads) {
+    return table(m, 2, threads);
+}
 
 }  // namespace sim

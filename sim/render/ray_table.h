@@ -16,7 +16,8 @@ struct RayTable {
     std::vector<double> v;
     const double* at(int x, int y) const { return &v[comps * (static_cast<std::size_t>(y) * width + x)]; }
 };
-std::shared_ptr<const RayTable> unit_rays(const CameraModel& m);
-std::shared_ptr<const RayTable> pixel_directions(const CameraModel& m);
+// A table missing is made on up to `threads` threads (the knob render.threads).
+std::shared_ptr<const RayTable> unit_rays(const CameraModel& m, double threads);
+std::shared_ptr<const RayTable> pixel_directions(const CameraModel& m, double threads);
 
 }  // namespace sim

@@ -28,39 +28,32 @@ PatternSet pattern_set(unsigned mode) {
     return s;
 }
 
-int exposures_of(const CaptureParams& p, Exposure out[3]) {
-    auto make = [](int ms, float gain_db, int brightness, int scans) {
-        Exposure e;
-        e.ms = ms;
-        e.gain = std::pow(10.0, gain_db / 20.0);
-        e.brightness = brightness;
-        e.scans = std::max(1, scans);
-        return e;
-    };
-    if (p.hdr_times >= 2 && p.hdr_times <= 3) {
-        for (int k = 0; k < p.hdr_times; ++k)
-            out[k] = make(p.hdr_exposure[k], p.hdr_gain[k], p.hdr_brightness[k], std::max(p.scan_times, p.hdr_scan[k]));
-        return p.hdr_times;
-    }
-    out[0] = make(p.exposure_3d, p.gain_3d, p.brightness, p.scan_times);
-    return 1;
-}
-
-PhaseModel::PhaseModel(const Exposure& e, const PatternSet& ps, double contrast_threshold) {
+Sensor::Sensor(const CaptureParams& p) : patterns_(pattern_set(p.capture_mode)) {
     using namespace sensor;
-    const double scale = kUnitElectrons * (e.ms / kRefExposureMs);
-    light_e_ = scale * (e.brightness / kRefBrightness);
-    room_e_ = scale;
-    half_contrast_ = 0.5 * kContrast;
-    // The amplifier multiplies electrons and the read noise alike; the converter clips at full scale.
-    full_ = kFullWell / e.gain;
-    // The decoder needs the fringes' swing 2B, in 8-bit grey levels, to reach the threshold.
-    min_swing_ = std::max(contrast_threshold, 1e-9) / (2 * e.gain * (255.0 / kFullWell));
-    // N-step phase shifting: var(phase) = (2 / N) noise^2 / B^2 radians^2; a fringe period is
-    // kFringePx pixels.
-    const double px_per_radian = kFringePx / (2 * 3.14159265358979323846);
-    k_ = px_per_radian * px_per_radian * 2.0 / ps.phase_steps;
-    scans_ = e.scans;
+    const double threshold = std::clamp(p.contrast_threshold, 0, 255);
+    // Two or three HDR steps when the options ask for them, else the one exposure.
+    const bool hdr = p.hdr_times >= 2 && p.hdr_times <= 3;
+    steps_ = hdr ? p.hdr_times : 1;
+    for (int k = 0; k < steps_; ++k) {
+        const double ms = hdr ? p.hdr_exposure[k] : p.exposure_3d;
+        const double gain = std::pow(10.0, (hdr ? p.hdr_gain[k] : p.gain_3d) / 20.0);  // linear analogue gain
+        const double brightness = hdr ? p.hdr_brightness[k] : p.brightness;             // projector, 1..255
+        PhaseModel& m = phases_[k];
+        ms_[k] = ms;
+        m.scans_ = std::max(1, hdr ? std::max(p.scan_times, p.hdr_scan[k]) : p.scan_times);
+        const double scale = kUnitElectrons * (ms / kRefExposureMs);
+        m.light_e_ = scale * (brightness / kRefBrightness);
+        m.room_e_ = scale;
+        m.half_contrast_ = 0.5 * kContrast;
+        // The amplifier multiplies electrons and the read noise alike; the converter clips at full scale.
+        m.full_ = kFullWell / gain;
+        // The decoder needs the fringes' swing 2B, in 8-bit grey levels, to reach the threshold.
+        m.min_swing_ = std::max(threshold, 1e-9) / (2 * gain * (255.0 / kFullWell));
+        // N-step phase shifting: var(phase) = (2 / N) noise^2 / B^2 radians^2; a fringe period is
+        // kFringePx pixels.
+        const double px_per_radian = kFringePx / (2 * 3.14159265358979323846);
+        m.k_ = px_per_radian * px_per_radian * 2.0 / patterns_.phase_steps;
+    }
 }
 
 Vec3 colour_weights(unsigned c) {

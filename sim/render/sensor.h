@@ -3,7 +3,8 @@
 #pragma once
 #include <limits>
 
-#include "api/camera.h"
+#include "render/params.h"
+#include "core/geometry.h"
 
 namespace sim {
 
@@ -34,23 +35,11 @@ struct PatternSet {
 };
 PatternSet pattern_set(unsigned capture_mode);
 
-// One exposure of a capture (an HDR capture has two or three).
-struct Exposure {
-    double ms = 11;          // exposure time
-    double gain = 1;         // linear analogue gain
-    double brightness = 240; // projector brightness 1..255
-    int scans = 1;           // frames averaged per pattern
-};
-// The exposures a capture's options ask for.
-int exposures_of(const CaptureParams& p, Exposure out[3]);
-
 // The phase measured at a pixel through one exposure. `light` is the projector's light that comes
 // back (diffuse and specular, in the units above, modulated by the fringes), `room` the unmodulated
 // light, `extra` further modulated light that adds noise and fills the well (inter-reflections).
 class PhaseModel {
 public:
-    PhaseModel() = default;
-    PhaseModel(const Exposure& e, const PatternSet& ps, double contrast_threshold);
     // The variance of the phase as a disparity (camera pixels squared, one scan, face-on); negative
     // when the pixel saturates or its fringes are too faint to decode.
     double variance(double light, double room, double extra) const {
@@ -64,8 +53,26 @@ public:
     int scans() const { return scans_; }
 
 private:
+    friend class Sensor;
     double light_e_ = 0, room_e_ = 0, half_contrast_ = 0, full_ = 0, min_swing_ = 0, k_ = 0;
     int scans_ = 1;
+};
+
+// The sensor as one capture sets it: the patterns its mode projects and, per exposure (an HDR
+// capture has two or three), the time, the frames averaged per pattern and the phase it measures.
+class Sensor {
+public:
+    explicit Sensor(const CaptureParams& p);
+    const PatternSet& patterns() const { return patterns_; }
+    int steps() const { return steps_; }
+    const PhaseModel& phase(int k) const { return phases_[k]; }
+    double exposure_ms(int k) const { return ms_[k]; }
+
+private:
+    PatternSet patterns_;
+    int steps_ = 1;
+    PhaseModel phases_[3];
+    double ms_[3] = {0, 0, 0};
 };
 
 // Confidence of a measurement from the variance of its disparity (1 noiseless, 0.5 at 0.05 px rms),

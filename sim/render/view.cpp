@@ -59,8 +59,8 @@ View& thread_view(int k) {
     return views[k & 1];
 }
 
-PixelRenderer::PixelRenderer(const Scene& s, const CameraModel& cam)
-    : s_(s), cam_(cam), rays_(unit_rays(cam)), reach_(s.markers.r2_ratio * s.markers.r0_mm * 1.15),
+PixelRenderer::PixelRenderer(const Scene& s, const CameraModel& cam, double threads)
+    : s_(s), cam_(cam), rays_(unit_rays(cam, threads)), reach_(s.markers.r2_ratio * s.markers.r0_mm * 1.15),
       inv_f_(1 / std::min(cam.fx, cam.fy)),
       paper_(s.board >= 0 ? Vec3(s.materials[s.board].albedo / 0.92) : Vec3::Ones()) {}
 
@@ -157,13 +157,13 @@ void PixelRenderer::antialias(int x, int y, Hit* h) const {
     if (on) h->albedo = paper_ * (sum / on);
 }
 
-void render_view(const Scene& s, const CameraModel& cam, View& v, const std::atomic<bool>* cancel) {
+void render_view(const Scene& s, const CameraModel& cam, double threads, View& v, const std::atomic<bool>* cancel) {
     v.width = cam.width;
     v.height = cam.height;
     const std::size_t W = static_cast<std::size_t>(cam.width);
     v.hits.resize(W * cam.height);
-    const PixelRenderer render(s, cam);
-    parallel_rows(cam.height, [&](int y0, int y1) {
+    const PixelRenderer render(s, cam, threads);
+    parallel_rows(cam.height, threads, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
             if (cancel && cancel->load(std::memory_order_relaxed)) {
                 for (std::size_t i = y * W; i < static_cast<std::size_t>(y1) * W; ++i) v.hits.clear(i);

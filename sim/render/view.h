@@ -70,7 +70,7 @@ struct View {
 // averages 4x4 sub-pixel rays so the print's edges are anti-aliased.
 class PixelRenderer {
 public:
-    PixelRenderer(const Scene& s, const CameraModel& cam);
+    PixelRenderer(const Scene& s, const CameraModel& cam, double threads);
     Hit operator()(int x, int y) const;
     // Pixels x0 .. x0 + n - 1 of row y into out[0 .. n - 1], n <= kBlock: the rays are made first,
     // all together, then cast.
@@ -87,9 +87,10 @@ private:
     Vec3 paper_;    // the board's material over the print's white
 };
 
-// Renders into `v` (its memory reused from call to call); stops early, the rest left empty, once
-// `cancel` reads true.
-void render_view(const Scene& s, const CameraModel& cam, View& v, const std::atomic<bool>* cancel = nullptr);
+// Renders into `v` (its memory reused from call to call) on up to `threads` threads (the knob
+// render.threads); stops early, the rest left empty, once `cancel` reads true.
+void render_view(const Scene& s, const CameraModel& cam, double threads, View& v,
+                 const std::atomic<bool>* cancel = nullptr);
 // A view buffer of the calling thread (k = 0 or 1), kept for reuse: fresh ones cost page faults
 // that serialise threads.
 View& thread_view(int k);

@@ -65,7 +65,8 @@ std::string megabytes(std::uint64_t bytes) { return std::to_string((bytes + 5000
 // The memory check a live capture makes (render/budget.h), for the frame a playback capture
 // yields: its results three times over while it runs (a file as read and, compressed, inflated;
 // the frame decoded; the camera's maps it is copied into). Nothing is allocated before it.
-bool fits_memory(const Recording& rec, const Stream& s, const Frame& f, const Plan& plan, Report& report) {
+bool fits_memory(const Recording& rec, const Stream& s, const Frame& f, const Plan& plan, const Knobs& knobs,
+                 Report& report) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(s.width) * s.height;
     std::uint64_t results = pixels * (24 + (f.normals ? 24 : 0) + (f.depth.empty() ? 0 : 8) +
                                       (f.confidence.empty() ? 0 : 8) + (f.correspond.empty() ? 0 : 16));
@@ -74,7 +75,7 @@ bool fits_memory(const Recording& rec, const Stream& s, const Frame& f, const Pl
             if (!f.images[i].file.empty())
                 results += static_cast<std::uint64_t>(rec.cameras[i].width) * rec.cameras[i].height *
                            (f.images[i].type == TUVO::ImageType::Mono8 ? 1 : 3);
-    const std::uint64_t need = 3 * results, avail = available_memory();
+    const std::uint64_t need = 3 * results, avail = available_memory(knobs);
     if (need <= avail) return true;
     report.fail(TUVO::Error_OutOfMemory, "a " + std::to_string(s.width) + " x " + std::to_string(s.height) +
                                              " playback capture returns " + megabytes(results) + " and needs up to " +
@@ -85,8 +86,8 @@ bool fits_memory(const Recording& rec, const Stream& s, const Frame& f, const Pl
 
 }  // namespace
 
-bool next_frame(Playback& pb, const Stream& s, const Plan& plan, const std::string& what, FrameData* out,
-                std::size_t* index, Report& report) {
+bool next_frame(Playback& pb, const Stream& s, const Plan& plan, const std::string& what, const Knobs& knobs,
+                FrameData* out, std::size_t* index, Report& report) {
     std::size_t i;
     {
         std::lock_guard<std::mutex> lock(pb.m);
@@ -98,7 +99,7 @@ bool next_frame(Playback& pb, const Stream& s, const Plan& plan, const std::stri
                                             " have been played");
         return false;
     }
-    if (!fits_memory(pb.rec, s, s.frames[i], plan, report)) return false;
+    if (!fits_memory(pb.rec, s, s.frames[i], plan, knobs, report)) return false;
     std::string why;
     if (!load_frame(pb.rec, s, s.frames[i], plan.images, plan.normals, out, &why)) {
         report.fail(TUVO::Error_FileIO, why);

@@ -195,7 +195,8 @@ bool read_stream(RuleChecker& ck, const std::string& name, const json& j, Record
 
 }  // namespace
 
-bool load_manifest(const std::string& root, const OptionReaders& options, Recording* out, std::string* why) {
+bool load_manifest(const std::string& root, const OptionReaders& options, const Knobs& knobs, Recording* out,
+                   std::string* why) {
     std::string text;
     if (!read_file_in(root, "manifest.json", static_cast<std::size_t>(limit("manifest_bytes")), &text, why)) return false;
     const std::string name = root + "/manifest.json";
@@ -206,7 +207,7 @@ bool load_manifest(const std::string& root, const OptionReaders& options, Record
     JsonBounds bounds;
     bounds.depth = static_cast<int>(limit("manifest_depth"));
     bounds.values = limit("manifest_values");
-    bounds.memory = available_memory();
+    bounds.memory = available_memory(knobs);
     JsonExtent extent;
     std::string parse_error;
     json j;

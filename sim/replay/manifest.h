@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "TUVO.h"
+#include "core/knobs.h"
 
 namespace sim {
 namespace replay {
@@ -85,8 +86,10 @@ struct OptionReaders {
     bool (*x2)(const std::string& text, TUVO::X2::CaptureOptions* out, std::string* why);
 };
 
-// Reads `root`/manifest.json and checks everything it says; `why` names the file and the fault.
-bool load_manifest(const std::string& root, const OptionReaders& options, Recording* out, std::string* why);
+// Reads `root`/manifest.json and checks everything it says (its size against the memory `knobs`
+// allow); `why` names the file and the fault.
+bool load_manifest(const std::string& root, const OptionReaders& options, const Knobs& knobs, Recording* out,
+                   std::string* why);
 
 }  // namespace replay
 }  // namespace sim

@@ -32,7 +32,8 @@ struct Playback {
 bool rig_key(RigEntry& e, const std::string& key, const std::string& value, const std::string& base, std::string* why);
 // The recording a rig entry names, read and checked: null for a virtual device. False, with `why`
 // set, for a rig entry a playback device cannot take or a recording that cannot be read.
-bool open_recording(const RigEntry& e, const OptionReaders& options, std::shared_ptr<Playback>* out, std::string* why);
+bool open_recording(const RigEntry& e, const OptionReaders& options, const Knobs& knobs, std::shared_ptr<Playback>* out,
+                    std::string* why);
 
 // The calibration of camera `index` (0 left, 1 right, 2 extra) as recorded; null (reported) when
 // the recording holds none.
@@ -43,8 +44,8 @@ const Calibration* recorded_calibration(const Recording& rec, int index, Report&
 // number, for `played` once the frame is handed out. Reported when the stream has been played to
 // its end (`what` names the device's camera), the memory does not allow it or its files are
 // faulty.
-bool next_frame(Playback& pb, const Stream& s, const Plan& plan, const std::string& what, FrameData* out,
-                std::size_t* index, Report& report);
+bool next_frame(Playback& pb, const Stream& s, const Plan& plan, const std::string& what, const Knobs& knobs,
+                FrameData* out, std::size_t* index, Report& report);
 void played(Playback& pb, const Stream& s, std::size_t index);
 
 // Refuses an operation a recording cannot serve (2-D captures, the fixed line scan).

@@ -30,7 +30,8 @@ bool rig_key(RigEntry& e, const std::string& key, const std::string& value, cons
     return true;
 }
 
-bool open_recording(const RigEntry& e, const OptionReaders& options, std::shared_ptr<Playback>* out, std::string* why) {
+bool open_recording(const RigEntry& e, const OptionReaders& options, const Knobs& knobs, std::shared_ptr<Playback>* out,
+                    std::string* why) {
     out->reset();
     if (e.path.empty()) {
         if (e.keys.count("loop")) return *why = "loop needs playback", false;
@@ -39,7 +40,7 @@ bool open_recording(const RigEntry& e, const OptionReaders& options, std::shared
     for (const std::string& k : e.keys)
         if (!kRigKeys.count(k)) return *why = k + " cannot be set for a playback device: its recording describes it", false;
     auto pb = std::make_shared<Playback>();
-    if (!load_manifest(e.path, options, &pb->rec, why)) return false;
+    if (!load_manifest(e.path, options, knobs, &pb->rec, why)) return false;
     pb->loop = e.loop;
     *out = std::move(pb);
     return true;

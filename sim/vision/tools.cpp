@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 
+#include "render/lens.h"
 #include "world/scene.h"
 
 namespace sim {
@@ -13,11 +14,9 @@ namespace {
 // Projects a point in the external camera's frame: K and distortion k1 k2 p1 p2 k3.
 bool project(const float* K, const float* D, const Eigen::Vector3d& p, double* u, double* v) {
     if (p.z() <= 1e-9) return false;
-    const double x = p.x() / p.z(), y = p.y() / p.z();
-    const double r2 = x * x + y * y;
-    const double radial = 1 + D[0] * r2 + D[1] * r2 * r2 + D[4] * r2 * r2 * r2;
-    const double xd = x * radial + 2 * D[2] * x * y + D[3] * (r2 + 2 * x * x);
-    const double yd = y * radial + D[2] * (r2 + 2 * y * y) + 2 * D[3] * x * y;
+    const double lens[5] = {D[0], D[1], D[2], D[3], D[4]};
+    double xd, yd;
+    lens_distort(lens, p.x() / p.z(), p.y() / p.z(), &xd, &yd);
     *u = K[0] * xd + K[1] * yd + K[2];
     *v = K[4] * yd + K[5];
     return std::isfinite(*u) && std::isfinite(*v);
@@ -35,20 +34,14 @@ bool solve_pose(const std::vector<Eigen::Vector3d>& X, const std::vector<Eigen::
                 const float* D, Eigen::Matrix4d* pose, double* rms) {
     const std::size_t n = X.size();
     if (n < 6) return false;
-    // Undistort the observations approximately (a few fixed-point steps) for the linear start.
+    // Undistort the observations (the lens model's fixed-point steps) for the linear start.
+    const double lens[5] = {D[0], D[1], D[2], D[3], D[4]};
     std::vector<Eigen::Vector2d> ray(n);
     for (std::size_t i = 0; i < n; ++i) {
-        double y = (uv[i].y() - K[5]) / K[4];
-        double x = (uv[i].x() - K[2] - K[1] * y) / K[0];
-        const double x0 = x, y0 = y;
-        for (int it = 0; it < 10; ++it) {
-            const double r2 = x * x + y * y;
-            const double radial = 1 + D[0] * r2 + D[1] * r2 * r2 + D[4] * r2 * r2 * r2;
-            const double dx = 2 * D[2] * x * y + D[3] * (r2 + 2 * x * x);
-            const double dy = D[2] * (r2 + 2 * y * y) + 2 * D[3] * x * y;
-            x = (x0 - dx) / radial;
-            y = (y0 - dy) / radial;
-        }
+        const double yd = (uv[i].y() - K[5]) / K[4];
+        const double xd = (uv[i].x() - K[2] - K[1] * yd) / K[0];
+        double x, y;
+        lens_undistort(lens, xd, yd, &x, &y);
         ray[i] = Eigen::Vector2d(x, y);
     }
     Eigen::MatrixXd A(2 * n, 12);

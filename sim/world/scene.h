@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "render/camera_model.h"
+#include "core/geometry.h"
 
 namespace sim {
 

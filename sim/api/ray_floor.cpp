@@ -5,8 +5,9 @@
 #include <ctime>
 #include <vector>
 
-#include "api/camera.h"
+#include "api/capture.h"
 #include "control/control.h"
+#include "control/knobs.h"
 #include "render/parallel.h"
 #include "world/embree_scene.h"
 
@@ -25,11 +26,12 @@ double cpu_seconds() {
 int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* rays) {
     auto dev = device_by_serial(sn);
     if (!dev || camera < 0 || camera > 2 || !(dev->cameras & (1u << camera)) || !seconds || !rays) return -1;
+    const Knobs k = read_knobs();
     CameraState c;
     c.dev = dev;
     c.cid = 1u << camera;
-    setup_camera(c);
-    const CameraModel& cam = c.models[camera];
+    setup_camera(c, k);
+    const CameraModel& cam = c.optics.models[camera];
     const RTCScene scene = c.scene.accel->handle();
     const std::size_t W = static_cast<std::size_t>(cam.width), n = W * cam.height;
     // The rays, made before the clock starts: the floor is Embree's part alone.
@@ -45,7 +47,7 @@ int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* r
     std::atomic<long long> tests[2] = {{0}, {0}};
     auto start = clock::now();
     double cpu = cpu_seconds();
-    parallel_rows(cam.height, [&](int y0, int y1) {
+    parallel_rows(cam.height, k.render_threads, [&](int y0, int y1) {
         RayContext ctx;
         RTCRayHit rh;
         for (std::size_t i = y0 * W; i < y1 * W; ++i) {
@@ -70,7 +72,7 @@ int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* r
     for (std::size_t i = 0; i < n; ++i) {
         if (hit_t[i] < 0) continue;
         const Vec3 p = cam.t + Vec3(dirs[3 * i], dirs[3 * i + 1], dirs[3 * i + 2]) * hit_t[i];
-        const Vec3 ab = c.projector - p;
+        const Vec3 ab = c.optics.projector - p;
         const Vec3 d = ab.normalized(), o = p + d * 0.5;
         shadows.push_back({{float(o.x()), float(o.y()), float(o.z())}, {float(d.x()), float(d.y()), float(d.z())},
                            float(ab.norm() - 1.0)});
@@ -78,7 +80,7 @@ int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* r
     const std::size_t rows = (shadows.size() + W - 1) / W;
     start = clock::now();
     cpu = cpu_seconds();
-    parallel_rows(static_cast<int>(rows), [&](int r0, int r1) {
+    parallel_rows(static_cast<int>(rows), k.render_threads, [&](int r0, int r1) {
         RayContext ctx;
         RTCRayHit rh;
         for (std::size_t i = r0 * W; i < std::min(shadows.size(), r1 * W); ++i) {
