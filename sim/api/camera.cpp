@@ -110,7 +110,7 @@ bool save_encoded(CameraState& c, const char* filename, Call& call) {
     }
     std::string png, why;
     if (!encode_png(reinterpret_cast<const std::uint8_t*>(c.phase.data()), c.phase_w, c.phase_h, 1, 16, &png, &why) ||
-        !save_file(filename, png, save_fail_after_bytes(), &why)) {
+        !save_file(filename, png, read_knobs().save_fail_after_bytes, &why)) {
         call.fail(TUVO::Error_FileIO, why);
         return false;
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "api/settings.h"
+#include "control/knobs.h"
 #include "core/files.h"
 
 namespace sim {
@@ -95,7 +96,7 @@ bool save_settings(Locked c, Call& call, const char* filename) {
         return false;
     }
     std::string why;
-    if (!save_file(filename, format_settings(*c.cam), save_fail_after_bytes(), &why)) {
+    if (!save_file(filename, format_settings(*c.cam), read_knobs().save_fail_after_bytes, &why)) {
         call.fail(TUVO::Error_FileIO, why);
         return false;
     }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "api/containers.h"
+#include "control/knobs.h"
 #include "core/pixel_pool.h"
 
 using namespace sim;
@@ -167,7 +168,7 @@ bool Image::SaveImage(const char* filename) const try {
         src = rgb.data();
     }
     if (!encode_png(src, obj->width, obj->height, ch, 8, &png, &why) ||
-        !save_file(filename, png, save_fail_after_bytes(), &why)) {
+        !save_file(filename, png, read_knobs().save_fail_after_bytes, &why)) {
         call.fail(Error_FileIO, why);
         return false;
     }

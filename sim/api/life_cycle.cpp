@@ -9,6 +9,7 @@
 #include "api/state.h"
 #include "control/control.h"
 #include "control/core.h"
+#include "control/knobs.h"
 #include "core/files.h"
 
 namespace sim {
@@ -67,7 +68,7 @@ bool SystemInit() try {
         call.fail(Error_InvalidArgument, "rig description: " + why);
         return false;
     }
-    if (!load_scenes(rig, rig_base, &why)) {
+    if (!load_scenes(rig, rig_base, read_knobs(), &why)) {
         call.fail(Error_InvalidArgument, why);
         return false;
     }

@@ -3,6 +3,7 @@
 
 #include "api/containers.h"
 #include "api/depth_colour.h"
+#include "control/knobs.h"
 
 using namespace sim;
 
@@ -64,7 +65,7 @@ bool DepthMap::SaveDepthMap(const char* filename, bool flag) try {
         return false;
     }
     const bool ok = encode_depth_png(*m, flag, &png, &why);
-    if (!ok || !save_file(filename, png, save_fail_after_bytes(), &why)) {
+    if (!ok || !save_file(filename, png, read_knobs().save_fail_after_bytes, &why)) {
         call.fail(Error_FileIO, why);
         return false;
     }

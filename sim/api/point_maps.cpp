@@ -3,6 +3,7 @@
 
 #include "api/cloud_files.h"
 #include "api/containers.h"
+#include "control/knobs.h"
 
 using namespace sim;
 
@@ -185,7 +186,7 @@ bool PointMap::Save(const char* filename, PointMapUnit::Enum unit, bool isBinary
     cloud.unit = unit == PointMapUnit::Meter ? "m" : "mm";
     cloud.image = img.get();
     const std::string out = encode_cloud(format == 1 ? CloudFormat::Pcd : CloudFormat::Ply, cloud, isBinary);
-    if (!save_file(filename, out, save_fail_after_bytes(), &why)) {
+    if (!save_file(filename, out, read_knobs().save_fail_after_bytes, &why)) {
         call.fail(Error_FileIO, why);
         return false;
     }

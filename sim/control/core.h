@@ -75,9 +75,6 @@ std::optional<const char*> override_text(const std::string& key);
 double param(const std::string& key, double fallback);
 // A scene parameter held to [lo, hi]; `fallback` when unset or not a number.
 double param_in(const std::string& key, double fallback, double lo, double hi);
-// The knob save.fail_after_bytes: a save that rewrites a file in place fails after this many bytes
-// (< 0, the default: never); save_file takes it from the entry point.
-inline double save_fail_after_bytes() { return param("save.fail_after_bytes", -1); }
 // A number that changes whenever `key` is set or unset (0: never since the last reset).
 std::uint64_t param_version(const std::string& key);
 

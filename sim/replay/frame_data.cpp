@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "api/containers.h"
+#include "core/png.h"
 #include "replay/compressed.h"
 #include "replay/files.h"
 #include "replay/npy.h"

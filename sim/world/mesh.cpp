@@ -14,12 +14,12 @@
 #include <assimp/scene.h>
 #include <nlohmann/json.hpp>
 
-#include "world/embree_scene.h"
-#include "world/ply_check.h"
-#include "core/hooks.h"
 #include "core/files.h"
+#include "core/hooks.h"
 #include "core/json_bounds.h"
 #include "core/numbers.h"
+#include "world/embree_scene.h"
+#include "world/ply_check.h"
 
 namespace sim {
 
@@ -416,6 +416,16 @@ bool build_prototype(Mesh& m, std::string* why) {
     }
     m.prototype = scene;
     return true;
+}
+
+MeshLimits mesh_limits(const Knobs& k) {
+    const auto held = [](double v) {
+        return static_cast<std::uint64_t>(std::isfinite(v) ? std::clamp(v, 1.0, 1e15) : 1.0);
+    };
+    MeshLimits lim;
+    lim.max_bytes = held(k.max_mesh_bytes);
+    lim.max_triangles = held(k.max_mesh_triangles);
+    return lim;
 }
 
 std::shared_ptr<const Mesh> load_mesh(const std::string& path, const MeshLimits& lim, std::string* why) {

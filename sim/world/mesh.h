@@ -7,6 +7,8 @@
 
 #include <embree3/rtcore.h>
 
+#include "core/knobs.h"
+
 namespace sim {
 
 // The most a mesh may hold. Files are checked against these before anything is allocated for
@@ -19,6 +21,8 @@ struct MeshLimits {
     // square of its corners.
     std::uint64_t max_corners = 256;
 };
+// The limits a test set through the knobs (each within 1 and 1e15; anything else counts as 1).
+MeshLimits mesh_limits(const Knobs& k);
 
 // Triangles in the mesh's own frame (file units), ready for Embree: it reads them in place.
 struct Mesh {

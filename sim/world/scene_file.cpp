@@ -11,7 +11,7 @@
 
 #include <toml++/toml.h>
 
-#include "control/core.h"
+#include "core/errors.h"
 #include "core/files.h"
 #include "core/numbers.h"
 
@@ -556,7 +556,8 @@ double SceneSource::range_scale(double near_mm, double far_mm) const {
     return (near_mm + 0.6 * (far_mm - near_mm)) / reference_mm;
 }
 
-std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const std::string& path, std::string* why) {
+std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const std::string& path,
+                                               const MeshLimits& limits, std::string* why) {
     auto scene = std::make_shared<SceneSource>();
     scene->path = path;
     Reader r(path, why);
@@ -603,12 +604,7 @@ std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const st
         if (objects->as_array()->size() > kMaxObjects)
             r.fail(*objects, "more than " + std::to_string(kMaxObjects) + " objects");
         MeshCache cache;
-        auto limit = [](const char* key, std::uint64_t fallback) {  // a test's limit, within reason
-            const double v = param(key, static_cast<double>(fallback));
-            return static_cast<std::uint64_t>(std::isfinite(v) ? std::clamp(v, 1.0, 1e15) : 1.0);
-        };
-        cache.limits.max_bytes = limit("scene.max_mesh_bytes", cache.limits.max_bytes);
-        cache.limits.max_triangles = limit("scene.max_mesh_triangles", cache.limits.max_triangles);
+        cache.limits = limits;
         std::map<std::string, int> lines;
         for (const toml::node& o : *objects->as_array())
             parse_object(r, o, lines, materials, path, cache, *scene);
@@ -621,16 +617,16 @@ std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const st
     return scene;
 }
 
-std::shared_ptr<const SceneSource> load_scene(const std::string& path, std::string* why) {
+std::shared_ptr<const SceneSource> load_scene(const std::string& path, const MeshLimits& limits, std::string* why) {
     std::string text;
     if (!read_regular_file(path, kMaxSceneFileBytes, &text, why)) return nullptr;
-    return parse_scene(text, path, why);
+    return parse_scene(text, path, limits, why);
 }
 
 std::shared_ptr<const SceneSource> default_scene() {
     static const std::shared_ptr<const SceneSource> scene = [] {
         std::string why;
-        auto s = parse_scene(kDefaultSceneToml, "", &why);
+        auto s = parse_scene(kDefaultSceneToml, "", MeshLimits(), &why);
         if (!s) {
             std::fprintf(stderr, "TUVO stand-in: the built-in scene does not load: %s\n", why.c_str());
             std::abort();
@@ -640,7 +636,7 @@ std::shared_ptr<const SceneSource> default_scene() {
     return scene;
 }
 
-bool load_scenes(const std::vector<SceneWanted>& wanted, const std::string& rig_folder,
+bool load_scenes(const std::vector<SceneWanted>& wanted, const std::string& rig_folder, const MeshLimits& limits,
                  std::vector<std::shared_ptr<const SceneSource>>* out, std::size_t* failed, std::string* why) {
     const char* env = std::getenv("TUVO_SIM_SCENE");
     std::map<std::string, std::shared_ptr<const SceneSource>> loaded;
@@ -657,7 +653,7 @@ bool load_scenes(const std::vector<SceneWanted>& wanted, const std::string& rig_
         auto it = loaded.find(identity);
         if (it == loaded.end()) {
             std::string w;
-            auto s = load_scene(path, &w);
+            auto s = load_scene(path, limits, &w);
             if (!s) {
                 *failed = i;
                 *why = "scene " + w;

@@ -46,9 +46,11 @@ constexpr double kMinPlacedSize = 1e-4;
 
 // Reads a scene file. Null with `why` set ("<file>: line <n>: object '<name>': <reason>") on
 // any fault; nothing is kept of a scene that fails.
-std::shared_ptr<const SceneSource> load_scene(const std::string& path, std::string* why);
-// Parses scene text; `path` names it in messages and anchors the relative mesh paths.
-std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const std::string& path, std::string* why);
+std::shared_ptr<const SceneSource> load_scene(const std::string& path, const MeshLimits& limits, std::string* why);
+// Parses scene text; `path` names it in messages and anchors the relative mesh paths; each mesh is
+// held to `limits`.
+std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const std::string& path,
+                                               const MeshLimits& limits, std::string* why);
 // The built-in default scene (sim/scenes/default.toml, compiled into the library).
 std::shared_ptr<const SceneSource> default_scene();
 // The scene one device of a rig asks for: the rig's `scene` key ("" when it names none) and the
@@ -61,7 +63,7 @@ struct SceneWanted {
 // else the default (a file several devices name is loaded once). Relative paths in the rig are
 // taken from `rig_folder`. False with `*failed` the device's index and `why` the fault
 // ("scene <file>: ...").
-bool load_scenes(const std::vector<SceneWanted>& wanted, const std::string& rig_folder,
+bool load_scenes(const std::vector<SceneWanted>& wanted, const std::string& rig_folder, const MeshLimits& limits,
                  std::vector<std::shared_ptr<const SceneSource>>* out, std::size_t* failed, std::string* why);
 
 }  // namespace sim
