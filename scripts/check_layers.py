@@ -20,7 +20,9 @@ RANKS = {
     "api": 5,      # the SDK's entry points and the state of devices and cameras
 }
 
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+# In quotes or in angle brackets: sim/ is on the include path, so <api/camera.h> reaches the same
+# header as "api/camera.h".
+INCLUDE = re.compile(r'^\s*#\s*include\s+["<]([^">]+)[">]', re.M)
 
 
 def violations(root):
@@ -36,7 +38,7 @@ def violations(root):
         for m in INCLUDE.finditer(path.read_text(encoding="utf-8")):
             target = m.group(1).split("/")
             if len(target) < 2 or target[0] == folder or target[0] not in RANKS:
-                continue  # same folder, or a header outside sim/ (the SDK's own)
+                continue  # same folder, or a header outside sim/ (the SDK's own, a library's)
             if RANKS[target[0]] >= RANKS[folder]:
                 line = path.read_text(encoding="utf-8").count("\n", 0, m.start()) + 1
                 found.append(f"{path.relative_to(root)}:{line}: {folder} includes {m.group(1)}")

@@ -241,11 +241,14 @@ def test_stand_in_layers_depend_downwards(tmp_path):
     finally:
         sys.path.pop(0)
     assert check_layers.violations(ROOT / "sim") == []
-    # The check sees an upward include in a tree of its own making.
-    for folder, text in {"core": '#include "api/camera.h"\n', "api": '#include "core/files.h"\n'}.items():
+    # The check sees an upward include in a tree of its own making, in quotes or in angle brackets
+    # (sim/ is on the include path, so both reach the same header).
+    for folder, text in {"core": '#include "api/camera.h"\n', "api": '#include "core/files.h"\n',
+                         "world": '#include <tbb/parallel_for.h>\n#include <render/view.h>\n'}.items():
         (tmp_path / folder).mkdir()
         (tmp_path / folder / "x.cpp").write_text(text)
-    assert check_layers.violations(tmp_path) == ["core/x.cpp:1: core includes api/camera.h"]
+    assert check_layers.violations(tmp_path) == ["core/x.cpp:1: core includes api/camera.h",
+                                                 "world/x.cpp:2: world includes render/view.h"]
 
 
 def test_every_control_function_is_declared_in_the_control_header():

@@ -674,6 +674,23 @@ def test_manifests_cost_no_memory_before_they_are_checked(tmp_path, pristine, fa
     assert run.returncode == 0, run.stderr[-500:]
     assert message in run.stdout
 
+def test_a_manifest_too_large_to_read_is_told_the_same_whatever_the_memory(tmp_path, pristine):
+    """A long text is weighed alike whether the reading stops at it (little memory) or reads it to
+    the end (more, but not enough to hold the value): the refusal quotes one figure."""
+    root = tmp_path / "rec"
+    shutil.copytree(pristine, root)
+    damage_manifest(lambda m: m.update(padding="a" * (3 << 20)))(root)
+    told = []
+    for available_mb in (1, 17):
+        tuvo_sim.set("memory.available_mb", available_mb)
+        with pytest.raises(ValueError):
+            tuvo_sim.set_rig("[device]\nplayback = %s\n" % root)
+        told.append(re.search(r"reading it takes up to (\d+) MB and %d MB" % available_mb,
+                              T.GetLastErrorMessage()))
+    assert all(told), T.GetLastErrorMessage()
+    assert told[0].group(1) == told[1].group(1)
+
+
 PLY_BODY = 320 * 256 * 48
 
 

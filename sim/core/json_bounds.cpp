@@ -55,13 +55,17 @@ public:
     // Whether the input may give one more character, with `left` more after it. Once the token
     // under way has grown to an eighth of the memory (the parser's buffers, which grow by doubling,
     // may then hold five times it, and the memory available is known only roughly), the rest of
-    // the text is taken as its length: the reading ends there unless even that would fit.
+    // the text is taken as its length: the reading ends there unless even that would fit. The
+    // token is weighed as a text the value would hold besides, as it is once read to its end, so
+    // that a refusal quotes the same figure whether or not the reading stopped early.
     bool room(std::uint64_t left) {
         if (over) return false;
         if (8 * ++read_ <= bounds_.memory || checked_) return true;
         checked_ = true;
         JsonExtent worst = e_;
-        worst.longest = std::max<long long>(worst.longest, static_cast<long long>(read_ + left + 1));
+        const long long length = static_cast<long long>(read_ + left + 1);
+        worst.longest = std::max(worst.longest, length);
+        worst.long_text_bytes += length + 32;
         if (worst.bytes() > bounds_.memory) {
             e_ = worst;
             over = true;

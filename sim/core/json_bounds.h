@@ -31,8 +31,8 @@ struct JsonBounds {
     int depth = std::numeric_limits<int>::max();
     long long values = std::numeric_limits<long long>::max();
     // What the parsed value may take (JsonExtent::bytes). The reading itself holds the token under
-    // way: a long one is taken to run to the end of the text, and the reading stops early when the
-    // value would then take more than this.
+    // way: a long one is taken to run to the end of the text (a text the value holds), and the
+    // reading stops early when the value would then take more than this.
     std::uint64_t memory = std::numeric_limits<std::uint64_t>::max();
 };
 
