@@ -8,11 +8,12 @@
 #include "api/calibration.h"
 #include "api/device_scene.h"
 #include "api/materials.h"
+#include "api/playback.h"
+#include "core/hooks.h"
 #include "render/image.h"
 #include "render/measure.h"
 #include "render/noise.h"
 #include "render/timing.h"
-#include "api/playback.h"
 #include "world/motion.h"
 #include "world/scene_file.h"
 

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "control/control.h"
+#include "core/handles.h"
 #include "core/pixel_pool.h"
 
 namespace sim {

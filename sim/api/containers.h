@@ -3,6 +3,7 @@
 #include "control/core.h"
 #include "core/buffers.h"
 #include "core/files.h"
+#include "core/handles.h"
 #include "core/png.h"
 
 namespace sim {

@@ -3,6 +3,7 @@
 
 #include "api/containers.h"
 #include "control/knobs.h"
+#include "core/handles.h"
 #include "core/pixel_pool.h"
 
 using namespace sim;

@@ -10,6 +10,7 @@
 #include "control/control.h"
 #include "control/core.h"
 #include "control/knobs.h"
+#include "core/errors.h"
 #include "core/files.h"
 
 namespace sim {

@@ -11,6 +11,7 @@
 #include "api/capture.h"
 #include "control/control.h"
 #include "control/knobs.h"
+#include "core/hooks.h"
 
 namespace sim {
 

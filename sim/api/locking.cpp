@@ -6,6 +6,7 @@
 
 #include "control/control.h"
 #include "control/knobs.h"
+#include "core/hooks.h"
 
 namespace sim {
 

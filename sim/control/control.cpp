@@ -11,11 +11,13 @@
 #include <thread>
 #include <unistd.h>
 
-#include "control/core.h"
 #include "control/control.h"
-
-#include "core/scratch.h"
+#include "control/core.h"
+#include "core/errors.h"
+#include "core/hooks.h"
 #include "core/numbers.h"
+#include "core/scratch.h"
+#include "core/text.h"
 
 namespace sim {
 namespace {

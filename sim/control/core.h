@@ -9,11 +9,7 @@
 #include <vector>
 
 #include "TUVO.h"
-#include "core/errors.h"
-#include "core/handles.h"
-#include "core/hooks.h"
 #include "core/report.h"
-#include "core/text.h"
 
 namespace sim {
 
