@@ -12,15 +12,10 @@ Knobs read_knobs() {
     Knobs k;
     for (std::size_t i = 0; i < kKnobCount; ++i) {
         const KnobField& f = kKnobFields[i];
-        double v = param(f.name, f.fallback);
+        const double v = param(f.name, f.fallback);
         // A ranged knob set to something not a number keeps its default; the others take it as is.
-        if (std::isinf(f.lo) && std::isinf(f.hi)) {
-        } else if (std::isnan(v)) {
-            v = f.fallback;
-        } else {
-            v = std::min(f.hi, std::max(f.lo, v));
-        }
-        k.*f.field = v;
+        const bool ranged = !(std::isinf(f.lo) && std::isinf(f.hi));
+        k.*f.field = !ranged ? v : std::isnan(v) ? f.fallback : std::clamp(v, f.lo, f.hi);
     }
     k.noise_seed_version = param_version("noise.seed");
     return k;
