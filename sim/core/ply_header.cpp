@@ -32,7 +32,8 @@ PlyHeaderFound read_ply_header(std::string_view bytes, const PlyHeaderShape& sha
     if (!shape.loose) {
         if (bytes.substr(0, 4) != "ply\n") return PlyHeaderFound::NotPly;
         // The header ends at a line of its own (a comment may mention the word).
-        std::size_t end = bytes.find("\nend_header\n");
+        // Looked for only where it may start: a long body is not searched.
+        std::size_t end = bytes.substr(0, shape.max_end + 11).find("\nend_header\n");
         if (end == std::string_view::npos || end + 1 > shape.max_end) return PlyHeaderFound::Unclosed;
         ++end;  // the end_header line starts here
         for (std::size_t at = 0; at < end;) {
