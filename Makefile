@@ -126,7 +126,15 @@ $(BENCH_DIR)/.built: bench/bare.cpp $(STAMP)
 	  -o $(BENCH_DIR)/bench_bare$$suffix "$$site/libTUVO.so.1" -Wl,-rpath,"$$site"
 	@touch $@
 
-bench: $(STAMP) $(BENCH_DIR)/.built
+# The benchmarks' own requirements (Open3D, the reference ray caster), installed once per venv and again
+# only when the list changes.
+BENCH_REQUIREMENTS := $(VENV)/.bench-requirements
+$(BENCH_REQUIREMENTS): bench/requirements.txt $(VENV)/bin/python
+	@echo "== installing the benchmarks' requirements into $(VENV)"
+	@$(PY) -m pip install -q -r bench/requirements.txt
+	@touch $@
+
+bench: $(STAMP) $(BENCH_DIR)/.built $(BENCH_REQUIREMENTS)
 	PYTHONPATH=$(BENCH_DIR) $(PY) bench/bench.py
 
 clean:

@@ -113,6 +113,24 @@ def test_round_trip_is_bit_identical(tmp_path, kind, camera, fields):
     assert T.GetLastError() == tuvo_sim.ERROR_FAILED
 
 
+@pytest.mark.parametrize("compress", [False, True])
+def test_vertices_with_normals_replay_whole_at_any_size(tmp_path, compress):
+    """Points and normals are stored interleaved and read apart a block of vertices at a time: a
+    frame whose vertices end part-way through a block replays bit for bit, with normals and
+    without."""
+    options = T.X1_CaptureOptions()
+    options.calc_normal = True
+    captured = record(tmp_path / "rec", options=options, frames=2, compress=compress, width=333, height=251)
+    cam = open_cam(play(tmp_path / "rec"), "x1")
+    assert cam.Capture(), T.GetLastErrorMessage()
+    assert_identical(results(cam, "x1"), captured[0])
+    without = T.X1_CaptureOptions()
+    without.calc_normal = False
+    assert cam.Capture(without), T.GetLastErrorMessage()
+    got = results(cam, "x1")
+    assert got["normals"] is None and same_bytes(got["points"], captured[1]["points"])
+
+
 def test_the_same_options_given_explicitly_replay_too(tmp_path):
     options = T.X1_CaptureOptions()
     options.exposure_time_3d = 23
@@ -844,6 +862,68 @@ def test_compressed_frames_are_bounded_by_the_manifest(tmp_path, packed, fault, 
     damage(root)
     python = refused_alike(root, message)
     assert message in python
+
+
+@pytest.mark.parametrize("damaged", ["points.ply.bsz", "depth.npy.bsz", "confidence.npy.bsz"])
+def test_a_frame_refused_leaves_the_cameras_results_as_they_were(tmp_path, damaged):
+    """Frames are read straight into the camera's maps, which views taken earlier show: a frame
+    whose numbers turn out damaged is refused before any of them is written."""
+    captured = record(tmp_path / "rec", frames=2, compress=True)
+    path = tmp_path / "rec" / "x1-left" / "000001" / damaged
+    data = path.read_bytes()
+    path.write_bytes(data[:-40])  # the stream cut short: found only once it is inflated
+    cam = open_cam(play(tmp_path / "rec"), "x1")
+    assert cam.Capture(), T.GetLastErrorMessage()
+    views = {"depth": np.asarray(cam.GetDepthMap()), "confidence": np.asarray(cam.GetConfidenceMap())}
+    assert not cam.Capture()
+    assert T.GetLastError() == tuvo_sim.ERROR_FILE_IO and damaged in T.GetLastErrorMessage()
+    got = results(cam, "x1")
+    assert_identical(got, captured[0])
+    for key, view in views.items():
+        assert same_bytes(np.array(view), captured[0][key]), key
+
+
+@pytest.mark.parametrize("changed", ["points.ply", "depth.npy", "confidence.npy"])
+def test_a_frame_that_fails_while_it_is_read_leaves_no_part_of_it(tmp_path, changed):
+    """A frame's file cut short after it was checked fails the capture naming it: the maps were
+    being written in place, so the point map and every map show nothing measured, not a part of
+    the frame beside the earlier frame's points."""
+    options = T.X2_CaptureOptions()
+    options.calc_normal = True
+    record(tmp_path / "rec", kind="x2", options=options, frames=2, compress=False)
+    cam = open_cam(play(tmp_path / "rec"), "x2")
+    assert cam.Capture(), T.GetLastErrorMessage()
+    depth_view = np.asarray(cam.GetDepthMap())
+    path = tmp_path / "rec" / "x2" / "000001" / changed
+    outcome = []
+    with tuvo_sim.blocked("playback.read"):
+        other = threading.Thread(target=lambda: outcome.append(cam.Capture()))
+        other.start()
+        assert tuvo_sim.wait_entered("playback.read") == 1
+        os.truncate(path, path.stat().st_size - 4096)
+    other.join()
+    assert outcome == [False]
+    assert T.GetLastError() == tuvo_sim.ERROR_FILE_IO and changed in T.GetLastErrorMessage()
+    got = results(cam, "x2")
+    for key in ("points", "normals", "depth", "correspond"):
+        assert np.isnan(got[key]).all(), key
+    assert not got["confidence"].any() and np.isnan(depth_view).all()
+
+
+@pytest.mark.parametrize("compress", [False, True])
+def test_a_playback_capture_that_runs_out_of_memory_leaves_no_part_of_a_frame(tmp_path, compress):
+    """Memory that runs out once the camera's maps are made or kept for the frame: as a live
+    capture's, the capture leaves no point map and maps that show nothing measured."""
+    record(tmp_path / "rec", kind="x2", frames=2, compress=compress)
+    cam = open_cam(play(tmp_path / "rec"), "x2")
+    assert cam.Capture(), T.GetLastErrorMessage()
+    tuvo_sim.set("capture.fail_alloc", 1)
+    assert not cam.Capture() and T.GetLastError() == ERROR_OUT_OF_MEMORY
+    assert not cam.GetPointMap().IsValid() and tuvo_sim.live("pointmap") == 0
+    for get in (cam.GetDepthMap, cam.GetCorrespondMap):
+        assert np.isnan(np.asarray(get())).all()
+    assert not np.asarray(cam.GetConfidenceMap()).any()
+    assert cam.Capture() and np.isfinite(np.asarray(cam.GetDepthMap())).any()  # the frame plays then
 
 
 def test_playback_captures_check_memory_as_live_ones_do(tmp_path, packed):

@@ -112,6 +112,35 @@ def test_recording_leaves_the_cameras_results_as_a_capture_leaves_them(tmp_path,
     assert tuvo_sim.live("pointmap") == live
 
 
+@pytest.mark.parametrize("compress", [False, True])
+def test_a_capture_while_a_frame_is_written_does_not_reach_its_files(tmp_path, device, monkeypatch, compress):
+    """The camera's maps are refreshed in place by its next capture: one made on another thread
+    while the frame's files are written changes neither them nor what the recorder returns."""
+    cam = T.X2.Create(device)
+    assert cam.Open()
+    rec = Recorder(str(tmp_path / "rec"), device, compress=compress)
+    stream = rec.add_x2(cam)
+    made, write_ply = {}, recording.write_ply
+
+    def write_then_capture(*args):
+        write_ply(*args)
+        made["maps"] = {k: np.array(m) for k, m in (("depth", cam.GetDepthMap()),
+                                                    ("confidence", cam.GetConfidenceMap()),
+                                                    ("correspond", cam.GetCorrespondMap()))}
+        other = threading.Thread(target=lambda: made.setdefault("next", cam.Capture()))
+        other.start()
+        other.join()
+
+    monkeypatch.setattr(recording, "write_ply", write_then_capture)
+    got = rec.capture(stream)
+    assert made["next"], T.GetLastErrorMessage()
+    frame = recording.read_frame(str(tmp_path / "rec"), recording.read_manifest(str(tmp_path / "rec")), "x2", 0)
+    assert not np.array_equal(np.array(cam.GetDepthMap()), made["maps"]["depth"], equal_nan=True)
+    for key, want in made["maps"].items():
+        assert frame[key].tobytes() == want.tobytes(), key
+        assert got[key].tobytes() == want.tobytes(), key
+
+
 def test_two_recorders_on_one_empty_folder(tmp_path, device, monkeypatch):
     """Both may find the folder empty (the other has not written yet): only one may write into it."""
     first = Recorder(str(tmp_path / "rec"), device)

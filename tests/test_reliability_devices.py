@@ -201,6 +201,26 @@ def test_exhausted_memory_in_the_scanner_ends_the_scan_with_an_error(scan_cam):
     assert scan_cam.StopFixedLineScan()
 
 
+@pytest.mark.parametrize("kind", ["x1", "x2"])
+@pytest.mark.parametrize("before", [0, 1])
+def test_a_capture_that_runs_out_of_memory_leaves_its_maps_showing_nothing(kind, before):
+    """The maps are made, or kept in place, for the measurement to write whole: one that runs out
+    of memory part-way fails the capture, and what it leaves shows nothing measured."""
+    cam = x_cam(kind)
+    for _ in range(before):
+        assert cam.Capture()
+    views = [np.asarray(cam.GetDepthMap())] if before else []
+    tuvo_sim.set("capture.fail_alloc", 1)
+    assert not cam.Capture() and T.GetLastError() == ERROR_OUT_OF_MEMORY
+    assert not cam.GetPointMap().IsValid()
+    maps = [np.asarray(cam.GetDepthMap())] + views + ([np.asarray(cam.GetCorrespondMap())] if kind == "x2" else [])
+    assert all(np.isnan(m).all() for m in maps)
+    assert not np.asarray(cam.GetConfidenceMap()).any()
+    assert tuvo_sim.live("pointmap") == 0 and tuvo_sim.live("image") == 0  # what it made goes with it
+    assert cam.Capture()  # the next capture measures again
+    assert np.isfinite(np.asarray(cam.GetDepthMap())).any()
+
+
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="the sanitizer's allocator ends the process when memory runs out, by design")
 def test_exhausted_address_space_in_the_scanner_does_not_end_the_process():

@@ -278,7 +278,7 @@ def test_a_board_of_the_users_own(tmp_path):
 def test_materials_reach_the_pictures(tmp_path):
     cam = start(scene_file(tmp_path, WALL + """
         [materials]
-        coal = { albedo = 0.03 }
+        coal = { albedo = 0.01 }
         [[object]]
         name = "black"
         type = "sphere"
@@ -496,6 +496,8 @@ REFUSALS = [
     (obj('type = "sphere"\nradius = 5\nscale = [1, 2, 3]\n'), {}, ["a scale per axis applies to meshes only"]),
     (obj('type = "board"\n') + '[[object]]\nname = "y"\ntype = "board"\n', {}, ["object 'y'", "at most one marker board"]),
     ('[scene]\nreference_distance_mm = 0\n' + obj('type = "sphere"\nradius = 5\n'), {}, ["line 2", "above 0"]),
+    ('[scene]\nambient_lux = -5\n' + obj('type = "sphere"\nradius = 5\n'), {},
+     ["line 2", "ambient_lux must be from 0 to 200000, not -5"]),
     ('[scene]\n', {}, ["the scene has no objects"]),
     ('[lights]\n' + obj('type = "sphere"\nradius = 5\n'), {}, ["unknown key 'lights'"]),
     ('[' + '.'.join(['a'] * 100000) + ']\n', {}, ["line 1", "more than 16 dotted parts"]),
@@ -775,6 +777,43 @@ def test_ray_floor_casts_a_captures_rays(tmp_path):
     with pytest.raises(ValueError):
         tuvo_sim.ray_floor(SN, camera=1)
     assert cam.IsOpen()
+
+
+BOX = WALL + """
+[[object]]
+name = "box"
+type = "box"
+size = [120, 120, 60]
+position = [0, 0, 760]
+"""
+
+
+@pytest.mark.parametrize("text", [WALL, BOX], ids=["wall", "box before the wall"])
+def test_ray_floor_casts_the_edge_and_stereo_rays(tmp_path, text):
+    """Besides a ray per pixel and its shadow ray, a capture casts rays over the footprint of each pixel
+    at a depth edge, and a two-camera capture casts from each lit point towards the other camera: the
+    floor casts them too."""
+    path = scene_file(tmp_path, text)
+    pixels = 320 * 256  # the wall fills the view
+    z = points(start(path))[..., 2]
+    # Each row and column across the box steps at least twice, at the pixels on either side of the
+    # step; each such pixel casts its own ray again and 9 over its footprint.
+    box = z < 800
+    steps = 2 * (box.any(axis=1).sum() + box.any(axis=0).sum())
+    one = tuvo_sim.ray_floor(SN)
+    assert one["primary_rays"] == pixels and one["shadow_rays"] >= pixels + 10 * steps
+    assert (steps > 100) == (text == BOX)
+    T.SystemShutdown()
+
+    use_scene(path, extra="cameras = left, right\nx2 = yes\n")
+    assert T.SystemInit(), T.GetLastErrorMessage()
+    x2 = T.X2.Create(T.SystemFindDevice(SN))
+    assert x2.Open() and x2.Capture(T.X2_CaptureOptions()), T.GetLastErrorMessage()
+    matched = np.isfinite(np.asarray(x2.GetCorrespondMap())[..., 0]).sum()  # seen by both: a ray between
+    left, right = tuvo_sim.ray_floor(SN, 0), tuvo_sim.ray_floor(SN, 1)
+    assert matched > pixels / 2 and left["shadow_rays"] >= one["shadow_rays"] + matched
+    assert right["shadow_rays"] <= pixels  # the right camera gives its image alone
+    T.SystemShutdown()
 
 
 def test_coincident_objects_cost_a_ray_one_test(tmp_path):

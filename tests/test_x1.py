@@ -272,6 +272,28 @@ def test_a_capture_reusing_an_untaken_map_leaves_nothing_behind(x1, normals):
         assert np.isnan(m[outside]).all() and np.isfinite(m[~outside]).mean() > 0.8
 
 
+@pytest.mark.parametrize("kind", ["x1", "x2"])
+def test_a_first_capture_with_an_roi_shows_nothing_outside_it(usb_device, kind):
+    # A camera's first results are made unfilled and written whole by the measurement: outside the
+    # ROI every map must read as nothing measured (NaN, confidence 0), not as fresh memory.
+    cam = T.X2.Create(usb_device) if kind == "x2" else T.X1.Create(usb_device, T.CameraID_Left)
+    assert cam.Open(), T.GetLastErrorMessage()
+    o = T.X2_CaptureOptions() if kind == "x2" else T.X1_CaptureOptions()
+    o.calc_normal = True
+    o.roi = T.ROI(64, 100, 320, 200)
+    assert cam.Capture(o), T.GetLastErrorMessage()
+    pm = cam.GetPointMap()
+    nothing = [np.asarray(pm), np.asarray(pm.GetNormalDataPtr()), np.asarray(cam.GetDepthMap())]
+    if kind == "x2":
+        nothing.append(np.asarray(cam.GetCorrespondMap()))
+    outside = np.ones(nothing[0].shape[:2], bool)
+    outside[100:300, 64:384] = False
+    for m in nothing:
+        assert np.isnan(m[outside]).all() and np.isfinite(m[~outside]).mean() > 0.5
+    assert (np.asarray(cam.GetConfidenceMap())[outside] == 0).all()
+    (T.X2 if kind == "x2" else T.X1).Destroy(cam)
+
+
 def test_custom_transformation_moves_the_points(x1):
     ref = valid_count(x1, seed=5)
     t = T.X1_CustomTransformOptions()

@@ -30,15 +30,32 @@ def capture_arrays(camera: Union[T.X1, T.X2], *, images: bool = True,
     what that means."""
     if not isinstance(camera, (T.X1, T.X2)):  # pyright: ignore[reportUnnecessaryIsInstance] (callers may be untyped)
         raise TypeError("camera must be a PyTUVO.X1 or X2, not %s" % type(camera).__name__)
+    out = capture_numbers(camera, release=release)
+    if images:
+        if isinstance(camera, T.X2):
+            for name, cid in _X2_CAMERAS:
+                _take_image(out, "image_" + name, camera.GetImage(cid), release)
+        else:
+            _take_image(out, "image", camera.GetImage(), release)
+    return out
+
+
+def capture_numbers(camera: Union[T.X1, T.X2], *, views: bool = False,
+                    release: bool = False) -> Dict[str, NDArray[Any]]:
+    """The numbers of capture_arrays: "points", and "normals", "depth", "confidence" and "correspond"
+    where the SDK has them. With `views` the points and normals are views of the SDK's memory, valid
+    while the point map lives (so not with `release`); the maps, which the camera refreshes in place
+    at its next capture, are always copies."""
     out: Dict[str, NDArray[Any]] = {}
     before = last_error()
     point_map = camera.GetPointMap()
     check(point_map.IsValid(), "GetPointMap", before, _NO_POINT_MAP)
+    take = np.asarray if views and not release else np.array
     try:
-        out["points"] = np.array(point_map, dtype=np.float64)
+        out["points"] = take(point_map, dtype=np.float64)
         normals = point_map.GetNormalDataPtr()
         if normals.IsValid():
-            out["normals"] = np.array(normals, dtype=np.float64)
+            out["normals"] = take(normals, dtype=np.float64)
     finally:
         if release:
             T.PointMap.Destroy(point_map)
@@ -49,12 +66,6 @@ def capture_arrays(camera: Union[T.X1, T.X2], *, images: bool = True,
     for key, m in maps.items():
         if m.IsValid():
             out[key] = np.array(m, dtype=np.float64)
-    if images:
-        if isinstance(camera, T.X2):
-            for name, cid in _X2_CAMERAS:
-                _take_image(out, "image_" + name, camera.GetImage(cid), release)
-        else:
-            _take_image(out, "image", camera.GetImage(), release)
     return out
 
 

@@ -8,7 +8,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 import PyTUVO as T
-from tuvo_convert import capture_arrays
+from tuvo_convert.captures import capture_numbers
 
 from . import __version__
 from . import options as options_mod
@@ -132,16 +132,21 @@ class Recorder:
         point_map = cam.GetPointMap()
         if point_map.IsValid():
             stream.held.append(point_map)
-        arrays = capture_arrays(cam, images=False)
-        points, normals = arrays["points"], arrays.get("normals")
-        if stream.options.calc_normal and normals is None:
+        # The files are written from the SDK's memory itself: the points and normals are views of the
+        # point map the stream holds (the camera's next capture makes a new one); the maps, which
+        # the camera refreshes in place, are copied at once, so a capture made meanwhile (on another
+        # thread) cannot reach the frame's files.
+        numbers = capture_numbers(cam, views=True)
+        views = {key: numbers.get(key) for key in ("points", "normals", "depth", "confidence", "correspond")}
+        if stream.options.calc_normal and views["normals"] is None:
             raise RecordingError("the SDK gave no normals although calc_normal is set")
-        maps = {key: arrays.get(key) for key in ("depth", "confidence", "correspond")}
         for name, (pixels, kind) in images.items():
             self._learn_colour(name, pixels, kind)
-        index = self.writer.add_frame(stream.name, images, points, normals, **maps)
-        return dict(index=index, images={n: p for n, (p, _) in images.items()}, points=points, normals=normals,
-                    **maps)
+        index = self.writer.add_frame(stream.name, images, **views)
+        # The points outlive the stream's hold on the point map (destroyed before its next frame).
+        return dict(index=index, images={n: p for n, (p, _) in images.items()},
+                    **{key: None if a is None else np.array(a) if key in ("points", "normals") else a
+                       for key, a in views.items()})
 
     def _release(self, stream: Stream) -> None:
         _release(stream)

@@ -103,26 +103,48 @@ def _body(header, body, compressed):
     return header + (zlib.compress(reading.shuffle(data), _LEVEL) if compressed else data)
 
 
+# Vertices with normals are interleaved this many at a time (768 KiB) on their way to the file.
+_VERTICES = 16384
+
+
 def write_ply(path, points, normals=None, compressed=False):
     """Binary little-endian PLY, one double vertex per pixel in row order, millimetres, NaN where
     invalid; with normals, double nx, ny, nz after x, y, z. `compressed`: the vertices shuffled and
-    deflated after the PLY header (a recording's compressed form)."""
+    deflated after the PLY header (a recording's compressed form). The arrays may be views of the
+    SDK's memory: plain files are written from them as they are (the normals interleaved a block at
+    a time), with no copy of the whole."""
     height, width = points.shape[:2]
     fields = ["x", "y", "z"] + (["nx", "ny", "nz"] if normals is not None else [])
     header = ply.header(True, width * height, [("double", f) for f in fields],
                         ["TUVO recording: millimetres, one vertex per pixel in row order, NaN where invalid",
-                         "grid %d %d" % (width, height)])
-    body = points.reshape(-1, 3).astype("<f8", copy=False)
-    if normals is not None:
-        body = np.concatenate([body, normals.reshape(-1, 3).astype("<f8", copy=False)], axis=1)
+                         "grid %d %d" % (width, height)]).encode("ascii")
+    xyz = np.ascontiguousarray(points, dtype="<f8").reshape(-1, 3)
+    nxyz = None if normals is None else np.ascontiguousarray(normals, dtype="<f8").reshape(-1, 3)
+    if compressed:
+        body = xyz if nxyz is None else np.concatenate([xyz, nxyz], axis=1)
+        data = _body(header, body, True)
+        _write_synced(path, lambda f: f.write(data))
+        return
 
-    data = _body(header.encode("ascii"), body, compressed)
-    _write_synced(path, lambda f: f.write(data))
+    def write(f):
+        f.write(header)
+        if nxyz is None:
+            f.write(xyz.data)
+            return
+        block = np.empty((min(_VERTICES, len(xyz)), 6))
+        for start in range(0, len(xyz), _VERTICES):
+            n = min(_VERTICES, len(xyz) - start)
+            block[:n, :3] = xyz[start:start + n]
+            block[:n, 3:] = nxyz[start:start + n]
+            f.write(block[:n].data)
+
+    _write_synced(path, write)
 
 
 def write_npy(path, array, compressed=False):
-    """float64, C order: the SDK's maps exactly as they are in memory. `compressed`: the numbers
-    shuffled and deflated after the .npy header."""
+    """float64, C order: the SDK's maps exactly as they are in memory (written from `array` itself
+    when it is such, a view of the SDK's memory too). `compressed`: the numbers shuffled and
+    deflated after the .npy header."""
     data = np.ascontiguousarray(array, dtype="<f8")
     if not compressed:
         _write_synced(path, lambda f: np.save(f, data, allow_pickle=False))

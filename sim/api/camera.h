@@ -69,7 +69,7 @@ struct CameraState {
     TUVO::PointMap points;
     bool points_given = false;
     std::pair<std::uint32_t, std::uint32_t> depth{0, 0}, confidence{0, 0}, correspond{0, 0};
-    std::vector<std::uint16_t> phase;  // projector column code per pixel of the last 3-D capture
+    std::vector<std::uint16_t, Unfilled<std::uint16_t>> phase;  // projector column code per pixel of the last 3-D capture
     int phase_w = 0, phase_h = 0;
 
     // Fixed line scan (X2). Guarded by scan_m: `scanning` while the producer runs, `scan_stopping`
@@ -102,8 +102,10 @@ bool move_cover(CameraState& c, bool open, const Knobs& k, Call& call);
 // handle reverses it, when the camera is closed meanwhile, and after the knob cover.timeout_ms.
 bool wait_cover(CameraState& c, bool open, const Knobs& k, Call& call);
 bool reset_cover(CameraState& c, Call& call);
-// The temperature of sensor `sensor` (selectors 0-5, the projector 6; api/temperature.cpp).
-float temperature(const CameraState& c, int sensor);
+// The temperature of sensor `sensor` (selectors 0-5, the projector 6; api/temperature.cpp), and
+// how far the device's temperature stands from the one it was calibrated at (degrees).
+float temperature(const CameraState& c, int sensor, const Knobs& k);
+double calibration_offset_c(const CameraState& c, const Knobs& k);
 // ROIs (api/roi.cpp) are pixels of one camera's image: an X1's own camera, an X2's left one (index < 0), or the
 // camera `index` names (0 left, 1 right, 2 extra), each by its own size.
 int roi_camera(const CameraState& c);

@@ -3,6 +3,7 @@
 #include "api/capture.h"
 
 #include <algorithm>
+#include <limits>
 #include <thread>
 
 #include "api/calibration.h"
@@ -20,6 +21,8 @@
 namespace sim {
 
 namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The noise of the next capture through camera `camera`: a function of the seed, the device, the
 // camera and how many captures that camera made since the seed was last set. The device counts
@@ -68,7 +71,8 @@ TUVO::Image render_image(CameraState& c, int index, const CaptureParams& p, cons
                          std::uint64_t key) {
     const CameraModel& cam = c.optics.models[index];
     std::shared_ptr<ImageObj> obj;  // held while it is written
-    TUVO::Image img = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, cam.width, cam.height, &obj);
+    TUVO::Image img = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, cam.width, cam.height, &obj,
+                                true);  // every pixel shaded
     shade_image(c.scene, c.optics, index, p, k, c.balance, v, key, obj->data);
     return img;
 }
@@ -106,7 +110,7 @@ bool capture_3d(CameraState& c, const CaptureParams& p, const Knobs& k, Call& ca
 
     // What this capture replaces and the script has not taken goes before the new results come
     // (the points' memory, which nothing else holds, serves the new ones).
-    std::vector<double> spare;
+    Numbers spare;
     if (!c.points_given) {
         auto old = lookup(pointmaps(), c.points);
         TUVO::PointMap::Destroy(c.points, true);
@@ -121,32 +125,49 @@ bool capture_3d(CameraState& c, const CaptureParams& p, const Knobs& k, Call& ca
     job.output = output_transform(o, c.scene, c.x2, c.cid, p, c.transform);
     job.key = combine(shot, kDepthStream);
     job.sensor = &sensor;
+    job.warm_c = calibration_offset_c(c, k);
     // The results are written where they will live.
     std::shared_ptr<PointMapObj> obj;  // held while it is written
-    const TUVO::PointMap pm = new_pointmap(W, H, p.calc_normal, &spare, &obj);
-    auto depth = map_for(c.depth, W, H, 1);
-    auto confidence = map_for(c.confidence, W, H, 1);
-    std::shared_ptr<MapObj> correspond = c.x2 ? map_for(c.correspond, W, H, 2) : nullptr;
-    c.phase.resize(n);  // every pixel written by the measurement
-    c.phase_w = W;
-    c.phase_h = H;
-    MeasureOut out;
-    out.points = obj->pts();
-    out.normals = obj->nrm();
-    out.depth = depth->data.data();
-    out.confidence = confidence->data.data();
-    out.correspond = correspond ? correspond->data.data() : nullptr;
-    out.phase = c.phase.data();
+    TUVO::PointMap pm;
+    std::shared_ptr<MapObj> depth, confidence, correspond;
     TUVO::Image image;
     std::shared_ptr<ImageObj> image_obj;
     std::unique_ptr<ImageShader> shader;
-    if (p.enable_2d) {  // the measuring camera's image comes from the same pass
-        shader = std::make_unique<ImageShader>(c.scene, o, index, p, k, c.balance, combine(shot, kImageStream));
-        image = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, W, H, &image_obj);
-        out.image = image_obj->data;
-        out.shader = shader.get();
+    try {
+        // The measurement writes every pixel of each output it is given (an ROI's outside and a
+        // cancelled capture's rest as nothing measured), the image among them: none is filled first.
+        pm = new_pointmap(W, H, p.calc_normal, &spare, &obj, true);
+        depth = map_for(c.depth, W, H, 1, true);
+        confidence = map_for(c.confidence, W, H, 1, true);
+        if (c.x2) correspond = map_for(c.correspond, W, H, 2, true);
+        c.phase.resize(n);  // every pixel written by the measurement
+        c.phase_w = W;
+        c.phase_h = H;
+        MeasureOut out;
+        out.points = obj->pts();
+        out.normals = obj->nrm();
+        out.depth = depth->data.data();
+        out.confidence = confidence->data.data();
+        out.correspond = correspond ? correspond->data.data() : nullptr;
+        out.phase = c.phase.data();
+        if (p.enable_2d) {  // the measuring camera's image comes from the same pass
+            shader = std::make_unique<ImageShader>(c.scene, o, index, p, k, c.balance, combine(shot, kImageStream));
+            image = new_image(cam.colour ? TUVO::ImageType::RGB8 : TUVO::ImageType::Mono8, W, H, &image_obj, true);
+            out.image = image_obj->data;
+            out.shader = shader.get();
+        }
+        allocation_fault("capture.fail_alloc");  // tests make the measurement run out of memory here
+        measure(c.scene, o, p, k, job, out);
+    } catch (...) {  // memory ran out part-way: the maps made or kept in place show nothing measured
+        for (MapObj* m : {depth.get(), correspond.get()})
+            if (m) std::fill(m->data.begin(), m->data.end(), kNaN);
+        if (confidence) std::fill(confidence->data.begin(), confidence->data.end(), 0.0);
+        c.phase.clear();
+        c.phase_w = c.phase_h = 0;
+        if (obj) TUVO::PointMap::Destroy(pm, true);
+        if (image_obj) TUVO::Image::Destroy(image, true);
+        throw;
     }
-    measure(c.scene, o, p, k, job, out);
     c.points = pm;
     c.points_given = false;
     if (p.enable_2d) {
@@ -194,6 +215,7 @@ TUVO::PointMap render_line_scan(CameraState& c, const CaptureParams& p, const Cu
     job.output = output_transform(o, c.scene, c.x2, c.cid, q, t);
     job.key = combine(combine(hash_double(k.noise_seed), hash_text(c.dev->sn + ":line scan")), frame);
     job.sensor = &sensor;
+    job.warm_c = calibration_offset_c(c, k);
     MeasureOut out;
     out.points = obj->pts();
     try {

@@ -125,7 +125,7 @@ std::string pcd_header(const CloudData& c, std::size_t n, bool binary) {
 
 // Reads the header, then only the vertices it announces: a file longer than that is not read to
 // its end.
-bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
+bool parse_ply(InFile& file, PointMapUnit::Enum unit, Numbers* pts, int* width, int* height,
                std::string* why) {
     std::string bytes;
     if (!file.append(kMaxHeader, &bytes, why)) return false;
@@ -248,7 +248,7 @@ bool parse_ply(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, 
 
 // PCD 0.7: a header of keyword lines up to DATA, then WIDTH x HEIGHT records, text or binary. The
 // x, y and z fields must be floats of 4 or 8 bytes; other fields (colour, normals) are skipped.
-bool parse_pcd(InFile& file, PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
+bool parse_pcd(InFile& file, PointMapUnit::Enum unit, Numbers* pts, int* width, int* height,
                std::string* why) {
     std::string bytes;
     if (!file.append(kMaxHeader, &bytes, why)) return false;

@@ -25,9 +25,9 @@ std::string encode_cloud(CloudFormat format, const CloudData& cloud, bool binary
 
 // The points of a PLY or PCD file, in `unit`, and the grid they were saved in (else one row). Only
 // the header and the records it announces are read; `why` gives the reason on failure.
-bool parse_ply(InFile& file, TUVO::PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
+bool parse_ply(InFile& file, TUVO::PointMapUnit::Enum unit, Numbers* pts, int* width, int* height,
                std::string* why);
-bool parse_pcd(InFile& file, TUVO::PointMapUnit::Enum unit, std::vector<double>* pts, int* width, int* height,
+bool parse_pcd(InFile& file, TUVO::PointMapUnit::Enum unit, Numbers* pts, int* width, int* height,
                std::string* why);
 
 }  // namespace sim

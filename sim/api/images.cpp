@@ -60,7 +60,7 @@ Image Image::Create(ImageType::Enum type, Size size, unsigned char* data, bool o
         return make_handle<Image>(images().add(obj));
     }
     std::shared_ptr<ImageObj> obj;
-    Image img = new_image(type, size.width, size.height, &obj);
+    Image img = new_image(type, size.width, size.height, &obj, data != nullptr);
     if (data) std::memcpy(obj->data, data, obj->bytes());
     return img;
 } catch (...) { return escaped(Image()); }
@@ -90,7 +90,8 @@ Image Image::CreateFromFile(const char* filename) try {
         return Image();
     }
     std::shared_ptr<ImageObj> obj;
-    Image img = new_image(ch == 1 ? ImageType::Mono8 : ImageType::RGB8, w, h, &obj);
+    Image img = new_image(ch == 1 ? ImageType::Mono8 : ImageType::RGB8, w, h, &obj,
+                          px.size() == static_cast<std::size_t>(w) * h * ch);
     std::memcpy(obj->data, px.data(), px.size());
     return img;
 } catch (...) { return escaped(Image()); }
@@ -111,7 +112,7 @@ Image Image::Clone() const try {
         return Image();
     }
     std::shared_ptr<ImageObj> to;
-    Image copy = new_image(obj->type, obj->width, obj->height, &to);
+    Image copy = new_image(obj->type, obj->width, obj->height, &to, true);
     std::memcpy(to->data, obj->data, obj->bytes());
     return copy;
 } catch (...) { return escaped(Image()); }

@@ -27,6 +27,7 @@ void apply_material_params(Scene& s) {
         read("specular", 0, 1, &m.specular);
         read("shininess", 1, 10000, &m.shininess);
         read("mirror", 0, 1, &m.mirror);
+        read("translucency", 0, 1, &m.translucency);
     }
 }
 

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "core/hooks.h"
+
 namespace sim {
 namespace replay {
 
@@ -52,37 +54,77 @@ void clear_map(const std::pair<std::uint32_t, std::uint32_t>& slot, double nothi
     if (auto m = maps().get(slot.first, slot.second)) std::fill(m->data.begin(), m->data.end(), nothing);
 }
 
-void set_image(CameraState& c, int index, const FrameData::Picture& pic) {
+void set_image(CameraState& c, int index, const FrameReader::Picture& pic) {
     std::shared_ptr<ImageObj> obj;
-    TUVO::Image img = new_image(pic.type, pic.width, pic.height, &obj);
+    TUVO::Image img = new_image(pic.type, pic.width, pic.height, &obj, true);  // the picture decoded to its full size
     std::memcpy(obj->data, pic.pixels.data(), pic.pixels.size());
     if (!c.image_given[index]) TUVO::Image::Destroy(c.images[index], true);
     c.images[index] = img;
     c.image_given[index] = false;
 }
 
-// The frame becomes the camera's latest result, as a live capture's would.
-void publish(CameraState& c, const Stream& s, const Plan& plan, FrameData& f) {
+// The camera's map behind `slot` for a frame that has one (made unfilled when the camera has none
+// of this size: the frame's numbers are read into every value), else null.
+std::shared_ptr<MapObj> frame_map(bool has, std::pair<std::uint32_t, std::uint32_t>& slot, const Stream& s, int comps) {
+    return has ? map_for(slot, s.width, s.height, comps, true) : nullptr;
+}
+
+// The frame's numbers are read straight into a new point map and into the camera's maps (in
+// place, so views taken earlier follow), then the frame becomes the camera's latest result, as a
+// live capture's would. A frame the reader refused at opening leaves every result as it was; one
+// whose file fails while it is read (the disk, or a file changed under it) leaves the point map and
+// the maps showing nothing measured rather than part of a frame beside an earlier one.
+bool publish(CameraState& c, const Stream& s, const Plan& plan, FrameReader& f, Call& call) {
+    const std::size_t n = static_cast<std::size_t>(s.width) * s.height;
     auto obj = std::make_shared<PointMapObj>();
     obj->width = s.width;
     obj->height = s.height;
-    obj->points = std::move(f.points);
-    if (plan.normals) obj->normals = std::move(f.normals);
+    std::shared_ptr<MapObj> depth, confidence, correspond;
+    auto show_nothing = [&] {
+        for (MapObj* m : {depth.get(), correspond.get()})
+            if (m) std::fill(m->data.begin(), m->data.end(), kNaN);
+        if (confidence) std::fill(confidence->data.begin(), confidence->data.end(), 0.0);
+    };
+    bool read = false;
+    try {
+        obj->points.resize(n * 3);  // unfilled: every value is read
+        if (plan.normals && f.normals()) obj->normals.resize(n * 3);
+        depth = frame_map(f.has_depth(), c.depth, s, 1);
+        confidence = frame_map(f.has_confidence(), c.confidence, s, 1);
+        correspond = frame_map(f.has_correspond(), c.correspond, s, 2);
+        FrameOut out;
+        out.points = obj->points.data();
+        out.normals = obj->nrm();
+        out.depth = depth ? depth->data.data() : nullptr;
+        out.confidence = confidence ? confidence->data.data() : nullptr;
+        out.correspond = correspond ? correspond->data.data() : nullptr;
+        allocation_fault("capture.fail_alloc");  // tests make the capture run out of memory here
+        read = read_frame(f, s, plan, out, call);
+    } catch (...) {  // memory ran out: as a live capture's, no point map and maps that show nothing
+        show_nothing();
+        if (!c.points_given) TUVO::PointMap::Destroy(c.points, true);
+        c.points = TUVO::PointMap();
+        c.points_given = false;
+        throw;
+    }
+    if (!read) {  // every result shows nothing measured, the points as the maps
+        std::fill(obj->points.begin(), obj->points.end(), kNaN);
+        std::fill(obj->normals.begin(), obj->normals.end(), kNaN);
+        show_nothing();
+    }
     const TUVO::PointMap pm = make_handle<TUVO::PointMap>(pointmaps().add(obj));
     if (!c.points_given) TUVO::PointMap::Destroy(c.points, true);
     c.points = pm;
     c.points_given = false;
-    if (!f.depth.empty()) store_map(c.depth, s.width, s.height, 1, f.depth);
-    else clear_map(c.depth, kNaN);
-    if (!f.confidence.empty()) store_map(c.confidence, s.width, s.height, 1, f.confidence);
-    else clear_map(c.confidence, 0);
-    if (!f.correspond.empty()) store_map(c.correspond, s.width, s.height, 2, f.correspond);
-    else clear_map(c.correspond, kNaN);
+    if (!depth) clear_map(c.depth, kNaN);
+    if (!confidence) clear_map(c.confidence, 0);
+    if (!correspond) clear_map(c.correspond, kNaN);
     c.phase.clear();  // a recording holds no decoded pattern
     c.phase_w = c.phase_h = 0;
-    if (plan.images)
+    if (read && plan.images)
         for (int i = 0; i < 3; ++i)
-            if (f.images[i].type != TUVO::ImageType::None) set_image(c, i, f.images[i]);
+            if (f.image(i).type != TUVO::ImageType::None) set_image(c, i, f.image(i));
+    return read;
 }
 
 template <class Opts>
@@ -92,10 +134,11 @@ bool replay_capture(CameraState& c, const Opts* opts, unsigned key, Call& call) 
     const Opts o = opts ? *opts : stored_or_recorded(c, key, recorded_options(*s, opts));
     Plan plan;
     if (!plan_capture(c, *s, o, &plan, call)) return false;
-    FrameData f;
+    FrameReader f;
     std::size_t index;
-    if (!next_frame(*c.dev->playback, *s, plan, what(c), read_knobs(), &f, &index, call)) return false;
-    publish(c, *s, plan, f);
+    if (!open_next(*c.dev->playback, *s, plan, what(c), read_knobs(), &f, &index, call)) return false;
+    hold_point("playback.read");  // tests change the frame's files here, after they were checked
+    if (!publish(c, *s, plan, f, call)) return false;
     played(*c.dev->playback, *s, index);
     return true;
 }

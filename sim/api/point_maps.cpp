@@ -40,6 +40,7 @@ PointMap PointMap::Create(PointMapType::Enum type, Size size, double* data, bool
         return PointMap();
     }
     std::shared_ptr<PointMapObj> obj;
+    // Points given (copied or looked at) replace the NaN a new map is filled with; normals are not given.
     PointMap pm = new_pointmap(size.width, size.height, type == PointMapType::PointsNormals, nullptr, &obj);
     if (data && !own_data) {
         obj->points.clear();
@@ -70,7 +71,7 @@ PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit:
         call.fail(Error_FileIO, why);
         return PointMap();
     }
-    std::vector<double> pts;
+    Numbers pts;
     int w, h;
     const bool pcd = file_extension(filename) == "pcd";
     if (!(pcd ? parse_pcd(file, unit, &pts, &w, &h, &why) : parse_ply(file, unit, &pts, &w, &h, &why))) {
@@ -90,8 +91,8 @@ PointMap PointMap::CreateFromFile(const char* filename, Size size, PointMapUnit:
         h = size.height;
     }
     std::shared_ptr<PointMapObj> obj;
-    PointMap pm = new_pointmap(w, h, false, nullptr, &obj);
-    obj->points = std::move(pts);
+    PointMap pm = new_pointmap(w, h, false, &pts, &obj, true);  // the points read become the map's
+    if (!pts.empty()) obj->points = std::move(pts);
     return pm;
 } catch (...) { return escaped(PointMap()); }
 
@@ -110,9 +111,9 @@ PointMap PointMap::Clone() const try {
         return PointMap();
     }
     std::shared_ptr<PointMapObj> c;
-    PointMap copy = new_pointmap(obj->width, obj->height, !obj->normals.empty(), nullptr, &c);
+    PointMap copy = new_pointmap(obj->width, obj->height, !obj->normals.empty(), nullptr, &c, true);
     std::memcpy(c->points.data(), obj->pts(), obj->count() * 3 * sizeof(double));
-    c->normals = obj->normals;
+    if (!obj->normals.empty()) std::memcpy(c->normals.data(), obj->normals.data(), obj->count() * 3 * sizeof(double));
     return copy;
 } catch (...) { return escaped(PointMap()); }
 

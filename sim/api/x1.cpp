@@ -171,7 +171,7 @@ bool X1::GetProjectorTemperature(float& celsius) try {
     Call call("X1.GetProjectorTemperature");
     auto c = locked(*this, call, true);
     if (!c) return false;
-    celsius = temperature(*c.cam, 6);
+    celsius = temperature(*c.cam, 6, read_knobs());
     return true;
 } catch (...) { return escaped(false); }
 
@@ -206,7 +206,7 @@ bool X1::GetCameraTemperature(CameraTempSelector selector, float& celsius) try {
         call.fail(Error_InvalidArgument, "unknown temperature selector " + std::to_string(selector));
         return false;
     }
-    celsius = temperature(*c.cam, static_cast<int>(selector)) + 0.4f * index_of(*c.cam);
+    celsius = temperature(*c.cam, static_cast<int>(selector), read_knobs()) + 0.4f * index_of(*c.cam);
     return true;
 } catch (...) { return escaped(false); }
 

@@ -316,7 +316,7 @@ bool X2::GetProjectorTemperature(float& celsius) try {
     Call call("X2.GetProjectorTemperature");
     auto c = locked(*this, call, true);
     if (!c) return false;
-    celsius = temperature(*c.cam, 6);
+    celsius = temperature(*c.cam, 6, read_knobs());
     return true;
 } catch (...) { return escaped(false); }
 
@@ -429,7 +429,7 @@ bool X2::GetCameraTemperature(CameraID cid, CameraTempSelector selector, float& 
         call.fail(Error_InvalidArgument, "unknown temperature selector " + std::to_string(selector));
         return false;
     }
-    celsius = temperature(*c.cam, static_cast<int>(selector)) + 0.4f * i;
+    celsius = temperature(*c.cam, static_cast<int>(selector), read_knobs()) + 0.4f * i;
     return true;
 } catch (...) { return escaped(false); }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TUVO.h"
+#include "core/unfilled.h"
 
 namespace sim {
 
@@ -20,7 +21,7 @@ constexpr std::size_t kMaxSettingsBytes = 1 << 20;
 struct ImageObj {
     TUVO::ImageType::Enum type = TUVO::ImageType::None;
     int width = 0, height = 0;
-    std::vector<std::uint8_t> storage;  // empty when looking at foreign memory
+    Pixels storage;  // empty when looking at foreign memory
     std::uint8_t* data = nullptr;
     std::size_t bytes() const {
         return static_cast<std::size_t>(width) * height * TUVO::ImageType::GetPixelSize(type);
@@ -29,9 +30,9 @@ struct ImageObj {
 
 struct PointMapObj {
     int width = 0, height = 0;
-    std::vector<double> points;   // owned points, 3 per pixel
+    Numbers points;               // owned points, 3 per pixel
     double* foreign = nullptr;    // caller's memory when created on it
-    std::vector<double> normals;  // empty when the map has no normals
+    Numbers normals;              // empty when the map has no normals
     double* pts() { return foreign ? foreign : points.data(); }
     double* nrm() { return normals.empty() ? nullptr : normals.data(); }
     std::size_t count() const { return static_cast<std::size_t>(width) * height; }
@@ -40,7 +41,7 @@ struct PointMapObj {
 // Depth, confidence and correspondence maps: `comps` doubles per pixel.
 struct MapObj {
     int width = 0, height = 0, comps = 1;
-    std::vector<double> data;
+    Numbers data;
 };
 
 }  // namespace sim

@@ -120,6 +120,19 @@ bool InFile::read(void* out, std::size_t n, std::string* why) {
     return true;
 }
 
+bool InFile::seek(std::size_t offset, std::string* why) {
+    if (offset > size_) {
+        *why = name_ + ": is truncated";
+        return false;
+    }
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        *why = name_ + ": " + std::strerror(errno);
+        return false;
+    }
+    offset_ = offset;
+    return true;
+}
+
 bool InFile::append(std::size_t n, std::string* bytes, std::string* why) {
     n = std::min(n, size_ - offset_);
     const std::size_t base = bytes->size();
@@ -127,18 +140,6 @@ bool InFile::append(std::size_t n, std::string* bytes, std::string* why) {
     if (read(&(*bytes)[base], n, why)) return true;
     bytes->resize(base);
     return false;
-}
-
-bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std::string* bytes, std::string* why) {
-    std::size_t size = 0;
-    if (!regular_size(fd, name, max_bytes, &size, why)) return false;
-    bytes->assign(size, '\0');
-    const int err = read_all(fd, &(*bytes)[0], size);
-    if (err != 0) {
-        *why = name + ": " + (err == ENODATA ? std::string("became shorter while it was read") : std::strerror(err));
-        return false;
-    }
-    return true;
 }
 
 bool read_regular_file(const std::string& path, std::size_t max_bytes, std::string* bytes, std::string* why) {

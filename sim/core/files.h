@@ -41,6 +41,8 @@ public:
 
     // Reads exactly `n` bytes to `out`; false when the file ends first or a read fails.
     bool read(void* out, std::size_t n, std::string* why);
+    // Goes to `offset` (at most the file's size) for the next read.
+    bool seek(std::size_t offset, std::string* why);
     // Appends the next min(n, bytes left) bytes to `bytes`.
     bool append(std::size_t n, std::string* bytes, std::string* why);
 
@@ -49,10 +51,6 @@ private:
     std::string name_;
     std::size_t size_ = 0, offset_ = 0;
 };
-
-// Reads the regular file open on `fd` (at most `max_bytes`) into `bytes`; on failure `why` is
-// `name`, a colon and the reason.
-bool read_open_file(int fd, const std::string& name, std::size_t max_bytes, std::string* bytes, std::string* why);
 
 // Reads a regular file (symbolic links followed) of at most `max_bytes`; FIFOs, devices and folders
 // are refused without waiting on them. `why` names the file and the reason.

@@ -38,6 +38,8 @@ const KnobField kKnobFields[] = {
      &Knobs::max_mesh_bytes},
     {"scene.max_mesh_triangles", 4000000, -kInf, kInf, "read at SystemInit: triangles per mesh (a scene: twice that)",
      &Knobs::max_mesh_triangles},
+    {"sim.warm_up_s", 0, 0, 1e7, "seconds added to the time each camera has been open (its warm-up and drift)",
+     &Knobs::warm_up_s},
 };
 const std::size_t kKnobCount = sizeof kKnobFields / sizeof kKnobFields[0];
 

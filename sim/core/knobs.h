@@ -28,6 +28,7 @@ struct Knobs {
     double save_fail_after_bytes = -1;  // save.fail_after_bytes
     double max_mesh_bytes = 268435456;        // scene.max_mesh_bytes (256 MiB)
     double max_mesh_triangles = 4000000;      // scene.max_mesh_triangles
+    double warm_up_s = 0;             // sim.warm_up_s
 
     // Truth mode: the reported calibration is the true one; no systematic error, no correlated noise.
     bool truth_mode() const { return truth != 0; }

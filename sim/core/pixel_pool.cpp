@@ -12,7 +12,7 @@ namespace {
 // Pixel memory given back with no_reuse == false, kept for the next image of the same size.
 struct Pool {
     std::mutex m;
-    std::multimap<std::size_t, std::vector<std::uint8_t>> free;
+    std::multimap<std::size_t, Pixels> free;
 };
 Pool& pool() {
     static Pool* p = new Pool;  // lives as long as the process
@@ -21,18 +21,27 @@ Pool& pool() {
 
 }  // namespace
 
-std::vector<std::uint8_t> take_pixels(std::size_t n) {
-    Pool& p = pool();
-    std::lock_guard<std::mutex> lock(p.m);
-    auto it = p.free.find(n);
-    if (it == p.free.end()) return std::vector<std::uint8_t>(n, 0);
-    std::vector<std::uint8_t> v = std::move(it->second);
-    p.free.erase(it);
-    std::fill(v.begin(), v.end(), 0);
+Pixels take_pixels(std::size_t n, bool zeroed) {
+    Pixels v;
+    {
+        Pool& p = pool();
+        std::lock_guard<std::mutex> lock(p.m);
+        auto it = p.free.find(n);
+        if (it != p.free.end()) {
+            v = std::move(it->second);
+            p.free.erase(it);
+        }
+    }
+    if (v.empty()) {
+        if (!zeroed) v.resize(n);
+        else v.assign(n, 0);
+    } else if (zeroed) {
+        std::fill(v.begin(), v.end(), 0);
+    }
     return v;
 }
 
-void give_pixels(std::vector<std::uint8_t> v) {
+void give_pixels(Pixels v) {
     if (v.empty()) return;
     Pool& p = pool();
     std::lock_guard<std::mutex> lock(p.m);

@@ -219,7 +219,10 @@ _ray_floor = _fn("tuvo_sim_ray_floor", ctypes.c_int, _c, ctypes.c_int, ctypes.PO
 def ray_floor(serial: Text, camera: int = 0) -> Dict[str, float]:
     """Embree alone casting the rays of one capture of a device's camera (0 left, 1 right, 2 extra)
     as it stands now: a primary ray per pixel, then a shadow ray from each hit towards the
-    projector, rows in parallel as a capture casts them (render.threads applies). Returns
+    projector, rows in parallel as a capture casts them (render.threads applies), and counted with
+    the shadow rays every other ray the capture casts: the light bounced between surfaces, the rays
+    over the footprints of pixels at depth edges and, on a two-camera device (x2), camera 0's rays
+    from each lit point towards camera 1 (camera 1 there casts its image's rays alone). Returns
     {"primary_s", "shadow_s", "primary_cpu_s", "shadow_cpu_s", "primary_rays", "shadow_rays",
     "primary_tests", "shadow_tests"}: the time of each pass, the CPU time the process spent in it,
     the rays cast, and how often each pass tested a ray against one of the scene's primitive objects

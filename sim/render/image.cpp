@@ -30,6 +30,28 @@ bool unshadowed(const Scene& s, const Hit& h, const Lighting& l, double len) {
     return !s.accel || !(len > 1.5) || !s.accel->occluded(h.p + l.to_proj * 0.5, l.to_proj, 1e-6, len - 1.0);
 }
 
+void light_together(const Scene& s, const Hit* h, Lighting* l, const double* len, int n) {
+    constexpr int kMax = Accel::kTogether;
+    Vec3 o[kMax], d[kMax];
+    double far[kMax];
+    int which[kMax], m = 0;
+    for (int k = 0; k < n; ++k) {
+        if (!(l[k].cos_proj > 0)) continue;
+        if (!s.accel || !(len[k] > 1.5)) {
+            l[k].lit = true;
+            continue;
+        }
+        o[m] = h[k].p + l[k].to_proj * 0.5;
+        d[m] = l[k].to_proj;
+        far[m] = len[k] - 1.0;
+        which[m++] = k;
+    }
+    if (!m) return;
+    bool blocked[kMax];
+    s.accel->occluded_many(o, d, m, 1e-6, far, blocked);
+    for (int j = 0; j < m; ++j) l[which[j]].lit = !blocked[j];
+}
+
 Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h) {
     double len = 0;
     Lighting l = facing(projector, h, &len);
@@ -46,10 +68,15 @@ ImageShader::ImageShader(const Scene& s, const DeviceOptics& c, int index, const
     colour_ = cam.colour;
     projector_ = p.use_projector_2d;
     projector_light_ = (1 - kImageAmbient) * p.brightness / kRefBrightness;
+    ref2_ = sim::working_distance2(c);
+    room_ = kImageAmbient * room_light(s);
+    const double analogue = std::pow(10.0, p.gain_2d / 20.0);
+    excess_ = excess_noise(analogue);
+    floor_ = kReadNoise * kReadNoise + kConverterStep * kConverterStep / (12 * analogue * analogue);
     scale_ = kImageUnitElectrons * p.exposure_2d / kRefExposureMs;
     grey_ = kTint.cwiseProduct(kLuminance) * scale_;
     noise_scale_ = static_cast<float>(knobs.noise_scale);
-    const double dn_per_electron = 255.0 / kFullWell * std::pow(10.0, p.gain_2d / 20.0);
+    const double dn_per_electron = 255.0 / kFullWell * analogue;
     for (int k = 0; k < 3; ++k) gain_[k] = dn_per_electron * (colour_ ? balance[k] : 1.0f);
     const double inv_gamma = 1.0 / std::max(0.05f, p.gamma_2d);
     lut_.resize(4096);
@@ -59,17 +86,18 @@ ImageShader::ImageShader(const Scene& s, const DeviceOptics& c, int index, const
 
 std::uint8_t ImageShader::encode(double electrons, double gain, float noise) const {
     using namespace sensor;
-    // Shot noise and read noise in electrons, clipped at the full well, then amplified.
-    double e = electrons + noise * std::sqrt(electrons + kReadNoise * kReadNoise);
+    // Shot noise (with the amplifier's excess noise), read noise and quantisation in electrons,
+    // clipped at the full well, then amplified.
+    double e = electrons + noise * std::sqrt(excess_ * electrons + floor_);
     e = std::clamp(e, 0.0, kFullWell);
     const double dn = std::min(255.0, e * gain);
     return lut_[static_cast<int>(dn * (4095.0 / 255.0) + 0.5)];
 }
 
-Vec3 ImageShader::diffuse_light(const Hit& h, double cos_proj, bool lit) const {
+Vec3 ImageShader::diffuse_light(const Hit& h, double irradiance, bool lit) const {
     const Material& m = material_of(s_, h);
-    double light = sensor::kImageAmbient;
-    if (lit && projector_ && cos_proj > 0) light += projector_light_ * cos_proj;
+    double light = room_;
+    if (lit && projector_ && irradiance > 0) light += projector_light_ * irradiance;
     return h.albedo * ((1 - m.mirror) * light);
 }
 
@@ -77,12 +105,12 @@ void ImageShader::shade(std::size_t i, const Hit& h, const Lighting& l, const Ve
     Vec3 light = mirrored;
     if (h.t >= 0) {
         const Material& m = material_of(s_, h);
-        double diffuse = sensor::kImageAmbient;  // as diffuse_light(h, l.cos_proj, l.lit)
-        if (l.lit && projector_ && l.cos_proj > 0) diffuse += projector_light_ * l.cos_proj;
-        light += h.albedo * ((1 - m.mirror) * diffuse);
-        if (l.lit && projector_ && m.specular > 0) {
+        // As diffuse_light(h, l.cos_proj * falloff(l.inv_range, ref2_), l.lit).
+        const double lamp = l.lit && projector_ && l.cos_proj > 0 ? projector_light_ * falloff(l.inv_range, ref2_) : 0.0;
+        light += h.albedo * ((1 - m.mirror) * (room_ + lamp * l.cos_proj));
+        if (lamp > 0 && m.specular > 0) {
             const Vec3 to_cam = (centre_ - h.p).normalized();
-            light += Vec3::Constant(specular_lobe(m, h.n, l.to_proj, to_cam) * l.cos_proj * projector_light_);
+            light += Vec3::Constant(specular_lobe(m, h.n, l.to_proj, to_cam) * l.cos_proj * lamp);
         }
     }
     const std::uint64_t bits = noise_.bits(i);
@@ -109,7 +137,7 @@ Vec3 mirrored_light(const ImageShader& shader, const Hit& h, const Vec3& from) {
     const Hit q = cast(s, h.p + h.n * 0.01, reflected);
     if (q.t < 0) return Vec3::Zero();
     const Lighting l = lighting_of(s, shader.projector(), q);
-    return shader.diffuse_light(q, l.cos_proj, l.lit) * m.mirror;
+    return shader.diffuse_light(q, l.cos_proj * falloff(l.inv_range, shader.working_distance2()), l.lit) * m.mirror;
 }
 
 void shade_image(const Scene& s, const DeviceOptics& c, int index, const CaptureParams& p, const Knobs& k,
@@ -117,12 +145,21 @@ void shade_image(const Scene& s, const DeviceOptics& c, int index, const Capture
     const CameraModel& cam = c.models[index];
     const ImageShader shader(s, c, index, p, k, balance, key);
     const int ch = shader.channels();
+    // A block of neighbouring pixels at a time: their shadow rays cast together.
+    constexpr int kBlock = PixelRenderer::kBlock;
     parallel_rows(cam.height, k.render_threads, [&](int y0, int y1) {
-        for (std::size_t i = static_cast<std::size_t>(y0) * cam.width; i < static_cast<std::size_t>(y1) * cam.width; ++i) {
-            const Hit& h = v.hits[i];
-            Lighting l;
-            if (p.use_projector_2d) l = lighting_of(s, c.projector, h);
-            shader.shade(i, h, l, mirrored_light(shader, h, cam.t), out + ch * i);
+        const std::size_t end = static_cast<std::size_t>(y1) * cam.width;
+        Hit h[kBlock];
+        Lighting l[kBlock];
+        double len[kBlock];
+        for (std::size_t i = static_cast<std::size_t>(y0) * cam.width; i < end; i += kBlock) {
+            const int n = static_cast<int>(std::min<std::size_t>(kBlock, end - i));
+            for (int j = 0; j < n; ++j) {
+                h[j] = v.hits[i + j];
+                l[j] = p.use_projector_2d ? facing(c.projector, h[j], &len[j]) : Lighting();
+            }
+            if (p.use_projector_2d) light_together(s, h, l, len, n);
+            for (int j = 0; j < n; ++j) shader.shade(i + j, h[j], l[j], mirrored_light(shader, h[j], cam.t), out + ch * (i + j));
         }
     });
 }

@@ -4,6 +4,7 @@
 #include "render/noise.h"
 #include "render/optics.h"
 #include "render/params.h"
+#include "render/sensor.h"
 #include "render/view.h"
 
 namespace sim {
@@ -20,13 +21,25 @@ inline const Material& material_of(const Scene& s, const Hit& h) {
     return s.materials[h.object];
 }
 
-// How the projector lights a hit: the direction towards it, the cosine of its incidence and
-// whether anything stands in between.
+// How the projector lights a hit: the direction towards it, the cosine of its incidence, one over
+// its distance (1 / mm) and whether anything stands in between.
 struct Lighting {
     Vec3 to_proj = Vec3::Zero();
     double cos_proj = 0;
+    double inv_range = 0;
     bool lit = false;
 };
+// The projector's irradiance at 1 / `inv_range` relative to that at the device's working
+// distance: `ref2` is that distance squared (see working_distance2).
+inline double falloff(double inv_range, double ref2) { return ref2 * inv_range * inv_range; }
+// The square of the distance z0 = near + 0.6 (far - near) at which the projector's light has the
+// strength the sensor's unit describes.
+inline double working_distance2(const DeviceOptics& o) {
+    const double z0 = o.device.near_mm + 0.6 * (o.device.far_mm - o.device.near_mm);
+    return z0 * z0;
+}
+// The room light a scene sets, relative to the light the sensor's figures describe.
+inline double room_light(const Scene& s) { return s.ambient_lux / sensor::kAmbientLux; }
 // The lighting of a hit (a shadow ray towards the projector where it faces it).
 Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h);
 // lighting_of in two steps, for loops over many hits: the direction towards the projector (and
@@ -36,11 +49,15 @@ inline Lighting facing(const Vec3& projector, const Hit& h, double* len) {
     if (h.t < 0) return l;
     const Vec3 ab = projector - h.p;
     *len = ab.norm();
-    l.to_proj = *len > 0 ? Vec3(ab * (1 / *len)) : ab;
+    l.inv_range = 1 / std::max(*len, 1e-3);
+    l.to_proj = *len > 0 ? Vec3(ab * l.inv_range) : ab;
     l.cos_proj = h.n.dot(l.to_proj);
     return l;
 }
 bool unshadowed(const Scene& s, const Hit& h, const Lighting& l, double len);
+// The shadow rays of hits h[0 .. n - 1] (n <= 64, neighbouring pixels) cast together: l[k].lit set
+// to unshadowed(s, h[k], l[k], len[k]) for each hit that faces the projector (cos_proj > 0).
+void light_together(const Scene& s, const Hit* h, Lighting* l, const double* len, int n);
 
 // The 2-D image of camera `index`, pixel by pixel: light in, electrons, noise, gain, white balance,
 // 8-bit conversion and gamma.
@@ -57,7 +74,10 @@ public:
     // Pixels i .. i + n - 1 into the image's pixels at `out` (the one at i first).
     void shade(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored, std::uint8_t* out) const;
     // The RGB light a lit (or unlit) diffuse point sends back: for the reflections of other points.
-    Vec3 diffuse_light(const Hit& h, double cos_proj, bool lit) const;
+    // `irradiance`: the projector's light there relative to a face-on surface at the working
+    // distance (the cosine of its incidence times falloff()).
+    Vec3 diffuse_light(const Hit& h, double irradiance, bool lit) const;
+    double working_distance2() const { return ref2_; }
     const Scene& scene() const { return s_; }
     const Vec3& projector() const { return projector_at_; }
 
@@ -67,7 +87,11 @@ private:
     Vec3 projector_at_;  // the projector's centre (scene frame)
     Vec3 centre_;        // the camera's centre (scene frame)
     bool colour_, projector_;
-    double projector_light_;  // the projector's share of the light on a face-on surface
+    double projector_light_;  // the projector's share of the light on a face-on surface at the working distance
+    double ref2_;             // the working distance squared (see falloff())
+    double room_;             // the room's light, in the units of projector_light_
+    double excess_;           // the amplifier's excess noise factor F^2
+    double floor_;            // read noise and quantisation, electrons^2
     double scale_;            // electrons per unit of light at this exposure
     Vec3 grey_;               // electrons of a monochrome pixel per unit of RGB light
     double gain_[3];          // converter gain per channel (analogue gain x white balance), DN per electron

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "render/image.h"
+#include "render/indirect.h"
 #include "render/noise.h"
 #include "render/parallel.h"
 #include "render/sensor.h"
+#include "world/embree_scene.h"
 #include "world/wave.h"
 
 namespace sim {
@@ -28,27 +30,51 @@ constexpr double kCorrelatedShare = 0.3;
 // The device's systematic error, as a disparity in camera pixels: a bias and a ripple with the
 // fringes' phase (the projector's non-linearity), both fixed per device.
 constexpr double kBiasPx = 0.003, kRipplePx = 0.002, kRipplePeriod = 16.0 / 3;  // projector pixels
+// The calibration's drift with temperature (the projector's pointing and the baseline's expansion),
+// as a disparity per degree away from the temperature the device was calibrated at.
+constexpr double kDriftPxPerC = 0.0012;
 // Inter-reflected fringes relative to the direct ones beyond which robust decoding sees the codes
 // disagree (beyond 1 the wrong code wins).
 constexpr double kMixedLimit = 0.2;
+// The same for light bounced off diffuse surfaces, which reaches a pixel from many points: the
+// codes' bits, compared with their inverses, flip where it tips the balance by this share.
+constexpr double kCodeLimit = 0.1;
+// Depth edges: a pixel is looked at closely where the distance along the rays bends or steps by
+// more than this (mm, or share of the distance) between neighbours; its footprint spans this many
+// pixels, blurred by a Gaussian of this sigma; noise removal keeps a mixed point within this share
+// of the distance of a surface the pixel covers.
+constexpr float kEdgeStepMm = 0.6f, kEdgeStepShare = 0.0015f;
+constexpr double kBlurPx = 0.5, kEdgeKeep = 0.0008;
+// How far a point may measure from all its neighbours before noise removal takes it for a code read
+// wrong: beyond the noise and any step a pixel's footprint can mix (mm, or a share of the depth).
+constexpr float kLoneMm = 8.0f, kLoneShare = 0.02f;
 // The correspondence's error across the fringes (along them it follows the epipolar line).
 constexpr double kAcrossShare = 0.3;
 
-enum Stream : std::uint64_t { kWhite = 1, kField = 2, kEdges = 3, kCorrespond = 4 };
+enum Stream : std::uint64_t { kWhite = 1, kField = 2, kEdges = 3, kCorrespond = 4, kDecide = 5 };
 
 // What the mirror-like part of a surface shows the camera: the hit its reflection lands on.
 struct Reflection {
     Hit q;
-    double cos_proj = 0;
+    double cos_proj = 0;  // the projector's light there: the cosine of its incidence times falloff()
     bool lit = false;
 };
 
+// Whether the other camera of a two-camera device sees a pixel's point, and where: made for a
+// block's pixels together (state -1: not made, 0: not seen, 1: seen at u, v).
+struct OtherView {
+    int state = -1;
+    double u = 0, v = 0;
+};
+
 // What a pixel decodes: the projector's column (or, with two cameras, the match in the other
-// camera, u and v) and the variance of the disparity; ok false when it decodes nothing (the rest
-// is then left unset).
+// camera, u and v), the variance of the disparity, the confidence and the fringe periods a code
+// read wrong puts it off by; ok false when it decodes nothing (the rest is then left unset).
 struct Decoded {
     bool ok, stereo;
-    double column, variance, u, v;
+    int wrong;
+    double column, variance, conf, u, v;
+    std::uint64_t bits;  // the pixel's white noise bits
 };
 
 // What triangulation gives the pixels of a block, kept until the block is stored, an array per
@@ -73,20 +99,63 @@ public:
     void finish_row(int y) const;  // the second pass, a row at a time: edges, truncation, depth
 
 private:
-    void finish_pixel(int x, int y, bool keep_corr) const;  // the second pass for one pixel
+    // The second pass for one pixel; `edge`: marked by edge_marks (its footprint's rays cast).
+    void finish_pixel(int x, int y, bool keep_corr, bool edge) const;
+    // Whether pixel (x, y)'s point stands off every neighbour that has one (at least one does):
+    // a code read wrong, which noise removal drops.
+    bool alone(int x, int y) const;
+    // What a pixel whose footprint may straddle a depth edge decodes: false when it covers one
+    // surface; else how far the surfaces' mixed fringes move its depth (mm), the fringes' contrast
+    // left (0..1) and how far the mixed point then stands from the nearest surface it covers (mm).
+    bool straddles(int x, int y, double* dz, double* contrast, double* off) const;
     // A pixel in two steps: what it decodes from the fringes (and the light a mirror-like surface
     // reflects there, for the image), then the point triangulated from that, or none. The results
     // are written in place: a decoded pixel is larger than registers carry.
-    void front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored, Decoded* f) const;
-    void decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r, Decoded* f) const;
+    void front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored, Decoded* f) const;
+    void decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r,
+                const OtherView& seen, Decoded* f) const;
+    // Whether the other camera sees the point p, as made for the block or else now.
+    bool sees_other(const Vec3& p, const OtherView& seen, double* u, double* v) const;
+    // Set once, from the constructor: the light's fall with distance, the room's light and the
+    // depth of field for the device's range; the decoder's random choices and the noise's tail.
+    void radiometry(const Scene& s, const DeviceOptics& c);
+    void decoding(const Knobs& k, double limit_deg);
+    // What is left of the fringes' contrast at a point 1 / inv_cam from the camera and 1 / inv_proj
+    // from the projector, relative to the working distance (depth of field).
+    double focus(double inv_cam, double inv_proj) const { return focus_norm_ * blur(inv_cam) * blur(inv_proj); }
+    // exp(-dof_k_ (inv - inv_focus_)^2): from a table (interpolated) from the lens out to half the
+    // near end of the range, beyond it computed.
+    double blur(double inv) const {
+        const double s = inv * blur_scale_;
+        if (!(s >= 0 && s < kBlurSteps)) {
+            const double a = inv - inv_focus_;
+            return std::exp(-dof_k_ * a * a);
+        }
+        const int i = static_cast<int>(s);
+        return blur_[i] + (blur_[i + 1] - blur_[i]) * (s - i);
+    }
+    static constexpr int kBlurSteps = 4096;
+    // Whether the decoder keeps pixel i, whose fringes through the exposure it chose are `fr` and
+    // whose steeper angle (camera or projector) has cosine `cos_min`; sets the confidence and the
+    // periods a code read wrong puts it off by.
+    bool accept(std::size_t i, const Fringes& fr, double cos_min, Decoded* f) const;
     void triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r, int k) const;
+    // What a translucent surface does to the decoded column; the share of the diffuse light that
+    // keeps its fringes.
+    double translucent(const Material& m, const Hit& h, double* column) const;
+    // What light bounced off other surfaces does to pixel (x, y) (`direct`: the modulated light
+    // the point sends back per unit of irradiance; `irradiance`: the projector's own there): its
+    // fringes pull the decoded column, all of it adds to *washed (light without fringes). False:
+    // the codes disagree and the mode drops the pixel.
+    bool bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance, double* column,
+                 double* washed) const;
     // The block's results into the outputs, one output at a time: nothing read while they are
     // written can change under the stores.
-    void store(int x0, int y, int n, const Hit* hits, const Measured& got) const;
+    void store(int x0, int y, int n, const Hit* hits, const OtherView* seen, const Measured& got) const;
     // The reported camera's ray through pixel (x, y) in its own frame, scaled to a z of 1: a point
     // at depth z along it is the ray times z.
     Vec3 reported_direction(int x, int y) const;
-    bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const;
+    bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const { return sim::in_view(m, p, u, v); }
     bool sees(const CameraModel& m, const Vec3& p, double* u, double* v) const;
     // The depth at which the reported camera's ray `r` (its own frame, z 1) meets what the device
     // decoded.
@@ -119,20 +188,38 @@ private:
     PatternSet patterns_;
     Vec3 weights_;
     double cos_limit_;
-    double max_variance_;  // the disparity variance at the confidence threshold
+    double min_conf_;  // the confidence threshold
+    double ref2_;      // the working distance squared: the projector's light falls as ref2_ / distance^2
+    double room_;      // the room's light through the filter, units of light per unit albedo
+    double inv_focus_, dof_k_, dof_norm_;  // depth of field (see focus(); dof_norm_ in logarithms)
+    double focus_norm_, blur_scale_;       // exp(dof_norm_); table steps per unit of 1 / distance
+    std::vector<double> blur_;             // blur() at kBlurSteps + 1 steps
+    // Decoding: the swing a pixel measures, times spread_[12 random bits]; pixels whose swing stays
+    // below swing_floor_ never decode. Past the angle whose cosine is cos_soft_ fewer pixels are
+    // accepted: those whose cosine reaches accepted_[12 random bits]. Codes may be read wrong where
+    // the squared signal to noise ratio of the finest code bit is below snr2_risk_ (noise.scale
+    // applied by inv_scale_).
+    std::vector<float> spread_;
+    std::vector<double> accepted_;
+    double swing_floor_, cos_soft_, snr2_risk_, inv_scale_;
+    std::vector<float> tail_;  // the white phase noise's scale per 12 random bits (mean square 1)
     double fringe_;  // one fringe period in the projector's normalised coordinates
     double white_, correlated_;  // noise weights after smoothing, times noise.scale
     bool truth_;
     double bias_, ripple_, ripple_phase_;
+    double drift_;  // the disparity the warm-up adds, camera pixels
     double ripple_scale_;  // the ripple's phase per unit of the projector's normalised column
     double inv_fx_;        // 1 / the reported camera's fx
-    double near_, far_;    // the working range points must lie in, depth in the camera's frame
-    PixelNoise white_noise_, edge_noise_, corr_noise_;
+    double far_;           // the farthest depth in the camera's frame the decoder reaches
+    PixelNoise white_noise_, corr_noise_, decide_noise_;
+    EdgeRays edges_;
     SmoothField field_;
     std::shared_ptr<const RayTable> rep_rays_;  // the reported camera's directions (null: made as needed)
     std::unique_ptr<float[]> zc_;  // pass one: z in the camera's frame per pixel (every pixel written)
     // Pass one: whether the pixel's point lies outside the truncation window (written with each point).
     std::unique_ptr<std::uint8_t[]> outside_;
+    std::unique_ptr<float[]> range_;  // pass one: the true distance along each pixel's ray (NaN: no hit)
+    std::unique_ptr<const IndirectLight> indirect_;  // null: none (truth mode)
 };
 
 Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CaptureParams& p, const Knobs& k,
@@ -142,8 +229,8 @@ Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CapturePar
       other_(job.other >= 0 ? &c.models[job.other] : nullptr),
       other_rep_(job.other >= 0 ? &c.calib[job.other] : nullptr),
       steps_(job.sensor->steps()), patterns_(job.sensor->patterns()),
-      white_noise_(combine(job.key, kWhite)), edge_noise_(combine(job.key, kEdges)),
-      corr_noise_(combine(job.key, kCorrespond)),
+      white_noise_(combine(job.key, kWhite)), corr_noise_(combine(job.key, kCorrespond)),
+      decide_noise_(combine(job.key, kDecide)), edges_(k),
       field_(combine(job.key, kField), c.models[job.index].width, c.models[job.index].height, kFieldCell) {
     out_R_ = job.output.topLeftCorner<3, 3>();
     out_t_ = job.output.topRightCorner<3, 1>();
@@ -157,7 +244,8 @@ Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CapturePar
     weights_ = colour_weights(colour);
     const double limit = k.max_angle(c.device.max_angle_deg);
     cos_limit_ = std::cos(limit * kPi / 180);
-    max_variance_ = variance_at(p.confidence_threshold);
+    min_conf_ = p.confidence_threshold;
+    decoding(k, limit);
     fringe_ = sensor::kFringePx / cam_.fx;  // the projector's resolution matches the camera's
     truth_ = k.truth_mode();
     // Smoothing averages neighbours: it removes white noise well, correlated noise hardly.
@@ -174,10 +262,11 @@ Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CapturePar
     bias_ = truth_ ? 0 : kBiasPx * (1 + 0.3 * device.normal(bits, 0));
     ripple_ = truth_ ? 0 : kRipplePx * (1 + 0.3 * device.normal(bits, 1));
     ripple_phase_ = 2 * kPi * PixelNoise::uniform(device.bits(1));
+    drift_ = truth_ ? 0 : kDriftPxPerC * (1 + 0.3 * device.normal(bits, 2)) * job.warm_c;
     ripple_scale_ = 2 * kPi * c.projector_model.fx / kRipplePeriod;
     inv_fx_ = 1 / rep_.fx;
-    near_ = c.device.near_mm * 0.85;
-    far_ = c.device.far_mm * 1.15;
+    far_ = c.device.far_mm * 1.5;
+    radiometry(s, c);
     rep_rays_ = pixel_directions(rep_, k.render_threads);
     const Vec3 baseline = c.projector_calib.t - rep_.t;
     plane0_ = rep_.R.transpose() * c.projector_calib.R.col(0);
@@ -187,15 +276,23 @@ Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CapturePar
     out_ray_ = out_R_ * rep_.R;
     out_origin_ = out_R_ * rep_.t + out_t_;
     zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
+    const BouncePlan plan = bounce_plan(k, W_, H_);
+    if (plan.on)
+        indirect_ = std::make_unique<const IndirectLight>(s, cam_, c.projector, c.projector_model, fringe_, weights_,
+                                                          plan, patterns_.reject_mixed, k.render_threads);
     outside_.reset(new std::uint8_t[static_cast<std::size_t>(W_) * H_]);
-}
-
-bool Measurement::in_view(const CameraModel& m, const Vec3& p, double* u, double* v) const {
-    return m.project(m.from_device(p), u, v) && *u >= 0 && *v >= 0 && *u <= m.width - 1 && *v <= m.height - 1;
+    range_.reset(new float[static_cast<std::size_t>(W_) * H_]);
 }
 
 bool Measurement::sees(const CameraModel& m, const Vec3& p, double* u, double* v) const {
     return in_view(m, p, u, v) && !occluded(s_, p, m.t);
+}
+
+bool Measurement::sees_other(const Vec3& p, const OtherView& seen, double* u, double* v) const {
+    if (seen.state < 0) return sees(*other_, p, u, v);
+    *u = seen.u;
+    *v = seen.v;
+    return seen.state > 0;
 }
 
 bool Measurement::by_projector(const Vec3& r, double column, double* z) const {
@@ -230,28 +327,37 @@ void Measurement::invalidate(std::size_t i, bool keep_correspondence) const {
 
 // Decodes pixel (x, y) into *f (ok false: nothing).
 void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r,
-                         Decoded* f) const {
+                         const OtherView& seen, Decoded* f) const {
     f->ok = false;
     if (!l.lit || !inside(x, y)) return;
-    const Vec3 to_cam = (cam_.t - h.p) * (1 / h.t);  // the ray was a unit vector
+    const double inv_t = 1 / h.t;
+    const Vec3 to_cam = (cam_.t - h.p) * inv_t;  // the ray was a unit vector
     const Vec3& to_proj = l.to_proj;
     const double cos_cam = h.n.dot(to_cam), cos_proj = l.cos_proj;
     if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return;  // too oblique to decode
     const double albedo = weights_.dot(h.albedo);
-    const double diffuse = albedo * (1 - m.mirror);
-    const double room = sensor::kAmbient * albedo;
-    // The projector's column at the point, and what inter-reflections make of it.
+    double diffuse = albedo * (1 - m.mirror);
+    const double room = room_ * albedo;
+    // The projector's light there: its incidence and its fall with distance.
+    const double irradiance = cos_proj * falloff(l.inv_range, ref2_);
+    // The projector's column at the point, and what translucency and inter-reflections make of it.
     const CameraModel& pr = c_.projector_model;
     const Vec3 rel = h.p - pr.t;  // in the projector's frame only x and z matter
     const double px = pr.R.col(0).dot(rel), pz = pr.R.col(2).dot(rel);
     if (pz <= 1e-6) return;  // behind the projector's lens
-    double column = px / pz, extra = 0;
+    double column = px / pz, extra = 0, washed = 0;  // washed: light without fringes
+    if (m.translucency > 0) {  // the fringes' light that comes back blurred only adds light
+        const double kept = translucent(m, h, &column);
+        washed = diffuse * (1 - kept) * irradiance;
+        diffuse *= kept;
+    }
     const double lobe = m.specular > 0 ? specular_lobe(m, h.n, to_proj, to_cam) : 0.0;
+    if (indirect_ && diffuse > 0 && !bounced(x, y, h, diffuse + lobe, diffuse, irradiance, &column, &washed)) return;
     if (r && r->lit) {
         // Two sets of fringes add up: the decoded phase is that of the sum of two phasors, and the
         // codes follow the stronger one.
         const double indirect = m.mirror * weights_.dot(r->q.albedo) * r->cos_proj * patterns_.indirect;
-        const double a = indirect / std::max((diffuse + lobe) * cos_proj, 1e-12);
+        const double a = indirect / std::max((diffuse + lobe) * irradiance, 1e-12);
         if (patterns_.reject_mixed && a > kMixedLimit) return;
         const Vec3 pq = pr.from_device(r->q.p);
         const double wrong = pq.z() > 1e-6 ? pq.x() / pq.z() : column;
@@ -276,7 +382,7 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     }
     if (stereo) {
         // A wrong code is found wherever it lies along the other camera's epipolar line.
-        if (extra > 0 ? in_view(*other_, target, &u, &v) : sees(*other_, h.p, &u, &v)) {
+        if (extra > 0 ? in_view(*other_, target, &u, &v) : sees_other(h.p, seen, &u, &v)) {
             const Vec3 to_other = (other_->t - h.p).normalized();
             cos_other = h.n.dot(to_other);
             lobe_other = specular_lobe(m, h.n, to_proj, to_other);
@@ -287,43 +393,149 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
         if (!stereo && !p_.completion) return;
     }
     // The exposure that measures best: least phase noise, neither saturated nor too faint in
-    // either camera. The fringes' phase is smeared over the pixel's footprint, which grows as
-    // 1 / cos of the viewing angle.
-    const double here = (diffuse + lobe) * cos_proj, there = (diffuse + lobe_other) * cos_proj;
-    const double footprint = 1 / (cos_cam * cos_cam), footprint_other = stereo ? 1 / (cos_other * cos_other) : 0;
-    auto through = [&](int k, bool both) {  // the variance through exposure k, or -1
-        double var = phases_[k].variance(here, room, extra * cos_proj);
-        if (var < 0) return -1.0;
-        var *= footprint;
+    // either camera. The fringes' contrast falls away from the lenses' focus, and their phase is
+    // smeared over the pixel's footprint, which grows as 1 / cos of the viewing angle.
+    const double here = (diffuse + lobe) * irradiance, there = (diffuse + lobe_other) * irradiance;
+    const double sharp = focus(inv_t, l.inv_range);
+    auto through = [&](int k, bool both) {  // the fringes through exposure k (variance -1: none)
+        Fringes fr = phases_[k].fringes(here, room, extra * cos_proj + washed, sharp * cos_cam);
+        if (fr.variance < 0 || fr.swing < swing_floor_) return Fringes{-1, 0, 0};
         if (both) {
-            const double var_other = phases_[k].variance(there, room, 0);
-            if (var_other < 0) return -1.0;  // saturated or dark in the other camera
-            var += var_other * footprint_other;
+            const Fringes fo = phases_[k].fringes(there, room, washed, sharp * cos_other);
+            if (fo.variance < 0 || fo.swing < swing_floor_) return Fringes{-1, 0, 0};  // saturated or dark there
+            fr.variance += fo.variance;
+            fr.swing = std::min(fr.swing, fo.swing);
+            fr.code_snr2 = std::min(fr.code_snr2, fo.code_snr2);
         }
-        if (phases_[k].scans() != 1) var /= phases_[k].scans();
-        return var;
+        if (phases_[k].scans() != 1) fr.variance /= phases_[k].scans();
+        return fr;
     };
-    auto best_variance = [&](bool both) {
-        double best = -1;
+    auto best = [&](bool both) {
+        Fringes b{-1, 0, 0};
         for (int k = 0; k < steps_; ++k) {
-            const double var = through(k, both);
-            if (var >= 0 && (best < 0 || var < best)) best = var;
+            const Fringes fr = through(k, both);
+            if (fr.variance >= 0 && (b.variance < 0 || fr.variance < b.variance)) b = fr;
         }
-        return best;
+        return b;
     };
     // One exposure and one camera, the usual case, need no search.
-    double variance = steps_ == 1 && !stereo ? through(0, false) : best_variance(stereo);
-    if (variance < 0 && stereo && p_.completion) {  // the other camera failed: the projector's view alone
+    Fringes fr = steps_ == 1 && !stereo ? through(0, false) : best(stereo);
+    if (fr.variance < 0 && stereo && p_.completion) {  // the other camera failed: the projector's view alone
         stereo = false;
-        variance = best_variance(false);
+        fr = best(false);
     }
-    if (variance < 0 || variance > max_variance_) return;  // below the confidence asked for
+    if (fr.variance < 0) return;
+    const double steepest = stereo ? std::min({cos_cam, cos_proj, cos_other}) : std::min(cos_cam, cos_proj);
+    if (!accept(static_cast<std::size_t>(y) * W_ + x, fr, steepest, f)) return;
     f->ok = true;
     f->stereo = stereo;
     f->column = column;
-    f->variance = variance;
+    f->variance = fr.variance;
     f->u = u;
     f->v = v;
+}
+
+double Measurement::translucent(const Material& m, const Hit& h, double* column) const {
+    // Light that enters the surface comes back out around where it entered, as if from `depth`
+    // below it along the camera's ray: its fringes washed over about that distance (a Gaussian
+    // blur keeps exp(-2 pi^2 (depth / period)^2) of them) and their phase that of the point below,
+    // so the decoded phase, a sum of the two phasors, moves towards it.
+    const double share = m.translucency, depth = m.translucency * Material::kScatterMm;
+    const Vec3 q = c_.projector_model.from_device(h.p + (h.p - cam_.t) * (depth / h.t));
+    if (q.z() <= 1e-6) return 1;
+    const double period = fringe_ * q.z();  // mm
+    const double a = share * std::exp(-2 * kPi * kPi * (depth / period) * (depth / period)), direct = 1 - share;
+    if (!truth_) {  // truth mode measures the surface itself
+        const double dphase = 2 * kPi * (q.x() / q.z() - *column) / fringe_;
+        *column += std::atan2(a * std::sin(dphase), direct + a * std::cos(dphase)) * fringe_ / (2 * kPi);
+    }
+    return direct + a;
+}
+
+bool Measurement::bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance,
+                          double* column, double* washed) const {
+    double light, re, im, code;
+    indirect_->at(x, y, h.object, &light, &re, &im, &code);
+    if (!(light > 0)) return true;
+    // The bounced light is per squared millimetre of distance to the projector; the projector's
+    // own light is 1 at the working distance (see falloff()).
+    const double unit = diffuse * ref2_;
+    *washed += unit * light;
+    const double scale = patterns_.indirect * unit / std::max(direct * irradiance, 1e-12);
+    const double a_re = scale * re, a_im = scale * im;
+    if (patterns_.reject_mixed && scale * code > kCodeLimit) return false;  // the codes' bits disagree
+    if (a_im != 0) *column += std::atan2(a_im, 1 + a_re) * fringe_ / (2 * kPi);
+    return true;
+}
+
+bool Measurement::accept(std::size_t i, const Fringes& fr, double cos_min, Decoded* f) const {
+    // The risk that the finest code bit is read wrong (the normal distribution's tail beyond its
+    // signal to noise ratio), and the confidence.
+    const double risk = fr.code_snr2 < snr2_risk_ ? 0.5 * std::erfc(std::sqrt(0.5 * fr.code_snr2) * inv_scale_) : 0.0;
+    const double conf = confidence(fr.variance, fr.swing, risk);
+    if (min_conf_ > 0 && conf < min_conf_) return false;  // below the confidence asked for
+    // The swing this pixel measures against the threshold (the pixel's white noise bits: the
+    // upper 12 pick its spread, the others serve triangulate()).
+    const std::uint64_t bits = white_noise_.bits(i);
+    if (fr.swing * spread_[bits >> 52] < 1) return false;
+    f->bits = bits;
+    f->conf = conf;
+    f->wrong = 0;
+    if (cos_min >= cos_soft_ && risk == 0) return true;
+    const std::uint64_t more = decide_noise_.bits(i);
+    // Oblique surfaces: fewer pixels kept towards the angle limit.
+    if (cos_min < accepted_[more & (kQuantiles - 1)]) return false;
+    // The finest code bit read wrong: the pixel lands a fringe period off, either way.
+    if (((more >> 32) & 0x7fffffffu) * 0x1.0p-31 < risk) f->wrong = more >> 63 ? 1 : -1;
+    return true;
+}
+
+void Measurement::radiometry(const Scene& s, const DeviceOptics& c) {
+    ref2_ = std::max(working_distance2(c), 1.0);
+    room_ = sensor::kAmbient * room_light(s);
+    const double near = c.device.near_mm, far = c.device.far_mm;
+    inv_focus_ = dof_k_ = dof_norm_ = 0;
+    focus_norm_ = 1;
+    blur_scale_ = 0;
+    blur_.assign(kBlurSteps + 1, 1.0);
+    if (!(near > 0 && far > near)) return;  // no range to focus in
+    inv_focus_ = (near + far) / (2 * near * far);
+    const double end = 1 / near - inv_focus_;  // the defocus at either end of the range
+    dof_k_ = -std::log(sensor::kEndContrast) / (2 * end * end);
+    const double mid = 1 / std::sqrt(ref2_) - inv_focus_;
+    dof_norm_ = 2 * dof_k_ * mid * mid;
+    focus_norm_ = std::exp(dof_norm_);
+    blur_scale_ = kBlurSteps / (2 / near);
+    for (int i = 0; i <= kBlurSteps; ++i) {
+        const double a = i / blur_scale_ - inv_focus_;
+        blur_[i] = std::exp(-dof_k_ * a * a);
+    }
+}
+
+void Measurement::decoding(const Knobs& k, double limit_deg) {
+    using namespace sensor;
+    const double scale = k.noise_scale;  // 0 removes the randomness: each pixel at its median
+    const float* q = normal_quantiles();
+    const double q_max = q[kQuantiles - 1];
+    spread_.resize(kQuantiles);
+    tail_.resize(kQuantiles);
+    accepted_.resize(kQuantiles);
+    // Half the pixels kept kAngleMargin inside the limit, the fall normal (kAngleSpread), none past it.
+    const double mid = limit_deg - kAngleMargin, spread = kAngleSpread * scale;
+    double sum = 0;
+    for (int i = 0; i < kQuantiles; ++i) {
+        accepted_[i] = std::cos(std::clamp(mid + spread * q[i], 0.0, limit_deg) * kPi / 180);
+        spread_[i] = static_cast<float>(std::exp(kSwingSpread * scale * q[i]));
+        const double t = std::exp(kTailSpread * q[i]);
+        tail_[i] = static_cast<float>(t);
+        sum += t * t;
+    }
+    const float norm = static_cast<float>(std::sqrt(kQuantiles / sum));
+    for (float& t : tail_) t *= norm;
+    swing_floor_ = std::exp(-kSwingSpread * scale * q_max);
+    cos_soft_ = *std::max_element(accepted_.begin(), accepted_.end());
+    snr2_risk_ = 36 * scale * scale;  // six standard deviations: a risk below 1e-9
+    inv_scale_ = scale > 0 ? 1 / scale : 0;
 }
 
 // The point of pixel i from what it decoded into entry k of *r, left as it was when there is none.
@@ -332,14 +544,16 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
     const bool stereo = f.stereo;
     const double variance = f.variance, u = f.u, v = f.v;
     double column = f.column;
-    const double conf = confidence_of(variance);
+    const double conf = f.conf;
     const double sigma = std::sqrt(variance);
-    // The disparity error of this pixel, camera pixels: white and correlated noise, and the
-    // device's systematic error.
-    const std::uint64_t bits = white_noise_.bits(i);
-    double error = sigma * (white_ * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
+    // The disparity error of this pixel, camera pixels: white noise (its scale varying from pixel
+    // to pixel: the tail) and correlated noise, a code read wrong, and the device's systematic error.
+    const std::uint64_t bits = f.bits;  // white_noise_.bits(i)
+    const double white = white_ * tail_[(bits >> 32) & (kQuantiles - 1)];
+    double error = sigma * (white * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
+    if (f.wrong) error += f.wrong * sensor::kFringePx;
     if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * column + ripple_phase_);
-    error += bias_;
+    error += bias_ + drift_;
     // Triangulation with the calibration the device reports (`ray`: its ray through the pixel).
     double z;  // depth in the measuring camera's frame
     double cu = kNaN, cv = kNaN;
@@ -351,7 +565,7 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
         column += error * inv_fx_;
         if (!by_projector(ray, column, &z)) return;
     }
-    if (z < near_ || z > far_) return;  // out of the working range
+    if (z > far_) return;  // beyond the decoder's reach
     const Vec3 local = ray * z;
     if (!stereo && out_.correspond && p_.correspond2d && other_) {
         double u2, v2;  // completed points: where the other camera would see them
@@ -369,7 +583,7 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
 
 Vec3 Measurement::reported_direction(int x, int y) const {
     if (!rep_rays_) return rep_.direction(x, y);
-    const double* r = rep_rays_->at(x, y);
+    const float* r = rep_rays_->at(x, y);
     return Vec3(r[0], r[1], 1.0);
 }
 
@@ -378,11 +592,26 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     double len[PixelRenderer::kBlock];
     for (int k = 0; k < n; ++k)
         if (hits[k].t >= 0 && (out_.image || inside(x0 + k, y))) light[k] = facing(c_.projector, hits[k], &len[k]);
-    for (int k = 0; k < n; ++k)
-        if (light[k].cos_proj > 0) light[k].lit = unshadowed(s_, hits[k], light[k], len[k]);
+    light_together(s_, hits, light, len, n);  // the shadow rays, cast together
+    OtherView seen[PixelRenderer::kBlock];
+    if (other_) {  // the rays towards the other camera from the lit points, cast together
+        constexpr int kMax = PixelRenderer::kBlock;
+        Vec3 o[kMax], d[kMax];
+        double far[kMax];
+        int which[kMax], m = 0;
+        for (int k = 0; k < n; ++k) {
+            if (!light[k].lit || !inside(x0 + k, y)) continue;  // lit: it has a hit
+            OtherView& sk = seen[k];
+            sk.state = other_camera_ray(*other_, hits[k].p, &sk.u, &sk.v, &o[m], &d[m], &far[m]);
+            if (sk.state == 2) which[m++] = k;
+        }
+        bool blocked[kMax];
+        if (m && s_.accel) s_.accel->occluded_many(o, d, m, 1e-6, far, blocked);
+        for (int j = 0; j < m; ++j) seen[which[j]].state = s_.accel && blocked[j] ? 0 : 1;
+    }
     Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
     Decoded decoded[PixelRenderer::kBlock];
-    for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], &mirrored[k], &decoded[k]);
+    for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
     Measured got;
     std::fill_n(got.ok, n, 0);
     std::fill_n(got.z, n, kNaN);
@@ -392,11 +621,12 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     for (int k = 0; k < n; ++k)
         if (decoded[k].ok) triangulate(i + k, x0 + k, y, decoded[k], &got, k);
-    store(x0, y, n, hits, got);
+    store(x0, y, n, hits, seen, got);
     if (out_.image) out_.shader->shade(i, n, hits, light, mirrored, out_.image + out_.shader->channels() * i);
 }
 
-void Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mirrored, Decoded* f) const {
+void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored,
+                        Decoded* f) const {
     const Material& m = material_of(s_, h);
     Reflection reflection;
     const Reflection* r = nullptr;
@@ -405,23 +635,25 @@ void Measurement::front(int x, int y, const Hit& h, const Lighting& l, Vec3* mir
         reflection.q = cast(s_, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
         if (reflection.q.t >= 0) {
             const Lighting lq = lighting_of(s_, c_.projector, reflection.q);
-            reflection.cos_proj = lq.cos_proj;
+            reflection.cos_proj = lq.cos_proj * falloff(lq.inv_range, ref2_);  // the light it gets there
             reflection.lit = lq.lit;
             r = &reflection;
         }
     }
     *mirrored = Vec3::Zero();
     if (out_.image && r) *mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * m.mirror;
-    decode(x, y, h, m, l, r, f);
+    decode(x, y, h, m, l, r, seen, f);
 }
 
-void Measurement::store(int x0, int y, int n, const Hit* hits, const Measured& got) const {
+void Measurement::store(int x0, int y, int n, const Hit* hits, const OtherView* seen, const Measured& got) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     const MeasureOut o = out_;  // a copy: the outputs' stores cannot move it
     float* const zc = zc_.get() + i;
     std::uint8_t* const outside = outside_.get() + i;
     const double zmin = p_.zmin, zmax = p_.zmax;
     for (int k = 0; k < n; ++k) zc[k] = static_cast<float>(got.z[k]);
+    float* const range = range_.get() + i;
+    for (int k = 0; k < n; ++k) range[k] = hits[k].t >= 0 ? static_cast<float>(hits[k].t) : kNaNf;
     // The truncation window applies to the depth of the output frame (NaN: no point, not outside).
     for (int k = 0; k < n; ++k) outside[k] = (got.q[2][k] < zmin) | (got.q[2][k] > zmax);
     if (o.depth) std::copy_n(got.z, n, o.depth + i);
@@ -449,7 +681,7 @@ void Measurement::store(int x0, int y, int n, const Hit* hits, const Measured& g
             if (!got.ok[k]) {
                 const Hit& h = hits[k];
                 // Two-camera devices may still match the 2-D texture of what both cameras see.
-                if (p_.correspond2d && other_ && h.t >= 0 && sees(*other_, h.p, &u, &v)) {
+                if (p_.correspond2d && other_ && h.t >= 0 && sees_other(h.p, seen[k], &u, &v)) {
                     const std::uint64_t bits = corr_noise_.bits(i + k);
                     u += 0.05 * corr_noise_.normal(bits, 0);
                     v += 0.05 * corr_noise_.normal(bits, 1);
@@ -464,71 +696,127 @@ void Measurement::store(int x0, int y, int n, const Hit* hits, const Measured& g
 
 void Measurement::finish_row(int y) const {
     const std::size_t row = static_cast<std::size_t>(y) * W_;
-    const float* z = &zc_[row];
-    const float* up = y > 0 ? z - W_ : nullptr;
-    const float* down = y + 1 < H_ ? z + W_ : nullptr;
     const bool keep_corr = p_.correspond2d;
-    // Most pixels differ from no neighbour beyond the limit and lie inside the truncation window:
-    // a quick pass over a stretch of the row marks the others (the row's ends always), and only
-    // those are looked at closely.
-    const float* above = up ? up : z;  // a missing row is the row itself: it differs nowhere
-    const float* below = down ? down : z;
+    // Most pixels see one smooth surface (the distance along their rays changes steadily) and lie
+    // inside the truncation window: a quick pass over a stretch of the row marks the others, and
+    // only those are looked at closely.
     const std::uint8_t* outside_row = &outside_[row];
     constexpr int kStretch = 256;
     std::uint8_t marked[kStretch];
     for (int x0 = 0; x0 < W_; x0 += kStretch) {
         const int n = std::min(kStretch, W_ - x0);
-        const int first = x0 == 0 ? 1 : 0, last = x0 + n == W_ ? n - 1 : n;  // the row's ends: marked
-        for (int k = 0; k < n; ++k) marked[k] = 1;
-        const float* zs = z + x0;
-        const float *as = above + x0, *bs = below + x0;
+        edge_marks(range_.get(), W_, H_, y, x0, n, marked);
         const std::uint8_t* os = outside_row + x0;
-        for (int k = first; k < last; ++k) {
-            const float zf = zs[k], limit = std::max(8.0f, 0.02f * zf);
-            marked[k] = (std::abs(zs[k - 1] - zf) > limit) | (std::abs(zs[k + 1] - zf) > limit) |
-                        (std::abs(as[k] - zf) > limit) | (std::abs(bs[k] - zf) > limit) | os[k];
+        std::uint8_t lone[kStretch] = {};
+        if (p_.noise_removal) {  // and points that measured far from a neighbour (see alone())
+            const float* zs = &zc_[row] + x0;
+            const float* za = y > 0 ? zs - W_ : zs;
+            const float* zb = y + 1 < H_ ? zs + W_ : zs;
+            const int first = x0 == 0 ? 1 : 0, last = x0 + n == W_ ? n - 1 : n;  // the row's ends: below
+            for (int k = first; k < last; ++k) {
+                const float zk = zs[k], limit = std::max(kLoneMm, kLoneShare * zk);
+                lone[k] = (std::abs(zs[k - 1] - zk) > limit) | (std::abs(zs[k + 1] - zk) > limit) |
+                          (std::abs(za[k] - zk) > limit) | (std::abs(zb[k] - zk) > limit);
+            }
+            if (first) lone[0] = 1;
+            if (last < n) lone[n - 1] = 1;
         }
         for (int k = 0; k < n; ++k)
-            if (marked[k]) finish_pixel(x0 + k, y, keep_corr);
+            if (marked[k] | os[k] | lone[k]) finish_pixel(x0 + k, y, keep_corr, marked[k]);
     }
 }
 
-void Measurement::finish_pixel(int x, int y, bool keep_corr) const {
-    const std::size_t row = static_cast<std::size_t>(y) * W_;
-    const float* z = &zc_[row];
-    const float* up = y > 0 ? z - W_ : nullptr;
-    const float* down = y + 1 < H_ ? z + W_ : nullptr;
-    const float zf = z[x];
+
+bool Measurement::straddles(int x, int y, double* dz, double* contrast, double* off) const {
+    // The pixel's footprint (a little over a pixel: the lens blurs) sampled by 3 x 3 rays, each
+    // jittered within its third and weighted by the blur; the same jitter in every capture.
+    const Vec3 d0 = cam_.R * cam_.ray(x, y);
+    const Hit c = cast(s_, cam_.t, d0);
+    if (c.t < 0) return false;
+    const CameraModel& pr = c_.projector_model;
+    const Vec3 pc = pr.from_device(c.p);
+    if (pc.z() <= 1e-6) return false;
+    const double c0 = pc.x() / pc.z(), unit = (c.p - c_.projector).squaredNorm();
+    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
+    double offset_x[EdgeRays::kRays], offset_y[EdgeRays::kRays];
+    edges_.offsets(i, offset_x, offset_y);
+    double sum = 0, shift = 0, re = 0, im = 0, depths[EdgeRays::kRays];
+    int n = 0;
+    bool mixed = false;
+    for (int j = 0; j < EdgeRays::kRays; ++j) {
+        const double dx = offset_x[j], dy = offset_y[j];
+        const Hit q = cast(s_, cam_.t, cam_.R * cam_.ray(x + dx, y + dy));
+        const bool same = EdgeRays::same(c, q);
+        mixed = mixed || !same;
+        if (q.t < 0) continue;  // nothing there: no light
+        double len = 0;
+        const Lighting l = facing(c_.projector, q, &len);
+        if (l.cos_proj <= 0 || (!same && !unshadowed(s_, q, l, len))) continue;  // the centre decoded: lit
+        const Vec3 pq = pr.from_device(q.p);
+        if (pq.z() <= 1e-6) continue;
+        const double blur = std::exp(-(dx * dx + dy * dy) / (2 * kBlurPx * kBlurPx));
+        const double w = blur * weights_.dot(q.albedo) * (1 - material_of(s_, q).mirror) * l.cos_proj * unit /
+                         (q.p - c_.projector).squaredNorm();
+        // Against the column the pixel's own surface shows there: a footprint on one surface
+        // decodes its centre's column, the other surfaces' share pulls it.
+        const Vec3 dj = q.p - cam_.t;
+        const double facing_own = c.n.dot(dj);
+        if (std::abs(facing_own) < 1e-9) continue;
+        const Vec3 po = pr.from_device(cam_.t + dj * (c.n.dot(c.p - cam_.t) / facing_own));
+        if (po.z() <= 1e-6) continue;
+        const double dc = pq.x() / pq.z() - po.x() / po.z();
+        sum += w;
+        shift += w * dc;
+        re += w * std::cos(2 * kPi * dc / fringe_);
+        im += w * std::sin(2 * kPi * dc / fringe_);
+        depths[n++] = cam_.from_device(q.p).z();
+    }
+    if (!mixed || !(sum > 0)) return false;
+    // The codes and the phase follow the mixed light: the decoded column is the light's mean one,
+    // with the fringes' contrast left over.
+    const Vec3 r = reported_direction(x, y);
+    double z0, z1;
+    if (!by_projector(r, c0, &z0) || !by_projector(r, c0 + shift / sum, &z1)) return false;
+    *dz = z1 - z0;
+    *contrast = std::hypot(re, im) / sum;
+    const double at = cam_.from_device(c.p).z() + *dz;  // where the mixed point lies, without noise
+    *off = std::numeric_limits<double>::infinity();
+    for (int k = 0; k < n; ++k) *off = std::min(*off, std::abs(at - depths[k]));
+    return true;
+}
+
+void Measurement::finish_pixel(int x, int y, bool keep_corr, bool edge) const {
+    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
+    const float zf = zc_[i];
+    // A pixel across a depth edge sees both surfaces: its phase, and so its point, mixes them. The
+    // footprint's rays are cast for every marked pixel with a hit, a point or none, as the ray-casting
+    // floor casts them.
+    double dz, contrast, off;
+    const bool straddling = edge && !std::isnan(range_[i]) && straddles(x, y, &dz, &contrast, &off);
     if (std::isnan(zf)) return;  // no point (pass one set its depth NaN)
-    // A pixel across a depth edge sees both surfaces: its phase, and so its point, mixes them.
-    // The neighbour differing most beyond the limit (left, right, up, down: the first of equals).
-    const float limit = std::max(8.0f, 0.02f * zf);
-    float across = 0, step = 0;
-    auto look = [&](float zn) {
-        const float diff = std::abs(zn - zf);
-        if (diff > limit && diff > step) step = diff, across = zn;  // NaN compares false
-    };
-    if (x > 0) look(z[x - 1]);
-    if (x + 1 < W_) look(z[x + 1]);
-    if (up) look(up[x]);
-    if (down) look(down[x]);
-    const std::size_t i = row + x;
+    if (p_.noise_removal && alone(x, y)) {
+        invalidate(i, keep_corr);
+        return;
+    }
     bool outside = outside_[i];  // the truncation window applies to the depth of the output frame
-    if (step > 0) {
-        if (p_.noise_removal) {
+    if (straddling) {
+        if (p_.noise_removal && off > kEdgeKeep * zf) {  // it stands off every surface it covers
             invalidate(i, keep_corr);
             return;
         }
-        const double depth = out_.depth ? out_.depth[i] : zf;
-        // Mostly its own surface (the pixel's centre lies on it), partly the other one.
-        const double w = 0.5 + 0.5 * PixelNoise::uniform(edge_noise_.bits(i));
-        const double mixed = w * depth + (1 - w) * across;
+        if (out_.confidence) {  // the mixed fringes' contrast: below the confidence asked for, no point
+            out_.confidence[i] *= contrast * contrast;
+            if (out_.confidence[i] < p_.confidence_threshold) {
+                invalidate(i, keep_corr);
+                return;
+            }
+        }
+        const double mixed = (out_.depth ? out_.depth[i] : zf) + dz;
         const Vec3 ray = rep_.ray(x, y);
         const Vec3 p = rep_.t + rep_.R * ray * (mixed / ray.z());
         const Vec3 q = out_R_ * p + out_t_;
         if (out_.points) std::copy(q.data(), q.data() + 3, out_.points + 3 * i);
         outside = q.z() < p_.zmin || q.z() > p_.zmax;
-        if (out_.confidence) out_.confidence[i] *= 0.3;
         if (out_.correspond && other_rep_) {
             double u, v;
             if (other_rep_->project(other_rep_->from_device(p), &u, &v))
@@ -539,7 +827,66 @@ void Measurement::finish_pixel(int x, int y, bool keep_corr) const {
     if (out_.points && outside) invalidate(i, keep_corr);
 }
 
+bool Measurement::alone(int x, int y) const {
+    const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
+    const float zf = zc_[i], limit = std::max(kLoneMm, kLoneShare * zf);
+    int near = 0, far = 0;
+    auto look = [&](float zn) {
+        if (std::isnan(zn)) return;
+        (std::abs(zn - zf) > limit ? far : near) += 1;
+    };
+    if (x > 0) look(zc_[i - 1]);
+    if (x + 1 < W_) look(zc_[i + 1]);
+    if (y > 0) look(zc_[i - W_]);
+    if (y + 1 < H_) look(zc_[i + W_]);
+    return far > 0 && near == 0;
+}
+
 }  // namespace
+
+void edge_marks(const float* range, int W, int H, int y, int x0, int n, std::uint8_t* marked) {
+    const float* t = range + static_cast<std::size_t>(y) * W;
+    const float* above = y > 0 && y + 1 < H ? t - W : t;  // the first and last rows: along only
+    const float* below = y > 0 && y + 1 < H ? t + W : t;
+    const float* ts = t + x0;
+    const float *as = above + x0, *bs = below + x0;
+    const auto mark = [&](int k, float along) {
+        const float tk = ts[k], limit = std::max(kEdgeStepMm, kEdgeStepShare * tk);
+        // A kink or step (or no hit) beside it; NaN compares false, so marks.
+        marked[k] = !(std::abs(along) <= limit) | !(std::abs(as[k] - 2 * tk + bs[k]) <= limit);
+    };
+    const int first = x0 == 0 ? 1 : 0, last = x0 + n == W ? n - 1 : n;  // the row's ends: across only
+    for (int k = first; k < last; ++k) mark(k, ts[k - 1] - 2 * ts[k] + ts[k + 1]);
+    if (first) mark(0, ts[0] - ts[0]);  // (NaN where it has no hit)
+    if (last < n) mark(n - 1, ts[n - 1] - ts[n - 1]);
+}
+
+EdgeRays::EdgeRays(const Knobs& k) : noise(combine(hash_double(k.noise_seed), kEdges)) {}
+
+void EdgeRays::offsets(std::size_t i, double dx[kRays], double dy[kRays]) const {
+    const std::uint64_t jitter[3] = {noise.bits(3 * i), noise.bits(3 * i + 1), noise.bits(3 * i + 2)};
+    const auto share = [&](int lane) { return ((jitter[lane / 8] >> (8 * (lane % 8))) & 0xff) / 256.0; };
+    for (int j = 0; j < kRays; ++j) {
+        dx[j] = kFootprintPx * ((j % 3 + share(2 * j)) / 3 - 0.5);
+        dy[j] = kFootprintPx * ((j / 3 + share(2 * j + 1)) / 3 - 0.5);
+    }
+}
+
+bool in_view(const CameraModel& m, const Vec3& p, double* u, double* v) {
+    return m.project(m.from_device(p), u, v) && *u >= 0 && *v >= 0 && *u <= m.width - 1 && *v <= m.height - 1;
+}
+
+int other_camera_ray(const CameraModel& other, const Vec3& p, double* u, double* v, Vec3* o, Vec3* d, double* len) {
+    if (!in_view(other, p, u, v)) return 0;
+    // The segment towards the camera, a margin off each end (as occluded() casts it).
+    const Vec3 ab = other.t - p;
+    const double l = ab.norm();
+    if (!(l > 1.5)) return 1;
+    *d = ab / l;
+    *o = p + *d * 0.5;
+    *len = l - 1.0;
+    return 2;
+}
 
 namespace {
 

@@ -12,10 +12,11 @@ namespace sim {
 
 namespace {
 
-// What the tables kept may hold at most: two 1280 x 1024 cameras' worth of each kind.
-constexpr std::size_t kMaxBytes = 2 * 1280 * 1024 * 5 * sizeof(double);
+// What the tables kept may hold at most: two 2448 x 2048 cameras' true and reported lenses.
+constexpr std::size_t kBytesPerPixel = 2 * sizeof(float);
+constexpr std::size_t kMaxBytes = 2 * 2 * std::size_t(2448) * 2048 * kBytesPerPixel;
 
-using Key = std::array<double, 13>;  // kind, width, height, the lens (fx fy cx cy, distortion), its grid
+using Key = std::array<double, 12>;  // width, height, the lens (fx fy cx cy, distortion), its grid
 
 struct Cache {
     std::mutex m;
@@ -27,10 +28,12 @@ Cache& cache() {
     return *c;
 }
 
-std::shared_ptr<const RayTable> table(const CameraModel& m, int comps, double threads) {
-    const std::size_t bytes = static_cast<std::size_t>(m.width) * m.height * comps * sizeof(double);
-    if (m.width <= 0 || m.height <= 0 || bytes > kMaxBytes / 2) return nullptr;
-    const Key key = {double(comps), double(m.width), double(m.height), m.fx, m.fy, m.cx, m.cy,
+}  // namespace
+
+std::shared_ptr<const RayTable> pixel_directions(const CameraModel& m, double threads) {
+    const std::size_t bytes = static_cast<std::size_t>(m.width) * m.height * kBytesPerPixel;
+    if (m.width <= 0 || m.height <= 0 || bytes > kMaxBytes / 4) return nullptr;
+    const Key key = {double(m.width), double(m.height), m.fx, m.fy, m.cx, m.cy,
                      m.dist[0], m.dist[1], m.dist[2], m.dist[3], m.dist[4], m.grid ? 1.0 : 0.0};
     Cache& c = cache();
     {
@@ -45,31 +48,26 @@ std::shared_ptr<const RayTable> table(const CameraModel& m, int comps, double th
     auto t = std::make_shared<RayTable>();
     t->width = m.width;
     t->height = m.height;
-    t->comps = comps;
-    t->v.resize(static_cast<std::size_t>(m.width) * m.height * comps);
+    t->xy.resize(2 * static_cast<std::size_t>(m.width) * m.height);
     parallel_rows(m.height, threads, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y)
-            for (int x = 0; x < m.width; ++x) {
-                double* out = &t->v[comps * (static_cast<std::size_t>(y) * m.width + x)];
-                const Vec3 d = comps == 3 ? m.ray(x, y) : m.direction(x, y);
-                std::copy(d.data(), d.data() + comps, out);
+        for (int y = y0; y < y1; ++y) {
+            float* out = &t->xy[2 * static_cast<std::size_t>(y) * m.width];
+            for (int x = 0; x < m.width; ++x, out += 2) {
+                const Vec3 d = m.direction(x, y);
+                out[0] = static_cast<float>(d.x());
+                out[1] = static_cast<float>(d.y());
             }
+        }
     });
     std::lock_guard<std::mutex> lock(c.m);
     c.tables.emplace_front(key, t);
     std::size_t held = 0;
     for (auto it = c.tables.begin(); it != c.tables.end();) {
-        held += it->second->v.size() * sizeof(double);
+        held += it->second->xy.size() * sizeof(float);
         it = held > kMaxBytes ? c.tables.erase(it) : std::next(it);
     }
     return t;
 }
 
-}  // namespace
-
-std::shared_ptr<const RayTable> unit_rays(const CameraModel& m, double threads) { return table(m, 3, threads); }
-std::shared_ptr<const RayTable> pixel_directions(const CameraModel& m, double threads) {
-    return table(m, 2, threads);
-}
 
 }  // namespace sim

@@ -7,17 +7,22 @@
 
 namespace sim {
 
-// A table of what CameraModel::ray (unit rays, 3 per pixel) or CameraModel::direction (its x and y,
-// 2 per pixel) gives at every pixel of a lens, rows first, in the camera's own frame (so a moved
-// device keeps it). Tables of the lenses used last are kept, within a bound on the memory they
-// hold; null when one would not fit it (the caller then makes each ray itself).
+// A table of what CameraModel::direction gives at every pixel of a lens (its x and y: z is 1), as
+// floats, rows first, in the camera's own frame (so a moved device keeps it). Tables of the lenses
+// used last are kept, within a bound on the memory they hold that fits the true and the reported
+// lens of two 2448 x 2048 cameras; null for a lens too large for it (the caller then makes each
+// ray itself).
 struct RayTable {
-    int width = 0, height = 0, comps = 0;
-    std::vector<double> v;
-    const double* at(int x, int y) const { return &v[comps * (static_cast<std::size_t>(y) * width + x)]; }
+    int width = 0, height = 0;
+    std::vector<float> xy;
+    const float* at(int x, int y) const { return &xy[2 * (static_cast<std::size_t>(y) * width + x)]; }
+    // The unit ray through pixel (x, y).
+    Vec3 unit(int x, int y) const {
+        const float* r = at(x, y);
+        return Vec3(r[0], r[1], 1.0).normalized();
+    }
 };
 // A table missing is made on up to `threads` threads (the knob render.threads).
-std::shared_ptr<const RayTable> unit_rays(const CameraModel& m, double threads);
 std::shared_ptr<const RayTable> pixel_directions(const CameraModel& m, double threads);
 
 }  // namespace sim

@@ -28,6 +28,8 @@ PatternSet pattern_set(unsigned mode) {
     return s;
 }
 
+double excess_noise(double gain) { return 1 + sensor::kExcess * std::max(0.0, 1 - 1 / gain); }
+
 Sensor::Sensor(const CaptureParams& p) : patterns_(pattern_set(p.capture_mode)) {
     using namespace sensor;
     const double threshold = std::clamp(p.contrast_threshold, 0, 255);
@@ -48,7 +50,15 @@ Sensor::Sensor(const CaptureParams& p) : patterns_(pattern_set(p.capture_mode)) 
         // The amplifier multiplies electrons and the read noise alike; the converter clips at full scale.
         m.full_ = kFullWell / gain;
         // The decoder needs the fringes' swing 2B, in 8-bit grey levels, to reach the threshold.
-        m.min_swing_ = std::max(threshold, 1e-9) / (2 * gain * (255.0 / kFullWell));
+        m.inv_min_swing_ = (2 * gain * (255.0 / kFullWell)) / std::max(threshold, 1e-9);
+        // Per frame, the shot noise times the amplifier's excess noise factor, and the read noise
+        // and the converter's quantisation, referred to the electrons.
+        m.excess_ = excess_noise(gain);
+        m.floor_ = kReadNoise * kReadNoise + kConverterStep * kConverterStep / (12 * gain * gain);
+        // The finest code bit read against the mean of the phase frames (noise sqrt(1 + 2 / N) of a
+        // frame's), or, with complementary codes, against its inverse (twice the swing, sqrt(2) the noise).
+        const double code_noise = patterns_.code_frames >= 8 ? 0.5 : 1 + 2.0 / patterns_.phase_steps;
+        m.code_k_ = kCodeSwing * kCodeSwing / code_noise;
         // N-step phase shifting: var(phase) = (2 / N) noise^2 / B^2 radians^2; a fringe period is
         // kFringePx pixels.
         const double px_per_radian = kFringePx / (2 * 3.14159265358979323846);

@@ -5,8 +5,11 @@
 #include <cmath>
 
 #include "render/parallel.h"
+#include "world/embree_scene.h"
 
 namespace sim {
+
+static_assert(PixelRenderer::kBlock <= Accel::kTogether, "a block's rays are cast together");
 
 void HitBuffer::resize(std::size_t n) {
     if (n > capacity_) {
@@ -60,12 +63,12 @@ View& thread_view(int k) {
 }
 
 PixelRenderer::PixelRenderer(const Scene& s, const CameraModel& cam, double threads)
-    : s_(s), cam_(cam), rays_(unit_rays(cam, threads)), reach_(s.markers.r2_ratio * s.markers.r0_mm * 1.15),
+    : s_(s), cam_(cam), rays_(pixel_directions(cam, threads)), reach_(s.markers.r2_ratio * s.markers.r0_mm * 1.15),
       inv_f_(1 / std::min(cam.fx, cam.fy)),
       paper_(s.board >= 0 ? Vec3(s.materials[s.board].albedo / 0.92) : Vec3::Ones()) {}
 
 Hit PixelRenderer::operator()(int x, int y) const {
-    const Vec3 d = rays_ ? Vec3(rays_->at(x, y)[0], rays_->at(x, y)[1], rays_->at(x, y)[2]) : cam_.ray(x, y);
+    const Vec3 d = rays_ ? rays_->unit(x, y) : cam_.ray(x, y);
     Hit h = cast(s_, cam_.t, cam_.R * d);
     if (h.object >= 0 && h.object == s_.board) antialias(x, y, &h);
     return h;
@@ -74,13 +77,14 @@ Hit PixelRenderer::operator()(int x, int y) const {
 void PixelRenderer::block(int x0, int y, int n, Hit* out) const {
     Vec3 d[kBlock];
     if (rays_) {
-        const double* r = rays_->at(x0, y);
-        for (int k = 0; k < n; ++k, r += 3) d[k] = cam_.R * Vec3(r[0], r[1], r[2]);
+        const float* r = rays_->at(x0, y);
+        for (int k = 0; k < n; ++k, r += 2) d[k] = cam_.R * Vec3(r[0], r[1], 1.0).normalized();
     } else {
         for (int k = 0; k < n; ++k) d[k] = cam_.R * cam_.ray(x0 + k, y);
     }
-    // The surfaces first, then what is printed on them.
-    for (int k = 0; k < n; ++k) cast_shape(s_, cam_.t, d[k], &out[k]);
+    // The surfaces first, all together (neighbouring pixels' rays travel together through the
+    // scene), then what is printed on them.
+    cast_shapes(s_, cam_.t, d, n, out);
     for (int k = 0; k < n; ++k)
         if (out[k].t >= 0) out[k].albedo = surface_albedo(s_, out[k].object, out[k].p);
     for (int k = 0; k < n; ++k)

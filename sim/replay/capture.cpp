@@ -18,17 +18,17 @@ bool in_roi(const TUVO::ROI& r, int x, int y) {
     return x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
 }
 
-void clear_point(FrameData& f, std::size_t i) {
+void clear_point(const FrameOut& f, std::size_t i) {
     for (int k = 0; k < 3; ++k) {
         f.points[3 * i + k] = kNaN;
-        if (!f.normals.empty()) f.normals[3 * i + k] = kNaN;
+        if (f.normals) f.normals[3 * i + k] = kNaN;
     }
-    if (!f.depth.empty()) f.depth[i] = kNaN;
-    if (!f.confidence.empty()) f.confidence[i] = 0;
+    if (f.depth) f.depth[i] = kNaN;
+    if (f.confidence) f.confidence[i] = 0;
 }
 
 // The ROI, the output frame and the truncation window, as a live capture applies them.
-void apply(const Plan& plan, int width, int height, FrameData& f) {
+void apply(const Plan& plan, int width, int height, const FrameOut& f) {
     const std::size_t n = static_cast<std::size_t>(width) * height;
     if (plan.mask) {
         for (int y = 0; y < height; ++y)
@@ -36,7 +36,7 @@ void apply(const Plan& plan, int width, int height, FrameData& f) {
                 if (in_roi(plan.roi, x, y)) continue;
                 const std::size_t i = static_cast<std::size_t>(y) * width + x;
                 clear_point(f, i);
-                if (!f.correspond.empty() && !plan.keep_correspond) f.correspond[2 * i] = f.correspond[2 * i + 1] = kNaN;
+                if (f.correspond && !plan.keep_correspond) f.correspond[2 * i] = f.correspond[2 * i + 1] = kNaN;
             }
     }
     if (!plan.move && !plan.truncate) return;
@@ -53,7 +53,7 @@ void apply(const Plan& plan, int width, int height, FrameData& f) {
         }
         if (!plan.move) continue;
         for (int k = 0; k < 3; ++k) p[k] = q[k];
-        if (!f.normals.empty()) {
+        if (f.normals) {
             const Eigen::Vector3d nn = R * Eigen::Vector3d(f.normals[3 * i], f.normals[3 * i + 1], f.normals[3 * i + 2]);
             for (int k = 0; k < 3; ++k) f.normals[3 * i + k] = nn[k];
         }
@@ -63,8 +63,9 @@ void apply(const Plan& plan, int width, int height, FrameData& f) {
 std::string megabytes(std::uint64_t bytes) { return std::to_string((bytes + 500000) / 1000000) + " MB"; }
 
 // The memory check a live capture makes (render/budget.h), for the frame a playback capture
-// yields: its results three times over while it runs (a file as read and, compressed, inflated;
-// the frame decoded; the camera's maps it is copied into). Nothing is allocated before it.
+// yields: its results up to three times over while it runs (a compressed file as read and inflated,
+// the new point map and maps it is read into, the results it replaces while views of them may be
+// held). Nothing is allocated before it.
 bool fits_memory(const Recording& rec, const Stream& s, const Frame& f, const Plan& plan, const Knobs& knobs,
                  Report& report) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(s.width) * s.height;
@@ -86,8 +87,8 @@ bool fits_memory(const Recording& rec, const Stream& s, const Frame& f, const Pl
 
 }  // namespace
 
-bool next_frame(Playback& pb, const Stream& s, const Plan& plan, const std::string& what, const Knobs& knobs,
-                FrameData* out, std::size_t* index, Report& report) {
+bool open_next(Playback& pb, const Stream& s, const Plan& plan, const std::string& what, const Knobs& knobs,
+               FrameReader* out, std::size_t* index, Report& report) {
     std::size_t i;
     {
         std::lock_guard<std::mutex> lock(pb.m);
@@ -101,12 +102,21 @@ bool next_frame(Playback& pb, const Stream& s, const Plan& plan, const std::stri
     }
     if (!fits_memory(pb.rec, s, s.frames[i], plan, knobs, report)) return false;
     std::string why;
-    if (!load_frame(pb.rec, s, s.frames[i], plan.images, plan.normals, out, &why)) {
+    if (!out->open(pb.rec, s, s.frames[i], plan.images, &why)) {
         report.fail(TUVO::Error_FileIO, why);
         return false;
     }
-    apply(plan, s.width, s.height, *out);
     *index = i;
+    return true;
+}
+
+bool read_frame(FrameReader& frame, const Stream& s, const Plan& plan, const FrameOut& out, Report& report) {
+    std::string why;
+    if (!frame.read(out, &why)) {
+        report.fail(TUVO::Error_FileIO, why);
+        return false;
+    }
+    apply(plan, s.width, s.height, out);
     return true;
 }
 

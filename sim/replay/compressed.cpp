@@ -51,16 +51,15 @@ std::uint32_t be32(const std::string& b, std::size_t at) {
 
 }  // namespace
 
-bool inflate_exactly(const char* data, std::size_t n, std::size_t size, std::vector<unsigned char>* out,
-                     const std::string& what, std::string* why) {
+bool inflate_exactly(const char* data, std::size_t n, std::size_t size, unsigned char* out, const std::string& what,
+                     std::string* why) {
     Inflater inf;
     if (!inf.ok) return *why = "out of memory", false;
-    out->resize(size);
     const unsigned char* in = reinterpret_cast<const unsigned char*>(data);
     std::size_t left = n, filled = 0, made = 0;
     int ret = Z_OK;
     while (ret == Z_OK && filled < size && left > 0) {
-        ret = inf.step(&in, &left, out->data() + filled, size - filled, &made);
+        ret = inf.step(&in, &left, out + filled, size - filled, &made);
         filled += made;
     }
     if (broken(ret)) return *why = what + " are not a readable zlib stream (" + inf.error(ret) + ")", false;
@@ -76,18 +75,20 @@ bool inflate_exactly(const char* data, std::size_t n, std::size_t size, std::vec
     return true;
 }
 
-void unshuffle(const unsigned char* planes, std::size_t count, double* out) {
+void unshuffle(const unsigned char* planes, std::size_t count, std::size_t first, std::size_t n, double* out) {
     unsigned char* bytes = reinterpret_cast<unsigned char*>(out);
     // Blocks of numbers at a time, so that the eight planes are read in runs and each number written once.
     constexpr std::size_t kBlock = 4096;
-    for (std::size_t start = 0; start < count; start += kBlock) {
-        const std::size_t end = std::min(count, start + kBlock);
+    for (std::size_t start = first; start < first + n; start += kBlock) {
+        const std::size_t end = std::min(first + n, start + kBlock);
         for (std::size_t b = 0; b < 8; ++b) {
             const unsigned char* plane = planes + b * count;
-            for (std::size_t i = start; i < end; ++i) bytes[8 * i + b] = plane[i];
+            for (std::size_t i = start; i < end; ++i) bytes[8 * (i - first) + b] = plane[i];
         }
     }
 }
+
+void unshuffle(const unsigned char* planes, std::size_t count, double* out) { unshuffle(planes, count, 0, count, out); }
 
 bool png_header(const std::string& bytes, PngHeader* out, std::string* why) {
     if (bytes.size() < 33 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || bytes.compare(12, 4, "IHDR") != 0)

@@ -9,14 +9,17 @@
 namespace sim {
 namespace replay {
 
-// Inflates the zlib stream at `data` (`n` bytes) into `out`, which must take exactly `size` bytes
-// and end there; more is refused after `size` + 1 bytes. `what` names the data in `why`.
-bool inflate_exactly(const char* data, std::size_t n, std::size_t size, std::vector<unsigned char>* out,
-                     const std::string& what, std::string* why);
+// Inflates the zlib stream at `data` (`n` bytes) into `out` (room for `size` bytes), which must
+// take exactly `size` bytes and end there; more is refused after `size` + 1 bytes. `what` names
+// the data in `why`.
+bool inflate_exactly(const char* data, std::size_t n, std::size_t size, unsigned char* out, const std::string& what,
+                     std::string* why);
 
 // The 8-byte numbers whose bytes are grouped by their place (all first bytes, then all second
-// bytes, ...) put back together: `count` numbers from `planes` into `out`.
+// bytes, ...) put back together: numbers `first` .. `first + n - 1` of the `count` in `planes`
+// into `out` (the whole of them by default).
 void unshuffle(const unsigned char* planes, std::size_t count, double* out);
+void unshuffle(const unsigned char* planes, std::size_t count, std::size_t first, std::size_t n, double* out);
 
 // What a PNG's header (its IHDR chunk) announces.
 struct PngHeader {

@@ -53,7 +53,7 @@ bool safe_relative(const std::string& rel, int max_components) {
     return true;
 }
 
-bool read_file_in(const std::string& root, const std::string& rel, std::size_t max_bytes, std::string* bytes,
+bool open_file_in(const std::string& root, const std::string& rel, std::size_t max_bytes, InFile* file,
                   std::string* why) {
     const std::string name = root + "/" + rel;
     auto fail = [&](const std::string& what) {
@@ -82,12 +82,20 @@ bool read_file_in(const std::string& root, const std::string& rel, std::size_t m
         at = folders.back()->fd;
     }
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-    Fd file(::openat(at, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (file.fd < 0) {
+    const int fd = ::openat(at, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         const int err = errno;
         return fail(reason(at, parts.back(), err));
     }
-    return read_open_file(file.fd, name, max_bytes, bytes, why);
+    return file->adopt(fd, name, max_bytes, why);
+}
+
+bool read_file_in(const std::string& root, const std::string& rel, std::size_t max_bytes, std::string* bytes,
+                  std::string* why) {
+    InFile file;
+    if (!open_file_in(root, rel, max_bytes, &file, why)) return false;
+    bytes->clear();
+    return file.append(file.size(), bytes, why);
 }
 
 }  // namespace replay

@@ -24,7 +24,7 @@ std::size_t file_bound(std::size_t body, bool compressed) {
 // The picture of camera `index`: an 8-bit PNG of the camera's recorded size, grey for Mono8 and
 // RGB for RGB8 and BGR8. Its header is checked before anything is decoded.
 bool load_picture(const Recording& rec, const std::string& rel, int index, TUVO::ImageType::Enum type,
-                  FrameData::Picture* out, std::string* why) {
+                  FrameReader::Picture* out, std::string* why) {
     const Calibration& cal = rec.cameras[index];
     const int channels = type == TUVO::ImageType::Mono8 ? 1 : 3;
     const std::size_t raw = static_cast<std::size_t>(cal.width) * cal.height * channels;
@@ -56,42 +56,52 @@ bool load_picture(const Recording& rec, const std::string& rel, int index, TUVO:
     return true;
 }
 
-bool load_npy(const Recording& rec, const std::string& rel, const std::vector<long long>& shape, bool compressed,
-              std::vector<double>* out, std::string* why) {
+// Opens the .npy file `rel` as `part` and checks its header.
+bool open_npy(const Recording& rec, const std::string& rel, const std::vector<long long>& shape, bool compressed,
+              NumbersFile* part, std::string* why) {
     long long count = 1;
     for (long long d : shape) count *= d;
-    std::string bytes;
-    if (!read_file_in(rec.root, rel, file_bound(static_cast<std::size_t>(count) * 8, compressed), &bytes, why)) return false;
-    if (!parse_npy_f64(bytes, shape, out, why, compressed)) return *why = rec.root + "/" + rel + ": " + *why, false;
+    if (!open_file_in(rec.root, rel, file_bound(static_cast<std::size_t>(count) * 8, compressed), &part->file, why))
+        return false;
+    if (!read_npy_header(part, shape, compressed, why)) return *why = rec.root + "/" + rel + ": " + *why, false;
     return true;
 }
 
 }  // namespace
 
-bool load_frame(const Recording& rec, const Stream& s, const Frame& f, bool images, bool normals, FrameData* out,
-                std::string* why) {
+bool FrameReader::open(const Recording& rec, const Stream& s, const Frame& f, bool images, std::string* why) {
     const long long n = static_cast<long long>(s.width) * s.height;
     const std::string dir = f.dir + "/";
     if (images) {
         for (int i = 0; i < 3; ++i) {
             const ImageFile& img = f.images[i];
-            if (!img.file.empty() && !load_picture(rec, dir + img.file, i, img.type, &out->images[i], why)) return false;
+            if (!img.file.empty() && !load_picture(rec, dir + img.file, i, img.type, &images_[i], why)) return false;
         }
     }
-    std::string bytes;
+    const std::string ply = rec.root + "/" + dir + f.points;
     const std::size_t ply_bytes = file_bound(static_cast<std::size_t>(n) * (f.normals ? 48 : 24), f.compressed);
-    if (!read_file_in(rec.root, dir + f.points, ply_bytes, &bytes, why)) return false;
-    if (!parse_ply_points(bytes, n, &out->points, &out->normals, why, f.compressed))
-        return *why = rec.root + "/" + dir + f.points + ": " + *why, false;
-    if (out->normals.empty() != !f.normals)
-        return *why = rec.root + "/" + dir + f.points + (f.normals ? ": has no normals" : ": has normals the manifest does not announce"),
-               false;
-    if (!normals) out->normals.clear();
+    if (!open_file_in(rec.root, dir + f.points, ply_bytes, &points.file, why)) return false;
+    if (!read_ply_points_header(&points, n, f.compressed, why)) return *why = ply + ": " + *why, false;
+    if ((points.fields == 6) != f.normals)
+        return *why = ply + (f.normals ? ": has no normals" : ": has normals the manifest does not announce"), false;
     const std::vector<long long> plane = {s.height, s.width}, pairs = {s.height, s.width, 2};
-    bytes = std::string();  // the point map's file is parsed: its room goes back before the next file is read
-    if (!f.depth.empty() && !load_npy(rec, dir + f.depth, plane, f.compressed, &out->depth, why)) return false;
-    if (!f.confidence.empty() && !load_npy(rec, dir + f.confidence, plane, f.compressed, &out->confidence, why)) return false;
-    if (!f.correspond.empty() && !load_npy(rec, dir + f.correspond, pairs, f.compressed, &out->correspond, why)) return false;
+    used_ = {true, !f.depth.empty(), !f.confidence.empty(), !f.correspond.empty()};
+    if (used_[1] && !open_npy(rec, dir + f.depth, plane, f.compressed, &depth, why)) return false;
+    if (used_[2] && !open_npy(rec, dir + f.confidence, plane, f.compressed, &confidence, why)) return false;
+    if (used_[3] && !open_npy(rec, dir + f.correspond, pairs, f.compressed, &correspond, why)) return false;
+    // Compressed numbers are inflated (and their streams checked whole) before any is written.
+    NumbersFile* parts[4] = {&points, &depth, &confidence, &correspond};
+    for (int i = 0; i < 4; ++i)
+        if (used_[i] && !parts[i]->inflate(why)) return *why = parts[i]->file.name() + ": " + *why, false;
+    return true;
+}
+
+bool FrameReader::read(const FrameOut& out, std::string* why) {
+    NumbersFile* parts[4] = {&points, &depth, &confidence, &correspond};
+    double* first[4] = {out.points, out.depth, out.confidence, out.correspond};
+    for (int i = 0; i < 4; ++i)
+        if (used_[i] && first[i] && !parts[i]->read(first[i], i == 0 ? out.normals : nullptr, why))
+            return *why = parts[i]->file.name() + ": " + *why, false;
     return true;
 }
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <map>
 
-#include "replay/compressed.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "recordings store little-endian numbers");
 
@@ -119,27 +118,32 @@ std::string shape_text(const std::vector<long long>& shape) {
 
 }  // namespace
 
-bool parse_npy_f64(const std::string& bytes, const std::vector<long long>& shape, std::vector<double>* out,
-                   std::string* why, bool compressed) {
-    if (bytes.size() < 10 || std::memcmp(bytes.data(), "\x93NUMPY", 6) != 0)
-        return *why = "not a NumPy .npy file", false;
-    const unsigned major = static_cast<unsigned char>(bytes[6]);
+bool read_npy_header(NumbersFile* f, const std::vector<long long>& shape, bool compressed, std::string* why) {
+    InFile& file = f->file;
+    const std::size_t size = file.size();
+    char lead[12];
+    if (size < 10) return *why = "not a NumPy .npy file", false;
+    if (!f->take(lead, 10, why)) return false;
+    if (std::memcmp(lead, "\x93NUMPY", 6) != 0) return *why = "not a NumPy .npy file", false;
+    const unsigned major = static_cast<unsigned char>(lead[6]);
     std::size_t header_len, start;
     if (major == 1) {
-        header_len = static_cast<unsigned char>(bytes[8]) | static_cast<std::size_t>(static_cast<unsigned char>(bytes[9])) << 8;
+        header_len = static_cast<unsigned char>(lead[8]) | static_cast<std::size_t>(static_cast<unsigned char>(lead[9])) << 8;
         start = 10;
     } else if (major == 2 || major == 3) {
-        if (bytes.size() < 12) return *why = "the .npy header is truncated", false;
+        if (size < 12) return *why = "the .npy header is truncated", false;
+        if (!f->take(lead + 10, 2, why)) return false;
         std::uint32_t len;
-        std::memcpy(&len, bytes.data() + 8, 4);
+        std::memcpy(&len, lead + 8, 4);
         header_len = len;
         start = 12;
     } else {
         return *why = ".npy format version " + std::to_string(major) + " is not supported", false;
     }
     if (header_len > kMaxHeader) return *why = "the .npy header is longer than 4096 bytes", false;
-    if (bytes.size() < start + header_len) return *why = "the .npy header is truncated", false;
-    std::string header = bytes.substr(start, header_len);
+    if (size < start + header_len) return *why = "the .npy header is truncated", false;
+    std::string header(header_len, '\0');  // at most 4096 bytes
+    if (header_len && !f->take(&header[0], header_len, why)) return false;
     if (header.find('\0') != std::string::npos) return *why = "the .npy header holds a NUL character", false;
     while (!header.empty() && (header.back() == '\n' || header.back() == ' ')) header.pop_back();
     std::map<std::string, std::string> fields;
@@ -153,19 +157,13 @@ bool parse_npy_f64(const std::string& bytes, const std::vector<long long>& shape
     if (dims != shape) return *why = "the .npy shape is " + shape_text(dims) + ", not " + shape_text(shape), false;
     unsigned long long count = 1;
     for (long long d : dims) count *= static_cast<unsigned long long>(d);  // the expected shape, already bounded
-    const std::size_t body = bytes.size() - start - header_len;
-    if (compressed) {
-        std::vector<unsigned char> planes;
-        if (!inflate_exactly(bytes.data() + start + header_len, body, count * 8, &planes, "the compressed data", why))
-            return false;
-        out->resize(static_cast<std::size_t>(count));
-        unshuffle(planes.data(), count, out->data());
-        return true;
-    }
-    if (body != count * 8)
+    const std::size_t body = size - start - header_len;
+    if (!compressed && body != count * 8)
         return *why = "the .npy file holds " + std::to_string(body) + " bytes of data, not " + std::to_string(count * 8), false;
-    out->resize(static_cast<std::size_t>(count));
-    if (count) std::memcpy(out->data(), bytes.data() + start + header_len, body);
+    f->values = static_cast<std::size_t>(count);
+    f->fields = 1;
+    f->compressed = compressed;
+    f->what = "the compressed data";
     return true;
 }
 

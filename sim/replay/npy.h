@@ -3,15 +3,17 @@
 #include <string>
 #include <vector>
 
+#include "replay/numbers.h"
+
 namespace sim {
 namespace replay {
 
-// Reads a .npy file (format version 1, 2 or 3) that must hold little-endian float64 numbers in C
-// order with exactly the shape `shape`; the header is bounded and the file's length must match.
-// `compressed`: the header is followed by the numbers shuffled and deflated (a recording's
-// compressed form), inflated to exactly the shape's bytes.
-bool parse_npy_f64(const std::string& bytes, const std::vector<long long>& shape, std::vector<double>* out,
-                   std::string* why, bool compressed = false);
+// Reads the header of the .npy file open in `f` (format version 1, 2 or 3), which must announce
+// little-endian float64 numbers in C order with exactly the shape `shape`; the header is bounded
+// and the file's length must match. Leaves `f` at its numbers. `compressed`: the header is followed
+// by the numbers shuffled and deflated (a recording's compressed form), to inflate to exactly the
+// shape's bytes. `why` says what is wrong, without the file's name.
+bool read_npy_header(NumbersFile* f, const std::vector<long long>& shape, bool compressed, std::string* why);
 
 }  // namespace replay
 }  // namespace sim

@@ -39,13 +39,15 @@ bool open_recording(const RigEntry& e, const OptionReaders& options, const Knobs
 // the recording holds none.
 const Calibration* recorded_calibration(const Recording& rec, int index, Report& report);
 
-// The frame the next capture of stream `s` yields, read and shaped by `plan` as a live capture
-// would be (at the end of the stream, the first again when the playback loops); `index` gets its
-// number, for `played` once the frame is handed out. Reported when the stream has been played to
-// its end (`what` names the device's camera), the memory does not allow it or its files are
-// faulty.
-bool next_frame(Playback& pb, const Stream& s, const Plan& plan, const std::string& what, const Knobs& knobs,
-                FrameData* out, std::size_t* index, Report& report);
+// The frame the next capture of stream `s` yields (at the end of the stream, the first again when
+// the playback loops), opened and checked (FrameReader::open); `index` gets its number, for
+// `played` once the frame is handed out. Reported when the stream has been played to its end
+// (`what` names the device's camera), the memory does not allow it or its files are faulty.
+bool open_next(Playback& pb, const Stream& s, const Plan& plan, const std::string& what, const Knobs& knobs,
+               FrameReader* out, std::size_t* index, Report& report);
+// The opened frame's numbers read into `out` and shaped by `plan` as a live capture would be.
+// Reported when a file cannot be read to its end.
+bool read_frame(FrameReader& frame, const Stream& s, const Plan& plan, const FrameOut& out, Report& report);
 void played(Playback& pb, const Stream& s, std::size_t index);
 
 // Refuses an operation a recording cannot serve (2-D captures, the fixed line scan).

@@ -1,9 +1,9 @@
 // Stand-in SDK, playback: the PLY files that hold a recording's point maps (double vertices, lossless).
 #include "replay/ply.h"
 
+#include <algorithm>
 #include <cstring>
 #include "core/ply_header.h"
-#include "replay/compressed.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "recordings store little-endian numbers");
 
@@ -14,8 +14,10 @@ namespace {
 constexpr std::size_t kMaxHeader = 4096;
 }
 
-bool parse_ply_points(const std::string& bytes, long long count, std::vector<double>* points,
-                      std::vector<double>* normals, std::string* why, bool compressed) {
+bool read_ply_points_header(NumbersFile* f, long long count, bool compressed, std::string* why) {
+    // The header ends within its bound: only that much of the file is read to find it.
+    std::string bytes(std::min(f->file.size(), kMaxHeader + 64), '\0');
+    if (!bytes.empty() && !f->take(&bytes[0], bytes.size(), why)) return false;
     std::vector<PlyHeaderLine> lines;
     std::size_t body_at = 0;
     switch (read_ply_header(bytes, {kMaxHeader}, &lines, &body_at)) {
@@ -64,37 +66,16 @@ bool parse_ply_points(const std::string& bytes, long long count, std::vector<dou
     if (vertices != count)
         return *why = "the PLY file holds " + std::to_string(vertices) + " vertices, not " + std::to_string(count), false;
     const std::size_t stride = props.size() * 8;
-    const std::size_t body = bytes.size() - body_at;
+    const std::size_t body = f->file.size() - body_at;
     const std::size_t n = static_cast<std::size_t>(count);
-    std::vector<double> values;  // a compressed file's vertices, inflated and unshuffled
-    if (compressed) {
-        std::vector<unsigned char> planes;
-        if (!inflate_exactly(bytes.data() + body_at, body, n * stride, &planes, "the compressed vertices", why))
-            return false;
-        if (props.size() == 3) {
-            points->resize(n * 3);
-            normals->clear();
-            unshuffle(planes.data(), n * 3, points->data());
-            return true;
-        }
-        values.resize(n * 6);
-        unshuffle(planes.data(), n * 6, values.data());
-    } else if (body != n * stride) {
+    if (!compressed && body != n * stride)
         return *why = "the PLY file holds " + std::to_string(body) + " bytes of vertices, not " +
                       std::to_string(n * stride), false;
-    }
-    const char* p = compressed ? reinterpret_cast<const char*>(values.data()) : bytes.data() + body_at;
-    points->resize(n * 3);
-    normals->clear();
-    if (props.size() == 3) {
-        if (n) std::memcpy(points->data(), p, n * 24);
-        return true;
-    }
-    normals->resize(n * 3);
-    for (std::size_t i = 0; i < n; ++i, p += 48) {
-        std::memcpy(points->data() + 3 * i, p, 24);
-        std::memcpy(normals->data() + 3 * i, p + 24, 24);
-    }
+    if (!f->file.seek(body_at, why)) return false;
+    f->values = n * props.size();
+    f->fields = static_cast<int>(props.size());
+    f->compressed = compressed;
+    f->what = "the compressed vertices";
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Stand-in SDK: the Embree device and the per-placement Embree scenes, with exact primitive callbacks.
 #include "world/embree_scene.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <unordered_set>
@@ -20,11 +21,18 @@ void on_error(void*, RTCError code, const char* str) {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// The ray of lane i as double precision: the context's own ray for single rays.
-void lane_ray(const RayContext* c, RTCRayN* ray, unsigned N, unsigned i, Vec3* o, Vec3* d) {
-    if (N == 1) {
-        *o = c->o;
-        *d = c->d;
+// The lane of ray i of a callback's rays: for rays cast together the one its id names, for a ray
+// cast alone the context's own; null for rays cast without lanes (their float ray is all there is).
+RayLane* lane_of(RayContext* c, RTCRayN* ray, unsigned N, unsigned i) {
+    if (c->lanes) return &c->lanes[RTCRayN_id(ray, N, i)];
+    return N == 1 ? &c->own : nullptr;
+}
+
+// The ray of lane i as double precision.
+void lane_ray(const RayLane* lane, RTCRayN* ray, unsigned N, unsigned i, Vec3* o, Vec3* d) {
+    if (lane) {
+        *o = lane->o;
+        *d = lane->d;
         return;
     }
     *o = Vec3(RTCRayN_org_x(ray, N, i), RTCRayN_org_y(ray, N, i), RTCRayN_org_z(ray, N, i));
@@ -52,7 +60,8 @@ void intersect_fn(const RTCIntersectFunctionNArguments* a) {
     for (unsigned i = 0; i < a->N; ++i) {
         if (!a->valid[i]) continue;
         Vec3 o, d, n;
-        lane_ray(c, ray, a->N, i, &o, &d);
+        RayLane* lane = lane_of(c, ray, a->N, i);
+        lane_ray(lane, ray, a->N, i, &o, &d);
         double t;
         if (!intersect_primitive(*obj, o, d, RTCRayN_tnear(ray, a->N, i), RTCRayN_tfar(ray, a->N, i), &t, &n)) continue;
         RTCRayN_tfar(ray, a->N, i) = static_cast<float>(t);
@@ -64,10 +73,10 @@ void intersect_fn(const RTCIntersectFunctionNArguments* a) {
         RTCHitN_primID(hit, a->N, i) = a->primID;
         RTCHitN_geomID(hit, a->N, i) = a->geomID;
         RTCHitN_instID(hit, a->N, i, 0) = a->context->instID[0];
-        if (a->N == 1) {
-            c->t = t;
-            c->n = n;
-            c->geom = a->geomID;
+        if (lane) {
+            lane->t = t;
+            lane->n = n;
+            lane->geom = a->geomID;
         }
     }
 }
@@ -79,7 +88,7 @@ void occluded_fn(const RTCOccludedFunctionNArguments* a) {
     for (unsigned i = 0; i < a->N; ++i) {
         if (!a->valid[i]) continue;
         Vec3 o, d, n;
-        lane_ray(c, a->ray, a->N, i, &o, &d);
+        lane_ray(lane_of(c, a->ray, a->N, i), a->ray, a->N, i, &o, &d);
         double t;
         const float tfar = RTCRayN_tfar(a->ray, a->N, i);
         if (intersect_primitive(*obj, o, d, RTCRayN_tnear(a->ray, a->N, i), tfar, &t, &n) && t < tfar)
@@ -120,19 +129,19 @@ std::string take_embree_error() {
     return e;
 }
 
-bool prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, double tmin, double tmax) {
+bool prepare_lane(RayLane* lane, RTCRay* ray, unsigned id, const Vec3& o, const Vec3& d, double tmin,
+                  double tmax) {
     // Embree asserts on rays outside this range (it is built with its checks on); checked before
     // anything is narrowed to float.
     constexpr double kLarge = 1.8e18;
     bool fine = std::abs(tmin) <= kLarge && tmax >= -kLarge;  // NaN fails both
     for (int k = 0; k < 3; ++k) fine = fine && std::abs(o[k]) <= kLarge && std::abs(d[k]) <= kLarge;
     if (!fine) return false;
-    rtcInitIntersectContext(&ctx->embree);
-    ctx->o = o;
-    ctx->d = d;
-    ctx->t = -1;
-    ctx->geom = RTC_INVALID_GEOMETRY_ID;
-    RTCRay& r = rh->ray;
+    lane->o = o;
+    lane->d = d;
+    lane->t = -1;
+    lane->geom = RTC_INVALID_GEOMETRY_ID;
+    RTCRay& r = *ray;
     r.org_x = static_cast<float>(o.x());
     r.org_y = static_cast<float>(o.y());
     r.org_z = static_cast<float>(o.z());
@@ -143,12 +152,61 @@ bool prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, d
     r.tfar = tmax >= 3e38 ? kInf : static_cast<float>(tmax);
     r.time = 0;
     r.mask = 0xffffffffu;
-    r.id = 0;
+    r.id = id;
     r.flags = 0;
+    return true;
+}
+
+bool prepare_lane(RayLane* lane, RTCRayHit* rh, unsigned id, const Vec3& o, const Vec3& d, double tmin,
+                  double tmax) {
+    if (!prepare_lane(lane, &rh->ray, id, o, d, tmin, tmax)) return false;
     rh->hit.geomID = RTC_INVALID_GEOMETRY_ID;
     rh->hit.primID = RTC_INVALID_GEOMETRY_ID;
     rh->hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
     return true;
+}
+
+bool prepare_ray(RayContext* ctx, RTCRayHit* rh, const Vec3& o, const Vec3& d, double tmin, double tmax) {
+    if (!prepare_lane(&ctx->own, rh, 0, o, d, tmin, tmax)) return false;
+    rtcInitIntersectContext(&ctx->embree);
+    ctx->lanes = nullptr;
+    return true;
+}
+
+void intersect_together(RTCScene scene, RayContext* ctx, RTCRayHit* rh, unsigned n) {
+    rtcInitIntersectContext(&ctx->embree);
+    ctx->embree.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
+    rtcIntersect1M(scene, &ctx->embree, rh, n, sizeof(RTCRayHit));
+}
+
+void occluded_together(RTCScene scene, RayContext* ctx, RTCRay* r, unsigned n) {
+    // In packets of 8, which every vector width Embree runs on takes (its coherent streams of
+    // shadow rays may not finish with instances).
+    rtcInitIntersectContext(&ctx->embree);
+    ctx->embree.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
+    for (unsigned k0 = 0; k0 < n; k0 += 8) {
+        const unsigned m = std::min(8u, n - k0);
+        alignas(32) int valid[8];
+        alignas(32) RTCRay8 p;
+        for (unsigned j = 0; j < 8; ++j) {
+            const RTCRay& q = r[k0 + std::min(j, m - 1)];
+            valid[j] = j < m ? -1 : 0;
+            p.org_x[j] = q.org_x;
+            p.org_y[j] = q.org_y;
+            p.org_z[j] = q.org_z;
+            p.dir_x[j] = q.dir_x;
+            p.dir_y[j] = q.dir_y;
+            p.dir_z[j] = q.dir_z;
+            p.tnear[j] = q.tnear;
+            p.tfar[j] = q.tfar;
+            p.time[j] = q.time;
+            p.mask[j] = q.mask;
+            p.id[j] = q.id;
+            p.flags[j] = q.flags;
+        }
+        rtcOccluded8(valid, scene, &ctx->embree, &p);
+        for (unsigned j = 0; j < m; ++j) r[k0 + j].tfar = p.tfar[j];
+    }
 }
 
 std::shared_ptr<const Accel> Accel::build(const std::vector<Object>& objects, std::string* why) {
@@ -197,29 +255,40 @@ Accel::~Accel() {
     if (scene_) rtcReleaseScene(scene_);
 }
 
-bool Accel::intersect(const Vec3& o, const Vec3& d, double tmin, double tmax, RayHit* out) const {
-    RayContext ctx;
-    RTCRayHit rh;
-    if (!prepare_ray(&ctx, &rh, o, d, tmin, tmax)) return false;
-    rtcIntersect1(scene_, &ctx.embree, &rh);
+namespace {
+
+// What Embree found for a ray: a primitive's exact hit from its callback, a mesh's triangle as
+// Embree's float hit.
+bool resolve(const std::vector<Object>& objects, const RTCRayHit& rh, const RayLane& lane, RayHit* out) {
     if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) return false;
     if (rh.hit.instID[0] != RTC_INVALID_GEOMETRY_ID) {
         out->object = static_cast<int>(rh.hit.instID[0]);
-        if (!refine_triangle(objects_[out->object], rh.hit.primID, rh.hit.u, rh.hit.v, o, d, &out->t, &out->n)) {
-            out->t = rh.ray.tfar;
-            out->n = Vec3(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z).normalized();
-        }
+        // Embree's own distance: single precision is finer than anything measured of a mesh.
+        out->t = rh.ray.tfar;
+        const Vec3 face(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z);  // the mesh's own units
+        if (!triangle_normal(objects[out->object], rh.hit.primID, rh.hit.u, rh.hit.v, face, &out->n))
+            out->n = face.normalized();
         return true;
     }
     out->object = static_cast<int>(rh.hit.geomID);
-    if (ctx.geom == rh.hit.geomID) {
-        out->t = ctx.t;
-        out->n = ctx.n;
+    if (lane.geom == rh.hit.geomID) {
+        out->t = lane.t;
+        out->n = lane.n;
     } else {
         out->t = rh.ray.tfar;
         out->n = Vec3(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z);
     }
     return true;
+}
+
+}  // namespace
+
+bool Accel::intersect(const Vec3& o, const Vec3& d, double tmin, double tmax, RayHit* out) const {
+    RayContext ctx;
+    RTCRayHit rh;
+    if (!prepare_ray(&ctx, &rh, o, d, tmin, tmax)) return false;
+    rtcIntersect1(scene_, &ctx.embree, &rh);
+    return resolve(objects_, rh, ctx.own, out);
 }
 
 bool Accel::occluded(const Vec3& o, const Vec3& d, double tmin, double tmax) const {
@@ -228,6 +297,39 @@ bool Accel::occluded(const Vec3& o, const Vec3& d, double tmin, double tmax) con
     if (!prepare_ray(&ctx, &rh, o, d, tmin, tmax)) return false;
     rtcOccluded1(scene_, &ctx.embree, &rh.ray);
     return rh.ray.tfar < 0;
+}
+
+void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, double tmax, RayHit* hits) const {
+    RayLane lanes[kTogether];
+    RTCRayHit rh[kTogether];
+    int which[kTogether];  // the caller's index of each ray cast
+    unsigned m = 0;
+    for (int k = 0; k < n; ++k) {
+        hits[k] = RayHit();
+        if (prepare_lane(&lanes[m], &rh[m], m, o, d[k], tmin, tmax)) which[m++] = k;
+    }
+    if (!m) return;
+    RayContext ctx;
+    ctx.lanes = lanes;
+    intersect_together(scene_, &ctx, rh, m);
+    for (unsigned j = 0; j < m; ++j)
+        if (!resolve(objects_, rh[j], lanes[j], &hits[which[j]])) hits[which[j]] = RayHit();
+}
+
+void Accel::occluded_many(const Vec3* o, const Vec3* d, int n, double tmin, const double* tmax, bool* blocked) const {
+    RayLane lanes[kTogether];
+    RTCRay rays[kTogether];
+    int which[kTogether];
+    unsigned m = 0;
+    for (int k = 0; k < n; ++k) {
+        blocked[k] = false;
+        if (prepare_lane(&lanes[m], &rays[m], m, o[k], d[k], tmin, tmax[k])) which[m++] = k;
+    }
+    if (!m) return;
+    RayContext ctx;
+    ctx.lanes = lanes;
+    occluded_together(scene_, &ctx, rays, m);
+    for (unsigned j = 0; j < m; ++j) blocked[which[j]] = rays[j].tfar < 0;
 }
 
 }  // namespace sim

@@ -32,6 +32,7 @@ void place_scene(Scene& s, const std::shared_ptr<const SceneSource>& source, dou
     if (!src.moves()) step = 0;
     s.near_mm = near_mm;
     s.far_mm = far_mm;
+    s.ambient_lux = src.ambient_lux;
     s.names.resize(src.objects.size());
     s.materials.resize(src.objects.size());
     for (std::size_t i = 0; i < src.objects.size(); ++i) {

@@ -159,6 +159,22 @@ void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h) {
     h->object = r.object;
 }
 
+void cast_shapes(const Scene& s, const Vec3& o, const Vec3* d, int n, Hit* h) {
+    RayHit r[Accel::kTogether];
+    if (s.accel) s.accel->intersect_many(o, d, n, 1e-6, 1e300, r);
+    for (int k = 0; k < n; ++k) {
+        if (!s.accel || r[k].object < 0) {
+            h[k].t = -1;
+            h[k].object = -1;
+            continue;
+        }
+        h[k].t = r[k].t;
+        h[k].p = o + d[k] * r[k].t;
+        h[k].n = r[k].n.dot(d[k]) > 0 ? Vec3(-r[k].n) : r[k].n;  // face the viewer
+        h[k].object = r[k].object;
+    }
+}
+
 Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
     Hit h;
     cast_shape(s, o, d, &h);

@@ -31,6 +31,10 @@ struct Material {
     double specular = 0;                // strength of the specular lobe (0 matte .. 1 polished)
     double shininess = 40;              // tightness of the lobe (Phong exponent)
     double mirror = 0;                  // share reflected like a mirror onto other surfaces, 0..1
+    // Light that enters the surface and comes back out from below it, 0..1: its share of the diffuse
+    // light and, in units of kScatterMm, how deep it comes back from on average (wax, skin, some plastics).
+    double translucency = 0;
+    static constexpr double kScatterMm = 2.0;
 };
 
 enum class Shape { Plane, Box, Sphere, Cylinder, Board, Mesh };
@@ -68,6 +72,7 @@ struct Scene {
     std::vector<Material> materials;
     std::vector<Object> objects;
     double near_mm = 400, far_mm = 1200;
+    double ambient_lux = 500;  // the room's light (illuminance, lux)
     // The marker board (at most one per scene; board < 0 when there is none). Origin at its
     // centre, x/y axes in its plane, z its normal (towards the print's viewer).
     int board = -1;
@@ -105,6 +110,9 @@ Hit cast(const Scene& s, const Vec3& o, const Vec3& d);
 // The same into *h without the albedo (left as it was), for callers that add it later with
 // surface_albedo.
 void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h);
+// The same for the n rays from `o` along unit d[0 .. n - 1] (neighbouring pixels of a camera, as
+// many as n <= 64), cast together: h[k] is what cast_shape gives for d[k].
+void cast_shapes(const Scene& s, const Vec3& o, const Vec3* d, int n, Hit* h);
 // Whether anything lies on the segment from `a` towards `b` (shadow test), ignoring a margin.
 bool occluded(const Scene& s, const Vec3& a, const Vec3& b);
 // Where a ray meets the board (distance, < 0 when it misses), and the board-frame point it meets.

@@ -276,7 +276,7 @@ Mat3 parse_rotation(const Reader& r, const toml::node& node) {
 }
 
 Material parse_material(const Reader& r, const toml::table& t, Material m) {
-    r.only(t, {"albedo", "specular", "shininess", "mirror"}, "a material");
+    r.only(t, {"albedo", "specular", "shininess", "mirror", "translucency"}, "a material");
     if (const toml::node* a = t.get("albedo")) {
         if (a->is_array()) {
             const auto v = r.numbers(*a, "albedo", 3);
@@ -291,6 +291,7 @@ Material parse_material(const Reader& r, const toml::table& t, Material m) {
     if (const toml::node* n = t.get("specular")) m.specular = r.number(*n, "specular", 0, 1);
     if (const toml::node* n = t.get("shininess")) m.shininess = r.number(*n, "shininess", 1, 10000);
     if (const toml::node* n = t.get("mirror")) m.mirror = r.number(*n, "mirror", 0, 1);
+    if (const toml::node* n = t.get("translucency")) m.translucency = r.number(*n, "translucency", 0, 1);
     return m;
 }
 
@@ -580,10 +581,11 @@ std::shared_ptr<const SceneSource> parse_scene(const std::string& text, const st
         r.only(doc, {"scene", "device", "materials", "object"}, "the file (scene, device, materials, object)");
         if (const toml::node* n = doc.get("scene")) {
             const toml::table& t = r.table(*n, "scene");
-            r.only(t, {"description", "reference_distance_mm"}, "[scene]");
+            r.only(t, {"description", "reference_distance_mm", "ambient_lux"}, "[scene]");
             if (const toml::node* d = t.get("description")) r.text(*d, "description");
             if (const toml::node* d = t.get("reference_distance_mm"))
                 scene->reference_mm = r.positive(*d, "reference_distance_mm");
+            if (const toml::node* d = t.get("ambient_lux")) scene->ambient_lux = r.number(*d, "ambient_lux", 0, kMaxAmbientLux);
         }
         if (const toml::node* n = doc.get("device")) {
             const toml::table& t = r.table(*n, "device");

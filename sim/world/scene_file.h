@@ -25,6 +25,7 @@ struct ObjectSpec {
 struct SceneSource {
     std::string path;           // the file, or "" for the built-in default scene
     double reference_mm = 0;    // > 0: lengths scale by z0 / reference_mm (z0: see range_scale)
+    double ambient_lux = 500;   // the room's light, lux (an office)
     std::vector<ObjectSpec> objects;
     MotionStep device;          // the device's own motion
     int board = -1;             // index of the marker board, if any
@@ -43,6 +44,8 @@ constexpr std::uint64_t kMaxSceneTriangles = 8000000;
 // and at least this large, mm, for the renderer to handle them.
 constexpr double kMaxPlacedReach = 1e9;
 constexpr double kMinPlacedSize = 1e-4;
+// The room light a scene may set, lux (full sunlight is about 100 000).
+constexpr double kMaxAmbientLux = 200000;
 
 // Reads a scene file. Null with `why` set ("<file>: line <n>: object '<name>': <reason>") on
 // any fault; nothing is kept of a scene that fails.

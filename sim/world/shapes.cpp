@@ -155,26 +155,11 @@ void primitive_bounds(const Object& obj, Vec3* lo, Vec3* hi) {
     *hi = c + e + pad;
 }
 
-bool refine_triangle(const Object& obj, unsigned prim, float u, float v, const Vec3& o, const Vec3& d, double* t,
-                     Vec3* n) {
+bool triangle_normal(const Object& obj, unsigned prim, float u, float v, const Vec3& face, Vec3* n) {
     const Mesh& m = *obj.mesh;
-    const std::uint32_t* idx = &m.indices[3 * static_cast<std::size_t>(prim)];
-    auto vertex = [&](int k) {
-        const float* p = &m.vertices[3 * static_cast<std::size_t>(idx[k])];
-        return Vec3(p[0], p[1], p[2]);
-    };
-    // In the mesh's own units the ray is lo + t ld, with the same t (the map is affine).
-    const Vec3 inv_scale = obj.scale.cwiseInverse();
-    const Vec3 lo = (obj.R.transpose() * (o - obj.t)).cwiseProduct(inv_scale);
-    const Vec3 ld = (obj.R.transpose() * d).cwiseProduct(inv_scale);
-    const Vec3 v0 = vertex(0);
-    const Vec3 face = (vertex(1) - v0).cross(vertex(2) - v0);
-    const double den = face.dot(ld);
-    if (den == 0) return false;
-    *t = face.dot(v0 - lo) / den;
-    // Normals move with the inverse transpose of the scale.
     Vec3 local = face;
     if (!m.normals.empty()) {
+        const std::uint32_t* idx = &m.indices[3 * static_cast<std::size_t>(prim)];
         const double bary[3] = {1.0 - u - v, u, v};
         Vec3 acc = Vec3::Zero();
         for (int k = 0; k < 3; ++k) {
@@ -183,9 +168,10 @@ bool refine_triangle(const Object& obj, unsigned prim, float u, float v, const V
         }
         if (acc.squaredNorm() > 0) local = acc;
     }
-    const Vec3 world = obj.R * local.cwiseProduct(inv_scale);
+    // Normals move with the inverse transpose of the scale.
+    const Vec3 world = obj.R * local.cwiseQuotient(obj.scale);
     const double len = world.norm();
-    if (len == 0) return false;
+    if (!(len > 0)) return false;
     *n = world / len;
     return true;
 }

@@ -13,10 +13,9 @@ bool intersect_primitive(const Object& obj, const Vec3& o, const Vec3& d, double
 // The axis-aligned box (device frame) that holds a primitive object.
 void primitive_bounds(const Object& obj, Vec3* lo, Vec3* hi);
 
-// Where the ray meets the plane of triangle `prim` of a mesh object (its exact distance), and the
-// surface normal there: interpolated at barycentric (u, v) when the mesh has vertex normals,
-// else the face's. False when the ray runs parallel to the triangle.
-bool refine_triangle(const Object& obj, unsigned prim, float u, float v, const Vec3& o, const Vec3& d, double* t,
-                     Vec3* n);
+// The surface normal of triangle `prim` of a mesh object at barycentric (u, v), device frame:
+// interpolated when the mesh has vertex normals, else the face's (`face`: Embree's geometric normal,
+// mesh units). False when it has no direction.
+bool triangle_normal(const Object& obj, unsigned prim, float u, float v, const Vec3& face, Vec3* n);
 
 }  // namespace sim

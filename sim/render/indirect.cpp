@@ -1,0 +1,153 @@
+// Stand-in SDK: light bounced once between surfaces, cast on a coarse grid of pixels.
+#include "render/indirect.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "render/image.h"
+#include "render/noise.h"
+#include "render/parallel.h"
+#include "world/embree_scene.h"
+
+namespace sim {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr std::uint64_t kBounceStream = 0xb0;
+// The cone each bounce ray stands for: its share of the hemisphere seen through the cosine.
+const double kCone = 1 / std::sqrt(static_cast<double>(BouncePlan::kRays));
+// The codes that number the fringes change every few fringes: their stripes are that much wider.
+constexpr double kCodeFringes = 4;
+
+}  // namespace
+
+BouncePlan bounce_plan(const Knobs& k, int width, int height) {
+    BouncePlan p;
+    p.width = width;
+    p.height = height;
+    p.on = !k.truth_mode() && width >= 2 && height >= 2;  // truth mode measures the surfaces alone
+    if (!p.on) return p;
+    p.columns = (width - 1 + BouncePlan::kCell - 1) / BouncePlan::kCell + 1;
+    p.rows = (height - 1 + BouncePlan::kCell - 1) / BouncePlan::kCell + 1;
+    p.key = combine(hash_double(k.noise_seed), kBounceStream);
+    return p;
+}
+
+Vec3 bounce_direction(const BouncePlan& plan, int node, int j, const Vec3& n) {
+    // Stratified over the disc the hemisphere projects to (equal areas are equal shares of the
+    // cosine-weighted light): ring j, jittered within it, at angles a golden turn apart.
+    const std::uint64_t bits = PixelNoise(plan.key).bits(static_cast<std::uint64_t>(node));
+    const double jitter = (static_cast<double>((bits >> (8 * j + 8)) & 0xff) + 0.5) / 256;
+    const double u = (j + jitter) / BouncePlan::kRays, r = std::sqrt(u);
+    const double phi = 2 * kPi * (PixelNoise::uniform(bits) + 0.6180339887498949 * j);
+    const Vec3 a = std::abs(n.x()) < 0.9 ? Vec3::UnitX() : Vec3::UnitY();
+    const Vec3 t1 = n.cross(a).normalized(), t2 = n.cross(t1);
+    return (t1 * (r * std::cos(phi)) + t2 * (r * std::sin(phi)) + n * std::sqrt(1 - u)).normalized();
+}
+
+bool bounce_shadow(const Vec3& projector, const Hit& q, Vec3* o, Vec3* d, double* len) {
+    const Vec3 ab = projector - q.p;
+    const double l = ab.norm();
+    if (!(l > 1.5)) return false;
+    *d = ab / l;
+    if (q.n.dot(*d) <= 0) return false;  // its side facing the ray faces away from the projector
+    *o = q.p + *d * 0.5;
+    *len = l - 1.0;
+    return true;
+}
+
+IndirectLight::IndirectLight(const Scene& s, const CameraModel& cam, const Vec3& projector,
+                             const CameraModel& projector_model, double fringe, const Vec3& weights,
+                             const BouncePlan& plan, bool codes, double threads)
+    : plan_(plan) {
+    if (!plan_.on || !s.accel) {
+        plan_.on = false;
+        return;
+    }
+    nodes_.resize(static_cast<std::size_t>(plan_.nodes()));
+    parallel_rows(plan_.rows, threads, [&](int r0, int r1) {
+        for (int gy = r0; gy < r1; ++gy)
+            for (int gx = 0; gx < plan_.columns; ++gx) {
+                const int node = gy * plan_.columns + gx;
+                Hit h;
+                cast_shape(s, cam.t, cam.R * cam.ray(plan_.x_of(gx), plan_.y_of(gy)), &h);
+                if (h.t < 0) continue;
+                const Vec3 hp = projector_model.from_device(h.p);
+                if (hp.z() <= 1e-6) continue;
+                const double column = hp.x() / hp.z();
+                const Vec3 o = bounce_origin(h.p, h.n);
+                double light = 0, re = 0, im = 0, code_re = 0, code_im = 0;
+                for (int j = 0; j < BouncePlan::kRays; ++j) {
+                    const Vec3 d = bounce_direction(plan_, node, j, h.n);
+                    Hit q;
+                    cast_shape(s, o, d, &q);
+                    Vec3 so, sd;
+                    double len;
+                    if (q.t < 0 || !bounce_shadow(projector, q, &so, &sd, &len) || s.accel->occluded(so, sd, 1e-6, len))
+                        continue;
+                    const Vec3 qp = projector_model.from_device(q.p);
+                    if (qp.z() <= 1e-6) continue;
+                    q.albedo = surface_albedo(s, q.object, q.p);
+                    // A lit diffuse surface: its light falls with the square of its distance to the projector.
+                    const double e = weights.dot(q.albedo) * (1 - material_of(s, q).mirror) * q.n.dot(sd) /
+                                     (projector - q.p).squaredNorm();
+                    // The ray stands for a cone: its fringes average away where the cone's footprint
+                    // spans much of a fringe.
+                    const double footprint = q.t * kCone / std::max(std::abs(q.n.dot(d)), 0.2);
+                    const double spread = 0.5 * footprint / (qp.z() * fringe);  // fringes across it (a sigma)
+                    const double keep = std::exp(-2 * kPi * kPi * spread * spread);
+                    const double dphase = 2 * kPi * (qp.x() / qp.z() - column) / fringe;
+                    light += e;
+                    if (keep > 1e-6) {  // (most rays reach far: their fringes are gone)
+                        re += e * keep * std::cos(dphase);
+                        im += e * keep * std::sin(dphase);
+                    }
+                    if (codes) {  // the codes' stripes are kCodeFringes times wider
+                        const double code_keep = std::exp(-2 * kPi * kPi * spread * spread / (kCodeFringes * kCodeFringes));
+                        code_re += e * code_keep * std::cos(dphase / kCodeFringes);
+                        code_im += e * code_keep * std::sin(dphase / kCodeFringes);
+                    }
+                }
+                Node& out = nodes_[static_cast<std::size_t>(node)];
+                out.object = h.object;
+                out.light = static_cast<float>(light / BouncePlan::kRays);
+                out.re = static_cast<float>(re / BouncePlan::kRays);
+                out.im = static_cast<float>(im / BouncePlan::kRays);
+                out.code = static_cast<float>(std::hypot(code_re, code_im) / BouncePlan::kRays);
+                out.fringes = out.re != 0 || out.im != 0 || out.code != 0;
+            }
+    });
+}
+
+void IndirectLight::at(int x, int y, int object, double* light, double* re, double* im, double* code) const {
+    *light = *re = *im = *code = 0;
+    if (!plan_.on) return;
+    const int gx = std::min(x / BouncePlan::kCell, plan_.columns - 2);
+    const int gy = std::min(y / BouncePlan::kCell, plan_.rows - 2);
+    const int x0 = plan_.x_of(gx), y0 = plan_.y_of(gy);
+    const double tx = static_cast<double>(x - x0) / (plan_.x_of(gx + 1) - x0);
+    const double ty = static_cast<double>(y - y0) / (plan_.y_of(gy + 1) - y0);
+    const Node* a = &nodes_[static_cast<std::size_t>(gy) * plan_.columns + gx];
+    const Node* b = a + plan_.columns;
+    double w[4] = {(1 - tx) * (1 - ty), tx * (1 - ty), (1 - tx) * ty, tx * ty};
+    const Node* n[4] = {a, a + 1, b, b + 1};
+    if (!(a[0].fringes | a[1].fringes | b[0].fringes | b[1].fringes)) {  // light alone, as most pixels get
+        for (int k = 0; k < 4; ++k) *light += w[k] * n[k]->light;
+        return;
+    }
+    // Only from the pixel's own surface where the grid has it there: the phasors of two surfaces
+    // meeting at a corner are mirror images that would cancel.
+    double own = 0;
+    for (int k = 0; k < 4; ++k) own += n[k]->object == object ? w[k] : 0;
+    if (own > 1e-3)
+        for (int k = 0; k < 4; ++k) w[k] = n[k]->object == object ? w[k] / own : 0;
+    for (int k = 0; k < 4; ++k) {
+        *light += w[k] * n[k]->light;
+        *re += w[k] * n[k]->re;
+        *im += w[k] * n[k]->im;
+        *code += w[k] * n[k]->code;
+    }
+}
+
+}  // namespace sim
