@@ -59,6 +59,10 @@ private:
     };
     BouncePlan plan_;
     std::vector<Node> nodes_;
+    // Per pixel column (row): the grid cell it lies in, by its first grid column (row), and how far
+    // across the cell it lies, and one less that: the interpolation's weights come from these.
+    std::vector<int> cell_x_, cell_y_;
+    std::vector<double> tx_, ux_, ty_, uy_;
 };
 
 }  // namespace sim
