@@ -82,19 +82,19 @@ IndirectLight::IndirectLight(const Scene& s, const CameraModel& cam, const Vec3&
         return;
     }
     nodes_.resize(static_cast<std::size_t>(plan_.nodes()));
-    const auto cells = [](int n, int last, auto at, std::vector<int>* cell, std::vector<double>* t, std::vector<double>* u) {
-        cell->resize(static_cast<std::size_t>(n));
-        t->resize(static_cast<std::size_t>(n));
-        u->resize(static_cast<std::size_t>(n));
+    // The interpolation's cells and weights along the rows and down the columns.
+    const auto cells = [](int n, int last, int stride, auto at, std::vector<Axis>* axis) {
+        axis->resize(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i) {
             const int g = std::min(i / BouncePlan::kCell, last - 2), i0 = at(g);
-            (*cell)[i] = g;
-            (*t)[i] = static_cast<double>(i - i0) / (at(g + 1) - i0);
-            (*u)[i] = 1 - (*t)[i];
+            Axis& a = (*axis)[static_cast<std::size_t>(i)];
+            a.t = static_cast<double>(i - i0) / (at(g + 1) - i0);
+            a.u = 1 - a.t;
+            a.first = g * stride;
         }
     };
-    cells(plan_.width, plan_.columns, [&](int g) { return plan_.x_of(g); }, &cell_x_, &tx_, &ux_);
-    cells(plan_.height, plan_.rows, [&](int g) { return plan_.y_of(g); }, &cell_y_, &ty_, &uy_);
+    cells(plan_.width, plan_.columns, 1, [&](int g) { return plan_.x_of(g); }, &across_);
+    cells(plan_.height, plan_.rows, plan_.columns, [&](int g) { return plan_.y_of(g); }, &down_);
     const PixelNoise noise(plan_.key);
     parallel_rows(plan_.rows, threads, [&](int r0, int r1) {
         for (int gy = r0; gy < r1; ++gy)
@@ -152,17 +152,23 @@ IndirectLight::IndirectLight(const Scene& s, const CameraModel& cam, const Vec3&
                 out.fringes = out.re != 0 || out.im != 0 || out.code != 0;
             }
     });
+    for (int gy = 0; gy + 1 < plan_.rows; ++gy)
+        for (int gx = 0; gx + 1 < plan_.columns; ++gx) {
+            Node* a = &nodes_[static_cast<std::size_t>(gy) * plan_.columns + gx];
+            const Node* b = a + plan_.columns;
+            a->plain = !(a[0].fringes | a[1].fringes | b[0].fringes | b[1].fringes);
+        }
 }
 
 void IndirectLight::at(int x, int y, int object, double* light, double* re, double* im, double* code) const {
     *light = *re = *im = *code = 0;
     if (!plan_.on) return;
-    const double tx = tx_[x], ux = ux_[x], ty = ty_[y], uy = uy_[y];  // ux = 1 - tx, uy = 1 - ty
-    const Node* a = &nodes_[static_cast<std::size_t>(cell_y_[y]) * plan_.columns + cell_x_[x]];
+    const Axis &ax = across_[static_cast<std::size_t>(x)], &ay = down_[static_cast<std::size_t>(y)];
+    const Node* a = &nodes_[static_cast<std::size_t>(ay.first + ax.first)];
     const Node* b = a + plan_.columns;
-    double w[4] = {ux * uy, tx * uy, ux * ty, tx * ty};
+    double w[4] = {ax.u * ay.u, ax.t * ay.u, ax.u * ay.t, ax.t * ay.t};
     const Node* n[4] = {a, a + 1, b, b + 1};
-    if (!(a[0].fringes | a[1].fringes | b[0].fringes | b[1].fringes)) {  // light alone, as most pixels get
+    if (a->plain) {  // light alone, as most pixels get
         for (int k = 0; k < 4; ++k) *light += w[k] * n[k]->light;
         return;
     }

@@ -53,16 +53,21 @@ public:
 
 private:
     struct Node {
-        float light = 0, re = 0, im = 0, code = 0;
+        double light = 0;  // (a float's value: the light is kept to a float's precision)
+        float re = 0, im = 0, code = 0;
         int object = -1;
         bool fringes = false;  // any of re, im and code not 0
+        bool plain = false;    // the cell this node is the first corner of: no fringes at any corner
+    };
+    // A pixel column (row): the first grid column of the cell it lies in (for a row, the index of
+    // that grid row's first node), how far across the cell it lies and one less that.
+    struct Axis {
+        double t = 0, u = 1;
+        int first = 0;
     };
     BouncePlan plan_;
     std::vector<Node> nodes_;
-    // Per pixel column (row): the grid cell it lies in, by its first grid column (row), and how far
-    // across the cell it lies, and one less that: the interpolation's weights come from these.
-    std::vector<int> cell_x_, cell_y_;
-    std::vector<double> tx_, ux_, ty_, uy_;
+    std::vector<Axis> across_, down_;
 };
 
 }  // namespace sim

@@ -372,15 +372,15 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     // Two cameras: the other one must see the point too, unless completion fills it from the projector.
     double u = 0, v = 0, cos_other = 0, lobe_other = 0;
     bool stereo = other_ != nullptr;
-    Vec3 target = h.p;
-    if (stereo && extra > 0) {  // the other camera finds the wrong code where this ray meets its plane
-        const Vec3 d = (h.p - cam_.t).normalized();
-        const Vec3 n = pr.R * Vec3(1, 0, -column);
-        const double den = n.dot(d);
-        if (std::abs(den) < 1e-12) return;
-        target = cam_.t + d * (n.dot(pr.t - cam_.t) / den);
-    }
     if (stereo) {
+        Vec3 target = h.p;
+        if (extra > 0) {  // the other camera finds the wrong code where this ray meets its plane
+            const Vec3 d = (h.p - cam_.t).normalized();
+            const Vec3 n = pr.R * Vec3(1, 0, -column);
+            const double den = n.dot(d);
+            if (std::abs(den) < 1e-12) return;
+            target = cam_.t + d * (n.dot(pr.t - cam_.t) / den);
+        }
         // A wrong code is found wherever it lies along the other camera's epipolar line.
         if (extra > 0 ? in_view(*other_, target, &u, &v) : sees_other(h.p, seen, &u, &v)) {
             const Vec3 to_other = (other_->t - h.p).normalized();
