@@ -161,23 +161,39 @@ IndirectLight::IndirectLight(const Scene& s, const CameraModel& cam, const Vec3&
 }
 
 void IndirectLight::at(int x, int y, int object, double* light, double* re, double* im, double* code) const {
-    *light = *re = *im = *code = 0;
-    if (!plan_.on) return;
+    *re = *im = *code = 0;
+    if (!plan_.on) {
+        *light = 0;
+        return;
+    }
     const Axis &ax = across_[static_cast<std::size_t>(x)], &ay = down_[static_cast<std::size_t>(y)];
     const Node* a = &nodes_[static_cast<std::size_t>(ay.first + ax.first)];
+    if (!a->plain) {
+        mixed(a, ax, ay, object, light, re, im, code);
+        return;
+    }
+    // Light alone, as most pixels get.
+    const Node* b = a + plan_.columns;
+    double sum = 0;
+    sum += ax.u * ay.u * a[0].light;
+    sum += ax.t * ay.u * a[1].light;
+    sum += ax.u * ay.t * b[0].light;
+    sum += ax.t * ay.t * b[1].light;
+    *light = sum;
+}
+
+void IndirectLight::mixed(const Node* a, const Axis& ax, const Axis& ay, int object, double* light, double* re,
+                          double* im, double* code) const {
     const Node* b = a + plan_.columns;
     double w[4] = {ax.u * ay.u, ax.t * ay.u, ax.u * ay.t, ax.t * ay.t};
     const Node* n[4] = {a, a + 1, b, b + 1};
-    if (a->plain) {  // light alone, as most pixels get
-        for (int k = 0; k < 4; ++k) *light += w[k] * n[k]->light;
-        return;
-    }
     // Only from the pixel's own surface where the grid has it there: the phasors of two surfaces
     // meeting at a corner are mirror images that would cancel.
     double own = 0;
     for (int k = 0; k < 4; ++k) own += n[k]->object == object ? w[k] : 0;
     if (own > 1e-3)
         for (int k = 0; k < 4; ++k) w[k] = n[k]->object == object ? w[k] / own : 0;
+    *light = 0;
     for (int k = 0; k < 4; ++k) {
         *light += w[k] * n[k]->light;
         *re += w[k] * n[k]->re;

@@ -65,6 +65,10 @@ private:
         double t = 0, u = 1;
         int first = 0;
     };
+    // at() for a pixel whose cell has fringes at a corner (`a` its first node); kept out of the
+    // usual pixel's path.
+    [[gnu::noinline]] void mixed(const Node* a, const Axis& ax, const Axis& ay, int object, double* light, double* re,
+                                 double* im, double* code) const;
     BouncePlan plan_;
     std::vector<Node> nodes_;
     std::vector<Axis> across_, down_;
