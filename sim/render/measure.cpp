@@ -132,7 +132,7 @@ private:
             return std::exp(-dof_k_ * a * a);
         }
         const int i = static_cast<int>(s);
-        return blur_[i] + (blur_[i + 1] - blur_[i]) * (s - i);
+        return blur_[2 * i] + blur_[2 * i + 1] * (s - i);
     }
     static constexpr int kBlurSteps = 4096;
     // Whether the decoder keeps pixel i, whose fringes through the exposure it chose are `fr` and
@@ -193,7 +193,7 @@ private:
     double room_;      // the room's light through the filter, units of light per unit albedo
     double inv_focus_, dof_k_, dof_norm_;  // depth of field (see focus(); dof_norm_ in logarithms)
     double focus_norm_, blur_scale_;       // exp(dof_norm_); table steps per unit of 1 / distance
-    std::vector<double> blur_;             // blur() at kBlurSteps + 1 steps
+    std::vector<double> blur_;             // blur() at kBlurSteps + 1 steps, each and its rise to the next
     // Decoding: the swing a pixel measures, times spread_[12 random bits]; pixels whose swing stays
     // below swing_floor_ never decode. Past the angle whose cosine is cos_soft_ fewer pixels are
     // accepted: those whose cosine reaches accepted_[12 random bits]. Codes may be read wrong where
@@ -497,7 +497,8 @@ void Measurement::radiometry(const Scene& s, const DeviceOptics& c) {
     inv_focus_ = dof_k_ = dof_norm_ = 0;
     focus_norm_ = 1;
     blur_scale_ = 0;
-    blur_.assign(kBlurSteps + 1, 1.0);
+    blur_.assign(2 * (kBlurSteps + 1), 0.0);
+    for (int i = 0; i <= kBlurSteps; ++i) blur_[2 * i] = 1;
     if (!(near > 0 && far > near)) return;  // no range to focus in
     inv_focus_ = (near + far) / (2 * near * far);
     const double end = 1 / near - inv_focus_;  // the defocus at either end of the range
@@ -508,8 +509,9 @@ void Measurement::radiometry(const Scene& s, const DeviceOptics& c) {
     blur_scale_ = kBlurSteps / (2 / near);
     for (int i = 0; i <= kBlurSteps; ++i) {
         const double a = i / blur_scale_ - inv_focus_;
-        blur_[i] = std::exp(-dof_k_ * a * a);
+        blur_[2 * i] = std::exp(-dof_k_ * a * a);
     }
+    for (int i = 0; i < kBlurSteps; ++i) blur_[2 * i + 1] = blur_[2 * i + 2] - blur_[2 * i];
 }
 
 void Measurement::decoding(const Knobs& k, double limit_deg) {
