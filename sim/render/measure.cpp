@@ -199,7 +199,7 @@ private:
     // accepted: those whose cosine reaches accepted_[12 random bits]. Codes may be read wrong where
     // the squared signal to noise ratio of the finest code bit is below snr2_risk_ (noise.scale
     // applied by inv_scale_).
-    std::vector<float> spread_;
+    std::vector<double> spread_;  // (each a float's value)
     std::vector<double> accepted_;
     double swing_floor_, cos_soft_, snr2_risk_, inv_scale_;
     std::vector<float> tail_;  // the white phase noise's scale per 12 random bits (mean square 1)
@@ -382,7 +382,11 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
             target = cam_.t + d * (n.dot(pr.t - cam_.t) / den);
         }
         // A wrong code is found wherever it lies along the other camera's epipolar line.
-        if (extra > 0 ? in_view(*other_, target, &u, &v) : sees_other(h.p, seen, &u, &v)) {
+        double su = 0, sv = 0;  // (where it sees the point: kept apart, so u and v stay in registers)
+        const bool sees = extra > 0 ? in_view(*other_, target, &su, &sv) : sees_other(h.p, seen, &su, &sv);
+        u = su;
+        v = sv;
+        if (sees) {
             const Vec3 to_other = (other_->t - h.p).normalized();
             cos_other = h.n.dot(to_other);
             lobe_other = specular_lobe(m, h.n, to_proj, to_other);
