@@ -161,29 +161,29 @@ IndirectLight::IndirectLight(const Scene& s, const CameraModel& cam, const Vec3&
 }
 
 void IndirectLight::at(int x, int y, int object, double* light, double* re, double* im, double* code) const {
-    *re = *im = *code = 0;
-    if (!plan_.on) {
-        *light = 0;
-        return;
-    }
-    const Axis &ax = across_[static_cast<std::size_t>(x)], &ay = down_[static_cast<std::size_t>(y)];
-    const Node* a = &nodes_[static_cast<std::size_t>(ay.first + ax.first)];
-    if (!a->plain) {
-        mixed(a, ax, ay, object, light, re, im, code);
-        return;
-    }
-    // Light alone, as most pixels get.
-    const Node* b = a + plan_.columns;
-    double sum = 0;
-    sum += ax.u * ay.u * a[0].light;
-    sum += ax.t * ay.u * a[1].light;
-    sum += ax.u * ay.t * b[0].light;
-    sum += ax.t * ay.t * b[1].light;
-    *light = sum;
+    const Sample got = at(x, y, object);
+    *light = got.light;
+    *re = got.re;
+    *im = got.im;
+    *code = got.code;
 }
 
-void IndirectLight::mixed(const Node* a, const Axis& ax, const Axis& ay, int object, double* light, double* re,
-                          double* im, double* code) const {
+IndirectLight::Sample IndirectLight::at(int x, int y, int object) const {
+    if (!plan_.on) return {};
+    const Axis &ax = across_[static_cast<std::size_t>(x)], &ay = down_[static_cast<std::size_t>(y)];
+    const Node* a = &nodes_[static_cast<std::size_t>(ay.first + ax.first)];
+    if (!a->plain) return mixed(a, ax, ay, object);
+    // Light alone, as most pixels get.
+    const Node* b = a + plan_.columns;
+    Sample got;
+    got.light += ax.u * ay.u * a[0].light;
+    got.light += ax.t * ay.u * a[1].light;
+    got.light += ax.u * ay.t * b[0].light;
+    got.light += ax.t * ay.t * b[1].light;
+    return got;
+}
+
+IndirectLight::Sample IndirectLight::mixed(const Node* a, const Axis& ax, const Axis& ay, int object) const {
     const Node* b = a + plan_.columns;
     double w[4] = {ax.u * ay.u, ax.t * ay.u, ax.u * ay.t, ax.t * ay.t};
     const Node* n[4] = {a, a + 1, b, b + 1};
@@ -193,13 +193,14 @@ void IndirectLight::mixed(const Node* a, const Axis& ax, const Axis& ay, int obj
     for (int k = 0; k < 4; ++k) own += n[k]->object == object ? w[k] : 0;
     if (own > 1e-3)
         for (int k = 0; k < 4; ++k) w[k] = n[k]->object == object ? w[k] / own : 0;
-    *light = 0;
+    Sample got;
     for (int k = 0; k < 4; ++k) {
-        *light += w[k] * n[k]->light;
-        *re += w[k] * n[k]->re;
-        *im += w[k] * n[k]->im;
-        *code += w[k] * n[k]->code;
+        got.light += w[k] * n[k]->light;
+        got.re += w[k] * n[k]->re;
+        got.im += w[k] * n[k]->im;
+        got.code += w[k] * n[k]->code;
     }
+    return got;
 }
 
 }  // namespace sim

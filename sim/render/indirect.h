@@ -50,6 +50,11 @@ public:
     // there are some: the light, its fringes' phasor (re, im) and the size of the phasor of the
     // codes' stripes (a few fringes wide, so they keep more of it).
     void at(int x, int y, int object, double* light, double* re, double* im, double* code) const;
+    // The same as a value.
+    struct Sample {
+        double light = 0, re = 0, im = 0, code = 0;
+    };
+    Sample at(int x, int y, int object) const;
 
 private:
     struct Node {
@@ -67,8 +72,7 @@ private:
     };
     // at() for a pixel whose cell has fringes at a corner (`a` its first node); kept out of the
     // usual pixel's path.
-    [[gnu::noinline]] void mixed(const Node* a, const Axis& ax, const Axis& ay, int object, double* light, double* re,
-                                 double* im, double* code) const;
+    [[gnu::noinline]] Sample mixed(const Node* a, const Axis& ax, const Axis& ay, int object) const;
     BouncePlan plan_;
     std::vector<Node> nodes_;
     std::vector<Axis> across_, down_;

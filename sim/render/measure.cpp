@@ -458,8 +458,8 @@ double Measurement::translucent(const Material& m, const Hit& h, double* column)
 
 bool Measurement::bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance,
                           double* column, double* washed) const {
-    double light, re, im, code;
-    indirect_->at(x, y, h.object, &light, &re, &im, &code);
+    const IndirectLight::Sample got = indirect_->at(x, y, h.object);
+    const double light = got.light, re = got.re, im = got.im, code = got.code;
     if (!(light > 0)) return true;
     // The bounced light is per squared millimetre of distance to the projector; the projector's
     // own light is 1 at the working distance (see falloff()).
