@@ -65,7 +65,7 @@ private:
         bool plain = false;    // the cell this node is the first corner of: no fringes at any corner
     };
     // A pixel column (row): the first grid column of the cell it lies in (for a row, the index of
-    // that grid row's first node), how far across the cell it lies and one less that.
+    // that grid row's first node), how far across the cell it lies (t, 0 .. 1) and 1 - t.
     struct Axis {
         double t = 0, u = 1;
         int first = 0;
