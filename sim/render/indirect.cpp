@@ -34,16 +34,32 @@ BouncePlan bounce_plan(const Knobs& k, int width, int height) {
     return p;
 }
 
-Vec3 bounce_direction(const BouncePlan& plan, int node, int j, const Vec3& n) {
+namespace {
+
+// Two unit tangents of the unit normal n, at right angles: the frame bounce rays turn in.
+void tangents(const Vec3& n, Vec3* t1, Vec3* t2) {
+    const Vec3 a = std::abs(n.x()) < 0.9 ? Vec3::UnitX() : Vec3::UnitY();
+    *t1 = n.cross(a).normalized();
+    *t2 = n.cross(*t1);
+}
+
+// Ray j of a grid pixel whose noise bits are `bits`, about n with tangents t1, t2.
+Vec3 bounce_ray(std::uint64_t bits, int j, const Vec3& n, const Vec3& t1, const Vec3& t2) {
     // Stratified over the disc the hemisphere projects to (equal areas are equal shares of the
     // cosine-weighted light): ring j, jittered within it, at angles a golden turn apart.
-    const std::uint64_t bits = PixelNoise(plan.key).bits(static_cast<std::uint64_t>(node));
     const double jitter = (static_cast<double>((bits >> (8 * j + 8)) & 0xff) + 0.5) / 256;
     const double u = (j + jitter) / BouncePlan::kRays, r = std::sqrt(u);
     const double phi = 2 * kPi * (PixelNoise::uniform(bits) + 0.6180339887498949 * j);
-    const Vec3 a = std::abs(n.x()) < 0.9 ? Vec3::UnitX() : Vec3::UnitY();
-    const Vec3 t1 = n.cross(a).normalized(), t2 = n.cross(t1);
     return (t1 * (r * std::cos(phi)) + t2 * (r * std::sin(phi)) + n * std::sqrt(1 - u)).normalized();
+}
+
+}  // namespace
+
+Vec3 bounce_direction(const BouncePlan& plan, int node, int j, const Vec3& n) {
+    const std::uint64_t bits = PixelNoise(plan.key).bits(static_cast<std::uint64_t>(node));
+    Vec3 t1, t2;
+    tangents(n, &t1, &t2);
+    return bounce_ray(bits, j, n, t1, t2);
 }
 
 bool bounce_shadow(const Vec3& projector, const Hit& q, Vec3* o, Vec3* d, double* len) {
@@ -66,6 +82,20 @@ IndirectLight::IndirectLight(const Scene& s, const CameraModel& cam, const Vec3&
         return;
     }
     nodes_.resize(static_cast<std::size_t>(plan_.nodes()));
+    // The interpolation's cells and weights along the rows and down the columns.
+    const auto cells = [](int n, int last, int stride, auto at, std::vector<Axis>* axis) {
+        axis->resize(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            const int g = std::min(i / BouncePlan::kCell, last - 2), i0 = at(g);
+            Axis& a = (*axis)[static_cast<std::size_t>(i)];
+            a.t = static_cast<double>(i - i0) / (at(g + 1) - i0);
+            a.u = 1 - a.t;
+            a.first = g * stride;
+        }
+    };
+    cells(plan_.width, plan_.columns, 1, [&](int g) { return plan_.x_of(g); }, &across_);
+    cells(plan_.height, plan_.rows, plan_.columns, [&](int g) { return plan_.y_of(g); }, &down_);
+    const PixelNoise noise(plan_.key);
     parallel_rows(plan_.rows, threads, [&](int r0, int r1) {
         for (int gy = r0; gy < r1; ++gy)
             for (int gx = 0; gx < plan_.columns; ++gx) {
@@ -77,9 +107,13 @@ IndirectLight::IndirectLight(const Scene& s, const CameraModel& cam, const Vec3&
                 if (hp.z() <= 1e-6) continue;
                 const double column = hp.x() / hp.z();
                 const Vec3 o = bounce_origin(h.p, h.n);
+                // What bounce_direction makes for each of the grid pixel's rays, made once.
+                const std::uint64_t bits = noise.bits(static_cast<std::uint64_t>(node));
+                Vec3 t1, t2;
+                tangents(h.n, &t1, &t2);
                 double light = 0, re = 0, im = 0, code_re = 0, code_im = 0;
                 for (int j = 0; j < BouncePlan::kRays; ++j) {
-                    const Vec3 d = bounce_direction(plan_, node, j, h.n);
+                    const Vec3 d = bounce_ray(bits, j, h.n, t1, t2);
                     Hit q;
                     cast_shape(s, o, d, &q);
                     Vec3 so, sd;
@@ -118,36 +152,55 @@ IndirectLight::IndirectLight(const Scene& s, const CameraModel& cam, const Vec3&
                 out.fringes = out.re != 0 || out.im != 0 || out.code != 0;
             }
     });
+    for (int gy = 0; gy + 1 < plan_.rows; ++gy)
+        for (int gx = 0; gx + 1 < plan_.columns; ++gx) {
+            Node* a = &nodes_[static_cast<std::size_t>(gy) * plan_.columns + gx];
+            const Node* b = a + plan_.columns;
+            a->plain = !(a[0].fringes | a[1].fringes | b[0].fringes | b[1].fringes);
+        }
 }
 
 void IndirectLight::at(int x, int y, int object, double* light, double* re, double* im, double* code) const {
-    *light = *re = *im = *code = 0;
-    if (!plan_.on) return;
-    const int gx = std::min(x / BouncePlan::kCell, plan_.columns - 2);
-    const int gy = std::min(y / BouncePlan::kCell, plan_.rows - 2);
-    const int x0 = plan_.x_of(gx), y0 = plan_.y_of(gy);
-    const double tx = static_cast<double>(x - x0) / (plan_.x_of(gx + 1) - x0);
-    const double ty = static_cast<double>(y - y0) / (plan_.y_of(gy + 1) - y0);
-    const Node* a = &nodes_[static_cast<std::size_t>(gy) * plan_.columns + gx];
+    const Sample got = at(x, y, object);
+    *light = got.light;
+    *re = got.re;
+    *im = got.im;
+    *code = got.code;
+}
+
+IndirectLight::Sample IndirectLight::at(int x, int y, int object) const {
+    if (!plan_.on) return {};
+    const Axis &ax = across_[static_cast<std::size_t>(x)], &ay = down_[static_cast<std::size_t>(y)];
+    const Node* a = &nodes_[static_cast<std::size_t>(ay.first + ax.first)];
+    if (!a->plain) return mixed(a, ax, ay, object);
+    // Light alone, as most pixels get.
     const Node* b = a + plan_.columns;
-    double w[4] = {(1 - tx) * (1 - ty), tx * (1 - ty), (1 - tx) * ty, tx * ty};
+    Sample got;
+    got.light += ax.u * ay.u * a[0].light;
+    got.light += ax.t * ay.u * a[1].light;
+    got.light += ax.u * ay.t * b[0].light;
+    got.light += ax.t * ay.t * b[1].light;
+    return got;
+}
+
+IndirectLight::Sample IndirectLight::mixed(const Node* a, const Axis& ax, const Axis& ay, int object) const {
+    const Node* b = a + plan_.columns;
+    double w[4] = {ax.u * ay.u, ax.t * ay.u, ax.u * ay.t, ax.t * ay.t};
     const Node* n[4] = {a, a + 1, b, b + 1};
-    if (!(a[0].fringes | a[1].fringes | b[0].fringes | b[1].fringes)) {  // light alone, as most pixels get
-        for (int k = 0; k < 4; ++k) *light += w[k] * n[k]->light;
-        return;
-    }
     // Only from the pixel's own surface where the grid has it there: the phasors of two surfaces
     // meeting at a corner are mirror images that would cancel.
     double own = 0;
     for (int k = 0; k < 4; ++k) own += n[k]->object == object ? w[k] : 0;
     if (own > 1e-3)
         for (int k = 0; k < 4; ++k) w[k] = n[k]->object == object ? w[k] / own : 0;
+    Sample got;
     for (int k = 0; k < 4; ++k) {
-        *light += w[k] * n[k]->light;
-        *re += w[k] * n[k]->re;
-        *im += w[k] * n[k]->im;
-        *code += w[k] * n[k]->code;
+        got.light += w[k] * n[k]->light;
+        got.re += w[k] * n[k]->re;
+        got.im += w[k] * n[k]->im;
+        got.code += w[k] * n[k]->code;
     }
+    return got;
 }
 
 }  // namespace sim

@@ -50,15 +50,32 @@ public:
     // there are some: the light, its fringes' phasor (re, im) and the size of the phasor of the
     // codes' stripes (a few fringes wide, so they keep more of it).
     void at(int x, int y, int object, double* light, double* re, double* im, double* code) const;
+    // The same as a value.
+    struct Sample {
+        double light = 0, re = 0, im = 0, code = 0;
+    };
+    Sample at(int x, int y, int object) const;
 
 private:
     struct Node {
-        float light = 0, re = 0, im = 0, code = 0;
+        double light = 0;  // (a float's value: the light is kept to a float's precision)
+        float re = 0, im = 0, code = 0;
         int object = -1;
         bool fringes = false;  // any of re, im and code not 0
+        bool plain = false;    // the cell this node is the first corner of: no fringes at any corner
     };
+    // A pixel column (row): the first grid column of the cell it lies in (for a row, the index of
+    // that grid row's first node), how far across the cell it lies (t, 0 .. 1) and 1 - t.
+    struct Axis {
+        double t = 0, u = 1;
+        int first = 0;
+    };
+    // at() for a pixel whose cell has fringes at a corner (`a` its first node); kept out of the
+    // usual pixel's path.
+    [[gnu::noinline]] Sample mixed(const Node* a, const Axis& ax, const Axis& ay, int object) const;
     BouncePlan plan_;
     std::vector<Node> nodes_;
+    std::vector<Axis> across_, down_;
 };
 
 }  // namespace sim

@@ -132,7 +132,7 @@ private:
             return std::exp(-dof_k_ * a * a);
         }
         const int i = static_cast<int>(s);
-        return blur_[i] + (blur_[i + 1] - blur_[i]) * (s - i);
+        return blur_[2 * i] + blur_[2 * i + 1] * (s - i);
     }
     static constexpr int kBlurSteps = 4096;
     // Whether the decoder keeps pixel i, whose fringes through the exposure it chose are `fr` and
@@ -193,13 +193,13 @@ private:
     double room_;      // the room's light through the filter, units of light per unit albedo
     double inv_focus_, dof_k_, dof_norm_;  // depth of field (see focus(); dof_norm_ in logarithms)
     double focus_norm_, blur_scale_;       // exp(dof_norm_); table steps per unit of 1 / distance
-    std::vector<double> blur_;             // blur() at kBlurSteps + 1 steps
+    std::vector<double> blur_;             // blur() at kBlurSteps + 1 steps, each and its rise to the next
     // Decoding: the swing a pixel measures, times spread_[12 random bits]; pixels whose swing stays
     // below swing_floor_ never decode. Past the angle whose cosine is cos_soft_ fewer pixels are
     // accepted: those whose cosine reaches accepted_[12 random bits]. Codes may be read wrong where
     // the squared signal to noise ratio of the finest code bit is below snr2_risk_ (noise.scale
     // applied by inv_scale_).
-    std::vector<float> spread_;
+    std::vector<double> spread_;  // (each a float's value)
     std::vector<double> accepted_;
     double swing_floor_, cos_soft_, snr2_risk_, inv_scale_;
     std::vector<float> tail_;  // the white phase noise's scale per 12 random bits (mean square 1)
@@ -372,17 +372,21 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     // Two cameras: the other one must see the point too, unless completion fills it from the projector.
     double u = 0, v = 0, cos_other = 0, lobe_other = 0;
     bool stereo = other_ != nullptr;
-    Vec3 target = h.p;
-    if (stereo && extra > 0) {  // the other camera finds the wrong code where this ray meets its plane
-        const Vec3 d = (h.p - cam_.t).normalized();
-        const Vec3 n = pr.R * Vec3(1, 0, -column);
-        const double den = n.dot(d);
-        if (std::abs(den) < 1e-12) return;
-        target = cam_.t + d * (n.dot(pr.t - cam_.t) / den);
-    }
     if (stereo) {
+        Vec3 target = h.p;
+        if (extra > 0) {  // the other camera finds the wrong code where this ray meets its plane
+            const Vec3 d = (h.p - cam_.t).normalized();
+            const Vec3 n = pr.R * Vec3(1, 0, -column);
+            const double den = n.dot(d);
+            if (std::abs(den) < 1e-12) return;
+            target = cam_.t + d * (n.dot(pr.t - cam_.t) / den);
+        }
         // A wrong code is found wherever it lies along the other camera's epipolar line.
-        if (extra > 0 ? in_view(*other_, target, &u, &v) : sees_other(h.p, seen, &u, &v)) {
+        double su = 0, sv = 0;  // (where it sees the point: kept apart, so u and v stay in registers)
+        const bool sees = extra > 0 ? in_view(*other_, target, &su, &sv) : sees_other(h.p, seen, &su, &sv);
+        u = su;
+        v = sv;
+        if (sees) {
             const Vec3 to_other = (other_->t - h.p).normalized();
             cos_other = h.n.dot(to_other);
             lobe_other = specular_lobe(m, h.n, to_proj, to_other);
@@ -454,8 +458,8 @@ double Measurement::translucent(const Material& m, const Hit& h, double* column)
 
 bool Measurement::bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance,
                           double* column, double* washed) const {
-    double light, re, im, code;
-    indirect_->at(x, y, h.object, &light, &re, &im, &code);
+    const IndirectLight::Sample got = indirect_->at(x, y, h.object);
+    const double light = got.light, re = got.re, im = got.im, code = got.code;
     if (!(light > 0)) return true;
     // The bounced light is per squared millimetre of distance to the projector; the projector's
     // own light is 1 at the working distance (see falloff()).
@@ -497,7 +501,8 @@ void Measurement::radiometry(const Scene& s, const DeviceOptics& c) {
     inv_focus_ = dof_k_ = dof_norm_ = 0;
     focus_norm_ = 1;
     blur_scale_ = 0;
-    blur_.assign(kBlurSteps + 1, 1.0);
+    blur_.assign(2 * (kBlurSteps + 1), 0.0);
+    for (int i = 0; i <= kBlurSteps; ++i) blur_[2 * i] = 1;
     if (!(near > 0 && far > near)) return;  // no range to focus in
     inv_focus_ = (near + far) / (2 * near * far);
     const double end = 1 / near - inv_focus_;  // the defocus at either end of the range
@@ -508,8 +513,9 @@ void Measurement::radiometry(const Scene& s, const DeviceOptics& c) {
     blur_scale_ = kBlurSteps / (2 / near);
     for (int i = 0; i <= kBlurSteps; ++i) {
         const double a = i / blur_scale_ - inv_focus_;
-        blur_[i] = std::exp(-dof_k_ * a * a);
+        blur_[2 * i] = std::exp(-dof_k_ * a * a);
     }
+    for (int i = 0; i < kBlurSteps; ++i) blur_[2 * i + 1] = blur_[2 * i + 2] - blur_[2 * i];
 }
 
 void Measurement::decoding(const Knobs& k, double limit_deg) {
