@@ -44,19 +44,24 @@ void light_together(const Scene& s, const Hit* h, Lighting* l, const double* len
     for (int k = 0; k < n; ++k) {
         Lighting& lk = l[k];
         if (!(lk.cos_proj > 0)) continue;
-        if (!(len[k] > 1.5)) {
+        const double lenk = len[k];
+        if (!(lenk > 1.5)) {
             lk.lit = true;
             continue;
         }
         o[m] = h[k].p + lk.to_proj * 0.5;
         d[m] = lk.to_proj;
-        far[m] = len[k] - 1.0;
+        far[m] = lenk - 1.0;
         which[m++] = k;
     }
     if (!m) return;
     bool blocked[kMax];
     accel->occluded_many(o, d, m, 1e-6, far, blocked);
-    for (int j = 0; j < m; ++j) l[which[j]].lit = !blocked[j];
+    if (m == n) {  // every hit cast a ray: which[j] is j
+        for (int j = 0; j < m; ++j) l[j].lit = !blocked[j];
+    } else {
+        for (int j = 0; j < m; ++j) l[which[j]].lit = !blocked[j];
+    }
 }
 
 Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h) {
@@ -149,10 +154,8 @@ void ImageShader::shade_run(std::size_t i, int n, const Hit* h, const Lighting* 
         const Lighting& lk = l[k];
         Vec3 light = mirrored[k];
         if (hk.t >= 0) {
-            // As material_of(s_, hk).
-            const Material& m = hk.object < 0 || static_cast<std::size_t>(hk.object) >= n_materials
-                                    ? kNeutralMaterial
-                                    : materials[hk.object];
+            // As material_of(s_, hk) (a negative index turns into a large one).
+            const Material& m = static_cast<std::size_t>(hk.object) < n_materials ? materials[hk.object] : kNeutralMaterial;
             // As diffuse_light(hk, lk.cos_proj * falloff(lk.inv_range, ref2_), lk.lit).
             const double lamp = lk.lit && projector && lk.cos_proj > 0 ? projector_light * falloff(lk.inv_range, ref2) : 0.0;
             light += hk.albedo * ((1 - m.mirror) * (room + lamp * lk.cos_proj));
