@@ -154,7 +154,7 @@ void ImageShader::shade_run(std::size_t i, int n, const Hit* h, const Lighting* 
         const Lighting& lk = l[k];
         Vec3 light = mirrored[k];
         if (hk.t >= 0) {
-            // As material_of(s_, hk) (a negative index turns into a large one).
+            // As material_of(s_, hk).
             const Material& m = static_cast<std::size_t>(hk.object) < n_materials ? materials[hk.object] : kNeutralMaterial;
             // As diffuse_light(hk, lk.cos_proj * falloff(lk.inv_range, ref2_), lk.lit).
             const double lamp = lk.lit && projector && lk.cos_proj > 0 ? projector_light * falloff(lk.inv_range, ref2) : 0.0;

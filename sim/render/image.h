@@ -17,8 +17,8 @@ double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, con
 inline const Material kNeutralMaterial{};  // for hits without a known object
 // A hit's material (the neutral one for a hit without a known object).
 inline const Material& material_of(const Scene& s, const Hit& h) {
-    if (h.object < 0 || static_cast<std::size_t>(h.object) >= s.materials.size()) return kNeutralMaterial;
-    return s.materials[h.object];
+    // One comparison: a negative index turns into a large one.
+    return static_cast<std::size_t>(h.object) < s.materials.size() ? s.materials[h.object] : kNeutralMaterial;
 }
 
 // How the projector lights a hit: the direction towards it, the cosine of its incidence, one over
