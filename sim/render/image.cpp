@@ -130,20 +130,23 @@ void ImageShader::shade(std::size_t i, const Hit& h, const Lighting& l, const Ve
 
 void ImageShader::shade(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored,
                         std::uint8_t* out) const {
-    if (colour_)
-        shade_run<true>(i, n, h, l, mirrored, out);
+    if (colour_ && projector_)
+        shade_run<true, true>(i, n, h, l, mirrored, out);
+    else if (colour_)
+        shade_run<true, false>(i, n, h, l, mirrored, out);
+    else if (projector_)
+        shade_run<false, true>(i, n, h, l, mirrored, out);
     else
-        shade_run<false>(i, n, h, l, mirrored, out);
+        shade_run<false, false>(i, n, h, l, mirrored, out);
 }
 
-template <bool Colour>
+template <bool Colour, bool Projector>
 void ImageShader::shade_run(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored,
                             std::uint8_t* out) const {
     // The members the loop reads, in locals (see Encoder).
     const Encoder encode{excess_, floor_, lut_.data()};
     const Material* const materials = s_.materials.data();
     const std::size_t n_materials = s_.materials.size();
-    const bool projector = projector_;
     const double projector_light = projector_light_, ref2 = ref2_, room = room_, scale = scale_;
     const float noise_scale = noise_scale_;
     const Vec3 centre = centre_, grey = grey_;
@@ -157,7 +160,7 @@ void ImageShader::shade_run(std::size_t i, int n, const Hit* h, const Lighting* 
             // As material_of(s_, hk).
             const Material& m = static_cast<std::size_t>(hk.object) < n_materials ? materials[hk.object] : kNeutralMaterial;
             // As diffuse_light(hk, lk.cos_proj * falloff(lk.inv_range, ref2_), lk.lit).
-            const double lamp = lk.lit && projector && lk.cos_proj > 0 ? projector_light * falloff(lk.inv_range, ref2) : 0.0;
+            const double lamp = Projector && lk.lit && lk.cos_proj > 0 ? projector_light * falloff(lk.inv_range, ref2) : 0.0;
             light += hk.albedo * ((1 - m.mirror) * (room + lamp * lk.cos_proj));
             if (lamp > 0 && m.specular > 0) {
                 const Vec3 to_cam = (centre - hk.p).normalized();

@@ -83,8 +83,8 @@ public:
     const Vec3& projector() const { return projector_at_; }
 
 private:
-    // shade() over n pixels, for a colour or a monochrome camera.
-    template <bool Colour>
+    // shade() over n pixels, for a colour or a monochrome camera, with or without the projector's light.
+    template <bool Colour, bool Projector>
     void shade_run(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored, std::uint8_t* out) const;
     const Scene& s_;
     Vec3 projector_at_;  // the projector's centre (scene frame)
