@@ -163,9 +163,11 @@ void ImageShader::shade_run(std::size_t i, int n, const Hit* h, const Lighting* 
         Vec3 light = mirrored[k];
         if (hk.t >= 0) {
             // As material_of(s_, hk).
-            const Material& m = static_cast<std::size_t>(hk.object) < n_materials ? materials[hk.object] : kNeutralMaterial;
+            const Material& m =
+                static_cast<std::size_t>(hk.object) < n_materials ? materials[hk.object] : kNeutralMaterial;
             // As diffuse_light(hk, lk.cos_proj * falloff(lk.inv_range, ref2_), lk.lit).
-            const double lamp = Projector && lk.lit && lk.cos_proj > 0 ? projector_light * falloff(lk.inv_range, ref2) : 0.0;
+            const double lamp =
+                Projector && lk.lit && lk.cos_proj > 0 ? projector_light * falloff(lk.inv_range, ref2) : 0.0;
             light += hk.albedo * ((1 - m.mirror) * (room + lamp * lk.cos_proj));
             if (lamp > 0 && m.specular > 0) {
                 const Vec3 to_cam = (centre - hk.p).normalized();

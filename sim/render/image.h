@@ -85,7 +85,8 @@ public:
 private:
     // shade() over n pixels, for a colour or a monochrome camera, with or without the projector's light.
     template <bool Colour, bool Projector>
-    void shade_run(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored, std::uint8_t* out) const;
+    void shade_run(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored,
+                   std::uint8_t* out) const;
     const Scene& s_;
     Vec3 projector_at_;  // the projector's centre (scene frame)
     Vec3 centre_;        // the camera's centre (scene frame)
