@@ -31,25 +31,42 @@ bool unshadowed(const Scene& s, const Hit& h, const Lighting& l, double len) {
 }
 
 void light_together(const Scene& s, const Hit* h, Lighting* l, const double* len, int n) {
+    const Accel* const accel = s.accel.get();
+    if (!accel) {  // nothing to stand in between
+        for (int k = 0; k < n; ++k)
+            if (l[k].cos_proj > 0) l[k].lit = true;
+        return;
+    }
     constexpr int kMax = Accel::kTogether;
     Vec3 o[kMax], d[kMax];
     double far[kMax];
-    int which[kMax], m = 0;
+    int which[kMax];
+    // The rays packed through pointers that move on with each ray (cheaper than indexing).
+    Vec3 *op = o, *dp = d;
+    double* farp = far;
+    int* whichp = which;
     for (int k = 0; k < n; ++k) {
-        if (!(l[k].cos_proj > 0)) continue;
-        if (!s.accel || !(len[k] > 1.5)) {
-            l[k].lit = true;
+        Lighting& lk = l[k];
+        if (!(lk.cos_proj > 0)) continue;
+        const double lenk = len[k];
+        if (!(lenk > 1.5)) {
+            lk.lit = true;
             continue;
         }
-        o[m] = h[k].p + l[k].to_proj * 0.5;
-        d[m] = l[k].to_proj;
-        far[m] = len[k] - 1.0;
-        which[m++] = k;
+        *op++ = h[k].p + lk.to_proj * 0.5;
+        *dp++ = lk.to_proj;
+        *farp++ = lenk - 1.0;
+        *whichp++ = k;
     }
+    const int m = static_cast<int>(whichp - which);
     if (!m) return;
     bool blocked[kMax];
-    s.accel->occluded_many(o, d, m, 1e-6, far, blocked);
-    for (int j = 0; j < m; ++j) l[which[j]].lit = !blocked[j];
+    accel->occluded_many(o, d, m, 1e-6, far, blocked);
+    if (m == n) {  // every hit cast a ray: which[j] is j
+        for (int j = 0; j < m; ++j) l[j].lit = !blocked[j];
+    } else {
+        for (int j = 0; j < m; ++j) l[which[j]].lit = !blocked[j];
+    }
 }
 
 Lighting lighting_of(const Scene& s, const Vec3& projector, const Hit& h) {
@@ -84,15 +101,26 @@ ImageShader::ImageShader(const Scene& s, const DeviceOptics& c, int index, const
         lut_[k] = static_cast<std::uint8_t>(std::lround(255.0 * std::pow(k / 4095.0, inv_gamma)));
 }
 
-std::uint8_t ImageShader::encode(double electrons, double gain, float noise) const {
-    using namespace sensor;
-    // Shot noise (with the amplifier's excess noise), read noise and quantisation in electrons,
-    // clipped at the full well, then amplified.
-    double e = electrons + noise * std::sqrt(excess_ * electrons + floor_);
-    e = std::clamp(e, 0.0, kFullWell);
-    const double dn = std::min(255.0, e * gain);
-    return lut_[static_cast<int>(dn * (4095.0 / 255.0) + 0.5)];
-}
+namespace {
+
+// A pixel's electrons to its 8-bit value, with what that needs held in locals: the image's bytes
+// may alias anything, so a loop that writes them would read the shader's members again after every
+// store.
+struct Encoder {
+    double excess, floor;
+    const std::uint8_t* lut;
+    std::uint8_t operator()(double electrons, double gain, float noise) const {
+        using namespace sensor;
+        // Shot noise (with the amplifier's excess noise), read noise and quantisation in electrons,
+        // clipped at the full well, then amplified.
+        double e = electrons + noise * std::sqrt(excess * electrons + floor);
+        e = std::clamp(e, 0.0, kFullWell);
+        const double dn = std::min(255.0, e * gain);
+        return lut[static_cast<int>(dn * (4095.0 / 255.0) + 0.5)];
+    }
+};
+
+}  // namespace
 
 Vec3 ImageShader::diffuse_light(const Hit& h, double irradiance, bool lit) const {
     const Material& m = material_of(s_, h);
@@ -102,30 +130,58 @@ Vec3 ImageShader::diffuse_light(const Hit& h, double irradiance, bool lit) const
 }
 
 void ImageShader::shade(std::size_t i, const Hit& h, const Lighting& l, const Vec3& mirrored, std::uint8_t* out) const {
-    Vec3 light = mirrored;
-    if (h.t >= 0) {
-        const Material& m = material_of(s_, h);
-        // As diffuse_light(h, l.cos_proj * falloff(l.inv_range, ref2_), l.lit).
-        const double lamp = l.lit && projector_ && l.cos_proj > 0 ? projector_light_ * falloff(l.inv_range, ref2_) : 0.0;
-        light += h.albedo * ((1 - m.mirror) * (room_ + lamp * l.cos_proj));
-        if (lamp > 0 && m.specular > 0) {
-            const Vec3 to_cam = (centre_ - h.p).normalized();
-            light += Vec3::Constant(specular_lobe(m, h.n, l.to_proj, to_cam) * l.cos_proj * lamp);
-        }
-    }
-    const std::uint64_t bits = noise_.bits(i);
-    if (colour_) {
-        const Vec3 electrons = light.cwiseProduct(kTint) * scale_;
-        for (int k = 0; k < 3; ++k) out[k] = encode(electrons[k], gain_[k], noise_scale_ * noise_.normal(bits, k));
-    } else {
-        out[0] = encode(light.dot(grey_), gain_[0], noise_scale_ * noise_.normal(bits, 0));
-    }
+    shade(i, 1, &h, &l, &mirrored, out);
 }
 
 void ImageShader::shade(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored,
                         std::uint8_t* out) const {
-    const int ch = channels();
-    for (int k = 0; k < n; ++k) shade(i + k, h[k], l[k], mirrored[k], out + ch * k);
+    if (colour_ && projector_)
+        shade_run<true, true>(i, n, h, l, mirrored, out);
+    else if (colour_)
+        shade_run<true, false>(i, n, h, l, mirrored, out);
+    else if (projector_)
+        shade_run<false, true>(i, n, h, l, mirrored, out);
+    else
+        shade_run<false, false>(i, n, h, l, mirrored, out);
+}
+
+template <bool Colour, bool Projector>
+void ImageShader::shade_run(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored,
+                            std::uint8_t* out) const {
+    // The members the loop reads, in locals (see Encoder).
+    const Encoder encode{excess_, floor_, lut_.data()};
+    const Material* const materials = s_.materials.data();
+    const std::size_t n_materials = s_.materials.size();
+    const double projector_light = projector_light_, ref2 = ref2_, room = room_, scale = scale_;
+    const float noise_scale = noise_scale_;
+    const Vec3 centre = centre_, grey = grey_;
+    const double gain[3] = {gain_[0], gain_[1], gain_[2]};
+    const PixelNoise noise = noise_;
+    for (int k = 0; k < n; ++k, out += Colour ? 3 : 1) {
+        const Hit& hk = h[k];
+        const Lighting& lk = l[k];
+        Vec3 light = mirrored[k];
+        if (hk.t >= 0) {
+            // As material_of(s_, hk).
+            const Material& m =
+                static_cast<std::size_t>(hk.object) < n_materials ? materials[hk.object] : kNeutralMaterial;
+            // As diffuse_light(hk, lk.cos_proj * falloff(lk.inv_range, ref2_), lk.lit).
+            const double lamp =
+                Projector && lk.lit && lk.cos_proj > 0 ? projector_light * falloff(lk.inv_range, ref2) : 0.0;
+            light += hk.albedo * ((1 - m.mirror) * (room + lamp * lk.cos_proj));
+            if (lamp > 0 && m.specular > 0) {
+                const Vec3 to_cam = (centre - hk.p).normalized();
+                light += Vec3::Constant(specular_lobe(m, hk.n, lk.to_proj, to_cam) * lk.cos_proj * lamp);
+            }
+        }
+        const std::uint64_t bits = noise.bits(i + k);
+        if (Colour) {
+            const Vec3 electrons = light.cwiseProduct(kTint) * scale;
+            for (int c = 0; c < 3; ++c) out[c] = encode(electrons[c], gain[c], noise_scale * noise.normal(bits, c));
+        } else {
+            out[0] = encode(light.dot(grey), gain[0], noise_scale * noise.normal(bits, 0));
+        }
+    }
 }
 
 Vec3 mirrored_light(const ImageShader& shader, const Hit& h, const Vec3& from) {
@@ -150,16 +206,18 @@ void shade_image(const Scene& s, const DeviceOptics& c, int index, const Capture
     parallel_rows(cam.height, k.render_threads, [&](int y0, int y1) {
         const std::size_t end = static_cast<std::size_t>(y1) * cam.width;
         Hit h[kBlock];
-        Lighting l[kBlock];
+        Lighting l[kBlock];  // left unlit without the projector
         double len[kBlock];
+        Vec3 mirrored[kBlock];
         for (std::size_t i = static_cast<std::size_t>(y0) * cam.width; i < end; i += kBlock) {
             const int n = static_cast<int>(std::min<std::size_t>(kBlock, end - i));
-            for (int j = 0; j < n; ++j) {
-                h[j] = v.hits[i + j];
-                l[j] = p.use_projector_2d ? facing(c.projector, h[j], &len[j]) : Lighting();
+            for (int j = 0; j < n; ++j) h[j] = v.hits[i + j];
+            if (p.use_projector_2d) {
+                for (int j = 0; j < n; ++j) l[j] = facing(c.projector, h[j], &len[j]);
+                light_together(s, h, l, len, n);
             }
-            if (p.use_projector_2d) light_together(s, h, l, len, n);
-            for (int j = 0; j < n; ++j) shader.shade(i + j, h[j], l[j], mirrored_light(shader, h[j], cam.t), out + ch * (i + j));
+            for (int j = 0; j < n; ++j) mirrored[j] = mirrored_light(shader, h[j], cam.t);
+            shader.shade(i, n, h, l, mirrored, out + ch * i);
         }
     });
 }

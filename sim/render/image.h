@@ -17,8 +17,8 @@ double specular_lobe(const Material& m, const Vec3& n, const Vec3& to_light, con
 inline const Material kNeutralMaterial{};  // for hits without a known object
 // A hit's material (the neutral one for a hit without a known object).
 inline const Material& material_of(const Scene& s, const Hit& h) {
-    if (h.object < 0 || static_cast<std::size_t>(h.object) >= s.materials.size()) return kNeutralMaterial;
-    return s.materials[h.object];
+    // One comparison: a negative index turns into a large one.
+    return static_cast<std::size_t>(h.object) < s.materials.size() ? s.materials[h.object] : kNeutralMaterial;
 }
 
 // How the projector lights a hit: the direction towards it, the cosine of its incidence, one over
@@ -48,10 +48,11 @@ inline Lighting facing(const Vec3& projector, const Hit& h, double* len) {
     Lighting l;
     if (h.t < 0) return l;
     const Vec3 ab = projector - h.p;
-    *len = ab.norm();
-    l.inv_range = 1 / std::max(*len, 1e-3);
-    l.to_proj = *len > 0 ? Vec3(ab * l.inv_range) : ab;
+    const double d = ab.norm();  // in a local: *len may alias h
+    l.inv_range = 1 / std::max(d, 1e-3);
+    l.to_proj = d > 0 ? Vec3(ab * l.inv_range) : ab;
     l.cos_proj = h.n.dot(l.to_proj);
+    *len = d;
     return l;
 }
 bool unshadowed(const Scene& s, const Hit& h, const Lighting& l, double len);
@@ -82,7 +83,10 @@ public:
     const Vec3& projector() const { return projector_at_; }
 
 private:
-    std::uint8_t encode(double electrons, double gain, float noise) const;
+    // shade() over n pixels, for a colour or a monochrome camera, with or without the projector's light.
+    template <bool Colour, bool Projector>
+    void shade_run(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored,
+                   std::uint8_t* out) const;
     const Scene& s_;
     Vec3 projector_at_;  // the projector's centre (scene frame)
     Vec3 centre_;        // the camera's centre (scene frame)
