@@ -51,28 +51,34 @@ void bounds_fn(const RTCBoundsFunctionArguments* a) {
     a->bounds_o->upper_z = static_cast<float>(hi.z());
 }
 
+// The callbacks, one of each per shape (so that no ray dispatches on it): each valid ray of the
+// packet tested in double precision, from its lane where it has one.
+template <Shape S>
 void intersect_fn(const RTCIntersectFunctionNArguments* a) {
-    const auto* obj = static_cast<const Object*>(a->geometryUserPtr);
+    const auto& obj = *static_cast<const Object*>(a->geometryUserPtr);
     auto* c = reinterpret_cast<RayContext*>(a->context);
     ++c->tests;
-    RTCRayN* ray = RTCRayHitN_RayN(a->rayhit, a->N);
-    RTCHitN* hit = RTCRayHitN_HitN(a->rayhit, a->N);
-    for (unsigned i = 0; i < a->N; ++i) {
+    const unsigned N = a->N;
+    RTCRayN* ray = RTCRayHitN_RayN(a->rayhit, N);
+    RTCHitN* hit = RTCRayHitN_HitN(a->rayhit, N);
+    for (unsigned i = 0; i < N; ++i) {
         if (!a->valid[i]) continue;
-        Vec3 o, d, n;
-        RayLane* lane = lane_of(c, ray, a->N, i);
-        lane_ray(lane, ray, a->N, i, &o, &d);
+        RayLane* lane = lane_of(c, ray, N, i);
+        Vec3 fo, fd, n;
+        if (!lane) lane_ray(nullptr, ray, N, i, &fo, &fd);
+        const Vec3& o = lane ? lane->o : fo;
+        const Vec3& d = lane ? lane->d : fd;
         double t;
-        if (!intersect_primitive(*obj, o, d, RTCRayN_tnear(ray, a->N, i), RTCRayN_tfar(ray, a->N, i), &t, &n)) continue;
-        RTCRayN_tfar(ray, a->N, i) = static_cast<float>(t);
-        RTCHitN_Ng_x(hit, a->N, i) = static_cast<float>(n.x());
-        RTCHitN_Ng_y(hit, a->N, i) = static_cast<float>(n.y());
-        RTCHitN_Ng_z(hit, a->N, i) = static_cast<float>(n.z());
-        RTCHitN_u(hit, a->N, i) = 0;
-        RTCHitN_v(hit, a->N, i) = 0;
-        RTCHitN_primID(hit, a->N, i) = a->primID;
-        RTCHitN_geomID(hit, a->N, i) = a->geomID;
-        RTCHitN_instID(hit, a->N, i, 0) = a->context->instID[0];
+        if (!intersect_shape<S>(obj, o, d, RTCRayN_tnear(ray, N, i), RTCRayN_tfar(ray, N, i), &t, &n)) continue;
+        RTCRayN_tfar(ray, N, i) = static_cast<float>(t);
+        RTCHitN_Ng_x(hit, N, i) = static_cast<float>(n.x());
+        RTCHitN_Ng_y(hit, N, i) = static_cast<float>(n.y());
+        RTCHitN_Ng_z(hit, N, i) = static_cast<float>(n.z());
+        RTCHitN_u(hit, N, i) = 0;
+        RTCHitN_v(hit, N, i) = 0;
+        RTCHitN_primID(hit, N, i) = a->primID;
+        RTCHitN_geomID(hit, N, i) = a->geomID;
+        RTCHitN_instID(hit, N, i, 0) = a->context->instID[0];
         if (lane) {
             lane->t = t;
             lane->n = n;
@@ -81,19 +87,30 @@ void intersect_fn(const RTCIntersectFunctionNArguments* a) {
     }
 }
 
+template <Shape S>
 void occluded_fn(const RTCOccludedFunctionNArguments* a) {
-    const auto* obj = static_cast<const Object*>(a->geometryUserPtr);
+    const auto& obj = *static_cast<const Object*>(a->geometryUserPtr);
     auto* c = reinterpret_cast<RayContext*>(a->context);
     ++c->tests;
-    for (unsigned i = 0; i < a->N; ++i) {
+    const unsigned N = a->N;
+    for (unsigned i = 0; i < N; ++i) {
         if (!a->valid[i]) continue;
-        Vec3 o, d, n;
-        lane_ray(lane_of(c, a->ray, a->N, i), a->ray, a->N, i, &o, &d);
+        const RayLane* lane = lane_of(c, a->ray, N, i);
+        Vec3 fo, fd, n;
+        if (!lane) lane_ray(nullptr, a->ray, N, i, &fo, &fd);
+        const Vec3& o = lane ? lane->o : fo;
+        const Vec3& d = lane ? lane->d : fd;
         double t;
-        const float tfar = RTCRayN_tfar(a->ray, a->N, i);
-        if (intersect_primitive(*obj, o, d, RTCRayN_tnear(a->ray, a->N, i), tfar, &t, &n) && t < tfar)
-            RTCRayN_tfar(a->ray, a->N, i) = -kInf;
+        const float tfar = RTCRayN_tfar(a->ray, N, i);
+        if (intersect_shape<S>(obj, o, d, RTCRayN_tnear(a->ray, N, i), tfar, &t, &n) && t < tfar)
+            RTCRayN_tfar(a->ray, N, i) = -kInf;
     }
+}
+
+template <Shape S>
+void set_callbacks(RTCGeometry g) {
+    rtcSetGeometryIntersectFunction(g, intersect_fn<S>);
+    rtcSetGeometryOccludedFunction(g, occluded_fn<S>);
 }
 
 // The bytes of an object's shape, size and pose: equal for objects that occupy the same space.
@@ -134,8 +151,9 @@ bool prepare_lane(RayLane* lane, RTCRay* ray, unsigned id, const Vec3& o, const 
     // Embree asserts on rays outside this range (it is built with its checks on); checked before
     // anything is narrowed to float.
     constexpr double kLarge = 1.8e18;
-    bool fine = std::abs(tmin) <= kLarge && tmax >= -kLarge;  // NaN fails both
-    for (int k = 0; k < 3; ++k) fine = fine && std::abs(o[k]) <= kLarge && std::abs(d[k]) <= kLarge;
+    // All eight tests made (no early way out: rays Embree cannot take are rare).
+    bool fine = (std::abs(tmin) <= kLarge) & (tmax >= -kLarge);  // NaN fails both
+    for (int k = 0; k < 3; ++k) fine &= (std::abs(o[k]) <= kLarge) & (std::abs(d[k]) <= kLarge);
     if (!fine) return false;
     lane->o = o;
     lane->d = d;
@@ -235,8 +253,12 @@ std::shared_ptr<const Accel> Accel::build(const std::vector<Object>& objects, st
             rtcSetGeometryUserPrimitiveCount(g, 1);
             rtcSetGeometryUserData(g, const_cast<Object*>(&obj));
             rtcSetGeometryBoundsFunction(g, bounds_fn, nullptr);
-            rtcSetGeometryIntersectFunction(g, intersect_fn);
-            rtcSetGeometryOccludedFunction(g, occluded_fn);
+            switch (obj.shape) {
+                case Shape::Sphere: set_callbacks<Shape::Sphere>(g); break;
+                case Shape::Box: set_callbacks<Shape::Box>(g); break;
+                case Shape::Cylinder: set_callbacks<Shape::Cylinder>(g); break;
+                default: set_callbacks<Shape::Plane>(g); break;  // planes and boards
+            }
         }
         rtcCommitGeometry(g);
         rtcAttachGeometryByID(a->scene_, g, static_cast<unsigned>(i));
@@ -305,8 +327,8 @@ void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, dou
     int which[kTogether];  // the caller's index of each ray cast
     unsigned m = 0;
     for (int k = 0; k < n; ++k) {
-        hits[k] = RayHit();
         if (prepare_lane(&lanes[m], &rh[m], m, o, d[k], tmin, tmax)) which[m++] = k;
+        else hits[k] = RayHit();  // the rays cast are given theirs below
     }
     if (!m) return;
     RayContext ctx;
