@@ -85,8 +85,7 @@ void PixelRenderer::block(int x0, int y, int n, Hit* out) const {
     // The surfaces first, all together (neighbouring pixels' rays travel together through the
     // scene), then what is printed on them.
     cast_shapes(s_, cam_.t, d, n, out);
-    for (int k = 0; k < n; ++k)
-        if (out[k].t >= 0) out[k].albedo = surface_albedo(s_, out[k].object, out[k].p);
+    surface_albedos(s_, out, n);
     for (int k = 0; k < n; ++k)
         if (out[k].object >= 0 && out[k].object == s_.board) antialias(x0 + k, y, &out[k]);
 }

@@ -133,7 +133,10 @@ double hit_board(const Scene& s, const Vec3& o, const Vec3& d, double* bx, doubl
     return t;
 }
 
-Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) {
+namespace {
+
+// surface_albedo, inlined into the loop of surface_albedos.
+inline __attribute__((always_inline)) Vec3 albedo_at(const Scene& s, int object, const Vec3& p) {
     const Object& obj = s.objects[object];
     const Vec3& base = s.materials[object].albedo;
     if (obj.shape == Shape::Board) {
@@ -144,6 +147,15 @@ Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) {
     const Vec3 r = p - obj.t;  // the point in the object's frame: its x and y are all a texture needs
     const double qx = obj.R.col(0).dot(r), qy = obj.R.col(1).dot(r);
     return base * (1.0 + obj.texture.contrast * wave(qx / obj.texture.period_x) * wave(qy / obj.texture.period_y));
+}
+
+}  // namespace
+
+Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) { return albedo_at(s, object, p); }
+
+void surface_albedos(const Scene& s, Hit* h, int n) {
+    for (int k = 0; k < n; ++k)
+        if (h[k].t >= 0) h[k].albedo = albedo_at(s, h[k].object, h[k].p);
 }
 
 void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h) {
