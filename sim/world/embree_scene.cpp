@@ -279,17 +279,22 @@ Accel::~Accel() {
 
 namespace {
 
+// A mesh's triangle as Embree's float hit.
+__attribute__((noinline)) void resolve_mesh(const std::vector<Object>& objects, const RTCRayHit& rh, RayHit* out) {
+    out->object = static_cast<int>(rh.hit.instID[0]);
+    // Embree's own distance: single precision is finer than anything measured of a mesh.
+    out->t = rh.ray.tfar;
+    const Vec3 face(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z);  // the mesh's own units
+    if (!triangle_normal(objects[out->object], rh.hit.primID, rh.hit.u, rh.hit.v, face, &out->n))
+        out->n = face.normalized();
+}
+
 // What Embree found for a ray: a primitive's exact hit from its callback, a mesh's triangle as
-// Embree's float hit.
-bool resolve(const std::vector<Object>& objects, const RTCRayHit& rh, const RayLane& lane, RayHit* out) {
+// Embree's float hit. Inline in the loops over rays; meshes' hits out of line.
+inline bool resolve(const std::vector<Object>& objects, const RTCRayHit& rh, const RayLane& lane, RayHit* out) {
     if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) return false;
     if (rh.hit.instID[0] != RTC_INVALID_GEOMETRY_ID) {
-        out->object = static_cast<int>(rh.hit.instID[0]);
-        // Embree's own distance: single precision is finer than anything measured of a mesh.
-        out->t = rh.ray.tfar;
-        const Vec3 face(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z);  // the mesh's own units
-        if (!triangle_normal(objects[out->object], rh.hit.primID, rh.hit.u, rh.hit.v, face, &out->n))
-            out->n = face.normalized();
+        resolve_mesh(objects, rh, out);
         return true;
     }
     out->object = static_cast<int>(rh.hit.geomID);
