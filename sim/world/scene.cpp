@@ -70,7 +70,7 @@ double board_albedo(const Scene& s, double x, double y) {
     if (s.patterns.empty()) return white;
     const double col = x / m.spacing_mm + (m.cols - 1) / 2.0;
     const double row = (m.rows - 1) / 2.0 - y / m.spacing_mm;
-    const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
+    const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
     if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return white;
     const int k = r * m.cols + c;
     return marker_print(s, k, s.marker_centre_board(k), x, y);
@@ -98,10 +98,10 @@ bool print_edge_near(const Scene& s, double x, double y, double rho) {
     if (s.board_w / 2 - std::abs(x) <= rho || s.board_h / 2 - std::abs(y) <= rho) return true;
     const double col = x / m.spacing_mm + (m.cols - 1) / 2.0;
     const double row = (m.rows - 1) / 2.0 - y / m.spacing_mm;
-    const double fc = col + 0.5 - std::floor(col + 0.5), fr = row + 0.5 - std::floor(row + 0.5);
+    const double fc = col + 0.5 - floor_whole(col + 0.5), fr = row + 0.5 - floor_whole(row + 0.5);
     const double to_cell_edge = std::min(std::min(fc, 1 - fc), std::min(fr, 1 - fr)) * m.spacing_mm;
     if (to_cell_edge <= rho) return true;
-    const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
+    const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
     if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return false;  // plain white between the markers
     const Vec3 centre = s.marker_centre_board(r * m.cols + c);
     const double dx = x - centre.x(), dy = y - centre.y();
