@@ -6,7 +6,7 @@
 #include <limits>
 #include <unordered_set>
 
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
 #include "world/mesh.h"
 #include "world/shapes.h"
@@ -148,14 +148,29 @@ std::string take_embree_error() {
     return e;
 }
 
+namespace {
+
+// Embree asserts on rays outside this range (it is built with its checks on); checked before
+// anything is narrowed to float.
+constexpr double kLarge = 1.8e18;
+
+// Whether every coordinate of a and b lies within kLarge (NaN does not), two coordinates at a time.
+inline bool within_large(const Vec3& a, const Vec3& b) {
+    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+    const __m128d large = _mm_set1_pd(kLarge);
+    const __m128d xa = _mm_and_pd(_mm_loadu_pd(a.data()), magnitude);
+    const __m128d xb = _mm_and_pd(_mm_loadu_pd(b.data()), magnitude);
+    const __m128d z = _mm_and_pd(_mm_loadh_pd(_mm_load_sd(a.data() + 2), b.data() + 2), magnitude);
+    const __m128d ok = _mm_and_pd(_mm_and_pd(_mm_cmple_pd(xa, large), _mm_cmple_pd(xb, large)), _mm_cmple_pd(z, large));
+    return _mm_movemask_pd(ok) == 3;
+}
+
+}  // namespace
+
 bool prepare_lane(RayLane* lane, RTCRay* ray, unsigned id, const Vec3& o, const Vec3& d, double tmin,
                   double tmax) {
-    // Embree asserts on rays outside this range (it is built with its checks on); checked before
-    // anything is narrowed to float.
-    constexpr double kLarge = 1.8e18;
     // All eight tests made (no early way out: rays Embree cannot take are rare).
-    bool fine = (std::abs(tmin) <= kLarge) & (tmax >= -kLarge);  // NaN fails both
-    for (int k = 0; k < 3; ++k) fine &= (std::abs(o[k]) <= kLarge) & (std::abs(d[k]) <= kLarge);
+    const bool fine = (std::abs(tmin) <= kLarge) & (tmax >= -kLarge) & within_large(o, d);  // NaN fails all
     if (!fine) return false;
     lane->o = o;
     lane->d = d;
@@ -356,9 +371,29 @@ void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, dou
     RTCRayHit rh[kTogether];
     int which[kTogether];  // the caller's index of each ray cast
     unsigned m = 0;
+    // The origin and the range are all the rays': checked and narrowed to float once, as
+    // prepare_lane does them (here with no direction), each ray then adding its direction.
+    RayLane first;
+    RTCRayHit shared;
+    const bool fine = prepare_lane(&first, &shared, 0, o, Vec3::Zero(), tmin, tmax);
     for (int k = 0; k < n; ++k) {
-        if (prepare_lane(&lanes[m], &rh[m], m, o, d[k], tmin, tmax)) which[m++] = k;
-        else hits[k] = RayHit();  // the rays cast are given theirs below
+        const Vec3& dk = d[k];
+        if (!fine || !within_large(dk, dk)) {
+            hits[k] = RayHit();  // the rays cast are given theirs below
+            continue;
+        }
+        RayLane& lane = lanes[m];
+        lane.o = o;
+        lane.d = dk;
+        lane.t = -1;
+        lane.geom = RTC_INVALID_GEOMETRY_ID;
+        RTCRayHit& r = rh[m];
+        r = shared;
+        r.ray.dir_x = static_cast<float>(dk.x());
+        r.ray.dir_y = static_cast<float>(dk.y());
+        r.ray.dir_z = static_cast<float>(dk.z());
+        r.ray.id = m;
+        which[m++] = k;
     }
     if (!m) return;
     RayContext ctx;

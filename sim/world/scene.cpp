@@ -172,10 +172,17 @@ void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h) {
 }
 
 void cast_shapes(const Scene& s, const Vec3& o, const Vec3* d, int n, Hit* h) {
+    if (!s.accel) {
+        for (int k = 0; k < n; ++k) {
+            h[k].t = -1;
+            h[k].object = -1;
+        }
+        return;
+    }
     RayHit r[Accel::kTogether];
-    if (s.accel) s.accel->intersect_many(o, d, n, 1e-6, 1e300, r);
+    s.accel->intersect_many(o, d, n, 1e-6, 1e300, r);
     for (int k = 0; k < n; ++k) {
-        if (!s.accel || r[k].object < 0) {
+        if (r[k].object < 0) {
             h[k].t = -1;
             h[k].object = -1;
             continue;
