@@ -54,13 +54,14 @@ void bounds_fn(const RTCBoundsFunctionArguments* a) {
 }
 
 // The callbacks, one of each per shape (so that no ray dispatches on it): each valid ray of the
-// packet tested in double precision, from its lane where it has one.
-template <Shape S>
-void intersect_fn(const RTCIntersectFunctionNArguments* a) {
+// packet tested in double precision, from its lane where it has one. The packet's width kN is a
+// constant for the widths Embree uses (its fields then lie at fixed places), 0 for any other.
+template <Shape S, unsigned kN>
+inline void intersect_rays(const RTCIntersectFunctionNArguments* a) {
     const auto& obj = *static_cast<const Object*>(a->geometryUserPtr);
     auto* c = reinterpret_cast<RayContext*>(a->context);
     ++c->tests;
-    const unsigned N = a->N;
+    const unsigned N = kN ? kN : a->N;
     RTCRayN* ray = RTCRayHitN_RayN(a->rayhit, N);
     RTCHitN* hit = RTCRayHitN_HitN(a->rayhit, N);
     for (unsigned i = 0; i < N; ++i) {
@@ -89,12 +90,12 @@ void intersect_fn(const RTCIntersectFunctionNArguments* a) {
     }
 }
 
-template <Shape S>
-void occluded_fn(const RTCOccludedFunctionNArguments* a) {
+template <Shape S, unsigned kN>
+inline void occlude_rays(const RTCOccludedFunctionNArguments* a) {
     const auto& obj = *static_cast<const Object*>(a->geometryUserPtr);
     auto* c = reinterpret_cast<RayContext*>(a->context);
     ++c->tests;
-    const unsigned N = a->N;
+    const unsigned N = kN ? kN : a->N;
     for (unsigned i = 0; i < N; ++i) {
         if (!a->valid[i]) continue;
         const RayLane* lane = lane_of(c, a->ray, N, i);
@@ -106,6 +107,28 @@ void occluded_fn(const RTCOccludedFunctionNArguments* a) {
         const float tfar = RTCRayN_tfar(a->ray, N, i);
         if (intersect_shape<S>(obj, o, d, RTCRayN_tnear(a->ray, N, i), tfar, &t, &n) && t < tfar)
             RTCRayN_tfar(a->ray, N, i) = -kInf;
+    }
+}
+
+template <Shape S>
+void intersect_fn(const RTCIntersectFunctionNArguments* a) {
+    switch (a->N) {
+        case 1: intersect_rays<S, 1>(a); break;
+        case 4: intersect_rays<S, 4>(a); break;
+        case 8: intersect_rays<S, 8>(a); break;
+        case 16: intersect_rays<S, 16>(a); break;
+        default: intersect_rays<S, 0>(a); break;
+    }
+}
+
+template <Shape S>
+void occluded_fn(const RTCOccludedFunctionNArguments* a) {
+    switch (a->N) {
+        case 1: occlude_rays<S, 1>(a); break;
+        case 4: occlude_rays<S, 4>(a); break;
+        case 8: occlude_rays<S, 8>(a); break;
+        case 16: occlude_rays<S, 16>(a); break;
+        default: occlude_rays<S, 0>(a); break;
     }
 }
 
