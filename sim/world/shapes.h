@@ -104,11 +104,29 @@ inline void cylinder(double r, double h, const Vec3& lo, const Vec3& ld, double 
 
 }  // namespace shape_tests
 
-// intersect_primitive for an object of shape S (Shape::Plane also serves boards), with no
-// dispatch on the shape: the ray-casting callbacks are made one per shape.
+// The box or cylinder test of intersect_shape.
 template <Shape S>
-inline bool intersect_shape(const Object& obj, const Vec3& o, const Vec3& d, double tmin, double tmax, double* t,
+inline bool intersect_solid(const Object& obj, const Vec3& o, const Vec3& d, double tmin, double tmax, double* t,
                             Vec3* n) {
+    // In the object's frame: R is a rotation, so distances along the ray are the same.
+    const Vec3 lo = obj.R.transpose() * (o - obj.t);
+    const Vec3 ld = obj.R.transpose() * d;
+    double best = tmax;
+    Vec3 ln(0, 0, 0);
+    if constexpr (S == Shape::Box) shape_tests::box(obj.half, lo, ld, tmin, &best, &ln);
+    else shape_tests::cylinder(obj.radius, obj.height, lo, ld, tmin, &best, &ln);
+    if (ln.squaredNorm() == 0) return false;
+    *t = best;
+    *n = obj.R * ln;
+    return true;
+}
+
+// intersect_primitive for an object of shape S (Shape::Plane also serves boards), with no
+// dispatch on the shape: the ray-casting callbacks are made one per shape. The plane's and the
+// sphere's few operations always inline.
+template <Shape S>
+inline __attribute__((always_inline)) bool intersect_shape(const Object& obj, const Vec3& o, const Vec3& d,
+                                                           double tmin, double tmax, double* t, Vec3* n) {
     static_assert(S != Shape::Mesh && S != Shape::Board, "boards are planes; meshes are Embree's own");
     if constexpr (S == Shape::Plane) {
         // Only the distance along the normal matters until the ray meets the plane.
@@ -131,17 +149,7 @@ inline bool intersect_shape(const Object& obj, const Vec3& o, const Vec3& d, dou
         *n = ln;
         return true;
     } else {
-        // In the object's frame: R is a rotation, so distances along the ray are the same.
-        const Vec3 lo = obj.R.transpose() * (o - obj.t);
-        const Vec3 ld = obj.R.transpose() * d;
-        double best = tmax;
-        Vec3 ln(0, 0, 0);
-        if constexpr (S == Shape::Box) shape_tests::box(obj.half, lo, ld, tmin, &best, &ln);
-        else shape_tests::cylinder(obj.radius, obj.height, lo, ld, tmin, &best, &ln);
-        if (ln.squaredNorm() == 0) return false;
-        *t = best;
-        *n = obj.R * ln;
-        return true;
+        return intersect_solid<S>(obj, o, d, tmin, tmax, t, n);
     }
 }
 
