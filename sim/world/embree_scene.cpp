@@ -25,8 +25,9 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // The lane of ray i of a callback's rays: for rays cast together the one its id names, for a ray
 // cast alone the context's own; null for rays cast without lanes (their float ray is all there is).
-RayLane* lane_of(RayContext* c, RTCRayN* ray, unsigned N, unsigned i) {
-    if (c->lanes) return &c->lanes[RTCRayN_id(ray, N, i)];
+// `lanes`: the context's, read once for all of a callback's rays.
+inline RayLane* lane_of(RayContext* c, RayLane* lanes, RTCRayN* ray, unsigned N, unsigned i) {
+    if (lanes) return &lanes[RTCRayN_id(ray, N, i)];
     return N == 1 ? &c->own : nullptr;
 }
 
@@ -64,9 +65,10 @@ inline void intersect_rays(const RTCIntersectFunctionNArguments* a) {
     const unsigned N = kN ? kN : a->N;
     RTCRayN* ray = RTCRayHitN_RayN(a->rayhit, N);
     RTCHitN* hit = RTCRayHitN_HitN(a->rayhit, N);
+    RayLane* const lanes = c->lanes;
     for (unsigned i = 0; i < N; ++i) {
         if (!a->valid[i]) continue;
-        RayLane* lane = lane_of(c, ray, N, i);
+        RayLane* lane = lane_of(c, lanes, ray, N, i);
         Vec3 fo, fd, n;
         if (!lane) lane_ray(nullptr, ray, N, i, &fo, &fd);
         const Vec3& o = lane ? lane->o : fo;
@@ -96,9 +98,10 @@ inline void occlude_rays(const RTCOccludedFunctionNArguments* a) {
     auto* c = reinterpret_cast<RayContext*>(a->context);
     ++c->tests;
     const unsigned N = kN ? kN : a->N;
+    RayLane* const lanes = c->lanes;
     for (unsigned i = 0; i < N; ++i) {
         if (!a->valid[i]) continue;
-        const RayLane* lane = lane_of(c, a->ray, N, i);
+        const RayLane* lane = lane_of(c, lanes, a->ray, N, i);
         Vec3 fo, fd, n;
         if (!lane) lane_ray(nullptr, a->ray, N, i, &fo, &fd);
         const Vec3& o = lane ? lane->o : fo;
@@ -411,7 +414,10 @@ void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, dou
         lane.t = -1;
         lane.geom = RTC_INVALID_GEOMETRY_ID;
         RTCRayHit& r = rh[m];
-        r = shared;
+        r.ray = shared.ray;
+        r.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+        r.hit.primID = RTC_INVALID_GEOMETRY_ID;
+        r.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
         r.ray.dir_x = static_cast<float>(dk.x());
         r.ray.dir_y = static_cast<float>(dk.y());
         r.ray.dir_z = static_cast<float>(dk.z());
