@@ -6,7 +6,9 @@
 #include <limits>
 #include <unordered_set>
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 #include "world/mesh.h"
 #include "world/shapes.h"
@@ -182,6 +184,11 @@ constexpr double kLarge = 1.8e18;
 
 // Whether every coordinate of a and b lies within kLarge (NaN does not), two coordinates at a time.
 inline bool within_large(const Vec3& a, const Vec3& b) {
+#if !defined(__SSE2__)
+    bool fine = true;
+    for (int k = 0; k < 3; ++k) fine &= (std::abs(a[k]) <= kLarge) & (std::abs(b[k]) <= kLarge);
+    return fine;
+#else
     const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
     const __m128d large = _mm_set1_pd(kLarge);
     const __m128d xa = _mm_and_pd(_mm_loadu_pd(a.data()), magnitude);
@@ -189,6 +196,7 @@ inline bool within_large(const Vec3& a, const Vec3& b) {
     const __m128d z = _mm_and_pd(_mm_loadh_pd(_mm_load_sd(a.data() + 2), b.data() + 2), magnitude);
     const __m128d ok = _mm_and_pd(_mm_and_pd(_mm_cmple_pd(xa, large), _mm_cmple_pd(xb, large)), _mm_cmple_pd(z, large));
     return _mm_movemask_pd(ok) == 3;
+#endif
 }
 
 }  // namespace
@@ -251,6 +259,7 @@ void occluded_together(RTCScene scene, RayContext* ctx, RTCRay* r, unsigned n) {
         const unsigned m = std::min(8u, n - k0);
         alignas(32) int valid[8];
         alignas(32) RTCRay8 p;
+#if defined(__SSE2__)
         if (m == 8) {
             // A full packet: four rays' fields at a time, four by four, turned from rays into the
             // packet's rows (bits moved unchanged).
@@ -272,6 +281,7 @@ void occluded_together(RTCScene scene, RayContext* ctx, RTCRay* r, unsigned n) {
             for (unsigned j = 0; j < 8; ++j) r[k0 + j].tfar = p.tfar[j];
             continue;
         }
+#endif
         for (unsigned j = 0; j < 8; ++j) {
             const RTCRay& q = r[k0 + std::min(j, m - 1)];
             valid[j] = j < m ? -1 : 0;
