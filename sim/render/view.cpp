@@ -6,6 +6,7 @@
 
 #include "render/parallel.h"
 #include "world/embree_scene.h"
+#include "world/wave.h"
 
 namespace sim {
 
@@ -85,10 +86,11 @@ void PixelRenderer::block(int x0, int y, int n, Hit* out) const {
     // The surfaces first, all together (neighbouring pixels' rays travel together through the
     // scene), then what is printed on them.
     cast_shapes(s_, cam_.t, d, n, out);
+    surface_albedos(s_, out, n);
+    const int board = s_.board;
+    if (board < 0) return;
     for (int k = 0; k < n; ++k)
-        if (out[k].t >= 0) out[k].albedo = surface_albedo(s_, out[k].object, out[k].p);
-    for (int k = 0; k < n; ++k)
-        if (out[k].object >= 0 && out[k].object == s_.board) antialias(x0 + k, y, &out[k]);
+        if (out[k].object == board) antialias(x0 + k, y, &out[k]);
 }
 
 void PixelRenderer::antialias(int x, int y, Hit* h) const {
@@ -99,7 +101,7 @@ void PixelRenderer::antialias(int x, int y, Hit* h) const {
     const Vec3 q = s.board_R.transpose() * (h->p - s.board_t);
     const double col = q.x() / m.spacing_mm + (m.cols - 1) / 2.0;
     const double row = (m.rows - 1) / 2.0 - q.y() / m.spacing_mm;
-    const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
+    const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
     if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return;
     const int k = r * m.cols + c;
     const Vec3 mc = s.marker_centre_board(k);

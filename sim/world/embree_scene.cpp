@@ -6,6 +6,10 @@
 #include <limits>
 #include <unordered_set>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "world/mesh.h"
 #include "world/shapes.h"
 
@@ -23,8 +27,9 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // The lane of ray i of a callback's rays: for rays cast together the one its id names, for a ray
 // cast alone the context's own; null for rays cast without lanes (their float ray is all there is).
-RayLane* lane_of(RayContext* c, RTCRayN* ray, unsigned N, unsigned i) {
-    if (c->lanes) return &c->lanes[RTCRayN_id(ray, N, i)];
+// `lanes`: the context's, read once for all of a callback's rays.
+inline RayLane* lane_of(RayContext* c, RayLane* lanes, RTCRayN* ray, unsigned N, unsigned i) {
+    if (lanes) return &lanes[RTCRayN_id(ray, N, i)];
     return N == 1 ? &c->own : nullptr;
 }
 
@@ -51,28 +56,36 @@ void bounds_fn(const RTCBoundsFunctionArguments* a) {
     a->bounds_o->upper_z = static_cast<float>(hi.z());
 }
 
-void intersect_fn(const RTCIntersectFunctionNArguments* a) {
-    const auto* obj = static_cast<const Object*>(a->geometryUserPtr);
+// The callbacks, one of each per shape (so that no ray dispatches on it): each valid ray of the
+// packet tested in double precision, from its lane where it has one. The packet's width kN is a
+// constant for the widths Embree uses (its fields then lie at fixed places), 0 for any other.
+template <Shape S, unsigned kN>
+inline void intersect_rays(const RTCIntersectFunctionNArguments* a) {
+    const auto& obj = *static_cast<const Object*>(a->geometryUserPtr);
     auto* c = reinterpret_cast<RayContext*>(a->context);
     ++c->tests;
-    RTCRayN* ray = RTCRayHitN_RayN(a->rayhit, a->N);
-    RTCHitN* hit = RTCRayHitN_HitN(a->rayhit, a->N);
-    for (unsigned i = 0; i < a->N; ++i) {
+    const unsigned N = kN ? kN : a->N;
+    RTCRayN* ray = RTCRayHitN_RayN(a->rayhit, N);
+    RTCHitN* hit = RTCRayHitN_HitN(a->rayhit, N);
+    RayLane* const lanes = c->lanes;
+    for (unsigned i = 0; i < N; ++i) {
         if (!a->valid[i]) continue;
-        Vec3 o, d, n;
-        RayLane* lane = lane_of(c, ray, a->N, i);
-        lane_ray(lane, ray, a->N, i, &o, &d);
+        RayLane* lane = lane_of(c, lanes, ray, N, i);
+        Vec3 fo, fd, n;
+        if (!lane) lane_ray(nullptr, ray, N, i, &fo, &fd);
+        const Vec3& o = lane ? lane->o : fo;
+        const Vec3& d = lane ? lane->d : fd;
         double t;
-        if (!intersect_primitive(*obj, o, d, RTCRayN_tnear(ray, a->N, i), RTCRayN_tfar(ray, a->N, i), &t, &n)) continue;
-        RTCRayN_tfar(ray, a->N, i) = static_cast<float>(t);
-        RTCHitN_Ng_x(hit, a->N, i) = static_cast<float>(n.x());
-        RTCHitN_Ng_y(hit, a->N, i) = static_cast<float>(n.y());
-        RTCHitN_Ng_z(hit, a->N, i) = static_cast<float>(n.z());
-        RTCHitN_u(hit, a->N, i) = 0;
-        RTCHitN_v(hit, a->N, i) = 0;
-        RTCHitN_primID(hit, a->N, i) = a->primID;
-        RTCHitN_geomID(hit, a->N, i) = a->geomID;
-        RTCHitN_instID(hit, a->N, i, 0) = a->context->instID[0];
+        if (!intersect_shape<S>(obj, o, d, RTCRayN_tnear(ray, N, i), RTCRayN_tfar(ray, N, i), &t, &n)) continue;
+        RTCRayN_tfar(ray, N, i) = static_cast<float>(t);
+        RTCHitN_Ng_x(hit, N, i) = static_cast<float>(n.x());
+        RTCHitN_Ng_y(hit, N, i) = static_cast<float>(n.y());
+        RTCHitN_Ng_z(hit, N, i) = static_cast<float>(n.z());
+        RTCHitN_u(hit, N, i) = 0;
+        RTCHitN_v(hit, N, i) = 0;
+        RTCHitN_primID(hit, N, i) = a->primID;
+        RTCHitN_geomID(hit, N, i) = a->geomID;
+        RTCHitN_instID(hit, N, i, 0) = a->context->instID[0];
         if (lane) {
             lane->t = t;
             lane->n = n;
@@ -81,19 +94,53 @@ void intersect_fn(const RTCIntersectFunctionNArguments* a) {
     }
 }
 
-void occluded_fn(const RTCOccludedFunctionNArguments* a) {
-    const auto* obj = static_cast<const Object*>(a->geometryUserPtr);
+template <Shape S, unsigned kN>
+inline void occlude_rays(const RTCOccludedFunctionNArguments* a) {
+    const auto& obj = *static_cast<const Object*>(a->geometryUserPtr);
     auto* c = reinterpret_cast<RayContext*>(a->context);
     ++c->tests;
-    for (unsigned i = 0; i < a->N; ++i) {
+    const unsigned N = kN ? kN : a->N;
+    RayLane* const lanes = c->lanes;
+    for (unsigned i = 0; i < N; ++i) {
         if (!a->valid[i]) continue;
-        Vec3 o, d, n;
-        lane_ray(lane_of(c, a->ray, a->N, i), a->ray, a->N, i, &o, &d);
+        const RayLane* lane = lane_of(c, lanes, a->ray, N, i);
+        Vec3 fo, fd, n;
+        if (!lane) lane_ray(nullptr, a->ray, N, i, &fo, &fd);
+        const Vec3& o = lane ? lane->o : fo;
+        const Vec3& d = lane ? lane->d : fd;
         double t;
-        const float tfar = RTCRayN_tfar(a->ray, a->N, i);
-        if (intersect_primitive(*obj, o, d, RTCRayN_tnear(a->ray, a->N, i), tfar, &t, &n) && t < tfar)
-            RTCRayN_tfar(a->ray, a->N, i) = -kInf;
+        const float tfar = RTCRayN_tfar(a->ray, N, i);
+        if (intersect_shape<S>(obj, o, d, RTCRayN_tnear(a->ray, N, i), tfar, &t, &n) && t < tfar)
+            RTCRayN_tfar(a->ray, N, i) = -kInf;
     }
+}
+
+template <Shape S>
+void intersect_fn(const RTCIntersectFunctionNArguments* a) {
+    switch (a->N) {
+        case 1: intersect_rays<S, 1>(a); break;
+        case 4: intersect_rays<S, 4>(a); break;
+        case 8: intersect_rays<S, 8>(a); break;
+        case 16: intersect_rays<S, 16>(a); break;
+        default: intersect_rays<S, 0>(a); break;
+    }
+}
+
+template <Shape S>
+void occluded_fn(const RTCOccludedFunctionNArguments* a) {
+    switch (a->N) {
+        case 1: occlude_rays<S, 1>(a); break;
+        case 4: occlude_rays<S, 4>(a); break;
+        case 8: occlude_rays<S, 8>(a); break;
+        case 16: occlude_rays<S, 16>(a); break;
+        default: occlude_rays<S, 0>(a); break;
+    }
+}
+
+template <Shape S>
+void set_callbacks(RTCGeometry g) {
+    rtcSetGeometryIntersectFunction(g, intersect_fn<S>);
+    rtcSetGeometryOccludedFunction(g, occluded_fn<S>);
 }
 
 // The bytes of an object's shape, size and pose: equal for objects that occupy the same space.
@@ -129,13 +176,35 @@ std::string take_embree_error() {
     return e;
 }
 
+namespace {
+
+// Embree asserts on rays outside this range (it is built with its checks on); checked before
+// anything is narrowed to float.
+constexpr double kLarge = 1.8e18;
+
+// Whether every coordinate of a and b lies within kLarge (NaN does not), two coordinates at a time.
+inline bool within_large(const Vec3& a, const Vec3& b) {
+#if !defined(__SSE2__)
+    bool fine = true;
+    for (int k = 0; k < 3; ++k) fine &= (std::abs(a[k]) <= kLarge) & (std::abs(b[k]) <= kLarge);
+    return fine;
+#else
+    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+    const __m128d large = _mm_set1_pd(kLarge);
+    const __m128d xa = _mm_and_pd(_mm_loadu_pd(a.data()), magnitude);
+    const __m128d xb = _mm_and_pd(_mm_loadu_pd(b.data()), magnitude);
+    const __m128d z = _mm_and_pd(_mm_loadh_pd(_mm_load_sd(a.data() + 2), b.data() + 2), magnitude);
+    const __m128d ok = _mm_and_pd(_mm_and_pd(_mm_cmple_pd(xa, large), _mm_cmple_pd(xb, large)), _mm_cmple_pd(z, large));
+    return _mm_movemask_pd(ok) == 3;
+#endif
+}
+
+}  // namespace
+
 bool prepare_lane(RayLane* lane, RTCRay* ray, unsigned id, const Vec3& o, const Vec3& d, double tmin,
                   double tmax) {
-    // Embree asserts on rays outside this range (it is built with its checks on); checked before
-    // anything is narrowed to float.
-    constexpr double kLarge = 1.8e18;
-    bool fine = std::abs(tmin) <= kLarge && tmax >= -kLarge;  // NaN fails both
-    for (int k = 0; k < 3; ++k) fine = fine && std::abs(o[k]) <= kLarge && std::abs(d[k]) <= kLarge;
+    // All eight tests made (no early way out: rays Embree cannot take are rare).
+    const bool fine = (std::abs(tmin) <= kLarge) & (tmax >= -kLarge) & within_large(o, d);  // NaN fails all
     if (!fine) return false;
     lane->o = o;
     lane->d = d;
@@ -184,10 +253,35 @@ void occluded_together(RTCScene scene, RayContext* ctx, RTCRay* r, unsigned n) {
     // shadow rays may not finish with instances).
     rtcInitIntersectContext(&ctx->embree);
     ctx->embree.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
+    static_assert(sizeof(RTCRay) == 12 * sizeof(float) && sizeof(RTCRay8) == 8 * sizeof(RTCRay),
+                  "a ray is twelve 4-byte fields, a packet the same fields eight wide in the same order");
     for (unsigned k0 = 0; k0 < n; k0 += 8) {
         const unsigned m = std::min(8u, n - k0);
         alignas(32) int valid[8];
         alignas(32) RTCRay8 p;
+#if defined(__SSE2__)
+        if (m == 8) {
+            // A full packet: four rays' fields at a time, four by four, turned from rays into the
+            // packet's rows (bits moved unchanged).
+            auto* rows = reinterpret_cast<float*>(&p);
+            for (unsigned h = 0; h < 8; h += 4) {
+                const auto* q = reinterpret_cast<const float*>(&r[k0 + h]);
+                for (unsigned f = 0; f < 12; f += 4) {
+                    __m128 a = _mm_loadu_ps(q + f), b = _mm_loadu_ps(q + 12 + f);
+                    __m128 c = _mm_loadu_ps(q + 24 + f), d = _mm_loadu_ps(q + 36 + f);
+                    _MM_TRANSPOSE4_PS(a, b, c, d);
+                    _mm_store_ps(rows + 8 * f + h, a);
+                    _mm_store_ps(rows + 8 * (f + 1) + h, b);
+                    _mm_store_ps(rows + 8 * (f + 2) + h, c);
+                    _mm_store_ps(rows + 8 * (f + 3) + h, d);
+                }
+            }
+            std::fill_n(valid, 8, -1);
+            rtcOccluded8(valid, scene, &ctx->embree, &p);
+            for (unsigned j = 0; j < 8; ++j) r[k0 + j].tfar = p.tfar[j];
+            continue;
+        }
+#endif
         for (unsigned j = 0; j < 8; ++j) {
             const RTCRay& q = r[k0 + std::min(j, m - 1)];
             valid[j] = j < m ? -1 : 0;
@@ -235,8 +329,12 @@ std::shared_ptr<const Accel> Accel::build(const std::vector<Object>& objects, st
             rtcSetGeometryUserPrimitiveCount(g, 1);
             rtcSetGeometryUserData(g, const_cast<Object*>(&obj));
             rtcSetGeometryBoundsFunction(g, bounds_fn, nullptr);
-            rtcSetGeometryIntersectFunction(g, intersect_fn);
-            rtcSetGeometryOccludedFunction(g, occluded_fn);
+            switch (obj.shape) {
+                case Shape::Sphere: set_callbacks<Shape::Sphere>(g); break;
+                case Shape::Box: set_callbacks<Shape::Box>(g); break;
+                case Shape::Cylinder: set_callbacks<Shape::Cylinder>(g); break;
+                default: set_callbacks<Shape::Plane>(g); break;  // planes and boards
+            }
         }
         rtcCommitGeometry(g);
         rtcAttachGeometryByID(a->scene_, g, static_cast<unsigned>(i));
@@ -257,17 +355,22 @@ Accel::~Accel() {
 
 namespace {
 
+// A mesh's triangle as Embree's float hit.
+__attribute__((noinline)) void resolve_mesh(const std::vector<Object>& objects, const RTCRayHit& rh, RayHit* out) {
+    out->object = static_cast<int>(rh.hit.instID[0]);
+    // Embree's own distance: single precision is finer than anything measured of a mesh.
+    out->t = rh.ray.tfar;
+    const Vec3 face(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z);  // the mesh's own units
+    if (!triangle_normal(objects[out->object], rh.hit.primID, rh.hit.u, rh.hit.v, face, &out->n))
+        out->n = face.normalized();
+}
+
 // What Embree found for a ray: a primitive's exact hit from its callback, a mesh's triangle as
-// Embree's float hit.
-bool resolve(const std::vector<Object>& objects, const RTCRayHit& rh, const RayLane& lane, RayHit* out) {
+// Embree's float hit. Inline in the loops over rays; meshes' hits out of line.
+inline bool resolve(const std::vector<Object>& objects, const RTCRayHit& rh, const RayLane& lane, RayHit* out) {
     if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) return false;
     if (rh.hit.instID[0] != RTC_INVALID_GEOMETRY_ID) {
-        out->object = static_cast<int>(rh.hit.instID[0]);
-        // Embree's own distance: single precision is finer than anything measured of a mesh.
-        out->t = rh.ray.tfar;
-        const Vec3 face(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z);  // the mesh's own units
-        if (!triangle_normal(objects[out->object], rh.hit.primID, rh.hit.u, rh.hit.v, face, &out->n))
-            out->n = face.normalized();
+        resolve_mesh(objects, rh, out);
         return true;
     }
     out->object = static_cast<int>(rh.hit.geomID);
@@ -304,9 +407,32 @@ void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, dou
     RTCRayHit rh[kTogether];
     int which[kTogether];  // the caller's index of each ray cast
     unsigned m = 0;
+    // The origin and the range are all the rays': checked and narrowed to float once, as
+    // prepare_lane does them (here with no direction), each ray then adding its direction.
+    RayLane first;
+    RTCRayHit shared;
+    const bool fine = prepare_lane(&first, &shared, 0, o, Vec3::Zero(), tmin, tmax);
     for (int k = 0; k < n; ++k) {
-        hits[k] = RayHit();
-        if (prepare_lane(&lanes[m], &rh[m], m, o, d[k], tmin, tmax)) which[m++] = k;
+        const Vec3& dk = d[k];
+        if (!fine || !within_large(dk, dk)) {
+            hits[k] = RayHit();  // the rays cast are given theirs below
+            continue;
+        }
+        RayLane& lane = lanes[m];
+        lane.o = o;
+        lane.d = dk;
+        lane.t = -1;
+        lane.geom = RTC_INVALID_GEOMETRY_ID;
+        RTCRayHit& r = rh[m];
+        r.ray = shared.ray;
+        r.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+        r.hit.primID = RTC_INVALID_GEOMETRY_ID;
+        r.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+        r.ray.dir_x = static_cast<float>(dk.x());
+        r.ray.dir_y = static_cast<float>(dk.y());
+        r.ray.dir_z = static_cast<float>(dk.z());
+        r.ray.id = m;
+        which[m++] = k;
     }
     if (!m) return;
     RayContext ctx;

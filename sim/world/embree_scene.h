@@ -24,11 +24,13 @@ struct RayHit {
 };
 
 // One ray in double precision and the nearest exact hit the primitives' callbacks found on it.
+// Made by prepare_lane (n once a callback finds a hit): left unset until then, as a block's worth
+// of lanes is made afresh for every block of rays.
 struct RayLane {
     Vec3 o, d;
-    double t = -1;
-    Vec3 n = Vec3::Zero();
-    unsigned geom = RTC_INVALID_GEOMETRY_ID;
+    double t;
+    Vec3 n;
+    unsigned geom;
 };
 
 // The context every ray is cast with: Embree hands it to the primitives' callbacks, which work

@@ -70,7 +70,7 @@ double board_albedo(const Scene& s, double x, double y) {
     if (s.patterns.empty()) return white;
     const double col = x / m.spacing_mm + (m.cols - 1) / 2.0;
     const double row = (m.rows - 1) / 2.0 - y / m.spacing_mm;
-    const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
+    const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
     if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return white;
     const int k = r * m.cols + c;
     return marker_print(s, k, s.marker_centre_board(k), x, y);
@@ -98,10 +98,10 @@ bool print_edge_near(const Scene& s, double x, double y, double rho) {
     if (s.board_w / 2 - std::abs(x) <= rho || s.board_h / 2 - std::abs(y) <= rho) return true;
     const double col = x / m.spacing_mm + (m.cols - 1) / 2.0;
     const double row = (m.rows - 1) / 2.0 - y / m.spacing_mm;
-    const double fc = col + 0.5 - std::floor(col + 0.5), fr = row + 0.5 - std::floor(row + 0.5);
+    const double fc = col + 0.5 - floor_whole(col + 0.5), fr = row + 0.5 - floor_whole(row + 0.5);
     const double to_cell_edge = std::min(std::min(fc, 1 - fc), std::min(fr, 1 - fr)) * m.spacing_mm;
     if (to_cell_edge <= rho) return true;
-    const int c = static_cast<int>(std::floor(col + 0.5)), r = static_cast<int>(std::floor(row + 0.5));
+    const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
     if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return false;  // plain white between the markers
     const Vec3 centre = s.marker_centre_board(r * m.cols + c);
     const double dx = x - centre.x(), dy = y - centre.y();
@@ -133,7 +133,10 @@ double hit_board(const Scene& s, const Vec3& o, const Vec3& d, double* bx, doubl
     return t;
 }
 
-Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) {
+namespace {
+
+// surface_albedo, inlined into the loop of surface_albedos.
+inline __attribute__((always_inline)) Vec3 albedo_at(const Scene& s, int object, const Vec3& p) {
     const Object& obj = s.objects[object];
     const Vec3& base = s.materials[object].albedo;
     if (obj.shape == Shape::Board) {
@@ -144,6 +147,15 @@ Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) {
     const Vec3 r = p - obj.t;  // the point in the object's frame: its x and y are all a texture needs
     const double qx = obj.R.col(0).dot(r), qy = obj.R.col(1).dot(r);
     return base * (1.0 + obj.texture.contrast * wave(qx / obj.texture.period_x) * wave(qy / obj.texture.period_y));
+}
+
+}  // namespace
+
+Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) { return albedo_at(s, object, p); }
+
+void surface_albedos(const Scene& s, Hit* h, int n) {
+    for (int k = 0; k < n; ++k)
+        if (h[k].t >= 0) h[k].albedo = albedo_at(s, h[k].object, h[k].p);
 }
 
 void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h) {
@@ -160,10 +172,17 @@ void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h) {
 }
 
 void cast_shapes(const Scene& s, const Vec3& o, const Vec3* d, int n, Hit* h) {
+    if (!s.accel) {
+        for (int k = 0; k < n; ++k) {
+            h[k].t = -1;
+            h[k].object = -1;
+        }
+        return;
+    }
     RayHit r[Accel::kTogether];
-    if (s.accel) s.accel->intersect_many(o, d, n, 1e-6, 1e300, r);
+    s.accel->intersect_many(o, d, n, 1e-6, 1e300, r);
     for (int k = 0; k < n; ++k) {
-        if (!s.accel || r[k].object < 0) {
+        if (r[k].object < 0) {
             h[k].t = -1;
             h[k].object = -1;
             continue;

@@ -128,5 +128,7 @@ double marker_print(const Scene& s, int k, const Vec3& centre, double x, double 
 bool print_edge_near(const Scene& s, double x, double y, double rho);
 // The albedo of object `object` at device-frame point `p` (its material with its texture).
 Vec3 surface_albedo(const Scene& s, int object, const Vec3& p);
+// The same into h[k].albedo for each of the hits h[0 .. n - 1] that met a surface (t >= 0).
+void surface_albedos(const Scene& s, Hit* h, int n);
 
 }  // namespace sim
