@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 #include "render/image.h"
@@ -78,13 +81,37 @@ struct Decoded {
 };
 
 // What triangulation gives the pixels of a block, kept until the block is stored, an array per
-// output so each is stored in one plain loop. A pixel without a point (ok 0) holds what its
-// outputs then get: NaN depth, column and point, zero confidence (cu and cv unset).
+// output so each is stored in one plain loop (the points as the output holds them, x y z per
+// pixel). A pixel without a point (ok false) holds what its outputs then get: NaN depth, column and
+// point, zero confidence, not outside the truncation window (cu and cv unset). The flags are bool,
+// not bytes: a byte's store could change anything, so the compiler would read every value again.
 struct Measured {
     static constexpr int kBlock = PixelRenderer::kBlock;
-    std::uint8_t ok[kBlock];
+    bool ok[kBlock];
+    bool outside[kBlock];  // the point lies outside the truncation window
+    float zc[kBlock];      // z as pass one keeps it
     double z[kBlock], conf[kBlock], column[kBlock], cu[kBlock], cv[kBlock];
-    double q[3][kBlock];  // the point, output frame
+    double q[kBlock][3];  // the point, output frame
+    // Entry k for a pixel without a point.
+    void none(int k) {
+        ok[k] = false;
+        outside[k] = false;
+        zc[k] = std::numeric_limits<float>::quiet_NaN();
+        z[k] = column[k] = q[k][0] = q[k][1] = q[k][2] = std::numeric_limits<double>::quiet_NaN();
+        conf[k] = 0;
+    }
+};
+
+// Room for N values of a type that is trivially destroyed, made only where a block uses them
+// (a plain array would first set all N to their defaults).
+template <class T, int N>
+class Uninitialised {
+public:
+    T& operator[](int k) { return *std::launder(reinterpret_cast<T*>(raw_) + k); }
+
+private:
+    static_assert(std::is_trivially_destructible<T>::value, "left as they are");
+    alignas(T) unsigned char raw_[sizeof(T) * N];
 };
 
 // One capture's measurement: everything fixed for the capture, then one call per pixel.
@@ -538,7 +565,7 @@ void Measurement::decoding(const Knobs& k, double limit_deg) {
     inv_scale_ = scale > 0 ? 1 / scale : 0;
 }
 
-// The point of pixel i from what it decoded into entry k of *r, left as it was when there is none.
+// The point of pixel i from what it decoded into entry k of *r, or none there.
 void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r, int k) const {
     const Vec3 ray = reported_direction(x, y);
     const bool stereo = f.stereo;
@@ -560,20 +587,23 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
     if (stereo) {
         cu = u + error;
         cv = v + kAcrossShare * sigma * white_ * white_noise_.normal(bits, 1);
-        if (!by_camera(ray, cu, cv, &z)) return;
+        if (!by_camera(ray, cu, cv, &z)) return r->none(k);
     } else {
         column += error * inv_fx_;
-        if (!by_projector(ray, column, &z)) return;
+        if (!by_projector(ray, column, &z)) return r->none(k);
     }
-    if (z > far_) return;  // beyond the decoder's reach
+    if (z > far_) return r->none(k);  // beyond the decoder's reach
     const Vec3 local = ray * z;
     if (!stereo && out_.correspond && p_.correspond2d && other_) {
         double u2, v2;  // completed points: where the other camera would see them
         if (other_rep_->project(other_rep_->from_device(rep_.R * local + rep_.t), &u2, &v2)) cu = u2, cv = v2;
     }
     const Vec3 q = out_ray_ * local + out_origin_;
-    r->ok[k] = 1;
-    for (int c = 0; c < 3; ++c) r->q[c][k] = q[c];
+    r->ok[k] = true;
+    // The truncation window applies to the depth of the output frame.
+    r->outside[k] = q.z() < p_.zmin || q.z() > p_.zmax;
+    for (int c = 0; c < 3; ++c) r->q[k][c] = q[c];
+    r->zc[k] = static_cast<float>(z);
     r->z[k] = z;
     r->conf[k] = conf;
     r->column[k] = column;
@@ -588,41 +618,56 @@ Vec3 Measurement::reported_direction(int x, int y) const {
 }
 
 void Measurement::block(int x0, int y, int n, const Hit* hits) const {
-    Lighting light[PixelRenderer::kBlock];
-    double len[PixelRenderer::kBlock];
-    for (int k = 0; k < n; ++k)
-        if (hits[k].t >= 0 && (out_.image || inside(x0 + k, y))) light[k] = facing(c_.projector, hits[k], &len[k]);
-    light_together(s_, hits, light, len, n);  // the shadow rays, cast together
-    OtherView seen[PixelRenderer::kBlock];
+    constexpr int kBlock = PixelRenderer::kBlock;
+    // Whether the ROI holds all the block's pixels (then none needs asking).
+    const TUVO::ROI& roi = p_.roi;
+    const bool all_inside = roi.width <= 0 || roi.height <= 0 ||
+                            (y >= roi.y && y < roi.y + roi.height && x0 >= roi.x && x0 + n <= roi.x + roi.width);
+    const bool all_lit = out_.image || all_inside;  // every hit's lighting wanted
+    // Each pixel's lighting made once (not first cleared): the direction towards the projector,
+    // then the shadow rays, cast together. Pass one keeps the true distance along each ray.
+    Uninitialised<Lighting, kBlock> light;
+    double len[kBlock];
+    float* const range = range_.get() + static_cast<std::size_t>(y) * W_ + x0;
+    for (int k = 0; k < n; ++k) {
+        const Hit& h = hits[k];
+        if (h.t >= 0) {
+            range[k] = static_cast<float>(h.t);
+            new (&light[k]) Lighting(all_lit || inside(x0 + k, y) ? facing(c_.projector, h, &len[k]) : Lighting());
+        } else {
+            range[k] = kNaNf;
+            new (&light[k]) Lighting();
+        }
+    }
+    light_together(s_, hits, &light[0], len, n);  // the shadow rays, cast together
+    // Read only with another camera (decode and store ask for it then).
+    Uninitialised<OtherView, kBlock> seen;
     if (other_) {  // the rays towards the other camera from the lit points, cast together
-        constexpr int kMax = PixelRenderer::kBlock;
-        Vec3 o[kMax], d[kMax];
-        double far[kMax];
-        int which[kMax], m = 0;
+        Vec3 o[kBlock], d[kBlock];
+        double far[kBlock];
+        int which[kBlock], m = 0;
         for (int k = 0; k < n; ++k) {
+            OtherView& sk = *new (&seen[k]) OtherView();
             if (!light[k].lit || !inside(x0 + k, y)) continue;  // lit: it has a hit
-            OtherView& sk = seen[k];
             sk.state = other_camera_ray(*other_, hits[k].p, &sk.u, &sk.v, &o[m], &d[m], &far[m]);
             if (sk.state == 2) which[m++] = k;
         }
-        bool blocked[kMax];
+        bool blocked[kBlock];
         if (m && s_.accel) s_.accel->occluded_many(o, d, m, 1e-6, far, blocked);
         for (int j = 0; j < m; ++j) seen[which[j]].state = s_.accel && blocked[j] ? 0 : 1;
     }
-    Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
-    Decoded decoded[PixelRenderer::kBlock];
+    Vec3 mirrored[kBlock];  // the light a mirror-like surface reflects, for the image
+    Decoded decoded[kBlock];
     for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
     Measured got;
-    std::fill_n(got.ok, n, 0);
-    std::fill_n(got.z, n, kNaN);
-    std::fill_n(got.conf, n, 0.0);
-    std::fill_n(got.column, n, kNaN);
-    for (auto& q : got.q) std::fill_n(q, n, kNaN);
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     for (int k = 0; k < n; ++k)
-        if (decoded[k].ok) triangulate(i + k, x0 + k, y, decoded[k], &got, k);
-    store(x0, y, n, hits, seen, got);
-    if (out_.image) out_.shader->shade(i, n, hits, light, mirrored, out_.image + out_.shader->channels() * i);
+        if (decoded[k].ok)
+            triangulate(i + k, x0 + k, y, decoded[k], &got, k);
+        else
+            got.none(k);
+    store(x0, y, n, hits, &seen[0], got);
+    if (out_.image) out_.shader->shade(i, n, hits, &light[0], mirrored, out_.image + out_.shader->channels() * i);
 }
 
 void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored,
@@ -648,18 +693,11 @@ void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const Oth
 void Measurement::store(int x0, int y, int n, const Hit* hits, const OtherView* seen, const Measured& got) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     const MeasureOut o = out_;  // a copy: the outputs' stores cannot move it
-    float* const zc = zc_.get() + i;
-    std::uint8_t* const outside = outside_.get() + i;
-    const double zmin = p_.zmin, zmax = p_.zmax;
-    for (int k = 0; k < n; ++k) zc[k] = static_cast<float>(got.z[k]);
-    float* const range = range_.get() + i;
-    for (int k = 0; k < n; ++k) range[k] = hits[k].t >= 0 ? static_cast<float>(hits[k].t) : kNaNf;
-    // The truncation window applies to the depth of the output frame (NaN: no point, not outside).
-    for (int k = 0; k < n; ++k) outside[k] = (got.q[2][k] < zmin) | (got.q[2][k] > zmax);
+    std::copy_n(got.zc, n, zc_.get() + i);
+    static_assert(sizeof(bool) == 1, "the flags are bytes");
+    std::memcpy(outside_.get() + i, got.outside, n);  // bool: 0 or 1
     if (o.depth) std::copy_n(got.z, n, o.depth + i);
-    if (o.points)  // the map may come unfilled
-        for (int k = 0; k < n; ++k)
-            for (int c = 0; c < 3; ++c) o.points[3 * (i + k) + c] = got.q[c][k];
+    if (o.points) std::copy_n(&got.q[0][0], 3 * n, o.points + 3 * i);  // the map may come unfilled
     if (o.normals) {
         const Mat3 R = normal_R_;
         for (int k = 0; k < n; ++k) {
