@@ -759,7 +759,18 @@ void Measurement::finish_row(int y) const {
             if (first) lone[0] = 1;
             if (last < n) lone[n - 1] = 1;
         }
-        for (int k = 0; k < n; ++k)
+        // Eight pixels at a time: most have nothing to look at.
+        int k = 0;
+        for (; k + 8 <= n; k += 8) {
+            std::uint64_t a, b, c;
+            std::memcpy(&a, marked + k, 8);
+            std::memcpy(&b, os + k, 8);
+            std::memcpy(&c, lone + k, 8);
+            if (!(a | b | c)) continue;
+            for (int j = k; j < k + 8; ++j)
+                if (marked[j] | os[j] | lone[j]) finish_pixel(x0 + j, y, keep_corr, marked[j]);
+        }
+        for (; k < n; ++k)
             if (marked[k] | os[k] | lone[k]) finish_pixel(x0 + k, y, keep_corr, marked[k]);
     }
 }
@@ -769,32 +780,62 @@ bool Measurement::straddles(int x, int y, double* dz, double* contrast, double* 
     // The pixel's footprint (a little over a pixel: the lens blurs) sampled by 3 x 3 rays, each
     // jittered within its third and weighted by the blur; the same jitter in every capture.
     const Vec3 d0 = cam_.R * cam_.ray(x, y);
-    const Hit c = cast(s_, cam_.t, d0);
+    Hit c;  // the centre: its albedo is not wanted
+    cast_shape(s_, cam_.t, d0, &c);
     if (c.t < 0) return false;
     const CameraModel& pr = c_.projector_model;
     const Vec3 pc = pr.from_device(c.p);
     if (pc.z() <= 1e-6) return false;
     const double c0 = pc.x() / pc.z(), unit = (c.p - c_.projector).squaredNorm();
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
-    double offset_x[EdgeRays::kRays], offset_y[EdgeRays::kRays];
+    constexpr int kRays = EdgeRays::kRays;
+    double offset_x[kRays], offset_y[kRays];
     edges_.offsets(i, offset_x, offset_y);
-    double sum = 0, shift = 0, re = 0, im = 0, depths[EdgeRays::kRays];
-    int n = 0;
+    // The footprint's rays cast together, then the shadow rays of those that meet another surface
+    // facing the projector (the centre decoded: it is lit), together too.
+    Vec3 dir[kRays];
+    for (int j = 0; j < kRays; ++j) dir[j] = cam_.R * cam_.ray(x + offset_x[j], y + offset_y[j]);
+    Hit hit[kRays];
+    cast_shapes(s_, cam_.t, dir, kRays, hit);
+    Lighting light[kRays];
+    bool same[kRays], lit[kRays];
     bool mixed = false;
-    for (int j = 0; j < EdgeRays::kRays; ++j) {
-        const double dx = offset_x[j], dy = offset_y[j];
-        const Hit q = cast(s_, cam_.t, cam_.R * cam_.ray(x + dx, y + dy));
-        const bool same = EdgeRays::same(c, q);
-        mixed = mixed || !same;
+    Vec3 so[kRays], sd[kRays];
+    double sfar[kRays];
+    int which[kRays], m = 0;
+    for (int j = 0; j < kRays; ++j) {
+        const Hit& q = hit[j];
+        same[j] = EdgeRays::same(c, q);
+        mixed = mixed || !same[j];
+        lit[j] = false;
         if (q.t < 0) continue;  // nothing there: no light
         double len = 0;
-        const Lighting l = facing(c_.projector, q, &len);
-        if (l.cos_proj <= 0 || (!same && !unshadowed(s_, q, l, len))) continue;  // the centre decoded: lit
+        light[j] = facing(c_.projector, q, &len);
+        if (light[j].cos_proj <= 0) continue;
+        lit[j] = true;
+        if (same[j] || !s_.accel || !(len > 1.5)) continue;  // as unshadowed() casts it
+        so[m] = q.p + light[j].to_proj * 0.5;
+        sd[m] = light[j].to_proj;
+        sfar[m] = len - 1.0;
+        which[m++] = j;
+    }
+    if (m) {
+        bool blocked[kRays];
+        s_.accel->occluded_many(so, sd, m, 1e-6, sfar, blocked);
+        for (int k = 0; k < m; ++k) lit[which[k]] = !blocked[k];
+    }
+    double sum = 0, shift = 0, re = 0, im = 0, depths[kRays];
+    int n = 0;
+    for (int j = 0; j < kRays; ++j) {
+        if (!lit[j]) continue;
+        const Hit& q = hit[j];
+        const Lighting& l = light[j];
+        const double dx = offset_x[j], dy = offset_y[j];
         const Vec3 pq = pr.from_device(q.p);
         if (pq.z() <= 1e-6) continue;
         const double blur = std::exp(-(dx * dx + dy * dy) / (2 * kBlurPx * kBlurPx));
-        const double w = blur * weights_.dot(q.albedo) * (1 - material_of(s_, q).mirror) * l.cos_proj * unit /
-                         (q.p - c_.projector).squaredNorm();
+        const double w = blur * weights_.dot(surface_albedo(s_, q.object, q.p)) * (1 - material_of(s_, q).mirror) *
+                         l.cos_proj * unit / (q.p - c_.projector).squaredNorm();
         // Against the column the pixel's own surface shows there: a footprint on one surface
         // decodes its centre's column, the other surfaces' share pulls it.
         const Vec3 dj = q.p - cam_.t;
