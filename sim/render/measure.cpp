@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/scratch.h"
 #include "render/image.h"
 #include "render/indirect.h"
 #include "render/noise.h"
@@ -100,6 +101,55 @@ struct Measured {
         z[k] = column[k] = q[k][0] = q[k][1] = q[k][2] = std::numeric_limits<double>::quiet_NaN();
         conf[k] = 0;
     }
+};
+
+// Pass one's per-pixel arrays (z, truncation, true distance), kept by the thread for its next
+// capture of the same size: fresh memory costs page faults. Held by a Measurement while it lives,
+// given back when it ends; a capture of another size frees them before it makes its own, and
+// they are freed after a call that left them larger than kKeptScratchBytes.
+class PassOneArrays {
+public:
+    PassOneArrays(std::size_t pixels, std::unique_ptr<float[]>* zc, std::unique_ptr<std::uint8_t[]>* outside,
+                  std::unique_ptr<float[]>* range)
+        : pixels_(pixels), zc_(zc), outside_(outside), range_(range) {
+        Kept& k = kept();
+        if (k.pixels != pixels || !k.zc || !k.outside || !k.range) k = Kept();
+        *zc = k.zc ? std::move(k.zc) : std::unique_ptr<float[]>(new float[pixels]);
+        *outside = k.outside ? std::move(k.outside) : std::unique_ptr<std::uint8_t[]>(new std::uint8_t[pixels]);
+        *range = k.range ? std::move(k.range) : std::unique_ptr<float[]>(new float[pixels]);
+        k = Kept();
+    }
+    ~PassOneArrays() {
+        Kept& k = kept();
+        k = Kept();
+        if (!*zc_ || !*outside_ || !*range_) return;
+        k.pixels = pixels_;
+        k.zc = std::move(*zc_);
+        k.outside = std::move(*outside_);
+        k.range = std::move(*range_);
+    }
+    PassOneArrays(const PassOneArrays&) = delete;
+    PassOneArrays& operator=(const PassOneArrays&) = delete;
+
+private:
+    struct Kept {
+        std::size_t pixels = 0;
+        std::unique_ptr<float[]> zc;
+        std::unique_ptr<std::uint8_t[]> outside;
+        std::unique_ptr<float[]> range;
+    };
+    static Kept& kept() {
+        thread_local Kept k;
+        trim_after_calls([] {
+            Kept& t = kept();
+            if (t.pixels * (2 * sizeof(float) + sizeof(std::uint8_t)) > kKeptScratchBytes) t = Kept();
+        });
+        return k;
+    }
+    std::size_t pixels_;
+    std::unique_ptr<float[]>* zc_;
+    std::unique_ptr<std::uint8_t[]>* outside_;
+    std::unique_ptr<float[]>* range_;
 };
 
 // Room for N values of a type that is trivially destroyed, made only where a block uses them
@@ -246,6 +296,7 @@ private:
     // Pass one: whether the pixel's point lies outside the truncation window (written with each point).
     std::unique_ptr<std::uint8_t[]> outside_;
     std::unique_ptr<float[]> range_;  // pass one: the true distance along each pixel's ray (NaN: no hit)
+    PassOneArrays pass_one_{static_cast<std::size_t>(W_) * H_, &zc_, &outside_, &range_};  // makes and keeps the three
     std::unique_ptr<const IndirectLight> indirect_;  // null: none (truth mode)
 };
 
@@ -302,13 +353,10 @@ Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CapturePar
     reach2_ = c.projector_calib.R.col(2).dot(baseline);
     out_ray_ = out_R_ * rep_.R;
     out_origin_ = out_R_ * rep_.t + out_t_;
-    zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
     const BouncePlan plan = bounce_plan(k, W_, H_);
     if (plan.on)
         indirect_ = std::make_unique<const IndirectLight>(s, cam_, c.projector, c.projector_model, fringe_, weights_,
                                                           plan, patterns_.reject_mixed, k.render_threads);
-    outside_.reset(new std::uint8_t[static_cast<std::size_t>(W_) * H_]);
-    range_.reset(new float[static_cast<std::size_t>(W_) * H_]);
 }
 
 bool Measurement::sees(const CameraModel& m, const Vec3& p, double* u, double* v) const {
