@@ -83,22 +83,24 @@ struct Decoded {
 
 // What triangulation gives the pixels of a block, kept until the block is stored, an array per
 // output so each is stored in one plain loop (the points as the output holds them, x y z per
-// pixel). A pixel without a point (ok false) holds what its outputs then get: NaN depth, column and
-// point, zero confidence, not outside the truncation window (cu and cv unset). The flags are bool,
-// not bytes: a byte's store could change anything, so the compiler would read every value again.
+// pixel). A pixel without a point (ok false) holds what its outputs then get: NaN depth and point,
+// zero confidence and phase, not outside the truncation window (cu and cv unset). The flags are
+// bool, not bytes: a byte's store could change anything, so the compiler would read all again.
 struct Measured {
     static constexpr int kBlock = PixelRenderer::kBlock;
     bool ok[kBlock];
     bool outside[kBlock];  // the point lies outside the truncation window
     float zc[kBlock];      // z as pass one keeps it
-    double z[kBlock], conf[kBlock], column[kBlock], cu[kBlock], cv[kBlock];
+    double z[kBlock], conf[kBlock], cu[kBlock], cv[kBlock];
     double q[kBlock][3];  // the point, output frame
+    std::uint16_t phase[kBlock];  // the decoded projector column, 1/32 pixel (0: none)
     // Entry k for a pixel without a point.
     void none(int k) {
         ok[k] = false;
         outside[k] = false;
+        phase[k] = 0;
         zc[k] = std::numeric_limits<float>::quiet_NaN();
-        z[k] = column[k] = q[k][0] = q[k][1] = q[k][2] = std::numeric_limits<double>::quiet_NaN();
+        z[k] = q[k][0] = q[k][1] = q[k][2] = std::numeric_limits<double>::quiet_NaN();
         conf[k] = 0;
     }
 };
@@ -654,7 +656,8 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
     r->zc[k] = static_cast<float>(z);
     r->z[k] = z;
     r->conf[k] = conf;
-    r->column[k] = column;
+    const double c = 32.0 * (c_.projector_model.fx * column + c_.projector_model.cx);  // 1/32 pixel
+    r->phase[k] = std::isfinite(c) ? static_cast<std::uint16_t>(std::clamp(c, 1.0, 65535.0)) : 0;
     r->cu[k] = cu;
     r->cv[k] = cv;
 }
@@ -721,19 +724,20 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
 void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored,
                         Decoded* f) const {
     const Material& m = material_of(s_, h);
-    Reflection reflection;
-    const Reflection* r = nullptr;
-    if (m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y))) {  // what the mirror-like part shows
-        const Vec3 d = (h.p - cam_.t).normalized();
-        reflection.q = cast(s_, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
-        if (reflection.q.t >= 0) {
-            const Lighting lq = lighting_of(s_, c_.projector, reflection.q);
-            reflection.cos_proj = lq.cos_proj * falloff(lq.inv_range, ref2_);  // the light it gets there
-            reflection.lit = lq.lit;
-            r = &reflection;
-        }
-    }
     *mirrored = Vec3::Zero();
+    // Most surfaces have no mirror-like part: decoded straight away.
+    if (!(m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y)))) return decode(x, y, h, m, l, nullptr, seen, f);
+    // What the mirror-like part shows.
+    const Vec3 d = (h.p - cam_.t).normalized();
+    Reflection reflection;
+    reflection.q = cast(s_, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
+    const Reflection* r = nullptr;
+    if (reflection.q.t >= 0) {
+        const Lighting lq = lighting_of(s_, c_.projector, reflection.q);
+        reflection.cos_proj = lq.cos_proj * falloff(lq.inv_range, ref2_);  // the light it gets there
+        reflection.lit = lq.lit;
+        r = &reflection;
+    }
     if (out_.image && r) *mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * m.mirror;
     decode(x, y, h, m, l, r, seen, f);
 }
@@ -754,13 +758,7 @@ void Measurement::store(int x0, int y, int n, const Hit* hits, const OtherView* 
         }
     }
     if (o.confidence) std::copy_n(got.conf, n, o.confidence + i);
-    if (o.phase) {
-        const double fx = c_.projector_model.fx, cx = c_.projector_model.cx;
-        for (int k = 0; k < n; ++k) {
-            const double c = 32.0 * (fx * got.column[k] + cx);  // 1/32 pixel; NaN without a point
-            o.phase[i + k] = std::isfinite(c) ? static_cast<std::uint16_t>(std::clamp(c, 1.0, 65535.0)) : 0;
-        }
-    }
+    if (o.phase) std::copy_n(got.phase, n, o.phase + i);
     if (o.correspond)
         for (int k = 0; k < n; ++k) {
             double u = got.cu[k], v = got.cv[k];
