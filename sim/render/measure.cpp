@@ -299,6 +299,13 @@ private:
     std::unique_ptr<std::uint8_t[]> outside_;
     std::unique_ptr<float[]> range_;  // pass one: the true distance along each pixel's ray (NaN: no hit)
     PassOneArrays pass_one_{static_cast<std::size_t>(W_) * H_, &zc_, &outside_, &range_};  // makes and keeps the three
+    // The disparity error of pixel (x, y), which decoded f with a phase noise of `sigma` (camera
+    // pixels): white noise (its scale varying from pixel to pixel: the tail) and correlated noise,
+    // a code read wrong, and the device's systematic error.
+    double disparity_error(int x, int y, const Decoded& f, double sigma) const;
+    // triangulate() for a block's n pixels with one camera, together: each pixel's column first,
+    // then the points in plain loops over arrays, which the compiler does two pixels at a time.
+    void triangulate_block(int x0, int y, int n, const Decoded* decoded, Measured* r) const;
     std::unique_ptr<const IndirectLight> indirect_;  // null: none (truth mode)
 };
 
@@ -623,14 +630,8 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
     double column = f.column;
     const double conf = f.conf;
     const double sigma = std::sqrt(variance);
-    // The disparity error of this pixel, camera pixels: white noise (its scale varying from pixel
-    // to pixel: the tail) and correlated noise, a code read wrong, and the device's systematic error.
+    const double error = disparity_error(x, y, f, sigma);
     const std::uint64_t bits = f.bits;  // white_noise_.bits(i)
-    const double white = white_ * tail_[(bits >> 32) & (kQuantiles - 1)];
-    double error = sigma * (white * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
-    if (f.wrong) error += f.wrong * sensor::kFringePx;
-    if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * column + ripple_phase_);
-    error += bias_ + drift_;
     // Triangulation with the calibration the device reports (`ray`: its ray through the pixel).
     double z;  // depth in the measuring camera's frame
     double cu = kNaN, cv = kNaN;
@@ -660,6 +661,65 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
     r->phase[k] = std::isfinite(c) ? static_cast<std::uint16_t>(std::clamp(c, 1.0, 65535.0)) : 0;
     r->cu[k] = cu;
     r->cv[k] = cv;
+}
+
+double Measurement::disparity_error(int x, int y, const Decoded& f, double sigma) const {
+    const std::uint64_t bits = f.bits;  // white_noise_.bits(i)
+    const double white = white_ * tail_[(bits >> 32) & (kQuantiles - 1)];
+    double error = sigma * (white * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
+    if (f.wrong) error += f.wrong * sensor::kFringePx;
+    if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * f.column + ripple_phase_);
+    return error + (bias_ + drift_);
+}
+
+void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded, Measured* r) const {
+    constexpr int kBlock = PixelRenderer::kBlock;
+    // The reported camera's ray through each pixel (z 1) and the column it decoded, with its
+    // error; NaN for a pixel that decoded nothing, which then meets no plane.
+    double rx[kBlock], ry[kBlock], column[kBlock], conf[kBlock];
+    for (int k = 0; k < n; ++k) {
+        const Decoded& f = decoded[k];
+        if (!f.ok) {
+            rx[k] = ry[k] = conf[k] = 0;
+            column[k] = kNaN;
+            continue;
+        }
+        const Vec3 ray = reported_direction(x0 + k, y);
+        rx[k] = ray.x();
+        ry[k] = ray.y();
+        column[k] = f.column + disparity_error(x0 + k, y, f, std::sqrt(f.variance)) * inv_fx_;
+        conf[k] = f.conf;
+    }
+    // by_projector(), then the point in the output frame, written out as Eigen evaluates them
+    // (the same operations in the same order: the same bits).
+    const double a0 = plane0_.x(), a1 = plane0_.y(), a2 = plane0_.z();
+    const double b0 = plane2_.x(), b1 = plane2_.y(), b2 = plane2_.z();
+    const Mat3& M = out_ray_;
+    const Vec3& o = out_origin_;
+    const double fx = c_.projector_model.fx, cx = c_.projector_model.cx;
+    const double zmin = p_.zmin, zmax = p_.zmax;
+    for (int k = 0; k < n; ++k) {
+        const double x = rx[k], y = ry[k], c = column[k];
+        const double den = ((a0 * x + a1 * y) + a2) - c * ((b0 * x + b1 * y) + b2);
+        const double s = (reach0_ - c * reach2_) / den;
+        const bool ok = !(std::abs(den) < 1e-12) && s > 0 && !(s > far_);  // and not beyond the decoder's reach
+        const double z = ok ? s : kNaN;
+        const double lx = x * z, ly = y * z, lz = z;
+        const double q0 = ((M(0, 0) * lx + M(0, 1) * ly) + M(0, 2) * lz) + o.x();
+        const double q1 = ((M(1, 0) * lx + M(1, 1) * ly) + M(1, 2) * lz) + o.y();
+        const double q2 = (M(2, 0) * lx + (M(2, 1) * ly + M(2, 2) * lz)) + o.z();
+        r->ok[k] = ok;
+        r->outside[k] = ok && (q2 < zmin || q2 > zmax);
+        r->q[k][0] = ok ? q0 : kNaN;
+        r->q[k][1] = ok ? q1 : kNaN;
+        r->q[k][2] = ok ? q2 : kNaN;
+        r->zc[k] = static_cast<float>(z);
+        r->z[k] = z;
+        r->conf[k] = ok ? conf[k] : 0.0;
+        const double p = 32.0 * (fx * c + cx);  // 1/32 pixel
+        r->phase[k] = ok && std::isfinite(p) ? static_cast<std::uint16_t>(std::clamp(p, 1.0, 65535.0)) : 0;
+        r->cu[k] = r->cv[k] = kNaN;
+    }
 }
 
 Vec3 Measurement::reported_direction(int x, int y) const {
@@ -712,11 +772,15 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
     Measured got;
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
-    for (int k = 0; k < n; ++k)
-        if (decoded[k].ok)
-            triangulate(i + k, x0 + k, y, decoded[k], &got, k);
-        else
-            got.none(k);
+    if (other_) {
+        for (int k = 0; k < n; ++k)
+            if (decoded[k].ok)
+                triangulate(i + k, x0 + k, y, decoded[k], &got, k);
+            else
+                got.none(k);
+    } else {
+        triangulate_block(x0, y, n, decoded, &got);
+    }
     store(x0, y, n, hits, &seen[0], got);
     if (out_.image) out_.shader->shade(i, n, hits, &light[0], mirrored, out_.image + out_.shader->channels() * i);
 }
