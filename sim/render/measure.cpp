@@ -691,34 +691,46 @@ void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded
         conf[k] = f.conf;
     }
     // by_projector(), then the point in the output frame, written out as Eigen evaluates them
-    // (the same operations in the same order: the same bits).
+    // (the same operations in the same order: the same bits), each step a loop of its own.
     const double a0 = plane0_.x(), a1 = plane0_.y(), a2 = plane0_.z();
     const double b0 = plane2_.x(), b1 = plane2_.y(), b2 = plane2_.z();
-    const Mat3& M = out_ray_;
-    const Vec3& o = out_origin_;
-    const double fx = c_.projector_model.fx, cx = c_.projector_model.cx;
-    const double zmin = p_.zmin, zmax = p_.zmax;
+    const double reach0 = reach0_, reach2 = reach2_, far = far_;
+    double z[kBlock];  // NaN: no point
     for (int k = 0; k < n; ++k) {
         const double x = rx[k], y = ry[k], c = column[k];
         const double den = ((a0 * x + a1 * y) + a2) - c * ((b0 * x + b1 * y) + b2);
-        const double s = (reach0_ - c * reach2_) / den;
-        const bool ok = !(std::abs(den) < 1e-12) && s > 0 && !(s > far_);  // and not beyond the decoder's reach
-        const double z = ok ? s : kNaN;
-        const double lx = x * z, ly = y * z, lz = z;
-        const double q0 = ((M(0, 0) * lx + M(0, 1) * ly) + M(0, 2) * lz) + o.x();
-        const double q1 = ((M(1, 0) * lx + M(1, 1) * ly) + M(1, 2) * lz) + o.y();
-        const double q2 = (M(2, 0) * lx + (M(2, 1) * ly + M(2, 2) * lz)) + o.z();
+        const double s = (reach0 - c * reach2) / den;
+        // Not beyond the decoder's reach either.
+        z[k] = !(std::abs(den) < 1e-12) & (s > 0) & !(s > far) ? s : kNaN;
+    }
+    const Mat3& M = out_ray_;
+    const double m00 = M(0, 0), m01 = M(0, 1), m02 = M(0, 2), m10 = M(1, 0), m11 = M(1, 1), m12 = M(1, 2);
+    const double m20 = M(2, 0), m21 = M(2, 1), m22 = M(2, 2);
+    const double o0 = out_origin_.x(), o1 = out_origin_.y(), o2 = out_origin_.z();
+    double qx[kBlock], qy[kBlock], qz[kBlock];
+    for (int k = 0; k < n; ++k) {
+        const double lx = rx[k] * z[k], ly = ry[k] * z[k], lz = z[k];
+        qx[k] = ((m00 * lx + m01 * ly) + m02 * lz) + o0;
+        qy[k] = ((m10 * lx + m11 * ly) + m12 * lz) + o1;
+        qz[k] = (m20 * lx + (m21 * ly + m22 * lz)) + o2;
+    }
+    const double fx = c_.projector_model.fx, cx = c_.projector_model.cx;
+    const double zmin = p_.zmin, zmax = p_.zmax;
+    for (int k = 0; k < n; ++k) {
+        const bool ok = z[k] == z[k];
         r->ok[k] = ok;
-        r->outside[k] = ok && (q2 < zmin || q2 > zmax);
-        r->q[k][0] = ok ? q0 : kNaN;
-        r->q[k][1] = ok ? q1 : kNaN;
-        r->q[k][2] = ok ? q2 : kNaN;
-        r->zc[k] = static_cast<float>(z);
-        r->z[k] = z;
+        r->outside[k] = (qz[k] < zmin) | (qz[k] > zmax);  // NaN: no point, not outside
+        r->zc[k] = static_cast<float>(z[k]);
+        r->z[k] = z[k];
         r->conf[k] = ok ? conf[k] : 0.0;
-        const double p = 32.0 * (fx * c + cx);  // 1/32 pixel
+        const double p = 32.0 * (fx * column[k] + cx);  // 1/32 pixel
         r->phase[k] = ok && std::isfinite(p) ? static_cast<std::uint16_t>(std::clamp(p, 1.0, 65535.0)) : 0;
         r->cu[k] = r->cv[k] = kNaN;
+    }
+    for (int k = 0; k < n; ++k) {
+        r->q[k][0] = qx[k];
+        r->q[k][1] = qy[k];
+        r->q[k][2] = qz[k];
     }
 }
 
