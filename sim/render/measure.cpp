@@ -299,10 +299,11 @@ private:
     std::unique_ptr<std::uint8_t[]> outside_;
     std::unique_ptr<float[]> range_;  // pass one: the true distance along each pixel's ray (NaN: no hit)
     PassOneArrays pass_one_{static_cast<std::size_t>(W_) * H_, &zc_, &outside_, &range_};  // makes and keeps the three
-    // The disparity error of pixel (x, y), which decoded f with a phase noise of `sigma` (camera
-    // pixels): white noise (its scale varying from pixel to pixel: the tail) and correlated noise,
-    // a code read wrong, and the device's systematic error.
-    double disparity_error(int x, int y, const Decoded& f, double sigma) const;
+    // The disparity error of a pixel that decoded f with a phase noise of `sigma`, where the
+    // correlated noise's field is `field` (camera pixels): white noise (its scale varying from
+    // pixel to pixel: the tail) and correlated noise, a code read wrong, and the device's
+    // systematic error.
+    double disparity_error(const Decoded& f, double sigma, float field) const;
     // triangulate() for a block's n pixels with one camera, together: each pixel's column first,
     // then the points in plain loops over arrays, which the compiler does two pixels at a time.
     void triangulate_block(int x0, int y, int n, const Decoded* decoded, Measured* r) const;
@@ -622,6 +623,15 @@ void Measurement::decoding(const Knobs& k, double limit_deg) {
     inv_scale_ = scale > 0 ? 1 / scale : 0;
 }
 
+inline double Measurement::disparity_error(const Decoded& f, double sigma, float field) const {
+    const std::uint64_t bits = f.bits;  // white_noise_.bits(i)
+    const double white = white_ * tail_[(bits >> 32) & (kQuantiles - 1)];
+    double error = sigma * (white * white_noise_.normal(bits, 0) + correlated_ * field);
+    if (f.wrong) error += f.wrong * sensor::kFringePx;
+    if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * f.column + ripple_phase_);
+    return error + (bias_ + drift_);
+}
+
 // The point of pixel i from what it decoded into entry k of *r, or none there.
 void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r, int k) const {
     const Vec3 ray = reported_direction(x, y);
@@ -630,7 +640,7 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
     double column = f.column;
     const double conf = f.conf;
     const double sigma = std::sqrt(variance);
-    const double error = disparity_error(x, y, f, sigma);
+    const double error = disparity_error(f, sigma, field_.at(x, y));
     const std::uint64_t bits = f.bits;  // white_noise_.bits(i)
     // Triangulation with the calibration the device reports (`ray`: its ray through the pixel).
     double z;  // depth in the measuring camera's frame
@@ -663,20 +673,13 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
     r->cv[k] = cv;
 }
 
-double Measurement::disparity_error(int x, int y, const Decoded& f, double sigma) const {
-    const std::uint64_t bits = f.bits;  // white_noise_.bits(i)
-    const double white = white_ * tail_[(bits >> 32) & (kQuantiles - 1)];
-    double error = sigma * (white * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
-    if (f.wrong) error += f.wrong * sensor::kFringePx;
-    if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * f.column + ripple_phase_);
-    return error + (bias_ + drift_);
-}
-
 void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded, Measured* r) const {
     constexpr int kBlock = PixelRenderer::kBlock;
     // The reported camera's ray through each pixel (z 1) and the column it decoded, with its
     // error; NaN for a pixel that decoded nothing, which then meets no plane.
     double rx[kBlock], ry[kBlock], column[kBlock], conf[kBlock];
+    float field[kBlock];
+    field_.row(x0, y, n, field);
     for (int k = 0; k < n; ++k) {
         const Decoded& f = decoded[k];
         if (!f.ok) {
@@ -687,7 +690,7 @@ void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded
         const Vec3 ray = reported_direction(x0 + k, y);
         rx[k] = ray.x();
         ry[k] = ray.y();
-        column[k] = f.column + disparity_error(x0 + k, y, f, std::sqrt(f.variance)) * inv_fx_;
+        column[k] = f.column + disparity_error(f, std::sqrt(f.variance), field[k]) * inv_fx_;
         conf[k] = f.conf;
     }
     // by_projector(), then the point in the output frame, written out as Eigen evaluates them
