@@ -84,8 +84,9 @@ struct Decoded {
 // What triangulation gives the pixels of a block, kept until the block is stored, an array per
 // output so each is stored in one plain loop (the points as the output holds them, x y z per
 // pixel). A pixel without a point (ok false) holds what its outputs then get: NaN depth and point,
-// zero confidence and phase, not outside the truncation window (cu and cv unset). The flags are
-// bool, not bytes: a byte's store could change anything, so the compiler would read all again.
+// zero confidence and phase, not outside the truncation window (cu and cv unset; with one camera
+// they are set only when the correspondence is wanted). The flags are bool, not bytes: a byte's
+// store could change anything, so the compiler would read all again.
 struct Measured {
     static constexpr int kBlock = PixelRenderer::kBlock;
     bool ok[kBlock];
@@ -680,6 +681,7 @@ void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded
     double rx[kBlock], ry[kBlock], column[kBlock], conf[kBlock];
     float field[kBlock];
     field_.row(x0, y, n, field);
+    const float* table = rep_rays_ ? rep_rays_->at(x0, y) : nullptr;  // as reported_direction() reads it
     for (int k = 0; k < n; ++k) {
         const Decoded& f = decoded[k];
         if (!f.ok) {
@@ -687,9 +689,14 @@ void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded
             column[k] = kNaN;
             continue;
         }
-        const Vec3 ray = reported_direction(x0 + k, y);
-        rx[k] = ray.x();
-        ry[k] = ray.y();
+        if (table) {
+            rx[k] = table[2 * k];
+            ry[k] = table[2 * k + 1];
+        } else {
+            const Vec3 ray = rep_.direction(x0 + k, y);
+            rx[k] = ray.x();
+            ry[k] = ray.y();
+        }
         column[k] = f.column + disparity_error(f, std::sqrt(f.variance), field[k]) * inv_fx_;
         conf[k] = f.conf;
     }
@@ -726,9 +733,14 @@ void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded
         r->zc[k] = static_cast<float>(z[k]);
         r->z[k] = z[k];
         r->conf[k] = ok ? conf[k] : 0.0;
-        const double p = 32.0 * (fx * column[k] + cx);  // 1/32 pixel
-        r->phase[k] = ok && std::isfinite(p) ? static_cast<std::uint16_t>(std::clamp(p, 1.0, 65535.0)) : 0;
-        r->cu[k] = r->cv[k] = kNaN;
+    }
+    for (int k = 0; k < n; ++k) {
+        const double p = z[k] == z[k] ? 32.0 * (fx * column[k] + cx) : kNaN;  // 1/32 pixel
+        r->phase[k] = std::isfinite(p) ? static_cast<std::uint16_t>(std::clamp(p, 1.0, 65535.0)) : 0;
+    }
+    if (out_.correspond) {  // with one camera, none
+        std::fill_n(r->cu, n, kNaN);
+        std::fill_n(r->cv, n, kNaN);
     }
     for (int k = 0; k < n; ++k) {
         r->q[k][0] = qx[k];
