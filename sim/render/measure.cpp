@@ -711,7 +711,10 @@ void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded
         const double den = ((a0 * x + a1 * y) + a2) - c * ((b0 * x + b1 * y) + b2);
         const double s = (reach0 - c * reach2) / den;
         // Not beyond the decoder's reach either.
-        z[k] = !(std::abs(den) < 1e-12) & (s > 0) & !(s > far) ? s : kNaN;
+        const bool ok = !(std::abs(den) < 1e-12) & (s > 0) & !(s > far);
+        z[k] = ok ? s : kNaN;
+        column[k] = ok ? c : kNaN;  // its phase: none without a point
+        conf[k] = ok ? conf[k] : 0.0;
     }
     const Mat3& M = out_ray_;
     const double m00 = M(0, 0), m01 = M(0, 1), m02 = M(0, 2), m10 = M(1, 0), m11 = M(1, 1), m12 = M(1, 2);
@@ -727,15 +730,14 @@ void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded
     const double fx = c_.projector_model.fx, cx = c_.projector_model.cx;
     const double zmin = p_.zmin, zmax = p_.zmax;
     for (int k = 0; k < n; ++k) {
-        const bool ok = z[k] == z[k];
-        r->ok[k] = ok;
+        r->ok[k] = z[k] == z[k];
         r->outside[k] = (qz[k] < zmin) | (qz[k] > zmax);  // NaN: no point, not outside
         r->zc[k] = static_cast<float>(z[k]);
-        r->z[k] = z[k];
-        r->conf[k] = ok ? conf[k] : 0.0;
     }
+    std::copy_n(z, n, r->z);
+    std::copy_n(conf, n, r->conf);
     for (int k = 0; k < n; ++k) {
-        const double p = z[k] == z[k] ? 32.0 * (fx * column[k] + cx) : kNaN;  // 1/32 pixel
+        const double p = 32.0 * (fx * column[k] + cx);  // 1/32 pixel; NaN without a point
         r->phase[k] = std::isfinite(p) ? static_cast<std::uint16_t>(std::clamp(p, 1.0, 65535.0)) : 0;
     }
     if (out_.correspond) {  // with one camera, none
