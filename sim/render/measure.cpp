@@ -923,9 +923,18 @@ bool Measurement::straddles(int x, int y, double* dz, double* contrast, double* 
     cast_shape(s_, cam_.t, d0, &c);
     if (c.t < 0) return false;
     const CameraModel& pr = c_.projector_model;
-    const Vec3 pc = pr.from_device(c.p);
-    if (pc.z() <= 1e-6) return false;
-    const double c0 = pc.x() / pc.z(), unit = (c.p - c_.projector).squaredNorm();
+    // Only x and z of the points in the projector's frame (and z in the camera's) matter: made
+    // row by row as from_device() makes them, the same bits without the rest.
+    const auto xz = [](const CameraModel& m, const Vec3& p, double* px, double* pz) {
+        const Vec3 rel = p - m.t;
+        *px = m.R.col(0).dot(rel);
+        *pz = m.R.col(2).dot(rel);
+    };
+    const auto depth = [](const CameraModel& m, const Vec3& p) { return m.R.col(2).dot(p - m.t); };
+    double pcx, pcz;
+    xz(pr, c.p, &pcx, &pcz);
+    if (pcz <= 1e-6) return false;
+    const double c0 = pcx / pcz, unit = (c.p - c_.projector).squaredNorm();
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
     constexpr int kRays = EdgeRays::kRays;
     double offset_x[kRays], offset_y[kRays];
@@ -970,8 +979,9 @@ bool Measurement::straddles(int x, int y, double* dz, double* contrast, double* 
         const Hit& q = hit[j];
         const Lighting& l = light[j];
         const double dx = offset_x[j], dy = offset_y[j];
-        const Vec3 pq = pr.from_device(q.p);
-        if (pq.z() <= 1e-6) continue;
+        double pqx, pqz;
+        xz(pr, q.p, &pqx, &pqz);
+        if (pqz <= 1e-6) continue;
         const double blur = std::exp(-(dx * dx + dy * dy) / (2 * kBlurPx * kBlurPx));
         const double w = blur * weights_.dot(surface_albedo(s_, q.object, q.p)) * (1 - material_of(s_, q).mirror) *
                          l.cos_proj * unit / (q.p - c_.projector).squaredNorm();
@@ -980,14 +990,15 @@ bool Measurement::straddles(int x, int y, double* dz, double* contrast, double* 
         const Vec3 dj = q.p - cam_.t;
         const double facing_own = c.n.dot(dj);
         if (std::abs(facing_own) < 1e-9) continue;
-        const Vec3 po = pr.from_device(cam_.t + dj * (c.n.dot(c.p - cam_.t) / facing_own));
-        if (po.z() <= 1e-6) continue;
-        const double dc = pq.x() / pq.z() - po.x() / po.z();
+        double pox, poz;
+        xz(pr, cam_.t + dj * (c.n.dot(c.p - cam_.t) / facing_own), &pox, &poz);
+        if (poz <= 1e-6) continue;
+        const double dc = pqx / pqz - pox / poz;
         sum += w;
         shift += w * dc;
         re += w * std::cos(2 * kPi * dc / fringe_);
         im += w * std::sin(2 * kPi * dc / fringe_);
-        depths[n++] = cam_.from_device(q.p).z();
+        depths[n++] = depth(cam_, q.p);
     }
     if (!mixed || !(sum > 0)) return false;
     // The codes and the phase follow the mixed light: the decoded column is the light's mean one,
@@ -997,7 +1008,7 @@ bool Measurement::straddles(int x, int y, double* dz, double* contrast, double* 
     if (!by_projector(r, c0, &z0) || !by_projector(r, c0 + shift / sum, &z1)) return false;
     *dz = z1 - z0;
     *contrast = std::hypot(re, im) / sum;
-    const double at = cam_.from_device(c.p).z() + *dz;  // where the mixed point lies, without noise
+    const double at = depth(cam_, c.p) + *dz;  // where the mixed point lies, without noise
     *off = std::numeric_limits<double>::infinity();
     for (int k = 0; k < n; ++k) *off = std::min(*off, std::abs(at - depths[k]));
     return true;
