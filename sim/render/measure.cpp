@@ -818,7 +818,7 @@ void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const Oth
                         Decoded* f) const {
     const Material& m = material_of(s_, h);
     *mirrored = Vec3::Zero();
-    // Most surfaces have no mirror-like part: decoded straight away.
+    // Most surfaces reflect nothing mirror-like: decoded straight away.
     if (!(m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y)))) return decode(x, y, h, m, l, nullptr, seen, f);
     // What the mirror-like part shows.
     const Vec3 d = (h.p - cam_.t).normalized();
