@@ -3,10 +3,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
 
+#include "core/scratch.h"
 #include "render/image.h"
 #include "render/indirect.h"
 #include "render/noise.h"
@@ -78,13 +82,89 @@ struct Decoded {
 };
 
 // What triangulation gives the pixels of a block, kept until the block is stored, an array per
-// output so each is stored in one plain loop. A pixel without a point (ok 0) holds what its
-// outputs then get: NaN depth, column and point, zero confidence (cu and cv unset).
+// output so each is stored in one plain loop (the points as the output holds them, x y z per
+// pixel). A pixel without a point (ok false) holds what its outputs then get: NaN depth and point,
+// zero confidence and phase, not outside the truncation window (cu and cv unset; with one camera
+// they are set only when the correspondence is wanted). The flags are bool, not bytes: a byte's
+// store could change anything, so the compiler would read all again.
 struct Measured {
     static constexpr int kBlock = PixelRenderer::kBlock;
-    std::uint8_t ok[kBlock];
-    double z[kBlock], conf[kBlock], column[kBlock], cu[kBlock], cv[kBlock];
-    double q[3][kBlock];  // the point, output frame
+    bool ok[kBlock];
+    bool outside[kBlock];  // the point lies outside the truncation window
+    float zc[kBlock];      // z as pass one keeps it
+    double z[kBlock], conf[kBlock], cu[kBlock], cv[kBlock];
+    double q[kBlock][3];  // the point, output frame
+    std::uint16_t phase[kBlock];  // the decoded projector column, 1/32 pixel (0: none)
+    // Entry k for a pixel without a point.
+    void none(int k) {
+        ok[k] = false;
+        outside[k] = false;
+        phase[k] = 0;
+        zc[k] = std::numeric_limits<float>::quiet_NaN();
+        z[k] = q[k][0] = q[k][1] = q[k][2] = std::numeric_limits<double>::quiet_NaN();
+        conf[k] = 0;
+    }
+};
+
+// Pass one's per-pixel arrays (z, truncation, true distance), kept by the thread for its next
+// capture of the same size: fresh memory costs page faults. Held by a Measurement while it lives,
+// given back when it ends; a capture of another size frees them before it makes its own, and
+// they are freed after a call that left them larger than kKeptScratchBytes.
+class PassOneArrays {
+public:
+    PassOneArrays(std::size_t pixels, std::unique_ptr<float[]>* zc, std::unique_ptr<std::uint8_t[]>* outside,
+                  std::unique_ptr<float[]>* range)
+        : pixels_(pixels), zc_(zc), outside_(outside), range_(range) {
+        Kept& k = kept();
+        if (k.pixels != pixels || !k.zc || !k.outside || !k.range) k = Kept();
+        *zc = k.zc ? std::move(k.zc) : std::unique_ptr<float[]>(new float[pixels]);
+        *outside = k.outside ? std::move(k.outside) : std::unique_ptr<std::uint8_t[]>(new std::uint8_t[pixels]);
+        *range = k.range ? std::move(k.range) : std::unique_ptr<float[]>(new float[pixels]);
+        k = Kept();
+    }
+    ~PassOneArrays() {
+        Kept& k = kept();
+        k = Kept();
+        if (!*zc_ || !*outside_ || !*range_) return;
+        k.pixels = pixels_;
+        k.zc = std::move(*zc_);
+        k.outside = std::move(*outside_);
+        k.range = std::move(*range_);
+    }
+    PassOneArrays(const PassOneArrays&) = delete;
+    PassOneArrays& operator=(const PassOneArrays&) = delete;
+
+private:
+    struct Kept {
+        std::size_t pixels = 0;
+        std::unique_ptr<float[]> zc;
+        std::unique_ptr<std::uint8_t[]> outside;
+        std::unique_ptr<float[]> range;
+    };
+    static Kept& kept() {
+        thread_local Kept k;
+        trim_after_calls([] {
+            Kept& t = kept();
+            if (t.pixels * (2 * sizeof(float) + sizeof(std::uint8_t)) > kKeptScratchBytes) t = Kept();
+        });
+        return k;
+    }
+    std::size_t pixels_;
+    std::unique_ptr<float[]>* zc_;
+    std::unique_ptr<std::uint8_t[]>* outside_;
+    std::unique_ptr<float[]>* range_;
+};
+
+// Room for N values of a type that is trivially destroyed, made only where a block uses them
+// (a plain array would first set all N to their defaults).
+template <class T, int N>
+class Uninitialised {
+public:
+    T& operator[](int k) { return *std::launder(reinterpret_cast<T*>(raw_) + k); }
+
+private:
+    static_assert(std::is_trivially_destructible<T>::value, "left as they are");
+    alignas(T) unsigned char raw_[sizeof(T) * N];
 };
 
 // One capture's measurement: everything fixed for the capture, then one call per pixel.
@@ -219,6 +299,15 @@ private:
     // Pass one: whether the pixel's point lies outside the truncation window (written with each point).
     std::unique_ptr<std::uint8_t[]> outside_;
     std::unique_ptr<float[]> range_;  // pass one: the true distance along each pixel's ray (NaN: no hit)
+    PassOneArrays pass_one_{static_cast<std::size_t>(W_) * H_, &zc_, &outside_, &range_};  // makes and keeps the three
+    // The disparity error of a pixel that decoded f with a phase noise of `sigma`, where the
+    // correlated noise's field is `field` (camera pixels): white noise (its scale varying from
+    // pixel to pixel: the tail) and correlated noise, a code read wrong, and the device's
+    // systematic error.
+    double disparity_error(const Decoded& f, double sigma, float field) const;
+    // triangulate() for a block's n pixels with one camera, together: each pixel's column first,
+    // then the points in plain loops over arrays, which the compiler does two pixels at a time.
+    void triangulate_block(int x0, int y, int n, const Decoded* decoded, Measured* r) const;
     std::unique_ptr<const IndirectLight> indirect_;  // null: none (truth mode)
 };
 
@@ -275,13 +364,10 @@ Measurement::Measurement(const Scene& s, const DeviceOptics& c, const CapturePar
     reach2_ = c.projector_calib.R.col(2).dot(baseline);
     out_ray_ = out_R_ * rep_.R;
     out_origin_ = out_R_ * rep_.t + out_t_;
-    zc_.reset(new float[static_cast<std::size_t>(W_) * H_]);
     const BouncePlan plan = bounce_plan(k, W_, H_);
     if (plan.on)
         indirect_ = std::make_unique<const IndirectLight>(s, cam_, c.projector, c.projector_model, fringe_, weights_,
                                                           plan, patterns_.reject_mixed, k.render_threads);
-    outside_.reset(new std::uint8_t[static_cast<std::size_t>(W_) * H_]);
-    range_.reset(new float[static_cast<std::size_t>(W_) * H_]);
 }
 
 bool Measurement::sees(const CameraModel& m, const Vec3& p, double* u, double* v) const {
@@ -544,7 +630,16 @@ void Measurement::decoding(const Knobs& k, double limit_deg) {
     inv_scale_ = scale > 0 ? 1 / scale : 0;
 }
 
-// The point of pixel i from what it decoded into entry k of *r, left as it was when there is none.
+inline double Measurement::disparity_error(const Decoded& f, double sigma, float field) const {
+    const std::uint64_t bits = f.bits;  // white_noise_.bits(i)
+    const double white = white_ * tail_[(bits >> 32) & (kQuantiles - 1)];
+    double error = sigma * (white * white_noise_.normal(bits, 0) + correlated_ * field);
+    if (f.wrong) error += f.wrong * sensor::kFringePx;
+    if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * f.column + ripple_phase_);
+    return error + (bias_ + drift_);
+}
+
+// The point of pixel i from what it decoded into entry k of *r, or none there.
 void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r, int k) const {
     const Vec3 ray = reported_direction(x, y);
     const bool stereo = f.stereo;
@@ -552,39 +647,114 @@ void Measurement::triangulate(std::size_t i, int x, int y, const Decoded& f, Mea
     double column = f.column;
     const double conf = f.conf;
     const double sigma = std::sqrt(variance);
-    // The disparity error of this pixel, camera pixels: white noise (its scale varying from pixel
-    // to pixel: the tail) and correlated noise, a code read wrong, and the device's systematic error.
+    const double error = disparity_error(f, sigma, field_.at(x, y));
     const std::uint64_t bits = f.bits;  // white_noise_.bits(i)
-    const double white = white_ * tail_[(bits >> 32) & (kQuantiles - 1)];
-    double error = sigma * (white * white_noise_.normal(bits, 0) + correlated_ * field_.at(x, y));
-    if (f.wrong) error += f.wrong * sensor::kFringePx;
-    if (ripple_ != 0) error += ripple_ * wave(ripple_scale_ * column + ripple_phase_);
-    error += bias_ + drift_;
     // Triangulation with the calibration the device reports (`ray`: its ray through the pixel).
     double z;  // depth in the measuring camera's frame
     double cu = kNaN, cv = kNaN;
     if (stereo) {
         cu = u + error;
         cv = v + kAcrossShare * sigma * white_ * white_noise_.normal(bits, 1);
-        if (!by_camera(ray, cu, cv, &z)) return;
+        if (!by_camera(ray, cu, cv, &z)) return r->none(k);
     } else {
         column += error * inv_fx_;
-        if (!by_projector(ray, column, &z)) return;
+        if (!by_projector(ray, column, &z)) return r->none(k);
     }
-    if (z > far_) return;  // beyond the decoder's reach
+    if (z > far_) return r->none(k);  // beyond the decoder's reach
     const Vec3 local = ray * z;
     if (!stereo && out_.correspond && p_.correspond2d && other_) {
         double u2, v2;  // completed points: where the other camera would see them
         if (other_rep_->project(other_rep_->from_device(rep_.R * local + rep_.t), &u2, &v2)) cu = u2, cv = v2;
     }
     const Vec3 q = out_ray_ * local + out_origin_;
-    r->ok[k] = 1;
-    for (int c = 0; c < 3; ++c) r->q[c][k] = q[c];
+    r->ok[k] = true;
+    // The truncation window applies to the depth of the output frame.
+    r->outside[k] = q.z() < p_.zmin || q.z() > p_.zmax;
+    for (int c = 0; c < 3; ++c) r->q[k][c] = q[c];
+    r->zc[k] = static_cast<float>(z);
     r->z[k] = z;
     r->conf[k] = conf;
-    r->column[k] = column;
+    const double c = 32.0 * (c_.projector_model.fx * column + c_.projector_model.cx);  // 1/32 pixel
+    r->phase[k] = std::isfinite(c) ? static_cast<std::uint16_t>(std::clamp(c, 1.0, 65535.0)) : 0;
     r->cu[k] = cu;
     r->cv[k] = cv;
+}
+
+void Measurement::triangulate_block(int x0, int y, int n, const Decoded* decoded, Measured* r) const {
+    constexpr int kBlock = PixelRenderer::kBlock;
+    // The reported camera's ray through each pixel (z 1) and the column it decoded, with its
+    // error; NaN for a pixel that decoded nothing, which then meets no plane.
+    double rx[kBlock], ry[kBlock], column[kBlock], conf[kBlock];
+    float field[kBlock];
+    field_.row(x0, y, n, field);
+    const float* table = rep_rays_ ? rep_rays_->at(x0, y) : nullptr;  // as reported_direction() reads it
+    for (int k = 0; k < n; ++k) {
+        const Decoded& f = decoded[k];
+        if (!f.ok) {
+            rx[k] = ry[k] = conf[k] = 0;
+            column[k] = kNaN;
+            continue;
+        }
+        if (table) {
+            rx[k] = table[2 * k];
+            ry[k] = table[2 * k + 1];
+        } else {
+            const Vec3 ray = rep_.direction(x0 + k, y);
+            rx[k] = ray.x();
+            ry[k] = ray.y();
+        }
+        column[k] = f.column + disparity_error(f, std::sqrt(f.variance), field[k]) * inv_fx_;
+        conf[k] = f.conf;
+    }
+    // by_projector(), then the point in the output frame, written out as Eigen evaluates them
+    // (the same operations in the same order: the same bits), each step a loop of its own.
+    const double a0 = plane0_.x(), a1 = plane0_.y(), a2 = plane0_.z();
+    const double b0 = plane2_.x(), b1 = plane2_.y(), b2 = plane2_.z();
+    const double reach0 = reach0_, reach2 = reach2_, far = far_;
+    double z[kBlock];  // NaN: no point
+    for (int k = 0; k < n; ++k) {
+        const double x = rx[k], y = ry[k], c = column[k];
+        const double den = ((a0 * x + a1 * y) + a2) - c * ((b0 * x + b1 * y) + b2);
+        const double s = (reach0 - c * reach2) / den;
+        // Not beyond the decoder's reach either.
+        const bool ok = !(std::abs(den) < 1e-12) & (s > 0) & !(s > far);
+        z[k] = ok ? s : kNaN;
+        column[k] = ok ? c : kNaN;  // its phase: none without a point
+        conf[k] = ok ? conf[k] : 0.0;
+    }
+    const Mat3& M = out_ray_;
+    const double m00 = M(0, 0), m01 = M(0, 1), m02 = M(0, 2), m10 = M(1, 0), m11 = M(1, 1), m12 = M(1, 2);
+    const double m20 = M(2, 0), m21 = M(2, 1), m22 = M(2, 2);
+    const double o0 = out_origin_.x(), o1 = out_origin_.y(), o2 = out_origin_.z();
+    double qx[kBlock], qy[kBlock], qz[kBlock];
+    for (int k = 0; k < n; ++k) {
+        const double lx = rx[k] * z[k], ly = ry[k] * z[k], lz = z[k];
+        qx[k] = ((m00 * lx + m01 * ly) + m02 * lz) + o0;
+        qy[k] = ((m10 * lx + m11 * ly) + m12 * lz) + o1;
+        qz[k] = (m20 * lx + (m21 * ly + m22 * lz)) + o2;
+    }
+    const double fx = c_.projector_model.fx, cx = c_.projector_model.cx;
+    const double zmin = p_.zmin, zmax = p_.zmax;
+    for (int k = 0; k < n; ++k) {
+        r->ok[k] = z[k] == z[k];
+        r->outside[k] = (qz[k] < zmin) | (qz[k] > zmax);  // NaN: no point, not outside
+        r->zc[k] = static_cast<float>(z[k]);
+    }
+    std::copy_n(z, n, r->z);
+    std::copy_n(conf, n, r->conf);
+    for (int k = 0; k < n; ++k) {
+        const double p = 32.0 * (fx * column[k] + cx);  // 1/32 pixel; NaN without a point
+        r->phase[k] = std::isfinite(p) ? static_cast<std::uint16_t>(std::clamp(p, 1.0, 65535.0)) : 0;
+    }
+    if (out_.correspond) {  // with one camera, none
+        std::fill_n(r->cu, n, kNaN);
+        std::fill_n(r->cv, n, kNaN);
+    }
+    for (int k = 0; k < n; ++k) {
+        r->q[k][0] = qx[k];
+        r->q[k][1] = qy[k];
+        r->q[k][2] = qz[k];
+    }
 }
 
 Vec3 Measurement::reported_direction(int x, int y) const {
@@ -594,59 +764,79 @@ Vec3 Measurement::reported_direction(int x, int y) const {
 }
 
 void Measurement::block(int x0, int y, int n, const Hit* hits) const {
-    Lighting light[PixelRenderer::kBlock];
-    double len[PixelRenderer::kBlock];
-    for (int k = 0; k < n; ++k)
-        if (hits[k].t >= 0 && (out_.image || inside(x0 + k, y))) light[k] = facing(c_.projector, hits[k], &len[k]);
-    light_together(s_, hits, light, len, n);  // the shadow rays, cast together
-    OtherView seen[PixelRenderer::kBlock];
+    constexpr int kBlock = PixelRenderer::kBlock;
+    // Whether the ROI holds all the block's pixels (then none needs asking).
+    const TUVO::ROI& roi = p_.roi;
+    const bool all_inside = roi.width <= 0 || roi.height <= 0 ||
+                            (y >= roi.y && y < roi.y + roi.height && x0 >= roi.x && x0 + n <= roi.x + roi.width);
+    const bool all_lit = out_.image || all_inside;  // every hit's lighting wanted
+    // Each pixel's lighting made once (not first cleared): the direction towards the projector,
+    // then the shadow rays, cast together. Pass one keeps the true distance along each ray.
+    Uninitialised<Lighting, kBlock> light;
+    double len[kBlock];
+    float* const range = range_.get() + static_cast<std::size_t>(y) * W_ + x0;
+    for (int k = 0; k < n; ++k) {
+        const Hit& h = hits[k];
+        if (h.t >= 0) {
+            range[k] = static_cast<float>(h.t);
+            new (&light[k]) Lighting(all_lit || inside(x0 + k, y) ? facing(c_.projector, h, &len[k]) : Lighting());
+        } else {
+            range[k] = kNaNf;
+            new (&light[k]) Lighting();
+        }
+    }
+    light_together(s_, hits, &light[0], len, n);  // the shadow rays, cast together
+    // Read only with another camera (decode and store ask for it then).
+    Uninitialised<OtherView, kBlock> seen;
     if (other_) {  // the rays towards the other camera from the lit points, cast together
-        constexpr int kMax = PixelRenderer::kBlock;
-        Vec3 o[kMax], d[kMax];
-        double far[kMax];
-        int which[kMax], m = 0;
+        Vec3 o[kBlock], d[kBlock];
+        double far[kBlock];
+        int which[kBlock], m = 0;
         for (int k = 0; k < n; ++k) {
+            OtherView& sk = *new (&seen[k]) OtherView();
             if (!light[k].lit || !inside(x0 + k, y)) continue;  // lit: it has a hit
-            OtherView& sk = seen[k];
             sk.state = other_camera_ray(*other_, hits[k].p, &sk.u, &sk.v, &o[m], &d[m], &far[m]);
             if (sk.state == 2) which[m++] = k;
         }
-        bool blocked[kMax];
+        bool blocked[kBlock];
         if (m && s_.accel) s_.accel->occluded_many(o, d, m, 1e-6, far, blocked);
         for (int j = 0; j < m; ++j) seen[which[j]].state = s_.accel && blocked[j] ? 0 : 1;
     }
-    Vec3 mirrored[PixelRenderer::kBlock];  // the light a mirror-like surface reflects, for the image
-    Decoded decoded[PixelRenderer::kBlock];
+    Vec3 mirrored[kBlock];  // the light a mirror-like surface reflects, for the image
+    Decoded decoded[kBlock];
     for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
     Measured got;
-    std::fill_n(got.ok, n, 0);
-    std::fill_n(got.z, n, kNaN);
-    std::fill_n(got.conf, n, 0.0);
-    std::fill_n(got.column, n, kNaN);
-    for (auto& q : got.q) std::fill_n(q, n, kNaN);
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
-    for (int k = 0; k < n; ++k)
-        if (decoded[k].ok) triangulate(i + k, x0 + k, y, decoded[k], &got, k);
-    store(x0, y, n, hits, seen, got);
-    if (out_.image) out_.shader->shade(i, n, hits, light, mirrored, out_.image + out_.shader->channels() * i);
+    if (other_) {
+        for (int k = 0; k < n; ++k)
+            if (decoded[k].ok)
+                triangulate(i + k, x0 + k, y, decoded[k], &got, k);
+            else
+                got.none(k);
+    } else {
+        triangulate_block(x0, y, n, decoded, &got);
+    }
+    store(x0, y, n, hits, &seen[0], got);
+    if (out_.image) out_.shader->shade(i, n, hits, &light[0], mirrored, out_.image + out_.shader->channels() * i);
 }
 
 void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored,
                         Decoded* f) const {
     const Material& m = material_of(s_, h);
-    Reflection reflection;
-    const Reflection* r = nullptr;
-    if (m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y))) {  // what the mirror-like part shows
-        const Vec3 d = (h.p - cam_.t).normalized();
-        reflection.q = cast(s_, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
-        if (reflection.q.t >= 0) {
-            const Lighting lq = lighting_of(s_, c_.projector, reflection.q);
-            reflection.cos_proj = lq.cos_proj * falloff(lq.inv_range, ref2_);  // the light it gets there
-            reflection.lit = lq.lit;
-            r = &reflection;
-        }
-    }
     *mirrored = Vec3::Zero();
+    // Most surfaces reflect nothing mirror-like: decoded straight away.
+    if (!(m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y)))) return decode(x, y, h, m, l, nullptr, seen, f);
+    // What the mirror-like part shows.
+    const Vec3 d = (h.p - cam_.t).normalized();
+    Reflection reflection;
+    reflection.q = cast(s_, h.p + h.n * 0.01, d - 2 * d.dot(h.n) * h.n);
+    const Reflection* r = nullptr;
+    if (reflection.q.t >= 0) {
+        const Lighting lq = lighting_of(s_, c_.projector, reflection.q);
+        reflection.cos_proj = lq.cos_proj * falloff(lq.inv_range, ref2_);  // the light it gets there
+        reflection.lit = lq.lit;
+        r = &reflection;
+    }
     if (out_.image && r) *mirrored = out_.shader->diffuse_light(r->q, r->cos_proj, r->lit) * m.mirror;
     decode(x, y, h, m, l, r, seen, f);
 }
@@ -654,18 +844,11 @@ void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const Oth
 void Measurement::store(int x0, int y, int n, const Hit* hits, const OtherView* seen, const Measured& got) const {
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     const MeasureOut o = out_;  // a copy: the outputs' stores cannot move it
-    float* const zc = zc_.get() + i;
-    std::uint8_t* const outside = outside_.get() + i;
-    const double zmin = p_.zmin, zmax = p_.zmax;
-    for (int k = 0; k < n; ++k) zc[k] = static_cast<float>(got.z[k]);
-    float* const range = range_.get() + i;
-    for (int k = 0; k < n; ++k) range[k] = hits[k].t >= 0 ? static_cast<float>(hits[k].t) : kNaNf;
-    // The truncation window applies to the depth of the output frame (NaN: no point, not outside).
-    for (int k = 0; k < n; ++k) outside[k] = (got.q[2][k] < zmin) | (got.q[2][k] > zmax);
+    std::copy_n(got.zc, n, zc_.get() + i);
+    static_assert(sizeof(bool) == 1, "the flags are bytes");
+    std::memcpy(outside_.get() + i, got.outside, n);  // bool: 0 or 1
     if (o.depth) std::copy_n(got.z, n, o.depth + i);
-    if (o.points)  // the map may come unfilled
-        for (int k = 0; k < n; ++k)
-            for (int c = 0; c < 3; ++c) o.points[3 * (i + k) + c] = got.q[c][k];
+    if (o.points) std::copy_n(&got.q[0][0], 3 * n, o.points + 3 * i);  // the map may come unfilled
     if (o.normals) {
         const Mat3 R = normal_R_;
         for (int k = 0; k < n; ++k) {
@@ -674,13 +857,7 @@ void Measurement::store(int x0, int y, int n, const Hit* hits, const OtherView* 
         }
     }
     if (o.confidence) std::copy_n(got.conf, n, o.confidence + i);
-    if (o.phase) {
-        const double fx = c_.projector_model.fx, cx = c_.projector_model.cx;
-        for (int k = 0; k < n; ++k) {
-            const double c = 32.0 * (fx * got.column[k] + cx);  // 1/32 pixel; NaN without a point
-            o.phase[i + k] = std::isfinite(c) ? static_cast<std::uint16_t>(std::clamp(c, 1.0, 65535.0)) : 0;
-        }
-    }
+    if (o.phase) std::copy_n(got.phase, n, o.phase + i);
     if (o.correspond)
         for (int k = 0; k < n; ++k) {
             double u = got.cu[k], v = got.cv[k];
@@ -727,7 +904,18 @@ void Measurement::finish_row(int y) const {
             if (first) lone[0] = 1;
             if (last < n) lone[n - 1] = 1;
         }
-        for (int k = 0; k < n; ++k)
+        // Eight pixels at a time: most have nothing to look at.
+        int k = 0;
+        for (; k + 8 <= n; k += 8) {
+            std::uint64_t a, b, c;
+            std::memcpy(&a, marked + k, 8);
+            std::memcpy(&b, os + k, 8);
+            std::memcpy(&c, lone + k, 8);
+            if (!(a | b | c)) continue;
+            for (int j = k; j < k + 8; ++j)
+                if (marked[j] | os[j] | lone[j]) finish_pixel(x0 + j, y, keep_corr, marked[j]);
+        }
+        for (; k < n; ++k)
             if (marked[k] | os[k] | lone[k]) finish_pixel(x0 + k, y, keep_corr, marked[k]);
     }
 }
@@ -737,45 +925,86 @@ bool Measurement::straddles(int x, int y, double* dz, double* contrast, double* 
     // The pixel's footprint (a little over a pixel: the lens blurs) sampled by 3 x 3 rays, each
     // jittered within its third and weighted by the blur; the same jitter in every capture.
     const Vec3 d0 = cam_.R * cam_.ray(x, y);
-    const Hit c = cast(s_, cam_.t, d0);
+    Hit c;  // the centre: its albedo is not wanted
+    cast_shape(s_, cam_.t, d0, &c);
     if (c.t < 0) return false;
     const CameraModel& pr = c_.projector_model;
-    const Vec3 pc = pr.from_device(c.p);
-    if (pc.z() <= 1e-6) return false;
-    const double c0 = pc.x() / pc.z(), unit = (c.p - c_.projector).squaredNorm();
+    // Only x and z of the points in the projector's frame (and z in the camera's) matter: made
+    // row by row as from_device() makes them, the same bits without the rest.
+    const auto xz = [](const CameraModel& m, const Vec3& p, double* px, double* pz) {
+        const Vec3 rel = p - m.t;
+        *px = m.R.col(0).dot(rel);
+        *pz = m.R.col(2).dot(rel);
+    };
+    const auto depth = [](const CameraModel& m, const Vec3& p) { return m.R.col(2).dot(p - m.t); };
+    double pcx, pcz;
+    xz(pr, c.p, &pcx, &pcz);
+    if (pcz <= 1e-6) return false;
+    const double c0 = pcx / pcz, unit = (c.p - c_.projector).squaredNorm();
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x;
-    double offset_x[EdgeRays::kRays], offset_y[EdgeRays::kRays];
+    constexpr int kRays = EdgeRays::kRays;
+    double offset_x[kRays], offset_y[kRays];
     edges_.offsets(i, offset_x, offset_y);
-    double sum = 0, shift = 0, re = 0, im = 0, depths[EdgeRays::kRays];
-    int n = 0;
+    // The footprint's rays cast together, then the shadow rays of those that meet another surface
+    // facing the projector (the centre decoded: it is lit), together too.
+    Vec3 dir[kRays];
+    for (int j = 0; j < kRays; ++j) dir[j] = cam_.R * cam_.ray(x + offset_x[j], y + offset_y[j]);
+    Hit hit[kRays];
+    cast_shapes(s_, cam_.t, dir, kRays, hit);
+    Lighting light[kRays];
+    bool same[kRays], lit[kRays];
     bool mixed = false;
-    for (int j = 0; j < EdgeRays::kRays; ++j) {
-        const double dx = offset_x[j], dy = offset_y[j];
-        const Hit q = cast(s_, cam_.t, cam_.R * cam_.ray(x + dx, y + dy));
-        const bool same = EdgeRays::same(c, q);
-        mixed = mixed || !same;
+    Vec3 so[kRays], sd[kRays];
+    double sfar[kRays];
+    int which[kRays], m = 0;
+    for (int j = 0; j < kRays; ++j) {
+        const Hit& q = hit[j];
+        same[j] = EdgeRays::same(c, q);
+        mixed = mixed || !same[j];
+        lit[j] = false;
         if (q.t < 0) continue;  // nothing there: no light
         double len = 0;
-        const Lighting l = facing(c_.projector, q, &len);
-        if (l.cos_proj <= 0 || (!same && !unshadowed(s_, q, l, len))) continue;  // the centre decoded: lit
-        const Vec3 pq = pr.from_device(q.p);
-        if (pq.z() <= 1e-6) continue;
+        light[j] = facing(c_.projector, q, &len);
+        if (light[j].cos_proj <= 0) continue;
+        lit[j] = true;
+        if (same[j] || !s_.accel || !(len > 1.5)) continue;  // as unshadowed() casts it
+        so[m] = q.p + light[j].to_proj * 0.5;
+        sd[m] = light[j].to_proj;
+        sfar[m] = len - 1.0;
+        which[m++] = j;
+    }
+    if (m) {
+        bool blocked[kRays];
+        s_.accel->occluded_many(so, sd, m, 1e-6, sfar, blocked);
+        for (int k = 0; k < m; ++k) lit[which[k]] = !blocked[k];
+    }
+    double sum = 0, shift = 0, re = 0, im = 0, depths[kRays];
+    int n = 0;
+    for (int j = 0; j < kRays; ++j) {
+        if (!lit[j]) continue;
+        const Hit& q = hit[j];
+        const Lighting& l = light[j];
+        const double dx = offset_x[j], dy = offset_y[j];
+        double pqx, pqz;
+        xz(pr, q.p, &pqx, &pqz);
+        if (pqz <= 1e-6) continue;
         const double blur = std::exp(-(dx * dx + dy * dy) / (2 * kBlurPx * kBlurPx));
-        const double w = blur * weights_.dot(q.albedo) * (1 - material_of(s_, q).mirror) * l.cos_proj * unit /
-                         (q.p - c_.projector).squaredNorm();
+        const double w = blur * weights_.dot(surface_albedo(s_, q.object, q.p)) * (1 - material_of(s_, q).mirror) *
+                         l.cos_proj * unit / (q.p - c_.projector).squaredNorm();
         // Against the column the pixel's own surface shows there: a footprint on one surface
         // decodes its centre's column, the other surfaces' share pulls it.
         const Vec3 dj = q.p - cam_.t;
         const double facing_own = c.n.dot(dj);
         if (std::abs(facing_own) < 1e-9) continue;
-        const Vec3 po = pr.from_device(cam_.t + dj * (c.n.dot(c.p - cam_.t) / facing_own));
-        if (po.z() <= 1e-6) continue;
-        const double dc = pq.x() / pq.z() - po.x() / po.z();
+        double pox, poz;
+        xz(pr, cam_.t + dj * (c.n.dot(c.p - cam_.t) / facing_own), &pox, &poz);
+        if (poz <= 1e-6) continue;
+        const double dc = pqx / pqz - pox / poz;
         sum += w;
         shift += w * dc;
         re += w * std::cos(2 * kPi * dc / fringe_);
         im += w * std::sin(2 * kPi * dc / fringe_);
-        depths[n++] = cam_.from_device(q.p).z();
+        depths[n++] = depth(cam_, q.p);
     }
     if (!mixed || !(sum > 0)) return false;
     // The codes and the phase follow the mixed light: the decoded column is the light's mean one,
@@ -785,7 +1014,7 @@ bool Measurement::straddles(int x, int y, double* dz, double* contrast, double* 
     if (!by_projector(r, c0, &z0) || !by_projector(r, c0 + shift / sum, &z1)) return false;
     *dz = z1 - z0;
     *contrast = std::hypot(re, im) / sum;
-    const double at = cam_.from_device(c.p).z() + *dz;  // where the mixed point lies, without noise
+    const double at = depth(cam_, c.p) + *dz;  // where the mixed point lies, without noise
     *off = std::numeric_limits<double>::infinity();
     for (int k = 0; k < n; ++k) *off = std::min(*off, std::abs(at - depths[k]));
     return true;
