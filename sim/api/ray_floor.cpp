@@ -93,23 +93,31 @@ int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* r
         shadows.push_back({{float(o.x()), float(o.y()), float(o.z())}, {float(d.x()), float(d.y()), float(d.z())},
                            float(ab.norm() - 1.0), i / W * W + i % W / kTogether});
     }
-    // Shadow rays cast a block of pixels' together.
-    const auto cast_blocks = [&](const std::vector<Shadow>& list) {
+    // Rays that share a `block` cast together (up to kTogether at a time), as a capture casts a
+    // block of pixels' shadow rays or a pixel's footprint rays: occlusion tests, or with `nearest`
+    // the nearest hit.
+    const auto cast_blocks = [&](const std::vector<Shadow>& list, bool nearest = false) {
         const std::size_t rows = (list.size() + W - 1) / W;
         parallel_rows(static_cast<int>(rows), k.render_threads, [&](int r0, int r1) {
             RayContext ctx;
             RayLane lanes[kTogether];
             RTCRay r[kTogether];
+            RTCRayHit rh[kTogether];
             ctx.lanes = lanes;
             const std::size_t end = std::min(list.size(), r1 * W);
             for (std::size_t i = r0 * W; i < end;) {
                 unsigned m = 0;
                 for (const std::size_t block = list[i].block; i < end && list[i].block == block && m < kTogether; ++i) {
                     const Shadow& s = list[i];
-                    m += prepare_lane(&lanes[m], &r[m], m, Vec3(s.o[0], s.o[1], s.o[2]),
-                                      Vec3(s.d[0], s.d[1], s.d[2]), 1e-6, s.len);
+                    const Vec3 o(s.o[0], s.o[1], s.o[2]), d(s.d[0], s.d[1], s.d[2]);
+                    m += nearest ? prepare_lane(&lanes[m], &rh[m], m, o, d, 1e-6, 1e300)
+                                 : prepare_lane(&lanes[m], &r[m], m, o, d, 1e-6, s.len);
                 }
-                if (m) occluded_together(scene, &ctx, r, m);
+                if (!m) continue;
+                if (nearest)
+                    intersect_together(scene, &ctx, rh, m);
+                else
+                    occluded_together(scene, &ctx, r, m);
             }
             tests[1] += static_cast<long long>(ctx.tests);
         });
@@ -159,39 +167,45 @@ int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* r
     }
     const EdgeRays edges(k);
     const CameraModel& pr = c.optics.projector_model;
-    const auto add = [](std::vector<Shadow>* list, const Vec3& o, const Vec3& d, double len) {
+    const auto add = [](std::vector<Shadow>* list, const Vec3& o, const Vec3& d, double len, std::size_t block) {
         list->push_back({{float(o.x()), float(o.y()), float(o.z())}, {float(d.x()), float(d.y()), float(d.z())},
-                         float(len), 0});
+                         float(len), block});
     };
+    // At depth edges: the centre's ray alone, then the footprint's rays of a pixel together and
+    // their shadow rays together.
+    std::vector<Shadow> edge_centres;
     std::vector<std::uint8_t> marked(W);
     for (int y = 0; y < cam.height && !image_only; ++y) {
         edge_marks(range.data(), cam.width, cam.height, y, 0, cam.width, marked.data());
         for (int x = 0; x < cam.width; ++x) {
             if (!marked[x] || std::isnan(range[y * W + x])) continue;
+            const std::size_t pixel = static_cast<std::size_t>(y) * W + x;
             const Vec3 d0 = cam.R * cam.ray(x, y);
-            add(&edge_rays, cam.t, d0, 1e30);
+            add(&edge_centres, cam.t, d0, 1e30, pixel);
             const Hit h = cast(c.scene, cam.t, d0);
             if (h.t < 0 || pr.from_device(h.p).z() <= 1e-6) continue;
             double dx[EdgeRays::kRays], dy[EdgeRays::kRays];
-            edges.offsets(static_cast<std::size_t>(y) * W + x, dx, dy);
+            edges.offsets(pixel, dx, dy);
             for (int j = 0; j < EdgeRays::kRays; ++j) {
                 const Vec3 d = cam.R * cam.ray(x + dx[j], y + dy[j]);
-                add(&edge_rays, cam.t, d, 1e30);
+                add(&edge_rays, cam.t, d, 1e30, pixel);
                 const Hit q = cast(c.scene, cam.t, d);
                 if (q.t < 0) continue;
                 double len = 0;
                 const Lighting l = facing(c.optics.projector, q, &len);
                 if (l.cos_proj > 0 && !EdgeRays::same(h, q) && len > 1.5)
-                    add(&edge_shadows, q.p + l.to_proj * 0.5, l.to_proj, len - 1.0);
+                    add(&edge_shadows, q.p + l.to_proj * 0.5, l.to_proj, len - 1.0, pixel);
             }
         }
     }
     start = clock::now();
     cpu = cpu_seconds();
     cast_blocks(towards);
+    cast_blocks(edge_rays, true);
+    cast_blocks(edge_shadows);
     seconds[1] += std::chrono::duration<double>(clock::now() - start).count();
     seconds[3] += cpu_seconds() - cpu;
-    rays[1] += static_cast<long long>(towards.size() + edge_rays.size() + edge_shadows.size());
+    rays[1] += static_cast<long long>(towards.size() + edge_centres.size() + edge_rays.size() + edge_shadows.size());
 
     // Bounce rays as the capture casts them (render/indirect.h), counted with the shadow rays: the
     // grid pixels' rays again, from the surface each sees, then from what they meet towards the
@@ -221,8 +235,8 @@ int tuvo_sim_ray_floor(const char* sn, int camera, double* seconds, long long* r
     }
     start = clock::now();
     cpu = cpu_seconds();
-    for (const std::vector<Shadow>* list : {&bounces, &lights, &edge_rays, &edge_shadows}) {
-        const bool nearest = list == &bounces || list == &edge_rays;
+    for (const std::vector<Shadow>* list : {&bounces, &lights, &edge_centres}) {
+        const bool nearest = list == &bounces || list == &edge_centres;
         parallel_rows(static_cast<int>((list->size() + W - 1) / W), k.render_threads, [&](int r0, int r1) {
             RayContext ctx;
             RTCRayHit rh;
