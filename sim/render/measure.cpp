@@ -191,7 +191,13 @@ private:
     // A pixel in two steps: what it decodes from the fringes (and the light a mirror-like surface
     // reflects there, for the image), then the point triangulated from that, or none. The results
     // are written in place: a decoded pixel is larger than registers carry.
+    // kOneView: one camera and one exposure (per capture), so a surface with no translucent,
+    // specular or mirror-like part decodes through plain().
+    template <bool kOneView>
     void front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored, Decoded* f) const;
+    // decode() for the usual pixel: one camera, one exposure, a surface with no translucent,
+    // specular or mirror-like light; the same arithmetic without the rare branches.
+    void plain(int x, int y, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const;
     void decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r,
                 const OtherView& seen, Decoded* f) const;
     // Whether the other camera sees the point p, as made for the block or else now.
@@ -525,6 +531,41 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     f->v = v;
 }
 
+void Measurement::plain(int x, int y, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const {
+    f->ok = false;
+    if (!l.lit || !inside(x, y)) return;
+    const double inv_t = 1 / h.t;
+    const Vec3 to_cam = (cam_.t - h.p) * inv_t;
+    const double cos_cam = h.n.dot(to_cam), cos_proj = l.cos_proj;
+    if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return;
+    const double albedo = weights_.dot(h.albedo);
+    const double diffuse = albedo * (1 - m.mirror);
+    const double room = room_ * albedo;
+    const double irradiance = cos_proj * falloff(l.inv_range, ref2_);
+    const CameraModel& pr = c_.projector_model;
+    const Vec3 rel = h.p - pr.t;
+    const double px = pr.R.col(0).dot(rel), pz = pr.R.col(2).dot(rel);
+    if (pz <= 1e-6) return;
+    // No lobe and no mirrored light: the light the fringes add to is bounced light alone (0 or
+    // more, so 0 times cos_proj adds nothing to it).
+    double column = px / pz, washed = 0;
+    const double lobe = 0.0;
+    if (indirect_ && diffuse > 0 && !bounced(x, y, h, diffuse + lobe, diffuse, irradiance, &column, &washed)) return;
+    const double here = (diffuse + lobe) * irradiance;
+    const double sharp = focus(inv_t, l.inv_range);
+    const PhaseModel& ph = phases_[0];
+    Fringes fr = ph.fringes(here, room, washed, sharp * cos_cam);
+    if (fr.variance < 0 || fr.swing < swing_floor_) return;
+    if (ph.scans() != 1) fr.variance /= ph.scans();
+    if (!accept(static_cast<std::size_t>(y) * W_ + x, fr, std::min(cos_cam, cos_proj), f)) return;
+    f->ok = true;
+    f->stereo = false;
+    f->column = column;
+    f->variance = fr.variance;
+    f->u = 0;
+    f->v = 0;
+}
+
 double Measurement::translucent(const Material& m, const Hit& h, double* column) const {
     // Light that enters the surface comes back out around where it entered, as if from `depth`
     // below it along the camera's ray: its fringes washed over about that distance (a Gaussian
@@ -804,7 +845,10 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     }
     Vec3 mirrored[kBlock];  // the light a mirror-like surface reflects, for the image
     Decoded decoded[kBlock];
-    for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
+    if (!other_ && steps_ == 1)
+        for (int k = 0; k < n; ++k) front<true>(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
+    else
+        for (int k = 0; k < n; ++k) front<false>(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
     Measured got;
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     if (other_) {
@@ -820,12 +864,16 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     if (out_.image) out_.shader->shade(i, n, hits, &light[0], mirrored, out_.image + out_.shader->channels() * i);
 }
 
+template <bool kOneView>
 void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored,
                         Decoded* f) const {
     const Material& m = material_of(s_, h);
     *mirrored = Vec3::Zero();
     // Most surfaces reflect nothing mirror-like: decoded straight away.
-    if (!(m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y)))) return decode(x, y, h, m, l, nullptr, seen, f);
+    if (!(m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y)))) {
+        if (kOneView && !(m.translucency > 0) && !(m.specular > 0)) return plain(x, y, h, m, l, f);
+        return decode(x, y, h, m, l, nullptr, seen, f);
+    }
     // What the mirror-like part shows.
     const Vec3 d = (h.p - cam_.t).normalized();
     Reflection reflection;
