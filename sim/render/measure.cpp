@@ -225,6 +225,11 @@ private:
     // whose steeper angle (camera or projector) has cosine `cos_min`; sets the confidence and the
     // periods a code read wrong puts it off by.
     bool accept(std::size_t i, const Fringes& fr, double cos_min, Decoded* f) const;
+    // accept()'s rarer steps, kept out of the pixels' usual path: the risk that the finest code bit
+    // is read wrong (for a ratio below snr2_risk_), and the random choices for a pixel that is
+    // oblique or at risk.
+    [[gnu::noinline, gnu::cold]] double code_risk(double code_snr2) const;
+    [[gnu::noinline]] bool decide(std::size_t i, double cos_min, double risk, Decoded* f) const;
     void triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r, int k) const;
     // What a translucent surface does to the decoded column; the share of the diffuse light that
     // keeps its fringes.
@@ -235,6 +240,9 @@ private:
     // the codes disagree and the mode drops the pixel.
     bool bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance, double* column,
                  double* washed) const;
+    // bounced() for light that carries fringes or codes (`unit`: the diffuse light per unit of it).
+    [[gnu::noinline]] bool bounced_fringes(const IndirectLight::Sample& got, double unit, double direct,
+                                           double irradiance, double* column) const;
     // The block's results into the outputs, one output at a time: nothing read while they are
     // written can change under the stores.
     void store(int x0, int y, int n, const Hit* hits, const OtherView* seen, const Measured& got) const;
@@ -583,15 +591,22 @@ double Measurement::translucent(const Material& m, const Hit& h, double* column)
     return direct + a;
 }
 
-bool Measurement::bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance,
-                          double* column, double* washed) const {
+inline bool Measurement::bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance,
+                                 double* column, double* washed) const {
     const IndirectLight::Sample got = indirect_->at(x, y, h.object);
-    const double light = got.light, re = got.re, im = got.im, code = got.code;
+    const double light = got.light;
     if (!(light > 0)) return true;
     // The bounced light is per squared millimetre of distance to the projector; the projector's
     // own light is 1 at the working distance (see falloff()).
     const double unit = diffuse * ref2_;
     *washed += unit * light;
+    if (got.im == 0 && got.code == 0) return true;  // light alone (as most pixels get): neither pulls
+    return bounced_fringes(got, unit, direct, irradiance, column);
+}
+
+bool Measurement::bounced_fringes(const IndirectLight::Sample& got, double unit, double direct, double irradiance,
+                                  double* column) const {
+    const double re = got.re, im = got.im, code = got.code;
     const double scale = patterns_.indirect * unit / std::max(direct * irradiance, 1e-12);
     const double a_re = scale * re, a_im = scale * im;
     if (patterns_.reject_mixed && scale * code > kCodeLimit) return false;  // the codes' bits disagree
@@ -599,10 +614,14 @@ bool Measurement::bounced(int x, int y, const Hit& h, double direct, double diff
     return true;
 }
 
-bool Measurement::accept(std::size_t i, const Fringes& fr, double cos_min, Decoded* f) const {
+double Measurement::code_risk(double code_snr2) const {
+    return 0.5 * std::erfc(std::sqrt(0.5 * code_snr2) * inv_scale_);
+}
+
+inline bool Measurement::accept(std::size_t i, const Fringes& fr, double cos_min, Decoded* f) const {
     // The risk that the finest code bit is read wrong (the normal distribution's tail beyond its
     // signal to noise ratio), and the confidence.
-    const double risk = fr.code_snr2 < snr2_risk_ ? 0.5 * std::erfc(std::sqrt(0.5 * fr.code_snr2) * inv_scale_) : 0.0;
+    const double risk = fr.code_snr2 < snr2_risk_ ? code_risk(fr.code_snr2) : 0.0;
     const double conf = confidence(fr.variance, fr.swing, risk);
     if (min_conf_ > 0 && conf < min_conf_) return false;  // below the confidence asked for
     // The swing this pixel measures against the threshold (the pixel's white noise bits: the
@@ -613,6 +632,10 @@ bool Measurement::accept(std::size_t i, const Fringes& fr, double cos_min, Decod
     f->conf = conf;
     f->wrong = 0;
     if (cos_min >= cos_soft_ && risk == 0) return true;
+    return decide(i, cos_min, risk, f);
+}
+
+bool Measurement::decide(std::size_t i, double cos_min, double risk, Decoded* f) const {
     const std::uint64_t more = decide_noise_.bits(i);
     // Oblique surfaces: fewer pixels kept towards the angle limit.
     if (cos_min < accepted_[more & (kQuantiles - 1)]) return false;
