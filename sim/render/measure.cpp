@@ -194,7 +194,8 @@ private:
     // kOneView: one camera and one exposure (per capture), so a surface with no translucent,
     // specular or mirror-like part decodes through plain().
     template <bool kOneView>
-    void front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored, Decoded* f) const;
+    void front(int x, int y, const Hit& h, const Material& m, const Lighting& l, const OtherView& seen, Vec3* mirrored,
+               Decoded* f) const;
     // decode() for the usual pixel: one camera, one exposure, a surface with no translucent,
     // specular or mirror-like light; the same arithmetic without the rare branches.
     void plain(int x, int y, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const;
@@ -241,7 +242,7 @@ private:
     bool bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance, double* column,
                  double* washed) const;
     // bounced() for light that carries fringes or codes (`unit`: the diffuse light per unit of it).
-    [[gnu::noinline]] bool bounced_fringes(const IndirectLight::Sample& got, double unit, double direct,
+    [[gnu::noinline]] bool bounced_fringes(double re, double im, double code, double unit, double direct,
                                            double irradiance, double* column) const;
     // The block's results into the outputs, one output at a time: nothing read while they are
     // written can change under the stores.
@@ -601,12 +602,11 @@ inline bool Measurement::bounced(int x, int y, const Hit& h, double direct, doub
     const double unit = diffuse * ref2_;
     *washed += unit * light;
     if (got.im == 0 && got.code == 0) return true;  // light alone (as most pixels get): neither pulls
-    return bounced_fringes(got, unit, direct, irradiance, column);
+    return bounced_fringes(got.re, got.im, got.code, unit, direct, irradiance, column);
 }
 
-bool Measurement::bounced_fringes(const IndirectLight::Sample& got, double unit, double direct, double irradiance,
+bool Measurement::bounced_fringes(double re, double im, double code, double unit, double direct, double irradiance,
                                   double* column) const {
-    const double re = got.re, im = got.im, code = got.code;
     const double scale = patterns_.indirect * unit / std::max(direct * irradiance, 1e-12);
     const double a_re = scale * re, a_im = scale * im;
     if (patterns_.reject_mixed && scale * code > kCodeLimit) return false;  // the codes' bits disagree
@@ -868,10 +868,18 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     }
     Vec3 mirrored[kBlock];  // the light a mirror-like surface reflects, for the image
     Decoded decoded[kBlock];
+    // Each hit's material as material_of() finds it, the scene's list looked up once.
+    const Material* const materials = s_.materials.data();
+    const std::size_t n_materials = s_.materials.size();
+    auto material = [&](const Hit& h) -> const Material& {
+        return static_cast<std::size_t>(h.object) < n_materials ? materials[h.object] : kNeutralMaterial;
+    };
     if (!other_ && steps_ == 1)
-        for (int k = 0; k < n; ++k) front<true>(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
+        for (int k = 0; k < n; ++k)
+            front<true>(x0 + k, y, hits[k], material(hits[k]), light[k], seen[k], &mirrored[k], &decoded[k]);
     else
-        for (int k = 0; k < n; ++k) front<false>(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
+        for (int k = 0; k < n; ++k)
+            front<false>(x0 + k, y, hits[k], material(hits[k]), light[k], seen[k], &mirrored[k], &decoded[k]);
     Measured got;
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     if (other_) {
@@ -888,9 +896,8 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
 }
 
 template <bool kOneView>
-void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored,
-                        Decoded* f) const {
-    const Material& m = material_of(s_, h);
+void Measurement::front(int x, int y, const Hit& h, const Material& m, const Lighting& l, const OtherView& seen,
+                        Vec3* mirrored, Decoded* f) const {
     *mirrored = Vec3::Zero();
     // Most surfaces reflect nothing mirror-like: decoded straight away.
     if (!(m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y)))) {
