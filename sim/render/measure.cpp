@@ -218,6 +218,10 @@ private:
             const double a = inv - inv_focus_;
             return std::exp(-dof_k_ * a * a);
         }
+        return blur_step(s);
+    }
+    // blur() from the table, at step s (0 <= s < kBlurSteps) of it.
+    double blur_step(double s) const {
         const int i = static_cast<int>(s);
         return blur_[2 * i] + blur_[2 * i + 1] * (s - i);
     }
@@ -543,12 +547,21 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
 void Measurement::plain(int x, int y, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const {
     f->ok = false;
     if (!l.lit || !inside(x, y)) return;
+    const double albedo = weights_.dot(h.albedo);
+    const double diffuse = albedo * (1 - m.mirror);
+    // The light bounced off other surfaces first, while little else is held. Where it carries
+    // fringes or codes (a few pixels) decode() takes the pixel, as it takes one whose depth of
+    // field is not in the table: the usual path then calls nothing.
+    const bool bounce = indirect_ && diffuse > 0;
+    IndirectLight::Sample got;
+    if (bounce) {
+        got = indirect_->at(x, y, h.object);
+        if (got.light > 0 && (got.im != 0 || got.code != 0)) return decode(x, y, h, m, l, nullptr, OtherView(), f);
+    }
     const double inv_t = 1 / h.t;
     const Vec3 to_cam = (cam_.t - h.p) * inv_t;
     const double cos_cam = h.n.dot(to_cam), cos_proj = l.cos_proj;
     if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return;
-    const double albedo = weights_.dot(h.albedo);
-    const double diffuse = albedo * (1 - m.mirror);
     const double room = room_ * albedo;
     const double irradiance = cos_proj * falloff(l.inv_range, ref2_);
     const CameraModel& pr = c_.projector_model;
@@ -556,12 +569,17 @@ void Measurement::plain(int x, int y, const Hit& h, const Material& m, const Lig
     const double px = pr.R.col(0).dot(rel), pz = pr.R.col(2).dot(rel);
     if (pz <= 1e-6) return;
     // No lobe and no mirrored light: the light the fringes add to is bounced light alone (0 or
-    // more, so 0 times cos_proj adds nothing to it).
-    double column = px / pz, washed = 0;
+    // more, so 0 times cos_proj adds nothing to it); bounced light without fringes or codes
+    // leaves the column as it is.
+    const double column = px / pz;
+    double washed = 0;
+    if (bounce && got.light > 0) washed += diffuse * ref2_ * got.light;
     const double lobe = 0.0;
-    if (indirect_ && diffuse > 0 && !bounced(x, y, h, diffuse + lobe, diffuse, irradiance, &column, &washed)) return;
     const double here = (diffuse + lobe) * irradiance;
-    const double sharp = focus(inv_t, l.inv_range);
+    const double s_cam = inv_t * blur_scale_, s_proj = l.inv_range * blur_scale_;
+    if (!(s_cam >= 0 && s_cam < kBlurSteps) || !(s_proj >= 0 && s_proj < kBlurSteps))
+        return decode(x, y, h, m, l, nullptr, OtherView(), f);
+    const double sharp = focus_norm_ * blur_step(s_cam) * blur_step(s_proj);  // focus()
     const PhaseModel& ph = phases_[0];
     Fringes fr = ph.fringes(here, room, washed, sharp * cos_cam);
     if (fr.variance < 0 || fr.swing < swing_floor_) return;
