@@ -195,10 +195,11 @@ private:
     // specular or mirror-like part decodes through plain().
     template <bool kOneView>
     void front(int x, int y, const Hit& h, const Material& m, const Lighting& l, const OtherView& seen, Vec3* mirrored,
-               Decoded* f) const;
+               Decoded* f, bool all_inside) const;
     // decode() for the usual pixel: one camera, one exposure, a surface with no translucent,
-    // specular or mirror-like light; the same arithmetic without the rare branches.
-    void plain(int x, int y, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const;
+    // specular or mirror-like light; the same arithmetic without the rare branches (`in`: whether
+    // the pixel is inside the ROI).
+    void plain(int x, int y, bool in, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const;
     void decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r,
                 const OtherView& seen, Decoded* f) const;
     // Whether the other camera sees the point p, as made for the block or else now.
@@ -544,9 +545,9 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     f->v = v;
 }
 
-void Measurement::plain(int x, int y, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const {
+void Measurement::plain(int x, int y, bool in, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const {
     f->ok = false;
-    if (!l.lit || !inside(x, y)) return;
+    if (!l.lit || !in) return;
     const double albedo = weights_.dot(h.albedo);
     const double diffuse = albedo * (1 - m.mirror);
     // The light bounced off other surfaces first, while little else is held. Where it carries
@@ -568,10 +569,11 @@ void Measurement::plain(int x, int y, const Hit& h, const Material& m, const Lig
     const Vec3 rel = h.p - pr.t;
     const double px = pr.R.col(0).dot(rel), pz = pr.R.col(2).dot(rel);
     if (pz <= 1e-6) return;
-    // No lobe and no mirrored light: the light the fringes add to is bounced light alone (0 or
-    // more, so 0 times cos_proj adds nothing to it); bounced light without fringes or codes
-    // leaves the column as it is.
-    const double column = px / pz;
+    // The column, which bounced light without fringes or codes leaves as it is, kept with the
+    // pixel now (read only if it decodes): fewer values held below. No lobe and no mirrored
+    // light: the light the fringes add to is bounced light alone (0 or more, so 0 times cos_proj
+    // adds nothing to it).
+    f->column = px / pz;
     double washed = 0;
     if (bounce && got.light > 0) washed += diffuse * ref2_ * got.light;
     const double lobe = 0.0;
@@ -587,7 +589,6 @@ void Measurement::plain(int x, int y, const Hit& h, const Material& m, const Lig
     if (!accept(static_cast<std::size_t>(y) * W_ + x, fr, std::min(cos_cam, cos_proj), f)) return;
     f->ok = true;
     f->stereo = false;
-    f->column = column;
     f->variance = fr.variance;
     f->u = 0;
     f->v = 0;
@@ -894,10 +895,10 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     };
     if (!other_ && steps_ == 1)
         for (int k = 0; k < n; ++k)
-            front<true>(x0 + k, y, hits[k], material(hits[k]), light[k], seen[k], &mirrored[k], &decoded[k]);
+            front<true>(x0 + k, y, hits[k], material(hits[k]), light[k], seen[k], &mirrored[k], &decoded[k], all_inside);
     else
         for (int k = 0; k < n; ++k)
-            front<false>(x0 + k, y, hits[k], material(hits[k]), light[k], seen[k], &mirrored[k], &decoded[k]);
+            front<false>(x0 + k, y, hits[k], material(hits[k]), light[k], seen[k], &mirrored[k], &decoded[k], all_inside);
     Measured got;
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     if (other_) {
@@ -915,11 +916,12 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
 
 template <bool kOneView>
 void Measurement::front(int x, int y, const Hit& h, const Material& m, const Lighting& l, const OtherView& seen,
-                        Vec3* mirrored, Decoded* f) const {
+                        Vec3* mirrored, Decoded* f, bool all_inside) const {
     *mirrored = Vec3::Zero();
     // Most surfaces reflect nothing mirror-like: decoded straight away.
     if (!(m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y)))) {
-        if (kOneView && !(m.translucency > 0) && !(m.specular > 0)) return plain(x, y, h, m, l, f);
+        if (kOneView && !(m.translucency > 0) && !(m.specular > 0))
+            return plain(x, y, all_inside || inside(x, y), h, m, l, f);
         return decode(x, y, h, m, l, nullptr, seen, f);
     }
     // What the mirror-like part shows.
