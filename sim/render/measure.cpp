@@ -191,7 +191,15 @@ private:
     // A pixel in two steps: what it decodes from the fringes (and the light a mirror-like surface
     // reflects there, for the image), then the point triangulated from that, or none. The results
     // are written in place: a decoded pixel is larger than registers carry.
-    void front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored, Decoded* f) const;
+    // kOneView: one camera and one exposure (per capture), so a surface with no translucent,
+    // specular or mirror-like part decodes through plain().
+    template <bool kOneView>
+    void front(int x, int y, const Hit& h, const Material& m, const Lighting& l, const OtherView& seen, Vec3* mirrored,
+               Decoded* f, bool all_inside) const;
+    // decode() for the usual pixel: one camera, one exposure, a surface with no translucent,
+    // specular or mirror-like light; the same arithmetic without the rare branches (`in`: whether
+    // the pixel is inside the ROI).
+    void plain(int x, int y, bool in, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const;
     void decode(int x, int y, const Hit& h, const Material& m, const Lighting& l, const Reflection* r,
                 const OtherView& seen, Decoded* f) const;
     // Whether the other camera sees the point p, as made for the block or else now.
@@ -211,6 +219,10 @@ private:
             const double a = inv - inv_focus_;
             return std::exp(-dof_k_ * a * a);
         }
+        return blur_step(s);
+    }
+    // blur() from the table, at step s (0 <= s < kBlurSteps) of it.
+    double blur_step(double s) const {
         const int i = static_cast<int>(s);
         return blur_[2 * i] + blur_[2 * i + 1] * (s - i);
     }
@@ -219,6 +231,11 @@ private:
     // whose steeper angle (camera or projector) has cosine `cos_min`; sets the confidence and the
     // periods a code read wrong puts it off by.
     bool accept(std::size_t i, const Fringes& fr, double cos_min, Decoded* f) const;
+    // accept()'s rarer steps, kept out of the pixels' usual path: the risk that the finest code bit
+    // is read wrong (for a ratio below snr2_risk_), and the random choices for a pixel that is
+    // oblique or at risk.
+    [[gnu::noinline, gnu::cold]] double code_risk(double code_snr2) const;
+    [[gnu::noinline]] bool decide(std::size_t i, double cos_min, double risk, Decoded* f) const;
     void triangulate(std::size_t i, int x, int y, const Decoded& f, Measured* r, int k) const;
     // What a translucent surface does to the decoded column; the share of the diffuse light that
     // keeps its fringes.
@@ -229,6 +246,9 @@ private:
     // the codes disagree and the mode drops the pixel.
     bool bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance, double* column,
                  double* washed) const;
+    // bounced() for light that carries fringes or codes (`unit`: the diffuse light per unit of it).
+    [[gnu::noinline]] bool bounced_fringes(double re, double im, double code, double unit, double direct,
+                                           double irradiance, double* column) const;
     // The block's results into the outputs, one output at a time: nothing read while they are
     // written can change under the stores.
     void store(int x0, int y, int n, const Hit* hits, const OtherView* seen, const Measured& got) const;
@@ -525,6 +545,55 @@ void Measurement::decode(int x, int y, const Hit& h, const Material& m, const Li
     f->v = v;
 }
 
+void Measurement::plain(int x, int y, bool in, const Hit& h, const Material& m, const Lighting& l, Decoded* f) const {
+    f->ok = false;
+    if (!l.lit || !in) return;
+    const double albedo = weights_.dot(h.albedo);
+    const double diffuse = albedo * (1 - m.mirror);
+    // The light bounced off other surfaces first, while little else is held. Where it carries
+    // fringes or codes (a few pixels) decode() takes the pixel, as it takes one whose depth of
+    // field is not in the table: the usual path then calls nothing.
+    const bool bounce = indirect_ && diffuse > 0;
+    IndirectLight::Sample got;
+    if (bounce) {
+        got = indirect_->at(x, y, h.object);
+        if (got.light > 0 && (got.im != 0 || got.code != 0)) return decode(x, y, h, m, l, nullptr, OtherView(), f);
+    }
+    const double inv_t = 1 / h.t;
+    const Vec3 to_cam = (cam_.t - h.p) * inv_t;
+    const double cos_cam = h.n.dot(to_cam), cos_proj = l.cos_proj;
+    if (cos_cam <= cos_limit_ || cos_proj <= cos_limit_) return;
+    const double room = room_ * albedo;
+    const double irradiance = cos_proj * falloff(l.inv_range, ref2_);
+    const CameraModel& pr = c_.projector_model;
+    const Vec3 rel = h.p - pr.t;
+    const double px = pr.R.col(0).dot(rel), pz = pr.R.col(2).dot(rel);
+    if (pz <= 1e-6) return;
+    // The column, which bounced light without fringes or codes leaves as it is, kept with the
+    // pixel now (read only if it decodes): fewer values held below. No lobe and no mirrored
+    // light: the light the fringes add to is bounced light alone (0 or more, so 0 times cos_proj
+    // adds nothing to it).
+    f->column = px / pz;
+    double washed = 0;
+    if (bounce && got.light > 0) washed += diffuse * ref2_ * got.light;
+    const double lobe = 0.0;
+    const double here = (diffuse + lobe) * irradiance;
+    const double s_cam = inv_t * blur_scale_, s_proj = l.inv_range * blur_scale_;
+    if (!(s_cam >= 0 && s_cam < kBlurSteps) || !(s_proj >= 0 && s_proj < kBlurSteps))
+        return decode(x, y, h, m, l, nullptr, OtherView(), f);
+    const double sharp = focus_norm_ * blur_step(s_cam) * blur_step(s_proj);  // focus()
+    const PhaseModel& ph = phases_[0];
+    Fringes fr = ph.fringes(here, room, washed, sharp * cos_cam);
+    if (fr.variance < 0 || fr.swing < swing_floor_) return;
+    if (ph.scans() != 1) fr.variance /= ph.scans();
+    if (!accept(static_cast<std::size_t>(y) * W_ + x, fr, std::min(cos_cam, cos_proj), f)) return;
+    f->ok = true;
+    f->stereo = false;
+    f->variance = fr.variance;
+    f->u = 0;
+    f->v = 0;
+}
+
 double Measurement::translucent(const Material& m, const Hit& h, double* column) const {
     // Light that enters the surface comes back out around where it entered, as if from `depth`
     // below it along the camera's ray: its fringes washed over about that distance (a Gaussian
@@ -542,15 +611,21 @@ double Measurement::translucent(const Material& m, const Hit& h, double* column)
     return direct + a;
 }
 
-bool Measurement::bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance,
-                          double* column, double* washed) const {
+inline bool Measurement::bounced(int x, int y, const Hit& h, double direct, double diffuse, double irradiance,
+                                 double* column, double* washed) const {
     const IndirectLight::Sample got = indirect_->at(x, y, h.object);
-    const double light = got.light, re = got.re, im = got.im, code = got.code;
+    const double light = got.light;
     if (!(light > 0)) return true;
     // The bounced light is per squared millimetre of distance to the projector; the projector's
     // own light is 1 at the working distance (see falloff()).
     const double unit = diffuse * ref2_;
     *washed += unit * light;
+    if (got.im == 0 && got.code == 0) return true;  // light alone (as most pixels get): neither pulls
+    return bounced_fringes(got.re, got.im, got.code, unit, direct, irradiance, column);
+}
+
+bool Measurement::bounced_fringes(double re, double im, double code, double unit, double direct, double irradiance,
+                                  double* column) const {
     const double scale = patterns_.indirect * unit / std::max(direct * irradiance, 1e-12);
     const double a_re = scale * re, a_im = scale * im;
     if (patterns_.reject_mixed && scale * code > kCodeLimit) return false;  // the codes' bits disagree
@@ -558,10 +633,14 @@ bool Measurement::bounced(int x, int y, const Hit& h, double direct, double diff
     return true;
 }
 
-bool Measurement::accept(std::size_t i, const Fringes& fr, double cos_min, Decoded* f) const {
+double Measurement::code_risk(double code_snr2) const {
+    return 0.5 * std::erfc(std::sqrt(0.5 * code_snr2) * inv_scale_);
+}
+
+inline bool Measurement::accept(std::size_t i, const Fringes& fr, double cos_min, Decoded* f) const {
     // The risk that the finest code bit is read wrong (the normal distribution's tail beyond its
     // signal to noise ratio), and the confidence.
-    const double risk = fr.code_snr2 < snr2_risk_ ? 0.5 * std::erfc(std::sqrt(0.5 * fr.code_snr2) * inv_scale_) : 0.0;
+    const double risk = fr.code_snr2 < snr2_risk_ ? code_risk(fr.code_snr2) : 0.0;
     const double conf = confidence(fr.variance, fr.swing, risk);
     if (min_conf_ > 0 && conf < min_conf_) return false;  // below the confidence asked for
     // The swing this pixel measures against the threshold (the pixel's white noise bits: the
@@ -572,6 +651,10 @@ bool Measurement::accept(std::size_t i, const Fringes& fr, double cos_min, Decod
     f->conf = conf;
     f->wrong = 0;
     if (cos_min >= cos_soft_ && risk == 0) return true;
+    return decide(i, cos_min, risk, f);
+}
+
+bool Measurement::decide(std::size_t i, double cos_min, double risk, Decoded* f) const {
     const std::uint64_t more = decide_noise_.bits(i);
     // Oblique surfaces: fewer pixels kept towards the angle limit.
     if (cos_min < accepted_[more & (kQuantiles - 1)]) return false;
@@ -804,7 +887,18 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     }
     Vec3 mirrored[kBlock];  // the light a mirror-like surface reflects, for the image
     Decoded decoded[kBlock];
-    for (int k = 0; k < n; ++k) front(x0 + k, y, hits[k], light[k], seen[k], &mirrored[k], &decoded[k]);
+    // Each hit's material as material_of() finds it, the scene's list looked up once.
+    const Material* const materials = s_.materials.data();
+    const std::size_t n_materials = s_.materials.size();
+    auto material = [&](const Hit& h) -> const Material& {
+        return static_cast<std::size_t>(h.object) < n_materials ? materials[h.object] : kNeutralMaterial;
+    };
+    if (!other_ && steps_ == 1)
+        for (int k = 0; k < n; ++k)
+            front<true>(x0 + k, y, hits[k], material(hits[k]), light[k], seen[k], &mirrored[k], &decoded[k], all_inside);
+    else
+        for (int k = 0; k < n; ++k)
+            front<false>(x0 + k, y, hits[k], material(hits[k]), light[k], seen[k], &mirrored[k], &decoded[k], all_inside);
     Measured got;
     const std::size_t i = static_cast<std::size_t>(y) * W_ + x0;
     if (other_) {
@@ -820,12 +914,16 @@ void Measurement::block(int x0, int y, int n, const Hit* hits) const {
     if (out_.image) out_.shader->shade(i, n, hits, &light[0], mirrored, out_.image + out_.shader->channels() * i);
 }
 
-void Measurement::front(int x, int y, const Hit& h, const Lighting& l, const OtherView& seen, Vec3* mirrored,
-                        Decoded* f) const {
-    const Material& m = material_of(s_, h);
+template <bool kOneView>
+void Measurement::front(int x, int y, const Hit& h, const Material& m, const Lighting& l, const OtherView& seen,
+                        Vec3* mirrored, Decoded* f, bool all_inside) const {
     *mirrored = Vec3::Zero();
     // Most surfaces reflect nothing mirror-like: decoded straight away.
-    if (!(m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y)))) return decode(x, y, h, m, l, nullptr, seen, f);
+    if (!(m.mirror > 0 && h.t >= 0 && (out_.image || inside(x, y)))) {
+        if (kOneView && !(m.translucency > 0) && !(m.specular > 0))
+            return plain(x, y, all_inside || inside(x, y), h, m, l, f);
+        return decode(x, y, h, m, l, nullptr, seen, f);
+    }
     // What the mirror-like part shows.
     const Vec3 d = (h.p - cam_.t).normalized();
     Reflection reflection;
