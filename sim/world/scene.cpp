@@ -179,19 +179,7 @@ void cast_shapes(const Scene& s, const Vec3& o, const Vec3* d, int n, Hit* h) {
         }
         return;
     }
-    RayHit r[Accel::kTogether];
-    s.accel->intersect_many(o, d, n, 1e-6, 1e300, r);
-    for (int k = 0; k < n; ++k) {
-        if (r[k].object < 0) {
-            h[k].t = -1;
-            h[k].object = -1;
-            continue;
-        }
-        h[k].t = r[k].t;
-        h[k].p = o + d[k] * r[k].t;
-        h[k].n = r[k].n.dot(d[k]) > 0 ? Vec3(-r[k].n) : r[k].n;  // face the viewer
-        h[k].object = r[k].object;
-    }
+    s.accel->intersect_many(o, d, n, 1e-6, 1e300, h);
 }
 
 Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {
