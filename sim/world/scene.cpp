@@ -146,7 +146,7 @@ inline __attribute__((always_inline)) Vec3 albedo_at(const Scene& s, int object,
     if (obj.texture.contrast == 0) return base;
     const Vec3 r = p - obj.t;  // the point in the object's frame: its x and y are all a texture needs
     const double qx = obj.R.col(0).dot(r), qy = obj.R.col(1).dot(r);
-    return base * (1.0 + obj.texture.contrast * wave(qx / obj.texture.period_x) * wave(qy / obj.texture.period_y));
+    return base * (1.0 + wave_product(obj.texture.contrast, qx, obj.texture.period_x, qy, obj.texture.period_y));
 }
 
 }  // namespace
