@@ -38,10 +38,20 @@ struct CameraModel {
     void undistort(double xd, double yd, double* x, double* y) const { lens_undistort(dist, xd, yd, x, y); }
     // Direction (x, y, 1), in this camera's frame, of the light that reaches pixel (u, v): the
     // undistorted normalised coordinates.
-    Vec3 direction(double u, double v) const {
+    Vec3 direction(double u, double v) const { return direction(u, v, grid_fits()); }
+    // The same for a caller that asked grid_fits() once for many pixels.
+    Vec3 direction(double u, double v, bool fits) const {
         double x, y;
-        if (!grid || !from_grid(u, v, &x, &y)) undistort((u - cx) / fx, (v - cy) / fy, &x, &y);
+        if (!fits || !from_grid(u, v, &x, &y)) undistort((u - cx) / fx, (v - cy) / fy, &x, &y);
         return Vec3(x, y, 1.0);
+    }
+    // Whether there is a grid made for this lens (a model copied and then given another lens keeps
+    // the old grid: not used then).
+    bool grid_fits() const {
+        if (!grid) return false;
+        const RayGrid& g = *grid;
+        return g.lens[0] == fx && g.lens[1] == fy && g.lens[2] == cx && g.lens[3] == cy && g.lens[4] == dist[0] &&
+               g.lens[5] == dist[1] && g.lens[6] == dist[2] && g.lens[7] == dist[3] && g.lens[8] == dist[4];
     }
     // The same as a unit vector.
     Vec3 ray(double u, double v) const { return direction(u, v).normalized(); }
@@ -77,17 +87,14 @@ struct CameraModel {
     Vec3 from_device(const Vec3& p) const { return R.transpose() * (p - t); }
 
 private:
-    // The grid's bilinear guess refined by one fixed-point step (false outside the grid).
+    // The grid's bilinear guess refined by one fixed-point step (false outside the grid), the grid
+    // one that fits.
     void lens(double* out) const {
         const double values[9] = {fx, fy, cx, cy, dist[0], dist[1], dist[2], dist[3], dist[4]};
         std::copy(values, values + 9, out);
     }
     bool from_grid(double u, double v, double* x, double* y) const {
         const RayGrid& g = *grid;
-        // A model copied and then given another lens keeps the old grid: not used then.
-        if (g.lens[0] != fx || g.lens[1] != fy || g.lens[2] != cx || g.lens[3] != cy || g.lens[4] != dist[0] ||
-            g.lens[5] != dist[1] || g.lens[6] != dist[2] || g.lens[7] != dist[3] || g.lens[8] != dist[4])
-            return false;
         const double gu = (u + g.pad) * (1.0 / g.step), gv = (v + g.pad) * (1.0 / g.step);
         if (!(gu >= 0 && gv >= 0 && gu < g.columns - 1 && gv < g.rows - 1)) return false;
         const int c = static_cast<int>(gu), r = static_cast<int>(gv);
