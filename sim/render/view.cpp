@@ -78,8 +78,9 @@ Hit PixelRenderer::operator()(int x, int y) const {
 void PixelRenderer::block(int x0, int y, int n, Hit* out) const {
     Vec3 d[kBlock];
     if (rays_) {
+        const Mat3 R = cam_.R;  // a copy the stores into d cannot touch: read once, not at every ray
         const float* r = rays_->at(x0, y);
-        for (int k = 0; k < n; ++k, r += 2) d[k] = cam_.R * Vec3(r[0], r[1], 1.0).normalized();
+        for (int k = 0; k < n; ++k, r += 2) d[k] = R * Vec3(r[0], r[1], 1.0).normalized();
     } else {
         for (int k = 0; k < n; ++k) d[k] = cam_.R * cam_.ray(x0 + k, y);
     }
