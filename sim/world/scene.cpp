@@ -158,6 +158,11 @@ void surface_albedos(const Scene& s, Hit* h, int n) {
         if (h[k].t >= 0) h[k].albedo = albedo_at(s, h[k].object, h[k].p);
 }
 
+void surface_albedos(const Scene& s, Hit* h, int n, int skip) {
+    for (int k = 0; k < n; ++k)
+        if (h[k].t >= 0 && h[k].object != skip) h[k].albedo = albedo_at(s, h[k].object, h[k].p);
+}
+
 void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h) {
     RayHit r;
     if (!s.accel || !s.accel->intersect(o, d, 1e-6, 1e300, &r)) {
