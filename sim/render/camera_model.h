@@ -38,10 +38,31 @@ struct CameraModel {
     void undistort(double xd, double yd, double* x, double* y) const { lens_undistort(dist, xd, yd, x, y); }
     // Direction (x, y, 1), in this camera's frame, of the light that reaches pixel (u, v): the
     // undistorted normalised coordinates.
-    Vec3 direction(double u, double v) const {
+    Vec3 direction(double u, double v) const { return direction(u, v, grid_fits()); }
+    // The same for a caller that asked grid_fits() once for many pixels.
+    Vec3 direction(double u, double v, bool fits) const {
         double x, y;
-        if (!grid || !from_grid(u, v, &x, &y)) undistort((u - cx) / fx, (v - cy) / fy, &x, &y);
+        if (!fits || !from_grid(u, v, &x, &y)) undistort((u - cx) / fx, (v - cy) / fy, &x, &y);
         return Vec3(x, y, 1.0);
+    }
+    // x and y of direction(u, v) at the pixels u = 0 .. n - 1 of row v, as floats, into out[2 u] and
+    // out[2 u + 1]; `fits`: what grid_fits() gives. What depends on the row alone is worked out once.
+    void directions_row(int v, int n, bool fits, float* out) const {
+        const GridRow row = fits ? grid_row(v) : GridRow{false, 0, 0, 0};
+        for (int u = 0; u < n; ++u, out += 2) {
+            double x, y;
+            if (!row.in || !from_grid_row(row, u, &x, &y)) undistort((u - cx) / fx, (v - cy) / fy, &x, &y);
+            out[0] = static_cast<float>(x);
+            out[1] = static_cast<float>(y);
+        }
+    }
+    // Whether there is a grid made for this lens (a model copied and then given another lens keeps
+    // the old grid: not used then).
+    bool grid_fits() const {
+        if (!grid) return false;
+        const RayGrid& g = *grid;
+        return g.lens[0] == fx && g.lens[1] == fy && g.lens[2] == cx && g.lens[3] == cy && g.lens[4] == dist[0] &&
+               g.lens[5] == dist[1] && g.lens[6] == dist[2] && g.lens[7] == dist[3] && g.lens[8] == dist[4];
     }
     // The same as a unit vector.
     Vec3 ray(double u, double v) const { return direction(u, v).normalized(); }
@@ -77,26 +98,40 @@ struct CameraModel {
     Vec3 from_device(const Vec3& p) const { return R.transpose() * (p - t); }
 
 private:
-    // The grid's bilinear guess refined by one fixed-point step (false outside the grid).
+    // The grid's bilinear guess refined by one fixed-point step (false outside the grid), the grid
+    // one that fits.
     void lens(double* out) const {
         const double values[9] = {fx, fy, cx, cy, dist[0], dist[1], dist[2], dist[3], dist[4]};
         std::copy(values, values + 9, out);
     }
     bool from_grid(double u, double v, double* x, double* y) const {
+        const GridRow row = grid_row(v);
+        return row.in && from_grid_row(row, u, x, y);
+    }
+    // What from_grid works out for a row of pixels, the same for all of them.
+    struct GridRow {
+        bool in;  // whether the row lies within the grid
+        int r;
+        double fv, yd;
+    };
+    GridRow grid_row(double v) const {
         const RayGrid& g = *grid;
-        // A model copied and then given another lens keeps the old grid: not used then.
-        if (g.lens[0] != fx || g.lens[1] != fy || g.lens[2] != cx || g.lens[3] != cy || g.lens[4] != dist[0] ||
-            g.lens[5] != dist[1] || g.lens[6] != dist[2] || g.lens[7] != dist[3] || g.lens[8] != dist[4])
-            return false;
-        const double gu = (u + g.pad) * (1.0 / g.step), gv = (v + g.pad) * (1.0 / g.step);
-        if (!(gu >= 0 && gv >= 0 && gu < g.columns - 1 && gv < g.rows - 1)) return false;
-        const int c = static_cast<int>(gu), r = static_cast<int>(gv);
-        const double fu = gu - c, fv = gv - r;
-        const double* a = &g.xy[2 * (static_cast<std::size_t>(r) * g.columns + c)];
+        const double gv = (v + g.pad) * (1.0 / g.step);
+        if (!(gv >= 0 && gv < g.rows - 1)) return {false, 0, 0, 0};
+        const int r = static_cast<int>(gv);
+        return {true, r, gv - r, (v - cy) * g.inv_fy};
+    }
+    bool from_grid_row(const GridRow& row, double u, double* x, double* y) const {
+        const RayGrid& g = *grid;
+        const double gu = (u + g.pad) * (1.0 / g.step);
+        if (!(gu >= 0 && gu < g.columns - 1)) return false;
+        const int c = static_cast<int>(gu);
+        const double fu = gu - c, fv = row.fv;
+        const double* a = &g.xy[2 * (static_cast<std::size_t>(row.r) * g.columns + c)];
         const double* b = a + 2 * g.columns;
         const double gx = (a[0] + (a[2] - a[0]) * fu) * (1 - fv) + (b[0] + (b[2] - b[0]) * fu) * fv;
         const double gy = (a[1] + (a[3] - a[1]) * fu) * (1 - fv) + (b[1] + (b[3] - b[1]) * fu) * fv;
-        const double xd = (u - cx) * g.inv_fx, yd = (v - cy) * g.inv_fy;
+        const double xd = (u - cx) * g.inv_fx, yd = row.yd;
         const double r2 = gx * gx + gy * gy;
         const double inv = 1 / (1 + r2 * (dist[0] + r2 * (dist[1] + r2 * dist[4])));
         *x = (xd - 2 * dist[2] * gx * gy - dist[3] * (r2 + 2 * gx * gx)) * inv;

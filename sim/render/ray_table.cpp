@@ -49,14 +49,10 @@ std::shared_ptr<const RayTable> pixel_directions(const CameraModel& m, double th
     t->width = m.width;
     t->height = m.height;
     t->xy.resize(2 * static_cast<std::size_t>(m.width) * m.height);
+    const bool fits = m.grid_fits();  // asked once, not at every pixel
     parallel_rows(m.height, threads, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
-            float* out = &t->xy[2 * static_cast<std::size_t>(y) * m.width];
-            for (int x = 0; x < m.width; ++x, out += 2) {
-                const Vec3 d = m.direction(x, y);
-                out[0] = static_cast<float>(d.x());
-                out[1] = static_cast<float>(d.y());
-            }
+            m.directions_row(y, m.width, fits, &t->xy[2 * static_cast<std::size_t>(y) * m.width]);
         }
     });
     std::lock_guard<std::mutex> lock(c.m);

@@ -66,7 +66,9 @@ View& thread_view(int k) {
 PixelRenderer::PixelRenderer(const Scene& s, const CameraModel& cam, double threads)
     : s_(s), cam_(cam), rays_(pixel_directions(cam, threads)), reach_(s.markers.r2_ratio * s.markers.r0_mm * 1.15),
       inv_f_(1 / std::min(cam.fx, cam.fy)),
-      paper_(s.board >= 0 ? Vec3(s.materials[s.board].albedo / 0.92) : Vec3::Ones()) {}
+      paper_(s.board >= 0 ? Vec3(s.materials[s.board].albedo / 0.92) : Vec3::Ones()),
+      board_at_once_(s.board >= 0 && s.objects[s.board].shape == Shape::Board && s.objects[s.board].R == s.board_R &&
+                     s.objects[s.board].t == s.board_t) {}
 
 Hit PixelRenderer::operator()(int x, int y) const {
     const Vec3 d = rays_ ? rays_->unit(x, y) : cam_.ray(x, y);
@@ -78,24 +80,51 @@ Hit PixelRenderer::operator()(int x, int y) const {
 void PixelRenderer::block(int x0, int y, int n, Hit* out) const {
     Vec3 d[kBlock];
     if (rays_) {
+        const Mat3 R = cam_.R;  // a copy the stores into d cannot touch: read once, not at every ray
         const float* r = rays_->at(x0, y);
-        for (int k = 0; k < n; ++k, r += 2) d[k] = cam_.R * Vec3(r[0], r[1], 1.0).normalized();
+        for (int k = 0; k < n; ++k, r += 2) d[k] = R * Vec3(r[0], r[1], 1.0).normalized();
     } else {
         for (int k = 0; k < n; ++k) d[k] = cam_.R * cam_.ray(x0 + k, y);
     }
     // The surfaces first, all together (neighbouring pixels' rays travel together through the
     // scene), then what is printed on them.
     cast_shapes(s_, cam_.t, d, n, out);
-    surface_albedos(s_, out, n);
     const int board = s_.board;
-    if (board < 0) return;
+    if (board < 0) {
+        surface_albedos(s_, out, n);
+        return;
+    }
+    if (!board_at_once_) {
+        surface_albedos(s_, out, n);
+        for (int k = 0; k < n; ++k)
+            if (out[k].object == board) antialias(x0 + k, y, &out[k]);
+        return;
+    }
+    surface_albedos(s_, out, n, board);
     for (int k = 0; k < n; ++k)
-        if (out[k].object == board) antialias(x0 + k, y, &out[k]);
+        if (out[k].object == board) board_pixel(x0 + k, y, &out[k]);
+}
+
+void PixelRenderer::board_pixel(int x, int y, Hit* h) const {
+    // What surface_albedo and antialias find for a point on the board, the point in the board's
+    // frame and its marker's cell found once for both.
+    const Scene& s = s_;
+    const MarkerSpec& m = s.markers;
+    const Vec3 q = s.board_R.transpose() * (h->p - s.board_t);
+    const double col = q.x() / m.spacing_mm + (m.cols - 1) / 2.0;
+    const double row = (m.rows - 1) / 2.0 - q.y() / m.spacing_mm;
+    const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
+    const bool in_cell = !(c < 0 || c >= m.cols || r < 0 || r >= m.rows);
+    const int k = r * m.cols + c;
+    const Vec3 mc = in_cell ? s.marker_centre_board(k) : Vec3::Zero();
+    const double white = 0.92;
+    const double print = in_cell && !s.patterns.empty() ? marker_print(s, k, mc, q.x(), q.y()) : white;
+    h->albedo = s.materials[s.board].albedo * (print / 0.92);
+    if (in_cell) antialias_cell(x, y, h, q, k, mc);
 }
 
 void PixelRenderer::antialias(int x, int y, Hit* h) const {
     const Scene& s = s_;
-    const CameraModel& cam = cam_;
     const MarkerSpec& m = s.markers;
     // Near a marker, average the board over 4x4 sub-pixel rays so edges are anti-aliased.
     const Vec3 q = s.board_R.transpose() * (h->p - s.board_t);
@@ -104,7 +133,13 @@ void PixelRenderer::antialias(int x, int y, Hit* h) const {
     const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
     if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return;
     const int k = r * m.cols + c;
-    const Vec3 mc = s.marker_centre_board(k);
+    antialias_cell(x, y, h, q, k, s.marker_centre_board(k));
+}
+
+void PixelRenderer::antialias_cell(int x, int y, Hit* h, const Vec3& q, int k, const Vec3& mc) const {
+    const Scene& s = s_;
+    const CameraModel& cam = cam_;
+    const MarkerSpec& m = s.markers;
     const double half = 0.5 * m.spacing_mm;
     if (!((Vec3(q.x(), q.y(), 0) - mc).norm() < reach_)) return;
     // First a generous bound of how far the pixel reaches on the board (its corners lie 0.53 px

@@ -79,12 +79,19 @@ public:
 
 private:
     void antialias(int x, int y, Hit* h) const;
+    // The same for a point q (board frame) in the cell of marker k, its centre mc.
+    void antialias_cell(int x, int y, Hit* h, const Vec3& q, int k, const Vec3& mc) const;
+    // A hit on the board: its albedo (as surface_albedo gives it) and then antialias.
+    void board_pixel(int x, int y, Hit* h) const;
     const Scene& s_;
     const CameraModel& cam_;
     std::shared_ptr<const RayTable> rays_;  // the lens's rays (null: each made as needed)
     double reach_;  // how far from a marker's centre its print reaches (a margin added)
     double inv_f_;  // 1 / the smaller focal length: a pixel's angle, radians
     Vec3 paper_;    // the board's material over the print's white
+    // Whether the board object stands where the scene's board is (as placed scenes have it), so
+    // that board_pixel may find a point's place on the board once for its albedo and antialias.
+    bool board_at_once_;
 };
 
 // Renders into `v` (its memory reused from call to call) on up to `threads` threads (the knob

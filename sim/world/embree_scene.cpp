@@ -402,20 +402,23 @@ bool Accel::occluded(const Vec3& o, const Vec3& d, double tmin, double tmax) con
     return rh.ray.tfar < 0;
 }
 
-void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, double tmax, RayHit* hits) const {
-    RayLane lanes[kTogether];
-    RTCRayHit rh[kTogether];
-    int which[kTogether];  // the caller's index of each ray cast
+namespace {
+
+// The rays from `o` along d[0 .. n - 1] made ready to be cast together: their lanes and Embree
+// rays, which[j] the caller's index of ray j; miss(k) for each ray Embree cannot take (it is not
+// cast). The origin and the range are all the rays': checked and narrowed to float once, as
+// prepare_lane does them (here with no direction), each ray then adding its direction.
+template <class Miss>
+inline unsigned pack_rays(const Vec3& o, const Vec3* d, int n, double tmin, double tmax, RayLane* lanes,
+                          RTCRayHit* rh, int* which, Miss miss) {
     unsigned m = 0;
-    // The origin and the range are all the rays': checked and narrowed to float once, as
-    // prepare_lane does them (here with no direction), each ray then adding its direction.
     RayLane first;
     RTCRayHit shared;
     const bool fine = prepare_lane(&first, &shared, 0, o, Vec3::Zero(), tmin, tmax);
     for (int k = 0; k < n; ++k) {
         const Vec3& dk = d[k];
         if (!fine || !within_large(dk, dk)) {
-            hits[k] = RayHit();  // the rays cast are given theirs below
+            miss(k);
             continue;
         }
         RayLane& lane = lanes[m];
@@ -434,12 +437,70 @@ void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, dou
         r.ray.id = m;
         which[m++] = k;
     }
+    return m;
+}
+
+}  // namespace
+
+void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, double tmax, RayHit* hits) const {
+    RayLane lanes[kTogether];
+    RTCRayHit rh[kTogether];
+    int which[kTogether];  // the caller's index of each ray cast
+    const unsigned m = pack_rays(o, d, n, tmin, tmax, lanes, rh, which, [hits](int k) { hits[k] = RayHit(); });
     if (!m) return;
     RayContext ctx;
     ctx.lanes = lanes;
     intersect_together(scene_, &ctx, rh, m);
     for (unsigned j = 0; j < m; ++j)
         if (!resolve(objects_, rh[j], lanes[j], &hits[which[j]])) hits[which[j]] = RayHit();
+}
+
+void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, double tmax, Hit* hits) const {
+    RayLane lanes[kTogether];
+    RTCRayHit rh[kTogether];
+    int which[kTogether];  // the caller's index of each ray cast
+    auto miss = [hits](int k) {
+        hits[k].t = -1;
+        hits[k].object = -1;
+    };
+    const unsigned m = pack_rays(o, d, n, tmin, tmax, lanes, rh, which, miss);
+    if (!m) return;
+    RayContext ctx;
+    ctx.lanes = lanes;
+    intersect_together(scene_, &ctx, rh, m);
+    for (unsigned j = 0; j < m; ++j) {
+        const RTCRayHit& r = rh[j];
+        const int k = which[j];
+        if (r.hit.geomID == RTC_INVALID_GEOMETRY_ID) {
+            miss(k);
+            continue;
+        }
+        // What resolve gives, straight into the caller's hit.
+        double t;
+        Vec3 normal;
+        int object;
+        if (r.hit.instID[0] != RTC_INVALID_GEOMETRY_ID) {
+            RayHit mesh;
+            resolve_mesh(objects_, r, &mesh);
+            t = mesh.t;
+            normal = mesh.n;
+            object = mesh.object;
+        } else {
+            object = static_cast<int>(r.hit.geomID);
+            if (lanes[j].geom == r.hit.geomID) {
+                t = lanes[j].t;
+                normal = lanes[j].n;
+            } else {
+                t = r.ray.tfar;
+                normal = Vec3(r.hit.Ng_x, r.hit.Ng_y, r.hit.Ng_z);
+            }
+        }
+        Hit& h = hits[k];
+        h.t = t;
+        h.p = o + d[k] * t;
+        h.n = normal.dot(d[k]) > 0 ? Vec3(-normal) : normal;  // face the viewer
+        h.object = object;
+    }
 }
 
 void Accel::occluded_many(const Vec3* o, const Vec3* d, int n, double tmin, const double* tmax, bool* blocked) const {

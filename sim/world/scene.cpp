@@ -146,7 +146,7 @@ inline __attribute__((always_inline)) Vec3 albedo_at(const Scene& s, int object,
     if (obj.texture.contrast == 0) return base;
     const Vec3 r = p - obj.t;  // the point in the object's frame: its x and y are all a texture needs
     const double qx = obj.R.col(0).dot(r), qy = obj.R.col(1).dot(r);
-    return base * (1.0 + obj.texture.contrast * wave(qx / obj.texture.period_x) * wave(qy / obj.texture.period_y));
+    return base * (1.0 + wave_product(obj.texture.contrast, qx, obj.texture.period_x, qy, obj.texture.period_y));
 }
 
 }  // namespace
@@ -156,6 +156,11 @@ Vec3 surface_albedo(const Scene& s, int object, const Vec3& p) { return albedo_a
 void surface_albedos(const Scene& s, Hit* h, int n) {
     for (int k = 0; k < n; ++k)
         if (h[k].t >= 0) h[k].albedo = albedo_at(s, h[k].object, h[k].p);
+}
+
+void surface_albedos(const Scene& s, Hit* h, int n, int skip) {
+    for (int k = 0; k < n; ++k)
+        if (h[k].t >= 0 && h[k].object != skip) h[k].albedo = albedo_at(s, h[k].object, h[k].p);
 }
 
 void cast_shape(const Scene& s, const Vec3& o, const Vec3& d, Hit* h) {
@@ -179,19 +184,7 @@ void cast_shapes(const Scene& s, const Vec3& o, const Vec3* d, int n, Hit* h) {
         }
         return;
     }
-    RayHit r[Accel::kTogether];
-    s.accel->intersect_many(o, d, n, 1e-6, 1e300, r);
-    for (int k = 0; k < n; ++k) {
-        if (r[k].object < 0) {
-            h[k].t = -1;
-            h[k].object = -1;
-            continue;
-        }
-        h[k].t = r[k].t;
-        h[k].p = o + d[k] * r[k].t;
-        h[k].n = r[k].n.dot(d[k]) > 0 ? Vec3(-r[k].n) : r[k].n;  // face the viewer
-        h[k].object = r[k].object;
-    }
+    s.accel->intersect_many(o, d, n, 1e-6, 1e300, h);
 }
 
 Hit cast(const Scene& s, const Vec3& o, const Vec3& d) {

@@ -130,5 +130,7 @@ bool print_edge_near(const Scene& s, double x, double y, double rho);
 Vec3 surface_albedo(const Scene& s, int object, const Vec3& p);
 // The same into h[k].albedo for each of the hits h[0 .. n - 1] that met a surface (t >= 0).
 void surface_albedos(const Scene& s, Hit* h, int n);
+// The same, hits on object `skip` left as they are.
+void surface_albedos(const Scene& s, Hit* h, int n, int skip);
 
 }  // namespace sim
