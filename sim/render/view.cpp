@@ -109,13 +109,9 @@ void PixelRenderer::board_pixel(int x, int y, Hit* h) const {
     // What surface_albedo and antialias find for a point on the board, the point in the board's
     // frame and its marker's cell found once for both.
     const Scene& s = s_;
-    const MarkerSpec& m = s.markers;
-    const Vec3 q = s.board_R.transpose() * (h->p - s.board_t);
-    const double col = q.x() / m.spacing_mm + (m.cols - 1) / 2.0;
-    const double row = (m.rows - 1) / 2.0 - q.y() / m.spacing_mm;
-    const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
-    const bool in_cell = !(c < 0 || c >= m.cols || r < 0 || r >= m.rows);
-    const int k = r * m.cols + c;
+    Vec3 q;
+    int k;
+    const bool in_cell = board_cell(h->p, &q, &k);
     const Vec3 mc = in_cell ? s.marker_centre_board(k) : Vec3::Zero();
     const double white = 0.92;
     const double print = in_cell && !s.patterns.empty() ? marker_print(s, k, mc, q.x(), q.y()) : white;
@@ -124,16 +120,21 @@ void PixelRenderer::board_pixel(int x, int y, Hit* h) const {
 }
 
 void PixelRenderer::antialias(int x, int y, Hit* h) const {
+    // Near a marker, average the board over 4x4 sub-pixel rays so edges are anti-aliased.
+    Vec3 q;
+    int k;
+    if (board_cell(h->p, &q, &k)) antialias_cell(x, y, h, q, k, s_.marker_centre_board(k));
+}
+
+bool PixelRenderer::board_cell(const Vec3& p, Vec3* q, int* k) const {
     const Scene& s = s_;
     const MarkerSpec& m = s.markers;
-    // Near a marker, average the board over 4x4 sub-pixel rays so edges are anti-aliased.
-    const Vec3 q = s.board_R.transpose() * (h->p - s.board_t);
-    const double col = q.x() / m.spacing_mm + (m.cols - 1) / 2.0;
-    const double row = (m.rows - 1) / 2.0 - q.y() / m.spacing_mm;
+    *q = s.board_R.transpose() * (p - s.board_t);
+    const double col = q->x() / m.spacing_mm + (m.cols - 1) / 2.0;
+    const double row = (m.rows - 1) / 2.0 - q->y() / m.spacing_mm;
     const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
-    if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return;
-    const int k = r * m.cols + c;
-    antialias_cell(x, y, h, q, k, s.marker_centre_board(k));
+    *k = r * m.cols + c;
+    return !(c < 0 || c >= m.cols || r < 0 || r >= m.rows);
 }
 
 void PixelRenderer::antialias_cell(int x, int y, Hit* h, const Vec3& q, int k, const Vec3& mc) const {

@@ -81,6 +81,9 @@ private:
     void antialias(int x, int y, Hit* h) const;
     // The same for a point q (board frame) in the cell of marker k, its centre mc.
     void antialias_cell(int x, int y, Hit* h, const Vec3& q, int k, const Vec3& mc) const;
+    // The board-frame point *q of device-frame point p on the board and the index *k of the marker
+    // cell it lies in; false when it lies in none.
+    bool board_cell(const Vec3& p, Vec3* q, int* k) const;
     // A hit on the board: its albedo (as surface_albedo gives it) and then antialias.
     void board_pixel(int x, int y, Hit* h) const;
     const Scene& s_;
