@@ -274,6 +274,24 @@ def test_highlights_saturate_and_lose_points():
     assert valid(cam, exposure_time_3d=3)[lost].mean() > 0.5  # shorter exposure: no longer saturated
 
 
+@pytest.mark.parametrize("mode", [T.CaptureMode_Normal, T.CaptureMode_AntiInterReflection])
+def test_plain_surfaces_decode_as_the_general_model_does(mode):
+    """Plain matte pixels take a shorter way through the decoder than specular ones; a specular
+    share too small to add any light must leave every output bit for bit as it was."""
+    tuvo_sim.reset()
+    cam = open_camera()
+    results = []
+    for share in (0, 1e-300):
+        for name in ("table", "sphere", "box", "cylinder", "board"):
+            tuvo_sim.set("scene.object.%s.specular" % name, share)
+        tuvo_sim.set("noise.seed", 7)  # the same noise in both captures
+        points, _ = capture(cam, capture_mode=mode)
+        results.append((points, np.array(cam.GetConfidenceMap()), np.array(cam.GetImage())))
+    assert np.isfinite(results[0][0][..., 2]).mean() > 0.9
+    for plain, general in zip(*results):
+        assert plain.tobytes() == general.tobytes()
+
+
 def test_mirrors_give_inter_reflection_outliers():
     tuvo_sim.reset()
     cam = open_camera()
