@@ -442,19 +442,6 @@ inline unsigned pack_rays(const Vec3& o, const Vec3* d, int n, double tmin, doub
 
 }  // namespace
 
-void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, double tmax, RayHit* hits) const {
-    RayLane lanes[kTogether];
-    RTCRayHit rh[kTogether];
-    int which[kTogether];  // the caller's index of each ray cast
-    const unsigned m = pack_rays(o, d, n, tmin, tmax, lanes, rh, which, [hits](int k) { hits[k] = RayHit(); });
-    if (!m) return;
-    RayContext ctx;
-    ctx.lanes = lanes;
-    intersect_together(scene_, &ctx, rh, m);
-    for (unsigned j = 0; j < m; ++j)
-        if (!resolve(objects_, rh[j], lanes[j], &hits[which[j]])) hits[which[j]] = RayHit();
-}
-
 void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, double tmax, Hit* hits) const {
     RayLane lanes[kTogether];
     RTCRayHit rh[kTogether];
@@ -469,37 +456,17 @@ void Accel::intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, dou
     ctx.lanes = lanes;
     intersect_together(scene_, &ctx, rh, m);
     for (unsigned j = 0; j < m; ++j) {
-        const RTCRayHit& r = rh[j];
         const int k = which[j];
-        if (r.hit.geomID == RTC_INVALID_GEOMETRY_ID) {
+        RayHit got;
+        if (!resolve(objects_, rh[j], lanes[j], &got)) {
             miss(k);
             continue;
         }
-        // What resolve gives, straight into the caller's hit.
-        double t;
-        Vec3 normal;
-        int object;
-        if (r.hit.instID[0] != RTC_INVALID_GEOMETRY_ID) {
-            RayHit mesh;
-            resolve_mesh(objects_, r, &mesh);
-            t = mesh.t;
-            normal = mesh.n;
-            object = mesh.object;
-        } else {
-            object = static_cast<int>(r.hit.geomID);
-            if (lanes[j].geom == r.hit.geomID) {
-                t = lanes[j].t;
-                normal = lanes[j].n;
-            } else {
-                t = r.ray.tfar;
-                normal = Vec3(r.hit.Ng_x, r.hit.Ng_y, r.hit.Ng_z);
-            }
-        }
         Hit& h = hits[k];
-        h.t = t;
-        h.p = o + d[k] * t;
-        h.n = normal.dot(d[k]) > 0 ? Vec3(-normal) : normal;  // face the viewer
-        h.object = object;
+        h.t = got.t;
+        h.p = o + d[k] * got.t;
+        h.n = got.n.dot(d[k]) > 0 ? Vec3(-got.n) : got.n;  // face the viewer
+        h.object = got.object;
     }
 }
 

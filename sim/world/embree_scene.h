@@ -71,13 +71,12 @@ public:
     // Whether any surface lies along the ray within (tmin, tmax).
     bool occluded(const Vec3& o, const Vec3& d, double tmin, double tmax) const;
     // The same for n rays from one origin (as a camera's) or from n origins, cast together: what
-    // intersect and occluded give each. At most kTogether rays at a time.
+    // intersect and occluded give each. At most kTogether rays at a time. intersect_many's hits
+    // come as cast_shapes gives them (the point, the normal facing the origin; a miss has t and
+    // object -1), straight into hits[0 .. n - 1], their albedo left as it was.
     static constexpr int kTogether = 64;
-    void intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, double tmax, RayHit* hits) const;
-    void occluded_many(const Vec3* o, const Vec3* d, int n, double tmin, const double* tmax, bool* blocked) const;
-    // intersect_many's hits as cast_shapes gives them (the point, the normal facing the origin; a
-    // miss has t and object -1), straight into hits[0 .. n - 1], their albedo left as it was.
     void intersect_many(const Vec3& o, const Vec3* d, int n, double tmin, double tmax, Hit* hits) const;
+    void occluded_many(const Vec3* o, const Vec3* d, int n, double tmin, const double* tmax, bool* blocked) const;
     // The Embree scene itself, for timing the raw calls behind intersect and occluded.
     RTCScene handle() const { return scene_; }
 
