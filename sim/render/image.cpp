@@ -129,10 +129,6 @@ Vec3 ImageShader::diffuse_light(const Hit& h, double irradiance, bool lit) const
     return h.albedo * ((1 - m.mirror) * light);
 }
 
-void ImageShader::shade(std::size_t i, const Hit& h, const Lighting& l, const Vec3& mirrored, std::uint8_t* out) const {
-    shade(i, 1, &h, &l, &mirrored, out);
-}
-
 void ImageShader::shade(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored,
                         std::uint8_t* out) const {
     if (colour_ && projector_)

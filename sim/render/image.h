@@ -69,10 +69,9 @@ public:
     ImageShader(const Scene& s, const DeviceOptics& o, int index, const CaptureParams& p, const Knobs& k,
                 const float balance[3], std::uint64_t key);
     int channels() const { return colour_ ? 3 : 1; }
-    // Pixel i of hit `h` under lighting `l`; `mirrored`: RGB light a mirror-like surface at the point
-    // reflects from elsewhere (units of the projector's white on white paper).
-    void shade(std::size_t i, const Hit& h, const Lighting& l, const Vec3& mirrored, std::uint8_t* out) const;
-    // Pixels i .. i + n - 1 into the image's pixels at `out` (the one at i first).
+    // Pixels i .. i + n - 1, of hits h[0 .. n - 1] under lighting l[..], into the image's pixels at
+    // `out` (the one at i first); `mirrored`: RGB light a mirror-like surface at each point reflects
+    // from elsewhere (units of the projector's white on white paper).
     void shade(std::size_t i, int n, const Hit* h, const Lighting* l, const Vec3* mirrored, std::uint8_t* out) const;
     // The RGB light a lit (or unlit) diffuse point sends back: for the reflections of other points.
     // `irradiance`: the projector's light there relative to a face-on surface at the working

@@ -160,14 +160,6 @@ IndirectLight::IndirectLight(const Scene& s, const CameraModel& cam, const Vec3&
         }
 }
 
-void IndirectLight::at(int x, int y, int object, double* light, double* re, double* im, double* code) const {
-    const Sample got = at(x, y, object);
-    *light = got.light;
-    *re = got.re;
-    *im = got.im;
-    *code = got.code;
-}
-
 IndirectLight::Sample IndirectLight::at(int x, int y, int object) const {
     if (!plan_.on) return {};
     const Axis &ax = across_[static_cast<std::size_t>(x)], &ay = down_[static_cast<std::size_t>(y)];

@@ -49,8 +49,6 @@ public:
     // At pixel (x, y), which sees `object`, interpolated from the grid pixels on that object where
     // there are some: the light, its fringes' phasor (re, im) and the size of the phasor of the
     // codes' stripes (a few fringes wide, so they keep more of it).
-    void at(int x, int y, int object, double* light, double* re, double* im, double* code) const;
-    // The same as a value.
     struct Sample {
         double light = 0, re = 0, im = 0, code = 0;
     };
