@@ -6,7 +6,6 @@
 
 #include "render/parallel.h"
 #include "world/embree_scene.h"
-#include "world/wave.h"
 
 namespace sim {
 
@@ -127,14 +126,8 @@ void PixelRenderer::antialias(int x, int y, Hit* h) const {
 }
 
 bool PixelRenderer::board_cell(const Vec3& p, Vec3* q, int* k) const {
-    const Scene& s = s_;
-    const MarkerSpec& m = s.markers;
-    *q = s.board_R.transpose() * (p - s.board_t);
-    const double col = q->x() / m.spacing_mm + (m.cols - 1) / 2.0;
-    const double row = (m.rows - 1) / 2.0 - q->y() / m.spacing_mm;
-    const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
-    *k = r * m.cols + c;
-    return !(c < 0 || c >= m.cols || r < 0 || r >= m.rows);
+    *q = s_.board_R.transpose() * (p - s_.board_t);
+    return marker_cell(s_, q->x(), q->y(), k);
 }
 
 void PixelRenderer::antialias_cell(int x, int y, Hit* h, const Vec3& q, int k, const Vec3& mc) const {

@@ -64,15 +64,19 @@ Vec3 Scene::marker_centre_board(int k) const {
     return Vec3(x, y, 0);
 }
 
-double board_albedo(const Scene& s, double x, double y) {
+bool marker_cell(const Scene& s, double x, double y, int* k) {
     const MarkerSpec& m = s.markers;
-    const double white = 0.92, ink = 0.05;
-    if (s.patterns.empty()) return white;
     const double col = x / m.spacing_mm + (m.cols - 1) / 2.0;
     const double row = (m.rows - 1) / 2.0 - y / m.spacing_mm;
     const int c = static_cast<int>(floor_whole(col + 0.5)), r = static_cast<int>(floor_whole(row + 0.5));
-    if (c < 0 || c >= m.cols || r < 0 || r >= m.rows) return white;
-    const int k = r * m.cols + c;
+    *k = r * m.cols + c;
+    return !(c < 0 || c >= m.cols || r < 0 || r >= m.rows);
+}
+
+double board_albedo(const Scene& s, double x, double y) {
+    const double white = 0.92;
+    int k;
+    if (s.patterns.empty() || !marker_cell(s, x, y, &k)) return white;
     return marker_print(s, k, s.marker_centre_board(k), x, y);
 }
 

@@ -122,6 +122,8 @@ double hit_board(const Scene& s, const Vec3& o, const Vec3& d, double* bx, doubl
 double board_albedo(const Scene& s, double x, double y);
 // The same for a point in the cell of marker k (its centre `centre`, board frame).
 double marker_print(const Scene& s, int k, const Vec3& centre, double x, double y);
+// The marker cell *k that board point (x, y) (board frame, mm) lies in; false outside them all.
+bool marker_cell(const Scene& s, double x, double y, int* k);
 // Whether the print changes anywhere within `rho` of a board-frame point (an edge of a marker's
 // dot, ring or sectors, a cell's border or the board's), so that a pixel covering only that disc
 // sees one value of board_albedo.
