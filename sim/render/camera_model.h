@@ -38,11 +38,9 @@ struct CameraModel {
     void undistort(double xd, double yd, double* x, double* y) const { lens_undistort(dist, xd, yd, x, y); }
     // Direction (x, y, 1), in this camera's frame, of the light that reaches pixel (u, v): the
     // undistorted normalised coordinates.
-    Vec3 direction(double u, double v) const { return direction(u, v, grid_fits()); }
-    // The same for a caller that asked grid_fits() once for many pixels.
-    Vec3 direction(double u, double v, bool fits) const {
+    Vec3 direction(double u, double v) const {
         double x, y;
-        if (!fits || !from_grid(u, v, &x, &y)) undistort((u - cx) / fx, (v - cy) / fy, &x, &y);
+        if (!grid_fits() || !from_grid(u, v, &x, &y)) undistort((u - cx) / fx, (v - cy) / fy, &x, &y);
         return Vec3(x, y, 1.0);
     }
     // x and y of direction(u, v) at the pixels u = 0 .. n - 1 of row v, as floats, into out[2 u] and
@@ -98,12 +96,12 @@ struct CameraModel {
     Vec3 from_device(const Vec3& p) const { return R.transpose() * (p - t); }
 
 private:
-    // The grid's bilinear guess refined by one fixed-point step (false outside the grid), the grid
-    // one that fits.
     void lens(double* out) const {
         const double values[9] = {fx, fy, cx, cy, dist[0], dist[1], dist[2], dist[3], dist[4]};
         std::copy(values, values + 9, out);
     }
+    // The grid's bilinear guess refined by one fixed-point step (false outside the grid), the grid
+    // one that fits.
     bool from_grid(double u, double v, double* x, double* y) const {
         const GridRow row = grid_row(v);
         return row.in && from_grid_row(row, u, x, y);

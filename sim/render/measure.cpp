@@ -576,8 +576,7 @@ void Measurement::plain(int x, int y, bool in, const Hit& h, const Material& m, 
     f->column = px / pz;
     double washed = 0;
     if (bounce && got.light > 0) washed += diffuse * ref2_ * got.light;
-    const double lobe = 0.0;
-    const double here = (diffuse + lobe) * irradiance;
+    const double here = diffuse * irradiance;
     const double s_cam = inv_t * blur_scale_, s_proj = l.inv_range * blur_scale_;
     if (!(s_cam >= 0 && s_cam < kBlurSteps) || !(s_proj >= 0 && s_proj < kBlurSteps))
         return decode(x, y, h, m, l, nullptr, OtherView(), f);
